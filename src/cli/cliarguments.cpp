@@ -1,0 +1,141 @@
+#include "cli/cliarguments.h"
+
+#include <QCommandLineParser>
+
+namespace {
+
+std::optional<TextEncoding> ParseEncoding(const QString &text)
+{
+    const QString name = text.toLower();
+    if (name == QLatin1String("ansi"))
+        return TextEncoding::Ansi;
+    if (name == QLatin1String("utf-8") || name == QLatin1String("utf8"))
+        return TextEncoding::Utf8;
+    if (name == QLatin1String("utf-16") || name == QLatin1String("utf16"))
+        return TextEncoding::Utf16;
+    return std::nullopt;
+}
+
+QString TypeForExtension(const QString &output)
+{
+    switch (OutputKindForFileName(output)) {
+    case OutputKind::Workbook:
+        return QStringLiteral("XLS");
+    case OutputKind::Rows:
+        return QStringLiteral("CSV");
+    case OutputKind::TxtLines:
+        break;
+    }
+    return QStringLiteral("TXT");
+}
+
+/* What a preset's menu entry does to the encoding, Headers and the flavour. */
+void ApplyPreset(const QString &preset, CliOptions &options)
+{
+    TextEncoding &encoding = options.writeOptions.encoding;
+    QString &flavor = options.request.ExportFlavor;
+    if (preset == QLatin1String("excel")) {
+        encoding = TextEncoding::Utf16;
+    } else if (preset == QLatin1String("outlook")) {
+        encoding = TextEncoding::Ansi;
+        options.writeOptions.headers = true;
+        flavor = preset;
+    } else if (preset == QLatin1String("google") || preset == QLatin1String("yahoo")) {
+        if (encoding == TextEncoding::Utf16)
+            encoding = TextEncoding::Utf8;
+        options.writeOptions.headers = true;
+        flavor = preset;
+    }
+}
+
+CliParse UsageError(const QString &message)
+{
+    CliParse parse;
+    parse.usageError = message;
+    return parse;
+}
+
+} // namespace
+
+QString CliUsageText()
+{
+    return QStringLiteral(
+        "Usage: tessaly-convert [--preset default|excel|google|outlook|yahoo] [--type CSV|XLS|TXT]\n"
+        "                       [--encoding ansi|utf-8|utf-16] [--no-headers] [--no-sort]\n"
+        "                       [--separator CHAR] -o OUTPUT INPUT...\n"
+        "\n"
+        "Converts vCard files to a CSV, text or workbook file chosen by OUTPUT's extension.\n"
+        "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
+}
+
+CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
+{
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption preset(QStringLiteral("preset"), QString(), QStringLiteral("name"));
+    const QCommandLineOption type(QStringLiteral("type"), QString(), QStringLiteral("type"));
+    const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("encoding"));
+    const QCommandLineOption noHeaders(QStringLiteral("no-headers"), QString());
+    const QCommandLineOption noSort(QStringLiteral("no-sort"), QString());
+    const QCommandLineOption separator(QStringLiteral("separator"), QString(), QStringLiteral("char"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(),
+                                    QStringLiteral("file"));
+    parser.addOptions({help, preset, type, encoding, noHeaders, noSort, separator, output});
+
+    if (!parser.parse(QStringList{QStringLiteral("tessaly-convert")} + arguments))
+        return UsageError(parser.errorText());
+    if (parser.isSet(help)) {
+        CliParse parse;
+        parse.helpRequested = true;
+        return parse;
+    }
+
+    CliOptions options;
+    options.inputs = parser.positionalArguments();
+    options.request.ExportFileName = parser.value(output);
+    if (options.request.ExportFileName.isEmpty())
+        return UsageError(QStringLiteral("No output file given (-o OUTPUT)."));
+    if (options.inputs.isEmpty())
+        return UsageError(QStringLiteral("No input file given."));
+
+    if (parser.isSet(encoding)) {
+        const auto chosen = ParseEncoding(parser.value(encoding));
+        if (!chosen)
+            return UsageError(QStringLiteral("Unknown encoding \"%1\".").arg(parser.value(encoding)));
+        options.loadEncoding = *chosen;
+    }
+    options.writeOptions.encoding = options.loadEncoding;
+    options.writeOptions.headers = !parser.isSet(noHeaders);
+    options.writeOptions.sort = !parser.isSet(noSort);
+
+    options.separator = defaultSeparator;
+    if (parser.isSet(separator)) {
+        const QString text = parser.value(separator);
+        if (text.size() != 1)
+            return UsageError(QStringLiteral("The separator must be exactly one character."));
+        options.separator = text.at(0);
+    }
+
+    const QString presetName = parser.value(preset).toLower();
+    static const QStringList presets{QStringLiteral("default"), QStringLiteral("excel"), QStringLiteral("google"),
+                                     QStringLiteral("outlook"), QStringLiteral("yahoo")};
+    if (parser.isSet(preset) && !presets.contains(presetName))
+        return UsageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
+    ApplyPreset(presetName, options);
+
+    if (parser.isSet(type)) {
+        const QString typeName = parser.value(type).toUpper();
+        if (typeName != QLatin1String("CSV") && typeName != QLatin1String("XLS") && typeName != QLatin1String("TXT"))
+            return UsageError(QStringLiteral("Unknown type \"%1\".").arg(parser.value(type)));
+        options.request.ExportFileType = typeName;
+    } else if (parser.isSet(preset)) {
+        options.request.ExportFileType = QStringLiteral("CSV");
+    } else {
+        options.request.ExportFileType = TypeForExtension(options.request.ExportFileName);
+    }
+
+    CliParse parse;
+    parse.options = options;
+    return parse;
+}

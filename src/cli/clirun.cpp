@@ -1,0 +1,128 @@
+#include "cli/clirun.h"
+
+#include "cli/cliarguments.h"
+#include "convert/conversionjob.h"
+#include "convert/loading.h"
+#include "platform/listseparator.h"
+
+#include <QFileInfo>
+
+namespace {
+
+/* Message texts join their parts with two CRs; a terminal wants line breaks. */
+QByteArray ForTerminal(const QString &text)
+{
+    QString lines = text;
+    lines.replace(QLatin1String("\r\r"), QLatin1String("\n"));
+    lines.replace(u'\r', u'\n');
+    return lines.toLocal8Bit();
+}
+
+void PrintLine(FILE *stream, const QString &text)
+{
+    std::fprintf(stream, "%s\n", ForTerminal(text).constData());
+    std::fflush(stream);
+}
+
+class CliHost final : public ConversionHost
+{
+public:
+    CliHost(const ExportOptions &options, FILE *out, FILE *err, bool showProgress)
+        : m_options(options)
+        , m_out(out)
+        , m_err(err)
+        , m_showProgress(showProgress)
+    {
+    }
+
+    void ProgressDegistir(int value) override
+    {
+        if (!m_showProgress)
+            return;
+        if (value == 0 && !m_barShown)
+            return;
+        constexpr int kWidth = 40;
+        const int filled = value * kWidth / 100;
+        std::fprintf(m_err, "\r[%s%s] %3d%%", QByteArray(filled, '#').constData(),
+                     QByteArray(kWidth - filled, '.').constData(), value);
+        m_barShown = value != 0;
+        if (!m_barShown)
+            std::fprintf(m_err, "\r%s\r", QByteArray(kWidth + 8, ' ').constData());
+        std::fflush(m_err);
+    }
+
+    void SetBusy(bool) override {}
+    void DisableExportButton() override {}
+    void EnabledYap() override {}
+    ExportOptions ReadExportOptions() override { return m_options; }
+
+    void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    {
+        endProgressLine();
+        if (icon == MessageIcon::Information)
+            PrintLine(m_out, text);
+        else
+            PrintLine(m_err, caption + QLatin1String(": ") + text);
+    }
+
+private:
+    void endProgressLine()
+    {
+        if (m_barShown) {
+            std::fprintf(m_err, "\n");
+            m_barShown = false;
+        }
+    }
+
+    ExportOptions m_options;
+    FILE *m_out;
+    FILE *m_err;
+    bool m_showProgress;
+    bool m_barShown = false;
+};
+
+/* Loads every input in order; returns the loaded text. */
+LoadedVcards LoadInputs(const CliOptions &options, FILE *err)
+{
+    LoadedVcards loaded;
+    for (const QString &input : options.inputs) {
+        const LoadOutcome outcome = AppendVcfFile(input, options.loadEncoding, loaded);
+        if (outcome.kind == LoadOutcome::Missing) {
+            const QString reason = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
+            PrintLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
+        } else if (!outcome.warningText.isEmpty()) {
+            PrintLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+        }
+    }
+    return loaded;
+}
+
+} // namespace
+
+int RunCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress)
+{
+    const CliParse parse = ParseCliArguments(arguments, SystemListSeparator());
+    if (parse.helpRequested) {
+        std::fprintf(out, "%s", CliUsageText().toLocal8Bit().constData());
+        return CliWritten;
+    }
+    if (!parse.options) {
+        PrintLine(err, QStringLiteral("tessaly-convert: ") + parse.usageError);
+        std::fprintf(err, "%s", CliUsageText().toLocal8Bit().constData());
+        return CliBadUsage;
+    }
+    const CliOptions &options = *parse.options;
+    const LoadedVcards loaded = LoadInputs(options, err);
+
+    CliHost host(options.writeOptions, out, err, showProgress);
+    const RowFormat format{options.separator, u'"'};
+    switch (RunConversion(loaded.LoadedLines, options.request, format, host)) {
+    case ConversionOutcome::Written:
+        return CliWritten;
+    case ConversionOutcome::NoData:
+        return CliNoData;
+    case ConversionOutcome::NotWritten:
+        break;
+    }
+    return CliNotWritten;
+}

@@ -1,0 +1,234 @@
+#include "convert/cardscanner.h"
+
+#include "convert/valuedecoding.h"
+
+#include <QByteArray>
+
+namespace {
+
+char AsciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - ('a' - 'A')) : c;
+}
+
+/* Whether text equals pattern (upper case) once its ASCII letters are upper-cased. */
+bool EqualsUpper(QByteArrayView text, QByteArrayView pattern)
+{
+    if (text.size() != pattern.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (AsciiUpper(text[i]) != pattern[i])
+            return false;
+    }
+    return true;
+}
+
+/* Whether the upper-cased text holds one of the (upper-case) needles "URL:" or "URL;". */
+bool ContainsUrlMarker(QByteArrayView text)
+{
+    for (qsizetype i = 0; i + 4 <= text.size(); ++i) {
+        if (AsciiUpper(text[i]) == 'U' && AsciiUpper(text[i + 1]) == 'R' && AsciiUpper(text[i + 2]) == 'L'
+            && (text[i + 3] == ':' || text[i + 3] == ';'))
+            return true;
+    }
+    return false;
+}
+
+bool IsBlank(QByteArrayView line)
+{
+    for (char c : line) {
+        if (static_cast<unsigned char>(c) > 0x20)
+            return false;
+    }
+    return true;
+}
+
+/* A folded line: it starts with a space or a tab and holds more than white space. */
+bool IsFoldedContinuation(QByteArrayView line)
+{
+    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !IsBlank(line);
+}
+
+/*
+ * Reads logical lines: a physical line together with the folded lines that continue it.
+ * A line ending in "=" is never unfolded, since a blank that follows a quoted-printable soft
+ * line break belongs to the value.
+ */
+class LogicalLines
+{
+public:
+    explicit LogicalLines(const TextLines &lines)
+        : m_lines(lines)
+    {
+    }
+
+    /* The logical line that starts at physical line first; next is set to the line after it. */
+    QByteArrayView read(qsizetype first, qsizetype &next, QByteArray &storage) const
+    {
+        QByteArrayView line = m_lines.utf8At(first);
+        next = first + 1;
+        if (next >= m_lines.size() || line.endsWith('=') || !IsFoldedContinuation(m_lines.utf8At(next)))
+            return line;
+        storage = line.toByteArray();
+        while (next < m_lines.size() && !storage.endsWith('=')) {
+            const QByteArrayView fold = m_lines.utf8At(next);
+            if (!IsFoldedContinuation(fold))
+                break;
+            storage.append(fold.sliced(1));
+            ++next;
+        }
+        return storage;
+    }
+
+    /* Whether the physical line was blank as loaded (it stops a quoted-printable join). */
+    bool isBlankAsLoaded(qsizetype line) const { return IsBlank(m_lines.utf8At(line)); }
+    qsizetype size() const { return m_lines.size(); }
+
+private:
+    const TextLines &m_lines;
+};
+
+enum class Target {
+    None,
+    Begin,
+    End,
+    FormattedName,
+    StructuredName,
+    Email,
+    Url,
+    Note,
+    Organization,
+    Revision,
+    Address,
+    Phone,
+};
+
+/* Decides which rule a line matches; the first rule that matches wins. */
+Target Classify(QByteArrayView line, QByteArray &upperName)
+{
+    if (EqualsUpper(line, "BEGIN:VCARD"))
+        return Target::Begin;
+
+    const qsizetype colon = line.indexOf(':');
+    upperName.resize(colon < 0 ? 0 : colon);
+    for (qsizetype i = 0; i < upperName.size(); ++i)
+        upperName[i] = AsciiUpper(line[i]);
+    const QByteArrayView name(upperName);
+
+    // FN and N are recognised with any parameters, but not inside other names.
+    if (name == "FN" || name.startsWith("FN;"))
+        return Target::FormattedName;
+    if (name == "N" || name.startsWith("N;"))
+        return Target::StructuredName;
+    if (name.contains("EMAIL"))
+        return Target::Email;
+    if (ContainsUrlMarker(line))
+        return Target::Url;
+    if (name.contains("NOTE"))
+        return Target::Note;
+    if (name.contains("ORG"))
+        return Target::Organization;
+    if (name.contains("REV"))
+        return Target::Revision;
+    if (name.contains("ADR"))
+        return name.contains("X-ABADR") ? Target::None : Target::Address;
+    if (name.contains("TEL"))
+        return Target::Phone;
+    if (EqualsUpper(line, "END:VCARD"))
+        return Target::End;
+    return Target::None;
+}
+
+/* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
+void FillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QString &&value)
+{
+    for (int k = 0; k < slotCount; ++k) {
+        QString &slot = card[size_t(int(first) + k)];
+        if (slot.isEmpty()) {
+            slot = std::move(value);
+            return;
+        }
+    }
+}
+
+void Store(ContactFields &card, Target target, QString &&value)
+{
+    auto set = [&](ContactColumn column) { card[size_t(column)] = std::move(value); };
+    switch (target) {
+    case Target::FormattedName:
+        return set(ContactColumn::FormattedName);
+    case Target::StructuredName:
+        return set(ContactColumn::StructuredName);
+    case Target::Email:
+        return FillFirstFree(card, ContactColumn::Email1, 5, std::move(value));
+    case Target::Url:
+        return set(ContactColumn::Url);
+    case Target::Note:
+        return set(ContactColumn::Note);
+    case Target::Organization:
+        return set(ContactColumn::Organization);
+    case Target::Revision:
+        return set(ContactColumn::Revision);
+    case Target::Address:
+        return set(ContactColumn::Address);
+    case Target::Phone:
+        return FillFirstFree(card, ContactColumn::Phone1, 3, std::move(value));
+    case Target::None:
+    case Target::Begin:
+    case Target::End:
+        break;
+    }
+}
+
+ContactCard FinishCard(ContactFields &working)
+{
+    ContactFields normalized;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        working[size_t(i)] = TrimControlAndBlank(working[size_t(i)]);
+        normalized[size_t(i)] = NormalizeFieldValue(working[size_t(i)]);
+    }
+    return ContactCard(normalized);
+}
+
+} // namespace
+
+std::vector<ContactCard> ScanCards(const TextLines &lines, QChar delimiter)
+{
+    std::vector<ContactCard> cards;
+    ContactFields working;
+    const LogicalLines logical(lines);
+    QByteArray upperName;
+    QByteArray lineStorage;
+    QByteArray joinStorage;
+    QByteArray valueStorage;
+
+    for (qsizetype index = 0; index < logical.size();) {
+        qsizetype next;
+        const QByteArrayView line = logical.read(index, next, lineStorage);
+        const Target target = Classify(line, upperName);
+        if (target == Target::Begin) {
+            working = ContactFields();
+        } else if (target == Target::End) {
+            cards.push_back(FinishCard(working));
+        } else if (target != Target::None) {
+            const qsizetype colon = line.indexOf(':');
+            QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
+            if (value.endsWith('=')) {
+                // Quoted-printable soft line breaks: take whole following lines until one
+                // that does not end with "=", stopping at a line that was blank as loaded.
+                valueStorage = value.toByteArray();
+                for (qsizetype follow = next; valueStorage.endsWith('=') && follow < logical.size();) {
+                    if (logical.isBlankAsLoaded(follow))
+                        break;
+                    qsizetype after;
+                    valueStorage.append(logical.read(follow, after, joinStorage));
+                    follow = after;
+                }
+                value = valueStorage;
+            }
+            Store(working, target, DecodePropertyValue(value, delimiter));
+        }
+        index = next;
+    }
+    return cards;
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "convert/exporttable.h"
+#include "convert/textlines.h"
+
+#include <QString>
+#include <QStringList>
+
+/** What the user asked for: the export type, the CSV flavour and the chosen path. */
+struct ExportRequest {
+    QString ExportFileType; // "XLS", "CSV" or "TXT"
+    QString ExportFlavor;   // "", "google", "outlook" or "yahoo"
+    QString ExportFileName;
+};
+
+/** The options the job reads from its host when it reaches its writing stage. */
+struct ExportOptions {
+    bool headers = true;
+    bool sort = true;
+    TextEncoding encoding = TextEncoding::Utf8;
+};
+
+enum class MessageIcon { Information, Warning, Error };
+
+/**
+ * The window (or the command line) as the job sees it. Every call is made from the job's
+ * thread; a window carries each one out on its own thread and returns when it is done.
+ */
+class ConversionHost
+{
+public:
+    virtual ~ConversionHost() = default;
+
+    /** Shows a progress value from 0 to 100 (0 also clears the taskbar progress). */
+    virtual void ProgressDegistir(int value) = 0;
+    /** Shows or ends the busy cursor. */
+    virtual void SetBusy(bool busy) = 0;
+    /** Disables the export button while rows are built. */
+    virtual void DisableExportButton() = 0;
+    /** Enables the export controls again. */
+    virtual void EnabledYap() = 0;
+    /** Headers, Sort and the encoding as they stand now. */
+    virtual ExportOptions ReadExportOptions() = 0;
+    /** A modal message box; returns once the user has closed it. */
+    virtual void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) = 0;
+};
+
+/** What a job came to. */
+enum class ConversionOutcome { Written, NoData, NotWritten };
+
+/** Which list is written, and by which writer, decided by the extension (any letter case). */
+enum class OutputKind { Workbook, Rows, TxtLines };
+OutputKind OutputKindForFileName(const QString &fileName);
+
+/** step × span / count rounded to the nearest integer, halves to the even neighbour. */
+qint64 ScaledProgress(qint64 step, qint64 count, qint64 span);
+
+/**
+ * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
+ * On failure the writer's message has been shown as a "WARNING" box and false is returned.
+ */
+bool WriteExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
+                     TextEncoding encoding, RowFormat format, ConversionHost &host);
+
+/**
+ * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
+ * final message. Success is reported only when the writer succeeded and the file exists.
+ */
+ConversionOutcome RunConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+                                ConversionHost &host);

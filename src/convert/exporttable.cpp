@@ -1,0 +1,172 @@
+#include "convert/exporttable.h"
+
+#include "convert/valuedecoding.h"
+
+#include <QSet>
+
+namespace {
+
+constexpr int kFlavorCount = 4;
+
+/* The flavours in the order of the header-name table. */
+int FlavorIndex(const QString &fileType, const QString &flavor)
+{
+    if (fileType != QLatin1String("CSV"))
+        return 0;
+    if (flavor == QLatin1String("outlook"))
+        return 1;
+    if (flavor == QLatin1String("google"))
+        return 2;
+    if (flavor == QLatin1String("yahoo"))
+        return 3;
+    return 0;
+}
+
+// Header names per column: default, outlook, google, yahoo. nullptr: no name in that flavour.
+const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
+    {"Name", "First Name", "Name", "First Name"},
+    {"Given Name", nullptr, "Given Name", nullptr},
+    {"Phone", "Home Phone", "Phone 1 - Value", "Phone"},
+    {"Phone2", "Business Phone", "Phone 2 - Value", "Home"},
+    {"Phone3", "Business Phone 2", "Phone 3 - Value", "Work"},
+    {"Organization", "Company", "Organization 1 - Name", "Company"},
+    {"Address", "Home Address", "Address 1 - Formatted", "Home Address"},
+    {"Revision", "Department", "Subject", "Job Title"},
+    {"Email", "E-mail Address", "E-mail 1 - Value", "Email"},
+    {"Email2", "E-mail 2 Address", "E-mail 2 - Value", "Home Email"},
+    {"Email3", "E-mail 3 Address", nullptr, "Work Email"},
+    {"Email4", nullptr, nullptr, nullptr},
+    {"Email5", nullptr, nullptr, nullptr},
+    {"URL", "Web Page", "Website 1 - Value", "website"},
+    {"Note", "Notes", "Notes", "Notes"},
+};
+
+void AppendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
+{
+    if (!text.contains(quoteMark)) {
+        out += text;
+        return;
+    }
+    for (const QChar c : text) {
+        if (c != quoteMark)
+            out += c;
+    }
+}
+
+void ChopTrailingDelimiter(QString &row, QChar delimiter)
+{
+    if (row.endsWith(delimiter))
+        row.chop(1);
+}
+
+QString BuildRow(const ContactCard &card, const ColumnPresence &presence, RowFormat format)
+{
+    qsizetype length = 0;
+    for (int column = 0; column < kContactColumnCount; ++column)
+        length += presence[size_t(column)] ? card.field(column).size() + 3 : 0;
+    QString row;
+    row.reserve(length);
+    for (int column = 0; column < kContactColumnCount; ++column) {
+        if (!presence[size_t(column)])
+            continue;
+        row += format.quoteMark;
+        AppendWithoutQuotes(row, card.field(column), format.quoteMark);
+        row += format.quoteMark;
+        row += format.delimiter;
+    }
+    ChopTrailingDelimiter(row, format.delimiter);
+    return row;
+}
+
+void AppendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence,
+                    QChar quoteMark)
+{
+    for (int column = 0; column < kContactColumnCount; ++column) {
+        if (!presence[size_t(column)])
+            continue;
+        QString text;
+        AppendWithoutQuotes(text, card.field(column), quoteMark);
+        if (!TrimControlAndBlank(text).isEmpty())
+            txtLines.append(text);
+    }
+    txtLines.append(QString());
+}
+
+} // namespace
+
+ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards)
+{
+    ColumnPresence presence{};
+    for (const ContactCard &card : cards) {
+        for (int column = 0; column < kContactColumnCount; ++column) {
+            if (!card.field(column).isEmpty())
+                presence[size_t(column)] = true;
+        }
+    }
+    return presence;
+}
+
+ColumnPresence FlavorDrops(const QString &flavor)
+{
+    ColumnPresence drops{};
+    const int index = FlavorIndex(QStringLiteral("CSV"), flavor);
+    for (int column = 0; column < kContactColumnCount; ++column)
+        drops[size_t(column)] = index != 0 && kHeaderNames[column][index] == nullptr;
+    return drops;
+}
+
+ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
+                             const QString &flavor, RowFormat format, TableParts parts,
+                             const CardProgress &progress)
+{
+    ExportTable table;
+    if (fileType == QLatin1String("CSV")) {
+        const ColumnPresence drops = FlavorDrops(flavor);
+        for (int column = 0; column < kContactColumnCount; ++column)
+            presence[size_t(column)] = presence[size_t(column)] && !drops[size_t(column)];
+    }
+    table.presence = presence;
+
+    const bool wantRows = int(parts) & int(TableParts::Rows);
+    const bool wantTxt = int(parts) & int(TableParts::TxtLines);
+    const qint64 count = qint64(cards.size());
+    QSet<QString> seenRows;
+    if (wantRows)
+        seenRows.reserve(cards.size());
+    for (qint64 i = 0; i < count; ++i) {
+        if (progress)
+            progress(i + 1, count);
+        ContactCard &card = cards[size_t(i)];
+        if (wantRows) {
+            QString row = BuildRow(card, presence, format);
+            if (!seenRows.contains(row)) {
+                seenRows.insert(row);
+                table.rows.append(std::move(row));
+            }
+        }
+        if (wantTxt)
+            AppendTxtBlock(table.txtLines, card, presence, format.quoteMark);
+        card = ContactCard(); // its text is no longer needed
+    }
+    return table;
+}
+
+void RemoveBlankRows(QStringList &rows)
+{
+    rows.removeIf([](const QString &row) { return TrimControlAndBlank(row).isEmpty(); });
+}
+
+QString BuildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
+                       RowFormat format)
+{
+    const int index = FlavorIndex(fileType, flavor);
+    QString header;
+    for (int column = 0; column < kContactColumnCount; ++column) {
+        const char *name = kHeaderNames[column][index];
+        if (!presence[size_t(column)] || name == nullptr)
+            continue;
+        header += format.quoteMark + QString::fromLatin1(name) + format.quoteMark + format.delimiter;
+    }
+    ChopTrailingDelimiter(header, format.delimiter);
+    return header;
+}

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QByteArrayView>
+
+#include <cstring>
+
+namespace utf8 {
+
+/*
+ * Length of the well-formed UTF-8 sequence that starts at p: 1 to 4, 0 when the bytes are
+ * not well-formed (overlong forms, encoded surrogates and code points above U+10FFFF
+ * included), -1 when a sequence that is well-formed so far is cut by end.
+ */
+inline int SequenceLength(const unsigned char *p, const unsigned char *end)
+{
+    const unsigned char lead = p[0];
+    if (lead < 0x80)
+        return 1;
+    int length;
+    unsigned char low = 0x80, high = 0xBF;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0)
+            low = 0xA0;
+        else if (lead == 0xED)
+            high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0)
+            low = 0x90;
+        else if (lead == 0xF4)
+            high = 0x8F;
+    } else {
+        return 0;
+    }
+    for (int k = 1; k < length; ++k) {
+        if (p + k >= end)
+            return -1;
+        const unsigned char next = p[k];
+        if (k == 1 ? (next < low || next > high) : (next < 0x80 || next > 0xBF))
+            return 0;
+    }
+    return length;
+}
+
+/*
+ * Checks bytes as UTF-8. Returns -1 when they hold an invalid sequence, otherwise how many
+ * bytes at the end start a sequence that the end cuts (0 when everything is complete).
+ */
+inline qsizetype CheckBlock(const unsigned char *p, const unsigned char *end)
+{
+    while (p != end) {
+        if (end - p >= 8) {
+            quint64 word;
+            std::memcpy(&word, p, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                p += 8;
+                continue;
+            }
+        }
+        const int length = SequenceLength(p, end);
+        if (length == 0)
+            return -1;
+        if (length < 0)
+            return end - p;
+        p += length;
+    }
+    return 0;
+}
+
+inline bool IsValid(QByteArrayView bytes)
+{
+    const auto *begin = reinterpret_cast<const unsigned char *>(bytes.data());
+    return CheckBlock(begin, begin + bytes.size()) == 0;
+}
+
+} // namespace utf8

@@ -1,0 +1,171 @@
+#include "convert/valuedecoding.h"
+
+#include "convert/singlebytecodec.h"
+#include "convert/utf8.h"
+
+#include <QByteArray>
+
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+/* Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. */
+QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
+{
+    while (!in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
+        in.chop(1);
+    QByteArray out;
+    out.reserve(in.size());
+    const qsizetype n = in.size();
+    for (qsizetype i = 0; i < n;) {
+        const char c = in[i++];
+        if (c != '=') {
+            out.append(c);
+            continue;
+        }
+        if (i == n)
+            break; // a trailing "=" is dropped
+        const int high = HexValue(in[i]);
+        if (high >= 0) {
+            ++i;
+            const int low = i < n ? HexValue(in[i]) : -1;
+            if (low >= 0) {
+                ++i;
+                out.append(char(high * 16 + low));
+            } else {
+                out.append(char(high));
+            }
+            continue;
+        }
+        // Soft line break: drop the "=" and up to two CR or LF bytes after it.
+        for (int k = 0; k < 2 && i < n && (in[i] == '\r' || in[i] == '\n'); ++k)
+            ++i;
+    }
+    return out;
+}
+
+/* Reads decoded bytes: well-formed UTF-8 where it starts, the ANSI character for any other byte. */
+QString ReadDecodedBytes(QByteArrayView bytes)
+{
+    if (utf8::IsValid(bytes))
+        return QString::fromUtf8(bytes);
+    const SingleByteCodec &ansi = SingleByteCodec::ansi();
+    QString text;
+    text.reserve(bytes.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
+    while (p != end) {
+        const int length = utf8::SequenceLength(p, end);
+        if (length > 0) {
+            text += QString::fromUtf8(reinterpret_cast<const char *>(p), length);
+            p += length;
+        } else {
+            text += QChar(ansi.toUnicode(*p));
+            ++p;
+        }
+    }
+    return text;
+}
+
+/* Every occurrence of "=0A" / "=0a" becomes a space, after every "=00" has been removed. */
+QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
+{
+    QByteArray bytes = value.toByteArray();
+    bytes.replace("=00", "");
+    bytes.replace("=0A", " ");
+    bytes.replace("=0a", " ");
+    return bytes;
+}
+
+} // namespace
+
+QString DecodeQuotedPrintableValue(QByteArrayView utf8Value)
+{
+    if (!utf8Value.contains('='))
+        return QString::fromUtf8(utf8Value);
+    return ReadDecodedBytes(DecodeQuotedPrintableBytes(RemoveNulAndLineFeedEscapes(utf8Value)));
+}
+
+QString DecodeQuotedPrintableValue(const QString &value)
+{
+    return DecodeQuotedPrintableValue(QByteArrayView(value.toUtf8()));
+}
+
+QString UndoVcardEscapes(const QString &value)
+{
+    qsizetype at = value.indexOf(u'\\');
+    if (at < 0)
+        return value;
+    QString out = value.first(at);
+    out.reserve(value.size());
+    for (qsizetype i = at; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (c != u'\\' || i + 1 == value.size()) {
+            out += c;
+            continue;
+        }
+        const QChar next = value[i + 1];
+        if (next == u'n' || next == u'N') {
+            out += u' ';
+            ++i;
+        } else if (next == u',' || next == u';' || next == u':' || next == u'\\') {
+            out += next;
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
+{
+    QString value = UndoVcardEscapes(DecodeQuotedPrintableValue(utf8Value));
+    value.replace(delimiter, u' ');
+    value.replace(u';', u' ');
+    return value;
+}
+
+QString DecodePropertyValue(const QString &value, QChar delimiter)
+{
+    return DecodePropertyValue(QByteArrayView(value.toUtf8()), delimiter);
+}
+
+QString TrimControlAndBlank(const QString &value)
+{
+    qsizetype begin = 0;
+    qsizetype end = value.size();
+    while (begin < end && value[begin].unicode() <= 0x20)
+        ++begin;
+    while (end > begin && value[end - 1].unicode() <= 0x20)
+        --end;
+    if (begin == 0 && end == value.size())
+        return value;
+    return value.sliced(begin, end - begin);
+}
+
+QString NormalizeFieldValue(const QString &value)
+{
+    QString text = TrimControlAndBlank(value);
+    while (text.startsWith(u'='))
+        text = TrimControlAndBlank(text.sliced(1));
+    if (!text.contains(QLatin1String("  ")))
+        return text;
+    QString merged;
+    merged.reserve(text.size());
+    for (const QChar c : std::as_const(text)) {
+        if (c == u' ' && merged.endsWith(u' '))
+            continue;
+        merged += c;
+    }
+    return merged;
+}

@@ -84,9 +84,16 @@ QByteArray ByteOrderMark(TextEncoding encoding)
     return QByteArrayLiteral("\xFF\xFE");
 }
 
+/* Writes every byte; a short write is retried so that a failure comes with its reason. */
 bool WriteAll(QIODevice &device, const QByteArray &bytes)
 {
-    return device.write(bytes) == bytes.size();
+    for (qint64 done = 0; done < bytes.size();) {
+        const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
+        if (written <= 0)
+            return false;
+        done += written;
+    }
+    return true;
 }
 
 } // namespace
@@ -128,7 +135,8 @@ bool WriteTextLines(const QStringList &lines, const QString &path, TextEncoding 
     if (QFileInfo(path).isDir())
         return fail(QStringLiteral("Is a directory"));
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
+    // Unbuffered, so that a failed write reports the system's reason (a full disk, say).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
     QString writeError;
     if (!WriteTextLines(lines, file, encoding, &writeError)) {

@@ -1,0 +1,256 @@
+#include "cli/cliarguments.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+const QString kConvert = QStringLiteral(TESSALY_CONVERT_BIN);
+const QByteArray kCard = "BEGIN:VCARD\r\nFN:Ann Lee\r\nTEL:555 0100\r\nEND:VCARD\r\n";
+
+struct Run {
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+/*
+ * Runs tessaly-convert. With unprivileged set, it runs as "nobody" when the tests run as
+ * root, so that permission bits stop reads and writes as they would for a user.
+ */
+Run Convert(const QStringList &arguments, bool unprivileged = false)
+{
+    QProcess process;
+    QStringList command = QStringList{kConvert} + arguments;
+    if (unprivileged && geteuid() == 0)
+        command = QStringList{u"setpriv"_qs, u"--reuid=65534"_qs, u"--regid=65534"_qs, u"--clear-groups"_qs, u"--"_qs}
+            + command;
+    process.start(command.takeFirst(), command);
+    if (!process.waitForFinished(120000))
+        qFatal("tessaly-convert did not finish");
+    Run run;
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    run.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    run.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+QString Write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write %s", qPrintable(path));
+    return path;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+/* A folder that the unprivileged user may enter. */
+QString OpenFolder(const QTemporaryDir &dir, const QString &name, QFile::Permissions permissions)
+{
+    const QString path = dir.filePath(name);
+    QDir().mkpath(path);
+    QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+    QFile::setPermissions(path, permissions);
+    return path;
+}
+
+const QFile::Permissions kReadOnlyFolder = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+    | QFile::ReadOther | QFile::ExeOther;
+const QFile::Permissions kOpenFolder = kReadOnlyFolder | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void parsesPresetsAndTypes_data()
+    {
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("type");
+        QTest::addColumn<QString>("flavor");
+        QTest::addColumn<int>("load");
+        QTest::addColumn<int>("write");
+        QTest::addColumn<bool>("headers");
+        const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
+        QTest::newRow("defaults, type from .xlsx") << u"-o a.xlsx in.vcf"_qs << u"XLS"_qs << QString() << utf8 << utf8 << true;
+        QTest::newRow("type from .CSV") << u"-o a.CSV in.vcf"_qs << u"CSV"_qs << QString() << utf8 << utf8 << true;
+        QTest::newRow("type from other") << u"-o a.dat in.vcf --no-headers"_qs << u"TXT"_qs << QString() << utf8 << utf8
+                                         << false;
+        QTest::newRow("outlook forces ANSI and headers")
+            << u"--preset outlook --no-headers -o a.xls in.vcf"_qs << u"CSV"_qs << u"outlook"_qs << utf8 << ansi << true;
+        QTest::newRow("excel writes UTF-16") << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs
+                                             << QString() << ansi << utf16 << true;
+        QTest::newRow("google leaves UTF-16 for UTF-8")
+            << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs << u"CSV"_qs << u"google"_qs << utf16 << utf8 << true;
+        QTest::newRow("google keeps ANSI") << u"--preset google --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs
+                                           << u"google"_qs << ansi << ansi << true;
+        QTest::newRow("explicit type wins") << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << u"XLS"_qs
+                                            << u"yahoo"_qs << utf8 << utf8 << true;
+    }
+
+    void parsesPresetsAndTypes()
+    {
+        QFETCH(QString, arguments);
+        const CliParse parse = ParseCliArguments(arguments.split(u' '), u',');
+        QVERIFY2(parse.options.has_value(), qPrintable(parse.usageError));
+        QTEST(parse.options->request.ExportFileType, "type");
+        QTEST(parse.options->request.ExportFlavor, "flavor");
+        QTEST(int(parse.options->loadEncoding), "load");
+        QTEST(int(parse.options->writeOptions.encoding), "write");
+        QTEST(parse.options->writeOptions.headers, "headers");
+    }
+
+    void badUsage_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::newRow("no output") << QStringList{u"in.vcf"_qs};
+        QTest::newRow("no input") << QStringList{u"-o"_qs, u"a.csv"_qs};
+        QTest::newRow("long separator") << QStringList{u"--separator"_qs, u";;"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("unknown encoding") << QStringList{u"--encoding"_qs, u"latin9"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("unknown preset") << QStringList{u"--preset"_qs, u"gmail"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("unknown option") << QStringList{u"--frobnicate"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+    }
+
+    void badUsage()
+    {
+        QFETCH(QStringList, arguments);
+        const Run run = Convert(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY(run.err.contains(u"Usage: tessaly-convert"_qs));
+    }
+
+    void convertsAndReportsMissingInputs()
+    {
+        QTemporaryDir dir;
+        const QString input = Write(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString output = dir.filePath(u"out.csv"_qs);
+        const Run run = Convert({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
+        QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
+        QCOMPARE(ReadAll(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
+    }
+
+    void noDataFound()
+    {
+        QTemporaryDir dir;
+        const QString output = dir.filePath(u"out.csv"_qs);
+        const Run run = Convert({u"-o"_qs, output, Write(dir.filePath(u"empty.vcf"_qs), QByteArray())});
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY(run.err.contains(u"The file is empty!"_qs));
+        QVERIFY(run.err.contains(u"No data found!"_qs));
+        QVERIFY(!QFile::exists(output));
+    }
+
+    void badInputLosesNothing_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("message"); // expected on standard error; empty: none
+        QByteArray binary(64 * 1024, Qt::Uninitialized);
+        QRandomGenerator generator(7);
+        generator.fillRange(reinterpret_cast<quint32 *>(binary.data()), binary.size() / 4);
+        QTest::newRow("invalid UTF-8")
+            << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n")
+            << u"WARNING: No mapping for the Unicode character exists in the target multi-byte code page"_qs;
+        QTest::newRow("binary file") << binary << u"WARNING: No mapping for the Unicode character"_qs;
+        QTest::newRow("NUL bytes") << QByteArray("BEGIN:VCARD\nFN:Nul\0Name\nNOTE:\0\0\nEND:VCARD\n", 41) << QString();
+        QTest::newRow("50 MB single line") << QByteArray(50 * 1024 * 1024, 'x') << QString();
+    }
+
+    void badInputLosesNothing()
+    {
+        // The bad file stands between two good ones; both good contacts come out.
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, message);
+        QTemporaryDir dir;
+        const QString output = dir.filePath(u"out.txt"_qs);
+        const QString first = Write(dir.filePath(u"1.vcf"_qs), kCard);
+        const QString bad = Write(dir.filePath(u"2.vcf"_qs), bytes);
+        const QString last = Write(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
+        const Run run = Convert({u"-o"_qs, output, first, bad, last});
+        QCOMPARE(run.exitCode, 0);
+        if (message.isEmpty())
+            QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+        else
+            QVERIFY2(run.err.contains(message), qPrintable(run.err));
+        const QByteArray written = ReadAll(output);
+        QVERIFY(written.startsWith("\xEF\xBB\xBF" "Ann Lee\r\n555 0100\r\n\r\n"));
+        QVERIFY(written.endsWith("Bo\r\n\r\n"));
+    }
+
+    void unwritableTargetsKeepTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString input = Write(dir.filePath(u"a.vcf"_qs), kCard);
+        QFile::setPermissions(input, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+
+        // A folder without write permission, holding an older export.
+        const QString locked = OpenFolder(dir, u"locked"_qs, kOpenFolder);
+        const QString old = Write(locked + u"/out.csv"_qs, "old");
+        QFile::setPermissions(locked, kReadOnlyFolder);
+        Run run = Convert({u"-o"_qs, old, input}, true);
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
+        QVERIFY(run.err.contains(u"The file could not be created!"_qs));
+        QCOMPARE(ReadAll(old), QByteArray("old"));
+        QCOMPARE(QDir(locked).entryList(QDir::Files), QStringList{u"out.csv"_qs});
+
+        // An output path that is a folder.
+        run = Convert({u"-o"_qs, locked, input});
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY(run.err.contains(u"Is a directory"_qs));
+    }
+
+    void unreadableInput()
+    {
+        QTemporaryDir dir;
+        const QString folder = OpenFolder(dir, u"in"_qs, kOpenFolder);
+        const QString secret = Write(folder + u"/secret.vcf"_qs, kCard);
+        QFile::setPermissions(secret, QFile::WriteOwner);
+        const Run run = Convert({u"-o"_qs, folder + u"/out.csv"_qs, secret}, true);
+        QCOMPARE(run.exitCode, 1);
+        QVERIFY2(run.err.contains(u"WARNING: Cannot open file \""_qs + secret + u"\". Permission denied"_qs),
+                 qPrintable(run.err));
+    }
+
+    void fullDiskKeepsTheOldFile()
+    {
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QTemporaryDir dir;
+        const QString mountPoint = dir.filePath(u"small"_qs);
+        QDir().mkpath(mountPoint);
+        if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=64k"_qs, u"tmpfs"_qs, mountPoint}) != 0)
+            QSKIP("this machine cannot mount a tmpfs");
+        const QString old = Write(mountPoint + u"/out.csv"_qs, "old");
+        QByteArray many;
+        for (int i = 0; i < 10000; ++i)
+            many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nEND:VCARD\n";
+        const QString input = Write(dir.filePath(u"many.vcf"_qs), many);
+        const Run run = Convert({u"-o"_qs, old, input});
+        const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
+        const QByteArray kept = ReadAll(old);
+        QProcess::execute(u"umount"_qs, {mountPoint});
+        QCOMPARE(run.exitCode, 3);
+        QVERIFY2(run.err.contains(u"No space left on device"_qs), qPrintable(run.err));
+        QCOMPARE(left, QStringList{u"out.csv"_qs});
+        QCOMPARE(kept, QByteArray("old"));
+        QCOMPARE(run.out, QString());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"

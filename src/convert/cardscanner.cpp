@@ -4,6 +4,9 @@
 
 #include <QByteArray>
 
+#include <cstring>
+#include <string_view>
+
 namespace {
 
 char AsciiUpper(char c)
@@ -23,13 +26,20 @@ bool EqualsUpper(QByteArrayView text, QByteArrayView pattern)
     return true;
 }
 
-/* Whether the upper-cased text holds one of the (upper-case) needles "URL:" or "URL;". */
+/* Whether the upper-cased text holds "URL:" or "URL;". Only the few colons and semicolons are visited. */
 bool ContainsUrlMarker(QByteArrayView text)
 {
-    for (qsizetype i = 0; i + 4 <= text.size(); ++i) {
-        if (AsciiUpper(text[i]) == 'U' && AsciiUpper(text[i + 1]) == 'R' && AsciiUpper(text[i + 2]) == 'L'
-            && (text[i + 3] == ':' || text[i + 3] == ';'))
-            return true;
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    for (const char stop : {':', ';'}) {
+        for (const char *at = begin + 3; at < end;) {
+            at = static_cast<const char *>(std::memchr(at, stop, size_t(end - at)));
+            if (!at)
+                break;
+            if (AsciiUpper(at[-3]) == 'U' && AsciiUpper(at[-2]) == 'R' && AsciiUpper(at[-1]) == 'L')
+                return true;
+            ++at;
+        }
     }
     return false;
 }
@@ -103,38 +113,44 @@ enum class Target {
     Phone,
 };
 
+/* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain search. */
+bool NameHas(std::string_view name, std::string_view pattern)
+{
+    return name.find(pattern) != std::string_view::npos;
+}
+
 /* Decides which rule a line matches; the first rule that matches wins. */
 Target Classify(QByteArrayView line, QByteArray &upperName)
 {
-    if (EqualsUpper(line, "BEGIN:VCARD"))
+    if (line.size() == 11 && EqualsUpper(line, "BEGIN:VCARD"))
         return Target::Begin;
 
     const qsizetype colon = line.indexOf(':');
     upperName.resize(colon < 0 ? 0 : colon);
     for (qsizetype i = 0; i < upperName.size(); ++i)
         upperName[i] = AsciiUpper(line[i]);
-    const QByteArrayView name(upperName);
+    const std::string_view name(upperName.constData(), size_t(upperName.size()));
 
     // FN and N are recognised with any parameters, but not inside other names.
-    if (name == "FN" || name.startsWith("FN;"))
+    if (name == "FN" || name.starts_with("FN;"))
         return Target::FormattedName;
-    if (name == "N" || name.startsWith("N;"))
+    if (name == "N" || name.starts_with("N;"))
         return Target::StructuredName;
-    if (name.contains("EMAIL"))
+    if (NameHas(name, "EMAIL"))
         return Target::Email;
     if (ContainsUrlMarker(line))
         return Target::Url;
-    if (name.contains("NOTE"))
+    if (NameHas(name, "NOTE"))
         return Target::Note;
-    if (name.contains("ORG"))
+    if (NameHas(name, "ORG"))
         return Target::Organization;
-    if (name.contains("REV"))
+    if (NameHas(name, "REV"))
         return Target::Revision;
-    if (name.contains("ADR"))
-        return name.contains("X-ABADR") ? Target::None : Target::Address;
-    if (name.contains("TEL"))
+    if (NameHas(name, "ADR"))
+        return NameHas(name, "X-ABADR") ? Target::None : Target::Address;
+    if (NameHas(name, "TEL"))
         return Target::Phone;
-    if (EqualsUpper(line, "END:VCARD"))
+    if (line.size() == 9 && EqualsUpper(line, "END:VCARD"))
         return Target::End;
     return Target::None;
 }
@@ -184,8 +200,11 @@ ContactCard FinishCard(ContactFields &working)
 {
     ContactFields normalized;
     for (int i = 0; i < kContactColumnCount; ++i) {
-        working[size_t(i)] = TrimControlAndBlank(working[size_t(i)]);
-        normalized[size_t(i)] = NormalizeFieldValue(working[size_t(i)]);
+        QString &field = working[size_t(i)];
+        if (field.isEmpty())
+            continue;
+        field = TrimControlAndBlank(field);
+        normalized[size_t(i)] = NormalizeFieldValue(field);
     }
     return ContactCard(normalized);
 }

@@ -43,14 +43,14 @@ const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
 
 void AppendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
 {
-    if (!text.contains(quoteMark)) {
-        out += text;
-        return;
-    }
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    QChar *write = out.data() + start;
     for (const QChar c : text) {
         if (c != quoteMark)
-            out += c;
+            *write++ = c;
     }
+    out.truncate(write - out.constData());
 }
 
 void ChopTrailingDelimiter(QString &row, QChar delimiter)

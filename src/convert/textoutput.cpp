@@ -29,6 +29,14 @@ void SortRowsIgnoringCase(QStringList &rows)
     const qsizetype count = rows.size();
     if (count < 2)
         return;
+    if (QLocale().language() == QLocale::C) {
+        // The C locale has no collation of its own (and its sort keys would keep letter case):
+        // compare case-folded code points.
+        std::stable_sort(rows.begin(), rows.end(), [](const QString &a, const QString &b) {
+            return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        });
+        return;
+    }
     // Making keys is most of the work; two threads halve it on large exports.
     const qsizetype half = count >= 20000 ? count / 2 : count;
     std::vector<QCollatorSortKey> firstKeys, secondKeys;

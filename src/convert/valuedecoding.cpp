@@ -5,6 +5,8 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+
 namespace {
 
 int HexValue(char c)
@@ -76,13 +78,27 @@ QString ReadDecodedBytes(QByteArrayView bytes)
     return text;
 }
 
-/* Every occurrence of "=0A" / "=0a" becomes a space, after every "=00" has been removed. */
+/* Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can form new ones). */
 QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
 {
-    QByteArray bytes = value.toByteArray();
-    bytes.replace("=00", "");
-    bytes.replace("=0A", " ");
-    bytes.replace("=0a", " ");
+    QByteArray bytes;
+    bytes.reserve(value.size());
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == '=' && i + 2 < value.size() && value[i + 1] == '0' && value[i + 2] == '0')
+            i += 2;
+        else
+            bytes.append(value[i]);
+    }
+    qsizetype out = 0;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == '=' && i + 2 < bytes.size() && bytes[i + 1] == '0' && (bytes[i + 2] == 'A' || bytes[i + 2] == 'a')) {
+            bytes[out++] = ' ';
+            i += 2;
+        } else {
+            bytes[out++] = bytes[i];
+        }
+    }
+    bytes.truncate(out);
     return bytes;
 }
 
@@ -129,6 +145,13 @@ QString UndoVcardEscapes(const QString &value)
 
 QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
 {
+    // Most values need none of the steps: one look at the bytes spares the passes over the text.
+    const char asciiDelimiter = delimiter.unicode() < 0x80 ? char(delimiter.unicode()) : '\0';
+    if (asciiDelimiter != '\0'
+        && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter](char c) {
+               return c == '=' || c == '\\' || c == ';' || c == asciiDelimiter;
+           }))
+        return QString::fromUtf8(utf8Value);
     QString value = UndoVcardEscapes(DecodeQuotedPrintableValue(utf8Value));
     value.replace(delimiter, u' ');
     value.replace(u';', u' ');
@@ -158,7 +181,9 @@ QString NormalizeFieldValue(const QString &value)
     QString text = TrimControlAndBlank(value);
     while (text.startsWith(u'='))
         text = TrimControlAndBlank(text.sliced(1));
-    if (!text.contains(QLatin1String("  ")))
+    const auto pair = std::adjacent_find(text.cbegin(), text.cend(),
+                                         [](QChar a, QChar b) { return a == u' ' && b == u' '; });
+    if (pair == text.cend())
         return text;
     QString merged;
     merged.reserve(text.size());

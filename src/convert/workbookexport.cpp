@@ -1,13 +1,194 @@
 #include "convert/workbookexport.h"
 
+#include "convert/xlsfile.h"
+#include "convert/xlsxfile.h"
 #include "translation/translate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTemporaryFile>
+
+#include <cstdio>
+
+namespace {
+
+constexpr QChar kQuoteMark = u'"';
+
+/* The field texts of a finished row: split at the delimiter, enclosing quotes removed. */
+QStringList SplitRow(const QString &row, QChar delimiter)
+{
+    QStringList fields = row.split(delimiter);
+    for (QString &field : fields) {
+        if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
+            field = field.sliced(1, field.size() - 2);
+    }
+    return fields;
+}
+
+struct TableShape {
+    qsizetype rows = 0;
+    qsizetype widestRow = 0;     // the most fields of any row
+    qsizetype lastRowFields = 0; // the used columns: as many as the last row has fields
+    qsizetype longestCell = 0;
+};
+
+TableShape MeasureTable(const QStringList &rows, QChar delimiter)
+{
+    TableShape shape;
+    shape.rows = rows.size();
+    for (const QString &row : rows) {
+        qsizetype fields = 1, start = 0;
+        for (qsizetype at = row.indexOf(delimiter); at >= 0; at = row.indexOf(delimiter, start)) {
+            shape.longestCell = std::max(shape.longestCell, at - start - 2);
+            start = at + 1;
+            ++fields;
+        }
+        shape.longestCell = std::max(shape.longestCell, row.size() - start - 2);
+        shape.widestRow = std::max(shape.widestRow, fields);
+        shape.lastRowFields = fields;
+    }
+    return shape;
+}
+
+QString Number(qsizetype value)
+{
+    return QLocale(QLocale::English).toString(value);
+}
+
+/* Why the table does not fit the workbook kind, or an empty text when it fits. */
+QString LimitViolation(const TableShape &shape, bool xlsx)
+{
+    const qsizetype maxRows = xlsx ? kXlsxMaxRows : kXlsMaxRows;
+    const qsizetype maxColumns = xlsx ? kXlsxMaxColumns : kXlsMaxColumns;
+    const QString kind = xlsx ? QStringLiteral("An Excel workbook (.xlsx)")
+                              : QStringLiteral("An Excel 97-2003 workbook (.xls)");
+    const QString instead = xlsx ? Translate(QStringLiteral("Save it as a CSV file instead."))
+                                 : Translate(QStringLiteral("Save it as an Excel 2007 workbook (.xlsx) instead."));
+    if (shape.rows > maxRows)
+        return FormatText(Translate(QStringLiteral("The table has %s rows. %s holds at most %s rows.")),
+                          {Number(shape.rows), kind, Number(maxRows)})
+            + u' ' + instead;
+    if (shape.widestRow > maxColumns)
+        return FormatText(Translate(QStringLiteral("The table has %s columns. %s holds at most %s columns.")),
+                          {Number(shape.widestRow), kind, Number(maxColumns)})
+            + u' ' + instead;
+    if (shape.longestCell > kXlsxMaxCellChars)
+        return FormatText(Translate(QStringLiteral("A value has %s characters. A workbook cell holds at most %s "
+                                                   "characters.")),
+                          {Number(shape.longestCell), Number(kXlsxMaxCellChars)})
+            + u' ' + Translate(QStringLiteral("Save it as a CSV file instead."));
+    return {};
+}
+
+/* Reports 80 + v for row n of m, where v = n × 20 / m rounded, each new v at most once. */
+class WorkbookProgress
+{
+public:
+    WorkbookProgress(ConversionHost &host, qsizetype rows)
+        : m_host(host)
+        , m_rows(rows)
+    {
+    }
+
+    void row(qsizetype n)
+    {
+        const qint64 v = ScaledProgress(n, m_rows, 20);
+        if (v != m_previous && v <= 20) {
+            m_previous = v;
+            m_host.ProgressDegistir(int(80 + v));
+        }
+    }
+
+private:
+    ConversionHost &m_host;
+    qsizetype m_rows;
+    qint64 m_previous = 0;
+};
+
+QString CannotCreate(const QString &path, const QString &reason)
+{
+    return FormatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
+}
+
+bool WriteXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+              WorkbookProgress &progress, QString &error)
+{
+    std::vector<QStringList> cells;
+    cells.reserve(size_t(rows.size()));
+    for (qsizetype n = 0; n < rows.size(); ++n) {
+        progress.row(n + 1);
+        cells.push_back(SplitRow(rows.at(n), delimiter));
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        error = CannotCreate(path, file.errorString());
+        return false;
+    }
+    QString writeError;
+    if (!WriteXlsWorkbook(cells, widthColumns, file, &writeError)) {
+        file.cancelWriting();
+        error = CannotCreate(path, writeError);
+        return false;
+    }
+    if (!file.commit()) {
+        error = CannotCreate(path, file.errorString());
+        return false;
+    }
+    return true;
+}
+
+/* libxlsxwriter writes to a name, so the workbook goes to a new file beside the target first. */
+bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+               WorkbookProgress &progress, QString &error)
+{
+    const QFileInfo target(path);
+    QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.tessaly-XXXXXX.xlsx"));
+    if (!temporary.open()) {
+        error = CannotCreate(path, temporary.errorString());
+        return false;
+    }
+    temporary.close();
+
+    XlsxFile workbook(temporary.fileName(), widthColumns);
+    for (qsizetype n = 0; n < rows.size(); ++n) {
+        progress.row(n + 1);
+        if (!workbook.addRow(SplitRow(rows.at(n), delimiter))) {
+            error = CannotCreate(path, workbook.errorString());
+            return false;
+        }
+    }
+    if (!workbook.close()) {
+        error = CannotCreate(path, workbook.errorString());
+        return false;
+    }
+    // rename() replaces an existing target in one step.
+    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
+        error = CannotCreate(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    temporary.setAutoRemove(false);
+    return true;
+}
+
+} // namespace
 
 bool ExportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host)
 {
-    Q_UNUSED(rows);
-    Q_UNUSED(delimiter);
-    host.ShowMessage(MessageIcon::Warning, Translate(QStringLiteral("WARNING")),
-                     FormatText(QStringLiteral("Cannot create file \"%s\". %s"),
-                                {fileName, QStringLiteral("Workbook output is not available in this version.")}));
+    const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
+    const TableShape shape = MeasureTable(rows, delimiter);
+    QString error = LimitViolation(shape, xlsx);
+    if (error.isEmpty() && QFileInfo(fileName).isDir())
+        error = CannotCreate(fileName, QStringLiteral("Is a directory"));
+    if (error.isEmpty()) {
+        WorkbookProgress progress(host, shape.rows);
+        const int widthColumns = int(shape.lastRowFields);
+        const bool written = xlsx ? WriteXlsx(rows, delimiter, fileName, widthColumns, progress, error)
+                                  : WriteXls(rows, delimiter, fileName, widthColumns, progress, error);
+        if (written)
+            return true;
+    }
+    host.ShowMessage(MessageIcon::Warning, Translate(QStringLiteral("WARNING")), error);
     return false;
 }

@@ -543,8 +543,8 @@ void PutU32(QByteArray &bytes, qsizetype at, quint32 value)
 QByteArray ContainerHeader(const ContainerLayout &layout)
 {
     QByteArray header(kSectorSize, '\0');
-    static constexpr char kSignature[] = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1";
-    header.replace(0, 8, kSignature, 8);
+    static constexpr std::array<quint8, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
+    std::copy(kSignature.begin(), kSignature.end(), header.begin());
     PutU16(header, 24, 0x003E); // minor version
     PutU16(header, 26, 0x0003); // major version: 512-byte sectors
     PutU16(header, 28, 0xFFFE); // little-endian

@@ -2,6 +2,7 @@
 
 #include "convert/conversionjob.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
@@ -117,29 +118,43 @@ private slots:
         QVERIFY(!QFile::exists(path));
     }
 
+    void failedWriteIsNeverSuccess_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("cards");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("path is a folder") << u"folder.csv"_qs << 1 << u"Is a directory"_qs;
+        QTest::newRow("more rows than .xls holds")
+            << u"kept.xls"_qs << 65536 << u"The table has 65,537 rows. An Excel 97-2003 workbook (.xls) holds at most "
+                                          "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+    }
+
     void failedWriteIsNeverSuccess()
     {
         // An older file of the same name must neither be reported as the result nor damaged.
-        const QString path = m_dir.filePath(u"kept.csv"_qs);
-        const QString folder = m_dir.filePath(u"folder.csv"_qs);
-        QVERIFY(QDir().mkdir(folder));
-        for (const QString &target : {folder, path + u".xlsx"_qs}) {
-            RecordingHost host;
-            if (target.endsWith(u".xlsx"_qs)) {
-                QFile old(target);
-                QVERIFY(old.open(QIODevice::WriteOnly));
-                old.write("old");
-            }
-            QCOMPARE(RunConversion(Cards(1), {u"CSV"_qs, QString(), target}, RowFormat{}, host),
-                     ConversionOutcome::NotWritten);
-            QCOMPARE(host.messages.size(), 2);
-            QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
-            QVERIFY2(host.messages[0].text.contains(target), qPrintable(host.messages[0].text));
-            QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
-            QCOMPARE(host.messages[1].text, u"The file could not be created!"_qs);
-            QCOMPARE(host.progress.mid(host.progress.size() - 2), (QList<int>{100, 0}));
+        QFETCH(QString, name);
+        QFETCH(int, cards);
+        QFETCH(QString, reason);
+        const QString target = m_dir.filePath(name);
+        if (name.endsWith(u".csv"_qs)) {
+            QVERIFY(QDir().mkdir(target));
+        } else {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old");
         }
-        QCOMPARE(ReadAll(path + u".xlsx"_qs), QByteArray("old"));
+        RecordingHost host;
+        QCOMPARE(RunConversion(Cards(cards), {u"XLS"_qs, QString(), target}, RowFormat{}, host),
+                 ConversionOutcome::NotWritten);
+        QCOMPARE(host.messages.size(), 2);
+        QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
+        QVERIFY2(host.messages[0].text.endsWith(reason), qPrintable(host.messages[0].text));
+        QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
+        QCOMPARE(host.messages[1].text, u"The file could not be created!"_qs);
+        QCOMPARE(host.progress.mid(host.progress.size() - 2), (QList<int>{100, 0}));
+        if (!name.endsWith(u".csv"_qs))
+            QCOMPARE(ReadAll(target), QByteArray("old"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"tessaly"_qs), QStringList());
     }
 };
 

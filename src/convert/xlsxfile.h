@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+/** Limits of the .xlsx format. */
+inline constexpr qsizetype kXlsxMaxRows = 1048576;
+inline constexpr qsizetype kXlsxMaxColumns = 16384;
+inline constexpr qsizetype kXlsxMaxCellChars = 32767;
+
+/**
+ * Writes an Office Open XML workbook with one worksheet, row by row, in constant memory:
+ * every cell is a text cell with the number format "@", so "00123" or "=1+1" stay that text.
+ * The caller keeps within the limits above.
+ */
+class XlsxFile
+{
+public:
+    /** Starts a workbook that close() writes to path; widthColumns columns get the width 40. */
+    XlsxFile(const QString &path, int widthColumns);
+    ~XlsxFile();
+    XlsxFile(const XlsxFile &) = delete;
+    XlsxFile &operator=(const XlsxFile &) = delete;
+
+    /** Appends the next row; false with errorString() set when the cells cannot be stored. */
+    bool addRow(const QStringList &cells);
+    /** Writes the file; false with errorString() set when that fails. */
+    bool close();
+    QString errorString() const { return m_error; }
+
+private:
+    struct Handles;
+    std::unique_ptr<Handles> m_handles;
+    quint32 m_nextRow = 0;
+    QString m_error;
+};

@@ -8,7 +8,7 @@ packages=(
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libxlsxwriter-dev libpcre2-dev
   # tests: workbook readers, a display server for windows, setpriv and mount
-  python3 python3-openpyxl python3-xlrd xvfb xauth util-linux
+  python3 python3-openpyxl python3-xlrd libreoffice-calc-nogui xvfb xauth util-linux
 )
 
 missing=()

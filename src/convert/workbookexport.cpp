@@ -152,9 +152,13 @@ bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
     temporary.close();
 
     XlsxFile workbook(temporary.fileName(), widthColumns);
+    const bool asciiDelimiter = delimiter.unicode() < 0x80;
     for (qsizetype n = 0; n < rows.size(); ++n) {
         progress.row(n + 1);
-        if (!workbook.addRow(SplitRow(rows.at(n), delimiter))) {
+        const bool added = asciiDelimiter
+            ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
+            : workbook.addRow(SplitRow(rows.at(n), delimiter));
+        if (!added) {
             error = CannotCreate(path, workbook.errorString());
             return false;
         }

@@ -2,6 +2,8 @@
 
 #include <QFile>
 
+#include <cstring>
+
 #include <xlsxwriter.h>
 
 struct XlsxFile::Handles {
@@ -35,18 +37,52 @@ XlsxFile::~XlsxFile()
     }
 }
 
+bool XlsxFile::writeCell(lxw_col_t column, const char *utf8)
+{
+    const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, column, utf8, m_handles->text);
+    if (result == LXW_NO_ERROR)
+        return true;
+    m_error = QString::fromUtf8(lxw_strerror(result));
+    return false;
+}
+
 bool XlsxFile::addRow(const QStringList &cells)
 {
     if (!m_handles->workbook)
         return false;
     for (qsizetype column = 0; column < cells.size(); ++column) {
-        const QByteArray utf8 = cells.at(column).toUtf8();
-        const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, lxw_col_t(column),
-                                                        utf8.constData(), m_handles->text);
-        if (result != LXW_NO_ERROR) {
-            m_error = QString::fromUtf8(lxw_strerror(result));
+        if (!writeCell(lxw_col_t(column), cells.at(column).toUtf8().constData()))
             return false;
+    }
+    ++m_nextRow;
+    return true;
+}
+
+bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
+{
+    if (!m_handles->workbook)
+        return false;
+    // One conversion for the whole row; each field is then ended in place with a NUL.
+    QByteArray utf8 = row.toUtf8();
+    char *const begin = utf8.data();
+    char *const end = begin + utf8.size();
+    lxw_col_t column = 0;
+    for (char *start = begin;; ++column) {
+        char *stop = static_cast<char *>(std::memchr(start, delimiter, size_t(end - start)));
+        if (!stop)
+            stop = end;
+        char *first = start;
+        char *last = stop;
+        if (last - first >= 2 && *first == quoteMark && last[-1] == quoteMark) {
+            ++first;
+            --last;
         }
+        *last = '\0';
+        if (!writeCell(column, first))
+            return false;
+        if (stop == end)
+            break;
+        start = stop + 1;
     }
     ++m_nextRow;
     return true;

@@ -5,6 +5,8 @@
 
 #include <memory>
 
+#include <xlsxwriter/common.h>
+
 /** Limits of the .xlsx format. */
 inline constexpr qsizetype kXlsxMaxRows = 1048576;
 inline constexpr qsizetype kXlsxMaxColumns = 16384;
@@ -26,11 +28,18 @@ public:
 
     /** Appends the next row; false with errorString() set when the cells cannot be stored. */
     bool addRow(const QStringList &cells);
+    /**
+     * Appends the next row given as a delimited row: fields split at the (ASCII) delimiter,
+     * each with its enclosing quote marks removed. Spares a string per cell on large tables.
+     */
+    bool addDelimitedRow(QStringView row, char delimiter, char quoteMark);
     /** Writes the file; false with errorString() set when that fails. */
     bool close();
     QString errorString() const { return m_error; }
 
 private:
+    bool writeCell(lxw_col_t column, const char *utf8);
+
     struct Handles;
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;

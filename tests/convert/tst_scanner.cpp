@@ -157,6 +157,29 @@ private slots:
         QCOMPARE(Field(joined, ContactColumn::Note), u"a xy"_qs);
     }
 
+    void largeInputsScanLikeSmallOnes()
+    {
+        // Large inputs are scanned in two halves; cards whose values carry over from the card
+        // before (no BEGIN) must come out as they do from one pass.
+        QStringList lines;
+        std::vector<std::pair<QString, QString>> expected; // name and second phone of each card
+        for (int i = 0; i < 30000; ++i) {
+            const QString name = QStringLiteral("Person %1").arg(i);
+            lines << u"BEGIN:VCARD"_qs << u"FN:"_qs + name << u"TEL:1"_qs << u"END:VCARD"_qs;
+            expected.emplace_back(name, QString());
+            if (i % 1000 == 999) {
+                lines << u"TEL:carried"_qs << u"END:VCARD"_qs;
+                expected.emplace_back(name, u"carried"_qs);
+            }
+        }
+        const auto cards = Scan(lines);
+        QCOMPARE(cards.size(), expected.size());
+        for (size_t i = 0; i < cards.size(); ++i) {
+            QCOMPARE(Field(cards[i], ContactColumn::FormattedName), expected[i].first);
+            QCOMPARE(Field(cards[i], ContactColumn::Phone2), expected[i].second);
+        }
+    }
+
     void normalizeFieldValue_data()
     {
         QTest::addColumn<QString>("value");

@@ -2,7 +2,10 @@
 
 #include "convert/valuedecoding.h"
 
-#include <QSet>
+#include <QHashFunctions>
+
+#include <thread>
+#include <unordered_set>
 
 namespace {
 
@@ -92,6 +95,50 @@ void AppendTxtBlock(QStringList &txtLines, const ContactCard &card, const Column
     txtLines.append(QString());
 }
 
+/* A row with its hash, so that hashing can happen on the thread that built the row. */
+struct HashedRow {
+    QString text;
+    size_t hash = 0;
+
+    static HashedRow of(QString text)
+    {
+        const size_t hash = qHash(text);
+        return {std::move(text), hash};
+    }
+};
+
+/* Keeps the first of identical rows (exact, case-sensitive), in the order they come. */
+class DistinctRows
+{
+public:
+    DistinctRows(QStringList &rows, qint64 expected)
+        : m_rows(rows)
+    {
+        m_rows.reserve(expected);
+        m_seen.reserve(size_t(expected));
+    }
+
+    void add(HashedRow row)
+    {
+        // The view stays valid after the move: a moved string keeps its text where it is.
+        if (m_seen.insert(Key{QStringView(row.text), row.hash}).second)
+            m_rows.append(std::move(row.text));
+    }
+
+private:
+    struct Key {
+        QStringView text;
+        size_t hash;
+        bool operator==(const Key &other) const { return text == other.text; }
+    };
+    struct KeyHash {
+        size_t operator()(const Key &key) const { return key.hash; }
+    };
+
+    QStringList &m_rows;
+    std::unordered_set<Key, KeyHash> m_seen;
+};
+
 } // namespace
 
 ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards)
@@ -130,20 +177,33 @@ ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
     const bool wantRows = int(parts) & int(TableParts::Rows);
     const bool wantTxt = int(parts) & int(TableParts::TxtLines);
     const qint64 count = qint64(cards.size());
-    QSet<QString> seenRows;
-    if (wantRows)
-        seenRows.reserve(cards.size());
+
+    // On large tables a second thread builds the rows of the later half while this one builds
+    // and keeps the earlier half; rows are then kept in card order, so the result is the same.
+    constexpr qint64 kCardsWorthASecondThread = 20000;
+    const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
+    std::vector<HashedRow> laterRows;
+    std::thread helper;
+    if (half < count) {
+        helper = std::thread([&] {
+            laterRows.reserve(size_t(count - half));
+            for (qint64 i = half; i < count; ++i) {
+                laterRows.push_back(HashedRow::of(BuildRow(cards[size_t(i)], presence, format)));
+                if (!wantTxt)
+                    cards[size_t(i)] = ContactCard();
+            }
+        });
+    }
+
+    DistinctRows distinct(table.rows, wantRows ? count : 0);
     for (qint64 i = 0; i < count; ++i) {
         if (progress)
             progress(i + 1, count);
+        if (i == half && helper.joinable())
+            helper.join();
         ContactCard &card = cards[size_t(i)];
-        if (wantRows) {
-            QString row = BuildRow(card, presence, format);
-            if (!seenRows.contains(row)) {
-                seenRows.insert(row);
-                table.rows.append(std::move(row));
-            }
-        }
+        if (wantRows)
+            distinct.add(i < half ? HashedRow::of(BuildRow(card, presence, format)) : std::move(laterRows[size_t(i - half)]));
         if (wantTxt)
             AppendTxtBlock(table.txtLines, card, presence, format.quoteMark);
         card = ContactCard(); // its text is no longer needed

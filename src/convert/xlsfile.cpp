@@ -25,6 +25,7 @@ enum RecordType : quint16 {
     kRecXf = 0x00E0,
     kRecSst = 0x00FC,
     kRecLabelSst = 0x00FD,
+    kRecBlank = 0x0201,
     kRecExtSst = 0x00FF,
     kRecDimensions = 0x0200,
     kRecWindow2 = 0x023E,
@@ -196,13 +197,14 @@ void AppendXf(QByteArray &out, quint16 font, quint16 format, quint16 typeAndPare
  */
 void AppendXfs(QByteArray &out)
 {
-    constexpr quint16 kStyleXf = 0xFFF5;  // locked, style XF, no parent
-    constexpr quint16 kCellXf = 0x0001;   // locked, cell XF, parent style 0
-    constexpr quint8 kStyleOwnsAll = 0xF4;
+    constexpr quint16 kStyleXf = 0xFFF5; // locked, style XF, no parent
+    constexpr quint16 kCellXf = 0x0001;  // locked, cell XF, parent style 0
+    // In a style XF a set bit leaves that attribute out of the style: styles 1-14 carry only a font.
+    constexpr quint8 kStyleFontOnly = 0xF4;
     constexpr quint8 kOwnNumberFormat = 0x04;
     static constexpr std::array<quint16, kStyleXfCount> kStyleFonts = {0, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (quint16 i = 0; i < kStyleXfCount; ++i)
-        AppendXf(out, kStyleFonts[i], 0, kStyleXf, i == 0 ? 0 : kStyleOwnsAll);
+        AppendXf(out, kStyleFonts[i], 0, kStyleXf, i == 0 ? 0 : kStyleFontOnly);
     AppendXf(out, 0, 0, kCellXf, 0);
     AppendXf(out, 0, kBuiltInTextFormat, kCellXf, kOwnNumberFormat);
 }
@@ -239,7 +241,7 @@ class SstWriter
 public:
     SstWriter(QByteArray &out, quint32 totalCount, quint32 uniqueCount)
         : out_(out)
-        , bucketSize_(quint16(std::max<quint32>(8, (uniqueCount + kMaxBuckets - 1) / kMaxBuckets)))
+        , bucketSize_(quint16(std::clamp<quint32>((uniqueCount + kWantedBuckets - 1) / kWantedBuckets, 8, 0xFFFF)))
     {
         dataStart_ = BeginRecord(out_, kRecSst);
         AppendU32(out_, totalCount);
@@ -262,6 +264,7 @@ public:
             // Each record's part must be valid UTF-16 on its own, so a surrogate pair stays whole.
             if (count < text.size() && text[count - 1].isHighSurrogate())
                 --count;
+            Q_ASSERT(count > 0);
             AppendUnits(out_, text.first(count), wide);
             text = text.sliced(count);
             if (!text.isEmpty()) {
@@ -286,8 +289,8 @@ public:
     }
 
 private:
-    // EXTSST must fit into one record.
-    static constexpr quint32 kMaxBuckets = 128;
+    // Few enough entries for EXTSST to stay one record, even for the largest sheet (at most 257).
+    static constexpr quint32 kWantedBuckets = 128;
 
     struct Bucket {
         quint32 streamPosition;
@@ -326,8 +329,6 @@ bool FitsLimits(const std::vector<QStringList> &cells)
         const QStringList &row = cells[r];
         for (qsizetype c = 0; c < row.size(); ++c) {
             const QString &text = row[c];
-            if (text.isEmpty())
-                continue;
             if (r >= kXlsMaxRows || c >= kXlsMaxColumns || text.size() > kXlsMaxCellChars)
                 return false;
         }
@@ -350,15 +351,15 @@ CellIndex IndexCells(const std::vector<QStringList> &cells)
         const QStringList &row = cells[r];
         for (qsizetype c = 0; c < row.size(); ++c) {
             const QString &text = row[c];
-            if (text.isEmpty())
-                continue;
-            // Numbers are stored one-based so that a new entry's zero means "not seen yet".
-            quint32 &number = numbers[QStringView(text)];
-            if (number == 0) {
-                number = ++index.uniqueCount;
-                index.uniqueUnits += text.size();
+            if (!text.isEmpty()) {
+                // Numbers are stored one-based so that a new entry's zero means "not seen yet".
+                quint32 &number = numbers[QStringView(text)];
+                if (number == 0) {
+                    number = ++index.uniqueCount;
+                    index.uniqueUnits += text.size();
+                }
+                index.stringOfCell.push_back(number - 1);
             }
-            index.stringOfCell.push_back(number - 1);
             if (index.firstRow < 0)
                 index.firstRow = r;
             index.lastRow = r;
@@ -417,21 +418,30 @@ void AppendDimensions(QByteArray &out, const CellIndex &index)
 void AppendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
 {
     constexpr quint16 kLabelSstSize = 10;
+    constexpr quint16 kBlankSize = 6;
     // One fixed-size record per cell, built on the stack to keep this loop allocation-free.
-    std::array<char, kRecordHeaderSize + kLabelSstSize> record{};
-    qToLittleEndian(quint16(kRecLabelSst), record.data());
-    qToLittleEndian(kLabelSstSize, record.data() + 2);
-    qToLittleEndian(kTextCellXf, record.data() + 8);
+    // An empty text is a blank cell that still carries the text format, as every used cell does.
+    std::array<char, kRecordHeaderSize + kLabelSstSize> label{};
+    qToLittleEndian(quint16(kRecLabelSst), label.data());
+    qToLittleEndian(kLabelSstSize, label.data() + 2);
+    qToLittleEndian(kTextCellXf, label.data() + 8);
+    std::array<char, kRecordHeaderSize + kBlankSize> blank{};
+    qToLittleEndian(quint16(kRecBlank), blank.data());
+    qToLittleEndian(kBlankSize, blank.data() + 2);
+    qToLittleEndian(kTextCellXf, blank.data() + 8);
     size_t cell = 0;
     for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
         const QStringList &row = cells[r];
         for (qsizetype c = 0; c < row.size(); ++c) {
-            if (row[c].isEmpty())
-                continue;
-            qToLittleEndian(quint16(r), record.data() + 4);
-            qToLittleEndian(quint16(c), record.data() + 6);
-            qToLittleEndian(index.stringOfCell[cell++], record.data() + 10);
-            out.append(record.data(), record.size());
+            char *const record = row[c].isEmpty() ? blank.data() : label.data();
+            qToLittleEndian(quint16(r), record + 4);
+            qToLittleEndian(quint16(c), record + 6);
+            if (row[c].isEmpty()) {
+                out.append(blank.data(), blank.size());
+            } else {
+                qToLittleEndian(index.stringOfCell[cell++], label.data() + 10);
+                out.append(label.data(), label.size());
+            }
         }
     }
 }
@@ -454,8 +464,7 @@ QByteArray BuildWorkbookStream(const std::vector<QStringList> &cells, int widthC
 {
     const CellIndex index = IndexCells(cells);
     QByteArray out;
-    out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4
-                + index.uniqueUnits * 2);
+    out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4 + index.uniqueUnits * 2);
 
     AppendBof(out, kBofGlobals);
     AppendU16Record(out, kRecCodePage, kCodePageUtf16);
@@ -635,10 +644,11 @@ void SetError(QString *error, const QString &text)
         *error = text;
 }
 
+/** The device's own reason, which callers put into their message about the file. */
 QString DeviceError(const QIODevice &device)
 {
     const QString reason = device.errorString();
-    return QStringLiteral("Cannot write the workbook: %1").arg(reason.isEmpty() ? QStringLiteral("write error") : reason);
+    return reason.isEmpty() ? QStringLiteral("The data could not be written.") : reason;
 }
 
 /** Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT. */

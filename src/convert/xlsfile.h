@@ -16,7 +16,7 @@ inline constexpr qsizetype kXlsMaxCellChars = 32767;
  * cells[r][c] is the text of row r, column c (0-based); rows may have different lengths.
  * Every written cell is a text cell (LABELSST via a shared string table) whose cell format has
  * the number format "@" (text), so "00123", "=1+1" and "+44 20" stay exactly that text.
- * Empty texts are left as blank cells (no cell record).
+ * Empty texts become blank cells that carry the text format too.
  * Columns 0 .. widthColumns-1 get the width 40 characters (COLINFO width 40*256); no other column
  * gets a width record. Returns false with an error text (device error) when writing fails.
  * The caller checks the limits above before calling; a table beyond them is refused with

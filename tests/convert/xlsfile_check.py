@@ -5,7 +5,7 @@ Usage: xlsfile_check.py WORKBOOK [--rows 0,5,65535]
 
 Keys of the output:
   log       everything xlrd reported while opening the file (empty for a clean file)
-  problems  faults of the record layout that xlrd tolerates but other readers do not
+  problems  faults of the container or record layout that xlrd tolerates but other readers do not
   sheets    sheet names
   nrows, ncols
   cells     [row, column, xlrd cell type, value, number format string] for every cell that
@@ -27,6 +27,62 @@ SST = 0x00FC
 CONTINUE = 0x003C
 EXTSST = 0x00FF
 MAX_RECORD_DATA = 8224
+
+
+SECTOR = 512
+FREESECT, ENDOFCHAIN, FATSECT, DIFSECT = 0xFFFFFFFF, 0xFFFFFFFE, 0xFFFFFFFD, 0xFFFFFFFC
+
+
+def check_container(data, problems):
+    """Checks the sector bookkeeping of the compound file that xlrd does not look at."""
+    def u32(at):
+        return struct.unpack_from("<I", data, at)[0]
+
+    def sector(number):
+        return 512 + number * SECTOR
+
+    if (len(data) - 512) % SECTOR:
+        problems.append("file size is not a whole number of sectors")
+    fat_sectors = [u32(76 + 4 * i) for i in range(109)]
+    difat_sectors = []
+    next_difat = u32(68)
+    while next_difat != ENDOFCHAIN and len(difat_sectors) <= u32(72):
+        difat_sectors.append(next_difat)
+        fat_sectors += [u32(sector(next_difat) + 4 * i) for i in range(127)]
+        next_difat = u32(sector(next_difat) + 508)
+    fat_sectors = [s for s in fat_sectors if s != FREESECT]
+    if len(fat_sectors) != u32(44) or len(difat_sectors) != u32(72):
+        problems.append("header counts %d FAT and %d DIFAT sectors, found %d and %d"
+                        % (u32(44), u32(72), len(fat_sectors), len(difat_sectors)))
+    fat = b"".join(data[sector(s):sector(s) + SECTOR] for s in fat_sectors)
+
+    def next_of(number):
+        return struct.unpack_from("<I", fat, 4 * number)[0]
+
+    for s in fat_sectors:
+        if next_of(s) != FATSECT:
+            problems.append("FAT sector %d is not marked as one" % s)
+    for s in difat_sectors:
+        if next_of(s) != DIFSECT:
+            problems.append("DIFAT sector %d is not marked as one" % s)
+
+    def chain(start):
+        sectors = []
+        while start != ENDOFCHAIN and len(sectors) * 4 <= len(fat):
+            sectors.append(start)
+            start = next_of(start)
+        return sectors
+
+    directory = chain(u32(48))
+    entry = sector(directory[0]) + 128  # the entry after the root
+    name = data[entry:entry + struct.unpack_from("<H", data, entry + 64)[0]].decode("utf-16-le")
+    size = u32(entry + 120)
+    stream = chain(u32(entry + 116))
+    if name != "Workbook\0" or size < 4096 or len(stream) != (size + SECTOR - 1) // SECTOR:
+        problems.append("stream %r of %d bytes in %d sectors" % (name, size, len(stream)))
+    used = stream + directory + fat_sectors + difat_sectors
+    if len(set(used)) != len(used):
+        problems.append("a sector is used twice")
 
 
 def records(stream):
@@ -115,8 +171,9 @@ def main():
     log = io.StringIO()
     with open(args.workbook, "rb") as f:
         data = f.read()
-    stream = compdoc.CompDoc(data, logfile=log).get_named_stream("Workbook")
     problems = []
+    check_container(data, problems)
+    stream = compdoc.CompDoc(data, logfile=log).get_named_stream("Workbook")
     totals, starts = string_starts(stream, problems)
     if totals is not None and not problems:
         check_extsst(stream, starts, problems)

@@ -46,6 +46,10 @@ const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
 
 void AppendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
 {
+    if (std::find(text.begin(), text.end(), quoteMark) == text.end()) {
+        out.append(text.data(), text.size());
+        return;
+    }
     const qsizetype start = out.size();
     out.resize(start + text.size());
     QChar *write = out.data() + start;

@@ -77,7 +77,10 @@ TextLines TextLines::fromStringList(const QStringList &lines)
 class LineSplitter
 {
 public:
-    explicit LineSplitter(qsizetype expectedBytes) { m_bytes.reserve(expectedBytes); }
+    explicit LineSplitter(qsizetype expectedBytes)
+        : m_bytes(expectedBytes, Qt::Uninitialized)
+    {
+    }
 
     void feed(const char *data, qsizetype size)
     {
@@ -89,7 +92,7 @@ public:
         }
         while (data != end) {
             const char *breakAt = NextBreak(data, end);
-            m_bytes.append(data, breakAt - data);
+            append(data, breakAt - data);
             m_open = true;
             if (breakAt == end)
                 break;
@@ -110,7 +113,8 @@ public:
             endLine();
         TextLines lines;
         if (!m_lineEnds.empty()) {
-            if (m_bytes.capacity() > m_bytes.size() + m_bytes.size() / 8)
+            m_bytes.truncate(m_size);
+            if (m_bytes.capacity() > m_size + m_size / 8)
                 m_bytes.squeeze();
             lines.m_chunks.push_back(TextLines::Chunk{std::move(m_bytes), 0});
             lines.m_lineEnds = std::move(m_lineEnds);
@@ -130,13 +134,23 @@ private:
         return lf ? static_cast<const char *>(lf) : end;
     }
 
+    /* Appends bytes, growing the buffer geometrically: plain copies, no per-line bookkeeping. */
+    void append(const char *data, qsizetype size)
+    {
+        if (m_size + size > m_bytes.size())
+            m_bytes.resize(std::max(m_size + size, m_bytes.size() + m_bytes.size() / 2 + 4096));
+        std::memcpy(m_bytes.data() + m_size, data, size_t(size));
+        m_size += size;
+    }
+
     void endLine()
     {
-        m_lineEnds.push_back(m_bytes.size());
+        m_lineEnds.push_back(m_size);
         m_open = false;
     }
 
-    QByteArray m_bytes;
+    QByteArray m_bytes; // the first m_size bytes are in use
+    qsizetype m_size = 0;
     std::vector<qsizetype> m_lineEnds;
     bool m_open = false;      // bytes (or an empty line) have started since the last break
     bool m_pendingCr = false; // the last block ended with CR; an LF that follows belongs to it

@@ -25,13 +25,13 @@ QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
 {
     while (!in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
         in.chop(1);
-    QByteArray out;
-    out.reserve(in.size());
+    QByteArray out(in.size(), Qt::Uninitialized); // decoding never grows the text
+    char *write = out.data();
     const qsizetype n = in.size();
     for (qsizetype i = 0; i < n;) {
         const char c = in[i++];
         if (c != '=') {
-            out.append(c);
+            *write++ = c;
             continue;
         }
         if (i == n)
@@ -42,9 +42,9 @@ QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
             const int low = i < n ? HexValue(in[i]) : -1;
             if (low >= 0) {
                 ++i;
-                out.append(char(high * 16 + low));
+                *write++ = char(high * 16 + low);
             } else {
-                out.append(char(high));
+                *write++ = char(high);
             }
             continue;
         }
@@ -52,6 +52,7 @@ QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
         for (int k = 0; k < 2 && i < n && (in[i] == '\r' || in[i] == '\n'); ++k)
             ++i;
     }
+    out.truncate(write - out.constData());
     return out;
 }
 
@@ -81,24 +82,26 @@ QString ReadDecodedBytes(QByteArrayView bytes)
 /* Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can form new ones). */
 QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
 {
-    QByteArray bytes;
-    bytes.reserve(value.size());
+    QByteArray bytes(value.size(), Qt::Uninitialized);
+    char *write = bytes.data();
     for (qsizetype i = 0; i < value.size(); ++i) {
         if (value[i] == '=' && i + 2 < value.size() && value[i + 1] == '0' && value[i + 2] == '0')
             i += 2;
         else
-            bytes.append(value[i]);
+            *write++ = value[i];
     }
-    qsizetype out = 0;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == '=' && i + 2 < bytes.size() && bytes[i + 1] == '0' && (bytes[i + 2] == 'A' || bytes[i + 2] == 'a')) {
-            bytes[out++] = ' ';
+    const qsizetype size = write - bytes.constData();
+    char *const begin = bytes.data();
+    write = begin;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && (begin[i + 2] == 'A' || begin[i + 2] == 'a')) {
+            *write++ = ' ';
             i += 2;
         } else {
-            bytes[out++] = bytes[i];
+            *write++ = begin[i];
         }
     }
-    bytes.truncate(out);
+    bytes.truncate(write - begin);
     return bytes;
 }
 
@@ -165,11 +168,12 @@ QString DecodePropertyValue(const QString &value, QChar delimiter)
 
 QString TrimControlAndBlank(const QString &value)
 {
+    const auto *const data = reinterpret_cast<const char16_t *>(value.constData());
     qsizetype begin = 0;
     qsizetype end = value.size();
-    while (begin < end && value[begin].unicode() <= 0x20)
+    while (begin < end && data[begin] <= 0x20)
         ++begin;
-    while (end > begin && value[end - 1].unicode() <= 0x20)
+    while (end > begin && data[end - 1] <= 0x20)
         --end;
     if (begin == 0 && end == value.size())
         return value;
@@ -181,16 +185,22 @@ QString NormalizeFieldValue(const QString &value)
     QString text = TrimControlAndBlank(value);
     while (text.startsWith(u'='))
         text = TrimControlAndBlank(text.sliced(1));
-    const auto pair = std::adjacent_find(text.cbegin(), text.cend(),
-                                         [](QChar a, QChar b) { return a == u' ' && b == u' '; });
-    if (pair == text.cend())
+    const auto *const data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    qsizetype pair = 1;
+    while (pair < size && !(data[pair] == u' ' && data[pair - 1] == u' '))
+        ++pair;
+    if (pair >= size)
         return text;
-    QString merged;
-    merged.reserve(text.size());
-    for (const QChar c : std::as_const(text)) {
-        if (c == u' ' && merged.endsWith(u' '))
+    // Merge every run of spaces into one.
+    QString merged(size, Qt::Uninitialized);
+    char16_t *write = reinterpret_cast<char16_t *>(merged.data());
+    const char16_t *const start = write;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == u' ' && i > 0 && data[i - 1] == u' ')
             continue;
-        merged += c;
+        *write++ = data[i];
     }
+    merged.truncate(write - start);
     return merged;
 }

@@ -43,29 +43,6 @@ bool WriteExportFile(const QStringList &rows, const QStringList &txtLines, const
 
 namespace {
 
-/* Reports 20 + v for card i of n, where v = i × 60 / n rounded, each new v at most once. */
-class RowBuildingProgress
-{
-public:
-    explicit RowBuildingProgress(ConversionHost &host)
-        : m_host(host)
-    {
-    }
-
-    void operator()(qint64 card, qint64 count)
-    {
-        const qint64 v = ScaledProgress(card, count, 60);
-        if (v != m_previous && v <= 60) {
-            m_previous = v;
-            m_host.ProgressDegistir(int(20 + v));
-        }
-    }
-
-private:
-    ConversionHost &m_host;
-    qint64 m_previous = 0;
-};
-
 TableParts PartsFor(OutputKind kind)
 {
     return kind == OutputKind::TxtLines ? TableParts::Both : TableParts::Rows;
@@ -92,9 +69,10 @@ ConversionOutcome RunConversion(const TextLines &loadedLines, const ExportReques
     host.ProgressDegistir(20);
 
     const OutputKind kind = OutputKindForFileName(request.ExportFileName);
-    RowBuildingProgress progress(host);
+    StageProgress rowBuilding(host, 20, 60);
     ExportTable table = BuildExportTable(std::move(cards), presence, request.ExportFileType, request.ExportFlavor,
-                                         format, PartsFor(kind), std::ref(progress));
+                                         format, PartsFor(kind),
+                                         [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
     host.ProgressDegistir(80);
     RemoveBlankRows(table.rows);
     host.ProgressDegistir(80);

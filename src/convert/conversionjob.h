@@ -56,6 +56,37 @@ OutputKind OutputKindForFileName(const QString &fileName);
 qint64 ScaledProgress(qint64 step, qint64 count, qint64 span);
 
 /**
+ * The progress of one stage that spans the values base..base + span: step n of count shows
+ * base + v, v = ScaledProgress(n, count, span), each new v once, so a stage makes at most
+ * span reports however many steps it has.
+ */
+class StageProgress
+{
+public:
+    StageProgress(ConversionHost &host, int base, int span)
+        : m_host(host)
+        , m_base(base)
+        , m_span(span)
+    {
+    }
+
+    void step(qint64 n, qint64 count)
+    {
+        const qint64 v = ScaledProgress(n, count, m_span);
+        if (v != m_previous && v <= m_span) {
+            m_previous = v;
+            m_host.ProgressDegistir(int(m_base + v));
+        }
+    }
+
+private:
+    ConversionHost &m_host;
+    int m_base;
+    int m_span;
+    qint64 m_previous = 0;
+};
+
+/**
  * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
  */

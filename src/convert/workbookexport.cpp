@@ -82,29 +82,21 @@ QString LimitViolation(const TableShape &shape, bool xlsx)
     return {};
 }
 
-/* Reports 80 + v for row n of m, where v = n × 20 / m rounded, each new v at most once. */
+/* The workbook stage shows 81 to 100 as its rows are written. */
 class WorkbookProgress
 {
 public:
     WorkbookProgress(ConversionHost &host, qsizetype rows)
-        : m_host(host)
+        : m_stage(host, 80, 20)
         , m_rows(rows)
     {
     }
 
-    void row(qsizetype n)
-    {
-        const qint64 v = ScaledProgress(n, m_rows, 20);
-        if (v != m_previous && v <= 20) {
-            m_previous = v;
-            m_host.ProgressDegistir(int(80 + v));
-        }
-    }
+    void row(qsizetype n) { m_stage.step(n, m_rows); }
 
 private:
-    ConversionHost &m_host;
+    StageProgress m_stage;
     qsizetype m_rows;
-    qint64 m_previous = 0;
 };
 
 QString CannotCreate(const QString &path, const QString &reason)

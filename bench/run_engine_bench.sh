@@ -16,12 +16,14 @@ Usage: bench/run_engine_bench.sh [options]
   --build-dir DIR    Release build folder (default <repo>/build-bench)
   --data DIR         folder for inputs, outputs and logs (default $TESSALY_BENCH_DATA
                      or /tmp/tessaly-bench); existing inputs are reused
+  --lang NAME        run every measured tool with LANG and LC_ALL set to NAME
+                     (e.g. en_US.UTF-8); by default the caller's locale is kept
   -h, --help         this text
 EOF
 }
 
 REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-SHARED=/work/shared
+SHARED=${TESSALY_SHARED_DIR:-$(cd "$(dirname "$0")/../../shared" && pwd)}
 GEN="$SHARED/tools/gen_vcf.py"
 PEER_VOBJECT="$SHARED/bench/peer_vobject.py"
 PEER_KCONTACTS_SRC="$SHARED/bench/peer_kcontacts"
@@ -33,6 +35,7 @@ PEERS=1
 BIN=""
 BUILD_DIR="$REPO/build-bench"
 DATA="${TESSALY_BENCH_DATA:-/tmp/tessaly-bench}"
+LANG_FOR_RUNS=""
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -42,6 +45,7 @@ while [[ $# -gt 0 ]]; do
         --bin) BIN="${2:?--bin needs a path}"; shift ;;
         --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift ;;
         --data) DATA="${2:?--data needs a folder}"; shift ;;
+        --lang) LANG_FOR_RUNS="${2:?--lang needs a locale name}"; shift ;;
         -h|--help) usage; exit 0 ;;
         *) echo "run_engine_bench.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -80,7 +84,7 @@ if [[ -z "$BIN" ]]; then
     BIN="$BUILD_DIR/src/cli/tessaly-convert"
     if git -C "$REPO" rev-parse --git-dir > /dev/null 2>&1; then
         echo "sources: commit $(git -C "$REPO" rev-parse --short HEAD)," \
-            "$(git -C "$REPO" status --porcelain -- src CMakeLists.txt | wc -l) changed file(s) under src/ and CMakeLists.txt"
+            "$(git -C "$REPO" status --porcelain -- src CMakeLists.txt | wc -l) changed or new file(s) under src/ and CMakeLists.txt"
     fi
 fi
 echo "binary: $BIN"
@@ -144,10 +148,11 @@ fi
 
 # --- measuring --------------------------------------------------------------------------------
 # measure TOOL N OUT -- COMMAND...: runs COMMAND under /usr/bin/time -v and appends one line to
-# the results: tool, cards, input bytes, wall seconds, peak RSS in KiB, exit status, CSV records.
+# the results: tool, cards, input bytes, wall seconds, CPU seconds (user + system), peak RSS in
+# KiB, exit status, CSV records.
 measure() {
     local tool=$1 n=$2 out=$3; shift 4
-    local in log status wall rss lines
+    local in log status wall cpu rss lines
     in=$(input_for "$n")
     log="$DATA/logs/$tool-$n.time"
     rm -f "$out"
@@ -160,14 +165,20 @@ measure() {
             n = split($2, p, ":"); s = 0
             for (i = 1; i <= n; i++) s = s * 60 + p[i]
             print s }' "$log")
+    cpu=$(awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ {s += $2} END {print s}' "$log")
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
     # CSV records (not physical lines: a quoted field may hold a line break), header included.
     lines=$([[ -f "$out" ]] && "$PY" -c 'import csv, sys
 print(sum(1 for _ in csv.reader(open(sys.argv[1], encoding="utf-8-sig", errors="replace", newline=""))))' "$out" || echo 0)
-    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tool" "$n" "$(stat -c %s "$in")" "$wall" "$rss" \
+    printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tool" "$n" "$(stat -c %s "$in")" "$wall" "$cpu" "$rss" \
         "$status" "$lines" >> "$RESULTS"
 }
 
+if [[ -n "$LANG_FOR_RUNS" ]]; then
+    export LANG="$LANG_FOR_RUNS" LC_ALL="$LANG_FOR_RUNS"
+fi
+# The locale decides how the case-insensitive sort collates, so it is part of the result.
+echo "locale for the runs: LANG=${LANG:-unset} LC_ALL=${LC_ALL:-unset}"
 echo "Machine before timing: $(uptime | sed 's/^ *//')"
 for n in "${COUNTS[@]}"; do
     in=$(input_for "$n")
@@ -197,19 +208,19 @@ MB = 1_000_000
 rows = []
 with open(sys.argv[1]) as f:
     for line in f:
-        tool, n, size, wall, rss, status, lines = line.rstrip("\n").split("\t")
-        rows.append(dict(tool=tool, n=int(n), size=int(size), wall=float(wall),
+        tool, n, size, wall, cpu, rss, status, lines = line.rstrip("\n").split("\t")
+        rows.append(dict(tool=tool, n=int(n), size=int(size), wall=float(wall), cpu=float(cpu),
                          rss=int(rss) * 1024, status=int(status), lines=int(lines)))
 
 ours = {r["n"]: r for r in rows if r["tool"] == "tessaly-convert"}
-head = ["tool", "cards", "input MB", "wall s", "MB/s", "peak RSS MB", "RSS/input",
+head = ["tool", "cards", "input MB", "wall s", "CPU s", "MB/s", "peak RSS MB", "RSS/input",
         "wall vs ours", "RSS vs ours", "exit", "CSV records"]
 table = []
 for r in rows:
     base = ours.get(r["n"])
     peer = r["tool"] != "tessaly-convert" and base is not None
     table.append([
-        r["tool"], f'{r["n"]:,}', f'{r["size"] / MB:.1f}', f'{r["wall"]:.2f}',
+        r["tool"], f'{r["n"]:,}', f'{r["size"] / MB:.1f}', f'{r["wall"]:.2f}', f'{r["cpu"]:.2f}',
         f'{r["size"] / MB / r["wall"]:.2f}' if r["wall"] > 0 else "-",
         f'{r["rss"] / MB:.1f}', f'{r["rss"] / r["size"]:.2f}',
         f'{r["wall"] / base["wall"]:.2f}x' if peer and base["wall"] > 0 else "-",
@@ -226,12 +237,13 @@ for cells in table:
 ns = sorted(ours)
 if len(ns) > 1:
     print()
-    print("Growth of tessaly-convert (wall time and peak RSS ratios between consecutive sizes):")
+    print("Growth of tessaly-convert (ratios between consecutive sizes):")
     for a, b in zip(ns, ns[1:]):
         ra, rb = ours[a], ours[b]
         linear = b / a
         nlogn = (b * math.log(b)) / (a * math.log(a))
-        print(f"  {b:,}/{a:,} cards: time x{rb['wall'] / ra['wall']:.2f}"
+        print(f"  {b:,}/{a:,} cards: wall time x{rb['wall'] / ra['wall']:.2f},"
+              f" CPU time x{rb['cpu'] / ra['cpu']:.2f}"
               f" (n log n predicts x{nlogn:.2f}, linear x{linear:.2f}),"
               f" peak RSS x{rb['rss'] / ra['rss']:.2f}")
 EOF

@@ -12,6 +12,8 @@
 
 #include <cstdio>
 
+#include <sys/stat.h>
+
 namespace {
 
 constexpr QChar kQuoteMark = u'"';
@@ -62,8 +64,8 @@ QString LimitViolation(const TableShape &shape, bool xlsx)
 {
     const qsizetype maxRows = xlsx ? kXlsxMaxRows : kXlsMaxRows;
     const qsizetype maxColumns = xlsx ? kXlsxMaxColumns : kXlsMaxColumns;
-    const QString kind = xlsx ? QStringLiteral("An Excel workbook (.xlsx)")
-                              : QStringLiteral("An Excel 97-2003 workbook (.xls)");
+    const QString kind = xlsx ? Translate(QStringLiteral("An Excel workbook (.xlsx)"))
+                              : Translate(QStringLiteral("An Excel 97-2003 workbook (.xls)"));
     const QString instead = xlsx ? Translate(QStringLiteral("Save it as a CSV file instead."))
                                  : Translate(QStringLiteral("Save it as an Excel 2007 workbook (.xlsx) instead."));
     if (shape.rows > maxRows)
@@ -98,6 +100,26 @@ private:
     StageProgress m_stage;
     qsizetype m_rows;
 };
+
+/* What a new file gets: read and write for everyone, less the process's umask. */
+QFile::Permissions DefaultFilePermissions()
+{
+    const mode_t mask = umask(0);
+    umask(mask);
+    QFile::Permissions permissions;
+    const std::pair<mode_t, QFile::Permission> bits[] = {
+        {S_IRUSR, QFile::ReadOwner}, {S_IWUSR, QFile::WriteOwner}, {S_IRGRP, QFile::ReadGroup},
+        {S_IWGRP, QFile::WriteGroup}, {S_IROTH, QFile::ReadOther}, {S_IWOTH, QFile::WriteOther}};
+    for (const auto &[bit, permission] : bits) {
+        if (!(mask & bit))
+            permissions |= permission;
+    }
+    if (permissions & QFile::ReadOwner)
+        permissions |= QFile::ReadUser;
+    if (permissions & QFile::WriteOwner)
+        permissions |= QFile::WriteUser;
+    return permissions;
+}
 
 QString CannotCreate(const QString &path, const QString &reason)
 {
@@ -157,6 +179,12 @@ bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
     }
     if (!workbook.close()) {
         error = CannotCreate(path, workbook.errorString());
+        return false;
+    }
+    // A temporary file is private to its owner; the workbook gets the permissions that a newly
+    // saved file (or the file it replaces) would have.
+    if (!temporary.setPermissions(target.exists() ? target.permissions() : DefaultFilePermissions())) {
+        error = CannotCreate(path, temporary.errorString());
         return false;
     }
     // rename() replaces an existing target in one step.

@@ -25,8 +25,11 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns)
     m_handles->worksheet = workbook_add_worksheet(m_handles->workbook, nullptr);
     m_handles->text = workbook_add_format(m_handles->workbook);
     format_set_num_format(m_handles->text, "@");
+    // The used columns carry the text format themselves, so an empty field needs no cell of its
+    // own: most fields of an address book are empty, and a blank cell costs as much to write
+    // as a filled one.
     if (widthColumns > 0)
-        worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, nullptr);
+        worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
 }
 
 XlsxFile::~XlsxFile()
@@ -51,7 +54,7 @@ bool XlsxFile::addRow(const QStringList &cells)
     if (!m_handles->workbook)
         return false;
     for (qsizetype column = 0; column < cells.size(); ++column) {
-        if (!writeCell(lxw_col_t(column), cells.at(column).toUtf8().constData()))
+        if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8().constData()))
             return false;
     }
     ++m_nextRow;
@@ -78,7 +81,7 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
             --last;
         }
         *last = '\0';
-        if (!writeCell(column, first))
+        if (first != last && !writeCell(column, first))
             return false;
         if (stop == end)
             break;

@@ -15,6 +15,7 @@ inline constexpr qsizetype kXlsxMaxCellChars = 32767;
 /**
  * Writes an Office Open XML workbook with one worksheet, row by row, in constant memory:
  * every cell is a text cell with the number format "@", so "00123" or "=1+1" stay that text.
+ * Empty texts get no cell; the used columns carry the "@" format, so they are text cells too.
  * The caller keeps within the limits above.
  */
 class XlsxFile

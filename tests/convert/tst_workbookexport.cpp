@@ -86,6 +86,11 @@ private slots:
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
 
+        // The workbook gets the permissions of any newly saved file, not those of a temporary one.
+        QFile plain(m_dir.filePath(name + u".plain"_qs));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QCOMPARE(QFileInfo(path).permissions(), plain.permissions());
+
         const QJsonObject dump = Dump(path);
         QCOMPARE(dump.value(u"sheets"_qs).toInt(), 1);
         QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kTrickyTable);

@@ -15,12 +15,22 @@ def read_xlsx(path):
     import openpyxl
     book = openpyxl.load_workbook(path)
     sheet = book.worksheets[0]
+    dimensions = [d for d in sheet.column_dimensions.values() if d.min is not None]
+
+    def column_format(column):
+        # A cell without a record of its own shows its column's format.
+        for dimension in dimensions:
+            if dimension.min <= column <= dimension.max:
+                return dimension.number_format
+        return "General"
+
     cells, formats = [], []
     for row in sheet.iter_rows():
         cells.append(["" if c.value is None else str(c.value) for c in row])
-        formats.append([c.number_format for c in row])
+        formats.append([c.number_format if c.has_style or c.value is not None else column_format(c.column)
+                        for c in row])
     widths = {}
-    for dimension in sheet.column_dimensions.values():
+    for dimension in dimensions:
         if dimension.customWidth:
             for column in range(dimension.min, dimension.max + 1):
                 widths[column] = dimension.width

@@ -7,3 +7,5 @@ scripts/build.sh
 mkdir -p out
 build/src/cli/tessaly-convert -o out/example.csv resources/examples/example.vcf
 echo "The example address book is now a table: $(pwd)/out/example.csv"
+# The program itself, with the example loaded.
+build/src/app/tessaly resources/examples/example.vcf

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+/**
+ * An INI store held in memory and read or written as a whole file.
+ *
+ * Reading skips a UTF-8 byte-order mark, trims each line, skips empty lines and lines that
+ * begin with ";", opens a section at "[name]", splits other lines at their first "=" (a line
+ * without one is a key without value) and drops lines before the first section. Section and
+ * key names match without regard to letter case. Writing puts the byte-order mark first, then
+ * each section in the order of first appearance with its keys, CR LF line ends and one empty
+ * line after each section.
+ */
+class IniStore
+{
+public:
+    /** Reads the file at path; a missing file gives an empty store. False with error when the
+     *  file cannot be read or is not valid UTF-8 (the store is then empty). */
+    bool load(const QString &path, QString *error);
+    /** Writes the whole store to path, replacing the file only once it is complete. */
+    bool save(const QString &path, QString *error) const;
+
+    QString value(const QString &section, const QString &key, const QString &defaultValue = {}) const;
+    void setValue(const QString &section, const QString &key, const QString &value);
+
+private:
+    struct Entry {
+        QString key;
+        QString value;
+    };
+    struct Section {
+        QString name;
+        QList<Entry> entries;
+    };
+
+    Section *findSection(const QString &name);
+    const Section *findSection(const QString &name) const;
+
+    QList<Section> m_sections;
+};

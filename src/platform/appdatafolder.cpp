@@ -1,0 +1,12 @@
+#include "platform/appdatafolder.h"
+
+#include <QDir>
+
+QString PerUserAppDataFolder()
+{
+    // Only an absolute path counts, as the XDG base directory rules say.
+    const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!configured.isEmpty() && QDir::isAbsolutePath(configured))
+        return QDir::cleanPath(configured);
+    return QDir::homePath() + QStringLiteral("/.config");
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+/**
+ * Creates the file at path exclusively (failing when any file of that name exists), then
+ * closes and removes it at once. Returns whether the creation succeeded.
+ */
+bool CreateAndRemoveExclusiveFile(const QString &path);

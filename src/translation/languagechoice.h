@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+/** The "Languages" folder beside the program file, without a trailing separator. */
+QString LanguagesDir();
+
+/** The language files of LanguagesDir() (names matching "*lang.txt", no folders), as listed. */
+QStringList LanguageFiles();
+
+/**
+ * Chooses and loads the active language once at start-up.
+ *
+ * A configured file name (the user's choice) is used as it is; a blank one lets
+ * LanguageCodes.csv pick the file for the user's interface language identifier, matched
+ * against the listed files without regard to ASCII letter case. When the chosen file does not
+ * exist, no language is active. When it exists but cannot be read or is not valid UTF-8, the
+ * language stays English, false is returned and error holds the reason.
+ */
+bool LoadLanguage(const QString &configured, QString *error = nullptr);
+
+/** LoadLanguage with the program folder and the language identifier given. */
+bool LoadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId,
+                      QString *error = nullptr);

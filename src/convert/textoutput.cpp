@@ -1,5 +1,6 @@
 #include "convert/textoutput.h"
 
+#include "convert/devicewrite.h"
 #include "convert/singlebytecodec.h"
 #include "translation/translate.h"
 
@@ -94,18 +95,6 @@ QByteArray ByteOrderMark(TextEncoding encoding)
     return QByteArrayLiteral("\xFF\xFE");
 }
 
-/* Writes every byte; a short write is retried so that a failure comes with its reason. */
-bool WriteAll(QIODevice &device, const QByteArray &bytes)
-{
-    for (qint64 done = 0; done < bytes.size();) {
-        const qint64 written = device.write(bytes.constData() + done, bytes.size() - done);
-        if (written <= 0)
-            return false;
-        done += written;
-    }
-    return true;
-}
-
 } // namespace
 
 void FinishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow)
@@ -119,14 +108,14 @@ void FinishRows(QStringList &rows, bool headers, bool sort, const QString &heade
 bool WriteTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error)
 {
     constexpr qsizetype kBatchChars = 1 << 20;
-    bool ok = WriteAll(device, ByteOrderMark(encoding));
+    bool ok = WriteAllBytes(device, ByteOrderMark(encoding));
     QString batch;
     batch.reserve(kBatchChars + 1024);
     for (qsizetype i = 0; ok && i < lines.size(); ++i) {
         batch += lines.at(i);
         batch += QLatin1String("\r\n");
         if (batch.size() >= kBatchChars || i + 1 == lines.size()) {
-            ok = WriteAll(device, Encode(batch, encoding));
+            ok = WriteAllBytes(device, Encode(batch, encoding));
             batch.clear();
         }
     }

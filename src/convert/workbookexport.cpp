@@ -136,7 +136,8 @@ bool WriteXls(const QStringList &rows, QChar delimiter, const QString &path, int
         cells.push_back(SplitRow(rows.at(n), delimiter));
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so that a failed write reports the system's reason (a full disk, say).
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         error = CannotCreate(path, file.errorString());
         return false;
     }

@@ -1,5 +1,7 @@
 #include "convert/xlsfile.h"
 
+#include "convert/devicewrite.h"
+
 #include <QFileDevice>
 #include <QHash>
 #include <QStringView>
@@ -635,7 +637,7 @@ QByteArray DifatSectors(const ContainerLayout &layout)
 
 bool WriteBytes(QIODevice &device, const QByteArray &bytes)
 {
-    return device.write(bytes) == bytes.size();
+    return WriteAllBytes(device, bytes);
 }
 
 void SetError(QString *error, const QString &text)

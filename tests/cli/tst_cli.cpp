@@ -191,22 +191,31 @@ private slots:
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
     }
 
+    void unwritableTargetsKeepTheOldFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("csv") << u"out.csv"_qs;
+        QTest::newRow("xlsx") << u"out.xlsx"_qs;
+        QTest::newRow("xls") << u"out.xls"_qs;
+    }
+
     void unwritableTargetsKeepTheOldFile()
     {
+        QFETCH(QString, name);
         QTemporaryDir dir;
         const QString input = Write(dir.filePath(u"a.vcf"_qs), kCard);
         QFile::setPermissions(input, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
 
         // A folder without write permission, holding an older export.
         const QString locked = OpenFolder(dir, u"locked"_qs, kOpenFolder);
-        const QString old = Write(locked + u"/out.csv"_qs, "old");
+        const QString old = Write(locked + u'/' + name, "old");
         QFile::setPermissions(locked, kReadOnlyFolder);
         Run run = Convert({u"-o"_qs, old, input}, true);
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
         QVERIFY(run.err.contains(u"The file could not be created!"_qs));
         QCOMPARE(ReadAll(old), QByteArray("old"));
-        QCOMPARE(QDir(locked).entryList(QDir::Files), QStringList{u"out.csv"_qs});
+        QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 
         // An output path that is a folder.
         run = Convert({u"-o"_qs, locked, input});
@@ -226,8 +235,17 @@ private slots:
                  qPrintable(run.err));
     }
 
+    void fullDiskKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("csv") << u"out.csv"_qs;
+        QTest::newRow("xlsx") << u"out.xlsx"_qs;
+        QTest::newRow("xls") << u"out.xls"_qs;
+    }
+
     void fullDiskKeepsTheOldFile()
     {
+        QFETCH(QString, name);
         if (geteuid() != 0)
             QSKIP("mounting a small file system needs root");
         QTemporaryDir dir;
@@ -235,10 +253,11 @@ private slots:
         QDir().mkpath(mountPoint);
         if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=64k"_qs, u"tmpfs"_qs, mountPoint}) != 0)
             QSKIP("this machine cannot mount a tmpfs");
-        const QString old = Write(mountPoint + u"/out.csv"_qs, "old");
+        const QString old = Write(mountPoint + u'/' + name, "old");
         QByteArray many;
         for (int i = 0; i < 10000; ++i)
-            many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nEND:VCARD\n";
+            many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
+                + "\nEND:VCARD\n";
         const QString input = Write(dir.filePath(u"many.vcf"_qs), many);
         const Run run = Convert({u"-o"_qs, old, input});
         const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
@@ -246,7 +265,7 @@ private slots:
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"No space left on device"_qs), qPrintable(run.err));
-        QCOMPARE(left, QStringList{u"out.csv"_qs});
+        QCOMPARE(left, QStringList{name});
         QCOMPARE(kept, QByteArray("old"));
         QCOMPARE(run.out, QString());
     }

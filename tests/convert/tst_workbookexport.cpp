@@ -102,6 +102,44 @@ private slots:
             QVERIFY2(width.toDouble() >= 40 && width.toDouble() < 41, qPrintable(QString::number(width.toDouble())));
     }
 
+    void limitsAreCheckedBeforeWriting_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("message");
+        auto fields = [](int count) {
+            QStringList row;
+            for (int i = 0; i < count; ++i)
+                row.append(QStringLiteral("\"f%1\"").arg(i));
+            return row.join(u',');
+        };
+        QTest::newRow("columns of .xls")
+            << u"wide.xls"_qs << fields(257)
+            << u"The table has 257 columns. An Excel 97-2003 workbook (.xls) holds at most 256 columns. "
+               "Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+        QTest::newRow("columns of .xlsx") << u"wide.xlsx"_qs << fields(16385)
+                                          << u"The table has 16,385 columns. An Excel workbook (.xlsx) holds at most "
+                                             "16,384 columns. Save it as a CSV file instead."_qs;
+        QTest::newRow("cell length") << u"long.xlsx"_qs << u"\""_qs + QString(32768, u'x') + u"\""_qs
+                                     << u"A value has 32,768 characters. A workbook cell holds at most 32,767 "
+                                        "characters. Save it as a CSV file instead."_qs;
+    }
+
+    void limitsAreCheckedBeforeWriting()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, row);
+        QFETCH(QString, message);
+        RecordingHost host;
+        const QString path = m_dir.filePath(name);
+        QVERIFY(!ExportToWorkbook({row}, u',', path, host));
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
+        QCOMPARE(host.messages[0].text, message);
+        QVERIFY(host.progress.isEmpty());
+        QVERIFY(!QFile::exists(path));
+    }
+
     void progressRunsFrom81To100()
     {
         RecordingHost host;

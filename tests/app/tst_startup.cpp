@@ -145,6 +145,24 @@ private slots:
         QVERIFY(!IsFolderWritable(dir.filePath(u"no such folder"_qs)));
     }
 
+    void readOnlyFolderIsNotWritable()
+    {
+        // Permission bits do not stop root, so as root a read-only file system stands in.
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"readonly"_qs);
+        QDir().mkpath(folder);
+        const bool mounted = geteuid() == 0
+            && QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"ro,size=16k"_qs, u"tmpfs"_qs, folder}) == 0;
+        if (geteuid() == 0 && !mounted)
+            QSKIP("this machine cannot mount a read-only file system");
+        if (!mounted)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        const bool writable = IsFolderWritable(folder);
+        if (mounted)
+            QProcess::execute(u"umount"_qs, {folder});
+        QVERIFY(!writable);
+    }
+
     void dataFolderFallsBackToTheUserFolder()
     {
         QTemporaryDir dir;

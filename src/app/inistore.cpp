@@ -1,21 +1,13 @@
 #include "app/inistore.h"
 
 #include "convert/textlines.h"
+#include "convert/valuedecoding.h"
 #include "convert/textoutput.h"
 
 #include <QFileInfo>
 
 namespace {
 
-QString TrimBlanks(QStringView text)
-{
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.sliced(begin, end - begin).toString();
-}
 
 bool SameName(const QString &a, const QString &b)
 {
@@ -34,11 +26,11 @@ bool IniStore::load(const QString &path, QString *error)
         return false;
     Section *current = nullptr;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = TrimBlanks(lines.at(i));
+        const QString line = TrimControlAndBlank(lines.at(i));
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            const QString name = TrimBlanks(QStringView(line).sliced(1, line.size() - 2));
+            const QString name = TrimControlAndBlank(line.sliced(1, line.size() - 2));
             current = findSection(name);
             if (!current) {
                 m_sections.append(Section{name, {}});
@@ -52,8 +44,8 @@ bool IniStore::load(const QString &path, QString *error)
         if (equals < 0)
             current->entries.append(Entry{line, QString()});
         else
-            current->entries.append(Entry{TrimBlanks(QStringView(line).first(equals)),
-                                          TrimBlanks(QStringView(line).sliced(equals + 1))});
+            current->entries.append(Entry{TrimControlAndBlank(line.first(equals)),
+                                          TrimControlAndBlank(line.sliced(equals + 1))});
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "translation/languagechoice.h"
 
 #include "convert/textlines.h"
+#include "convert/valuedecoding.h"
 #include "platform/uilanguage.h"
 #include "translation/translate.h"
 
@@ -21,16 +22,6 @@ LanguageFolder &Folder()
     return folder;
 }
 
-/* Removes characters up to U+0020 at both ends. */
-QString TrimBlanks(const QString &text)
-{
-    qsizetype begin = 0, end = text.size();
-    while (begin < end && text[begin].unicode() <= 0x20)
-        ++begin;
-    while (end > begin && text[end - 1].unicode() <= 0x20)
-        --end;
-    return text.sliced(begin, end - begin);
-}
 
 QString AsciiLower(const QString &text)
 {
@@ -55,8 +46,8 @@ QString ChooseByLanguageCodes(const LanguageFolder &folder, quint16 langId)
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = lines.at(i);
         const qsizetype comma = line.indexOf(u',');
-        if (comma >= 0 && TrimBlanks(line.first(comma)) == id) {
-            csvName = TrimBlanks(line.sliced(comma + 1));
+        if (comma >= 0 && TrimControlAndBlank(line.first(comma)) == id) {
+            csvName = TrimControlAndBlank(line.sliced(comma + 1));
             break;
         }
     }
@@ -104,13 +95,13 @@ bool LoadLanguageFrom(const QString &configured, const QString &programFolder, q
     }
 
     QString chosen = configured;
-    if (TrimBlanks(configured).isEmpty()) {
+    if (TrimControlAndBlank(configured).isEmpty()) {
         const QString byCode = ChooseByLanguageCodes(folder, langId);
         if (!byCode.isEmpty())
             chosen = byCode;
     }
     const QString path = folder.dir + u'/' + chosen;
-    if (TrimBlanks(chosen).isEmpty() || !QFileInfo(path).isFile())
+    if (TrimControlAndBlank(chosen).isEmpty() || !QFileInfo(path).isFile())
         return true;
 
     const qsizetype suffix = chosen.indexOf(QLatin1String(".lang.txt"));

@@ -1,5 +1,6 @@
 #include "app/inistore.h"
 #include "app/startup.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,19 +12,6 @@
 
 namespace {
 
-QString Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 /* A copy of the program with its Languages folder, in a folder of its own. */
 QString InstallProgram(const QString &folder)
@@ -52,9 +40,8 @@ Run Start(const QString &program, const QString &lang, const QString &configHome
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
     process.setProcessEnvironment(environment);
     QStringList command{program};
-    if (unprivileged && geteuid() == 0)
-        command = QStringList{u"setpriv"_qs, u"--reuid=65534"_qs, u"--regid=65534"_qs, u"--clear-groups"_qs, u"--"_qs}
-            + command;
+    if (unprivileged)
+        command = AsUnprivilegedUser(command);
     process.start(command.takeFirst(), command);
     if (!process.waitForFinished(30000))
         qFatal("the program did not finish");
@@ -102,21 +89,21 @@ private slots:
         QTemporaryDir dir;
         IniStore store;
         QString error;
-        QVERIFY(store.load(Write(dir.filePath(u"settings.ini"_qs), content), &error));
+        QVERIFY(store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), content), &error));
         QTEST(store.value(section, key, u"-"_qs), "expected");
     }
 
     void writesIniKeepingWhatWasThere()
     {
         QTemporaryDir dir;
-        const QString path = Write(dir.filePath(u"settings.ini"_qs),
+        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
                                    "[Other]\nkeep=1\n[settings]\nlanguagefile=old\nMore = x\n");
         IniStore store;
         QVERIFY(store.load(path, nullptr));
         store.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
         store.setValue(u"New"_qs, u"k"_qs, u"v"_qs);
         QVERIFY(store.save(path, nullptr));
-        QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
+        QCOMPARE(ReadTestFile(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
                                            "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
     }
 
@@ -125,7 +112,7 @@ private slots:
         QTemporaryDir dir;
         IniStore store;
         QString error;
-        QVERIFY(!store.load(Write(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
+        QVERIFY(!store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(store.load(dir.filePath(u"missing.ini"_qs), &error)); // no file: an empty store
         QCOMPARE(store.value(u"Settings"_qs, u"LanguageFile"_qs), QString());
@@ -138,9 +125,9 @@ private slots:
         QVERIFY(!QFile::exists(dir.filePath(u"chk.tmp"_qs)));
 
         // A chk.tmp that is there already answers "not writable", and stays.
-        Write(dir.filePath(u"chk.tmp"_qs), "mine");
+        WriteTestFile(dir.filePath(u"chk.tmp"_qs), "mine");
         QVERIFY(!IsFolderWritable(dir.path()));
-        QCOMPARE(ReadAll(dir.filePath(u"chk.tmp"_qs)), QByteArray("mine"));
+        QCOMPARE(ReadTestFile(dir.filePath(u"chk.tmp"_qs)), QByteArray("mine"));
 
         QVERIFY(!IsFolderWritable(dir.filePath(u"no such folder"_qs)));
     }
@@ -170,7 +157,7 @@ private slots:
         QDir().mkpath(program);
         QCOMPARE(SettleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), program + u'/');
 
-        Write(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
+        WriteTestFile(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
         const QString config = dir.filePath(u"config"_qs);
         QDir().mkpath(config);
         qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
@@ -204,7 +191,7 @@ private slots:
         run = Start(program, u"en_US.UTF-8"_qs, config);
         QVERIFY2(run.out.contains(u"Language: English (built in)"_qs), qPrintable(run.out));
         QVERIFY(run.out.contains(u"Load vCards from VCF file... [0]"_qs));
-        Write(dir.filePath(u"german/settings.ini"_qs), "[Settings]\r\nLanguageFile=German.lang.txt\r\n");
+        WriteTestFile(dir.filePath(u"german/settings.ini"_qs), "[Settings]\r\nLanguageFile=German.lang.txt\r\n");
         run = Start(program, u"en_US.UTF-8"_qs, config);
         QVERIFY2(run.out.contains(u"Language: German ("_qs), qPrintable(run.out));
     }

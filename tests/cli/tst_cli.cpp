@@ -1,4 +1,5 @@
 #include "cli/cliarguments.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,9 +29,8 @@ Run Convert(const QStringList &arguments, bool unprivileged = false)
 {
     QProcess process;
     QStringList command = QStringList{kConvert} + arguments;
-    if (unprivileged && geteuid() == 0)
-        command = QStringList{u"setpriv"_qs, u"--reuid=65534"_qs, u"--regid=65534"_qs, u"--clear-groups"_qs, u"--"_qs}
-            + command;
+    if (unprivileged)
+        command = AsUnprivilegedUser(command);
     process.start(command.takeFirst(), command);
     if (!process.waitForFinished(120000))
         qFatal("tessaly-convert did not finish");
@@ -41,19 +41,6 @@ Run Convert(const QStringList &arguments, bool unprivileged = false)
     return run;
 }
 
-QString Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
-}
 
 /* A folder that the unprivileged user may enter. */
 QString OpenFolder(const QTemporaryDir &dir, const QString &name, QFile::Permissions permissions)
@@ -135,20 +122,20 @@ private slots:
     void convertsAndReportsMissingInputs()
     {
         QTemporaryDir dir;
-        const QString input = Write(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString input = WriteTestFile(dir.filePath(u"a.vcf"_qs), kCard);
         const QString output = dir.filePath(u"out.csv"_qs);
         const Run run = Convert({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
         QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
-        QCOMPARE(ReadAll(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
+        QCOMPARE(ReadTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
     }
 
     void noDataFound()
     {
         QTemporaryDir dir;
         const QString output = dir.filePath(u"out.csv"_qs);
-        const Run run = Convert({u"-o"_qs, output, Write(dir.filePath(u"empty.vcf"_qs), QByteArray())});
+        const Run run = Convert({u"-o"_qs, output, WriteTestFile(dir.filePath(u"empty.vcf"_qs), QByteArray())});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains(u"The file is empty!"_qs));
         QVERIFY(run.err.contains(u"No data found!"_qs));
@@ -177,16 +164,16 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir dir;
         const QString output = dir.filePath(u"out.txt"_qs);
-        const QString first = Write(dir.filePath(u"1.vcf"_qs), kCard);
-        const QString bad = Write(dir.filePath(u"2.vcf"_qs), bytes);
-        const QString last = Write(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
+        const QString first = WriteTestFile(dir.filePath(u"1.vcf"_qs), kCard);
+        const QString bad = WriteTestFile(dir.filePath(u"2.vcf"_qs), bytes);
+        const QString last = WriteTestFile(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
         const Run run = Convert({u"-o"_qs, output, first, bad, last});
         QCOMPARE(run.exitCode, 0);
         if (message.isEmpty())
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
         else
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        const QByteArray written = ReadAll(output);
+        const QByteArray written = ReadTestFile(output);
         QVERIFY(written.startsWith("\xEF\xBB\xBF" "Ann Lee\r\n555 0100\r\n\r\n"));
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
     }
@@ -203,18 +190,18 @@ private slots:
     {
         QFETCH(QString, name);
         QTemporaryDir dir;
-        const QString input = Write(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString input = WriteTestFile(dir.filePath(u"a.vcf"_qs), kCard);
         QFile::setPermissions(input, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
 
         // A folder without write permission, holding an older export.
         const QString locked = OpenFolder(dir, u"locked"_qs, kOpenFolder);
-        const QString old = Write(locked + u'/' + name, "old");
+        const QString old = WriteTestFile(locked + u'/' + name, "old");
         QFile::setPermissions(locked, kReadOnlyFolder);
         Run run = Convert({u"-o"_qs, old, input}, true);
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
         QVERIFY(run.err.contains(u"The file could not be created!"_qs));
-        QCOMPARE(ReadAll(old), QByteArray("old"));
+        QCOMPARE(ReadTestFile(old), QByteArray("old"));
         QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 
         // An output path that is a folder.
@@ -227,7 +214,7 @@ private slots:
     {
         QTemporaryDir dir;
         const QString folder = OpenFolder(dir, u"in"_qs, kOpenFolder);
-        const QString secret = Write(folder + u"/secret.vcf"_qs, kCard);
+        const QString secret = WriteTestFile(folder + u"/secret.vcf"_qs, kCard);
         QFile::setPermissions(secret, QFile::WriteOwner);
         const Run run = Convert({u"-o"_qs, folder + u"/out.csv"_qs, secret}, true);
         QCOMPARE(run.exitCode, 1);
@@ -253,15 +240,15 @@ private slots:
         QDir().mkpath(mountPoint);
         if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=64k"_qs, u"tmpfs"_qs, mountPoint}) != 0)
             QSKIP("this machine cannot mount a tmpfs");
-        const QString old = Write(mountPoint + u'/' + name, "old");
+        const QString old = WriteTestFile(mountPoint + u'/' + name, "old");
         QByteArray many;
         for (int i = 0; i < 10000; ++i)
             many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
                 + "\nEND:VCARD\n";
-        const QString input = Write(dir.filePath(u"many.vcf"_qs), many);
+        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), many);
         const Run run = Convert({u"-o"_qs, old, input});
         const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
-        const QByteArray kept = ReadAll(old);
+        const QByteArray kept = ReadTestFile(old);
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"No space left on device"_qs), qPrintable(run.err));

@@ -9,6 +9,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libxlsxwriter-dev libpcre2-dev
   # tests: workbook readers, a display server for windows, setpriv and mount
   python3 python3-openpyxl python3-xlrd libreoffice-calc-nogui xvfb xauth util-linux
+  # the window: icon sets bundled at build time, the SVG icon engine, a private D-Bus
+  # session and a notification area for the window's tests
+  famfamfam-silk famfamfam-flag-png breeze-icon-theme libqt6svg6 dbus-daemon trayer
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "platform/exclusivefile.h"
 #include "platform/listseparator.h"
 #include "platform/processmarker.h"
+#include "platform/uilanguage.h"
 #include "translation/languagechoice.h"
 #include "versioninfo/versioninfo.h"
 
@@ -117,16 +118,23 @@ QString FormatAppVersion(quint16 major, quint16 minor)
 
 StartupNotes RunStartup(const QString &programFile)
 {
+    return RunStartup(programFile, UserDefaultUILanguage());
+}
+
+StartupNotes RunStartup(const QString &programFile, quint16 langId)
+{
     StartupNotes notes;
     CreateProcessMarker("ORVANTA_Tessaly");
     ProcessValues &values = Values();
     values.identity = ReadIdentity(programFile, notes.versionError);
-    values.dataDir = SettleDataDir(QFileInfo(programFile).absolutePath(), values.identity.AppCompanyName,
+    const QString programFolder = QFileInfo(programFile).absolutePath();
+    values.dataDir = SettleDataDir(programFolder, values.identity.AppCompanyName,
                                    values.identity.AppDescription);
     OpenSettings(values.settings, values.dataDir + QStringLiteral("settings.ini"), notes.settingsError);
     values.loaded.ClearNow();
     values.listSeparator = SystemListSeparator();
-    LoadLanguage(values.settings.value(kSettingsSection, kLanguageFileKey), &notes.languageError);
+    LoadLanguageFrom(values.settings.value(kSettingsSection, kLanguageFileKey), programFolder, langId,
+                     &notes.languageError);
     return notes;
 }
 

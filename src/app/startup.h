@@ -38,6 +38,8 @@ struct StartupNotes {
  * language. programFile is the running program's own file.
  */
 StartupNotes RunStartup(const QString &programFile);
+/** RunStartup with the user's interface language identifier given. */
+StartupNotes RunStartup(const QString &programFile, quint16 langId);
 
 /**
  * Whether a file can be created in folder: "chk.tmp" is created exclusively there and removed

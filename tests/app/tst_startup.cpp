@@ -1,11 +1,13 @@
 #include "app/inistore.h"
 #include "app/startup.h"
+#include "translation/translate.h"
 #include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QCoreApplication>
 #include <QTest>
 
 #include <unistd.h>
@@ -13,39 +15,16 @@
 namespace {
 
 
-/* A copy of the program with its Languages folder, in a folder of its own. */
-QString InstallProgram(const QString &folder)
+/* A copy of a program with the Languages folder beside it, in a folder of its own. */
+QString InstallProgram(const QString &folder, const QString &source)
 {
     QDir().mkpath(folder + QStringLiteral("/Languages"));
     const QString program = folder + QStringLiteral("/tessaly");
-    QFile::copy(QStringLiteral(TESSALY_APP_BIN), program);
+    QFile::copy(source, program);
     const QDir languages(QStringLiteral(TESSALY_LANGUAGES_DIR));
     for (const QString &name : languages.entryList(QDir::Files))
         QFile::copy(languages.filePath(name), folder + QStringLiteral("/Languages/") + name);
     return program;
-}
-
-struct Run {
-    int exitCode = -1;
-    QString out;
-};
-
-Run Start(const QString &program, const QString &lang, const QString &configHome, bool unprivileged = false)
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LANG"), lang);
-    environment.remove(QStringLiteral("LC_ALL"));
-    environment.remove(QStringLiteral("LC_MESSAGES"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome);
-    process.setProcessEnvironment(environment);
-    QStringList command{program};
-    if (unprivileged)
-        command = AsUnprivilegedUser(command);
-    process.start(command.takeFirst(), command);
-    if (!process.waitForFinished(30000))
-        qFatal("the program did not finish");
-    return {process.exitCode(), QString::fromLocal8Bit(process.readAllStandardOutput())};
 }
 
 void OpenToAll(const QString &path)
@@ -172,46 +151,66 @@ private slots:
         QCOMPARE(FormatAppVersion(10, 4), u"10.4"_qs);
     }
 
-    void programPicksItsLanguage()
+    void startPicksItsLanguage()
     {
+        // A program folder of its own: a copy of this test program (it carries version data as
+        // the program does) with the shipped Languages folder beside it.
         QTemporaryDir dir;
-        const QString config = dir.filePath(u"config"_qs);
-        QDir().mkpath(config);
+        const QString program = InstallProgram(dir.filePath(u"german"_qs), QCoreApplication::applicationFilePath());
+        qputenv("XDG_CONFIG_HOME", dir.filePath(u"config"_qs).toLocal8Bit());
 
         // No setting: the user's language picks the file through LanguageCodes.csv.
-        const QString program = InstallProgram(dir.filePath(u"german"_qs));
-        Run run = Start(program, u"de_DE.UTF-8"_qs, config);
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.startsWith(u"ORVANTA - Tessaly 2.3\n"_qs), qPrintable(run.out));
-        QVERIFY2(run.out.contains(u"Language: German ("_qs), qPrintable(run.out));
-        QVERIFY(!run.out.contains(u"Load vCards from VCF file..."_qs));
+        StartupNotes notes = RunStartup(program, 1031);
+        QCOMPARE(Identity().AppCaption, u"ORVANTA - Tessaly"_qs);
+        QCOMPARE(Identity().AppVersion, u"2.3"_qs);
+        QCOMPARE(DataDir(), dir.filePath(u"german/"_qs));
+        QCOMPARE(LanguageName(), u"German"_qs);
+        QCOMPARE(Translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
+        QVERIFY(notes.languageError.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath(u"german/settings.ini"_qs))); // nothing is written at start
 
         // An English user gets English, until the setting names a file.
-        run = Start(program, u"en_US.UTF-8"_qs, config);
-        QVERIFY2(run.out.contains(u"Language: English (built in)"_qs), qPrintable(run.out));
-        QVERIFY(run.out.contains(u"Load vCards from VCF file... [0]"_qs));
-        WriteTestFile(dir.filePath(u"german/settings.ini"_qs), "[Settings]\r\nLanguageFile=German.lang.txt\r\n");
-        run = Start(program, u"en_US.UTF-8"_qs, config);
-        QVERIFY2(run.out.contains(u"Language: German ("_qs), qPrintable(run.out));
+        RunStartup(program, 1033);
+        QCOMPARE(LanguageFilePath(), QString());
+        QString error;
+        QVERIFY(SetLanguageFile(u"German.lang.txt"_qs, &error));
+        QCOMPARE(ReadTestFile(dir.filePath(u"german/settings.ini"_qs)),
+                 QByteArray("\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n\r\n"));
+        RunStartup(program, 1033);
+        QCOMPARE(LanguageName(), u"German"_qs);
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void readOnlyProgramFolderKeepsSettingsPerUser()
     {
+        // The real program, started as a user who may not write to its folder.
         QTemporaryDir dir;
         OpenToAll(dir.path());
         const QString folder = dir.filePath(u"readonly"_qs);
-        const QString program = InstallProgram(folder);
+        const QString program = InstallProgram(folder, QStringLiteral(TESSALY_APP_BIN));
         const QString config = dir.filePath(u"config"_qs);
         QDir().mkpath(config);
         OpenToAll(config);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
                                           | QFile::ReadOther | QFile::ExeOther);
-        const Run run = Start(program, u"de_DE.UTF-8"_qs, config, true);
-        QCOMPARE(run.exitCode, 0);
-        QVERIFY2(run.out.contains(u"Data folder: "_qs + config + u"/ORVANTA/Tessaly/\n"_qs), qPrintable(run.out));
-        QVERIFY(QFileInfo(config + u"/ORVANTA/Tessaly"_qs).isDir());
+
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        environment.insert(u"XDG_CONFIG_HOME"_qs, config);
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, config);
+        process.setProcessEnvironment(environment);
+        QStringList command = AsUnprivilegedUser({program});
+        process.start(command.takeFirst(), command);
+        QVERIFY(process.waitForStarted());
+        // The window stays open; start-up is over once the per-user folder exists.
+        const QString dataDir = config + u"/ORVANTA/Tessaly"_qs;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dataDir).isDir(), 20000);
+        QCOMPARE(process.state(), QProcess::Running);
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
         QVERIFY(!QFile::exists(folder + u"/chk.tmp"_qs));
+        QVERIFY(!QFile::exists(folder + u"/settings.ini"_qs));
     }
 };
 

@@ -1,0 +1,34 @@
+#include "platform/launcherprogress.h"
+
+#include <QtDBus/QDBusConnection>
+#include <QtDBus/QDBusMessage>
+#include <QVariantMap>
+
+#include <algorithm>
+
+QString LauncherAppUri()
+{
+    return QStringLiteral("application://tessaly.desktop");
+}
+
+QString LauncherObjectPath()
+{
+    // Object path elements allow only [A-Za-z0-9_]; the desktop file's name, so mangled,
+    // keeps the path stable from run to run.
+    return QStringLiteral("/com/canonical/unity/launcherentry/tessaly_desktop");
+}
+
+void SetLauncherProgress(int value)
+{
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    value = std::clamp(value, 0, 100);
+    QDBusMessage signal = QDBusMessage::createSignal(LauncherObjectPath(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
+                                                     QStringLiteral("Update"));
+    QVariantMap properties;
+    properties.insert(QStringLiteral("progress"), double(value) / 100.0);
+    properties.insert(QStringLiteral("progress-visible"), value != 0);
+    signal << LauncherAppUri() << properties;
+    bus.send(signal);
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "testfiles.h"
+
 // Helpers shared by the main window's tests: fixture files and waiting for exports.
 
 #include "main/appform.h"
@@ -27,10 +29,7 @@ inline QByteArray Cards(int n, const QString &prefix)
 inline QString WriteFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
+    return WriteTestFile(path, bytes);
 }
 
 inline QByteArray ReadFile(const QString &path)

@@ -12,6 +12,8 @@ packages=(
   # the window: icon sets bundled at build time, the SVG icon engine, a private D-Bus
   # session and a notification area for the window's tests
   famfamfam-silk famfamfam-flag-png breeze-icon-theme libqt6svg6 dbus-daemon trayer
+  # the online tests: a test certificate authority; the fuzzers: clang with libFuzzer
+  openssl clang libclang-rt-14-dev
 )
 
 missing=()

@@ -2,6 +2,7 @@
 
 #include "app/startup.h"
 #include "main/dialogs.h"
+#include "main/icons.h"
 #include "platform/launcherprogress.h"
 #include "translation/translate.h"
 
@@ -30,41 +31,12 @@
 
 #include <cstdio>
 
-/* The icons are compiled into this static library; its resources must be registered by name. */
-static void InitIconResources()
-{
-    Q_INIT_RESOURCE(tessaly_icons);
-}
-
 namespace {
 
 constexpr int kClientWidth = 497;
 constexpr int kClientHeight = 308;
 constexpr int kMenuBarHeight = 25;
 constexpr int kBigButtonIcon = 32;
-
-QFont PixelFont(int pixels, const QString &family = QStringLiteral("Tahoma"))
-{
-    QFont font(family);
-    font.setPixelSize(pixels);
-    return font;
-}
-
-/*
- * The icon of a role: the 16-pixel image for menus and the scalable one for buttons, where
- * the role has them.
- */
-QIcon RoleIcon(const QString &role)
-{
-    QIcon icon;
-    const QString small = QStringLiteral(":/icons/16/") + role + QStringLiteral(".png");
-    const QString scalable = QStringLiteral(":/icons/") + role + QStringLiteral(".svg");
-    if (QFileInfo::exists(small))
-        icon.addFile(small, QSize(16, 16));
-    if (QFileInfo::exists(scalable))
-        icon.addFile(scalable);
-    return icon;
-}
 
 /* A row of controls side by side from the left, of a fixed height. */
 QWidget *Row(QWidget *parent, int height, QHBoxLayout *&layout)

@@ -1,9 +1,11 @@
 #include "main/appform.h"
 
+#include "about/aboutbox.h"
 #include "app/startup.h"
 #include "main/dialogs.h"
 #include "main/icons.h"
 #include "platform/launcherprogress.h"
+#include "translation/translateform.h"
 #include "translation/translate.h"
 
 #include <QApplication>
@@ -13,7 +15,6 @@
 #include <QDesktopServices>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -62,19 +63,9 @@ QWidget *WithMargins(QWidget *parent, QWidget *child, int left, int top, int rig
     return box;
 }
 
-quint32 ElapsedTicks()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer timer;
-        timer.start();
-        return timer;
-    }();
-    return quint32(clock.elapsed());
-}
-
 } // namespace
 
-std::function<quint32()> TAppForm::TickCount = ElapsedTicks;
+std::function<quint32()> &TAppForm::TickCount = MenuUnderButton::TickCount;
 
 // ---- GlyphButton ----------------------------------------------------------------------------
 
@@ -613,17 +604,7 @@ void TAppForm::FinishJobsQuietly()
 
 void TAppForm::ShowMenuUnderButton(QPushButton *button, QMenu *menu)
 {
-    // A click on the button while its menu is open closes the menu; that same click must not
-    // open it again at once.
-    if (button == m_menuButton && menu == m_menu && quint32(TickCount() - m_menuClosedTick) < 100) {
-        m_menuButton = nullptr;
-        m_menu = nullptr;
-        return;
-    }
-    menu->exec(button->mapToGlobal(QPoint(0, button->height())));
-    m_menuClosedTick = TickCount();
-    m_menuButton = button;
-    m_menu = menu;
+    m_menuUnderButton.Show(button, menu);
 }
 
 void TAppForm::BitBtn2Click()
@@ -663,7 +644,9 @@ void TAppForm::UpdateNotifications1Execute()
 
 void TAppForm::Language1Execute()
 {
-    // The language window is not part of this build yet.
+    // Made for each opening; a confirmed change ends the program instead of closing it.
+    TTranslateForm form(SetLanguageFile, DataDir(), this);
+    form.exec();
 }
 
 void TAppForm::Button1Click()
@@ -673,7 +656,9 @@ void TAppForm::Button1Click()
 
 void TAppForm::Button2Click()
 {
-    // The About window is not part of this build yet.
+    // Made for each opening and discarded when it closes.
+    TAboutBox AboutBox(Identity().AppDescription, Identity().AppVersion, this);
+    AboutBox.exec();
 }
 
 void TAppForm::TrayIcon1Click()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "convert/conversionjob.h"
+#include "main/menuunderbutton.h"
 
 #include <QMainWindow>
 #include <QPushButton>
@@ -107,8 +108,8 @@ public:
     /** The help page's address. */
     QString HelpAddress() const;
 
-    /** The millisecond tick counter ShowMenuUnderButton compares (replaceable by tests). */
-    static std::function<quint32()> TickCount;
+    /** The millisecond tick counter ShowMenuUnderButton compares (replaceable by tests): MenuUnderButton's. */
+    static std::function<quint32()> &TickCount;
 
     // ---- controls ------------------------------------------------------------------------
     QMenuBar *ActionMainMenuBar1 = nullptr;
@@ -224,7 +225,5 @@ private:
     QString m_exportFlavor;
 
     // ShowMenuUnderButton: the last button and menu and when that menu closed.
-    QPushButton *m_menuButton = nullptr;
-    QMenu *m_menu = nullptr;
-    quint32 m_menuClosedTick = 0;
+    MenuUnderButton m_menuUnderButton;
 };

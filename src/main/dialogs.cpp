@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QRegularExpression>
 
 #include <deque>
@@ -16,6 +17,8 @@ struct Answering {
     bool on = false;
     std::function<void(const ShownMessage &)> messageHandler;
     QList<ShownMessage> messages;
+    std::deque<QMessageBox::StandardButton> dialogAnswers;
+    QList<AskedDialog> askedDialogs;
     std::deque<QStringList> openAnswers;
     std::deque<std::optional<SaveAnswer>> saveAnswers;
     QList<SaveRequest> saveRequests;
@@ -65,6 +68,54 @@ void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, cons
     QMessageBox box(BoxIcon(icon), caption, DisplayText(text), QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons)
+{
+    if (buttons.testFlag(QMessageBox::Cancel))
+        return QMessageBox::Cancel;
+    if (buttons.testFlag(QMessageBox::No))
+        return QMessageBox::No;
+    const auto flags = uint(buttons.toInt());
+    if (flags != 0 && (flags & (flags - 1)) == 0) // exactly one button
+        return QMessageBox::StandardButton(flags);
+    return QMessageBox::NoButton;
+}
+
+QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
+                                                QMessageBox::StandardButtons buttons, const QString &caption,
+                                                const QStringList &buttonCaptions)
+{
+    QMessageBox box(kind, caption, DisplayText(message), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    // The buttons are added one by one in the order of their flags, so that the n-th caption
+    // goes to the n-th button whatever order the style lays them out in.
+    QStringList buttonTexts;
+    for (uint flag = QMessageBox::FirstButton; flag <= QMessageBox::LastButton; flag <<= 1) {
+        if (!buttons.testFlag(QMessageBox::StandardButton(flag)))
+            continue;
+        QAbstractButton *button = box.addButton(QMessageBox::StandardButton(flag));
+        if (buttonTexts.size() < buttonCaptions.size())
+            button->setText(buttonCaptions.at(buttonTexts.size()));
+        buttonTexts.append(button->text());
+    }
+    if (buttons.testFlag(QMessageBox::Yes) && buttons.testFlag(QMessageBox::No))
+        box.setDefaultButton(QMessageBox::Yes);
+    if (const QMessageBox::StandardButton escape = EscapeAnswer(buttons); escape != QMessageBox::NoButton)
+        box.setEscapeButton(escape);
+
+    Answering &state = State();
+    if (state.on) {
+        state.askedDialogs.append(AskedDialog{kind, caption, message, buttonTexts});
+        if (state.dialogAnswers.empty())
+            return EscapeAnswer(buttons);
+        const QMessageBox::StandardButton answer = state.dialogAnswers.front();
+        state.dialogAnswers.pop_front();
+        return answer;
+    }
+    box.exec();
+    const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
+    return pressed == QMessageBox::NoButton ? EscapeAnswer(buttons) : pressed;
 }
 
 QString NameFilter(const QString &description, const QString &pattern)
@@ -170,6 +221,16 @@ void SetMessageHandler(std::function<void(const ShownMessage &)> handler)
 QList<ShownMessage> TakeShownMessages()
 {
     return std::exchange(State().messages, {});
+}
+
+void SetNextDialogAnswer(QMessageBox::StandardButton answer)
+{
+    State().dialogAnswers.push_back(answer);
+}
+
+QList<AskedDialog> TakeAskedDialogs()
+{
+    return std::exchange(State().askedDialogs, {});
 }
 
 void SetNextOpenFileNames(const QStringList &fileNames)

@@ -2,6 +2,7 @@
 
 #include "convert/conversionjob.h"
 
+#include <QMessageBox>
 #include <QString>
 #include <QStringList>
 
@@ -25,6 +26,14 @@ struct ShownMessage {
     MessageIcon icon = MessageIcon::Information;
     QString caption;
     QString text;
+};
+
+/** One captioned dialog as it was asked for. */
+struct AskedDialog {
+    QMessageBox::Icon kind = QMessageBox::NoIcon;
+    QString caption;
+    QString text;
+    QStringList buttonTexts; // the buttons' captions as shown, in their order
 };
 
 /** The save dialog's settings for one export. */
@@ -53,6 +62,21 @@ QString DisplayText(const QString &text);
  * user has closed it.
  */
 void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text);
+
+/**
+ * A modal message dialog with the kind's icon (Question for a confirmation), the given
+ * buttons, caption and plain-text message. The buttons stand in the order of their flag
+ * values (Yes before No, OK before Cancel); the n-th button takes the n-th entry of
+ * buttonCaptions while entries remain, the others keep their standard captions. With Yes and
+ * No, Yes is the default button and Esc answers No. Returns the button that ended the
+ * dialog; Esc and the close box give the escape button's answer (see EscapeAnswer).
+ */
+QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
+                                                QMessageBox::StandardButtons buttons, const QString &caption,
+                                                const QStringList &buttonCaptions);
+
+/** The answer of a dialog closed with Esc: Cancel, else No, else the only button; NoButton otherwise. */
+QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons);
 
 /**
  * The open dialog with multiple selection and one file type (nameFilter, e.g. "VCF Files
@@ -86,6 +110,11 @@ bool AnsweringMode();
 void SetMessageHandler(std::function<void(const ShownMessage &)> handler);
 /** The message boxes shown (in answering mode) since the last call of TakeShownMessages. */
 QList<ShownMessage> TakeShownMessages();
+
+/** The answer of the next captioned dialog; without one it is closed with Esc. */
+void SetNextDialogAnswer(QMessageBox::StandardButton answer);
+/** The captioned dialogs asked (in answering mode) since the last call of TakeAskedDialogs. */
+QList<AskedDialog> TakeAskedDialogs();
 
 /** The answer of the next open dialog. */
 void SetNextOpenFileNames(const QStringList &fileNames);

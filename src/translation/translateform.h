@@ -1,0 +1,100 @@
+#pragma once
+
+#include <QDialog>
+#include <QPixmap>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QPainter;
+class QPlainTextEdit;
+class QPushButton;
+
+/**
+ * The language window: lists the built-in "English" and every language file found at
+ * start-up, each with its flag, shows who translated the selected language, and when the user
+ * confirms another language, stores the choice, writes the restart script, starts it and ends
+ * the program, so that the script starts it again in the new language.
+ *
+ * Each opening creates a new window, shown modally. The controls keep their designer names
+ * and are public so that tests can drive them.
+ */
+class TTranslateForm : public QDialog
+{
+    Q_OBJECT
+
+public:
+    /** Stores the chosen language file's name in the settings; false with the reason on failure. */
+    using LanguageFileSetter = std::function<bool(const QString &fileName, QString *error)>;
+
+    /** Starts the restart script as a process of its own; false when it could not be started. */
+    using ScriptStarter = std::function<bool(const QString &program, const QStringList &arguments,
+                                             const QString &workingFolder)>;
+
+    /**
+     * Builds the window from the active language and the listed language files.
+     * setLanguageFile stores a confirmed choice; dataDir is the folder that receives the
+     * restart script.
+     */
+    TTranslateForm(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent = nullptr);
+
+    /** The text of the entry that was selected when the window was created. */
+    QString InitialLanguage() const { return m_initialLanguage; }
+
+    /**
+     * The name of the flag image of a list entry, one of FlagImageNames(): the entry's
+     * country code for the 27 known language names, "flag" for "English", "xx" (the neutral
+     * image) for any other text. The comparison is exact.
+     */
+    static QString FlagImageName(const QString &entry);
+    /** The 29 flag images by name, in their fixed order; "xx" first. */
+    static const QStringList &FlagImageNames();
+    /** A flag image by name: 16 by 16 pixels, a 16 by 11 flag centred vertically. */
+    static QPixmap FlagImage(const QString &name);
+
+    /** The address of the maker's translation page. */
+    static QString TranslationPageAddress();
+
+    /** How the restart script is started (replaceable by tests): StartDetached by default. */
+    static ScriptStarter StartScript;
+
+    // ---- controls ------------------------------------------------------------------------
+    QLabel *Label1 = nullptr;
+    QComboBox *ComboBox1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QPlainTextEdit *RichEdit1 = nullptr;
+    QFrame *Panel2 = nullptr;
+    QWidget *Panel1 = nullptr;
+    QLabel *Label3 = nullptr;
+    QPushButton *BitBtn1 = nullptr;
+    QPushButton *BitBtn2 = nullptr;
+
+    // ---- handlers --------------------------------------------------------------------------
+    /** Fills the translators box for the selected entry. */
+    void ComboBox1Change();
+    /** Draws one entry: its flag at the rectangle's top-left corner, its text 16 pixels to the right. */
+    void ComboBox1DrawItem(QPainter &painter, int index, const QRect &rect);
+    /** OK: closes when the selection is unchanged, else asks and restarts on Yes. */
+    void BitBtn1Click();
+    /** Cancel: closes the window. */
+    void BitBtn2Click();
+    /** Opens the translation page in the browser. */
+    void Label3Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void CreateControls();
+    void FormCreate();
+    void AddSorted(const QString &entry);
+    void Restart(const QString &entry);
+
+    LanguageFileSetter m_setLanguageFile;
+    QString m_dataDir;
+    QString m_initialLanguage;
+};

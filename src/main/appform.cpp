@@ -4,6 +4,10 @@
 #include "app/startup.h"
 #include "main/dialogs.h"
 #include "main/icons.h"
+#include "online/feedbackform.h"
+#include "online/newversionform.h"
+#include "online/updatechecker.h"
+#include "online/updatestore.h"
 #include "platform/launcherprogress.h"
 #include "translation/translateform.h"
 #include "translation/translate.h"
@@ -638,8 +642,8 @@ void TAppForm::Action2Execute()
 
 void TAppForm::UpdateNotifications1Execute()
 {
-    // The switch is enabled only once an update check has finished, and there is none yet in
-    // this build; the menu entry keeps its state from the start.
+    // The action has toggled its check mark already; the stored value counts from the next start.
+    WriteShowUpdate(UpdateNotifications1->isChecked());
 }
 
 void TAppForm::Language1Execute()
@@ -651,7 +655,10 @@ void TAppForm::Language1Execute()
 
 void TAppForm::Button1Click()
 {
-    // The feedback window is not part of this build yet.
+    // Made for each opening and discarded when it closes.
+    const AppIdentity &identity = Identity();
+    TFeedbackForm form({identity.AppDescription, identity.AppCaption, identity.AppVersion}, this);
+    form.exec();
 }
 
 void TAppForm::Button2Click()
@@ -670,10 +677,42 @@ void TAppForm::TrayIcon1Click()
 
 void TAppForm::TimerCheckerTimer()
 {
-    // The first tick would start the update check and later ticks watch it; until the
-    // checker exists the timer starts nothing and keeps running.
+    // The first tick starts the update check; later ticks watch it and apply its results.
     if (!m_checkerStarted) {
         m_checkerStarted = true;
+        StartUpdateCheck();
         return;
     }
+    if (!m_check->CheckDone())
+        return;
+    TimerChecker->stop();
+    UpdateNotifications1->setEnabled(true);
+    if (m_check->ShowUpdate() == 0)
+        UpdateNotifications1->setChecked(false);
+    if (m_check->ShowNewVersion())
+        ShowNewVersionNotice();
+}
+
+void TAppForm::StartUpdateCheck()
+{
+    CheckerInputs inputs;
+    inputs.appCaption = Identity().AppCaption;
+    inputs.appVersion = Identity().AppVersion;
+    // Runs on the checker's thread: the box is shown on the window's thread and the check
+    // waits until the user has closed it.
+    inputs.showImportant = [this](const QString &message) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, message] {
+                Dialogs::ShowMessage(this, MessageIcon::Warning, Translate(QStringLiteral("IMPORTANT")), message);
+            },
+            Qt::BlockingQueuedConnection);
+    };
+    m_check = TChecker::Start(std::move(inputs));
+}
+
+void TAppForm::ShowNewVersionNotice()
+{
+    // The notice shows itself, closes itself and is deleted when it closes.
+    new TNewVer(Identity().AppDescription, m_check->CurrentVersion(), m_check->CurrentURL(), this);
 }

@@ -8,7 +8,9 @@
 #include <QSemaphore>
 
 #include <functional>
+#include <memory>
 
+class CheckResults;
 class QAction;
 class QCheckBox;
 class QLabel;
@@ -208,6 +210,8 @@ private:
     void FormShow();
     void SetLoadButtonCaption();
     void JobEnded();
+    void StartUpdateCheck();
+    void ShowNewVersionNotice();
 
     QStringList m_arguments;
     bool m_shownOnce = false;
@@ -216,6 +220,7 @@ private:
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;
     bool m_checkerStarted = false;
+    std::shared_ptr<const CheckResults> m_check; // the update check's results, shared with its thread
 
     QString m_loadCaption;
     QString m_openFilter;

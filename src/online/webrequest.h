@@ -21,6 +21,9 @@ QString FeedbackEndpoint();
 /** "http://" + WebHost() + "/": the maker's home page. */
 QString HomePage();
 
+/** The largest reply body HttpPostForm accepts; a longer reply fails the call. */
+constexpr qint64 kMaxReplyBytes = 1024 * 1024;
+
 /** The reply of HttpPostForm: the body as text, or the transport's message on failure. */
 struct PostResult {
     bool ok = false;
@@ -30,9 +33,22 @@ struct PostResult {
 
 /**
  * Sends one POST of fields ("name=value" items, in order) to url and waits for the reply.
- * HTTPS when url begins with "https://" exactly, plain HTTP otherwise; one connection per
- * call, "Connection: close"; connection and response each bounded by timeoutMs. Never retries.
- * Blocks the calling thread (on the user-interface thread, user input waits meanwhile).
+ *
+ * HTTPS when url begins with "https://" exactly; otherwise plain HTTP, whatever the spelling
+ * of the scheme ("HTTPS://host" speaks plain HTTP to the host's port 443 or the port given).
+ * One client and one connection per call, "Connection: close", no retry, no redirect.
+ * Time-outs: the connection, and then the wait for each part of the response, are each bounded
+ * by timeoutMs (a server that accepts and never answers fails after about timeoutMs); the
+ * whole call is bounded by twice timeoutMs.
+ *
+ * The reply body is decoded by the charset that the reply's Content-Type names; when it names
+ * none or one that is unknown: UTF-8 over HTTPS, one byte per character (Latin-1) over HTTP.
+ * Fails (ok false, error set) on any transport failure, on a reply status other than 2xx
+ * (error "HTTP <status> <reason>"), and on a body longer than kMaxReplyBytes.
+ *
+ * Works on any thread, with or without a running event loop: the call runs a local event loop
+ * that leaves user input waiting, so on the user-interface thread the window is repainted but
+ * takes no clicks or keys until the call returns.
  */
 PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeoutMs);
 

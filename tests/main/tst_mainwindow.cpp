@@ -3,6 +3,9 @@
 
 #include "windowtesting.h"
 
+#include "online/newversionform.h"
+#include "testserver.h"
+
 #include "app/startup.h"
 #include "translation/translate.h"
 
@@ -20,6 +23,7 @@
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
+#include <QSettings>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -120,6 +124,10 @@ private Q_SLOTS:
     void messageBoxShowsPlainText();
     void saveDialogSettings();
 
+    void updateCheck_data();
+    void updateCheck();
+    void updateNotificationsSwitch();
+
 private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -128,6 +136,7 @@ private:
 void TestMainWindow::initTestCase()
 {
     QVERIFY(m_dir.isValid());
+    TestWebServer::TrustTestAuthority();
     RunStartup(QCoreApplication::applicationFilePath());
     ClearActiveLanguage();
 }
@@ -211,11 +220,6 @@ void TestMainWindow::stateAtStart()
 
     QVERIFY(form.TimerChecker->isActive());
     QCOMPARE(form.TimerChecker->interval(), 1000);
-    // Ticks of the timer start nothing yet and leave "Update Notifications" as it was.
-    form.TimerCheckerTimer();
-    form.TimerCheckerTimer();
-    QVERIFY(form.TimerChecker->isActive());
-    QVERIFY(!form.UpdateNotifications1->isEnabled() && form.UpdateNotifications1->isChecked());
 }
 
 void TestMainWindow::layoutFitsAndNothingOverlaps()
@@ -913,6 +917,97 @@ void TestMainWindow::saveDialogSettings()
     answer = runDialog(4, initial, 0, QStringLiteral("notes.csv"));
     QVERIFY(answer);
     QCOMPARE(answer->fileName, path(QStringLiteral("notes.csv"))); // a typed extension stays
+}
+
+// ---- update check ------------------------------------------------------------------------------
+
+namespace {
+
+QSettings UpdateSettings()
+{
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly"));
+}
+
+/* A fresh store and a local server answering the update check with reply. */
+void ServeUpdateReply(TestWebServer &server, const QByteArray &reply)
+{
+    UpdateSettings().clear();
+    CannedReply canned;
+    canned.body = reply;
+    server.setReply(true, canned);
+    qputenv("TESSALY_WEB_HOST", server.host().toUtf8());
+}
+
+/* Lets the window's own timer start the check and apply its results. */
+bool WaitForUpdateCheck(const TAppForm &form)
+{
+    return QTest::qWaitFor([&form] { return !form.TimerChecker->isActive(); }, 30000);
+}
+
+} // namespace
+
+void TestMainWindow::updateCheck_data()
+{
+    QTest::addColumn<QByteArray>("reply");
+    QTest::addColumn<bool>("notice");
+    QTest::addColumn<QString>("important");
+    const QByteArray tail = "\n\n<result>1</result>\n";
+    QTest::newRow("same version") << "<version>" + Identity().AppVersion.toUtf8() + "</version>\n<url></url>" + tail
+                                  << false << QString();
+    QTest::newRow("new version") << "<version>9.9</version>\n<url>https://127.0.0.1/get</url>" + tail << true << QString();
+    QTest::newRow("important message")
+        << "<version>9.9</version>\n<url></url>" + tail + "\n<important>Please <b>update</b></important>\n" << true
+        << QStringLiteral("Please <b>update</b>");
+    QTest::newRow("server error") << QByteArray("ERROR: busy") << false << QString();
+}
+
+void TestMainWindow::updateCheck()
+{
+    QFETCH(QByteArray, reply);
+    QFETCH(bool, notice);
+    QFETCH(QString, important);
+    TestWebServer server;
+    ServeUpdateReply(server, reply);
+
+    TAppForm form;
+    QVERIFY(WaitForUpdateCheck(form));
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(server.requests().constFirst().tls);
+    QVERIFY(server.requests().constFirst().body.startsWith("cmd=check&appname="));
+    QVERIFY(form.UpdateNotifications1->isEnabled() && form.UpdateNotifications1->isChecked());
+    TNewVer *shown = form.findChild<TNewVer *>();
+    QCOMPARE(shown != nullptr, notice);
+
+    // The server's message is shown by the window, as a warning, while the check waits.
+    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    QCOMPARE(messages.size(), important.isEmpty() ? 0 : 1);
+    if (!important.isEmpty()) {
+        QCOMPARE(messages.constFirst().caption, QStringLiteral("IMPORTANT"));
+        QCOMPARE(messages.constFirst().text, important);
+        QCOMPARE(messages.constFirst().icon, MessageIcon::Warning);
+    }
+    qunsetenv("TESSALY_WEB_HOST");
+}
+
+void TestMainWindow::updateNotificationsSwitch()
+{
+    TestWebServer server;
+    ServeUpdateReply(server, QByteArray());
+    UpdateSettings().setValue(QStringLiteral("Settings/ShowUpdate"), QStringLiteral("0"));
+
+    TAppForm form;
+    QVERIFY(WaitForUpdateCheck(form));
+    QVERIFY(server.requests().isEmpty()); // switched off: no request at all
+    QVERIFY(form.UpdateNotifications1->isEnabled());
+    QVERIFY(!form.UpdateNotifications1->isChecked());
+
+    form.UpdateNotifications1->trigger();
+    QVERIFY(form.UpdateNotifications1->isChecked());
+    QCOMPARE(UpdateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("1"));
+    form.UpdateNotifications1->trigger();
+    QVERIFY(!form.UpdateNotifications1->isChecked());
+    QCOMPARE(UpdateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
+    qunsetenv("TESSALY_WEB_HOST");
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,0 +1,117 @@
+#include "online/updatestore.h"
+
+#include <QSettings>
+
+namespace {
+
+const QString kGroup = QStringLiteral("Settings");
+
+/* The running key of the scrambled address: all three numbers live here only. */
+struct ScrambleKey {
+    static constexpr quint16 seed = 0x6B3D;
+    static constexpr quint16 multiplier = 0x9E37;
+    static constexpr quint16 addend = 0x2A51;
+
+    quint16 value = seed;
+
+    quint8 mask() const { return quint8(value >> 8); }
+    void advance(quint8 scrambledByte) { value = quint16((value + scrambledByte) * multiplier + addend); }
+};
+
+/* Decimal text: an optional "-" and one or more digits, nothing else, within int range. */
+bool ParseDecimal(const QString &text, int &value)
+{
+    const qsizetype firstDigit = text.startsWith(u'-') ? 1 : 0;
+    if (text.size() <= firstDigit)
+        return false;
+    for (qsizetype i = firstDigit; i < text.size(); ++i)
+        if (text[i] < u'0' || text[i] > u'9')
+            return false;
+    bool ok = false;
+    value = text.toInt(&ok, 10);
+    return ok;
+}
+
+} // namespace
+
+UpdateStore::UpdateStore()
+    : m_settings(std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"),
+                                             QStringLiteral("Tessaly")))
+{
+    m_open = m_settings->status() == QSettings::NoError && m_settings->isWritable();
+    m_settings->beginGroup(kGroup);
+}
+
+UpdateStore::~UpdateStore() = default;
+
+bool UpdateStore::isOpen() const
+{
+    return m_open;
+}
+
+QString UpdateStore::readText(const QString &key, const QString &defaultValue) const
+{
+    if (!m_open)
+        return defaultValue;
+    const QVariant value = m_settings->value(key);
+    return value.isValid() ? value.toString() : defaultValue;
+}
+
+int UpdateStore::readInteger(const QString &key, int defaultValue) const
+{
+    int value = 0;
+    return ParseDecimal(readText(key), value) ? value : defaultValue;
+}
+
+void UpdateStore::writeText(const QString &key, const QString &value)
+{
+    if (m_open)
+        m_settings->setValue(key, value);
+}
+
+void UpdateStore::writeInteger(const QString &key, int value)
+{
+    writeText(key, QString::number(value));
+}
+
+bool UpdateStore::flush()
+{
+    if (!m_open)
+        return false;
+    m_settings->sync();
+    return m_settings->status() == QSettings::NoError;
+}
+
+void WriteShowUpdate(bool on)
+{
+    UpdateStore store;
+    store.writeInteger(QStringLiteral("ShowUpdate"), on ? 1 : 0);
+    store.flush();
+}
+
+QString ScrambleUrl(const QString &url)
+{
+    ScrambleKey key;
+    QByteArray scrambled;
+    for (const char byte : url.toUtf8()) {
+        const quint8 out = quint8(byte) ^ key.mask();
+        scrambled.append(char(out));
+        key.advance(out);
+    }
+    return QString::fromLatin1(scrambled.toHex().toUpper());
+}
+
+QString UnscrambleUrl(const QString &scrambled)
+{
+    const QByteArray hex = scrambled.toLatin1();
+    const QByteArray bytes = QByteArray::fromHex(hex);
+    if (scrambled.size() % 2 != 0 || bytes.toHex().toUpper() != hex.toUpper())
+        return {};
+    ScrambleKey key;
+    QByteArray plain;
+    for (const char byte : bytes) {
+        plain.append(char(quint8(byte) ^ key.mask()));
+        key.advance(quint8(byte));
+    }
+    return QString::fromUtf8(plain);
+}

@@ -1,0 +1,15 @@
+#include "platform/userlocale.h"
+
+QString LocaleNameFor(const QLocale &locale)
+{
+    if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
+        return QStringLiteral("xx");
+    // name() always carries the territory ("de_DE"); bcp47Name() would drop a likely one.
+    QString name = locale.name();
+    return name.replace(u'_', u'-');
+}
+
+QString UserLocaleName()
+{
+    return LocaleNameFor(QLocale::system());
+}

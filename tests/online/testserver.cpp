@@ -1,0 +1,350 @@
+#include "testserver.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QProcess>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QThread>
+
+namespace {
+
+/* The test authority and the server certificate it issued for 127.0.0.1, made once a process. */
+struct TlsMaterial {
+    QSslCertificate authority;
+    QSslCertificate certificate;
+    QSslKey key;
+};
+
+void RunOpenSsl(const QString &folder, const QStringList &arguments)
+{
+    QProcess openssl;
+    openssl.setWorkingDirectory(folder);
+    openssl.setProcessChannelMode(QProcess::MergedChannels);
+    openssl.start(QStringLiteral("openssl"), arguments);
+    if (!openssl.waitForFinished(30000) || openssl.exitStatus() != QProcess::NormalExit || openssl.exitCode() != 0)
+        qFatal("openssl %s failed: %s", qPrintable(arguments.join(u' ')), openssl.readAll().constData());
+}
+
+QByteArray ReadWhole(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(path));
+    return file.readAll();
+}
+
+TlsMaterial MakeTlsMaterial()
+{
+    QTemporaryDir folder;
+    if (!folder.isValid())
+        qFatal("no temporary folder for the test certificates");
+    const QString dir = folder.path();
+    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+    RunOpenSsl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
+                        + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                                      QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                                      QStringLiteral("-subj"), QStringLiteral("/CN=Tessaly Test Authority"),
+                                      QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                                      QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+    RunOpenSsl(dir, QStringList{QStringLiteral("req")} + ecKey
+                        + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
+                                      QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
+    QFile extensions(dir + QStringLiteral("/server.ext"));
+    if (!extensions.open(QIODevice::WriteOnly)
+        || extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
+                            "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n")
+            < 0)
+        qFatal("cannot write the certificate extensions");
+    extensions.close();
+    RunOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                                QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                                QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
+                                QStringLiteral("server.ext"), QStringLiteral("-out"), QStringLiteral("server.crt")});
+
+    TlsMaterial material;
+    material.authority = QSslCertificate(ReadWhole(dir + QStringLiteral("/ca.crt")), QSsl::Pem);
+    material.certificate = QSslCertificate(ReadWhole(dir + QStringLiteral("/server.crt")), QSsl::Pem);
+    material.key = QSslKey(ReadWhole(dir + QStringLiteral("/server.key")), QSsl::Ec, QSsl::Pem);
+    if (material.authority.isNull() || material.certificate.isNull() || material.key.isNull())
+        qFatal("the test certificates made by openssl cannot be loaded");
+    return material;
+}
+
+const TlsMaterial &Tls()
+{
+    static const TlsMaterial material = MakeTlsMaterial();
+    return material;
+}
+
+constexpr qint64 kStreamChunkBytes = 64 * 1024;
+constexpr qint64 kMaxPendingBytes = 256 * 1024;
+
+} // namespace
+
+QByteArray ServedRequest::header(const QByteArray &name) const
+{
+    for (const auto &[key, value] : headers)
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    return {};
+}
+
+/* What the test sets and reads, shared with the server thread. */
+class TestWebServer::Shared
+{
+public:
+    mutable QMutex mutex;
+    bool tlsEnabled = true;
+    CannedReply tlsReply;
+    CannedReply plainReply;
+    QList<ServedRequest> requests;
+
+    CannedReply record(const ServedRequest &request)
+    {
+        QMutexLocker lock(&mutex);
+        requests.append(request);
+        return request.tls ? tlsReply : plainReply;
+    }
+
+    bool acceptsTls() const
+    {
+        QMutexLocker lock(&mutex);
+        return tlsEnabled;
+    }
+};
+
+namespace {
+
+/* One connection: sniffs TLS or plain, reads one request, answers it and closes. */
+class Connection : public QObject
+{
+public:
+    Connection(qintptr descriptor, std::shared_ptr<TestWebServer::Shared> shared, QObject *parent)
+        : QObject(parent), m_shared(std::move(shared))
+    {
+        m_socket = new QSslSocket(this);
+        connect(m_socket, &QSslSocket::readyRead, this, &Connection::onReadyRead);
+        connect(m_socket, &QSslSocket::bytesWritten, this, &Connection::streamMore);
+        connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &Connection::streamMore);
+        connect(m_socket, &QSslSocket::disconnected, this, &QObject::deleteLater);
+        connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) { finish(); });
+        connect(m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &) { finish(); });
+        if (!m_socket->setSocketDescriptor(descriptor))
+            deleteLater();
+    }
+
+private:
+    enum class Stage { Sniffing, Handshaking, Reading, Answered };
+
+    void onReadyRead()
+    {
+        if (m_stage == Stage::Sniffing) {
+            char first = 0;
+            if (m_socket->peek(&first, 1) != 1)
+                return;
+            if (first == 0x16) {
+                startTls();
+                return;
+            }
+            m_stage = Stage::Reading;
+        }
+        if (m_stage != Stage::Reading)
+            return;
+        m_received += m_socket->readAll();
+        tryAnswer();
+    }
+
+    void startTls()
+    {
+        if (!m_shared->acceptsTls()) {
+            finish();
+            return;
+        }
+        m_tls = true;
+        m_stage = Stage::Handshaking;
+        connect(m_socket, &QSslSocket::encrypted, this, [this] {
+            m_stage = Stage::Reading;
+            onReadyRead();
+        });
+        m_socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        m_socket->setLocalCertificate(Tls().certificate);
+        m_socket->setPrivateKey(Tls().key);
+        m_socket->startServerEncryption();
+    }
+
+    /* Answers once the header and the whole body (by Content-Length) have arrived. */
+    void tryAnswer()
+    {
+        const qsizetype headerEnd = m_received.indexOf("\r\n\r\n");
+        if (headerEnd < 0)
+            return;
+        ServedRequest request;
+        request.tls = m_tls;
+        const QList<QByteArray> lines = m_received.left(headerEnd).split('\n');
+        const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.path = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i) {
+            const qsizetype colon = lines[i].indexOf(':');
+            if (colon > 0)
+                request.headers.append({lines[i].left(colon).trimmed(), lines[i].mid(colon + 1).trimmed()});
+        }
+        const qint64 bodyLength = request.header("Content-Length").toLongLong();
+        if (m_received.size() - (headerEnd + 4) < bodyLength)
+            return;
+        request.body = m_received.mid(headerEnd + 4, bodyLength);
+        m_stage = Stage::Answered;
+        answer(m_shared->record(request));
+    }
+
+    void answer(const CannedReply &reply)
+    {
+        if (reply.neverAnswer)
+            return; // the client gives up and closes; disconnected() then frees this object
+        m_body = reply.body;
+        m_remaining = reply.repeatBodyToBytes > 0 ? reply.repeatBodyToBytes : reply.body.size();
+        QByteArray head = "HTTP/1.1 " + QByteArray::number(reply.status) + " Canned\r\n";
+        if (!reply.contentType.isEmpty())
+            head += "Content-Type: " + reply.contentType + "\r\n";
+        if (!reply.omitContentLength)
+            head += "Content-Length: " + QByteArray::number(m_remaining) + "\r\n";
+        head += "Connection: close\r\n\r\n";
+        m_socket->write(head);
+        m_streaming = true;
+        streamMore();
+    }
+
+    /* Writes the body in chunks, keeping little in flight, so a huge body needs no huge buffer. */
+    void streamMore()
+    {
+        if (!m_streaming)
+            return;
+        while (m_remaining > 0 && pendingBytes() < kMaxPendingBytes) {
+            QByteArray chunk;
+            while (chunk.size() < kStreamChunkBytes && chunk.size() < m_remaining && !m_body.isEmpty())
+                chunk += m_body;
+            chunk.truncate(qMin<qint64>(chunk.size(), m_remaining));
+            if (chunk.isEmpty())
+                break;
+            m_socket->write(chunk);
+            m_remaining -= chunk.size();
+        }
+        if (m_remaining <= 0 || m_body.isEmpty()) {
+            m_streaming = false;
+            m_socket->disconnectFromHost(); // sends what is still buffered first
+        }
+    }
+
+    /* Bytes written but not yet sent, before and after encryption. */
+    qint64 pendingBytes() const { return m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite(); }
+
+    void finish()
+    {
+        m_streaming = false;
+        m_socket->abort();
+        deleteLater();
+    }
+
+    std::shared_ptr<TestWebServer::Shared> m_shared;
+    QSslSocket *m_socket = nullptr;
+    Stage m_stage = Stage::Sniffing;
+    bool m_tls = false;
+    QByteArray m_received;
+    QByteArray m_body;
+    qint64 m_remaining = 0;
+    bool m_streaming = false;
+};
+
+} // namespace
+
+/* The listening socket; lives on the server thread, with its connections as children. */
+class TestWebServer::Listener : public QTcpServer
+{
+public:
+    explicit Listener(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+
+protected:
+    void incomingConnection(qintptr descriptor) override { new Connection(descriptor, m_shared, this); }
+
+private:
+    std::shared_ptr<Shared> m_shared;
+};
+
+TestWebServer::TestWebServer() : m_shared(std::make_shared<Shared>())
+{
+    (void)Tls(); // make the certificates before the first handshake needs them
+    m_thread = new QThread;
+    m_thread->setObjectName(QStringLiteral("TestWebServer"));
+    m_listener = new Listener(m_shared);
+    m_listener->moveToThread(m_thread);
+    QObject::connect(m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
+    m_thread->start();
+    QMetaObject::invokeMethod(
+        m_listener,
+        [this] {
+            if (m_listener->listen(QHostAddress::LocalHost, 0))
+                m_port = m_listener->serverPort();
+        },
+        Qt::BlockingQueuedConnection);
+}
+
+TestWebServer::~TestWebServer()
+{
+    m_thread->quit();
+    m_thread->wait();
+    delete m_thread;
+}
+
+bool TestWebServer::isListening() const
+{
+    return m_port != 0;
+}
+
+QString TestWebServer::host() const
+{
+    return QStringLiteral("127.0.0.1:") + QString::number(m_port);
+}
+
+quint16 TestWebServer::port() const
+{
+    return m_port;
+}
+
+void TestWebServer::setTlsEnabled(bool on)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->tlsEnabled = on;
+}
+
+void TestWebServer::setReply(bool tls, const CannedReply &reply)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    (tls ? m_shared->tlsReply : m_shared->plainReply) = reply;
+}
+
+QList<ServedRequest> TestWebServer::requests() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->requests;
+}
+
+void TestWebServer::clearRequests()
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->requests.clear();
+}
+
+void TestWebServer::TrustTestAuthority()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.addCaCertificate(Tls().authority);
+    QSslConfiguration::setDefaultConfiguration(configuration);
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QMetaType>
+#include <QPair>
+#include <QString>
+
+#include <memory>
+
+/*
+ * A real web server on 127.0.0.1 for the tests of the online services. One port serves both
+ * plain HTTP and TLS: the first byte of a connection tells them apart (0x16 opens a TLS
+ * handshake). The TLS certificate is issued at test time by a test certificate authority that
+ * only this process trusts (TrustTestAuthority). The server runs on a thread of its own, so a
+ * client may block the test's thread while it waits for a reply.
+ */
+
+/** One request as it arrived on the wire. */
+struct ServedRequest {
+    bool tls = false;
+    QByteArray method, path, body;
+    QList<QPair<QByteArray, QByteArray>> headers; // in arrival order, names as sent
+
+    /** The value of the first header of that name (compared without case), or empty. */
+    QByteArray header(const QByteArray &name) const;
+};
+
+/** What the server answers to every request of one kind (TLS or plain). */
+struct CannedReply {
+    int status = 200;
+    QByteArray contentType = "text/plain; charset=utf-8"; // empty: no Content-Type header
+    QByteArray body = {};
+    bool neverAnswer = false;       // keep the connection open and send nothing
+    qint64 repeatBodyToBytes = 0;   // > 0: stream body over and over up to this many bytes
+    bool omitContentLength = false; // send no Content-Length; the end of the body is the close
+};
+
+Q_DECLARE_METATYPE(CannedReply) // for test tables
+
+class TestWebServer
+{
+public:
+    /** Starts listening on 127.0.0.1 on a free port, TLS enabled, both replies 200 with an empty body. */
+    TestWebServer();
+    /** Stops the server and closes every open connection. */
+    ~TestWebServer();
+
+    TestWebServer(const TestWebServer &) = delete;
+    TestWebServer &operator=(const TestWebServer &) = delete;
+
+    bool isListening() const;
+    /** "127.0.0.1:<port>", the value for TESSALY_WEB_HOST. */
+    QString host() const;
+    quint16 port() const;
+
+    /** Off: a TLS handshake is refused by closing the connection; plain HTTP still answers. */
+    void setTlsEnabled(bool on);
+    /** The reply to every later request that arrives over TLS (tls true) or plain HTTP. */
+    void setReply(bool tls, const CannedReply &reply);
+
+    /** Every request received so far, in order of arrival. */
+    QList<ServedRequest> requests() const;
+    void clearRequests();
+
+    /**
+     * Adds the test certificate authority to this process's default SSL configuration, so
+     * that HTTPS clients of this process accept the server's certificate. Call it once,
+     * before the first HTTPS request (initTestCase). Fails the process when openssl cannot
+     * make the certificates.
+     */
+    static void TrustTestAuthority();
+
+    class Shared;
+    class Listener;
+
+private:
+    std::shared_ptr<Shared> m_shared;
+    class QThread *m_thread = nullptr;
+    Listener *m_listener = nullptr;
+    quint16 m_port = 0;
+};

@@ -2,6 +2,7 @@
 
 #include "main/dialogs.h"
 #include "main/icons.h"
+#include "platform/webhost.h"
 #include "translation/translate.h"
 
 #include <QAction>
@@ -90,12 +91,6 @@ std::function<void(const QUrl &)> TAboutBox::OpenInDesktop = [](const QUrl &url)
     // The desktop's failures to open a page or a file are not reported.
     QDesktopServices::openUrl(url);
 };
-
-QString TAboutBox::WebHost()
-{
-    const QString host = qEnvironmentVariable("TESSALY_WEB_HOST");
-    return host.isEmpty() ? QStringLiteral("www.orvanta.example") : host;
-}
 
 TAboutBox::TAboutBox(const QString &description, const QString &version, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)

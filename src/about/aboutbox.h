@@ -43,9 +43,6 @@ public:
     /** Opens an address (a web page, or a local file in the desktop's default program); tests replace it. */
     static std::function<void(const QUrl &)> OpenInDesktop;
 
-    /** The maker's web host: TESSALY_WEB_HOST from the environment, else the default host. */
-    static QString WebHost();
-
     // ---- handlers ------------------------------------------------------------------------
     /** One step of the animation, every 50 ms: draws the drops' cells, then repaints only those cells. */
     void tmTimerTimer();

@@ -9,6 +9,7 @@
 #include "online/updatechecker.h"
 #include "online/updatestore.h"
 #include "platform/launcherprogress.h"
+#include "platform/webhost.h"
 #include "translation/translateform.h"
 #include "translation/translate.h"
 
@@ -626,12 +627,9 @@ void TAppForm::Action3Execute()
 
 QString TAppForm::HelpAddress() const
 {
-    QString host = qEnvironmentVariable("TESSALY_WEB_HOST");
-    if (host.isEmpty())
-        host = QStringLiteral("www.orvanta.example");
     QString page = Identity().AppDescription.toLower();
     page.replace(u' ', u'-');
-    return QStringLiteral("http://") + host + QStringLiteral("/help/") + page + u'/';
+    return QStringLiteral("http://") + WebHost() + QStringLiteral("/help/") + page + u'/';
 }
 
 void TAppForm::Action2Execute()

@@ -8,16 +8,6 @@
 #include <QTimer>
 #include <QUrl>
 
-#ifndef TESSALY_WEB_HOST_DEFAULT
-#error "TESSALY_WEB_HOST_DEFAULT must be defined by the build"
-#endif
-
-QString WebHost()
-{
-    const QString configured = qEnvironmentVariable("TESSALY_WEB_HOST");
-    return configured.isEmpty() ? QStringLiteral(TESSALY_WEB_HOST_DEFAULT) : configured;
-}
-
 QString UpdateEndpoint()
 {
     return WebHost() + QStringLiteral("/php/check2.php");

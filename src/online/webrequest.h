@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/webhost.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -12,8 +14,6 @@
  * in front and fall back from the first to the second themselves.
  */
 
-/** The maker's web host: TESSALY_WEB_HOST from the environment, else the build's default. */
-QString WebHost();
 /** WebHost() + "/php/check2.php". */
 QString UpdateEndpoint();
 /** WebHost() + "/php/feedback.php". */

@@ -5,6 +5,7 @@
 #include "main/dialogs.h"
 #include "main/icons.h"
 #include "platform/detachedstart.h"
+#include "platform/webhost.h"
 #include "translation/languagechoice.h"
 #include "translation/restartscript.h"
 #include "translation/translate.h"
@@ -73,12 +74,6 @@ const std::pair<QString, QString> kLanguageFlags[] = {
     {QStringLiteral("Swedish"), QStringLiteral("se")},
     {QStringLiteral("Ukrainian"), QStringLiteral("ua")},
 };
-
-QString TranslationWebHost()
-{
-    const QString host = qEnvironmentVariable("TESSALY_WEB_HOST");
-    return host.isEmpty() ? QStringLiteral("www.orvanta.example") : host;
-}
 
 /* Makes a label's font smaller, when its text is wider than width, until the text fits. */
 void FitLabel(QLabel *label, int width)
@@ -356,7 +351,7 @@ QPixmap TTranslateForm::FlagImage(const QString &name)
 
 QString TTranslateForm::TranslationPageAddress()
 {
-    return QStringLiteral("https://") + TranslationWebHost() + QStringLiteral("/translation/");
+    return QStringLiteral("https://") + WebHost() + QStringLiteral("/translation/");
 }
 
 // ---- handlers ---------------------------------------------------------------------------------

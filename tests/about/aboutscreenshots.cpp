@@ -8,6 +8,8 @@
 #include "app/startup.h"
 #include "main/dialogs.h"
 
+#include "screenshot.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
@@ -17,18 +19,6 @@
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-bool Save(const QRect &area, const QString &file)
-{
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -48,16 +38,16 @@ int main(int argc, char *argv[])
         return 1;
     const QRect window = box.frameGeometry();
     QTest::qWait(1000);
-    bool ok = Save(window, folder + u'/' + prefix + QStringLiteral("-about-1.png"));
+    bool ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-1.png"), 0);
     QTest::qWait(1000);
-    ok = Save(window, folder + u'/' + prefix + QStringLiteral("-about-2.png")) && ok;
+    ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-2.png"), 0) && ok;
 
     // The Info menu under its button.
     QTimer::singleShot(500, &box, [&] {
         box.PopupMenu1->setActiveAction(box.PopupMenu1->actions().constFirst());
         QTimer::singleShot(300, &box, [&] {
             const QRect area = window.united(box.PopupMenu1->geometry()).adjusted(0, 0, 10, 10);
-            ok = Save(area, folder + u'/' + prefix + QStringLiteral("-about-info-menu.png")) && ok;
+            ok = SaveScreenArea(area, folder + u'/' + prefix + QStringLiteral("-about-info-menu.png"), 0) && ok;
             box.PopupMenu1->close();
         });
     });

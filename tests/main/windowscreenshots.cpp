@@ -8,6 +8,8 @@
 #include "main/appform.h"
 #include "main/dialogs.h"
 
+#include "screenshot.h"
+
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
@@ -16,19 +18,6 @@
 #include <QTimer>
 
 #include <cstdio>
-
-namespace {
-
-bool Save(const QRect &area, const QString &file)
-{
-    QTest::qWait(300); // let the display server draw
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -49,11 +38,11 @@ int main(int argc, char *argv[])
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
     const QRect window = form.frameGeometry();
-    bool ok = Save(window, folder + u'/' + prefix + QStringLiteral("-start.png"));
+    bool ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-start.png"));
 
     form.Ekle(vcf);
     form.Ekle(vcf);
-    ok = Save(window, folder + u'/' + prefix + QStringLiteral("-two-files.png")) && ok;
+    ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-two-files.png")) && ok;
 
     // The export menu under its button, with the CSV submenu open.
     QTimer::singleShot(400, &form, [&] {
@@ -61,7 +50,7 @@ int main(int argc, char *argv[])
         form.CommaseparatedvaluesCSV1->popup(form.PopupMenu2->geometry().topRight());
         QTimer::singleShot(400, &form, [&] {
             const QRect area = window.united(form.PopupMenu2->geometry()).united(form.CommaseparatedvaluesCSV1->geometry());
-            ok = Save(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + QStringLiteral("-export-menu.png")) && ok;
+            ok = SaveScreenArea(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + QStringLiteral("-export-menu.png")) && ok;
             form.CommaseparatedvaluesCSV1->close();
             form.PopupMenu2->close();
         });

@@ -11,6 +11,8 @@
 #include "online/newversionform.h"
 #include "translation/languagechoice.h"
 
+#include "screenshot.h"
+
 #include <QApplication>
 #include <QCursor>
 #include <QLabel>
@@ -25,15 +27,6 @@
 
 namespace {
 
-bool Save(const QRect &area, const QString &file)
-{
-    QTest::qWait(400); // let the display server draw
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
-}
-
 bool ShootFeedback(const QString &base)
 {
     TFeedbackForm form({QStringLiteral("Tessaly"), QStringLiteral("Orvanta - Tessaly"), QStringLiteral("2.3")});
@@ -41,12 +34,12 @@ bool ShootFeedback(const QString &base)
     if (!QTest::qWaitForWindowExposed(&form))
         return false;
     const QRect area = form.frameGeometry().adjusted(-6, -6, 6, 6);
-    bool ok = Save(area, base + QStringLiteral("-feedback.png"));
+    bool ok = SaveScreenArea(area, base + QStringLiteral("-feedback.png"), 400);
     QTest::mouseClick(form.Panel4, Qt::LeftButton);
     form.Memo1->setPlainText(QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
     form.Edit1->setText(QStringLiteral("someone@example.org"));
     form.Edit1->setFocus();
-    return Save(area, base + QStringLiteral("-feedback-filled.png")) && ok;
+    return SaveScreenArea(area, base + QStringLiteral("-feedback-filled.png"), 400) && ok;
 }
 
 bool ShootNotice(const QString &base)
@@ -59,9 +52,9 @@ bool ShootNotice(const QString &base)
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect corner(screen.right() - 400, screen.top(), 401, 100);
     QCursor::setPos(screen.center());
-    bool ok = Save(corner, base + QStringLiteral("-newversion.png"));
+    bool ok = SaveScreenArea(corner, base + QStringLiteral("-newversion.png"), 400);
     QCursor::setPos(notice->Label2->mapToGlobal(notice->Label2->rect().center()));
-    ok = Save(corner, base + QStringLiteral("-newversion-hover.png")) && ok;
+    ok = SaveScreenArea(corner, base + QStringLiteral("-newversion-hover.png"), 400) && ok;
     notice->close();
     return ok;
 }

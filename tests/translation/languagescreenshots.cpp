@@ -11,6 +11,8 @@
 #include "app/startup.h"
 #include "translation/translateform.h"
 
+#include "screenshot.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QComboBox>
@@ -26,15 +28,6 @@
 #include <cstdio>
 
 namespace {
-
-bool Save(const QRect &area, const QString &file)
-{
-    QTest::qWait(300); // let the display server draw
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
-    const bool saved = shot.save(file);
-    std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
-    return saved;
-}
 
 bool WriteFile(const QString &path, const QByteArray &bytes)
 {
@@ -78,11 +71,11 @@ int main(int argc, char *argv[])
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     const QRect frame = window.frameGeometry();
-    bool ok = Save(frame, out + QStringLiteral("-language.png"));
+    bool ok = SaveScreenArea(frame, out + QStringLiteral("-language.png"));
 
     window.ComboBox1->showPopup();
     QWidget *popup = window.ComboBox1->view()->window();
-    ok = Save(frame.united(popup->frameGeometry()), out + QStringLiteral("-language-list.png")) && ok;
+    ok = SaveScreenArea(frame.united(popup->frameGeometry()), out + QStringLiteral("-language-list.png")) && ok;
     window.ComboBox1->hidePopup();
 
     // Another language and OK: the confirmation, answered No.
@@ -93,7 +86,7 @@ int main(int argc, char *argv[])
             ok = false;
             return;
         }
-        ok = Save(frame.united(box->frameGeometry()), out + QStringLiteral("-language-confirm.png")) && ok;
+        ok = SaveScreenArea(frame.united(box->frameGeometry()), out + QStringLiteral("-language-confirm.png")) && ok;
         box->button(QMessageBox::No)->click();
     });
     window.BitBtn1->click();

@@ -1,15 +1,28 @@
 #!/usr/bin/env bash
-# Configures and builds Tessaly into a build folder: build/ by default, build-asan/ with --sanitize.
+# Configures and builds Tessaly into a build folder: build/ by default, build-asan/ with
+# --sanitize (AddressSanitizer and UBSan), build-tsan/ with --tsan (ThreadSanitizer; only the
+# programs whose tests run exports on worker threads are built there).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build_dir=build
 options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-if [ "${1:-}" = "--sanitize" ]; then
-  build_dir=build-asan
-  options=(-DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON)
-fi
+targets=()
+case "${1:-}" in
+  --sanitize)
+    build_dir=build-asan
+    options=(-DCMAKE_BUILD_TYPE=Debug -DTESSALY_SANITIZE=ON)
+    ;;
+  --tsan)
+    build_dir=build-tsan
+    options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
+             "-DCMAKE_CXX_FLAGS=-fsanitize=thread -fno-omit-frame-pointer"
+             "-DCMAKE_C_FLAGS=-fsanitize=thread -fno-omit-frame-pointer"
+             -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread)
+    targets=(--target tst_mainwindow tst_conversionjob tst_cli tessaly-convert)
+    ;;
+esac
 [ "${CI:-}" = "true" ] && options+=(-DTESSALY_WERROR=ON)
 
 cmake -S . -B "$build_dir" -G Ninja "${options[@]}" >/dev/null
-cmake --build "$build_dir" --parallel "$(nproc)"
+cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}"

@@ -28,6 +28,15 @@ QByteArrayView TextLines::utf8At(qsizetype i) const
     return QByteArrayView(chunk.bytes).sliced(start, m_lineEnds[size_t(i)] - start);
 }
 
+QString TextLines::at(qsizetype i) const
+{
+    // QString::fromUtf8 would drop a U+FEFF at the line's start, so that a line read, saved
+    // and read again would change each time.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(utf8At(i));
+}
+
 void TextLines::appendUtf8(QByteArrayView line)
 {
     if (m_chunks.empty())
@@ -202,7 +211,9 @@ class BlockDecoder
 public:
     explicit BlockDecoder(FileEncoding encoding)
         : m_encoding(encoding)
-        , m_utf16(encoding == FileEncoding::Utf16BE ? QStringConverter::Utf16BE : QStringConverter::Utf16LE)
+        // The file's own mark is gone already; a second one is text, as it is in UTF-8.
+        , m_utf16(encoding == FileEncoding::Utf16BE ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                  QStringConverter::Flag::ConvertInitialBom)
     {
     }
 
@@ -222,6 +233,7 @@ public:
         }
         case FileEncoding::Utf16LE:
         case FileEncoding::Utf16BE: {
+            m_utf16Bytes += block.size();
             const QByteArray utf8 = QString(m_utf16.decode(block)).toUtf8();
             splitter.feed(utf8.constData(), utf8.size());
             return true;
@@ -236,8 +248,9 @@ public:
         if (m_encoding == FileEncoding::Utf16LE || m_encoding == FileEncoding::Utf16BE) {
             const QByteArray rest = QString(m_utf16.decode(QByteArrayView())).toUtf8();
             splitter.feed(rest.constData(), rest.size());
-            if (m_utf16.hasError()) {
-                // An odd trailing byte: keep it visible instead of dropping it.
+            // The decoder keeps an odd trailing byte to itself without an error: keep it
+            // visible instead of dropping it.
+            if (m_utf16Bytes % 2 != 0) {
                 const QByteArray replacement = QString(QChar::ReplacementCharacter).toUtf8();
                 splitter.feed(replacement.constData(), replacement.size());
             }
@@ -275,6 +288,7 @@ private:
 
     FileEncoding m_encoding;
     QStringDecoder m_utf16;
+    qint64 m_utf16Bytes = 0;
     QByteArray m_scratch;
     QByteArray m_carry;
 };

@@ -24,8 +24,8 @@ public:
 
     /** The bytes of line i (valid UTF-8), without its line break. */
     QByteArrayView utf8At(qsizetype i) const;
-    /** Line i as text. */
-    QString at(qsizetype i) const { return QString::fromUtf8(utf8At(i)); }
+    /** Line i as text (a U+FEFF at its start included). */
+    QString at(qsizetype i) const;
 
     void append(QStringView line) { appendUtf8(line.toUtf8()); }
     /** Appends one line given as UTF-8; the caller vouches for its validity. */

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cerrno>
 #include <cstring>
 
 #include <xlsxwriter.h>
@@ -91,14 +92,31 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
     return true;
 }
 
+namespace {
+
+/* Whether the library failed in a file operation, so that errno holds the system's reason. */
+bool IsFileError(lxw_error result)
+{
+    return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
+        || result == LXW_ERROR_ZIP_FILE_OPERATION || result == LXW_ERROR_ZIP_FILE_ADD
+        || result == LXW_ERROR_ZIP_CLOSE;
+}
+
+} // namespace
+
 bool XlsxFile::close()
 {
     if (!m_handles->workbook)
         return false;
+    errno = 0;
     const lxw_error result = workbook_close(m_handles->workbook);
+    const int systemError = errno;
     m_handles->workbook = nullptr;
     if (result != LXW_NO_ERROR) {
-        m_error = QString::fromUtf8(lxw_strerror(result));
+        // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
+        // system's reason (a full disk, a folder that went away) tells the user what happened.
+        m_error = IsFileError(result) && systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
+                                                          : QString::fromUtf8(lxw_strerror(result));
         return false;
     }
     return true;

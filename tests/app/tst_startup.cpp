@@ -86,6 +86,22 @@ private slots:
                                            "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
     }
 
+    void savedIniReadsBackUnchanged()
+    {
+        // Names that begin with U+FEFF (a byte-order mark inside the file) once lost one mark
+        // at each read, until a key became a ";" comment and was gone.
+        QTemporaryDir dir;
+        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
+                                           "[s]\n\xEF\xBB\xBF\xEF\xBB\xBF;S\n\xEF\xBB\xBFk=v\n");
+        IniStore store;
+        QVERIFY(store.load(path, nullptr));
+        QVERIFY(store.save(path, nullptr));
+        const QByteArray first = ReadTestFile(path);
+        QCOMPARE(first, QByteArray("\xEF\xBB\xBF[s]\r\n\xEF\xBB\xBF\xEF\xBB\xBF;S=\r\n\xEF\xBB\xBFk=v\r\n\r\n"));
+        QVERIFY(store.load(path, nullptr) && store.save(path, nullptr));
+        QCOMPARE(ReadTestFile(path), first);
+    }
+
     void unreadableIniFails()
     {
         QTemporaryDir dir;
@@ -179,6 +195,49 @@ private slots:
         RunStartup(program, 1033);
         QCOMPARE(LanguageName(), u"German"_qs);
         qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    void languageChangeThatCannotBeSaved_data()
+    {
+        QTest::addColumn<bool>("readOnly"); // else settings.ini is a folder
+        QTest::newRow("settings.ini is a folder") << false;
+        QTest::newRow("read-only file system") << true;
+    }
+
+    void languageChangeThatCannotBeSaved()
+    {
+        QFETCH(bool, readOnly);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"program"_qs);
+        RunStartup(InstallProgram(folder, QCoreApplication::applicationFilePath()), 1033);
+        const QString settings = folder + u"/settings.ini"_qs;
+        QCOMPARE(DataDir() + u"settings.ini"_qs, settings);
+        const QByteArray before = "\xEF\xBB\xBF[Settings]\r\nLanguageFile=\r\n\r\n";
+        bool mounted = false;
+        if (readOnly) {
+            // Permission bits do not stop root: the folder is bound onto itself read-only.
+            WriteTestFile(settings, before);
+            if (geteuid() != 0)
+                QSKIP("making a folder read-only for this process needs root");
+            mounted = QProcess::execute(u"mount"_qs, {u"--bind"_qs, folder, folder}) == 0;
+            if (!mounted || QProcess::execute(u"mount"_qs, {u"-o"_qs, u"remount,bind,ro"_qs, folder}) != 0) {
+                if (mounted)
+                    QProcess::execute(u"umount"_qs, {folder});
+                QSKIP("this machine cannot make a folder read-only");
+            }
+        } else {
+            QDir().mkpath(settings);
+        }
+        QString error;
+        const bool saved = SetLanguageFile(u"German.lang.txt"_qs, &error);
+        const QByteArray after = ReadTestFile(settings);
+        if (mounted)
+            QProcess::execute(u"umount"_qs, {folder});
+        QVERIFY(!saved);
+        QCOMPARE(error, u"Cannot create file \""_qs + settings + u"\". "_qs
+                            + (readOnly ? u"Existing file "_qs + settings + u" is not writable"_qs : u"Is a directory"_qs));
+        if (readOnly)
+            QCOMPARE(after, before);
     }
 
     void readOnlyProgramFolderKeepsSettingsPerUser()

@@ -2,11 +2,16 @@
 #include "testfiles.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
+
+#include <csignal>
 
 #include <unistd.h>
 
@@ -41,6 +46,16 @@ Run Convert(const QStringList &arguments, bool unprivileged = false)
     return run;
 }
 
+
+/* n cards with a name and a note each. */
+QByteArray ManyCards(int n)
+{
+    QByteArray many;
+    for (int i = 0; i < n; ++i)
+        many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
+            + "\nEND:VCARD\n";
+    return many;
+}
 
 /* A folder that the unprivileged user may enter. */
 QString OpenFolder(const QTemporaryDir &dir, const QString &name, QFile::Permissions permissions)
@@ -226,35 +241,93 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::newRow("csv") << u"out.csv"_qs;
+        QTest::newRow("txt") << u"out.txt"_qs;
         QTest::newRow("xlsx") << u"out.xlsx"_qs;
         QTest::newRow("xls") << u"out.xls"_qs;
     }
 
     void fullDiskKeepsTheOldFile()
     {
+        // The disk fills up in the middle of the file: it has room for about half of it.
         QFETCH(QString, name);
         if (geteuid() != 0)
             QSKIP("mounting a small file system needs root");
         QTemporaryDir dir;
+        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), ManyCards(10000));
+        const QString whole = dir.filePath(name);
+        QCOMPARE(Convert({u"-o"_qs, whole, input}).exitCode, 0);
+        const qint64 room = std::max<qint64>(QFileInfo(whole).size() / 2 / 4096 * 4096, 16384);
+        QVERIFY2(QFileInfo(whole).size() > room + 4096, "the export must not fit");
+
         const QString mountPoint = dir.filePath(u"small"_qs);
         QDir().mkpath(mountPoint);
-        if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=64k"_qs, u"tmpfs"_qs, mountPoint}) != 0)
+        const QString size = u"size="_qs + QString::number(room);
+        if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, size, u"tmpfs"_qs, mountPoint}) != 0)
             QSKIP("this machine cannot mount a tmpfs");
         const QString old = WriteTestFile(mountPoint + u'/' + name, "old");
-        QByteArray many;
-        for (int i = 0; i < 10000; ++i)
-            many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
-                + "\nEND:VCARD\n";
-        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), many);
         const Run run = Convert({u"-o"_qs, old, input});
         const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
         const QByteArray kept = ReadTestFile(old);
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
-        QVERIFY2(run.err.contains(u"No space left on device"_qs), qPrintable(run.err));
+        QVERIFY2(run.err.contains(u"WARNING: Cannot create file \""_qs + old + u"\". No space left on device"_qs),
+                 qPrintable(run.err));
+        QVERIFY(run.err.contains(u"ERROR: The file could not be created!"_qs));
         QCOMPARE(left, QStringList{name});
         QCOMPARE(kept, QByteArray("old"));
         QCOMPARE(run.out, QString());
+    }
+
+    void killedDuringExportKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("csv") << u"out.csv"_qs;
+        QTest::newRow("xlsx") << u"out.xlsx"_qs;
+        QTest::newRow("xls") << u"out.xls"_qs;
+    }
+
+    void killedDuringExportKeepsTheOldFile()
+    {
+        // SIGKILL at several moments of an export over an older file: the older file stays
+        // whole, or the new one is there complete. The only thing that may be left besides is
+        // the .xlsx writer's clearly named temporary file (".tessaly-XXXXXX.xlsx").
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), ManyCards(60000));
+        const QString folder = dir.filePath(u"out"_qs);
+        QDir().mkpath(folder);
+        const QString target = folder + u'/' + name;
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(Convert({u"-o"_qs, target, input}).exitCode, 0);
+        const qint64 wholeRun = clock.elapsed();
+        const QByteArray complete = ReadTestFile(target);
+
+        for (const int percent : {30, 60, 80, 95}) {
+            WriteTestFile(target, "old");
+            QProcess process;
+            process.start(kConvert, {u"-o"_qs, target, input});
+            QVERIFY(process.waitForStarted());
+            QThread::msleep(wholeRun * percent / 100);
+            const bool killed = process.state() == QProcess::Running && ::kill(pid_t(process.processId()), SIGKILL) == 0;
+            QVERIFY(process.waitForFinished(60000));
+
+            const QByteArray now = ReadTestFile(target);
+            // A workbook carries its time of writing; a complete one ends with the zip directory's end.
+            const bool completeNow = name.endsWith(u".xlsx"_qs) ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
+                                                                 : now == complete;
+            QVERIFY2(now == "old" || completeNow, qPrintable(QString::number(percent)));
+            QStringList others = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            others.removeOne(name);
+            for (const QString &other : others) {
+                QVERIFY2(killed && QRegularExpression(u"^\\.tessaly-\\w{6}\\.xlsx$"_qs).match(other).hasMatch(),
+                         qPrintable(other));
+                QFile::remove(folder + u'/' + other);
+            }
+            qInfo("killed at %d%% of %lld ms: %s, %s, left beside it: %s", percent, wholeRun,
+                  killed ? "killed" : "had finished", now == "old" ? "old file kept" : "new file complete",
+                  others.isEmpty() ? "nothing" : qPrintable(others.join(u' ')));
+        }
     }
 };
 

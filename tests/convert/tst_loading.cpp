@@ -62,6 +62,13 @@ private slots:
             << QByteArray("\xFF\xFE" "a\0\r\0\n\0\x1F\x04", 10) << utf8 << QStringList{u"a"_qs, u"П"_qs};
         QTest::newRow("UTF-16 BE mark") << QByteArray("\xFE\xFF\0a\0\n\0b", 8) << ansi << QStringList{u"a"_qs, u"b"_qs};
         QTest::newRow("UTF-16 chosen, no mark") << QByteArray("a\0\n\0\xFC\0", 6) << utf16 << QStringList{u"a"_qs, u"ü"_qs};
+        // Only the file's own mark goes: a second one, as from files put together, stays text.
+        QTest::newRow("UTF-8, second mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF=\n\xEF\xBB\xBF;S") << ansi
+                                            << QStringList{u"\uFEFF="_qs, u"\uFEFF;S"_qs};
+        QTest::newRow("UTF-16, second mark") << QByteArray("\xFF\xFE\xFF\xFE=\0", 6) << utf8 << QStringList{u"\uFEFF="_qs};
+        // An odd last byte cannot be a UTF-16 unit; it shows as U+FFFD instead of vanishing.
+        QTest::newRow("UTF-16, odd last byte")
+            << QByteArray("a\0\n\0b\0c", 7) << utf16 << QStringList{u"a"_qs, u"b\uFFFD"_qs};
     }
 
     void readsLinesAndMarks()

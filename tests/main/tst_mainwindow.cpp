@@ -7,6 +7,7 @@
 #include "testserver.h"
 
 #include "app/startup.h"
+#include "translation/languagechoice.h"
 #include "translation/translate.h"
 
 #include <QAction>
@@ -21,6 +22,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSettings>
@@ -115,6 +117,10 @@ private Q_SLOTS:
     void secondExportWhileFirstWrites();
     void clearAndLoadRightAfterTheStart();
     void closingWhileJobRuns();
+    void clearLoadAndExportWhileAWorkbookIsWritten();
+    void outputFolderRemovedDuringJob_data();
+    void outputFolderRemovedDuringJob();
+    void languageFileRemovedAfterStart();
 
     void menuUnderButtonGuard_data();
     void menuUnderButtonGuard();
@@ -758,6 +764,110 @@ void TestMainWindow::closingWhileJobRuns()
     QVERIFY(Dialogs::TakeShownMessages().isEmpty());
     QCOMPARE(ReadFile(target).count("\"Closing "), 20000);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestMainWindow::clearLoadAndExportWhileAWorkbookIsWritten()
+{
+    TAppForm form;
+    form.Ekle(WriteFile(path(QStringLiteral("book.vcf")), Cards(3000, QStringLiteral("Book"))));
+    const QString later = WriteFile(path(QStringLiteral("meanwhile.vcf")), Cards(2, QStringLiteral("Meanwhile")));
+    const QString book = path(QStringLiteral("written meanwhile.xlsx"));
+    const QString csv = path(QStringLiteral("meanwhile.csv"));
+
+    // Once the first job is adding rows to its workbook: Clear, load, and a second export.
+    bool done = false;
+    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
+        if (done || value <= 85 || form.RunningJobs() != 1)
+            return;
+        done = true;
+        form.ClearNow();
+        form.Ekle(later);
+        AnswerSave(csv);
+        form.DefaultFormat1Click();
+    });
+    AnswerSave(book, 2);
+    form.DefaultFormat1Click();
+    QVERIFY(WaitForJobs(form));
+    QVERIFY(done);
+    QCOMPARE(Dialogs::TakeShownMessages().size(), 2);
+
+    QProcess reader;
+    reader.start(QStringLiteral("/usr/bin/python3"),
+                 {QStringLiteral("-c"),
+                  QStringLiteral("import sys, zipfile; "
+                                 "print(zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml').decode().count('Book '))"),
+                  book});
+    QVERIFY(reader.waitForFinished(60000));
+    QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("3000"));
+    const QByteArray two = ReadFile(csv);
+    QCOMPARE(two.count("\"Meanwhile "), 2);
+    QVERIFY(!two.contains("Book"));
+}
+
+void TestMainWindow::outputFolderRemovedDuringJob_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("removeAt"); // the progress value at which the folder goes
+    QTest::newRow("csv, while scanning") << QStringLiteral("out.csv") << 10;
+    QTest::newRow("txt, while scanning") << QStringLiteral("out.txt") << 10;
+    QTest::newRow("xls, while scanning") << QStringLiteral("out.xls") << 10;
+    QTest::newRow("xlsx, while scanning") << QStringLiteral("out.xlsx") << 10;
+    QTest::newRow("xlsx, while writing its rows") << QStringLiteral("out.xlsx") << 90;
+}
+
+void TestMainWindow::outputFolderRemovedDuringJob()
+{
+    QFETCH(QString, name);
+    QFETCH(int, removeAt);
+    TAppForm form;
+    form.Ekle(WriteFile(path(QStringLiteral("removed.vcf")), Cards(50, QStringLiteral("Removed"))));
+    const QString folder = path(QStringLiteral("going away"));
+    const QString target = folder + u'/' + name;
+    QDir().mkpath(folder);
+    bool removed = false;
+    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
+        if (!removed && value >= removeAt)
+            removed = QDir(folder).removeRecursively();
+    });
+    AnswerSave(target);
+    form.DefaultFormat1Click();
+    QVERIFY(WaitForJobs(form));
+    QVERIFY(removed);
+
+    // The reason, then the failure; nothing is written anywhere and the window goes on.
+    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("WARNING"));
+    QCOMPARE(messages.at(0).text,
+             QStringLiteral("Cannot create file \"") + target + QStringLiteral("\". No such file or directory"));
+    QCOMPARE(messages.at(1).icon, MessageIcon::Error);
+    QCOMPARE(messages.at(1).text, QStringLiteral("The file could not be created!"));
+    QVERIFY(!QFileInfo::exists(folder));
+    QVERIFY(form.BitBtn2->isEnabled());
+    QCOMPARE(form.ProgressBar1->value(), 0);
+}
+
+void TestMainWindow::languageFileRemovedAfterStart()
+{
+    // A program folder of its own whose language file goes away once it is loaded.
+    const QString program = path(QStringLiteral("program"));
+    QDir().mkpath(program + QStringLiteral("/Languages"));
+    QVERIFY(QFile::copy(QStringLiteral(TESSALY_TEST_SOURCE_DIR "/../resources/Languages/German.lang.txt"),
+                        program + QStringLiteral("/Languages/German.lang.txt")));
+    QVERIFY(LoadLanguageFrom(QStringLiteral("German.lang.txt"), program, 1033));
+    QVERIFY(QDir(program).removeRecursively());
+
+    // The texts stay as loaded: in a new window and in an export's messages.
+    TAppForm form;
+    QCOMPARE(form.Action8->text(), QStringLiteral("Leeren"));
+    form.Ekle(WriteFile(path(QStringLiteral("german.vcf")), Cards(1, QStringLiteral("Deutsch"))));
+    AnswerSave(path(QStringLiteral("german.csv")));
+    form.DefaultFormat1Click();
+    QVERIFY(WaitForJobs(form));
+    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("ERFOLG"));
+    QVERIFY(messages.at(0).text.startsWith(QStringLiteral("Vorgang abgeschlossen!")));
 }
 
 // ---- menus, beep, help -----------------------------------------------------------------------------

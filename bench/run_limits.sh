@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Limits of tessaly-convert that must stay bounded: a 2 GB input file, lines of 100 MB, and
+# 10,000 input files loaded one after the other. Prints wall time, CPU time, peak memory, exit
+# status and what was written for each case. See bench/README.md.
+set -euo pipefail
+
+usage() {
+    cat <<'EOF'
+Usage: bench/run_limits.sh [options]
+
+  --bin PATH         use this tessaly-convert instead of building one
+  --build-dir DIR    Release build folder (default <repo>/build-bench)
+  --data DIR         inputs, outputs and logs (default $TESSALY_BENCH_DATA/limits or
+                     /tmp/tessaly-limits); existing inputs are reused
+  --gigabytes N      size of the large input in GB of 2^30 bytes (default 2)
+  --skip CASES       comma-separated cases to leave out: large, line, files
+  -h, --help         this text
+EOF
+}
+
+REPO=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+TIME=/usr/bin/time
+BIN=""
+BUILD_DIR="$REPO/build-bench"
+DATA="${TESSALY_BENCH_DATA:+$TESSALY_BENCH_DATA/limits}"
+DATA="${DATA:-/tmp/tessaly-limits}"
+GIGABYTES=2
+SKIP=""
+
+while [[ $# -gt 0 ]]; do
+    case "$1" in
+        --bin) BIN="${2:?--bin needs a path}"; shift ;;
+        --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift ;;
+        --data) DATA="${2:?--data needs a folder}"; shift ;;
+        --gigabytes) GIGABYTES="${2:?--gigabytes needs a number}"; shift ;;
+        --skip) SKIP="${2:?--skip needs a list}"; shift ;;
+        -h|--help) usage; exit 0 ;;
+        *) echo "run_limits.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
+    esac
+    shift
+done
+skipped() { [[ ",$SKIP," == *",$1,"* ]]; }
+
+echo "load: $(uptime)"
+echo "cores: $(nproc); memory: $(free -g | awk '/^Mem:/ {print $2 " GB, " $7 " GB available"}')"
+
+if [[ -z "$BIN" ]]; then
+    cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DTESSALY_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD_DIR" --target tessaly-convert --parallel "$(nproc)" >/dev/null
+    BIN="$BUILD_DIR/src/cli/tessaly-convert"
+fi
+mkdir -p "$DATA/out" "$DATA/logs"
+
+# Prints "wall cpu rss exit" of one run of tessaly-convert; its messages go to the log.
+measure() {
+    local name=$1
+    shift
+    local status=0
+    "$TIME" -v -o "$DATA/logs/$name.time" "$BIN" "$@" >"$DATA/logs/$name.out" 2>&1 || status=$?
+    awk -v status="$status" '
+        /Elapsed \(wall clock\)/ { n = split($NF, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
+        /User time/ { cpu += $NF }
+        /System time/ { cpu += $NF }
+        /Maximum resident set size/ { rss = $NF / 1000 }
+        END { printf "%.1f %.1f %.0f %d\n", wall, cpu, rss, status }' "$DATA/logs/$name.time"
+}
+
+results=()
+report() { # name, input description, measure output, what was written
+    results+=("$(printf '%-28s %-30s %8s %8s %12s %5s  %s' "$1" "$2" $3 "$4")")
+}
+
+# Records of a written CSV (the header row included): its CR LF line ends (no value holds one).
+csv_records() { awk 'BEGIN { RS = "\r\n" } END { print NR }' "$1"; }
+
+# --- 1. A 2 GB input: distinct cards with the usual fields, written by a quick generator ----
+if ! skipped large; then
+    large="$DATA/large-${GIGABYTES}g.vcf"
+    want=$((GIGABYTES * 1024 * 1024 * 1024))
+    if [[ ! -f "$large" || $(stat -c %s "$large") -lt $want ]]; then
+        echo "writing $large ..."
+        perl -e '
+            my ($want) = @ARGV; my $size = 0; my $i = 0;
+            open(my $out, ">:raw", "/dev/stdout") or die;
+            while ($size < $want) {
+                my $card = "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Person $i\r\nN:$i;Person;;;\r\n"
+                    . "TEL;TYPE=CELL:+1 555 " . (1000000 + $i) . "\r\nEMAIL:person$i\@example.org\r\n"
+                    . "ORG:Company " . ($i % 9973) . "\r\nADR;TYPE=HOME:;;" . ($i % 997) . " Main Street;Springfield;;" . (10000 + $i % 89999) . ";USA\r\n"
+                    . "NOTE;ENCODING=QUOTED-PRINTABLE:Line one=0D=0Aline two of card $i=\r\n and more\r\n"
+                    . "END:VCARD\r\n";
+                print $out $card; $size += length($card); ++$i;
+            }' "$want" >"$large"
+    fi
+    bytes=$(stat -c %s "$large")
+    out="$DATA/out/large.csv"
+    m=$(measure large -o "$out" "$large")
+    # The byte count goes out as text: mawk's %d stops at 2^31 - 1.
+    report "2 GB file to CSV" "$(awk -v b="$bytes" 'BEGIN { printf "%.2f GB", b / 2^30 }'), $bytes bytes" "$m" \
+        "$(csv_records "$out") records, $(stat -c %s "$out") bytes"
+    rm -f "$out"
+fi
+
+# --- 2. Lines of 100 MB: a plain note, a quoted-printable note, and a line without a colon ---
+if ! skipped line; then
+    line_mb=100
+    make_line_file() { # name, line prefix, repeated unit
+        local file="$DATA/line-$1.vcf"
+        if [[ ! -f "$file" ]]; then
+            {
+                printf 'BEGIN:VCARD\r\nFN:Before\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:Long\r\n%s' "$2"
+                head -c $((line_mb * 1000 * 1000)) < <(yes "$3" | tr -d '\n')
+                printf '\r\nEND:VCARD\r\nBEGIN:VCARD\r\nFN:After\r\nEND:VCARD\r\n'
+            } >"$file"
+        fi
+        echo "$file"
+    }
+    for kind in note qp nocolon; do
+        case $kind in
+            note) file=$(make_line_file note "NOTE:" "abcdefghij") ;;
+            qp) file=$(make_line_file qp "NOTE;ENCODING=QUOTED-PRINTABLE:" "=C3=BC=41") ;;
+            nocolon) file=$(make_line_file nocolon "" "x;y,z ") ;;
+        esac
+        for ext in csv xlsx; do
+            out="$DATA/out/line-$kind.$ext"
+            rm -f "$out"
+            m=$(measure "line-$kind-$ext" -o "$out" "$file")
+            if [[ -f "$out" ]]; then
+                written="$(stat -c %s "$out") bytes written"
+            else
+                written="not written: $(grep -m1 WARNING "$DATA/logs/line-$kind-$ext.out" | cut -c1-70)"
+            fi
+            report "100 MB line ($kind) .$ext" "$(stat -c %s "$file") bytes" "$m" "$written"
+            rm -f "$out"
+        done
+    done
+fi
+
+# --- 3. 10,000 files loaded one after the other ----------------------------------------------
+if ! skipped files; then
+    folder="$DATA/files"
+    if [[ ! -f "$folder/card-9999.vcf" ]]; then
+        mkdir -p "$folder"
+        for ((i = 0; i < 10000; ++i)); do
+            printf 'BEGIN:VCARD\r\nFN:File %d\r\nTEL:+1 555 %d\r\nEND:VCARD\r\n' "$i" "$i" >"$folder/card-$i.vcf"
+        done
+    fi
+    files=()
+    for ((i = 0; i < 10000; ++i)); do files+=("$folder/card-$i.vcf"); done
+    out="$DATA/out/files.csv"
+    m=$(measure files -o "$out" "${files[@]}")
+    report "10,000 files to CSV" "10,000 files of one card" "$m" "$(csv_records "$out") records"
+    rm -f "$out"
+fi
+
+echo "load: $(uptime)"
+printf '\n%-28s %-30s %8s %8s %12s %5s  %s\n' case input "wall s" "CPU s" "peak RSS MB" exit written
+printf '%s\n' "${results[@]}"

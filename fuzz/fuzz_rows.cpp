@@ -1,0 +1,234 @@
+// Arbitrary bytes as a loaded file: reading in the chosen encoding, scanning, the export
+// table, finishing the rows and writing them as text, each checked against what it promises.
+//
+// The last input byte chooses the options (encoding, delimiter, file type, flavour, sort);
+// the bytes before it are the file, so a vCard file is a good seed as it is.
+
+#include "fuzzsupport.h"
+
+#include "convert/cardscanner.h"
+#include "convert/exporttable.h"
+#include "convert/singlebytecodec.h"
+#include "convert/textlines.h"
+#include "convert/textoutput.h"
+#include "convert/utf8.h"
+
+#include <QBuffer>
+#include <QCollator>
+#include <QStringDecoder>
+
+#include <cstdint>
+
+namespace {
+
+struct Options {
+    TextEncoding encoding;
+    QChar delimiter;
+    QString fileType;
+    QString flavor;
+    bool sort;
+};
+
+Options OptionsFrom(quint8 byte)
+{
+    static const TextEncoding encodings[] = {TextEncoding::Ansi, TextEncoding::Utf8, TextEncoding::Utf16,
+                                             TextEncoding::Utf8};
+    static const QChar delimiters[] = {u',', u';', u'\t', QChar(0x00E9)}; // é: a delimiter beyond ASCII
+    static const char *const flavors[] = {"", "outlook", "google", "yahoo"};
+    return Options{encodings[byte & 3], delimiters[(byte >> 2) & 3],
+                   (byte & 0x10) ? QStringLiteral("CSV") : QStringLiteral("XLS"),
+                   QString::fromLatin1(flavors[(byte >> 5) & 3]), (byte & 0x80) != 0};
+}
+
+/* The file's text as the documented rules give it, decoded in one piece; false for bad UTF-8. */
+bool ExpectedText(QByteArrayView bytes, TextEncoding encoding, QString &text)
+{
+    enum { Ansi, Utf8, Utf16LE, Utf16BE } kind = encoding == TextEncoding::Ansi ? Ansi
+                                                 : encoding == TextEncoding::Utf8 ? Utf8
+                                                                                   : Utf16LE;
+    if (bytes.startsWith("\xEF\xBB\xBF")) {
+        kind = Utf8;
+        bytes = bytes.sliced(3);
+    } else if (bytes.startsWith("\xFF\xFE")) {
+        kind = Utf16LE;
+        bytes = bytes.sliced(2);
+    } else if (bytes.startsWith("\xFE\xFF")) {
+        kind = Utf16BE;
+        bytes = bytes.sliced(2);
+    }
+    switch (kind) {
+    case Ansi:
+        text.clear();
+        for (char byte : bytes)
+            text += QChar(SingleByteCodec::ansi().toUnicode(static_cast<unsigned char>(byte)));
+        return true;
+    case Utf8: {
+        QStringDecoder decoder(QStringConverter::Utf8,
+                               QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+        text = decoder.decode(bytes);
+        return !decoder.hasError();
+    }
+    case Utf16LE:
+    case Utf16BE: {
+        QStringDecoder decoder(kind == Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::ConvertInitialBom);
+        const bool odd = bytes.size() % 2 != 0;
+        text = decoder.decode(bytes.first(bytes.size() - (odd ? 1 : 0)));
+        text += decoder.decode(QByteArrayView());
+        // Lines are kept as UTF-8: a lone surrogate becomes "?".
+        text = QStringDecoder(QStringConverter::Utf8, QStringConverter::Flag::ConvertInitialBom).decode(text.toUtf8());
+        if (odd)
+            text += QChar::ReplacementCharacter; // an odd trailing byte stays visible
+        return true;
+    }
+    }
+    return false;
+}
+
+qsizetype FirstDifference(const QString &a, const QString &b)
+{
+    qsizetype i = 0;
+    while (i < a.size() && i < b.size() && a[i] == b[i])
+        ++i;
+    return i;
+}
+
+void CheckReading(QByteArrayView file, TextEncoding encoding, bool read, const TextLines &lines, const QString &error)
+{
+    QString text;
+    const bool valid = ExpectedText(file, encoding, text);
+    FUZZ_CHECK(read == valid, error);
+    if (!read) {
+        FUZZ_CHECK(error == InvalidUtf8Message(), error);
+        FUZZ_CHECK(lines.isEmpty());
+        return;
+    }
+    const QStringList expected = ReferenceLines(text);
+    FUZZ_CHECK(lines.size() == expected.size(), QStringLiteral("%1 lines, expected %2").arg(lines.size()).arg(expected.size()));
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        FUZZ_CHECK(utf8::IsValid(lines.utf8At(i)));
+        FUZZ_CHECK(lines.at(i) == expected.at(i),
+                   QStringLiteral("line %1 differs at %2").arg(i).arg(FirstDifference(lines.at(i), expected.at(i))));
+    }
+}
+
+/* Every field is normalised: no delimiter or ";", no blank ends, no leading "=", no double space. */
+void CheckCards(const std::vector<ContactCard> &cards, QChar delimiter)
+{
+    for (const ContactCard &card : cards) {
+        for (int column = 0; column < kContactColumnCount; ++column) {
+            const QStringView field = card.field(column);
+            if (field.isEmpty())
+                continue;
+            FUZZ_CHECK(!field.contains(delimiter) && !field.contains(u';'), field.toString());
+            FUZZ_CHECK(field.front().unicode() > 0x20 && field.back().unicode() > 0x20, field.toString());
+            FUZZ_CHECK(field.front() != u'=', field.toString());
+            FUZZ_CHECK(!field.contains(u"  "), field.toString());
+        }
+    }
+}
+
+/* Each row has one quoted field per present column and no quote mark inside a field. */
+void CheckRows(const QStringList &rows, const ColumnPresence &presence, RowFormat format)
+{
+    const qsizetype columns = std::count(presence.begin(), presence.end(), true);
+    for (const QString &row : rows) {
+        if (columns == 0) {
+            FUZZ_CHECK(row.isEmpty(), row);
+            continue;
+        }
+        const QStringList fields = row.split(format.delimiter);
+        FUZZ_CHECK(fields.size() == columns, row);
+        for (const QString &field : fields) {
+            FUZZ_CHECK(field.size() >= 2 && field.front() == format.quoteMark && field.back() == format.quoteMark, row);
+            FUZZ_CHECK(!field.sliced(1, field.size() - 2).contains(format.quoteMark), row);
+        }
+    }
+    QStringList distinct = rows;
+    distinct.removeDuplicates();
+    FUZZ_CHECK(distinct.size() == rows.size());
+}
+
+/* Sorted rows are a stable permutation in collation order, after the header when there is one. */
+void CheckFinishing(const QStringList &before, const QStringList &after, const QString &header, bool sort)
+{
+    FUZZ_CHECK(after.size() == before.size() + 1 && after.front() == header);
+    QStringList body = after.sliced(1);
+    if (!sort) {
+        FUZZ_CHECK(body == before);
+        return;
+    }
+    static QCollator collator = [] {
+        QCollator made{QLocale()};
+        made.setCaseSensitivity(Qt::CaseInsensitive);
+        return made;
+    }();
+    const bool plain = QLocale().language() == QLocale::C;
+    auto compare = [&](const QString &a, const QString &b) {
+        return plain ? QString::compare(a, b, Qt::CaseInsensitive) : collator.compare(a, b);
+    };
+    for (qsizetype i = 1; i < body.size(); ++i)
+        FUZZ_CHECK(compare(body[i - 1], body[i]) <= 0, body[i - 1] + QStringLiteral(" > ") + body[i]);
+    QStringList sortedBefore = before, sortedBody = body;
+    sortedBefore.sort();
+    sortedBody.sort();
+    FUZZ_CHECK(sortedBefore == sortedBody);
+}
+
+/* The written bytes are the byte-order mark and the lines with CR LF, in the encoding. */
+void CheckWriting(const QStringList &lines, TextEncoding encoding)
+{
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    FUZZ_CHECK(WriteTextLines(lines, buffer, encoding, &error), error);
+    const QByteArray bytes = buffer.data();
+    const QString joined = lines.isEmpty() ? QString() : lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
+    switch (encoding) {
+    case TextEncoding::Ansi:
+        FUZZ_CHECK(bytes == SingleByteCodec::ansi().fromUnicode(joined));
+        break;
+    case TextEncoding::Utf8:
+        FUZZ_CHECK(bytes == "\xEF\xBB\xBF" + joined.toUtf8());
+        break;
+    case TextEncoding::Utf16:
+        FUZZ_CHECK(bytes.startsWith("\xFF\xFE") && QStringDecoder(QStringConverter::Utf16LE).decode(bytes.sliced(2)) == joined);
+        break;
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    const Options options = OptionsFrom(data[size - 1]);
+    const QByteArrayView file(reinterpret_cast<const char *>(data), qsizetype(size - 1));
+    const QString path = WriteScratchFile(QStringLiteral("input.vcf"), file.data(), file.size());
+
+    TextLines lines;
+    QString error;
+    const bool read = ReadTextLines(path, options.encoding, lines, &error);
+    CheckReading(file, options.encoding, read, lines, error);
+    if (!read)
+        return 0;
+
+    const RowFormat format{options.delimiter, u'"'};
+    std::vector<ContactCard> cards = ScanCards(lines, format.delimiter);
+    CheckCards(cards, format.delimiter);
+    const qsizetype cardCount = qsizetype(cards.size());
+    const ColumnPresence presence = ComputeColumnPresence(cards);
+    ExportTable table = BuildExportTable(std::move(cards), presence, options.fileType, options.flavor, format);
+    FUZZ_CHECK(table.rows.size() <= cardCount);
+    CheckRows(table.rows, table.presence, format);
+    RemoveBlankRows(table.rows);
+
+    const QString header = BuildHeaderRow(table.presence, options.fileType, options.flavor, format);
+    QStringList finished = table.rows;
+    FinishRows(finished, true, options.sort, header);
+    CheckFinishing(table.rows, finished, header, options.sort);
+    CheckWriting(finished, options.encoding);
+    CheckWriting(table.txtLines, options.encoding);
+    return 0;
+}

@@ -344,6 +344,8 @@ void TestWebServer::clearRequests()
 
 void TestWebServer::TrustTestAuthority()
 {
+    for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+        qunsetenv(name);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     configuration.addCaCertificate(Tls().authority);
     QSslConfiguration::setDefaultConfiguration(configuration);

@@ -65,9 +65,10 @@ public:
 
     /**
      * Adds the test certificate authority to this process's default SSL configuration, so
-     * that HTTPS clients of this process accept the server's certificate. Call it once,
-     * before the first HTTPS request (initTestCase). Fails the process when openssl cannot
-     * make the certificates.
+     * that HTTPS clients of this process accept the server's certificate, and removes the
+     * proxy settings from the environment, so that every request goes straight to 127.0.0.1.
+     * Call it once, before the first request (initTestCase). Fails the process when openssl
+     * cannot make the certificates.
      */
     static void TrustTestAuthority();
 

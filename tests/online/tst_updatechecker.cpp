@@ -120,8 +120,6 @@ private slots:
         // The store lives under $XDG_CONFIG_HOME, fixed by the first use of QSettings.
         QVERIFY(m_config.isValid());
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-        for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-            qunsetenv(name);
         TestWebServer::TrustTestAuthority();
     }
 

@@ -73,6 +73,14 @@ const QFile::Permissions kOpenFolder = kReadOnlyFolder | QFile::WriteOwner | QFi
 
 } // namespace
 
+/* One test row an output file name, "out.<extension>", named by its extension. */
+static void AddOutputNames(const QStringList &extensions)
+{
+    QTest::addColumn<QString>("name");
+    for (const QString &extension : extensions)
+        QTest::newRow(qPrintable(extension)) << u"out."_qs + extension;
+}
+
 class TestCli : public QObject
 {
     Q_OBJECT
@@ -193,13 +201,7 @@ private slots:
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
     }
 
-    void unwritableTargetsKeepTheOldFile_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("csv") << u"out.csv"_qs;
-        QTest::newRow("xlsx") << u"out.xlsx"_qs;
-        QTest::newRow("xls") << u"out.xls"_qs;
-    }
+    void unwritableTargetsKeepTheOldFile_data() { AddOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void unwritableTargetsKeepTheOldFile()
     {
@@ -237,14 +239,7 @@ private slots:
                  qPrintable(run.err));
     }
 
-    void fullDiskKeepsTheOldFile_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("csv") << u"out.csv"_qs;
-        QTest::newRow("txt") << u"out.txt"_qs;
-        QTest::newRow("xlsx") << u"out.xlsx"_qs;
-        QTest::newRow("xls") << u"out.xls"_qs;
-    }
+    void fullDiskKeepsTheOldFile_data() { AddOutputNames({u"csv"_qs, u"txt"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void fullDiskKeepsTheOldFile()
     {
@@ -278,13 +273,7 @@ private slots:
         QCOMPARE(run.out, QString());
     }
 
-    void killedDuringExportKeepsTheOldFile_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::newRow("csv") << u"out.csv"_qs;
-        QTest::newRow("xlsx") << u"out.xlsx"_qs;
-        QTest::newRow("xls") << u"out.xls"_qs;
-    }
+    void killedDuringExportKeepsTheOldFile_data() { AddOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void killedDuringExportKeepsTheOldFile()
     {

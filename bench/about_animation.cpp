@@ -6,7 +6,7 @@
 //
 // Prints one line: mode, wall seconds, CPU seconds, CPU as a percentage of one core, and the
 // animation's ticks (20 a second when the timer keeps up).
-#include "about/aboutbox.h"
+#include "windows/aboutwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

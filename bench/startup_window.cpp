@@ -1,7 +1,7 @@
 // The program's start, up to its first shown window, then an immediate exit: timing whole runs
 // of this program measures the start-up a user waits for.
-#include "app/startup.h"
-#include "main/appform.h"
+#include "core/startup.h"
+#include "windows/mainwindow.h"
 
 #include <QApplication>
 #include <QTimer>

@@ -6,9 +6,9 @@
 // export menu's entry, as a user would, while a 5 ms timer on the window's thread notes how
 // late each of its ticks comes. The largest delay is the longest the window stood still.
 
-#include "app/startup.h"
-#include "main/appform.h"
-#include "main/dialogs.h"
+#include "core/startup.h"
+#include "windows/mainwindow.h"
+#include "widgets/dialogs.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

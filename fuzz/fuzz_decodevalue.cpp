@@ -3,8 +3,9 @@
 
 #include "fuzzsupport.h"
 
-#include "convert/utf8.h"
-#include "convert/valuedecoding.h"
+#include "text/utf8.h"
+#include "engine/valuedecoding.h"
+#include "text/textformat.h"
 
 #include <cstdint>
 

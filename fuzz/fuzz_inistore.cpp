@@ -3,7 +3,7 @@
 
 #include "fuzzsupport.h"
 
-#include "app/inistore.h"
+#include "core/inistore.h"
 
 #include <cstdint>
 

@@ -5,9 +5,9 @@
 
 #include "fuzzsupport.h"
 
-#include "convert/textlines.h"
-#include "translation/languagechoice.h"
-#include "translation/translate.h"
+#include "text/textlines.h"
+#include "i18n/languagechoice.h"
+#include "i18n/translate.h"
 
 #include <cstdint>
 

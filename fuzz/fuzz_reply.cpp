@@ -4,7 +4,7 @@
 
 #include "fuzzsupport.h"
 
-#include "online/updatechecker.h"
+#include "online/updatecheck.h"
 #include "online/webrequest.h"
 
 #include <QUrl>

@@ -6,12 +6,13 @@
 
 #include "fuzzsupport.h"
 
-#include "convert/cardscanner.h"
-#include "convert/exporttable.h"
-#include "convert/singlebytecodec.h"
-#include "convert/textlines.h"
-#include "convert/textoutput.h"
-#include "convert/utf8.h"
+#include "engine/cardscanner.h"
+#include "engine/exporttable.h"
+#include "text/singlebytecodec.h"
+#include "text/textlines.h"
+#include "engine/rowsort.h"
+#include "text/textwriter.h"
+#include "text/utf8.h"
 
 #include <QBuffer>
 #include <QCollator>

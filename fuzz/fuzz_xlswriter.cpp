@@ -8,9 +8,9 @@
 #include "fuzzsupport.h"
 #include "xlscheck.h"
 
-#include "convert/conversionjob.h"
-#include "convert/workbookexport.h"
-#include "convert/xlsfile.h"
+#include "engine/conversionjob.h"
+#include "engine/workbookexport.h"
+#include "engine/xlsfile.h"
 
 #include <QBuffer>
 

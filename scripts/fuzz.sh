@@ -16,9 +16,7 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  targets=(fuzz_rows fuzz_decodevalue fuzz_inistore fuzz_language fuzz_xlswriter)
-  # The update checker's reply, once the online library is part of the tree.
-  [ -f src/online/updatechecker.cpp ] && targets+=(fuzz_reply)
+  targets=(fuzz_rows fuzz_decodevalue fuzz_inistore fuzz_language fuzz_xlswriter fuzz_reply)
 fi
 
 build_dir=build-fuzz

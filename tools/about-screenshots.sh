@@ -21,7 +21,7 @@ else
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build_dir" --target tessaly_about_screenshots >/dev/null
-tool="$build_dir/tests/about/tessaly_about_screenshots"
+tool="$build_dir/tests/windows/tessaly_about_screenshots"
 # A fresh data folder each time, so that no stored language choice interferes.
 rm -f "$(dirname "$tool")/settings.ini"
 for run in "en en_US.UTF-8" "de de_DE.UTF-8"; do

@@ -11,7 +11,7 @@ if [ ! -f "$build_dir/build.ninja" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build_dir" --target tessaly_language_screenshots >/dev/null
-tool="$build_dir/tests/translation/tessaly_language_screenshots"
+tool="$build_dir/tests/windows/tessaly_language_screenshots"
 for run in "en -" "de German.lang.txt"; do
   set -- $run
   setting="$2"

@@ -12,7 +12,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" --target tessaly_online_screenshots -j2 >/dev/null
-tool="$build/tests/online/tessaly_online_screenshots"
+tool="$build/tests/windows/tessaly_online_screenshots"
 for run in "en" "de German.lang.txt"; do
   set -- $run
   LANG=en_US.UTF-8 LC_ALL= QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1024x768x24" \

@@ -8,7 +8,7 @@ out="${1:-out/screenshots}"
 mkdir -p "$out"
 scripts/build.sh >/dev/null
 cmake --build build --target tessaly_screenshots >/dev/null
-tool=build/tests/main/tessaly_screenshots
+tool=build/tests/windows/tessaly_screenshots
 example=resources/examples/example.vcf
 # A fresh data folder each time, so that no stored language choice interferes.
 rm -f "$(dirname "$tool")/settings.ini"

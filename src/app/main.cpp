@@ -1,6 +1,6 @@
-#include "app/startup.h"
-#include "main/appform.h"
-#include "translation/translate.h"
+#include "core/startup.h"
+#include "windows/mainwindow.h"
+#include "i18n/translate.h"
 
 #include <QApplication>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "convert/conversionjob.h"
+#include "engine/conversionjob.h"
 
 #include <QChar>
 #include <QString>

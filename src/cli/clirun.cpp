@@ -1,8 +1,8 @@
 #include "cli/clirun.h"
 
 #include "cli/cliarguments.h"
-#include "convert/conversionjob.h"
-#include "convert/loading.h"
+#include "engine/conversionjob.h"
+#include "engine/loading.h"
 #include "platform/listseparator.h"
 
 #include <QFileInfo>

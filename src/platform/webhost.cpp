@@ -1,4 +1,4 @@
-#include "webhost.h"
+#include "platform/webhost.h"
 
 #ifndef TESSALY_WEB_HOST_DEFAULT
 #error "TESSALY_WEB_HOST_DEFAULT must be defined by the build"

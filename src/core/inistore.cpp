@@ -1,0 +1,109 @@
+#include "core/inistore.h"
+
+#include "text/textlines.h"
+#include "text/textformat.h"
+#include "text/textwriter.h"
+
+#include <QFileInfo>
+
+namespace {
+
+
+bool SameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+bool IniStore::load(const QString &path, QString *error)
+{
+    m_sections.clear();
+    if (!QFileInfo::exists(path))
+        return true;
+    TextLines lines;
+    if (!ReadTextLines(path, TextEncoding::Utf8, lines, error))
+        return false;
+    Section *current = nullptr;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = TrimControlAndBlank(lines.at(i));
+        if (line.isEmpty() || line.startsWith(u';'))
+            continue;
+        if (line.startsWith(u'[') && line.endsWith(u']')) {
+            const QString name = TrimControlAndBlank(line.sliced(1, line.size() - 2));
+            current = findSection(name);
+            if (!current) {
+                m_sections.append(Section{name, {}});
+                current = &m_sections.last();
+            }
+            continue;
+        }
+        if (!current)
+            continue; // keys before the first section have no place
+        const qsizetype equals = line.indexOf(u'=');
+        if (equals < 0)
+            current->entries.append(Entry{line, QString()});
+        else
+            current->entries.append(Entry{TrimControlAndBlank(line.first(equals)),
+                                          TrimControlAndBlank(line.sliced(equals + 1))});
+    }
+    return true;
+}
+
+bool IniStore::save(const QString &path, QString *error) const
+{
+    QStringList lines;
+    for (const Section &section : m_sections) {
+        lines.append(u'[' + section.name + u']');
+        for (const Entry &entry : section.entries)
+            lines.append(entry.key + u'=' + entry.value);
+        lines.append(QString());
+    }
+    QString reason;
+    if (WriteTextLines(lines, path, TextEncoding::Utf8, &reason))
+        return true;
+    if (error)
+        *error = reason;
+    return false;
+}
+
+QString IniStore::value(const QString &section, const QString &key, const QString &defaultValue) const
+{
+    if (const Section *found = findSection(section)) {
+        for (const Entry &entry : found->entries) {
+            if (SameName(entry.key, key))
+                return entry.value;
+        }
+    }
+    return defaultValue;
+}
+
+void IniStore::setValue(const QString &section, const QString &key, const QString &value)
+{
+    Section *found = findSection(section);
+    if (!found) {
+        m_sections.append(Section{section, {}});
+        found = &m_sections.last();
+    }
+    for (Entry &entry : found->entries) {
+        if (SameName(entry.key, key)) {
+            entry.value = value;
+            return;
+        }
+    }
+    found->entries.append(Entry{key, value});
+}
+
+IniStore::Section *IniStore::findSection(const QString &name)
+{
+    for (Section &section : m_sections) {
+        if (SameName(section.name, name))
+            return &section;
+    }
+    return nullptr;
+}
+
+const IniStore::Section *IniStore::findSection(const QString &name) const
+{
+    return const_cast<IniStore *>(this)->findSection(name);
+}

@@ -1,0 +1,39 @@
+#include "core/restartscript.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+QByteArray ShellQuoted(const QByteArray &text)
+{
+    QByteArray quoted = text;
+    quoted.replace('\'', QByteArrayLiteral("'\\''"));
+    return '\'' + quoted + '\'';
+}
+
+QByteArray RestartScriptText(const QString &programFile)
+{
+    return QByteArrayLiteral("#!/bin/sh\n"
+                             "# This file was created automatically to restart the program.\n"
+                             "# It is safe to delete this file.\n"
+                             "sleep 1\n"
+                             "exec ")
+        + ShellQuoted(QFile::encodeName(programFile)) + '\n';
+}
+
+QString WriteRestartScript(const QString &dataDir, const QString &programFile, QString *error)
+{
+    const QString folder = dataDir.endsWith(u'/') ? dataDir : dataDir + u'/';
+    const QString path = folder + QString::fromUtf16(kRestartScriptName);
+    QSaveFile file(path);
+    const QByteArray text = RestartScriptText(programFile);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+        if (error)
+            *error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+        return QString();
+    }
+    // The script is started through /bin/sh, so a file system that refuses the execute bit
+    // does not stop the restart; the bit only lets a person run it by hand.
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadGroup
+                                    | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther);
+    return path;
+}

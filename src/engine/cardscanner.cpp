@@ -1,0 +1,284 @@
+#include "engine/cardscanner.h"
+
+#include "engine/valuedecoding.h"
+#include "text/textformat.h"
+
+#include <QByteArray>
+
+#include <cstring>
+#include <string_view>
+#include <thread>
+
+namespace {
+
+char AsciiUpper(char c)
+{
+    return (c >= 'a' && c <= 'z') ? char(c - ('a' - 'A')) : c;
+}
+
+/* Whether text equals pattern (upper case) once its ASCII letters are upper-cased. */
+bool EqualsUpper(QByteArrayView text, QByteArrayView pattern)
+{
+    if (text.size() != pattern.size())
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (AsciiUpper(text[i]) != pattern[i])
+            return false;
+    }
+    return true;
+}
+
+/* Whether the upper-cased text holds "URL:" or "URL;". Only the few colons and semicolons are visited. */
+bool ContainsUrlMarker(QByteArrayView text)
+{
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    for (const char stop : {':', ';'}) {
+        for (const char *at = begin + 3; at < end;) {
+            at = static_cast<const char *>(std::memchr(at, stop, size_t(end - at)));
+            if (!at)
+                break;
+            if (AsciiUpper(at[-3]) == 'U' && AsciiUpper(at[-2]) == 'R' && AsciiUpper(at[-1]) == 'L')
+                return true;
+            ++at;
+        }
+    }
+    return false;
+}
+
+bool IsBlank(QByteArrayView line)
+{
+    for (char c : line) {
+        if (static_cast<unsigned char>(c) > 0x20)
+            return false;
+    }
+    return true;
+}
+
+/* A folded line: it starts with a space or a tab and holds more than white space. */
+bool IsFoldedContinuation(QByteArrayView line)
+{
+    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !IsBlank(line);
+}
+
+/*
+ * Reads logical lines: a physical line together with the folded lines that continue it.
+ * A line ending in "=" is never unfolded, since a blank that follows a quoted-printable soft
+ * line break belongs to the value.
+ */
+class LogicalLines
+{
+public:
+    explicit LogicalLines(const TextLines &lines)
+        : m_lines(lines)
+    {
+    }
+
+    /* The logical line that starts at physical line first; next is set to the line after it. */
+    QByteArrayView read(qsizetype first, qsizetype &next, QByteArray &storage) const
+    {
+        QByteArrayView line = m_lines.utf8At(first);
+        next = first + 1;
+        if (next >= m_lines.size() || line.endsWith('=') || !IsFoldedContinuation(m_lines.utf8At(next)))
+            return line;
+        storage = line.toByteArray();
+        while (next < m_lines.size() && !storage.endsWith('=')) {
+            const QByteArrayView fold = m_lines.utf8At(next);
+            if (!IsFoldedContinuation(fold))
+                break;
+            storage.append(fold.sliced(1));
+            ++next;
+        }
+        return storage;
+    }
+
+    /* Whether the physical line was blank as loaded (it stops a quoted-printable join). */
+    bool isBlankAsLoaded(qsizetype line) const { return IsBlank(m_lines.utf8At(line)); }
+    qsizetype size() const { return m_lines.size(); }
+
+private:
+    const TextLines &m_lines;
+};
+
+enum class Target {
+    None,
+    Begin,
+    End,
+    FormattedName,
+    StructuredName,
+    Email,
+    Url,
+    Note,
+    Organization,
+    Revision,
+    Address,
+    Phone,
+};
+
+/* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain search. */
+bool NameHas(std::string_view name, std::string_view pattern)
+{
+    return name.find(pattern) != std::string_view::npos;
+}
+
+/* Decides which rule a line matches; the first rule that matches wins. */
+Target Classify(QByteArrayView line, QByteArray &upperName)
+{
+    if (line.size() == 11 && EqualsUpper(line, "BEGIN:VCARD"))
+        return Target::Begin;
+
+    const qsizetype colon = line.indexOf(':');
+    upperName.resize(colon < 0 ? 0 : colon);
+    for (qsizetype i = 0; i < upperName.size(); ++i)
+        upperName[i] = AsciiUpper(line[i]);
+    const std::string_view name(upperName.constData(), size_t(upperName.size()));
+
+    // FN and N are recognised with any parameters, but not inside other names.
+    if (name == "FN" || name.starts_with("FN;"))
+        return Target::FormattedName;
+    if (name == "N" || name.starts_with("N;"))
+        return Target::StructuredName;
+    if (NameHas(name, "EMAIL"))
+        return Target::Email;
+    if (ContainsUrlMarker(line))
+        return Target::Url;
+    if (NameHas(name, "NOTE"))
+        return Target::Note;
+    if (NameHas(name, "ORG"))
+        return Target::Organization;
+    if (NameHas(name, "REV"))
+        return Target::Revision;
+    if (NameHas(name, "ADR"))
+        return NameHas(name, "X-ABADR") ? Target::None : Target::Address;
+    if (NameHas(name, "TEL"))
+        return Target::Phone;
+    if (line.size() == 9 && EqualsUpper(line, "END:VCARD"))
+        return Target::End;
+    return Target::None;
+}
+
+/* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
+void FillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QString &&value)
+{
+    for (int k = 0; k < slotCount; ++k) {
+        QString &slot = card[size_t(int(first) + k)];
+        if (slot.isEmpty()) {
+            slot = std::move(value);
+            return;
+        }
+    }
+}
+
+void Store(ContactFields &card, Target target, QString &&value)
+{
+    auto set = [&](ContactColumn column) { card[size_t(column)] = std::move(value); };
+    switch (target) {
+    case Target::FormattedName:
+        return set(ContactColumn::FormattedName);
+    case Target::StructuredName:
+        return set(ContactColumn::StructuredName);
+    case Target::Email:
+        return FillFirstFree(card, ContactColumn::Email1, 5, std::move(value));
+    case Target::Url:
+        return set(ContactColumn::Url);
+    case Target::Note:
+        return set(ContactColumn::Note);
+    case Target::Organization:
+        return set(ContactColumn::Organization);
+    case Target::Revision:
+        return set(ContactColumn::Revision);
+    case Target::Address:
+        return set(ContactColumn::Address);
+    case Target::Phone:
+        return FillFirstFree(card, ContactColumn::Phone1, 3, std::move(value));
+    case Target::None:
+    case Target::Begin:
+    case Target::End:
+        break;
+    }
+}
+
+ContactCard FinishCard(ContactFields &working)
+{
+    ContactFields normalized;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        QString &field = working[size_t(i)];
+        if (field.isEmpty())
+            continue;
+        field = TrimControlAndBlank(field);
+        normalized[size_t(i)] = NormalizeFieldValue(field);
+    }
+    return ContactCard(normalized);
+}
+
+/* Scans the logical lines that start in [from, to); joins may read on past to. */
+std::vector<ContactCard> ScanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiter)
+{
+    std::vector<ContactCard> cards;
+    ContactFields working;
+    const LogicalLines logical(lines);
+    QByteArray upperName;
+    QByteArray lineStorage;
+    QByteArray joinStorage;
+    QByteArray valueStorage;
+
+    for (qsizetype index = from; index < to;) {
+        qsizetype next;
+        const QByteArrayView line = logical.read(index, next, lineStorage);
+        const Target target = Classify(line, upperName);
+        if (target == Target::Begin) {
+            working = ContactFields();
+        } else if (target == Target::End) {
+            cards.push_back(FinishCard(working));
+        } else if (target != Target::None) {
+            const qsizetype colon = line.indexOf(':');
+            QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
+            if (value.endsWith('=')) {
+                // Quoted-printable soft line breaks: take whole following lines until one
+                // that does not end with "=", stopping at a line that was blank as loaded.
+                valueStorage = value.toByteArray();
+                for (qsizetype follow = next; valueStorage.endsWith('=') && follow < logical.size();) {
+                    if (logical.isBlankAsLoaded(follow))
+                        break;
+                    qsizetype after;
+                    valueStorage.append(logical.read(follow, after, joinStorage));
+                    follow = after;
+                }
+                value = valueStorage;
+            }
+            Store(working, target, DecodePropertyValue(value, delimiter));
+        }
+        index = next;
+    }
+    return cards;
+}
+
+/*
+ * A place to cut the lines in two for a second thread: a "BEGIN:VCARD" line that no folded
+ * line continues. The working card is empty after it whatever came before, so the two halves
+ * scan to the same cards as the whole. Returns 0 when there is none.
+ */
+qsizetype SplitPoint(const TextLines &lines)
+{
+    for (qsizetype i = lines.size() / 2; i + 1 < lines.size(); ++i) {
+        if (EqualsUpper(lines.utf8At(i), "BEGIN:VCARD") && !IsFoldedContinuation(lines.utf8At(i + 1)))
+            return i;
+    }
+    return 0;
+}
+
+} // namespace
+
+std::vector<ContactCard> ScanCards(const TextLines &lines, QChar delimiter)
+{
+    constexpr qsizetype kLinesWorthASecondThread = 100000;
+    const qsizetype split = lines.size() >= kLinesWorthASecondThread ? SplitPoint(lines) : 0;
+    if (split == 0)
+        return ScanRange(lines, 0, lines.size(), delimiter);
+    std::vector<ContactCard> secondHalf;
+    std::thread helper([&] { secondHalf = ScanRange(lines, split, lines.size(), delimiter); });
+    std::vector<ContactCard> cards = ScanRange(lines, 0, split, delimiter);
+    helper.join();
+    cards.insert(cards.end(), std::make_move_iterator(secondHalf.begin()), std::make_move_iterator(secondHalf.end()));
+    return cards;
+}

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "engine/contactcard.h"
+#include "text/textlines.h"
+
+#include <QChar>
+
+#include <vector>
+
+/**
+ * Walks the loaded lines once and returns the cards in the order of their "END:VCARD" lines.
+ *
+ * Recognises FN, N, EMAIL (five slots), URL, NOTE, ORG, REV, ADR (not X-ABADR) and TEL (three
+ * slots) by plain tests on the upper-cased line, joins folded lines and quoted-printable soft
+ * line breaks, and decodes each value with DecodePropertyValue. Only "BEGIN:VCARD" empties the
+ * working card; "END:VCARD" appends a normalised copy of it. Never fails.
+ */
+std::vector<ContactCard> ScanCards(const TextLines &lines, QChar delimiter);

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "engine/contactcard.h"
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <functional>
+#include <vector>
+
+/** One flag per column: whether the column is part of the export. */
+using ColumnPresence = std::array<bool, kContactColumnCount>;
+
+/** The characters that shape a delimited row. */
+struct RowFormat {
+    QChar delimiter = u',';
+    QChar quoteMark = u'"';
+};
+
+/** Which lists BuildExportTable makes; a writer needs only one of them. */
+enum class TableParts { Rows = 1, TxtLines = 2, Both = 3 };
+
+struct ExportTable {
+    /** Delimited rows, one per distinct contact, in the order of first occurrence. */
+    QStringList rows;
+    /** The text layout: each card's non-blank values on their own lines, then an empty line. */
+    QStringList txtLines;
+    /** The presence flags after the flavour's drops. */
+    ColumnPresence presence{};
+};
+
+/** Reports the card number (from 1) and the card count at the start of each card. */
+using CardProgress = std::function<void(qint64 card, qint64 count)>;
+
+/** A column is present when at least one card has non-empty text in it. */
+ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards);
+
+/** The columns a CSV flavour ("", "outlook", "google", "yahoo") leaves out. */
+ColumnPresence FlavorDrops(const QString &flavor);
+
+/**
+ * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
+ * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
+ * keeps its TXT block. The cards are consumed, so that their memory is freed as rows grow.
+ */
+ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
+                             const QString &flavor, RowFormat format, TableParts parts = TableParts::Both,
+                             const CardProgress &progress = {});
+
+/** Removes the rows that are empty after trimming. */
+void RemoveBlankRows(QStringList &rows);
+
+/**
+ * The header row: the quoted names of the present columns in the flavour's name set for a
+ * "CSV" file type, the default names otherwise.
+ */
+QString BuildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
+                       RowFormat format);

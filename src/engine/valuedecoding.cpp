@@ -1,0 +1,194 @@
+#include "engine/valuedecoding.h"
+
+#include "text/textformat.h"
+
+#include "text/singlebytecodec.h"
+#include "text/utf8.h"
+
+#include <QByteArray>
+
+#include <algorithm>
+
+namespace {
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+/* Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. */
+QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
+{
+    while (!in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
+        in.chop(1);
+    QByteArray out(in.size(), Qt::Uninitialized); // decoding never grows the text
+    char *write = out.data();
+    const qsizetype n = in.size();
+    for (qsizetype i = 0; i < n;) {
+        const char c = in[i++];
+        if (c != '=') {
+            *write++ = c;
+            continue;
+        }
+        if (i == n)
+            break; // a trailing "=" is dropped
+        const int high = HexValue(in[i]);
+        if (high >= 0) {
+            ++i;
+            const int low = i < n ? HexValue(in[i]) : -1;
+            if (low >= 0) {
+                ++i;
+                *write++ = char(high * 16 + low);
+            } else {
+                *write++ = char(high);
+            }
+            continue;
+        }
+        // Soft line break: drop the "=" and up to two CR or LF bytes after it.
+        for (int k = 0; k < 2 && i < n && (in[i] == '\r' || in[i] == '\n'); ++k)
+            ++i;
+    }
+    out.truncate(write - out.constData());
+    return out;
+}
+
+/* Reads decoded bytes: well-formed UTF-8 where it starts, the ANSI character for any other byte. */
+QString ReadDecodedBytes(QByteArrayView bytes)
+{
+    if (utf8::IsValid(bytes))
+        return QString::fromUtf8(bytes);
+    const SingleByteCodec &ansi = SingleByteCodec::ansi();
+    QString text;
+    text.reserve(bytes.size());
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
+    while (p != end) {
+        const int length = utf8::SequenceLength(p, end);
+        if (length > 0) {
+            text += QString::fromUtf8(reinterpret_cast<const char *>(p), length);
+            p += length;
+        } else {
+            text += QChar(ansi.toUnicode(*p));
+            ++p;
+        }
+    }
+    return text;
+}
+
+/* Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can form new ones). */
+QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
+{
+    QByteArray bytes(value.size(), Qt::Uninitialized);
+    char *write = bytes.data();
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        if (value[i] == '=' && i + 2 < value.size() && value[i + 1] == '0' && value[i + 2] == '0')
+            i += 2;
+        else
+            *write++ = value[i];
+    }
+    const qsizetype size = write - bytes.constData();
+    char *const begin = bytes.data();
+    write = begin;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && (begin[i + 2] == 'A' || begin[i + 2] == 'a')) {
+            *write++ = ' ';
+            i += 2;
+        } else {
+            *write++ = begin[i];
+        }
+    }
+    bytes.truncate(write - begin);
+    return bytes;
+}
+
+} // namespace
+
+QString DecodeQuotedPrintableValue(QByteArrayView utf8Value)
+{
+    if (!utf8Value.contains('='))
+        return QString::fromUtf8(utf8Value);
+    return ReadDecodedBytes(DecodeQuotedPrintableBytes(RemoveNulAndLineFeedEscapes(utf8Value)));
+}
+
+QString DecodeQuotedPrintableValue(const QString &value)
+{
+    return DecodeQuotedPrintableValue(QByteArrayView(value.toUtf8()));
+}
+
+QString UndoVcardEscapes(const QString &value)
+{
+    qsizetype at = value.indexOf(u'\\');
+    if (at < 0)
+        return value;
+    QString out = value.first(at);
+    out.reserve(value.size());
+    for (qsizetype i = at; i < value.size(); ++i) {
+        const QChar c = value[i];
+        if (c != u'\\' || i + 1 == value.size()) {
+            out += c;
+            continue;
+        }
+        const QChar next = value[i + 1];
+        if (next == u'n' || next == u'N') {
+            out += u' ';
+            ++i;
+        } else if (next == u',' || next == u';' || next == u':' || next == u'\\') {
+            out += next;
+            ++i;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
+{
+    // Most values need none of the steps: one look at the bytes spares the passes over the text.
+    const char asciiDelimiter = delimiter.unicode() < 0x80 ? char(delimiter.unicode()) : '\0';
+    if (asciiDelimiter != '\0'
+        && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter](char c) {
+               return c == '=' || c == '\\' || c == ';' || c == asciiDelimiter;
+           }))
+        return QString::fromUtf8(utf8Value);
+    QString value = UndoVcardEscapes(DecodeQuotedPrintableValue(utf8Value));
+    value.replace(delimiter, u' ');
+    value.replace(u';', u' ');
+    return value;
+}
+
+QString DecodePropertyValue(const QString &value, QChar delimiter)
+{
+    return DecodePropertyValue(QByteArrayView(value.toUtf8()), delimiter);
+}
+
+QString NormalizeFieldValue(const QString &value)
+{
+    QString text = TrimControlAndBlank(value);
+    while (text.startsWith(u'='))
+        text = TrimControlAndBlank(text.sliced(1));
+    const auto *const data = reinterpret_cast<const char16_t *>(text.constData());
+    const qsizetype size = text.size();
+    qsizetype pair = 1;
+    while (pair < size && !(data[pair] == u' ' && data[pair - 1] == u' '))
+        ++pair;
+    if (pair >= size)
+        return text;
+    // Merge every run of spaces into one.
+    QString merged(size, Qt::Uninitialized);
+    char16_t *write = reinterpret_cast<char16_t *>(merged.data());
+    const char16_t *const start = write;
+    for (qsizetype i = 0; i < size; ++i) {
+        if (data[i] == u' ' && i > 0 && data[i - 1] == u' ')
+            continue;
+        *write++ = data[i];
+    }
+    merged.truncate(write - start);
+    return merged;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QChar>
+#include <QString>
+
+/*
+ * The pipeline that every recognised vCard property value passes through. Values arrive as
+ * UTF-8 bytes (the form in which loaded lines are kept); the QString overloads are for
+ * callers that hold text.
+ */
+
+/**
+ * Undoes quoted-printable encoding when the value holds "=": drops "=00", turns "=0A" into a
+ * space, then decodes leniently (soft line breaks, single hex digits, a trailing "=").
+ * The decoded bytes are read as UTF-8 wherever a well-formed sequence starts; any other byte
+ * is read as the ANSI code page's character. A value without "=" is returned unchanged.
+ */
+QString DecodeQuotedPrintableValue(QByteArrayView utf8Value);
+QString DecodeQuotedPrintableValue(const QString &value);
+
+/**
+ * Undoes vCard escapes in one left-to-right pass: backslash with n or N becomes a space,
+ * backslash with ",", ";", ":" or a backslash becomes that character. Other backslashes stay.
+ */
+QString UndoVcardEscapes(const QString &value);
+
+/**
+ * The whole value pipeline: quoted-printable decoding, vCard escapes, then every field
+ * delimiter and every ";" turned into a space.
+ */
+QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter);
+QString DecodePropertyValue(const QString &value, QChar delimiter);
+
+
+/**
+ * The normalisation of a finished card's field: trimmed, leading "=" signs removed (trimming
+ * after each), and every run of spaces (U+0020) made one space.
+ */
+QString NormalizeFieldValue(const QString &value);

@@ -1,0 +1,14 @@
+#pragma once
+
+#include "engine/conversionjob.h"
+
+#include <QChar>
+#include <QString>
+#include <QStringList>
+
+/**
+ * Writes the finished rows as a workbook at fileName, one cell per field, every cell as text.
+ * Reports progress 81 to 100 through the host. Errors are shown as a "WARNING" box and
+ * false is returned; nothing is left at fileName then.
+ */
+bool ExportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host);

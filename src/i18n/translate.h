@@ -1,0 +1,34 @@
+#pragma once
+
+#include "text/textformat.h"
+
+#include <QString>
+#include <QStringList>
+
+/*
+ * The active user-interface language. It is set once at start-up, before any worker
+ * thread exists, and only read afterwards, so lookups need no lock.
+ */
+
+/** Makes a language file active: its path, its name and its lines in file order. */
+void SetActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines);
+
+/** Returns to English: no language file is active. */
+void ClearActiveLanguage();
+
+QString LanguageFilePath();
+QString LanguageName();
+QStringList LanguageLines();
+
+/**
+ * The display text for an English source text: the text of the first line of the active
+ * language file that begins with "{source}", or the source itself when no language is
+ * active, no line carries the key or its text is empty.
+ */
+QString Translate(const QString &source);
+
+/**
+ * The text after "{key}" on the first line of lines that begins with it, also when that text
+ * is empty; the key itself when no line carries it or lines is empty.
+ */
+QString LookupInLines(const QString &key, const QStringList &lines);

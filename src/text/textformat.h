@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+/**
+ * Substitutes values for the "%s" markers of a (translated) text, left to right: each "%s"
+ * takes the next value, inserted text is never scanned again. Other "%" signs stay as they
+ * are, markers without a value stay, and values without a marker are dropped.
+ */
+QString FormatText(const QString &text, const QStringList &values);
+QString FormatText(const QString &text, const QString &value);
+
+/** Removes leading and trailing characters up to U+0020. */
+QString TrimControlAndBlank(const QString &value);

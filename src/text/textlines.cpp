@@ -1,0 +1,351 @@
+#include "text/textlines.h"
+
+#include "text/singlebytecodec.h"
+#include "text/utf8.h"
+#include "text/textformat.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QStringDecoder>
+
+#include <algorithm>
+#include <cstring>
+
+// ---------------------------------------------------------------------------
+// TextLines
+
+const TextLines::Chunk &TextLines::chunkOfLine(qsizetype i) const
+{
+    auto after = std::upper_bound(m_chunks.begin(), m_chunks.end(), i,
+                                  [](qsizetype line, const Chunk &chunk) { return line < chunk.firstLine; });
+    return *(after - 1);
+}
+
+QByteArrayView TextLines::utf8At(qsizetype i) const
+{
+    const Chunk &chunk = chunkOfLine(i);
+    const qsizetype start = i == chunk.firstLine ? 0 : m_lineEnds[size_t(i - 1)];
+    return QByteArrayView(chunk.bytes).sliced(start, m_lineEnds[size_t(i)] - start);
+}
+
+QString TextLines::at(qsizetype i) const
+{
+    // QString::fromUtf8 would drop a U+FEFF at the line's start, so that a line read, saved
+    // and read again would change each time.
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(utf8At(i));
+}
+
+void TextLines::appendUtf8(QByteArrayView line)
+{
+    if (m_chunks.empty())
+        m_chunks.push_back(Chunk{QByteArray(), 0});
+    QByteArray &bytes = m_chunks.back().bytes;
+    bytes.append(line);
+    m_lineEnds.push_back(bytes.size());
+}
+
+void TextLines::appendLines(TextLines &&other)
+{
+    if (other.isEmpty())
+        return;
+    const qsizetype offset = size();
+    for (Chunk &chunk : other.m_chunks)
+        m_chunks.push_back(Chunk{std::move(chunk.bytes), chunk.firstLine + offset});
+    m_lineEnds.insert(m_lineEnds.end(), other.m_lineEnds.begin(), other.m_lineEnds.end());
+    other.clear();
+}
+
+void TextLines::clear()
+{
+    m_chunks.clear();
+    m_lineEnds.clear();
+}
+
+QStringList TextLines::toStringList() const
+{
+    QStringList result;
+    result.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        result.append(at(i));
+    return result;
+}
+
+TextLines TextLines::fromStringList(const QStringList &lines)
+{
+    TextLines result;
+    for (const QString &line : lines)
+        result.append(line);
+    return result;
+}
+
+// ---------------------------------------------------------------------------
+// Line splitting: UTF-8 text arrives in blocks and leaves as lines without their breaks.
+
+class LineSplitter
+{
+public:
+    explicit LineSplitter(qsizetype expectedBytes)
+        : m_bytes(expectedBytes, Qt::Uninitialized)
+    {
+    }
+
+    void feed(const char *data, qsizetype size)
+    {
+        const char *const end = data + size;
+        if (m_pendingCr && data != end) {
+            m_pendingCr = false;
+            if (*data == '\n')
+                ++data;
+        }
+        while (data != end) {
+            const char *breakAt = NextBreak(data, end);
+            append(data, breakAt - data);
+            m_open = true;
+            if (breakAt == end)
+                break;
+            endLine();
+            data = breakAt + 1;
+            if (*breakAt == '\r') {
+                if (data == end)
+                    m_pendingCr = true;
+                else if (*data == '\n')
+                    ++data;
+            }
+        }
+    }
+
+    TextLines finish()
+    {
+        if (m_open)
+            endLine();
+        TextLines lines;
+        if (!m_lineEnds.empty()) {
+            m_bytes.truncate(m_size);
+            if (m_bytes.capacity() > m_size + m_size / 8)
+                m_bytes.squeeze();
+            lines.m_chunks.push_back(TextLines::Chunk{std::move(m_bytes), 0});
+            lines.m_lineEnds = std::move(m_lineEnds);
+        }
+        return lines;
+    }
+
+private:
+    static const char *NextBreak(const char *from, const char *end)
+    {
+        const size_t length = size_t(end - from);
+        const void *lf = std::memchr(from, '\n', length);
+        const size_t crSearch = lf ? size_t(static_cast<const char *>(lf) - from) : length;
+        const void *cr = std::memchr(from, '\r', crSearch);
+        if (cr)
+            return static_cast<const char *>(cr);
+        return lf ? static_cast<const char *>(lf) : end;
+    }
+
+    /* Appends bytes, growing the buffer geometrically: plain copies, no per-line bookkeeping. */
+    void append(const char *data, qsizetype size)
+    {
+        if (m_size + size > m_bytes.size())
+            m_bytes.resize(std::max(m_size + size, m_bytes.size() + m_bytes.size() / 2 + 4096));
+        std::memcpy(m_bytes.data() + m_size, data, size_t(size));
+        m_size += size;
+    }
+
+    void endLine()
+    {
+        m_lineEnds.push_back(m_size);
+        m_open = false;
+    }
+
+    QByteArray m_bytes; // the first m_size bytes are in use
+    qsizetype m_size = 0;
+    std::vector<qsizetype> m_lineEnds;
+    bool m_open = false;      // bytes (or an empty line) have started since the last break
+    bool m_pendingCr = false; // the last block ended with CR; an LF that follows belongs to it
+};
+
+// ---------------------------------------------------------------------------
+// Strict UTF-8 validation that carries an incomplete sequence over to the next block.
+
+namespace {
+
+constexpr qsizetype kBlockSize = 4096;
+
+enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
+
+FileEncoding EncodingFromChoice(TextEncoding choice)
+{
+    switch (choice) {
+    case TextEncoding::Ansi:
+        return FileEncoding::Ansi;
+    case TextEncoding::Utf8:
+        return FileEncoding::Utf8;
+    case TextEncoding::Utf16:
+        break;
+    }
+    return FileEncoding::Utf16LE;
+}
+
+/* Detects a byte-order mark at the start of the file; returns its length (0 when none). */
+qsizetype DetectByteOrderMark(QByteArrayView head, FileEncoding &encoding)
+{
+    if (head.startsWith("\xEF\xBB\xBF")) {
+        encoding = FileEncoding::Utf8;
+        return 3;
+    }
+    if (head.startsWith("\xFF\xFE")) {
+        encoding = FileEncoding::Utf16LE;
+        return 2;
+    }
+    if (head.startsWith("\xFE\xFF")) {
+        encoding = FileEncoding::Utf16BE;
+        return 2;
+    }
+    return 0;
+}
+
+/* Turns blocks of the file's encoding into UTF-8 blocks for the splitter. */
+class BlockDecoder
+{
+public:
+    explicit BlockDecoder(FileEncoding encoding)
+        : m_encoding(encoding)
+        // The file's own mark is gone already; a second one is text, as it is in UTF-8.
+        , m_utf16(encoding == FileEncoding::Utf16BE ? QStringConverter::Utf16BE : QStringConverter::Utf16LE,
+                  QStringConverter::Flag::ConvertInitialBom)
+    {
+    }
+
+    /* Feeds one block; returns false when the text is not valid UTF-8. */
+    bool feed(QByteArrayView block, LineSplitter &splitter)
+    {
+        switch (m_encoding) {
+        case FileEncoding::Utf8:
+            return feedUtf8(block, splitter);
+        case FileEncoding::Ansi: {
+            const SingleByteCodec &codec = SingleByteCodec::ansi();
+            m_scratch.clear();
+            for (char byte : block)
+                codec.appendUtf8(static_cast<unsigned char>(byte), m_scratch);
+            splitter.feed(m_scratch.constData(), m_scratch.size());
+            return true;
+        }
+        case FileEncoding::Utf16LE:
+        case FileEncoding::Utf16BE: {
+            m_utf16Bytes += block.size();
+            const QByteArray utf8 = QString(m_utf16.decode(block)).toUtf8();
+            splitter.feed(utf8.constData(), utf8.size());
+            return true;
+        }
+        }
+        return true;
+    }
+
+    /* Ends the stream; returns false when it ends inside a UTF-8 sequence. */
+    bool finish(LineSplitter &splitter)
+    {
+        if (m_encoding == FileEncoding::Utf16LE || m_encoding == FileEncoding::Utf16BE) {
+            const QByteArray rest = QString(m_utf16.decode(QByteArrayView())).toUtf8();
+            splitter.feed(rest.constData(), rest.size());
+            // The decoder keeps an odd trailing byte to itself without an error: keep it
+            // visible instead of dropping it.
+            if (m_utf16Bytes % 2 != 0) {
+                const QByteArray replacement = QString(QChar::ReplacementCharacter).toUtf8();
+                splitter.feed(replacement.constData(), replacement.size());
+            }
+        }
+        return m_carry.isEmpty();
+    }
+
+private:
+    bool feedUtf8(QByteArrayView block, LineSplitter &splitter)
+    {
+        if (!m_carry.isEmpty()) {
+            // Complete the sequence that the previous block cut.
+            const qsizetype needed = std::min<qsizetype>(4 - m_carry.size(), block.size());
+            m_carry.append(block.first(needed));
+            const auto *start = reinterpret_cast<const unsigned char *>(m_carry.constData());
+            const int length = utf8::SequenceLength(start, start + m_carry.size());
+            if (length == 0)
+                return false;
+            if (length < 0) // still incomplete: the block was tiny
+                return block.size() == needed;
+            const qsizetype fromBlock = length - (m_carry.size() - needed);
+            splitter.feed(m_carry.constData(), length);
+            m_carry.clear();
+            block = block.sliced(fromBlock);
+        }
+        const auto *begin = reinterpret_cast<const unsigned char *>(block.data());
+        const qsizetype incomplete = utf8::CheckBlock(begin, begin + block.size());
+        if (incomplete < 0)
+            return false;
+        const qsizetype complete = block.size() - incomplete;
+        splitter.feed(block.data(), complete);
+        m_carry = block.sliced(complete).toByteArray();
+        return true;
+    }
+
+    FileEncoding m_encoding;
+    QStringDecoder m_utf16;
+    qint64 m_utf16Bytes = 0;
+    QByteArray m_scratch;
+    QByteArray m_carry;
+};
+
+} // namespace
+
+QString InvalidUtf8Message()
+{
+    return QStringLiteral("No mapping for the Unicode character exists in the target multi-byte code page");
+}
+
+bool ReadTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
+{
+    lines.clear();
+    QFile file(path);
+    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
+        const QString reason = QFileInfo(path).isDir() ? QStringLiteral("Is a directory") : file.errorString();
+        if (error)
+            *error = FormatText(QStringLiteral("Cannot open file \"%s\". %s"), {path, reason});
+        return false;
+    }
+
+    LineSplitter splitter(file.size());
+    std::unique_ptr<BlockDecoder> decoder;
+    QByteArray block(kBlockSize, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = file.read(block.data(), kBlockSize);
+        if (got < 0) {
+            if (error)
+                *error = FormatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
+            return false;
+        }
+        QByteArrayView data(block.constData(), got);
+        if (!decoder) {
+            FileEncoding fileEncoding = EncodingFromChoice(encoding);
+            data = data.sliced(DetectByteOrderMark(data, fileEncoding));
+            decoder = std::make_unique<BlockDecoder>(fileEncoding);
+        }
+        if (got == 0)
+            break;
+        if (!decoder->feed(data, splitter)) {
+            if (error)
+                *error = InvalidUtf8Message();
+            return false;
+        }
+    }
+    if (!decoder->finish(splitter)) {
+        if (error)
+            *error = InvalidUtf8Message();
+        return false;
+    }
+    lines = splitter.finish();
+    return true;
+}
+
+qint64 FileSize64(const QString &path)
+{
+    const QFileInfo info(path);
+    return info.exists() ? info.size() : -1;
+}

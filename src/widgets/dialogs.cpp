@@ -1,0 +1,261 @@
+#include "widgets/dialogs.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRegularExpression>
+
+#include <deque>
+
+namespace Dialogs {
+
+namespace {
+
+/* The answering mode of tests; used on the user-interface thread only. */
+struct Answering {
+    bool on = false;
+    std::function<void(const ShownMessage &)> messageHandler;
+    QList<ShownMessage> messages;
+    std::deque<QMessageBox::StandardButton> dialogAnswers;
+    QList<AskedDialog> askedDialogs;
+    std::deque<QStringList> openAnswers;
+    std::deque<std::optional<SaveAnswer>> saveAnswers;
+    QList<SaveRequest> saveRequests;
+    int openDialogs = 0;
+    int beeps = 0;
+};
+
+Answering &State()
+{
+    static Answering state;
+    return state;
+}
+
+QMessageBox::Icon BoxIcon(MessageIcon icon)
+{
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::Error:
+        return QMessageBox::Critical;
+    }
+    return QMessageBox::NoIcon;
+}
+
+} // namespace
+
+QString DisplayText(const QString &text)
+{
+    QString display = text;
+    display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    display.replace(u'\r', u'\n');
+    return display;
+}
+
+void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text)
+{
+    Answering &state = State();
+    if (state.on) {
+        const ShownMessage shown{icon, caption, text};
+        state.messages.append(shown);
+        if (state.messageHandler)
+            state.messageHandler(shown);
+        return;
+    }
+    QMessageBox box(BoxIcon(icon), caption, DisplayText(text), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons)
+{
+    if (buttons.testFlag(QMessageBox::Cancel))
+        return QMessageBox::Cancel;
+    if (buttons.testFlag(QMessageBox::No))
+        return QMessageBox::No;
+    const auto flags = uint(buttons.toInt());
+    if (flags != 0 && (flags & (flags - 1)) == 0) // exactly one button
+        return QMessageBox::StandardButton(flags);
+    return QMessageBox::NoButton;
+}
+
+QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
+                                                QMessageBox::StandardButtons buttons, const QString &caption,
+                                                const QStringList &buttonCaptions)
+{
+    QMessageBox box(kind, caption, DisplayText(message), QMessageBox::NoButton, parent);
+    box.setTextFormat(Qt::PlainText);
+    // The buttons are added one by one in the order of their flags, so that the n-th caption
+    // goes to the n-th button whatever order the style lays them out in.
+    QStringList buttonTexts;
+    for (uint flag = QMessageBox::FirstButton; flag <= QMessageBox::LastButton; flag <<= 1) {
+        if (!buttons.testFlag(QMessageBox::StandardButton(flag)))
+            continue;
+        QAbstractButton *button = box.addButton(QMessageBox::StandardButton(flag));
+        if (buttonTexts.size() < buttonCaptions.size())
+            button->setText(buttonCaptions.at(buttonTexts.size()));
+        buttonTexts.append(button->text());
+    }
+    if (buttons.testFlag(QMessageBox::Yes) && buttons.testFlag(QMessageBox::No))
+        box.setDefaultButton(QMessageBox::Yes);
+    if (const QMessageBox::StandardButton escape = EscapeAnswer(buttons); escape != QMessageBox::NoButton)
+        box.setEscapeButton(escape);
+
+    Answering &state = State();
+    if (state.on) {
+        state.askedDialogs.append(AskedDialog{kind, caption, message, buttonTexts});
+        if (state.dialogAnswers.empty())
+            return EscapeAnswer(buttons);
+        const QMessageBox::StandardButton answer = state.dialogAnswers.front();
+        state.dialogAnswers.pop_front();
+        return answer;
+    }
+    box.exec();
+    const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
+    return pressed == QMessageBox::NoButton ? EscapeAnswer(buttons) : pressed;
+}
+
+QString NameFilter(const QString &description, const QString &pattern)
+{
+    const QString suffix = u'(' + pattern + u')';
+    return description.trimmed().endsWith(suffix) ? description : description + u' ' + suffix;
+}
+
+QString SuffixOfFilter(const QStringList &nameFilters, int index)
+{
+    if (index < 1 || index > nameFilters.size())
+        return QString();
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*\\.([A-Za-z0-9]+)\\)\\s*$"));
+    const QRegularExpressionMatch match = pattern.match(nameFilters.at(index - 1));
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+QStringList GetOpenFileNames(QWidget *parent, const QString &nameFilter)
+{
+    Answering &state = State();
+    if (state.on) {
+        ++state.openDialogs;
+        if (state.openAnswers.empty())
+            return {};
+        const QStringList answer = state.openAnswers.front();
+        state.openAnswers.pop_front();
+        return answer;
+    }
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFiles);
+    dialog.setNameFilter(nameFilter);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.selectedFiles();
+}
+
+std::optional<SaveAnswer> GetSaveFileName(QWidget *parent, const SaveRequest &request)
+{
+    Answering &state = State();
+    if (state.on) {
+        state.saveRequests.append(request);
+        if (state.saveAnswers.empty())
+            return std::nullopt;
+        const std::optional<SaveAnswer> answer = state.saveAnswers.front();
+        state.saveAnswers.pop_front();
+        return answer;
+    }
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setSizeGripEnabled(true);
+    dialog.setNameFilters(request.nameFilters);
+    const auto suffixFor = [&request](int index) {
+        const QString suffix = SuffixOfFilter(request.nameFilters, index);
+        return suffix.isEmpty() ? request.defaultSuffix : suffix;
+    };
+    if (request.filterIndex >= 1 && request.filterIndex <= request.nameFilters.size())
+        dialog.selectNameFilter(request.nameFilters.at(request.filterIndex - 1));
+    dialog.setDefaultSuffix(suffixFor(request.filterIndex));
+    // A name typed without an extension takes the extension of the file type selected now.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request, suffixFor](const QString &filter) {
+        dialog.setDefaultSuffix(suffixFor(int(request.nameFilters.indexOf(filter)) + 1));
+    });
+    if (!request.initialPath.isEmpty())
+        dialog.selectFile(request.initialPath);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return std::nullopt;
+    SaveAnswer answer;
+    answer.fileName = dialog.selectedFiles().constFirst();
+    answer.filterIndex = int(request.nameFilters.indexOf(dialog.selectedNameFilter())) + 1;
+    if (answer.filterIndex < 1)
+        answer.filterIndex = request.filterIndex;
+    return answer;
+}
+
+void Beep()
+{
+    Answering &state = State();
+    if (state.on) {
+        ++state.beeps;
+        return;
+    }
+    QApplication::beep();
+}
+
+void SetAnsweringMode(bool on)
+{
+    State() = Answering();
+    State().on = on;
+}
+
+bool AnsweringMode()
+{
+    return State().on;
+}
+
+void SetMessageHandler(std::function<void(const ShownMessage &)> handler)
+{
+    State().messageHandler = std::move(handler);
+}
+
+QList<ShownMessage> TakeShownMessages()
+{
+    return std::exchange(State().messages, {});
+}
+
+void SetNextDialogAnswer(QMessageBox::StandardButton answer)
+{
+    State().dialogAnswers.push_back(answer);
+}
+
+QList<AskedDialog> TakeAskedDialogs()
+{
+    return std::exchange(State().askedDialogs, {});
+}
+
+void SetNextOpenFileNames(const QStringList &fileNames)
+{
+    State().openAnswers.push_back(fileNames);
+}
+
+void SetNextSaveAnswer(const std::optional<SaveAnswer> &answer)
+{
+    State().saveAnswers.push_back(answer);
+}
+
+QList<SaveRequest> TakeSaveRequests()
+{
+    return std::exchange(State().saveRequests, {});
+}
+
+int OpenDialogCount()
+{
+    return State().openDialogs;
+}
+
+int BeepCount()
+{
+    return State().beeps;
+}
+
+} // namespace Dialogs

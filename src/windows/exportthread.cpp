@@ -1,0 +1,85 @@
+#include "windows/exportthread.h"
+
+#include "windows/mainwindow.h"
+
+#include <QMetaObject>
+
+namespace {
+
+/*
+ * The window as the job sees it: each call runs on the window's thread and the worker waits
+ * until it is done. The window outlives every job it started (it waits for them before it is
+ * destroyed), so the plain pointer stays valid for the whole run.
+ */
+class WindowHost : public ConversionHost
+{
+public:
+    explicit WindowHost(TAppForm *form)
+        : m_form(form)
+    {
+    }
+
+    void ProgressDegistir(int value) override
+    {
+        onWindowThread([this, value] { m_form->ProgressDegistir(value); });
+    }
+
+    void SetBusy(bool busy) override
+    {
+        onWindowThread([this, busy] { m_form->SetBusy(busy); });
+    }
+
+    void DisableExportButton() override
+    {
+        onWindowThread([this] { m_form->DisableExportButton(); });
+    }
+
+    void EnabledYap() override
+    {
+        onWindowThread([this] { m_form->EnabledYap(); });
+    }
+
+    ExportOptions ReadExportOptions() override
+    {
+        ExportOptions options;
+        onWindowThread([this, &options] { options = m_form->ReadExportOptions(); });
+        return options;
+    }
+
+    void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    {
+        onWindowThread([this, icon, &caption, &text] { m_form->ShowJobMessage(icon, caption, text); });
+    }
+
+private:
+    template<typename Work>
+    void onWindowThread(Work work)
+    {
+        QMetaObject::invokeMethod(m_form, std::move(work), Qt::BlockingQueuedConnection);
+    }
+
+    TAppForm *m_form;
+};
+
+} // namespace
+
+TVCardConvertor::TVCardConvertor(TAppForm *form, const ExportRequest &request, const TextLines *source,
+                                 QSemaphore *snapshotTaken, RowFormat format)
+    : m_form(form)
+    , m_request(request)
+    , m_source(source)
+    , m_snapshotTaken(snapshotTaken)
+    , m_format(format)
+{
+    connect(this, &QThread::finished, this, &QObject::deleteLater);
+}
+
+void TVCardConvertor::run()
+{
+    // The lines' buffers are shared, not copied; only their offsets are.
+    const TextLines lines = *m_source;
+    m_source = nullptr;
+    m_snapshotTaken->release();
+    WindowHost host(m_form);
+    RunConversion(lines, m_request, m_format, host);
+}

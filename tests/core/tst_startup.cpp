@@ -1,0 +1,281 @@
+#include "core/inistore.h"
+#include "core/startup.h"
+#include "i18n/translate.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QCoreApplication>
+#include <QTest>
+
+#include <unistd.h>
+
+namespace {
+
+
+/* A copy of a program with the Languages folder beside it, in a folder of its own. */
+QString InstallProgram(const QString &folder, const QString &source)
+{
+    QDir().mkpath(folder + QStringLiteral("/Languages"));
+    const QString program = folder + QStringLiteral("/tessaly");
+    QFile::copy(source, program);
+    const QDir languages(QStringLiteral(TESSALY_LANGUAGES_DIR));
+    for (const QString &name : languages.entryList(QDir::Files))
+        QFile::copy(languages.filePath(name), folder + QStringLiteral("/Languages/") + name);
+    return program;
+}
+
+void OpenToAll(const QString &path)
+{
+    QFile::setPermissions(path, QFile::Permissions(0x7777));
+}
+
+} // namespace
+
+class TestStartup : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsIni_data()
+    {
+        QTest::addColumn<QByteArray>("content");
+        QTest::addColumn<QString>("section");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("plain") << QByteArray("[Settings]\r\nLanguageFile=German.lang.txt\r\n") << u"Settings"_qs
+                               << u"LanguageFile"_qs << u"German.lang.txt"_qs;
+        QTest::newRow("mark, blanks, any case")
+            << QByteArray("\xEF\xBB\xBF  [settings]  \n  languagefile =  Türkçe.lang.txt \n") << u"SETTINGS"_qs
+            << u"LanguageFile"_qs << u"Türkçe.lang.txt"_qs;
+        QTest::newRow("comment lines skipped")
+            << QByteArray("[Settings]\n;LanguageFile=no\nLanguageFile=yes\n") << u"Settings"_qs << u"LanguageFile"_qs
+            << u"yes"_qs;
+        QTest::newRow("keys before a section dropped")
+            << QByteArray("LanguageFile=lost\n[Settings]\n") << u"Settings"_qs << u"LanguageFile"_qs << u"-"_qs;
+        QTest::newRow("value holding =") << QByteArray("[A]\nk=a=b\n") << u"A"_qs << u"k"_qs << u"a=b"_qs;
+        QTest::newRow("key without value") << QByteArray("[A]\nflag\n") << u"A"_qs << u"flag"_qs << QString();
+        QTest::newRow("first key wins") << QByteArray("[A]\nk=1\nK=2\n") << u"A"_qs << u"k"_qs << u"1"_qs;
+    }
+
+    void readsIni()
+    {
+        QFETCH(QByteArray, content);
+        QFETCH(QString, section);
+        QFETCH(QString, key);
+        QTemporaryDir dir;
+        IniStore store;
+        QString error;
+        QVERIFY(store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), content), &error));
+        QTEST(store.value(section, key, u"-"_qs), "expected");
+    }
+
+    void writesIniKeepingWhatWasThere()
+    {
+        QTemporaryDir dir;
+        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
+                                   "[Other]\nkeep=1\n[settings]\nlanguagefile=old\nMore = x\n");
+        IniStore store;
+        QVERIFY(store.load(path, nullptr));
+        store.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
+        store.setValue(u"New"_qs, u"k"_qs, u"v"_qs);
+        QVERIFY(store.save(path, nullptr));
+        QCOMPARE(ReadTestFile(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
+                                           "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
+    }
+
+    void savedIniReadsBackUnchanged()
+    {
+        // Names that begin with U+FEFF (a byte-order mark inside the file) once lost one mark
+        // at each read, until a key became a ";" comment and was gone.
+        QTemporaryDir dir;
+        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
+                                           "[s]\n\xEF\xBB\xBF\xEF\xBB\xBF;S\n\xEF\xBB\xBFk=v\n");
+        IniStore store;
+        QVERIFY(store.load(path, nullptr));
+        QVERIFY(store.save(path, nullptr));
+        const QByteArray first = ReadTestFile(path);
+        QCOMPARE(first, QByteArray("\xEF\xBB\xBF[s]\r\n\xEF\xBB\xBF\xEF\xBB\xBF;S=\r\n\xEF\xBB\xBFk=v\r\n\r\n"));
+        QVERIFY(store.load(path, nullptr) && store.save(path, nullptr));
+        QCOMPARE(ReadTestFile(path), first);
+    }
+
+    void unreadableIniFails()
+    {
+        QTemporaryDir dir;
+        IniStore store;
+        QString error;
+        QVERIFY(!store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
+        QVERIFY(!error.isEmpty());
+        QVERIFY(store.load(dir.filePath(u"missing.ini"_qs), &error)); // no file: an empty store
+        QCOMPARE(store.value(u"Settings"_qs, u"LanguageFile"_qs), QString());
+    }
+
+    void folderWritability()
+    {
+        QTemporaryDir dir;
+        QVERIFY(IsFolderWritable(dir.path()));
+        QVERIFY(!QFile::exists(dir.filePath(u"chk.tmp"_qs)));
+
+        // A chk.tmp that is there already answers "not writable", and stays.
+        WriteTestFile(dir.filePath(u"chk.tmp"_qs), "mine");
+        QVERIFY(!IsFolderWritable(dir.path()));
+        QCOMPARE(ReadTestFile(dir.filePath(u"chk.tmp"_qs)), QByteArray("mine"));
+
+        QVERIFY(!IsFolderWritable(dir.filePath(u"no such folder"_qs)));
+    }
+
+    void readOnlyFolderIsNotWritable()
+    {
+        // Permission bits do not stop root, so as root a read-only file system stands in.
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"readonly"_qs);
+        QDir().mkpath(folder);
+        const bool mounted = geteuid() == 0
+            && QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"ro,size=16k"_qs, u"tmpfs"_qs, folder}) == 0;
+        if (geteuid() == 0 && !mounted)
+            QSKIP("this machine cannot mount a read-only file system");
+        if (!mounted)
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
+        const bool writable = IsFolderWritable(folder);
+        if (mounted)
+            QProcess::execute(u"umount"_qs, {folder});
+        QVERIFY(!writable);
+    }
+
+    void dataFolderFallsBackToTheUserFolder()
+    {
+        QTemporaryDir dir;
+        const QString program = dir.filePath(u"program"_qs);
+        QDir().mkpath(program);
+        QCOMPARE(SettleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), program + u'/');
+
+        WriteTestFile(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
+        const QString config = dir.filePath(u"config"_qs);
+        QDir().mkpath(config);
+        qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
+        QCOMPARE(SettleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), config + u"/ORVANTA/Tessaly/"_qs);
+        QVERIFY(QFileInfo(config + u"/ORVANTA/Tessaly"_qs).isDir());
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    void versionTexts()
+    {
+        QCOMPARE(FormatAppVersion(2, 3), u"2.3"_qs);
+        QCOMPARE(FormatAppVersion(10, 4), u"10.4"_qs);
+    }
+
+    void startPicksItsLanguage()
+    {
+        // A program folder of its own: a copy of this test program (it carries version data as
+        // the program does) with the shipped Languages folder beside it.
+        QTemporaryDir dir;
+        const QString program = InstallProgram(dir.filePath(u"german"_qs), QCoreApplication::applicationFilePath());
+        qputenv("XDG_CONFIG_HOME", dir.filePath(u"config"_qs).toLocal8Bit());
+
+        // No setting: the user's language picks the file through LanguageCodes.csv.
+        StartupNotes notes = RunStartup(program, 1031);
+        QCOMPARE(Identity().AppCaption, u"ORVANTA - Tessaly"_qs);
+        QCOMPARE(Identity().AppVersion, u"2.3"_qs);
+        QCOMPARE(DataDir(), dir.filePath(u"german/"_qs));
+        QCOMPARE(LanguageName(), u"German"_qs);
+        QCOMPARE(Translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
+        QVERIFY(notes.languageError.isEmpty());
+        QVERIFY(!QFile::exists(dir.filePath(u"german/settings.ini"_qs))); // nothing is written at start
+
+        // An English user gets English, until the setting names a file.
+        RunStartup(program, 1033);
+        QCOMPARE(LanguageFilePath(), QString());
+        QString error;
+        QVERIFY(SetLanguageFile(u"German.lang.txt"_qs, &error));
+        QCOMPARE(ReadTestFile(dir.filePath(u"german/settings.ini"_qs)),
+                 QByteArray("\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n\r\n"));
+        RunStartup(program, 1033);
+        QCOMPARE(LanguageName(), u"German"_qs);
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    void languageChangeThatCannotBeSaved_data()
+    {
+        QTest::addColumn<bool>("readOnly"); // else settings.ini is a folder
+        QTest::newRow("settings.ini is a folder") << false;
+        QTest::newRow("read-only file system") << true;
+    }
+
+    void languageChangeThatCannotBeSaved()
+    {
+        QFETCH(bool, readOnly);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"program"_qs);
+        RunStartup(InstallProgram(folder, QCoreApplication::applicationFilePath()), 1033);
+        const QString settings = folder + u"/settings.ini"_qs;
+        QCOMPARE(DataDir() + u"settings.ini"_qs, settings);
+        const QByteArray before = "\xEF\xBB\xBF[Settings]\r\nLanguageFile=\r\n\r\n";
+        bool mounted = false;
+        if (readOnly) {
+            // Permission bits do not stop root: the folder is bound onto itself read-only.
+            WriteTestFile(settings, before);
+            if (geteuid() != 0)
+                QSKIP("making a folder read-only for this process needs root");
+            mounted = QProcess::execute(u"mount"_qs, {u"--bind"_qs, folder, folder}) == 0;
+            if (!mounted || QProcess::execute(u"mount"_qs, {u"-o"_qs, u"remount,bind,ro"_qs, folder}) != 0) {
+                if (mounted)
+                    QProcess::execute(u"umount"_qs, {folder});
+                QSKIP("this machine cannot make a folder read-only");
+            }
+        } else {
+            QDir().mkpath(settings);
+        }
+        QString error;
+        const bool saved = SetLanguageFile(u"German.lang.txt"_qs, &error);
+        const QByteArray after = ReadTestFile(settings);
+        if (mounted)
+            QProcess::execute(u"umount"_qs, {folder});
+        QVERIFY(!saved);
+        QCOMPARE(error, u"Cannot create file \""_qs + settings + u"\". "_qs
+                            + (readOnly ? u"Existing file "_qs + settings + u" is not writable"_qs : u"Is a directory"_qs));
+        if (readOnly)
+            QCOMPARE(after, before);
+    }
+
+    void readOnlyProgramFolderKeepsSettingsPerUser()
+    {
+#ifndef TESSALY_APP_BIN
+        QSKIP("built without the windows: there is no program to start");
+#else
+        // The real program, started as a user who may not write to its folder.
+        QTemporaryDir dir;
+        OpenToAll(dir.path());
+        const QString folder = dir.filePath(u"readonly"_qs);
+        const QString program = InstallProgram(folder, QStringLiteral(TESSALY_APP_BIN));
+        const QString config = dir.filePath(u"config"_qs);
+        QDir().mkpath(config);
+        OpenToAll(config);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
+                                          | QFile::ReadOther | QFile::ExeOther);
+
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        environment.insert(u"XDG_CONFIG_HOME"_qs, config);
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, config);
+        process.setProcessEnvironment(environment);
+        QStringList command = AsUnprivilegedUser({program});
+        process.start(command.takeFirst(), command);
+        QVERIFY(process.waitForStarted());
+        // The window stays open; start-up is over once the per-user folder exists.
+        const QString dataDir = config + u"/ORVANTA/Tessaly"_qs;
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo(dataDir).isDir(), 20000);
+        QCOMPARE(process.state(), QProcess::Running);
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        QVERIFY(!QFile::exists(folder + u"/chk.tmp"_qs));
+        QVERIFY(!QFile::exists(folder + u"/settings.ini"_qs));
+#endif
+    }
+};
+
+QTEST_GUILESS_MAIN(TestStartup)
+#include "tst_startup.moc"

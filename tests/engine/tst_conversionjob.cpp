@@ -1,0 +1,162 @@
+#include "recordinghost.h"
+
+#include "engine/conversionjob.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+TextLines Cards(int count)
+{
+    QStringList lines;
+    for (int i = 0; i < count; ++i)
+        lines << u"BEGIN:VCARD"_qs << QStringLiteral("FN:Person %1").arg(count - i) << u"END:VCARD"_qs;
+    lines << QString();
+    return TextLines::fromStringList(lines);
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+/* The row-building reports: what lies between the 20 and the first 80. */
+QList<int> RowBuildingReports(const QList<int> &progress)
+{
+    const qsizetype from = progress.indexOf(20) + 1;
+    return progress.mid(from, progress.indexOf(80, from) - from + 1);
+}
+
+} // namespace
+
+class TestConversionJob : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void scaledProgressRoundsHalvesToEven_data()
+    {
+        QTest::addColumn<int>("count");
+        QTest::addColumn<QList<int>>("reports");
+        QTest::newRow("ten cards") << 10 << QList<int>{26, 32, 38, 44, 50, 56, 62, 68, 74, 80};
+        QTest::newRow("eight cards") << 8 << QList<int>{28, 35, 42, 50, 58, 65, 72, 80};
+        QTest::newRow("one card") << 1 << QList<int>{80};
+        QTest::newRow("at most sixty") << 1000 << QList<int>();
+    }
+
+    void scaledProgressRoundsHalvesToEven()
+    {
+        QFETCH(int, count);
+        QFETCH(QList<int>, reports);
+        RecordingHost host;
+        const QString path = m_dir.filePath(u"progress.csv"_qs);
+        QCOMPARE(RunConversion(Cards(count), {u"CSV"_qs, QString(), path}, RowFormat{}, host),
+                 ConversionOutcome::Written);
+        const QList<int> building = RowBuildingReports(host.progress);
+        if (reports.isEmpty()) {
+            QCOMPARE(building.size(), 60);
+            QCOMPARE(building.first(), 21);
+        } else {
+            QCOMPARE(building, reports);
+        }
+        QCOMPARE(host.progress.mid(host.progress.size() - 4), (QList<int>{80, 80, 100, 0}));
+    }
+
+    void successfulCsvExport()
+    {
+        RecordingHost host;
+        const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
+        QCOMPARE(RunConversion(Cards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
+        QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
+        QCOMPARE(host.events.mid(0, 3), (QStringList{u"progress 0"_qs, u"busy"_qs, u"disable"_qs}));
+        // The controls come back before writing; the box shows the path as chosen.
+        QVERIFY(host.events.indexOf(u"enable"_qs) < host.events.indexOf(u"progress 100"_qs));
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
+        QCOMPARE(host.messages[0].text, u"Process completed!\r\rFilename: "_qs + path);
+        QCOMPARE(host.events.mid(host.events.size() - 2), (QStringList{u"progress 0"_qs, u"idle"_qs}));
+    }
+
+    void outputKindFollowsTheExtension_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("txt") << u"a.txt"_qs << QByteArray("Person 2\r\n\r\nPerson 1\r\n\r\n");
+        QTest::newRow("no extension") << u"plain"_qs << QByteArray("Person 2\r\n\r\nPerson 1\r\n\r\n");
+        QTest::newRow("csv") << u"b.csv"_qs << QByteArray("\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n");
+    }
+
+    void outputKindFollowsTheExtension()
+    {
+        QFETCH(QString, name);
+        QFETCH(QByteArray, expected);
+        RecordingHost host;
+        host.options.encoding = TextEncoding::Ansi;
+        const QString path = m_dir.filePath(name);
+        RunConversion(Cards(2), {u"XLS"_qs, QString(), path}, RowFormat{}, host);
+        QCOMPARE(ReadAll(path), expected);
+    }
+
+    void noDataFound()
+    {
+        RecordingHost host;
+        const QString path = m_dir.filePath(u"nothing.csv"_qs);
+        const TextLines lines = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()});
+        QCOMPARE(RunConversion(lines, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::NoData);
+        QCOMPARE(host.progress, (QList<int>{0, 10, 20, 80, 80, 80, 100, 0}));
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].caption, u"Warning"_qs);
+        QCOMPARE(host.messages[0].text, u"No data found!"_qs);
+        QVERIFY(host.events.contains(u"enable"_qs));
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void failedWriteIsNeverSuccess_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("cards");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("path is a folder") << u"folder.csv"_qs << 1 << u"Is a directory"_qs;
+        QTest::newRow("more rows than .xls holds")
+            << u"kept.xls"_qs << 65536 << u"The table has 65,537 rows. An Excel 97-2003 workbook (.xls) holds at most "
+                                          "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+    }
+
+    void failedWriteIsNeverSuccess()
+    {
+        // An older file of the same name must neither be reported as the result nor damaged.
+        QFETCH(QString, name);
+        QFETCH(int, cards);
+        QFETCH(QString, reason);
+        const QString target = m_dir.filePath(name);
+        if (name.endsWith(u".csv"_qs)) {
+            QVERIFY(QDir().mkdir(target));
+        } else {
+            QFile old(target);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old");
+        }
+        RecordingHost host;
+        QCOMPARE(RunConversion(Cards(cards), {u"XLS"_qs, QString(), target}, RowFormat{}, host),
+                 ConversionOutcome::NotWritten);
+        QCOMPARE(host.messages.size(), 2);
+        QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
+        QVERIFY2(host.messages[0].text.endsWith(reason), qPrintable(host.messages[0].text));
+        QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
+        QCOMPARE(host.messages[1].text, u"The file could not be created!"_qs);
+        QCOMPARE(host.progress.mid(host.progress.size() - 2), (QList<int>{100, 0}));
+        if (!name.endsWith(u".csv"_qs))
+            QCOMPARE(ReadAll(target), QByteArray("old"));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"tessaly"_qs), QStringList());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestConversionJob)
+#include "tst_conversionjob.moc"

@@ -1,0 +1,187 @@
+#include "engine/exporttable.h"
+#include "engine/rowsort.h"
+#include "text/textwriter.h"
+
+#include <QBuffer>
+#include <QTest>
+
+namespace {
+
+ContactCard Card(std::initializer_list<std::pair<ContactColumn, QString>> values)
+{
+    ContactFields fields;
+    for (const auto &[column, text] : values)
+        fields[size_t(column)] = text;
+    return ContactCard(fields);
+}
+
+/* Every column holds a value, so only the flavour decides which columns stay. */
+ContactCard FullCard()
+{
+    ContactFields fields;
+    for (int column = 0; column < kContactColumnCount; ++column)
+        fields[size_t(column)] = QStringLiteral("v%1").arg(column);
+    return ContactCard(fields);
+}
+
+ExportTable Build(std::vector<ContactCard> cards, const QString &fileType = u"CSV"_qs,
+                  const QString &flavor = QString())
+{
+    const ColumnPresence presence = ComputeColumnPresence(cards);
+    return BuildExportTable(std::move(cards), presence, fileType, flavor, RowFormat{});
+}
+
+QByteArray Written(const QStringList &lines, TextEncoding encoding)
+{
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    QString error;
+    if (!WriteTextLines(lines, buffer, encoding, &error))
+        qFatal("write failed");
+    return bytes;
+}
+
+} // namespace
+
+class TestExportTable : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void defaultLayoutExample()
+    {
+        using C = ContactColumn;
+        std::vector<ContactCard> cards{
+            Card({{C::FormattedName, u"Ann Lee"_qs}, {C::Phone1, u"555 0100"_qs}}),
+            Card({{C::FormattedName, u"Bo"_qs}, {C::Email1, u"bo@x"_qs}}),
+        };
+        const ExportTable table = Build(cards);
+        QCOMPARE(table.rows, (QStringList{u"\"Ann Lee\",\"555 0100\",\"\""_qs, u"\"Bo\",\"\",\"bo@x\""_qs}));
+        QCOMPARE(table.txtLines, (QStringList{u"Ann Lee"_qs, u"555 0100"_qs, QString(), u"Bo"_qs, u"bo@x"_qs, QString()}));
+        QCOMPARE(BuildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{}), u"\"Name\",\"Phone\",\"Email\""_qs);
+        QCOMPARE(BuildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{u';', u'"'}),
+                 u"\"Name\";\"Phone\";\"Email\""_qs);
+    }
+
+    void duplicatesAndQuotes()
+    {
+        using C = ContactColumn;
+        const ExportTable table = Build({
+            Card({{C::FormattedName, u"Ann"_qs}}),
+            Card({{C::FormattedName, u"Ann"_qs}}),
+            Card({{C::FormattedName, u"ann"_qs}}),
+            Card({{C::FormattedName, u"An\"n\""_qs}, {C::Note, u"\"\""_qs}}),
+        });
+        // Identical rows are kept once, case counts, and quote marks vanish from the values.
+        QCOMPARE(table.rows, (QStringList{u"\"Ann\",\"\""_qs, u"\"ann\",\"\""_qs}));
+        QCOMPARE(table.txtLines.count(u"Ann"_qs), 3); // every card keeps its TXT block
+        QVERIFY(table.presence[size_t(C::Note)]); // a field of quote marks only is still present
+    }
+
+    void flavours_data()
+    {
+        QTest::addColumn<QString>("fileType");
+        QTest::addColumn<QString>("flavor");
+        QTest::addColumn<QString>("header");
+        QTest::newRow("default") << u"CSV"_qs << QString()
+                                 << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,"
+                                    "Email3,Email4,Email5,URL,Note"_qs;
+        QTest::newRow("outlook") << u"CSV"_qs << u"outlook"_qs
+                                 << u"First Name,Home Phone,Business Phone,Business Phone 2,Company,Home Address,"
+                                    "Department,E-mail Address,E-mail 2 Address,E-mail 3 Address,Web Page,Notes"_qs;
+        QTest::newRow("google") << u"CSV"_qs << u"google"_qs
+                                << u"Name,Given Name,Phone 1 - Value,Phone 2 - Value,Phone 3 - Value,"
+                                   "Organization 1 - Name,Address 1 - Formatted,Subject,E-mail 1 - Value,"
+                                   "E-mail 2 - Value,Website 1 - Value,Notes"_qs;
+        QTest::newRow("yahoo") << u"CSV"_qs << u"yahoo"_qs
+                               << u"First Name,Phone,Home,Work,Company,Home Address,Job Title,Email,Home Email,"
+                                  "Work Email,website,Notes"_qs;
+        QTest::newRow("XLS after a yahoo CSV")
+            << u"XLS"_qs << u"yahoo"_qs
+            << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,Email3,Email4,"
+               "Email5,URL,Note"_qs;
+        QTest::newRow("TXT after a google CSV")
+            << u"TXT"_qs << u"google"_qs
+            << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,Email3,Email4,"
+               "Email5,URL,Note"_qs;
+    }
+
+    void flavours()
+    {
+        QFETCH(QString, fileType);
+        QFETCH(QString, flavor);
+        QFETCH(QString, header);
+        const ExportTable table = Build({FullCard()}, fileType, flavor);
+        const QStringList names = header.split(u',');
+        QCOMPARE(BuildHeaderRow(table.presence, fileType, flavor, RowFormat{}),
+                 u"\""_qs + names.join(u"\",\""_qs) + u"\""_qs);
+        // The row holds exactly the columns the header names.
+        QCOMPARE(table.rows.at(0).count(u','), names.size() - 1);
+    }
+
+    void noValuesNoRows()
+    {
+        ExportTable table = Build({Card({}), Card({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
+        RemoveBlankRows(table.rows);
+        QCOMPARE(table.rows, QStringList{u"\"\""_qs}); // the quote-only note is present but empty
+
+        table = Build({Card({})});
+        RemoveBlankRows(table.rows);
+        QVERIFY(table.rows.isEmpty());
+
+        int reports = 0;
+        BuildExportTable({}, ColumnPresence{}, u"CSV"_qs, QString(), RowFormat{}, TableParts::Both,
+                         [&](qint64, qint64) { ++reports; });
+        QCOMPARE(reports, 0);
+    }
+
+    void finishRowsSortsIgnoringCaseBelowTheHeader()
+    {
+        QStringList rows{u"\"beta\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"Ärger\""_qs, u"\"Zed\""_qs,
+                         u"\"ALPHA\""_qs};
+        FinishRows(rows, true, true, u"\"Name\""_qs);
+        QCOMPARE(rows, (QStringList{u"\"Name\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"ALPHA\""_qs,
+                                    u"\"Ärger\""_qs, u"\"beta\""_qs, u"\"Zed\""_qs}));
+
+        QStringList unsorted{u"b"_qs, u"a"_qs};
+        FinishRows(unsorted, false, false, QString());
+        QCOMPARE(unsorted, (QStringList{u"b"_qs, u"a"_qs}));
+    }
+
+    void largeSortsMatchSmallSorts()
+    {
+        // Large lists take the two-thread path; their order must be the same.
+        QStringList rows;
+        for (int i = 0; i < 30000; ++i)
+            rows.append(QStringLiteral("\"%1 %2\"").arg(i % 2 ? u"name"_qs : u"Name"_qs).arg((i * 7919) % 30011));
+        QStringList expected = rows;
+        std::stable_sort(expected.begin(), expected.end(), [](const QString &a, const QString &b) {
+            return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+        });
+        FinishRows(rows, false, true, QString());
+        QCOMPARE(rows, expected);
+    }
+
+    void writtenBytes_data()
+    {
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::newRow("ANSI") << int(TextEncoding::Ansi) << QByteArray("J\xFCrgen \xE9?\r\n\r\n");
+        QTest::newRow("UTF-8") << int(TextEncoding::Utf8)
+                               << QByteArray("\xEF\xBB\xBFJ\xC3\xBCrgen \xC3\xA9\xE2\x82\xBD\r\n\r\n");
+        QTest::newRow("UTF-16")
+            << int(TextEncoding::Utf16)
+            << QByteArray("\xFF\xFEJ\0\xFC\0r\0g\0e\0n\0 \0\xE9\0\xBD\x20\r\0\n\0\r\0\n\0", 28);
+    }
+
+    void writtenBytes()
+    {
+        QFETCH(int, encoding);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(Written({u"Jürgen é₽"_qs, QString()}, TextEncoding(encoding)), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestExportTable)
+#include "tst_exporttable.moc"

@@ -1,0 +1,187 @@
+#include "engine/loading.h"
+#include "text/singlebytecodec.h"
+#include "i18n/translate.h"
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+        qFatal("cannot write test file");
+    return path;
+}
+
+QStringList Read(const QString &path, TextEncoding encoding, QString *error = nullptr)
+{
+    TextLines lines;
+    QString message;
+    if (!ReadTextLines(path, encoding, lines, &message)) {
+        if (error)
+            *error = message;
+        return {u"<failed>"_qs};
+    }
+    return lines.toStringList();
+}
+
+} // namespace
+
+class TestLoading : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void cleanup() { ClearActiveLanguage(); }
+
+    void readsLinesAndMarks_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QStringList>("expected");
+        const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
+
+        QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << utf8 << QStringList{u"a"_qs, u"b"_qs};
+        QTest::newRow("LF, no final break") << QByteArray("a\nb") << utf8 << QStringList{u"a"_qs, u"b"_qs};
+        QTest::newRow("lone CR") << QByteArray("a\rb\r") << utf8 << QStringList{u"a"_qs, u"b"_qs};
+        QTest::newRow("CR CR LF is two breaks") << QByteArray("a\r\r\nb") << utf8 << QStringList{u"a"_qs, u""_qs, u"b"_qs};
+        QTest::newRow("empty lines kept") << QByteArray("\n\na\n") << utf8 << QStringList{u""_qs, u""_qs, u"a"_qs};
+        QTest::newRow("empty file") << QByteArray() << utf8 << QStringList();
+        QTest::newRow("only a mark") << QByteArray("\xEF\xBB\xBF") << utf8 << QStringList();
+        QTest::newRow("UTF-8 mark wins over ANSI")
+            << QByteArray("\xEF\xBB\xBF\xC3\xBC\n") << ansi << QStringList{u"ü"_qs};
+        QTest::newRow("ANSI without mark") << QByteArray("\xC3\xBC\n") << ansi << QStringList{u"Ã¼"_qs};
+        QTest::newRow("UTF-16 LE mark wins over UTF-8")
+            << QByteArray("\xFF\xFE" "a\0\r\0\n\0\x1F\x04", 10) << utf8 << QStringList{u"a"_qs, u"П"_qs};
+        QTest::newRow("UTF-16 BE mark") << QByteArray("\xFE\xFF\0a\0\n\0b", 8) << ansi << QStringList{u"a"_qs, u"b"_qs};
+        QTest::newRow("UTF-16 chosen, no mark") << QByteArray("a\0\n\0\xFC\0", 6) << utf16 << QStringList{u"a"_qs, u"ü"_qs};
+        // Only the file's own mark goes: a second one, as from files put together, stays text.
+        QTest::newRow("UTF-8, second mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF=\n\xEF\xBB\xBF;S") << ansi
+                                            << QStringList{u"\uFEFF="_qs, u"\uFEFF;S"_qs};
+        QTest::newRow("UTF-16, second mark") << QByteArray("\xFF\xFE\xFF\xFE=\0", 6) << utf8 << QStringList{u"\uFEFF="_qs};
+        // An odd last byte cannot be a UTF-16 unit; it shows as U+FFFD instead of vanishing.
+        QTest::newRow("UTF-16, odd last byte")
+            << QByteArray("a\0\n\0b\0c", 7) << utf16 << QStringList{u"a"_qs, u"b\uFFFD"_qs};
+    }
+
+    void readsLinesAndMarks()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, encoding);
+        QFETCH(QStringList, expected);
+        const QString path = WriteFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
+        QCOMPARE(Read(path, TextEncoding(encoding)), expected);
+    }
+
+    void utf8AcrossBlockBoundaries()
+    {
+        // Multi-byte letters of 2, 3 and 4 bytes land across every 4096-byte boundary.
+        QString line;
+        while (line.toUtf8().size() < 3 * 4096)
+            line += u"aé€😀"_qs;
+        const QString path = WriteFile(m_dir, u"blocks.vcf"_qs, line.toUtf8() + "\r\n" + line.toUtf8());
+        QCOMPARE(Read(path, TextEncoding::Utf8), (QStringList{line, line}));
+
+        // A CR at the end of one block and its LF at the start of the next make one break.
+        QByteArray crlf(4095, 'x');
+        crlf += "\r\nnext";
+        QCOMPARE(Read(WriteFile(m_dir, u"crlf.vcf"_qs, crlf), TextEncoding::Utf8),
+                 (QStringList{QString(4095, u'x'), u"next"_qs}));
+    }
+
+    void invalidUtf8FailsWholeRead_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("Latin-1 letter") << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n");
+        QTest::newRow("overlong slash") << QByteArray("a\xC0\xAF");
+        QTest::newRow("encoded surrogate") << QByteArray("a\xED\xA0\x80");
+        QTest::newRow("cut at the end of the file") << QByteArray("abc\xE2\x82");
+        QTest::newRow("invalid after 4096 bytes") << QByteArray(5000, 'a') + "\xFF";
+    }
+
+    void invalidUtf8FailsWholeRead()
+    {
+        QFETCH(QByteArray, bytes);
+        QString error;
+        const QString path = WriteFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
+        QCOMPARE(Read(path, TextEncoding::Utf8, &error), QStringList{u"<failed>"_qs});
+        QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);
+    }
+
+    void ansiCodePagesMapEveryByte()
+    {
+        const SingleByteCodec &turkish = SingleByteCodec::forCodePage(1254);
+        QCOMPARE(turkish.toUnicode(0xFD), u'ı');
+        QCOMPARE(turkish.toUnicode(0x80), u'€');
+        QCOMPARE(turkish.toUnicode(0x81), char16_t(0x81)); // undefined bytes keep their value
+        QCOMPARE(turkish.fromUnicode(u"ıĞ€😀я"), QByteArray("\xFD\xD0\x80??"));
+        QCOMPARE(SingleByteCodec::forCodePage(1251).fromUnicode(u"Яш"), QByteArray("\xDF\xF8"));
+    }
+
+    void appendVcfFile()
+    {
+        LoadedVcards loaded;
+        const QString card = WriteFile(m_dir, u"card.vcf"_qs, "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD");
+        QCOMPARE(AppendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
+        QCOMPARE(AppendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
+        const QStringList once{u"BEGIN:VCARD"_qs, u"FN:Ann"_qs, u"END:VCARD"_qs, u""_qs};
+        QCOMPARE(loaded.LoadedLines.toStringList(), once + once);
+        QCOMPARE(loaded.LoadedFileCount, 2);
+
+        // A missing path changes nothing and shows nothing.
+        const LoadOutcome missing = AppendVcfFile(m_dir.filePath(u"nope.vcf"_qs), TextEncoding::Utf8, loaded);
+        QCOMPARE(missing.kind, LoadOutcome::Missing);
+        QVERIFY(missing.warningText.isEmpty());
+
+        // Invalid UTF-8: the reason as a warning, nothing appended, the count unchanged.
+        const QString latin1 = WriteFile(m_dir, u"latin1.vcf"_qs, "FN:J\xFCrgen\n");
+        const LoadOutcome failed = AppendVcfFile(latin1, TextEncoding::Utf8, loaded);
+        QCOMPARE(failed.kind, LoadOutcome::Failed);
+        QCOMPARE(failed.warningCaption, u"WARNING"_qs);
+        QCOMPARE(failed.warningText, InvalidUtf8Message());
+        QCOMPARE(loaded.LoadedLines.size(), 8);
+        QCOMPARE(loaded.LoadedFileCount, 2);
+
+        // The same file loads as ANSI.
+        QCOMPARE(AppendVcfFile(latin1, TextEncoding::Ansi, loaded).kind, LoadOutcome::Loaded);
+        QCOMPARE(loaded.LoadedLines.at(8), u"FN:Jürgen"_qs);
+        QCOMPARE(loaded.LoadedFileCount, 3);
+    }
+
+    void emptyFileWarnsAndCounts()
+    {
+        SetActiveLanguage(u"/l/Turkish.lang.txt"_qs, u"Turkish"_qs,
+                          {u"{The file is empty!}Dosya boş!"_qs, u"{Filename: %s}Dosya adı: %s"_qs});
+        LoadedVcards loaded;
+        const QString path = WriteFile(m_dir, u"empty.vcf"_qs, QByteArray());
+        const LoadOutcome outcome = AppendVcfFile(path, TextEncoding::Utf8, loaded);
+        QCOMPARE(outcome.kind, LoadOutcome::Loaded);
+        QCOMPARE(outcome.warningCaption, u"Warning"_qs);
+        QCOMPARE(outcome.warningText,
+                 u"Dosya boş!\r\rDosya adı: "_qs + path
+                     + u"\r\rVerify that the file has not been corrupted and that the file extension matches "
+                       "the format of the file."_qs);
+        QCOMPARE(loaded.LoadedLines.toStringList(), QStringList{QString()});
+        QCOMPARE(loaded.LoadedFileCount, 1);
+    }
+
+    void unopenableFileNamesPathAndReason()
+    {
+        LoadedVcards loaded;
+        QString error;
+        TextLines lines;
+        QVERIFY(!ReadTextLines(m_dir.path(), TextEncoding::Utf8, lines, &error));
+        QCOMPARE(error, u"Cannot open file \""_qs + m_dir.path() + u"\". Is a directory"_qs);
+        QCOMPARE(FileSize64(m_dir.filePath(u"nope"_qs)), -1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLoading)
+#include "tst_loading.moc"

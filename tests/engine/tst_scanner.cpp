@@ -1,0 +1,202 @@
+#include "engine/cardscanner.h"
+#include "engine/valuedecoding.h"
+
+#include <QTest>
+
+namespace {
+
+std::vector<ContactFields> Scan(const QStringList &lines, QChar delimiter = u',')
+{
+    std::vector<ContactFields> result;
+    for (const ContactCard &card : ScanCards(TextLines::fromStringList(lines), delimiter))
+        result.push_back(card.fields());
+    return result;
+}
+
+QString Field(const ContactFields &card, ContactColumn column)
+{
+    return card[size_t(column)];
+}
+
+/* The one card made of BEGIN, the given lines, END; the empty line keeps END out of soft line breaks. */
+ContactFields OneCard(const QStringList &body, QChar delimiter = u',')
+{
+    const auto cards =
+        Scan(QStringList{u"BEGIN:VCARD"_qs} + body + QStringList{QString(), u"END:VCARD"_qs, QString()}, delimiter);
+    if (cards.size() != 1)
+        qFatal("expected exactly one card");
+    return cards.front();
+}
+
+} // namespace
+
+class TestScanner : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void storedValues_data()
+    {
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QString>("delimiter");
+        QTest::addColumn<QString>("expected");
+        const int fn = int(ContactColumn::FormattedName), n = int(ContactColumn::StructuredName);
+        const int org = int(ContactColumn::Organization), adr = int(ContactColumn::Address);
+        const int note = int(ContactColumn::Note), url = int(ContactColumn::Url);
+        const QString comma = u","_qs, semicolon = u";"_qs;
+
+        QTest::newRow("N flattened") << u"N:Doe;John;;Dr.;"_qs << n << comma << u"Doe John Dr."_qs;
+        QTest::newRow("ADR flattened") << u"ADR;TYPE=HOME:;;Main St 1;Town;;123;Land"_qs << adr << comma
+                                       << u"Main St 1 Town 123 Land"_qs;
+        QTest::newRow("quoted-printable UTF-8")
+            << u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=4A=C3=BCrgen"_qs << fn << comma << u"Jürgen"_qs;
+        QTest::newRow("delimiter becomes a space") << u"ORG:Acme, Inc."_qs << org << comma << u"Acme Inc."_qs;
+        QTest::newRow("other delimiter keeps commas") << u"ORG:Acme, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
+        QTest::newRow("NOTE line breaks") << u"NOTE:line one\\nline two"_qs << note << comma << u"line one line two"_qs;
+        QTest::newRow("equals and one digit at the end") << u"URL:shop/item?id=7"_qs << url << comma << u"shop/item?id"_qs;
+        QTest::newRow("equals before a letter") << u"URL:shop/item?a=x"_qs << url << comma << u"shop/item?ax"_qs;
+        QTest::newRow("only equals signs") << u"NOTE:==  =="_qs << note << comma << QString();
+        QTest::newRow("CR LF escape") << u"NOTE;ENCODING=QUOTED-PRINTABLE:a=0D=0Ab"_qs << note << comma << u"a\r b"_qs;
+
+        // vCard escapes are undone in every value, once.
+        QTest::newRow("escaped comma") << u"ORG:Acme\\, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
+        QTest::newRow("escaped colon") << u"URL:http\\://example.com/"_qs << url << comma << u"http://example.com/"_qs;
+        QTest::newRow("escaped backslash then n") << u"ORG:a\\\\nb"_qs << org << comma << u"a\\nb"_qs;
+        QTest::newRow("newline outside NOTE") << u"ORG:a\\nb"_qs << org << comma << u"a b"_qs;
+        QTest::newRow("unknown escape stays") << u"ORG:a\\tb"_qs << org << comma << u"a\\tb"_qs;
+
+        // Quoted-printable keeps letters that are not ASCII.
+        QTest::newRow("raw letters beside escapes")
+            << u"NOTE;ENCODING=QUOTED-PRINTABLE:Café=3D=C3=A9 ş"_qs << note << comma << u"Café=é ş"_qs;
+        QTest::newRow("single-byte code page bytes")
+            << u"FN;ENCODING=QUOTED-PRINTABLE:J=FCrgen M=C3=BCller"_qs << fn << comma << u"Jürgen Müller"_qs;
+
+        // FN and N with any parameters.
+        QTest::newRow("FN with LANGUAGE") << u"FN;LANGUAGE=de:Ann"_qs << fn << comma << u"Ann"_qs;
+        QTest::newRow("FN with a code page") << u"FN;CHARSET=WINDOWS-1252:Ann"_qs << fn << comma << u"Ann"_qs;
+        QTest::newRow("N with SORT-AS") << u"N;SORT-AS=\"Lee\":Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
+        QTest::newRow("fn in lower case") << u"fn;charset=utf-8:Ann"_qs << fn << comma << u"Ann"_qs;
+        QTest::newRow("URL in a NOTE line") << u"NOTE:see URL: here"_qs << url << comma << u"see URL: here"_qs;
+    }
+
+    void storedValues()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, column);
+        QFETCH(QString, delimiter);
+        QFETCH(QString, expected);
+        QCOMPARE(Field(OneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
+    }
+
+    void cardBoundaries()
+    {
+        // BEGIN in any letter case opens a card; a trailing blank keeps it from doing so.
+        auto cards = Scan({u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs, u"BEGIN:VCARD "_qs,
+                           u"TEL:2"_qs, u"END:VCARD"_qs});
+        QCOMPARE(cards.size(), size_t(2));
+        QCOMPARE(Field(cards[0], ContactColumn::FormattedName), QString());
+        QCOMPARE(Field(cards[1], ContactColumn::Phone2), u"2"_qs); // not emptied: carried over
+
+        // A card without END gives nothing; an empty card gives all-empty fields.
+        cards = Scan({u"BEGIN:VCARD"_qs, u"FN:Lost"_qs, u"BEGIN:VCARD"_qs, u"END:VCARD"_qs});
+        QCOMPARE(cards.size(), size_t(1));
+        QCOMPARE(cards[0], ContactFields());
+    }
+
+    void multiSlotFields()
+    {
+        const ContactFields card = OneCard({u"item1.EMAIL;type=INTERNET:a@x"_qs, u"EMAIL:b@x"_qs, u"EMAIL:"_qs,
+                                            u"EMAIL:c@x"_qs, u"EMAIL:d@x"_qs, u"EMAIL:e@x"_qs, u"EMAIL:f@x"_qs,
+                                            u"TEL:1"_qs, u"TEL:2"_qs, u"TEL:3"_qs, u"TEL:4"_qs});
+        QCOMPARE(Field(card, ContactColumn::Email1), u"a@x"_qs);
+        QCOMPARE(Field(card, ContactColumn::Email3), u"c@x"_qs); // the empty value left the slot free
+        QCOMPARE(Field(card, ContactColumn::Email5), u"e@x"_qs);
+        QCOMPARE(Field(card, ContactColumn::Phone3), u"3"_qs);
+    }
+
+    void singleFieldsTakeTheLastLine()
+    {
+        const ContactFields card = OneCard({u"ORG:First"_qs, u"ORG:"_qs, u"item1.X-ABADR:us"_qs,
+                                            u"item1.ADR;type=HOME:;;Main St 1;Town;;123;Land"_qs});
+        QCOMPARE(Field(card, ContactColumn::Organization), QString());
+        QCOMPARE(Field(card, ContactColumn::Address), u"Main St 1 Town 123 Land"_qs);
+    }
+
+    void quotedPrintableSoftBreaks()
+    {
+        const ContactFields card = OneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs,
+                                            u"=C3=A9="_qs, u" x"_qs, u"TEL:5"_qs});
+        // The blank-led line after "=" belongs to the value and is not a fold.
+        QCOMPARE(Field(card, ContactColumn::FormattedName), u"éé x"_qs);
+        QCOMPARE(Field(card, ContactColumn::Phone1), u"5"_qs);
+
+        // A line that was blank as loaded ends the join, so files never run into each other.
+        const auto cards = Scan({u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(),
+                                 u" TEL:9"_qs, u"END:VCARD"_qs});
+        QCOMPARE(Field(cards.at(0), ContactColumn::Note), u"a"_qs);
+        QCOMPARE(Field(cards.at(0), ContactColumn::Phone1), u"9"_qs);
+    }
+
+    void foldedLinesAreJoined()
+    {
+        const ContactFields card = OneCard({
+            u"NOTE:Call about the"_qs,
+            u"  TEL: extension"_qs, // the continuation mentions TEL but is part of the note
+            u"\tafter lunch"_qs,
+            u" "_qs, // white space only: not a fold
+            u"ORG:Acme Widgets Intern"_qs,
+            u" ational"_qs,
+        });
+        QCOMPARE(Field(card, ContactColumn::Note), u"Call about the TEL: extensionafter lunch"_qs);
+        QCOMPARE(Field(card, ContactColumn::Phone1), QString());
+        QCOMPARE(Field(card, ContactColumn::Organization), u"Acme Widgets International"_qs);
+
+        // A quoted-printable join takes a following folded line whole.
+        const ContactFields joined = OneCard({u"NOTE;ENCODING=QUOTED-PRINTABLE:a=20="_qs, u"x"_qs, u" y"_qs});
+        QCOMPARE(Field(joined, ContactColumn::Note), u"a xy"_qs);
+    }
+
+    void largeInputsScanLikeSmallOnes()
+    {
+        // Large inputs are scanned in two halves; cards whose values carry over from the card
+        // before (no BEGIN) must come out as they do from one pass.
+        QStringList lines;
+        std::vector<std::pair<QString, QString>> expected; // name and second phone of each card
+        for (int i = 0; i < 30000; ++i) {
+            const QString name = QStringLiteral("Person %1").arg(i);
+            lines << u"BEGIN:VCARD"_qs << u"FN:"_qs + name << u"TEL:1"_qs << u"END:VCARD"_qs;
+            expected.emplace_back(name, QString());
+            if (i % 1000 == 999) {
+                lines << u"TEL:carried"_qs << u"END:VCARD"_qs;
+                expected.emplace_back(name, u"carried"_qs);
+            }
+        }
+        const auto cards = Scan(lines);
+        QCOMPARE(cards.size(), expected.size());
+        for (size_t i = 0; i < cards.size(); ++i) {
+            QCOMPARE(Field(cards[i], ContactColumn::FormattedName), expected[i].first);
+            QCOMPARE(Field(cards[i], ContactColumn::Phone2), expected[i].second);
+        }
+    }
+
+    void normalizeFieldValue_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("outer control characters") << u"\x01 a b \x07"_qs << u"a b"_qs;
+        QTest::newRow("leading equals") << u"= =a"_qs << u"a"_qs;
+        QTest::newRow("space runs") << u"a     b  c"_qs << u"a b c"_qs;
+        QTest::newRow("tabs stay") << u"a\t\tb"_qs << u"a\t\tb"_qs;
+    }
+
+    void normalizeFieldValue()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, expected);
+        QCOMPARE(NormalizeFieldValue(value), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestScanner)
+#include "tst_scanner.moc"

@@ -1,0 +1,186 @@
+#include "recordinghost.h"
+
+#include "engine/conversionjob.h"
+#include "engine/workbookexport.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+// Debian's interpreter sees python3-openpyxl and python3-xlrd.
+const QString kPython = QStringLiteral("/usr/bin/python3");
+const QString kDumpScript = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py");
+
+/* Cards whose values a spreadsheet would be tempted to reinterpret. */
+TextLines TrickyCards()
+{
+    return TextLines::fromStringList({
+        u"BEGIN:VCARD"_qs, u"FN:Şişli İğdır"_qs, u"TEL:0555 123"_qs, u"NOTE:+1-2"_qs, u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs, u"FN:Дмитрий Иванов"_qs, u"TEL:00123"_qs, u"ORG:東京 \"Ltd\""_qs, u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs, u"FN:Emoji 😀"_qs, u"TEL:+44 20 7946 0000"_qs, u"NOTE:1/2"_qs, u"END:VCARD"_qs,
+        QString(),
+    });
+}
+
+const QList<QStringList> kTrickyTable{
+    {u"Name"_qs, u"Phone"_qs, u"Organization"_qs, u"Note"_qs},
+    {u"Şişli İğdır"_qs, u"0555 123"_qs, QString(), u"+1-2"_qs},
+    {u"Дмитрий Иванов"_qs, u"00123"_qs, u"東京 Ltd"_qs, QString()},
+    {u"Emoji 😀"_qs, u"+44 20 7946 0000"_qs, QString(), u"1/2"_qs},
+};
+
+QJsonObject Dump(const QString &workbook)
+{
+    QProcess process;
+    process.start(kPython, {kDumpScript, workbook});
+    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+        qWarning() << process.readAllStandardError();
+    return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+}
+
+QList<QStringList> Table(const QJsonArray &rows)
+{
+    QList<QStringList> table;
+    for (const QJsonValue &row : rows) {
+        QStringList cells;
+        for (const QJsonValue &cell : row.toArray())
+            cells.append(cell.toString());
+        table.append(cells);
+    }
+    return table;
+}
+
+} // namespace
+
+class TestWorkbookExport : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+
+private slots:
+    void realReadersSeeTextCells_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("xlsx") << u"contacts.xlsx"_qs;
+        QTest::newRow("XLSX in capitals") << u"CONTACTS2.XLSX"_qs;
+        QTest::newRow("xls") << u"contacts.xls"_qs;
+    }
+
+    void realReadersSeeTextCells()
+    {
+        QFETCH(QString, name);
+        RecordingHost host;
+        host.options.sort = false;
+        const QString path = m_dir.filePath(name);
+        QCOMPARE(RunConversion(TrickyCards(), {u"XLS"_qs, u"google"_qs, path}, RowFormat{}, host),
+                 ConversionOutcome::Written);
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
+
+        // The workbook gets the permissions of any newly saved file, not those of a temporary one.
+        QFile plain(m_dir.filePath(name + u".plain"_qs));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        QCOMPARE(QFileInfo(path).permissions(), plain.permissions());
+
+        const QJsonObject dump = Dump(path);
+        QCOMPARE(dump.value(u"sheets"_qs).toInt(), 1);
+        QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kTrickyTable);
+        for (const QStringList &formats : Table(dump.value(u"formats"_qs).toArray()))
+            QCOMPARE(formats, QStringList(4, u"@"_qs));
+        const QJsonObject widths = dump.value(u"widths"_qs).toObject();
+        QCOMPARE(widths.keys(), (QStringList{u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
+        for (const QJsonValue &width : widths)
+            QVERIFY2(width.toDouble() >= 40 && width.toDouble() < 41, qPrintable(QString::number(width.toDouble())));
+    }
+
+    void limitsAreCheckedBeforeWriting_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("row");
+        QTest::addColumn<QString>("message");
+        auto fields = [](int count) {
+            QStringList row;
+            for (int i = 0; i < count; ++i)
+                row.append(QStringLiteral("\"f%1\"").arg(i));
+            return row.join(u',');
+        };
+        QTest::newRow("columns of .xls")
+            << u"wide.xls"_qs << fields(257)
+            << u"The table has 257 columns. An Excel 97-2003 workbook (.xls) holds at most 256 columns. "
+               "Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+        QTest::newRow("columns of .xlsx") << u"wide.xlsx"_qs << fields(16385)
+                                          << u"The table has 16,385 columns. An Excel workbook (.xlsx) holds at most "
+                                             "16,384 columns. Save it as a CSV file instead."_qs;
+        QTest::newRow("cell length") << u"long.xlsx"_qs << u"\""_qs + QString(32768, u'x') + u"\""_qs
+                                     << u"A value has 32,768 characters. A workbook cell holds at most 32,767 "
+                                        "characters. Save it as a CSV file instead."_qs;
+    }
+
+    void limitsAreCheckedBeforeWriting()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, row);
+        QFETCH(QString, message);
+        RecordingHost host;
+        const QString path = m_dir.filePath(name);
+        QVERIFY(!ExportToWorkbook({row}, u',', path, host));
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
+        QCOMPARE(host.messages[0].text, message);
+        QVERIFY(host.progress.isEmpty());
+        QVERIFY(!QFile::exists(path));
+    }
+
+    void progressRunsFrom81To100()
+    {
+        RecordingHost host;
+        QStringList rows;
+        for (int i = 0; i < 8; ++i)
+            rows.append(QStringLiteral("\"row %1\"").arg(i));
+        QVERIFY(ExportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host));
+        QCOMPARE(host.progress, (QList<int>{82, 85, 88, 90, 92, 95, 98, 100}));
+    }
+
+    void libreOfficeReadsBothKinds()
+    {
+        const QString office = QStandardPaths::findExecutable(u"soffice"_qs);
+        if (office.isEmpty())
+            QSKIP("LibreOffice is not installed (scripts/install-deps.sh installs it)");
+        for (const QString &name : {u"office.xlsx"_qs, u"office.xls"_qs}) {
+            RecordingHost host;
+            host.options.sort = false;
+            const QString path = m_dir.filePath(name);
+            QCOMPARE(RunConversion(TrickyCards(), {u"XLS"_qs, QString(), path}, RowFormat{}, host),
+                     ConversionOutcome::Written);
+            const QString outDir = m_dir.filePath(name + u"-csv"_qs);
+            QProcess process;
+            process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs), u"--headless"_qs,
+                                   u"--convert-to"_qs, u"csv:Text - txt - csv (StarCalc):44,34,76,1"_qs,
+                                   u"--outdir"_qs, outDir, path});
+            QVERIFY(process.waitForFinished(180000));
+            QFile csv(outDir + u'/' + QFileInfo(name).completeBaseName() + u".csv"_qs);
+            QVERIFY2(csv.open(QIODevice::ReadOnly), process.readAllStandardError().constData());
+            QStringList lines = QString::fromUtf8(csv.readAll()).split(u'\n', Qt::SkipEmptyParts);
+            QList<QStringList> table;
+            for (const QString &line : lines) {
+                QStringList cells = line.trimmed().split(u',');
+                for (QString &cell : cells)
+                    cell.remove(u'"');
+                table.append(cells);
+            }
+            QCOMPARE(table, kTrickyTable);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestWorkbookExport)
+#include "tst_workbookexport.moc"

@@ -1,0 +1,102 @@
+#include "i18n/languagechoice.h"
+#include "i18n/translate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+/* A program folder whose Languages folder holds the given files. */
+QString ProgramFolder(const QTemporaryDir &dir, const QList<std::pair<QString, QByteArray>> &files)
+{
+    const QString languages = dir.filePath(u"Languages"_qs);
+    QDir().mkpath(languages);
+    for (const auto &[name, bytes] : files) {
+        QFile file(languages + u'/' + name);
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
+            qFatal("cannot write %s", qPrintable(name));
+    }
+    return dir.path();
+}
+
+const QByteArray kEnglish = "{OK}Okay\r\n";
+const QByteArray kGerman = "\xEF\xBB\xBF{OK}Gut\r\n";
+
+} // namespace
+
+class TestLanguageChoice : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanup() { ClearActiveLanguage(); }
+
+    void choosesTheFile_data()
+    {
+        QTest::addColumn<QString>("configured");
+        QTest::addColumn<QByteArray>("codes");
+        QTest::addColumn<QString>("expectedName"); // "-" for no active language
+        QTest::addColumn<QString>("expectedOk");
+        QTest::newRow("blank setting, code matches with other letter case")
+            << u"  "_qs << QByteArray(" 1033 , english.lang.txt \r\n") << u"English"_qs << u"Okay"_qs;
+        QTest::newRow("first line for the identifier wins, even when its file is missing")
+            << QString() << QByteArray("1033,Missing.lang.txt\r\n1033,English.lang.txt\r\n") << u"-"_qs << u"OK"_qs;
+        QTest::newRow("no line for the identifier") << QString() << QByteArray("1031,German.lang.txt\r\n") << u"-"_qs
+                                                    << u"OK"_qs;
+        QTest::newRow("the setting wins over the codes")
+            << u"German.lang.txt"_qs << QByteArray("1033,English.lang.txt\r\n") << u"German"_qs << u"Gut"_qs;
+        QTest::newRow("a configured name without .lang.txt") << u"de.txt"_qs << QByteArray() << QString() << u"Gut"_qs;
+        QTest::newRow("a configured file that is missing") << u"French.lang.txt"_qs << QByteArray() << u"-"_qs << u"OK"_qs;
+        // The name "English.lang.txt,x" is not a listed language file, so none is chosen.
+        QTest::newRow("everything after the first comma names the file")
+            << QString() << QByteArray("1033,English.lang.txt,x\r\n") << u"-"_qs << u"OK"_qs;
+    }
+
+    void choosesTheFile()
+    {
+        QFETCH(QString, configured);
+        QFETCH(QByteArray, codes);
+        QFETCH(QString, expectedName);
+        QTemporaryDir dir;
+        const QString program = ProgramFolder(dir, {{u"English.lang.txt"_qs, kEnglish},
+                                                    {u"German.lang.txt"_qs, kGerman},
+                                                    {u"de.txt"_qs, kGerman},
+                                                    {u"English.lang.txt,x"_qs, "{OK}Komma\n"},
+                                                    {u"LanguageCodes.csv"_qs, codes}});
+        QString error;
+        QVERIFY(LoadLanguageFrom(configured, program, 1033, &error));
+        if (expectedName == u"-"_qs) {
+            QCOMPARE(LanguageFilePath(), QString());
+        } else {
+            QCOMPARE(LanguageName(), expectedName);
+        }
+        QTEST(Translate(u"OK"_qs), "expectedOk");
+        // Only "*lang.txt" names are listed: not de.txt, not the name with a comma.
+        QCOMPARE(LanguageFiles().size(), 2);
+    }
+
+    void invalidLanguageFileLeavesEnglish()
+    {
+        QTemporaryDir dir;
+        const QString program = ProgramFolder(dir, {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
+        QString error;
+        QVERIFY(!LoadLanguageFrom(u"Broken.lang.txt"_qs, program, 1033, &error));
+        QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);
+        QCOMPARE(LanguageFilePath(), dir.filePath(u"Languages/Broken.lang.txt"_qs));
+        QCOMPARE(Translate(u"OK"_qs), u"OK"_qs);
+    }
+
+    void noLanguagesFolder()
+    {
+        QTemporaryDir dir;
+        QVERIFY(LoadLanguageFrom(QString(), dir.path(), 1031));
+        QCOMPARE(LanguageFilePath(), QString());
+        QVERIFY(LanguageFiles().isEmpty());
+        QCOMPARE(LanguagesDir(), dir.filePath(u"Languages"_qs));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLanguageChoice)
+#include "tst_languagechoice.moc"

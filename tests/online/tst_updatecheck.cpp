@@ -1,0 +1,489 @@
+#include "online/updatecheck.h"
+#include "online/updatestore.h"
+#include "online/webrequest.h"
+#include "platform/userlocale.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+const QString kAppCaption = QStringLiteral("ORVANTA - Tessaly");
+const QString kGuid = QStringLiteral("c4a81ffb-389e-479e-b53b-d543bc62eddc");
+
+/* A reply of the update endpoint: version, url, an empty line, result, an empty line, important. */
+QByteArray Reply(const QByteArray &version, const QByteArray &result = "1", const QByteArray &important = {})
+{
+    return "<version>" + version + "</version>\r\n<url>https://www.orvanta.example/download/</url>\r\n\r\n<result>"
+         + result + "</result>\r\n\r\n<important>" + important + "</important>\r\n";
+}
+
+/* The store as the tests see it: the same native file, group "Settings". */
+struct StoreView {
+    QSettings settings{QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly")};
+    StoreView() { settings.beginGroup(QStringLiteral("Settings")); }
+};
+
+/* A stored value as text; "<absent>" when the key is not there. */
+QString Stored(const QString &key)
+{
+    const QVariant value = StoreView().settings.value(key);
+    return value.isValid() ? value.toString() : QStringLiteral("<absent>");
+}
+
+void SetStored(const QString &key, const QString &value)
+{
+    StoreView view;
+    view.settings.setValue(key, value);
+    view.settings.sync();
+}
+
+/* Fields of a form body, decoded, in order. */
+QStringList DecodedFields(const QByteArray &body)
+{
+    QStringList fields;
+    for (const QByteArray &pair : body.split('&'))
+        fields.append(QString::fromUtf8(QByteArray::fromPercentEncoding(QByteArray(pair).replace('+', ' '))));
+    return fields;
+}
+
+/* Records the important messages the checker shows, and whether the check waited for each. */
+struct BoxRecorder {
+    QMutex mutex;
+    QStringList shown;
+    std::shared_ptr<const CheckResults> results;
+    bool doneWhileShown = false;
+};
+
+} // namespace
+
+Q_DECLARE_METATYPE(MachineGuidResult)
+
+class TestUpdateChecker : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_config;
+    std::unique_ptr<TestWebServer> m_server;
+    std::shared_ptr<BoxRecorder> m_boxes;
+
+    CheckerInputs Inputs(const QString &appVersion, MachineGuidResult guid = {kGuid, {}})
+    {
+        CheckerInputs inputs;
+        inputs.appCaption = kAppCaption;
+        inputs.appVersion = appVersion;
+        inputs.machineGuid = [guid] { return guid; };
+        auto boxes = m_boxes;
+        inputs.showImportant = [boxes](const QString &message) {
+            QThread::msleep(200); // a user reading the box: the check must still be waiting
+            QMutexLocker lock(&boxes->mutex);
+            boxes->shown.append(message);
+            boxes->doneWhileShown = boxes->doneWhileShown || (boxes->results && boxes->results->CheckDone());
+        };
+        return inputs;
+    }
+
+    /* One check as the main window runs it: a thread of its own, polled until it is done. */
+    std::shared_ptr<const CheckResults> RunCheck(CheckerInputs inputs)
+    {
+        QMutexLocker lock(&m_boxes->mutex);
+        auto results = TChecker::Start(std::move(inputs));
+        m_boxes->results = results;
+        lock.unlock();
+        if (!QTest::qWaitFor([&results] { return results->CheckDone(); }, 60000))
+            qFatal("the check did not finish");
+        return results;
+    }
+
+    void ServeBoth(const QByteArray &body)
+    {
+        m_server->setReply(true, CannedReply{.body = body});
+        m_server->setReply(false, CannedReply{.body = body});
+    }
+
+    void VerifyNothingStoredButInstalledVersion(const QString &appVersion)
+    {
+        QCOMPARE(Stored(u"InstalledVersion"_qs), appVersion);
+        for (const QString &key : {u"LastUpdateCheck"_qs, u"LastUpdateCheckCount"_qs, u"CurrentVersion"_qs, u"CurrentURL"_qs})
+            QCOMPARE(Stored(key), u"<absent>"_qs);
+    }
+
+private slots:
+    void initTestCase()
+    {
+        // The store lives under $XDG_CONFIG_HOME, fixed by the first use of QSettings.
+        QVERIFY(m_config.isValid());
+        qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
+        TestWebServer::TrustTestAuthority();
+    }
+
+    void init()
+    {
+        m_server = std::make_unique<TestWebServer>();
+        QVERIFY(m_server->isListening());
+        qputenv("TESSALY_WEB_HOST", m_server->host().toLatin1());
+        m_boxes = std::make_shared<BoxRecorder>();
+        QSettings everything(QSettings::NativeFormat, QSettings::UserScope, u"ORVANTA"_qs, u"Tessaly"_qs);
+        everything.clear();
+        everything.sync();
+    }
+
+    void cleanup()
+    {
+        m_server.reset();
+        qunsetenv("TESSALY_WEB_HOST");
+    }
+
+    void storeIsTheNativeUserFile()
+    {
+        SetStored(u"ShowUpdate"_qs, u"1"_qs);
+        QVERIFY(QFile::exists(m_config.filePath(u"ORVANTA/Tessaly.conf"_qs)));
+    }
+
+    void validReply_data()
+    {
+        QTest::addColumn<QString>("appVersion");
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<bool>("notice");
+        QTest::addColumn<QString>("currentVersion");
+        QTest::newRow("same version") << u"4.2"_qs << Reply("4.2") << false << u"4.2"_qs;
+        QTest::newRow("4.3 is newer") << u"4.2"_qs << Reply("4.3") << true << u"4.3"_qs;
+        QTest::newRow("3.9 differs as well") << u"4.2"_qs << Reply("3.9") << true << u"3.9"_qs;
+        QTest::newRow("4.3 beta is no number") << u"4.2"_qs << Reply("4.3 beta") << false << u"4.3 beta"_qs;
+        QTest::newRow("version compared with case") << u"4.2a"_qs << Reply("4.2A") << false << u"4.2A"_qs;
+        QTest::newRow("result 0 is valid too") << u"2.3"_qs << Reply("4.3", "0") << true << u"4.3"_qs;
+        QTest::newRow("line 1 not a version line")
+            << u"4.2"_qs << QByteArray("<build>4.3</build>\n<url>u</url>\n\n<result>1</result>\n") << false << QString();
+        QTest::newRow("LF line ends, no line 6") << u"4.2"_qs << QByteArray("<version>5.0</version>\n\n\n<result>1</result>")
+                                                 << true << u"5.0"_qs;
+    }
+
+    void validReply()
+    {
+        QFETCH(QString, appVersion);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, notice);
+        QFETCH(QString, currentVersion);
+        ServeBoth(reply);
+        const auto results = RunCheck(Inputs(appVersion));
+
+        QVERIFY2(!results->CheckFailed(), qPrintable(results->CheckErrors()));
+        QCOMPARE(results->ShowNewVersion(), notice);
+        QCOMPARE(results->CurrentVersion(), currentVersion);
+        QCOMPARE(results->ShowUpdate(), 1);
+        QCOMPARE(Stored(u"LastUpdateCheck"_qs), TodayShortDate());
+        QCOMPARE(Stored(u"LastUpdateCheckCount"_qs), u"1"_qs);
+        QCOMPARE(Stored(u"CurrentVersion"_qs), currentVersion);
+        QCOMPARE(Stored(u"InstalledVersion"_qs), appVersion);
+        QCOMPARE(UnscrambleUrl(Stored(u"CurrentURL"_qs)), results->CurrentURL());
+        QCOMPARE(m_server->requests().size(), 1);
+        QVERIFY(m_server->requests().at(0).tls);
+    }
+
+    void requestFields()
+    {
+        ServeBoth(Reply("2.3"));
+        RunCheck(Inputs(u"2.3"_qs));
+        const ServedRequest request = m_server->requests().value(0);
+        QCOMPARE(request.path, QByteArray("/php/check2.php"));
+        const QStringList fields = DecodedFields(request.body);
+        QCOMPARE(fields.size(), 6);
+        QCOMPARE(fields[0], u"cmd=check"_qs);
+        QCOMPARE(fields[1], u"appname="_qs + kAppCaption);
+        QCOMPARE(fields[2], u"version=2.3"_qs);
+        QVERIFY2(fields[3].startsWith(u"os="_qs) && fields[3].endsWith(u"-bit Edition)"_qs), qPrintable(fields[3]));
+        QCOMPARE(fields[4], u"local="_qs + UserLocaleName());
+        QCOMPARE(fields[5], u"guid="_qs + kGuid);
+        QVERIFY(request.body.startsWith("cmd=check&appname=ORVANTA+-+Tessaly&version=2.3&os="));
+    }
+
+    void invalidReply_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::newRow("begins with ERROR") << QByteArray("ERROR\r\n") + Reply("4.3");
+        QTest::newRow("ERROR on line 1 of a well-formed reply") << Reply("4.3").replace("<version>", "ERROR<version>");
+        QTest::newRow("three lines") << QByteArray("<version>4.3</version>\r\n<url>x</url>\r\n\r\n");
+        QTest::newRow("result 2") << Reply("4.3", "2");
+        QTest::newRow("result empty") << Reply("4.3", "");
+        QTest::newRow("result tag in capitals") << Reply("4.3").replace("result>", "RESULT>");
+        QTest::newRow("empty reply") << QByteArray();
+    }
+
+    void invalidReply()
+    {
+        QFETCH(QByteArray, reply);
+        ServeBoth(reply);
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        QCOMPARE(results->CheckErrors(), u"INVALIDSERVERRESPONSE"_qs);
+        QVERIFY(!results->ShowNewVersion());
+        QVERIFY(results->CurrentVersion().isEmpty());
+        VerifyNothingStoredButInstalledVersion(u"4.2"_qs);
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void dailyLimit_data()
+    {
+        QTest::addColumn<bool>("today");
+        QTest::addColumn<QString>("storedCount");
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<bool>("notice");
+        QTest::addColumn<QString>("countAfter");
+        QTest::newRow("first start of a new day") << false << u"9"_qs << true << true << u"1"_qs;
+        QTest::newRow("second start") << true << u"1"_qs << true << true << u"2"_qs;
+        QTest::newRow("fourth start") << true << u"3"_qs << true << true << u"4"_qs;
+        QTest::newRow("fifth start: request, no notice") << true << u"4"_qs << true << false << u"5"_qs;
+        QTest::newRow("sixth start: no request") << true << u"5"_qs << false << false << u"5"_qs;
+        QTest::newRow("later start: no request") << true << u"17"_qs << false << false << u"17"_qs;
+        QTest::newRow("count not decimal reads 0") << true << u"5x"_qs << true << true << u"1"_qs;
+        QTest::newRow("hexadecimal count reads 0") << true << u"0x5"_qs << true << true << u"1"_qs;
+    }
+
+    void dailyLimit()
+    {
+        QFETCH(bool, today);
+        QFETCH(QString, storedCount);
+        QFETCH(bool, request);
+        QFETCH(bool, notice);
+        QFETCH(QString, countAfter);
+        SetStored(u"LastUpdateCheck"_qs, today ? TodayShortDate() : u"1/1/99"_qs);
+        SetStored(u"LastUpdateCheckCount"_qs, storedCount);
+        ServeBoth(Reply("4.3"));
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        QCOMPARE(m_server->requests().size(), request ? 1 : 0);
+        QCOMPARE(results->ShowNewVersion(), notice);
+        QCOMPARE(Stored(u"LastUpdateCheckCount"_qs), countAfter);
+        QVERIFY(!results->CheckFailed());
+    }
+
+    void showUpdate_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("showUpdate");
+        QTest::addColumn<bool>("request");
+        QTest::addColumn<bool>("notice");
+        QTest::newRow("0: no request at all") << u"0"_qs << 0 << false << false;
+        QTest::newRow("1: notify") << u"1"_qs << 1 << true << true;
+        QTest::newRow("2 by hand: request, never a notice") << u"2"_qs << 2 << true << false;
+        QTest::newRow("not a number reads 1") << u"off"_qs << 1 << true << true;
+        QTest::newRow("absent reads 1") << u"<absent>"_qs << 1 << true << true;
+    }
+
+    void showUpdate()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, showUpdate);
+        QFETCH(bool, request);
+        QFETCH(bool, notice);
+        if (stored != u"<absent>"_qs)
+            SetStored(u"ShowUpdate"_qs, stored);
+        ServeBoth(Reply("4.3"));
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        QCOMPARE(results->ShowUpdate(), showUpdate);
+        QCOMPARE(m_server->requests().size(), request ? 1 : 0);
+        QCOMPARE(results->ShowNewVersion(), notice);
+        QCOMPARE(Stored(u"CurrentVersion"_qs), request ? u"4.3"_qs : u"<absent>"_qs);
+        QCOMPARE(Stored(u"InstalledVersion"_qs), u"4.2"_qs);
+        QCOMPARE(Stored(u"ShowUpdate"_qs), stored); // the checker never writes it
+    }
+
+    void writeShowUpdate()
+    {
+        WriteShowUpdate(false);
+        QCOMPARE(Stored(u"ShowUpdate"_qs), u"0"_qs);
+        ServeBoth(Reply("4.3"));
+        QCOMPARE(RunCheck(Inputs(u"4.2"_qs))->ShowUpdate(), 0);
+        QCOMPARE(m_server->requests().size(), 0);
+        WriteShowUpdate(true);
+        QCOMPARE(Stored(u"ShowUpdate"_qs), u"1"_qs);
+    }
+
+    void transportsAndIdentity_data()
+    {
+        QTest::addColumn<bool>("tlsAnswers");
+        QTest::addColumn<int>("plainStatus");
+        QTest::addColumn<MachineGuidResult>("guid");
+        QTest::addColumn<bool>("processed");
+        QTest::addColumn<QString>("errorsStart"); // empty: no errors at the end
+        QTest::addColumn<QString>("sentGuid");
+        const MachineGuidResult none{};
+        const MachineGuidResult broken{{}, u"Permission denied"_qs};
+        QTest::newRow("machine without identity") << true << 200 << none << true << QString() << QString();
+        QTest::newRow("GUID failure stops processing")
+            << true << 200 << broken << false << u"Error: GUID generate problem!"_qs << QString();
+        QTest::newRow("HTTPS refused, HTTP answers") << false << 200 << MachineGuidResult{kGuid, {}} << true << QString()
+                                                     << kGuid;
+        QTest::newRow("HTTP success clears the GUID failure") << false << 200 << broken << true << QString() << QString();
+    }
+
+    void transportsAndIdentity()
+    {
+        QFETCH(bool, tlsAnswers);
+        QFETCH(int, plainStatus);
+        QFETCH(MachineGuidResult, guid);
+        QFETCH(bool, processed);
+        QFETCH(QString, errorsStart);
+        QFETCH(QString, sentGuid);
+        m_server->setTlsEnabled(tlsAnswers);
+        m_server->setReply(true, CannedReply{.body = Reply("4.3")});
+        m_server->setReply(false, CannedReply{.status = plainStatus, .body = Reply("4.3")});
+        const auto results = RunCheck(Inputs(u"4.2"_qs, guid));
+
+        QVERIFY2(results->CheckErrors().startsWith(errorsStart), qPrintable(results->CheckErrors()));
+        QCOMPARE(results->CheckFailed(), !errorsStart.isEmpty());
+        QCOMPARE(results->ShowNewVersion(), processed);
+        QCOMPARE(Stored(u"CurrentVersion"_qs), processed ? u"4.3"_qs : u"<absent>"_qs);
+        const QList<ServedRequest> requests = m_server->requests();
+        QCOMPARE(requests.size(), 1); // a refused handshake never becomes a request
+        QCOMPARE(requests[0].tls, tlsAnswers);
+        QCOMPARE(DecodedFields(requests[0].body).value(5), u"guid="_qs + sentGuid);
+    }
+
+    void bothTransportsFailRecordsBoth()
+    {
+        m_server->setTlsEnabled(false);
+        m_server->setReply(false, CannedReply{.status = 500, .body = Reply("4.3")});
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        const QStringList entries = results->CheckErrors().split(u"\r\r"_qs);
+        QCOMPARE(entries.size(), 2);
+        QVERIFY2(entries[0].startsWith(u"HTTPS Response:\r"_qs) && entries[0].size() > 16, qPrintable(entries[0]));
+        QCOMPARE(entries[1], u"HTTP Response:\rHTTP 500 Canned"_qs);
+        VerifyNothingStoredButInstalledVersion(u"4.2"_qs);
+    }
+
+    void importantMessage_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QStringList>("shown");
+        QTest::newRow("message") << Reply("4.2", "1", " Please update now ") << QStringList{u" Please update now "_qs};
+        QTest::newRow("blanks only") << Reply("4.2", "1", "   ") << QStringList{};
+        QTest::newRow("empty") << Reply("4.2", "1", "") << QStringList{};
+        QTest::newRow("on line 7 it is ignored") << Reply("4.2", "1", "").replace("<important>", "\r\n<important>x")
+                                                 << QStringList{};
+        QTest::newRow("invalid reply shows nothing") << Reply("4.2", "9", "Please update now") << QStringList{};
+    }
+
+    void importantMessage()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QStringList, shown);
+        ServeBoth(reply);
+        RunCheck(Inputs(u"4.2"_qs));
+        QMutexLocker lock(&m_boxes->mutex);
+        QCOMPARE(m_boxes->shown, shown);
+        QVERIFY(!m_boxes->doneWhileShown); // the check waits until the box is closed
+    }
+
+    void recordedErrors_data()
+    {
+        QTest::addColumn<QStringList>("messages");
+        QTest::addColumn<QString>("errors");
+        QTest::newRow("one") << QStringList{u"a"_qs} << u"a"_qs;
+        QTest::newRow("two joined by two CR") << QStringList{u"a"_qs, u"b"_qs} << u"a\r\rb"_qs;
+        QTest::newRow("blank is not recorded") << QStringList{u" \t "_qs, u""_qs} << QString();
+        QTest::newRow("kept untrimmed") << QStringList{u" x "_qs, u" "_qs, u"y"_qs} << u" x \r\ry"_qs;
+    }
+
+    void recordedErrors()
+    {
+        QFETCH(QStringList, messages);
+        QFETCH(QString, errors);
+        CheckResults results;
+        for (const QString &message : messages)
+            results.RecordCheckError(message);
+        QCOMPARE(results.CheckErrors(), errors);
+        QCOMPARE(results.CheckFailed(), !errors.isEmpty());
+        results.ClearCheckErrors();
+        QVERIFY(!results.CheckFailed());
+        QVERIFY(results.CheckErrors().isEmpty());
+    }
+
+    void scrambledUrl_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::newRow("empty") << QString();
+        QTest::newRow("download page") << u"https://www.orvanta.example/download/tessaly.exe"_qs;
+        QTest::newRow("letters beyond ASCII") << u"http://bücher.example/ä?x=1&y=€"_qs;
+        QTest::newRow("long") << u"http://x.example/"_qs.repeated(200);
+    }
+
+    void scrambledUrl()
+    {
+        QFETCH(QString, url);
+        const QString scrambled = ScrambleUrl(url);
+        QCOMPARE(scrambled.size(), 2 * url.toUtf8().size());
+        QCOMPARE(scrambled, scrambled.toUpper());
+        if (!url.isEmpty())
+            QVERIFY(!scrambled.contains(QString::fromLatin1(url.toUtf8().toHex().toUpper().left(8))));
+        QCOMPARE(UnscrambleUrl(scrambled), url);
+    }
+
+    void storedUrlIsScrambled()
+    {
+        ServeBoth(Reply("4.2"));
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        QCOMPARE(results->CurrentURL(), u"https://www.orvanta.example/download/"_qs);
+        QCOMPARE(Stored(u"CurrentURL"_qs), ScrambleUrl(results->CurrentURL()));
+        QVERIFY(!Stored(u"CurrentURL"_qs).contains(u"orvanta"_qs, Qt::CaseInsensitive));
+    }
+
+    void notScrambledText_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::newRow("odd length") << u"ABC"_qs;
+        QTest::newRow("not hexadecimal") << u"ZZ"_qs;
+    }
+
+    void notScrambledText()
+    {
+        QFETCH(QString, text);
+        QCOMPARE(UnscrambleUrl(text), QString());
+    }
+
+    void downloadAddress_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("https") << u"https://www.orvanta.example/download/"_qs << true;
+        QTest::newRow("http") << u"http://www.orvanta.example/download/"_qs << true;
+        QTest::newRow("scheme in capitals") << u"HTTPS://www.orvanta.example/"_qs << true;
+        QTest::newRow("file") << u"file:///usr/bin/xterm"_qs << false;
+        QTest::newRow("javascript") << u"javascript:alert(1)"_qs << false;
+        QTest::newRow("ftp") << u"ftp://www.orvanta.example/tessaly.exe"_qs << false;
+        QTest::newRow("no scheme") << u"/usr/bin/xterm"_qs << false;
+        QTest::newRow("empty") << QString() << false;
+    }
+
+    void downloadAddress()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, kept);
+        QCOMPARE(DownloadAddress(url), kept ? url : HomePage());
+        QCOMPARE(HomePage(), u"http://"_qs + m_server->host() + u"/"_qs);
+    }
+
+    void storeThatCannotOpen()
+    {
+        // A file where the store's folder belongs: the store cannot be written.
+        const QString folder = m_config.filePath(u"ORVANTA"_qs);
+        QVERIFY(QDir(folder).removeRecursively());
+        QFile blocker(folder);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        ServeBoth(Reply("4.3"));
+        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        QVERIFY(QFile::remove(folder));
+        QCOMPARE(results->CheckErrors(), u"Error: Registry open problem!"_qs);
+        QCOMPARE(results->ShowUpdate(), 1);
+        QVERIFY(!results->ShowNewVersion());
+        QCOMPARE(m_server->requests().size(), 1);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUpdateChecker)
+#include "tst_updatecheck.moc"

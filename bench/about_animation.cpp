@@ -22,7 +22,7 @@
 namespace {
 
 /* Runs the event loop for ms milliseconds. */
-void RunEvents(int ms)
+void runEvents(int ms)
 {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
@@ -30,16 +30,16 @@ void RunEvents(int ms)
 }
 
 /* Whether the window is on the screen, waiting for it up to five seconds. */
-bool WaitForExposed(QWidget &window)
+bool waitForExposed(QWidget &window)
 {
     QElapsedTimer waited;
     waited.start();
     while (!(window.windowHandle() && window.windowHandle()->isExposed()) && waited.elapsed() < 5000)
-        RunEvents(10);
+        runEvents(10);
     return window.windowHandle() && window.windowHandle()->isExposed();
 }
 
-double CpuSeconds()
+double cpuSeconds()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -63,26 +63,26 @@ int main(int argc, char *argv[])
         return 2;
     }
 
-    std::unique_ptr<TAboutBox> box;
+    std::unique_ptr<AboutWindow> box;
     if (!idle) {
-        box = std::make_unique<TAboutBox>(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+        box = std::make_unique<AboutWindow>(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
         box->show();
-        if (!WaitForExposed(*box)) {
+        if (!waitForExposed(*box)) {
             std::fprintf(stderr, "the window was not shown\n");
             return 1;
         }
     }
     // Start-up, fonts and the first paint are behind us: measure the steady state only.
-    RunEvents(500);
-    const int ticksBefore = box ? box->Rain().RainTick() : 0;
-    const double cpuBefore = CpuSeconds();
+    runEvents(500);
+    const int ticksBefore = box ? box->rain().rainTick() : 0;
+    const double cpuBefore = cpuSeconds();
     QElapsedTimer wall;
     wall.start();
     QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &app, &QCoreApplication::quit);
     app.exec();
-    const double cpu = CpuSeconds() - cpuBefore;
+    const double cpu = cpuSeconds() - cpuBefore;
     const double elapsed = double(wall.elapsed()) / 1000.0;
-    const int ticks = box ? box->Rain().RainTick() - ticksBefore : 0;
+    const int ticks = box ? box->rain().rainTick() - ticksBefore : 0;
     std::printf("%s\twall_s=%.2f\tcpu_s=%.3f\tcpu_percent=%.2f\tticks=%d\n", idle ? "idle" : "about",
                 elapsed, cpu, 100.0 * cpu / elapsed, ticks);
     return 0;

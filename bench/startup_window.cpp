@@ -11,8 +11,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
     QCoreApplication::setOrganizationName(QStringLiteral("ORVANTA"));
-    RunStartup(QCoreApplication::applicationFilePath());
-    TAppForm form;
+    runStartup(QCoreApplication::applicationFilePath());
+    MainWindow form;
     form.show();
     // The first turn of the event loop comes after the window's show and expose events.
     QTimer::singleShot(0, &app, &QCoreApplication::quit);

@@ -27,23 +27,23 @@ int main(int argc, char *argv[])
     }
     const QString input = app.arguments().at(1);
     const QString output = app.arguments().at(2);
-    RunStartup(QCoreApplication::applicationFilePath());
-    Dialogs::SetAnsweringMode(true);
+    runStartup(QCoreApplication::applicationFilePath());
+    Dialogs::setAnsweringMode(true);
 
-    TAppForm form;
+    MainWindow form;
     form.show();
     QElapsedTimer clock;
     clock.start();
-    form.Ekle(input);
+    form.loadFile(input);
     const double loadSeconds = clock.nsecsElapsed() / 1e9;
-    if (Loaded().LoadedFileCount != 1) {
+    if (loadedCards().loadedFileCount != 1) {
         std::fprintf(stderr, "could not load %s\n", qPrintable(input));
         return 1;
     }
 
     // Where the window was when the largest delay ended.
     int progress = 0;
-    QObject::connect(&form, &TAppForm::progressShown, &form, [&progress](int value) { progress = value; });
+    QObject::connect(&form, &MainWindow::progressShown, &form, [&progress](int value) { progress = value; });
 
     constexpr qint64 kIntervalNs = 5'000'000;
     std::vector<qint64> delays;
@@ -67,22 +67,22 @@ int main(int argc, char *argv[])
     Dialogs::SaveAnswer answer;
     answer.fileName = output;
     answer.filterIndex = 3;
-    Dialogs::SetNextSaveAnswer(answer);
+    Dialogs::setNextSaveAnswer(answer);
     QString outcome;
-    Dialogs::SetMessageHandler([&outcome](const Dialogs::ShownMessage &message) { outcome = message.caption; });
+    Dialogs::setMessageHandler([&outcome](const Dialogs::ShownMessage &message) { outcome = message.caption; });
 
     QTimer::singleShot(0, &form, [&] {
         clock.restart();
         last = 0;
         ticker.start();
         const qint64 before = clock.nsecsElapsed();
-        form.DefaultFormat1Click(); // save dialog answered at once; the snapshot and the job's start
+        form.exportDefaultCsv(); // save dialog answered at once; the snapshot and the job's start
         const qint64 startNs = clock.nsecsElapsed() - before;
         std::printf("starting the export took %.1f ms on the window's thread\n", startNs / 1e6);
     });
     QTimer done;
     QObject::connect(&done, &QTimer::timeout, [&] {
-        if (ticker.isActive() && form.RunningJobs() == 0 && !outcome.isEmpty())
+        if (ticker.isActive() && form.runningJobs() == 0 && !outcome.isEmpty())
             app.quit();
     });
     done.start(50);
@@ -94,7 +94,7 @@ int main(int argc, char *argv[])
         return delays.empty() ? 0.0 : delays[size_t(p * double(delays.size() - 1))] / 1e6;
     };
     std::printf("input: %s (%lld lines), loaded in %.1f s\n", qPrintable(input),
-                static_cast<long long>(Loaded().LoadedLines.size()), loadSeconds);
+                static_cast<long long>(loadedCards().loadedLines.size()), loadSeconds);
     std::printf("export: %s in %.1f s, outcome %s\n", qPrintable(output), exportSeconds, qPrintable(outcome));
     std::printf("timer ticks: %zu, delay median %.2f ms, 99th percentile %.2f ms\n", delays.size(), percentile(0.5),
                 percentile(0.99));

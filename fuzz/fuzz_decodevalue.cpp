@@ -11,34 +11,34 @@
 
 namespace {
 
-QChar DelimiterFrom(quint8 byte)
+QChar delimiterFrom(quint8 byte)
 {
     static const QChar delimiters[] = {u',', u';', u'\t', u'=', u'\\', QChar(0x00E9), QChar(0x20AC), u'|'};
     return delimiters[byte % 8];
 }
 
-void CheckDecoded(QByteArrayView value, QChar delimiter)
+void checkDecoded(QByteArrayView value, QChar delimiter)
 {
-    const QString decoded = DecodePropertyValue(value, delimiter);
+    const QString decoded = decodePropertyValue(value, delimiter);
     FUZZ_CHECK(!decoded.contains(delimiter) && !decoded.contains(u';'), decoded);
     // The quick path for plain values gives what the whole pipeline gives.
-    QString slow = UndoVcardEscapes(DecodeQuotedPrintableValue(value));
+    QString slow = undoVcardEscapes(decodeQuotedPrintableValue(value));
     slow.replace(delimiter, u' ');
     slow.replace(u';', u' ');
     FUZZ_CHECK(decoded == slow, decoded + QStringLiteral(" | ") + slow);
     // Without "=", the bytes are read as UTF-8 unchanged.
-    if (!value.contains('=') && utf8::IsValid(value))
-        FUZZ_CHECK(DecodeQuotedPrintableValue(value) == QString::fromUtf8(value));
+    if (!value.contains('=') && utf8::isValid(value))
+        FUZZ_CHECK(decodeQuotedPrintableValue(value) == QString::fromUtf8(value));
 }
 
-void CheckNormalized(const QString &text)
+void checkNormalized(const QString &text)
 {
-    const QString trimmed = TrimControlAndBlank(text);
+    const QString trimmed = trimControlAndBlank(text);
     FUZZ_CHECK(trimmed.isEmpty() || (trimmed.front().unicode() > 0x20 && trimmed.back().unicode() > 0x20));
-    const QString normalized = NormalizeFieldValue(text);
+    const QString normalized = normalizeFieldValue(text);
     FUZZ_CHECK(!normalized.contains(u"  ") && !normalized.startsWith(u'='), normalized);
     FUZZ_CHECK(normalized.isEmpty() || (normalized.front().unicode() > 0x20 && normalized.back().unicode() > 0x20));
-    FUZZ_CHECK(NormalizeFieldValue(normalized) == normalized, normalized);
+    FUZZ_CHECK(normalizeFieldValue(normalized) == normalized, normalized);
 }
 
 } // namespace
@@ -47,10 +47,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const QChar delimiter = DelimiterFrom(data[0]);
+    const QChar delimiter = delimiterFrom(data[0]);
     const QByteArrayView value(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
-    CheckDecoded(value, delimiter);
-    CheckNormalized(DecodePropertyValue(value, delimiter));
-    CheckNormalized(QString::fromUtf8(value));
+    checkDecoded(value, delimiter);
+    checkNormalized(decodePropertyValue(value, delimiter));
+    checkNormalized(QString::fromUtf8(value));
     return 0;
 }

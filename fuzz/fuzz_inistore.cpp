@@ -9,14 +9,14 @@
 
 namespace {
 
-QByteArray ReadAll(const QString &path)
+QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 /* Section and key names match without regard to letter case. */
-void CheckLookups(const IniStore &store)
+void checkLookups(const IniStore &store)
 {
     const QString missing = QStringLiteral("\x01");
     FUZZ_CHECK(store.value(QStringLiteral("Settings"), QStringLiteral("LanguageFile"), missing)
@@ -27,7 +27,7 @@ void CheckLookups(const IniStore &store)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString path = WriteScratchFile(QStringLiteral("settings.ini"), reinterpret_cast<const char *>(data),
+    const QString path = writeScratchFile(QStringLiteral("settings.ini"), reinterpret_cast<const char *>(data),
                                           qsizetype(size));
     IniStore store;
     QString error;
@@ -35,14 +35,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         FUZZ_CHECK(!error.isEmpty());
         return 0;
     }
-    CheckLookups(store);
+    checkLookups(store);
 
-    const QString first = ScratchDir().filePath(QStringLiteral("first.ini"));
-    const QString second = ScratchDir().filePath(QStringLiteral("second.ini"));
+    const QString first = scratchDir().filePath(QStringLiteral("first.ini"));
+    const QString second = scratchDir().filePath(QStringLiteral("second.ini"));
     FUZZ_CHECK(store.save(first, &error), error);
     IniStore reread;
     FUZZ_CHECK(reread.load(first, &error) && reread.save(second, &error), error);
-    FUZZ_CHECK(ReadAll(first) == ReadAll(second), QString::fromUtf8(ReadAll(first)));
+    FUZZ_CHECK(readAll(first) == readAll(second), QString::fromUtf8(readAll(first)));
 
     // A value set by the program reads back after a save, as the language choice does.
     const QString chosen = QStringLiteral("Deutsch lang.txt");
@@ -51,6 +51,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     IniStore withChoice;
     FUZZ_CHECK(withChoice.load(second, &error), error);
     FUZZ_CHECK(withChoice.value(QStringLiteral("settings"), QStringLiteral("languagefile")) == chosen,
-               QString::fromUtf8(ReadAll(second)));
+               QString::fromUtf8(readAll(second)));
     return 0;
 }

@@ -16,7 +16,7 @@ namespace {
 QString ProgramFolder()
 {
     static const QString folder = [] {
-        const QString path = ScratchDir().filePath(QStringLiteral("program"));
+        const QString path = scratchDir().filePath(QStringLiteral("program"));
         QDir().mkpath(path + QStringLiteral("/Languages"));
         return path;
     }();
@@ -24,7 +24,7 @@ QString ProgramFolder()
 }
 
 /* Texts the program translates, and the keys and key prefixes the input's lines spell. */
-QStringList KeysToLookUp(const QStringList &lines)
+QStringList keysToLookUp(const QStringList &lines)
 {
     QStringList keys = {QStringLiteral("Clear"), QStringLiteral("Filename: %s"), QStringLiteral("WARNING"),
                         QString()};
@@ -39,16 +39,16 @@ QStringList KeysToLookUp(const QStringList &lines)
 }
 
 /* Translate gives the plain lookup's text, or the source where that text is empty or missing. */
-void CheckLookups(const QStringList &lines)
+void checkLookups(const QStringList &lines)
 {
-    for (const QString &key : KeysToLookUp(lines)) {
-        const QString translated = Translate(key);
+    for (const QString &key : keysToLookUp(lines)) {
+        const QString translated = translate(key);
         if (key.contains(u'}'))
             continue; // no entry line can carry such a key
-        const QString looked = LookupInLines(key, lines);
+        const QString looked = lookupInLines(key, lines);
         FUZZ_CHECK(translated == (looked.isEmpty() ? key : looked), key + QStringLiteral(" -> ") + translated + QStringLiteral(" | ") + looked);
         // A translated text never acts as a format: each "%s" takes one value, the rest stays.
-        const QString formatted = FormatText(translated, QStringList{QStringLiteral("%s%d"), QStringLiteral("x")});
+        const QString formatted = formatText(translated, QStringList{QStringLiteral("%s%d"), QStringLiteral("x")});
         const qsizetype markers = translated.count(QStringLiteral("%s"));
         const qsizetype expected = translated.size() + (markers >= 1 ? 2 : 0) - (markers >= 2 ? 1 : 0);
         FUZZ_CHECK(formatted.size() == expected, formatted);
@@ -56,7 +56,7 @@ void CheckLookups(const QStringList &lines)
 }
 
 /* Identifiers the code list names: the number before each line's first comma. */
-QList<quint16> NamedIdentifiers(const TextLines &codes)
+QList<quint16> namedIdentifiers(const TextLines &codes)
 {
     QList<quint16> ids = {1031};
     for (qsizetype i = 0; i < std::min<qsizetype>(codes.size(), 4); ++i) {
@@ -75,29 +75,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto *bytes = reinterpret_cast<const char *>(data);
     const QString folder = ProgramFolder();
-    const QString languageFile = WriteScratchFile(QStringLiteral("program/Languages/German.lang.txt"), bytes, qsizetype(size));
-    const QString codesFile = WriteScratchFile(QStringLiteral("program/Languages/LanguageCodes.csv"), bytes, qsizetype(size));
+    const QString languageFile = writeScratchFile(QStringLiteral("program/Languages/German.lang.txt"), bytes, qsizetype(size));
+    const QString codesFile = writeScratchFile(QStringLiteral("program/Languages/LanguageCodes.csv"), bytes, qsizetype(size));
 
     TextLines fileLines;
-    const bool readable = ReadTextLines(languageFile, TextEncoding::Utf8, fileLines, nullptr);
+    const bool readable = readTextLines(languageFile, TextEncoding::Utf8, fileLines, nullptr);
     TextLines codes;
-    ReadTextLines(codesFile, TextEncoding::Ansi, codes, nullptr);
+    readTextLines(codesFile, TextEncoding::Ansi, codes, nullptr);
 
-    for (const quint16 id : NamedIdentifiers(codes)) {
+    for (const quint16 id : namedIdentifiers(codes)) {
         QString error;
-        const bool loaded = LoadLanguageFrom(QString(), folder, id, &error);
-        FUZZ_CHECK(loaded == readable || LanguageFilePath().isEmpty(), error);
-        FUZZ_CHECK(LanguageFiles() == QStringList{QStringLiteral("German.lang.txt")});
-        if (!LanguageFilePath().isEmpty()) {
-            FUZZ_CHECK(LanguageFilePath() == languageFile && LanguageName() == QStringLiteral("German"));
-            FUZZ_CHECK(LanguageLines() == (readable ? fileLines.toStringList() : QStringList()));
+        const bool loaded = loadLanguageFrom(QString(), folder, id, &error);
+        FUZZ_CHECK(loaded == readable || languageFilePath().isEmpty(), error);
+        FUZZ_CHECK(languageFiles() == QStringList{QStringLiteral("German.lang.txt")});
+        if (!languageFilePath().isEmpty()) {
+            FUZZ_CHECK(languageFilePath() == languageFile && languageName() == QStringLiteral("German"));
+            FUZZ_CHECK(languageLines() == (readable ? fileLines.toStringList() : QStringList()));
         }
     }
 
     // The user's choice by name, whatever the code list says.
     QString error;
-    FUZZ_CHECK(LoadLanguageFrom(QStringLiteral("German.lang.txt"), folder, 0, &error) == readable, error);
-    FUZZ_CHECK(LanguageFilePath() == languageFile);
-    CheckLookups(LanguageLines());
+    FUZZ_CHECK(loadLanguageFrom(QStringLiteral("German.lang.txt"), folder, 0, &error) == readable, error);
+    FUZZ_CHECK(languageFilePath() == languageFile);
+    checkLookups(languageLines());
     return 0;
 }

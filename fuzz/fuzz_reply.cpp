@@ -16,32 +16,32 @@ namespace {
 const QStringList kTags = {QStringLiteral("version"), QStringLiteral("url"), QStringLiteral("result"),
                            QStringLiteral("important")};
 
-bool IsWebAddress(const QString &address)
+bool isWebAddress(const QString &address)
 {
     const QString scheme = QUrl(address).scheme().toLower();
     return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
-void CheckDownloadAddress(const QString &offered)
+void checkDownloadAddress(const QString &offered)
 {
-    const QString address = DownloadAddress(offered);
-    FUZZ_CHECK(IsWebAddress(address), offered + QStringLiteral(" -> ") + address);
-    FUZZ_CHECK(address == (IsWebAddress(offered) ? offered : HomePage()), offered + QStringLiteral(" -> ") + address);
+    const QString address = downloadAddress(offered);
+    FUZZ_CHECK(isWebAddress(address), offered + QStringLiteral(" -> ") + address);
+    FUZZ_CHECK(address == (isWebAddress(offered) ? offered : homePage()), offered + QStringLiteral(" -> ") + address);
 }
 
-void CheckLine(const QString &line)
+void checkLine(const QString &line)
 {
     FUZZ_CHECK(!line.contains(u'\r') && !line.contains(u'\n'));
     for (const QString &tag : kTags) {
-        const QString value = TagValue(line, tag);
+        const QString value = tagValue(line, tag);
         if (!value.isEmpty())
             FUZZ_CHECK(u'<' + tag + u'>' + value + QStringLiteral("</") + tag + u'>' == line, line);
-        FUZZ_CHECK(TagValue(line, tag.toUpper()) == value, line);
+        FUZZ_CHECK(tagValue(line, tag.toUpper()) == value, line);
         // Whatever a line holds, wrapped in a tag it comes back as it was.
-        FUZZ_CHECK(TagValue(u'<' + tag + u'>' + line + QStringLiteral("</") + tag + u'>', tag) == line, line);
-        CheckDownloadAddress(value);
+        FUZZ_CHECK(tagValue(u'<' + tag + u'>' + line + QStringLiteral("</") + tag + u'>', tag) == line, line);
+        checkDownloadAddress(value);
     }
-    CheckDownloadAddress(line);
+    checkDownloadAddress(line);
 }
 
 } // namespace
@@ -53,9 +53,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const auto *bytes = reinterpret_cast<const char *>(data + 1);
     const qsizetype length = qsizetype(size - 1);
     const QString reply = (data[0] & 1) ? QString::fromLatin1(bytes, length) : QString::fromUtf8(bytes, length);
-    const QStringList lines = SplitReplyLines(reply);
-    FUZZ_CHECK(lines == ReferenceLines(reply));
+    const QStringList lines = splitReplyLines(reply);
+    FUZZ_CHECK(lines == referenceLines(reply));
     for (const QString &line : lines)
-        CheckLine(line);
+        checkLine(line);
     return 0;
 }

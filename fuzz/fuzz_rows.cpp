@@ -30,7 +30,7 @@ struct Options {
     bool sort;
 };
 
-Options OptionsFrom(quint8 byte)
+Options optionsFrom(quint8 byte)
 {
     static const TextEncoding encodings[] = {TextEncoding::Ansi, TextEncoding::Utf8, TextEncoding::Utf16,
                                              TextEncoding::Utf8};
@@ -42,7 +42,7 @@ Options OptionsFrom(quint8 byte)
 }
 
 /* The file's text as the documented rules give it, decoded in one piece; false for bad UTF-8. */
-bool ExpectedText(QByteArrayView bytes, TextEncoding encoding, QString &text)
+bool expectedText(QByteArrayView bytes, TextEncoding encoding, QString &text)
 {
     enum { Ansi, Utf8, Utf16LE, Utf16BE } kind = encoding == TextEncoding::Ansi ? Ansi
                                                  : encoding == TextEncoding::Utf8 ? Utf8
@@ -86,7 +86,7 @@ bool ExpectedText(QByteArrayView bytes, TextEncoding encoding, QString &text)
     return false;
 }
 
-qsizetype FirstDifference(const QString &a, const QString &b)
+qsizetype firstDifference(const QString &a, const QString &b)
 {
     qsizetype i = 0;
     while (i < a.size() && i < b.size() && a[i] == b[i])
@@ -94,27 +94,27 @@ qsizetype FirstDifference(const QString &a, const QString &b)
     return i;
 }
 
-void CheckReading(QByteArrayView file, TextEncoding encoding, bool read, const TextLines &lines, const QString &error)
+void checkReading(QByteArrayView file, TextEncoding encoding, bool read, const TextLines &lines, const QString &error)
 {
     QString text;
-    const bool valid = ExpectedText(file, encoding, text);
+    const bool valid = expectedText(file, encoding, text);
     FUZZ_CHECK(read == valid, error);
     if (!read) {
-        FUZZ_CHECK(error == InvalidUtf8Message(), error);
+        FUZZ_CHECK(error == invalidUtf8Message(), error);
         FUZZ_CHECK(lines.isEmpty());
         return;
     }
-    const QStringList expected = ReferenceLines(text);
+    const QStringList expected = referenceLines(text);
     FUZZ_CHECK(lines.size() == expected.size(), QStringLiteral("%1 lines, expected %2").arg(lines.size()).arg(expected.size()));
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        FUZZ_CHECK(utf8::IsValid(lines.utf8At(i)));
+        FUZZ_CHECK(utf8::isValid(lines.utf8At(i)));
         FUZZ_CHECK(lines.at(i) == expected.at(i),
-                   QStringLiteral("line %1 differs at %2").arg(i).arg(FirstDifference(lines.at(i), expected.at(i))));
+                   QStringLiteral("line %1 differs at %2").arg(i).arg(firstDifference(lines.at(i), expected.at(i))));
     }
 }
 
 /* Every field is normalised: no delimiter or ";", no blank ends, no leading "=", no double space. */
-void CheckCards(const std::vector<ContactCard> &cards, QChar delimiter)
+void checkCards(const std::vector<ContactCard> &cards, QChar delimiter)
 {
     for (const ContactCard &card : cards) {
         for (int column = 0; column < kContactColumnCount; ++column) {
@@ -130,7 +130,7 @@ void CheckCards(const std::vector<ContactCard> &cards, QChar delimiter)
 }
 
 /* Each row has one quoted field per present column and no quote mark inside a field. */
-void CheckRows(const QStringList &rows, const ColumnPresence &presence, RowFormat format)
+void checkRows(const QStringList &rows, const ColumnPresence &presence, RowFormat format)
 {
     const qsizetype columns = std::count(presence.begin(), presence.end(), true);
     for (const QString &row : rows) {
@@ -151,7 +151,7 @@ void CheckRows(const QStringList &rows, const ColumnPresence &presence, RowForma
 }
 
 /* Sorted rows are a stable permutation in collation order, after the header when there is one. */
-void CheckFinishing(const QStringList &before, const QStringList &after, const QString &header, bool sort)
+void checkFinishing(const QStringList &before, const QStringList &after, const QString &header, bool sort)
 {
     FUZZ_CHECK(after.size() == before.size() + 1 && after.front() == header);
     QStringList body = after.sliced(1);
@@ -177,12 +177,12 @@ void CheckFinishing(const QStringList &before, const QStringList &after, const Q
 }
 
 /* The written bytes are the byte-order mark and the lines with CR LF, in the encoding. */
-void CheckWriting(const QStringList &lines, TextEncoding encoding)
+void checkWriting(const QStringList &lines, TextEncoding encoding)
 {
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    FUZZ_CHECK(WriteTextLines(lines, buffer, encoding, &error), error);
+    FUZZ_CHECK(writeTextLines(lines, buffer, encoding, &error), error);
     const QByteArray bytes = buffer.data();
     const QString joined = lines.isEmpty() ? QString() : lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
     switch (encoding) {
@@ -204,32 +204,32 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size == 0)
         return 0;
-    const Options options = OptionsFrom(data[size - 1]);
+    const Options options = optionsFrom(data[size - 1]);
     const QByteArrayView file(reinterpret_cast<const char *>(data), qsizetype(size - 1));
-    const QString path = WriteScratchFile(QStringLiteral("input.vcf"), file.data(), file.size());
+    const QString path = writeScratchFile(QStringLiteral("input.vcf"), file.data(), file.size());
 
     TextLines lines;
     QString error;
-    const bool read = ReadTextLines(path, options.encoding, lines, &error);
-    CheckReading(file, options.encoding, read, lines, error);
+    const bool read = readTextLines(path, options.encoding, lines, &error);
+    checkReading(file, options.encoding, read, lines, error);
     if (!read)
         return 0;
 
     const RowFormat format{options.delimiter, u'"'};
-    std::vector<ContactCard> cards = ScanCards(lines, format.delimiter);
-    CheckCards(cards, format.delimiter);
+    std::vector<ContactCard> cards = scanCards(lines, format.delimiter);
+    checkCards(cards, format.delimiter);
     const qsizetype cardCount = qsizetype(cards.size());
-    const ColumnPresence presence = ComputeColumnPresence(cards);
-    ExportTable table = BuildExportTable(std::move(cards), presence, options.fileType, options.flavor, format);
+    const ColumnPresence presence = computeColumnPresence(cards);
+    ExportTable table = buildExportTable(std::move(cards), presence, options.fileType, options.flavor, format);
     FUZZ_CHECK(table.rows.size() <= cardCount);
-    CheckRows(table.rows, table.presence, format);
-    RemoveBlankRows(table.rows);
+    checkRows(table.rows, table.presence, format);
+    removeBlankRows(table.rows);
 
-    const QString header = BuildHeaderRow(table.presence, options.fileType, options.flavor, format);
+    const QString header = buildHeaderRow(table.presence, options.fileType, options.flavor, format);
     QStringList finished = table.rows;
-    FinishRows(finished, true, options.sort, header);
-    CheckFinishing(table.rows, finished, header, options.sort);
-    CheckWriting(finished, options.encoding);
-    CheckWriting(table.txtLines, options.encoding);
+    finishRows(finished, true, options.sort, header);
+    checkFinishing(table.rows, finished, header, options.sort);
+    checkWriting(finished, options.encoding);
+    checkWriting(table.txtLines, options.encoding);
     return 0;
 }

@@ -21,7 +21,7 @@
 namespace {
 
 /* A text of Latin-1 bytes, raw UTF-16 units (lone surrogates included) or UTF-8, often long. */
-QString MakeText(FuzzedDataProvider &input, QStringList &earlier)
+QString makeText(FuzzedDataProvider &input, QStringList &earlier)
 {
     if (!earlier.isEmpty() && input.ConsumeBool())
         return earlier[input.ConsumeIntegralInRange<qsizetype>(0, earlier.size() - 1)];
@@ -49,7 +49,7 @@ QString MakeText(FuzzedDataProvider &input, QStringList &earlier)
     return text;
 }
 
-QStringList MakeRow(FuzzedDataProvider &input, QStringList &earlier)
+QStringList makeRow(FuzzedDataProvider &input, QStringList &earlier)
 {
     QStringList row;
     // Now and then a wide row, up to beyond the 256 columns of a sheet.
@@ -57,11 +57,11 @@ QStringList MakeRow(FuzzedDataProvider &input, QStringList &earlier)
         row.resize(input.ConsumeIntegralInRange(0, 260));
     const int count = input.ConsumeIntegralInRange(0, 10);
     for (int i = 0; i < count; ++i)
-        row.append(MakeText(input, earlier));
+        row.append(makeText(input, earlier));
     return row;
 }
 
-void CheckCells(const xlscheck::Workbook &book, const std::vector<QStringList> &cells, int widthColumns)
+void checkCells(const xlscheck::Workbook &book, const std::vector<QStringList> &cells, int widthColumns)
 {
     xlscheck::Cells expected;
     for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
@@ -75,7 +75,7 @@ void CheckCells(const xlscheck::Workbook &book, const std::vector<QStringList> &
     FUZZ_CHECK(book.widthColumns == std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
 }
 
-bool FitsXls(const std::vector<QStringList> &cells)
+bool fitsXls(const std::vector<QStringList> &cells)
 {
     for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
         const QStringList &row = cells[size_t(r)];
@@ -90,29 +90,29 @@ bool FitsXls(const std::vector<QStringList> &cells)
 }
 
 /* The writer itself, into memory. */
-void WriteDirectly(FuzzedDataProvider &input)
+void writeDirectly(FuzzedDataProvider &input)
 {
     QStringList earlier;
     // Now and then many empty rows first, up to beyond the 65,536 rows of a sheet.
     std::vector<QStringList> cells(input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeIntegralInRange(0, 66000) : 0);
     const int rows = input.ConsumeIntegralInRange(0, 40);
     for (int r = 0; r < rows; ++r)
-        cells.push_back(MakeRow(input, earlier));
+        cells.push_back(makeRow(input, earlier));
     const int widthColumns = input.ConsumeIntegralInRange(-2, 300);
 
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    const bool written = WriteXlsWorkbook(cells, widthColumns, buffer, &error);
-    FUZZ_CHECK(written == FitsXls(cells), error);
+    const bool written = writeXlsWorkbook(cells, widthColumns, buffer, &error);
+    FUZZ_CHECK(written == fitsXls(cells), error);
     if (!written) {
         FUZZ_CHECK(!error.isEmpty() && buffer.data().isEmpty());
         return;
     }
     QString why;
-    const std::optional<xlscheck::Workbook> book = xlscheck::Read(buffer.data(), why);
+    const std::optional<xlscheck::Workbook> book = xlscheck::readLines(buffer.data(), why);
     FUZZ_CHECK(book.has_value(), why);
-    CheckCells(*book, cells, widthColumns);
+    checkCells(*book, cells, widthColumns);
 }
 
 class QuietHost final : public ConversionHost
@@ -121,18 +121,18 @@ public:
     QStringList captions;
     QList<int> progress;
 
-    void ProgressDegistir(int value) override { progress.append(value); }
-    void SetBusy(bool) override {}
-    void DisableExportButton() override {}
-    void EnabledYap() override {}
-    ExportOptions ReadExportOptions() override { return {}; }
-    void ShowMessage(MessageIcon, const QString &caption, const QString &) override { captions.append(caption); }
+    void setProgress(int value) override { progress.append(value); }
+    void setBusy(bool) override {}
+    void disableExportButton() override {}
+    void enableExportControls() override {}
+    ExportOptions readExportOptions() override { return {}; }
+    void showMessage(MessageIcon, const QString &caption, const QString &) override { captions.append(caption); }
 };
 
 /* A row as the export builds it: quoted fields, or now and then raw text with stray quotes. */
-QString MakeDelimitedRow(FuzzedDataProvider &input, QChar delimiter, QStringList &earlier)
+QString makeDelimitedRow(FuzzedDataProvider &input, QChar delimiter, QStringList &earlier)
 {
-    QStringList fields = MakeRow(input, earlier);
+    QStringList fields = makeRow(input, earlier);
     const bool raw = input.ConsumeIntegralInRange(0, 7) == 0;
     for (QString &field : fields) {
         field.remove(delimiter);
@@ -143,7 +143,7 @@ QString MakeDelimitedRow(FuzzedDataProvider &input, QChar delimiter, QStringList
 }
 
 /* The documented split: at every delimiter, each field without its enclosing quote marks. */
-QStringList SplitFields(const QString &row, QChar delimiter)
+QStringList splitFields(const QString &row, QChar delimiter)
 {
     QStringList fields = row.split(delimiter);
     for (QString &field : fields) {
@@ -154,7 +154,7 @@ QStringList SplitFields(const QString &row, QChar delimiter)
 }
 
 /* The export's workbook step, to a real file. */
-void WriteThroughExport(FuzzedDataProvider &input)
+void writeThroughExport(FuzzedDataProvider &input)
 {
     static const QChar delimiters[] = {u',', u';', u'\t', QChar(0x00E9)};
     const QChar delimiter = delimiters[input.ConsumeIntegralInRange(0, 3)];
@@ -163,20 +163,20 @@ void WriteThroughExport(FuzzedDataProvider &input)
     QStringList rows(input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeIntegralInRange(65537, 66000) : 0);
     const int count = input.ConsumeIntegralInRange(0, 40);
     for (int r = 0; r < count; ++r)
-        rows.append(MakeDelimitedRow(input, delimiter, earlier));
+        rows.append(makeDelimitedRow(input, delimiter, earlier));
 
     std::vector<QStringList> cells;
     if (rows.size() <= kXlsMaxRows) {
         for (const QString &row : rows)
-            cells.push_back(SplitFields(row, delimiter));
+            cells.push_back(splitFields(row, delimiter));
     }
-    const bool fits = rows.size() <= kXlsMaxRows && FitsXls(cells);
+    const bool fits = rows.size() <= kXlsMaxRows && fitsXls(cells);
 
-    const QString path = ScratchDir().filePath(QStringLiteral("export.xls"));
+    const QString path = scratchDir().filePath(QStringLiteral("export.xls"));
     QFile::remove(path);
     QuietHost host;
-    const bool written = ExportToWorkbook(rows, delimiter, path, host);
-    const QStringList left = QDir(ScratchDir().path()).entryList({QStringLiteral("export*")}, QDir::Files | QDir::Hidden);
+    const bool written = exportToWorkbook(rows, delimiter, path, host);
+    const QStringList left = QDir(scratchDir().path()).entryList({QStringLiteral("export*")}, QDir::Files | QDir::Hidden);
     FUZZ_CHECK(written == fits);
     FUZZ_CHECK(host.captions == (written ? QStringList() : QStringList{QStringLiteral("WARNING")}));
     FUZZ_CHECK(std::is_sorted(host.progress.begin(), host.progress.end()));
@@ -189,9 +189,9 @@ void WriteThroughExport(FuzzedDataProvider &input)
     QFile file(path);
     FUZZ_CHECK(file.open(QIODevice::ReadOnly));
     QString why;
-    const std::optional<xlscheck::Workbook> book = xlscheck::Read(file.readAll(), why);
+    const std::optional<xlscheck::Workbook> book = xlscheck::readLines(file.readAll(), why);
     FUZZ_CHECK(book.has_value(), why);
-    CheckCells(*book, cells, rows.isEmpty() ? 0 : int(cells.back().size()));
+    checkCells(*book, cells, rows.isEmpty() ? 0 : int(cells.back().size()));
 }
 
 } // namespace
@@ -200,8 +200,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     if (input.ConsumeBool())
-        WriteDirectly(input);
+        writeDirectly(input);
     else
-        WriteThroughExport(input);
+        writeThroughExport(input);
     return 0;
 }

@@ -18,19 +18,19 @@
     do {                                                                                               \
         if (!(condition)) {                                                                            \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);          \
-            FuzzDetail(__VA_ARGS__);                                                                   \
+            fuzzDetail(__VA_ARGS__);                                                                   \
             std::abort();                                                                              \
         }                                                                                              \
     } while (false)
 
-inline void FuzzDetail() {}
-inline void FuzzDetail(const QString &detail)
+inline void fuzzDetail() {}
+inline void fuzzDetail(const QString &detail)
 {
     std::fprintf(stderr, "  %s\n", detail.toUtf8().constData());
 }
 
 /* One scratch folder per process, removed at exit; files in it are rewritten for each input. */
-inline const QTemporaryDir &ScratchDir()
+inline const QTemporaryDir &scratchDir()
 {
     // /dev/shm keeps the many small writes in memory where it exists.
     static const QTemporaryDir dir(QDir(QStringLiteral("/dev/shm")).exists()
@@ -44,9 +44,9 @@ inline const QTemporaryDir &ScratchDir()
 }
 
 /* Writes bytes to the scratch file name and returns its path. */
-inline QString WriteScratchFile(const QString &name, const char *data, qsizetype size)
+inline QString writeScratchFile(const QString &name, const char *data, qsizetype size)
 {
-    const QString path = ScratchDir().filePath(name);
+    const QString path = scratchDir().filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(data, size) != size) {
         std::fprintf(stderr, "cannot write %s\n", qPrintable(path));
@@ -57,7 +57,7 @@ inline QString WriteScratchFile(const QString &name, const char *data, qsizetype
 
 /* Lines as the readers promise them: they end at CR LF, LF or a lone CR, and a break at the
  * very end adds no empty line. */
-inline QStringList ReferenceLines(const QString &text)
+inline QStringList referenceLines(const QString &text)
 {
     QStringList lines;
     qsizetype start = 0;

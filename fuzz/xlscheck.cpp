@@ -13,7 +13,7 @@ struct Damage {
     QString why;
 };
 
-void Require(bool condition, const QString &why)
+void require(bool condition, const QString &why)
 {
     if (!condition)
         throw Damage{why};
@@ -21,13 +21,13 @@ void Require(bool condition, const QString &why)
 
 quint16 U16(QByteArrayView bytes, qsizetype at)
 {
-    Require(at >= 0 && at + 2 <= bytes.size(), QStringLiteral("read past the end"));
+    require(at >= 0 && at + 2 <= bytes.size(), QStringLiteral("read past the end"));
     return qFromLittleEndian<quint16>(bytes.data() + at);
 }
 
 quint32 U32(QByteArrayView bytes, qsizetype at)
 {
-    Require(at >= 0 && at + 4 <= bytes.size(), QStringLiteral("read past the end"));
+    require(at >= 0 && at + 4 <= bytes.size(), QStringLiteral("read past the end"));
     return qFromLittleEndian<quint32>(bytes.data() + at);
 }
 
@@ -49,7 +49,7 @@ public:
     explicit CompoundFile(const QByteArray &file)
         : m_file(file)
     {
-        Require(file.size() >= 3 * kSector && file.size() % kSector == 0, QStringLiteral("size not whole sectors"));
+        require(file.size() >= 3 * kSector && file.size() % kSector == 0, QStringLiteral("size not whole sectors"));
         m_sectorCount = quint32(file.size() / kSector - 1);
         m_roles.assign(m_sectorCount, Role::None);
         readHeader();
@@ -60,12 +60,12 @@ public:
     QByteArray workbookStream()
     {
         const auto [start, size] = findWorkbookEntry();
-        Require(size >= 4096, QStringLiteral("Workbook stream below the mini-stream cut-off"));
+        require(size >= 4096, QStringLiteral("Workbook stream below the mini-stream cut-off"));
         const std::vector<quint32> chain = follow(start, Role::Stream);
-        Require(qsizetype(chain.size()) == (qsizetype(size) + kSector - 1) / kSector,
+        require(qsizetype(chain.size()) == (qsizetype(size) + kSector - 1) / kSector,
                 QStringLiteral("Workbook chain of %1 sectors for %2 bytes").arg(chain.size()).arg(size));
         for (quint32 s = 0; s < m_sectorCount; ++s)
-            Require(m_roles[s] != Role::None || m_fat[s] == kFree, QStringLiteral("sector %1 is lost").arg(s));
+            require(m_roles[s] != Role::None || m_fat[s] == kFree, QStringLiteral("sector %1 is lost").arg(s));
         QByteArray stream;
         stream.reserve(qsizetype(chain.size()) * kSector);
         for (quint32 s : chain)
@@ -80,20 +80,20 @@ private:
 
     void claim(quint32 id, Role role)
     {
-        Require(id < m_sectorCount, QStringLiteral("sector %1 beyond the file").arg(id));
-        Require(m_roles[id] == Role::None, QStringLiteral("sector %1 used twice").arg(id));
+        require(id < m_sectorCount, QStringLiteral("sector %1 beyond the file").arg(id));
+        require(m_roles[id] == Role::None, QStringLiteral("sector %1 used twice").arg(id));
         m_roles[id] = role;
     }
 
     void readHeader()
     {
-        Require(header().startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), QStringLiteral("signature"));
-        Require(U16(header(), 24) == 0x3E && U16(header(), 26) == 3, QStringLiteral("version"));
-        Require(U16(header(), 28) == 0xFFFE, QStringLiteral("byte order"));
-        Require(U16(header(), 30) == 9 && U16(header(), 32) == 6, QStringLiteral("sector sizes"));
-        Require(U32(header(), 40) == 0, QStringLiteral("directory sector count must be 0 in version 3"));
-        Require(U32(header(), 56) == 4096, QStringLiteral("mini-stream cut-off"));
-        Require(U32(header(), 60) == kEnd && U32(header(), 64) == 0, QStringLiteral("a mini FAT"));
+        require(header().startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), QStringLiteral("signature"));
+        require(U16(header(), 24) == 0x3E && U16(header(), 26) == 3, QStringLiteral("version"));
+        require(U16(header(), 28) == 0xFFFE, QStringLiteral("byte order"));
+        require(U16(header(), 30) == 9 && U16(header(), 32) == 6, QStringLiteral("sector sizes"));
+        require(U32(header(), 40) == 0, QStringLiteral("directory sector count must be 0 in version 3"));
+        require(U32(header(), 56) == 4096, QStringLiteral("mini-stream cut-off"));
+        require(U32(header(), 60) == kEnd && U32(header(), 64) == 0, QStringLiteral("a mini FAT"));
         m_fatCount = U32(header(), 44);
         m_directoryStart = U32(header(), 48);
         m_difatStart = U32(header(), 68);
@@ -105,17 +105,17 @@ private:
         std::vector<quint32> fatSectors;
         auto take = [&](quint32 id) {
             if (quint32(fatSectors.size()) < m_fatCount) {
-                Require(id < m_sectorCount, QStringLiteral("FAT sector %1 beyond the file").arg(id));
+                require(id < m_sectorCount, QStringLiteral("FAT sector %1 beyond the file").arg(id));
                 fatSectors.push_back(id);
             } else {
-                Require(id == kFree, QStringLiteral("DIFAT entry after the last FAT sector"));
+                require(id == kFree, QStringLiteral("DIFAT entry after the last FAT sector"));
             }
         };
         for (int i = 0; i < 109; ++i)
             take(U32(header(), 76 + 4 * i));
         std::vector<quint32> difatSectors;
         quint32 next = m_difatCount > 0 ? m_difatStart : kEnd;
-        Require(m_difatCount > 0 || m_difatStart == kEnd, QStringLiteral("DIFAT start without DIFAT sectors"));
+        require(m_difatCount > 0 || m_difatStart == kEnd, QStringLiteral("DIFAT start without DIFAT sectors"));
         for (quint32 k = 0; k < m_difatCount; ++k) {
             claim(next, Role::Difat);
             difatSectors.push_back(next);
@@ -123,20 +123,20 @@ private:
                 take(U32(sector(next), 4 * i));
             next = U32(sector(next), 508);
         }
-        Require(next == kEnd, QStringLiteral("DIFAT chain does not end"));
-        Require(quint32(fatSectors.size()) == m_fatCount, QStringLiteral("fewer FAT sectors listed than counted"));
-        Require(quint64(m_fatCount) * 128 >= m_sectorCount, QStringLiteral("FAT too small for the file"));
+        require(next == kEnd, QStringLiteral("DIFAT chain does not end"));
+        require(quint32(fatSectors.size()) == m_fatCount, QStringLiteral("fewer FAT sectors listed than counted"));
+        require(quint64(m_fatCount) * 128 >= m_sectorCount, QStringLiteral("FAT too small for the file"));
         for (quint32 id : fatSectors) {
             claim(id, Role::Fat);
             for (int i = 0; i < 128; ++i)
                 m_fat.push_back(U32(sector(id), 4 * i));
         }
         for (quint32 id : fatSectors)
-            Require(m_fat[id] == kFatMark, QStringLiteral("FAT sector %1 not marked").arg(id));
+            require(m_fat[id] == kFatMark, QStringLiteral("FAT sector %1 not marked").arg(id));
         for (quint32 id : difatSectors)
-            Require(m_fat[id] == kDifatMark, QStringLiteral("DIFAT sector %1 not marked").arg(id));
+            require(m_fat[id] == kDifatMark, QStringLiteral("DIFAT sector %1 not marked").arg(id));
         for (size_t i = m_sectorCount; i < m_fat.size(); ++i)
-            Require(m_fat[i] == kFree, QStringLiteral("FAT entry beyond the file in use"));
+            require(m_fat[i] == kFree, QStringLiteral("FAT entry beyond the file in use"));
     }
 
     /* A chain; claiming each sector also stops at a loop. */
@@ -153,11 +153,11 @@ private:
     QString entryName(QByteArrayView entry) const
     {
         const quint16 bytes = U16(entry, 64);
-        Require(bytes >= 2 && bytes <= 64 && bytes % 2 == 0, QStringLiteral("directory name length"));
+        require(bytes >= 2 && bytes <= 64 && bytes % 2 == 0, QStringLiteral("directory name length"));
         QString name;
         for (int i = 0; i + 1 < bytes / 2; ++i)
             name += QChar(U16(entry, 2 * i));
-        Require(U16(entry, bytes - 2) == 0, QStringLiteral("directory name not terminated"));
+        require(U16(entry, bytes - 2) == 0, QStringLiteral("directory name not terminated"));
         return name;
     }
 
@@ -168,9 +168,9 @@ private:
             directory.append(sector(s));
         const qsizetype entryCount = directory.size() / 128;
         auto entry = [&](quint32 id) { return QByteArrayView(directory).sliced(qsizetype(id) * 128, 128); };
-        Require(entryName(entry(0)) == QStringLiteral("Root Entry") && quint8(entry(0)[66]) == 5,
+        require(entryName(entry(0)) == QStringLiteral("Root Entry") && quint8(entry(0)[66]) == 5,
                 QStringLiteral("root entry"));
-        Require(U32(entry(0), 120) == 0, QStringLiteral("a mini stream"));
+        require(U32(entry(0), 120) == 0, QStringLiteral("a mini stream"));
         // Walk the root's tree of children; each entry is met once.
         std::vector<bool> seen(size_t(entryCount), false);
         std::vector<quint32> pending{U32(entry(0), 76)};
@@ -180,19 +180,19 @@ private:
             pending.pop_back();
             if (id == kNoEntry)
                 continue;
-            Require(id < entryCount && !seen[id] && id != 0, QStringLiteral("directory tree entry %1").arg(id));
+            require(id < entryCount && !seen[id] && id != 0, QStringLiteral("directory tree entry %1").arg(id));
             seen[id] = true;
             const QByteArrayView e = entry(id);
-            Require(quint8(e[66]) == 2, QStringLiteral("only streams below the root"));
-            Require(U32(e, 76) == kNoEntry, QStringLiteral("a stream with children"));
+            require(quint8(e[66]) == 2, QStringLiteral("only streams below the root"));
+            require(U32(e, 76) == kNoEntry, QStringLiteral("a stream with children"));
             if (entryName(e) == QStringLiteral("Workbook"))
                 streams.append({U32(e, 116), U32(e, 120)});
             pending.push_back(U32(e, 68));
             pending.push_back(U32(e, 72));
         }
-        Require(streams.size() == 1, QStringLiteral("%1 Workbook streams").arg(streams.size()));
+        require(streams.size() == 1, QStringLiteral("%1 Workbook streams").arg(streams.size()));
         for (qsizetype id = 1; id < entryCount; ++id)
-            Require(seen[size_t(id)] || quint8(entry(quint32(id))[66]) == 0, QStringLiteral("entry outside the tree"));
+            require(seen[size_t(id)] || quint8(entry(quint32(id))[66]) == 0, QStringLiteral("entry outside the tree"));
         return streams.front();
     }
 
@@ -231,7 +231,7 @@ struct Record {
 };
 
 /* The records up to the second EOF (globals, then the sheet); only zeros may follow. */
-QList<Record> SplitRecords(const QByteArray &stream)
+QList<Record> splitRecords(const QByteArray &stream)
 {
     QList<Record> records;
     int eofs = 0;
@@ -239,14 +239,14 @@ QList<Record> SplitRecords(const QByteArray &stream)
     while (eofs < 2) {
         const quint16 type = U16(stream, at);
         const quint16 length = U16(stream, at + 2);
-        Require(length <= 8224, QStringLiteral("record of %1 bytes at %2").arg(length).arg(at));
-        Require(at + 4 + length <= stream.size(), QStringLiteral("record past the stream's end"));
+        require(length <= 8224, QStringLiteral("record of %1 bytes at %2").arg(length).arg(at));
+        require(at + 4 + length <= stream.size(), QStringLiteral("record past the stream's end"));
         records.append({type, at, QByteArrayView(stream).sliced(at + 4, length)});
         at += 4 + length;
         eofs += type == kEof;
     }
     for (; at < stream.size(); ++at)
-        Require(stream[at] == 0, QStringLiteral("bytes after the sheet's EOF"));
+        require(stream[at] == 0, QStringLiteral("bytes after the sheet's EOF"));
     return records;
 }
 
@@ -258,7 +258,7 @@ struct SharedStrings {
 };
 
 /* Reads the SST at records[index] and its CONTINUE records; index is left after them. */
-SharedStrings ReadSharedStrings(const QList<Record> &records, qsizetype &index)
+SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
 {
     SharedStrings sst;
     const Record &first = records[index];
@@ -268,13 +268,13 @@ SharedStrings ReadSharedStrings(const QList<Record> &records, qsizetype &index)
     qsizetype offset = 8;
     auto nextPart = [&] {
         ++part;
-        Require(part < records.size() && records[part].type == kContinue, QStringLiteral("SST ends early"));
+        require(part < records.size() && records[part].type == kContinue, QStringLiteral("SST ends early"));
         offset = 0;
     };
     for (quint32 n = 0; n < unique; ++n) {
         if (offset == records[part].data.size())
             nextPart();
-        Require(records[part].data.size() - offset >= 3, QStringLiteral("string header split"));
+        require(records[part].data.size() - offset >= 3, QStringLiteral("string header split"));
         sst.positions.append(records[part].position + 4 + offset);
         sst.recordOffsets.append(quint16(4 + offset));
         qsizetype remaining = U16(records[part].data, offset);
@@ -282,7 +282,7 @@ SharedStrings ReadSharedStrings(const QList<Record> &records, qsizetype &index)
         offset += 3;
         QString text;
         while (true) {
-            Require(flags == 0 || flags == 1, QStringLiteral("string option byte %1").arg(flags));
+            require(flags == 0 || flags == 1, QStringLiteral("string option byte %1").arg(flags));
             const qsizetype unit = flags == 1 ? 2 : 1;
             const qsizetype room = records[part].data.size() - offset;
             const qsizetype count = std::min(remaining, room / unit);
@@ -291,94 +291,94 @@ SharedStrings ReadSharedStrings(const QList<Record> &records, qsizetype &index)
             remaining -= count;
             if (remaining == 0)
                 break;
-            Require(offset == records[part].data.size(), QStringLiteral("character split across records"));
-            Require(!text.isEmpty(), QStringLiteral("string header without its first characters"));
+            require(offset == records[part].data.size(), QStringLiteral("character split across records"));
+            require(!text.isEmpty(), QStringLiteral("string header without its first characters"));
             nextPart();
-            Require(records[part].data.size() > 1, QStringLiteral("empty CONTINUE"));
+            require(records[part].data.size() > 1, QStringLiteral("empty CONTINUE"));
             flags = quint8(records[part].data[offset++]);
             const QChar last = text.back();
             const QChar following = QChar(flags == 1 ? U16(records[part].data, offset) : quint8(records[part].data[offset]));
-            Require(!(last.isHighSurrogate() && following.isLowSurrogate()), QStringLiteral("surrogate pair split"));
+            require(!(last.isHighSurrogate() && following.isLowSurrogate()), QStringLiteral("surrogate pair split"));
         }
         sst.texts.append(text);
     }
-    Require(offset == records[part].data.size(), QStringLiteral("bytes after the last string"));
+    require(offset == records[part].data.size(), QStringLiteral("bytes after the last string"));
     index = part + 1;
     return sst;
 }
 
-void CheckExtSst(const Record &record, const SharedStrings &sst)
+void checkExtSst(const Record &record, const SharedStrings &sst)
 {
-    Require(record.type == kExtSst, QStringLiteral("no EXTSST after the SST"));
+    require(record.type == kExtSst, QStringLiteral("no EXTSST after the SST"));
     const quint16 bucket = U16(record.data, 0);
-    Require(bucket >= 8, QStringLiteral("EXTSST bucket size"));
-    Require((record.data.size() - 2) % 8 == 0, QStringLiteral("EXTSST length"));
+    require(bucket >= 8, QStringLiteral("EXTSST bucket size"));
+    require((record.data.size() - 2) % 8 == 0, QStringLiteral("EXTSST length"));
     const qsizetype entries = (record.data.size() - 2) / 8;
-    Require(entries == (sst.texts.size() + bucket - 1) / bucket, QStringLiteral("EXTSST entry count"));
+    require(entries == (sst.texts.size() + bucket - 1) / bucket, QStringLiteral("EXTSST entry count"));
     for (qsizetype k = 0; k < entries; ++k) {
-        Require(U32(record.data, 2 + 8 * k) == sst.positions[k * bucket], QStringLiteral("EXTSST position %1").arg(k));
-        Require(U16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket], QStringLiteral("EXTSST offset %1").arg(k));
+        require(U32(record.data, 2 + 8 * k) == sst.positions[k * bucket], QStringLiteral("EXTSST position %1").arg(k));
+        require(U16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket], QStringLiteral("EXTSST offset %1").arg(k));
     }
 }
 
-void CheckBof(const Record &record, quint16 substream)
+void checkBof(const Record &record, quint16 substream)
 {
-    Require(record.type == kBof && U16(record.data, 0) == 0x0600 && U16(record.data, 2) == substream,
+    require(record.type == kBof && U16(record.data, 0) == 0x0600 && U16(record.data, 2) == substream,
             QStringLiteral("BOF of substream %1").arg(substream));
 }
 
-Workbook ReadStream(const QByteArray &stream)
+Workbook readStream(const QByteArray &stream)
 {
-    const QList<Record> records = SplitRecords(stream);
+    const QList<Record> records = splitRecords(stream);
     qsizetype i = 0;
-    CheckBof(records[i++], 0x0005);
+    checkBof(records[i++], 0x0005);
     QList<quint16> xfFormats;
     std::optional<SharedStrings> sst;
     std::optional<quint32> sheetOffset;
     for (; records[i].type != kEof; ++i) {
         const Record &record = records[i];
-        Require(record.type != kContinue && record.type != kBof, QStringLiteral("stray record %1").arg(record.type));
+        require(record.type != kContinue && record.type != kBof, QStringLiteral("stray record %1").arg(record.type));
         if (record.type == kXf) {
             xfFormats.append(U16(record.data, 2));
         } else if (record.type == kBoundSheet) {
-            Require(!sheetOffset, QStringLiteral("two sheets"));
+            require(!sheetOffset, QStringLiteral("two sheets"));
             sheetOffset = U32(record.data, 0);
         } else if (record.type == kSst) {
-            Require(!sst, QStringLiteral("two SSTs"));
-            sst = ReadSharedStrings(records, i);
-            CheckExtSst(records[i], *sst);
+            require(!sst, QStringLiteral("two SSTs"));
+            sst = readSharedStrings(records, i);
+            checkExtSst(records[i], *sst);
         }
     }
-    Require(sst && sheetOffset, QStringLiteral("no SST or no sheet"));
+    require(sst && sheetOffset, QStringLiteral("no SST or no sheet"));
     ++i;
-    Require(i < records.size() && records[i].position == qsizetype(*sheetOffset), QStringLiteral("sheet offset"));
-    CheckBof(records[i++], 0x0010);
+    require(i < records.size() && records[i].position == qsizetype(*sheetOffset), QStringLiteral("sheet offset"));
+    checkBof(records[i++], 0x0010);
 
     Workbook book;
     if (records[i].type == kColInfo) {
-        Require(U16(records[i].data, 0) == 0, QStringLiteral("COLINFO from column 0"));
+        require(U16(records[i].data, 0) == 0, QStringLiteral("COLINFO from column 0"));
         book.widthColumns = U16(records[i].data, 2) + 1;
         ++i;
     }
-    Require(records[i].type == kDimensions, QStringLiteral("no DIMENSIONS"));
+    require(records[i].type == kDimensions, QStringLiteral("no DIMENSIONS"));
     const QByteArrayView dimensions = records[i++].data;
     quint32 labels = 0;
     QPair<int, int> previous{-1, -1};
     int firstRow = INT_MAX, lastRow = -1, firstColumn = INT_MAX, lastColumn = -1;
     for (; records[i].type == kLabelSst || records[i].type == kBlank; ++i) {
         const Record &cell = records[i];
-        Require(cell.data.size() == (cell.type == kLabelSst ? 10 : 6), QStringLiteral("cell record length"));
+        require(cell.data.size() == (cell.type == kLabelSst ? 10 : 6), QStringLiteral("cell record length"));
         const QPair<int, int> place{U16(cell.data, 0), U16(cell.data, 2)};
-        Require(place > previous, QStringLiteral("cells out of order at %1,%2").arg(place.first).arg(place.second));
+        require(place > previous, QStringLiteral("cells out of order at %1,%2").arg(place.first).arg(place.second));
         previous = place;
         const quint16 xf = U16(cell.data, 4);
-        Require(xf < xfFormats.size() && xfFormats[xf] == 49, QStringLiteral("cell without the text format"));
+        require(xf < xfFormats.size() && xfFormats[xf] == 49, QStringLiteral("cell without the text format"));
         QString text;
         if (cell.type == kLabelSst) {
             const quint32 string = U32(cell.data, 6);
-            Require(string < quint32(sst->texts.size()), QStringLiteral("string index %1").arg(string));
+            require(string < quint32(sst->texts.size()), QStringLiteral("string index %1").arg(string));
             text = sst->texts[string];
-            Require(!text.isEmpty(), QStringLiteral("a label cell with an empty text"));
+            require(!text.isEmpty(), QStringLiteral("a label cell with an empty text"));
             ++labels;
         }
         book.cells.insert(place, text);
@@ -387,23 +387,23 @@ Workbook ReadStream(const QByteArray &stream)
         firstColumn = std::min(firstColumn, place.second);
         lastColumn = std::max(lastColumn, place.second);
     }
-    Require(labels == sst->totalCount, QStringLiteral("SST counts %1 uses, the sheet %2").arg(sst->totalCount).arg(labels));
+    require(labels == sst->totalCount, QStringLiteral("SST counts %1 uses, the sheet %2").arg(sst->totalCount).arg(labels));
     const bool empty = book.cells.isEmpty();
-    Require(U32(dimensions, 0) == (empty ? 0u : quint32(firstRow)) && U32(dimensions, 4) == quint32(lastRow + 1)
+    require(U32(dimensions, 0) == (empty ? 0u : quint32(firstRow)) && U32(dimensions, 4) == quint32(lastRow + 1)
                 && U16(dimensions, 8) == (empty ? 0 : firstColumn) && U16(dimensions, 10) == quint16(lastColumn + 1),
             QStringLiteral("DIMENSIONS do not match the cells"));
-    Require(records[i++].type == kWindow2, QStringLiteral("no WINDOW2 after the cells"));
-    Require(records[i].type == kEof && i + 1 == records.size(), QStringLiteral("records after WINDOW2"));
+    require(records[i++].type == kWindow2, QStringLiteral("no WINDOW2 after the cells"));
+    require(records[i].type == kEof && i + 1 == records.size(), QStringLiteral("records after WINDOW2"));
     return book;
 }
 
 } // namespace
 
-std::optional<Workbook> Read(const QByteArray &file, QString &why)
+std::optional<Workbook> readLines(const QByteArray &file, QString &why)
 {
     try {
         CompoundFile compound(file);
-        return ReadStream(compound.workbookStream());
+        return readStream(compound.workbookStream());
     } catch (const Damage &damage) {
         why = damage.why;
         return std::nullopt;

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 /* Waits settleMs for the display server to draw, then saves area of the screen to file. */
-inline bool SaveScreenArea(const QRect &area, const QString &file, int settleMs = 300)
+inline bool saveScreenArea(const QRect &area, const QString &file, int settleMs = 300)
 {
     QTest::qWait(settleMs);
     const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());

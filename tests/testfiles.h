@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 /* Writes bytes to path (replacing the file) and returns the path; a test cannot go on otherwise. */
-inline QString WriteTestFile(const QString &path, const QByteArray &bytes)
+inline QString writeTestFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
@@ -17,7 +17,7 @@ inline QString WriteTestFile(const QString &path, const QByteArray &bytes)
 }
 
 /* The whole content of a file, or "<missing>". */
-inline QByteArray ReadTestFile(const QString &path)
+inline QByteArray readTestFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
@@ -27,7 +27,7 @@ inline QByteArray ReadTestFile(const QString &path)
  * The command run as the unprivileged user "nobody" when the tests run as root, so that
  * permission bits stop reads and writes as they would for a user; unchanged otherwise.
  */
-inline QStringList AsUnprivilegedUser(const QStringList &command)
+inline QStringList asUnprivilegedUser(const QStringList &command)
 {
     if (geteuid() != 0)
         return command;

@@ -12,19 +12,19 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Tessaly"));
     QCoreApplication::setOrganizationName(QStringLiteral("ORVANTA"));
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
-    const StartupNotes notes = RunStartup(QCoreApplication::applicationFilePath());
+    const StartupNotes notes = runStartup(QCoreApplication::applicationFilePath());
     // Start-up carries on whatever it could not do; what it noticed goes to standard error.
     for (const QString &note : {notes.versionError, notes.settingsError, notes.languageError}) {
         if (!note.isEmpty())
-            std::fprintf(stderr, "%s: %s\n", qPrintable(Translate(QStringLiteral("WARNING"))), qPrintable(note));
+            std::fprintf(stderr, "%s: %s\n", qPrintable(translate(QStringLiteral("WARNING"))), qPrintable(note));
     }
 
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    TAppForm form(arguments);
+    MainWindow form(arguments);
     form.show();
     const int result = app.exec();
     // Exports still running finish their files before the program ends.
-    form.FinishJobsQuietly();
+    form.finishJobsQuietly();
     return result;
 }

@@ -4,7 +4,7 @@
 
 namespace {
 
-std::optional<TextEncoding> ParseEncoding(const QString &text)
+std::optional<TextEncoding> parseEncoding(const QString &text)
 {
     const QString name = text.toLower();
     if (name == QLatin1String("ansi"))
@@ -16,9 +16,9 @@ std::optional<TextEncoding> ParseEncoding(const QString &text)
     return std::nullopt;
 }
 
-QString TypeForExtension(const QString &output)
+QString typeForExtension(const QString &output)
 {
-    switch (OutputKindForFileName(output)) {
+    switch (outputKindForFileName(output)) {
     case OutputKind::Workbook:
         return QStringLiteral("XLS");
     case OutputKind::Rows:
@@ -30,10 +30,10 @@ QString TypeForExtension(const QString &output)
 }
 
 /* What a preset's menu entry does to the encoding, Headers and the flavour. */
-void ApplyPreset(const QString &preset, CliOptions &options)
+void applyPreset(const QString &preset, CliOptions &options)
 {
     TextEncoding &encoding = options.writeOptions.encoding;
-    QString &flavor = options.request.ExportFlavor;
+    QString &flavor = options.request.exportFlavor;
     if (preset == QLatin1String("excel")) {
         encoding = TextEncoding::Utf16;
     } else if (preset == QLatin1String("outlook")) {
@@ -48,7 +48,7 @@ void ApplyPreset(const QString &preset, CliOptions &options)
     }
 }
 
-CliParse UsageError(const QString &message)
+CliParse usageError(const QString &message)
 {
     CliParse parse;
     parse.usageError = message;
@@ -57,7 +57,7 @@ CliParse UsageError(const QString &message)
 
 } // namespace
 
-QString CliUsageText()
+QString cliUsageText()
 {
     return QStringLiteral(
         "Usage: tessaly-convert [--preset default|excel|google|outlook|yahoo] [--type CSV|XLS|TXT]\n"
@@ -68,7 +68,7 @@ QString CliUsageText()
         "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
 }
 
-CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
+CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
@@ -84,7 +84,7 @@ CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     parser.addOptions({help, preset, type, encoding, noHeaders, noSort, separator, output});
 
     if (!parser.parse(QStringList{QStringLiteral("tessaly-convert")} + arguments))
-        return UsageError(parser.errorText());
+        return usageError(parser.errorText());
     if (parser.isSet(help)) {
         CliParse parse;
         parse.helpRequested = true;
@@ -93,16 +93,16 @@ CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
 
     CliOptions options;
     options.inputs = parser.positionalArguments();
-    options.request.ExportFileName = parser.value(output);
-    if (options.request.ExportFileName.isEmpty())
-        return UsageError(QStringLiteral("No output file given (-o OUTPUT)."));
+    options.request.exportFileName = parser.value(output);
+    if (options.request.exportFileName.isEmpty())
+        return usageError(QStringLiteral("No output file given (-o OUTPUT)."));
     if (options.inputs.isEmpty())
-        return UsageError(QStringLiteral("No input file given."));
+        return usageError(QStringLiteral("No input file given."));
 
     if (parser.isSet(encoding)) {
-        const auto chosen = ParseEncoding(parser.value(encoding));
+        const auto chosen = parseEncoding(parser.value(encoding));
         if (!chosen)
-            return UsageError(QStringLiteral("Unknown encoding \"%1\".").arg(parser.value(encoding)));
+            return usageError(QStringLiteral("Unknown encoding \"%1\".").arg(parser.value(encoding)));
         options.loadEncoding = *chosen;
     }
     options.writeOptions.encoding = options.loadEncoding;
@@ -113,7 +113,7 @@ CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     if (parser.isSet(separator)) {
         const QString text = parser.value(separator);
         if (text.size() != 1)
-            return UsageError(QStringLiteral("The separator must be exactly one character."));
+            return usageError(QStringLiteral("The separator must be exactly one character."));
         options.separator = text.at(0);
     }
 
@@ -121,18 +121,18 @@ CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     static const QStringList presets{QStringLiteral("default"), QStringLiteral("excel"), QStringLiteral("google"),
                                      QStringLiteral("outlook"), QStringLiteral("yahoo")};
     if (parser.isSet(preset) && !presets.contains(presetName))
-        return UsageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
-    ApplyPreset(presetName, options);
+        return usageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
+    applyPreset(presetName, options);
 
     if (parser.isSet(type)) {
         const QString typeName = parser.value(type).toUpper();
         if (typeName != QLatin1String("CSV") && typeName != QLatin1String("XLS") && typeName != QLatin1String("TXT"))
-            return UsageError(QStringLiteral("Unknown type \"%1\".").arg(parser.value(type)));
-        options.request.ExportFileType = typeName;
+            return usageError(QStringLiteral("Unknown type \"%1\".").arg(parser.value(type)));
+        options.request.exportFileType = typeName;
     } else if (parser.isSet(preset)) {
-        options.request.ExportFileType = QStringLiteral("CSV");
+        options.request.exportFileType = QStringLiteral("CSV");
     } else {
-        options.request.ExportFileType = TypeForExtension(options.request.ExportFileName);
+        options.request.exportFileType = typeForExtension(options.request.exportFileName);
     }
 
     CliParse parse;

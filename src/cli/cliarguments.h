@@ -29,6 +29,6 @@ struct CliParse {
  * Headers the way its menu entry does, after loading; an explicit --type wins over the type
  * a preset implies; without either, the type follows the output's extension.
  */
-CliParse ParseCliArguments(const QStringList &arguments, QChar defaultSeparator);
+CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator);
 
-QString CliUsageText();
+QString cliUsageText();

@@ -10,7 +10,7 @@
 namespace {
 
 /* Message texts join their parts with two CRs; a terminal wants line breaks. */
-QByteArray ForTerminal(const QString &text)
+QByteArray forTerminal(const QString &text)
 {
     QString lines = text;
     lines.replace(QLatin1String("\r\r"), QLatin1String("\n"));
@@ -18,9 +18,9 @@ QByteArray ForTerminal(const QString &text)
     return lines.toLocal8Bit();
 }
 
-void PrintLine(FILE *stream, const QString &text)
+void printLine(FILE *stream, const QString &text)
 {
-    std::fprintf(stream, "%s\n", ForTerminal(text).constData());
+    std::fprintf(stream, "%s\n", forTerminal(text).constData());
     std::fflush(stream);
 }
 
@@ -35,7 +35,7 @@ public:
     {
     }
 
-    void ProgressDegistir(int value) override
+    void setProgress(int value) override
     {
         if (!m_showProgress)
             return;
@@ -51,18 +51,18 @@ public:
         std::fflush(m_err);
     }
 
-    void SetBusy(bool) override {}
-    void DisableExportButton() override {}
-    void EnabledYap() override {}
-    ExportOptions ReadExportOptions() override { return m_options; }
+    void setBusy(bool) override {}
+    void disableExportButton() override {}
+    void enableExportControls() override {}
+    ExportOptions readExportOptions() override { return m_options; }
 
-    void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
     {
         endProgressLine();
         if (icon == MessageIcon::Information)
-            PrintLine(m_out, text);
+            printLine(m_out, text);
         else
-            PrintLine(m_err, caption + QLatin1String(": ") + text);
+            printLine(m_err, caption + QLatin1String(": ") + text);
     }
 
 private:
@@ -82,16 +82,16 @@ private:
 };
 
 /* Loads every input in order; returns the loaded text. */
-LoadedVcards LoadInputs(const CliOptions &options, FILE *err)
+LoadedVcards loadInputs(const CliOptions &options, FILE *err)
 {
     LoadedVcards loaded;
     for (const QString &input : options.inputs) {
-        const LoadOutcome outcome = AppendVcfFile(input, options.loadEncoding, loaded);
+        const LoadOutcome outcome = appendVcfFile(input, options.loadEncoding, loaded);
         if (outcome.kind == LoadOutcome::Missing) {
             const QString reason = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
-            PrintLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
+            printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
         } else if (!outcome.warningText.isEmpty()) {
-            PrintLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+            printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
         }
     }
     return loaded;
@@ -99,25 +99,25 @@ LoadedVcards LoadInputs(const CliOptions &options, FILE *err)
 
 } // namespace
 
-int RunCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress)
+int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress)
 {
-    const CliParse parse = ParseCliArguments(arguments, SystemListSeparator());
+    const CliParse parse = parseCliArguments(arguments, systemListSeparator());
     if (parse.helpRequested) {
-        std::fprintf(out, "%s", CliUsageText().toLocal8Bit().constData());
+        std::fprintf(out, "%s", cliUsageText().toLocal8Bit().constData());
         return CliWritten;
     }
     if (!parse.options) {
-        PrintLine(err, QStringLiteral("tessaly-convert: ") + parse.usageError);
-        std::fprintf(err, "%s", CliUsageText().toLocal8Bit().constData());
+        printLine(err, QStringLiteral("tessaly-convert: ") + parse.usageError);
+        std::fprintf(err, "%s", cliUsageText().toLocal8Bit().constData());
         return CliBadUsage;
     }
     const CliOptions &options = *parse.options;
-    const LoadedVcards loaded = LoadInputs(options, err);
+    const LoadedVcards loaded = loadInputs(options, err);
 
     CliHost host(options.writeOptions, out, err, showProgress);
     const RowFormat format{options.separator, u'"'};
-    switch (RunConversion(loaded.LoadedLines, options.request, format, host)) {
-    case ConversionOutcome::Written:
+    switch (runConversion(loaded.loadedLines, options.request, format, host)) {
+    case ConversionOutcome::writtenBytes:
         return CliWritten;
     case ConversionOutcome::NoData:
         return CliNoData;

@@ -12,4 +12,4 @@ enum CliExit { CliWritten = 0, CliNoData = 1, CliBadUsage = 2, CliNotWritten = 3
  * reported on err and the others are converted), converts, and prints the outcome. A
  * progress bar goes to err when showProgress is set.
  */
-int RunCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress);
+int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress);

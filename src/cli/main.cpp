@@ -10,5 +10,5 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("tessaly-convert"));
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
-    return RunCli(arguments, stdout, stderr, isatty(STDERR_FILENO) != 0);
+    return runCli(arguments, stdout, stderr, isatty(STDERR_FILENO) != 0);
 }

@@ -9,7 +9,7 @@
 namespace {
 
 
-bool SameName(const QString &a, const QString &b)
+bool sameName(const QString &a, const QString &b)
 {
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
@@ -22,15 +22,15 @@ bool IniStore::load(const QString &path, QString *error)
     if (!QFileInfo::exists(path))
         return true;
     TextLines lines;
-    if (!ReadTextLines(path, TextEncoding::Utf8, lines, error))
+    if (!readTextLines(path, TextEncoding::Utf8, lines, error))
         return false;
     Section *current = nullptr;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = TrimControlAndBlank(lines.at(i));
+        const QString line = trimControlAndBlank(lines.at(i));
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            const QString name = TrimControlAndBlank(line.sliced(1, line.size() - 2));
+            const QString name = trimControlAndBlank(line.sliced(1, line.size() - 2));
             current = findSection(name);
             if (!current) {
                 m_sections.append(Section{name, {}});
@@ -44,8 +44,8 @@ bool IniStore::load(const QString &path, QString *error)
         if (equals < 0)
             current->entries.append(Entry{line, QString()});
         else
-            current->entries.append(Entry{TrimControlAndBlank(line.first(equals)),
-                                          TrimControlAndBlank(line.sliced(equals + 1))});
+            current->entries.append(Entry{trimControlAndBlank(line.first(equals)),
+                                          trimControlAndBlank(line.sliced(equals + 1))});
     }
     return true;
 }
@@ -60,7 +60,7 @@ bool IniStore::save(const QString &path, QString *error) const
         lines.append(QString());
     }
     QString reason;
-    if (WriteTextLines(lines, path, TextEncoding::Utf8, &reason))
+    if (writeTextLines(lines, path, TextEncoding::Utf8, &reason))
         return true;
     if (error)
         *error = reason;
@@ -71,7 +71,7 @@ QString IniStore::value(const QString &section, const QString &key, const QStrin
 {
     if (const Section *found = findSection(section)) {
         for (const Entry &entry : found->entries) {
-            if (SameName(entry.key, key))
+            if (sameName(entry.key, key))
                 return entry.value;
         }
     }
@@ -86,7 +86,7 @@ void IniStore::setValue(const QString &section, const QString &key, const QStrin
         found = &m_sections.last();
     }
     for (Entry &entry : found->entries) {
-        if (SameName(entry.key, key)) {
+        if (sameName(entry.key, key)) {
             entry.value = value;
             return;
         }
@@ -97,7 +97,7 @@ void IniStore::setValue(const QString &section, const QString &key, const QStrin
 IniStore::Section *IniStore::findSection(const QString &name)
 {
     for (Section &section : m_sections) {
-        if (SameName(section.name, name))
+        if (sameName(section.name, name))
             return &section;
     }
     return nullptr;

@@ -3,29 +3,29 @@
 #include <QFile>
 #include <QSaveFile>
 
-QByteArray ShellQuoted(const QByteArray &text)
+QByteArray shellQuoted(const QByteArray &text)
 {
     QByteArray quoted = text;
     quoted.replace('\'', QByteArrayLiteral("'\\''"));
     return '\'' + quoted + '\'';
 }
 
-QByteArray RestartScriptText(const QString &programFile)
+QByteArray restartScriptText(const QString &programFile)
 {
     return QByteArrayLiteral("#!/bin/sh\n"
                              "# This file was created automatically to restart the program.\n"
                              "# It is safe to delete this file.\n"
                              "sleep 1\n"
                              "exec ")
-        + ShellQuoted(QFile::encodeName(programFile)) + '\n';
+        + shellQuoted(QFile::encodeName(programFile)) + '\n';
 }
 
-QString WriteRestartScript(const QString &dataDir, const QString &programFile, QString *error)
+QString writeRestartScript(const QString &dataDir, const QString &programFile, QString *error)
 {
     const QString folder = dataDir.endsWith(u'/') ? dataDir : dataDir + u'/';
     const QString path = folder + QString::fromUtf16(kRestartScriptName);
     QSaveFile file(path);
-    const QByteArray text = RestartScriptText(programFile);
+    const QByteArray text = restartScriptText(programFile);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
         if (error)
             *error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());

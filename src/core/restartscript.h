@@ -12,18 +12,18 @@
 inline constexpr char16_t kRestartScriptName[] = u"start.sh";
 
 /** text as one word for the shell: in single quotes, each single quote written as '\''. */
-QByteArray ShellQuoted(const QByteArray &text);
+QByteArray shellQuoted(const QByteArray &text);
 
 /**
  * The script's content, one line each and LF after every line: "#!/bin/sh", two comment
  * lines, "sleep 1", and "exec" with the program file's path quoted for the shell (in the
  * file system's encoding), so that the shell gives way to the program.
  */
-QByteArray RestartScriptText(const QString &programFile);
+QByteArray restartScriptText(const QString &programFile);
 
 /**
  * Writes the script for programFile as "start.sh" into dataDir (a separator is added when
  * missing), replacing an earlier one as a whole, and makes it executable. Returns the
  * script's full path, or an empty text with error set when it could not be written.
  */
-QString WriteRestartScript(const QString &dataDir, const QString &programFile, QString *error);
+QString writeRestartScript(const QString &dataDir, const QString &programFile, QString *error);

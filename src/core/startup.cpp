@@ -22,7 +22,7 @@ struct ProcessValues {
     LoadedVcards loaded;
 };
 
-ProcessValues &Values()
+ProcessValues &processValues()
 {
     static ProcessValues values;
     return values;
@@ -31,28 +31,28 @@ ProcessValues &Values()
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kLanguageFileKey = QStringLiteral("LanguageFile");
 
-QString WithSlash(const QString &folder)
+QString withSlash(const QString &folder)
 {
     return folder.endsWith(u'/') ? folder : folder + u'/';
 }
 
 /* The identity texts from the program file, or from the program's own copy when that fails. */
-AppIdentity ReadIdentity(const QString &programFile, QString &error)
+AppIdentity readIdentity(const QString &programFile, QString &error)
 {
-    TEXEVersionData data;
+    ExeVersionData data;
     FixedFileVersion version;
-    if (!GetEXEVersionData(programFile, data, &error) || !GetFixedFileVersion(programFile, version, &error))
-        OwnVersionData(data, version);
+    if (!readExeVersionData(programFile, data, &error) || !readFixedFileVersion(programFile, version, &error))
+        ownVersionData(data, version);
     AppIdentity identity;
-    identity.AppCompanyName = data.CompanyName;
-    identity.AppDescription = data.ProductName;
-    identity.AppVersion = FormatAppVersion(version.major, version.minor);
-    identity.AppCaption = identity.AppCompanyName + QStringLiteral(" - ") + identity.AppDescription;
+    identity.appCompanyName = data.companyName;
+    identity.appDescription = data.productName;
+    identity.appVersion = formatAppVersion(version.major, version.minor);
+    identity.appCaption = identity.appCompanyName + QStringLiteral(" - ") + identity.appDescription;
     return identity;
 }
 
 /* Opens settings.ini; an unreadable file is removed and the store starts empty. */
-void OpenSettings(IniStore &settings, const QString &path, QString &error)
+void openSettings(IniStore &settings, const QString &path, QString &error)
 {
     if (settings.load(path, &error))
         return;
@@ -64,24 +64,24 @@ void OpenSettings(IniStore &settings, const QString &path, QString &error)
 
 } // namespace
 
-const AppIdentity &Identity()
+const AppIdentity &appIdentity()
 {
-    return Values().identity;
+    return processValues().identity;
 }
 
-QString DataDir()
+QString dataDir()
 {
-    return Values().dataDir;
+    return processValues().dataDir;
 }
 
-IniStore &SettingsIni()
+IniStore &settingsIni()
 {
-    return Values().settings;
+    return processValues().settings;
 }
 
-QChar ListSeparatorChar()
+QChar listSeparatorChar()
 {
-    return Values().listSeparator;
+    return processValues().listSeparator;
 }
 
 QString QuoteMark()
@@ -89,21 +89,21 @@ QString QuoteMark()
     return QStringLiteral("\"");
 }
 
-LoadedVcards &Loaded()
+LoadedVcards &loadedCards()
 {
-    return Values().loaded;
+    return processValues().loaded;
 }
 
-bool IsFolderWritable(const QString &folder)
+bool isFolderWritable(const QString &folder)
 {
-    return CreateAndRemoveExclusiveFile(WithSlash(folder) + QStringLiteral("chk.tmp"));
+    return createAndRemoveExclusiveFile(withSlash(folder) + QStringLiteral("chk.tmp"));
 }
 
-QString SettleDataDir(const QString &programFolder, const QString &company, const QString &description)
+QString settleDataDir(const QString &programFolder, const QString &company, const QString &description)
 {
-    if (IsFolderWritable(programFolder))
-        return WithSlash(programFolder);
-    const QString appData = PerUserAppDataFolder();
+    if (isFolderWritable(programFolder))
+        return withSlash(programFolder);
+    const QString appData = perUserAppDataFolder();
     // Each level is made on its own; "already there" and other failures are left for the
     // settings store to meet.
     QDir().mkdir(appData + u'/' + company);
@@ -111,36 +111,36 @@ QString SettleDataDir(const QString &programFolder, const QString &company, cons
     return appData + u'/' + company + u'/' + description + u'/';
 }
 
-QString FormatAppVersion(quint16 major, quint16 minor)
+QString formatAppVersion(quint16 major, quint16 minor)
 {
     return QStringLiteral("%1.%2").arg(major).arg(minor);
 }
 
-StartupNotes RunStartup(const QString &programFile)
+StartupNotes runStartup(const QString &programFile)
 {
-    return RunStartup(programFile, UserDefaultUILanguage());
+    return runStartup(programFile, userDefaultUiLanguage());
 }
 
-StartupNotes RunStartup(const QString &programFile, quint16 langId)
+StartupNotes runStartup(const QString &programFile, quint16 langId)
 {
     StartupNotes notes;
-    CreateProcessMarker("ORVANTA_Tessaly");
-    ProcessValues &values = Values();
-    values.identity = ReadIdentity(programFile, notes.versionError);
+    createProcessMarker("ORVANTA_Tessaly");
+    ProcessValues &values = processValues();
+    values.identity = readIdentity(programFile, notes.versionError);
     const QString programFolder = QFileInfo(programFile).absolutePath();
-    values.dataDir = SettleDataDir(programFolder, values.identity.AppCompanyName,
-                                   values.identity.AppDescription);
-    OpenSettings(values.settings, values.dataDir + QStringLiteral("settings.ini"), notes.settingsError);
-    values.loaded.ClearNow();
-    values.listSeparator = SystemListSeparator();
-    LoadLanguageFrom(values.settings.value(kSettingsSection, kLanguageFileKey), programFolder, langId,
+    values.dataDir = settleDataDir(programFolder, values.identity.appCompanyName,
+                                   values.identity.appDescription);
+    openSettings(values.settings, values.dataDir + QStringLiteral("settings.ini"), notes.settingsError);
+    values.loaded.clearLoaded();
+    values.listSeparator = systemListSeparator();
+    loadLanguageFrom(values.settings.value(kSettingsSection, kLanguageFileKey), programFolder, langId,
                      &notes.languageError);
     return notes;
 }
 
-bool SetLanguageFile(const QString &fileName, QString *error)
+bool setLanguageFile(const QString &fileName, QString *error)
 {
-    IniStore &settings = SettingsIni();
+    IniStore &settings = settingsIni();
     settings.setValue(kSettingsSection, kLanguageFileKey, fileName);
-    return settings.save(DataDir() + QStringLiteral("settings.ini"), error);
+    return settings.save(dataDir() + QStringLiteral("settings.ini"), error);
 }

@@ -8,22 +8,22 @@
 
 /** The identity texts taken from the program's version data. */
 struct AppIdentity {
-    QString AppCompanyName; // CompanyName
-    QString AppDescription; // ProductName, the product's display name
-    QString AppVersion;     // major.minor of the fixed file version
-    QString AppCaption;     // AppCompanyName + " - " + AppDescription
+    QString appCompanyName; // companyName
+    QString appDescription; // productName, the product's display name
+    QString appVersion;     // major.minor of the fixed file version
+    QString appCaption;     // appCompanyName + " - " + appDescription
 };
 
 /*
- * Process-wide values, set once by RunStartup before any worker thread exists and only read
+ * Process-wide values, set once by runStartup before any worker thread exists and only read
  * afterwards (LoadedVcards and the settings store are used on the user-interface thread).
  */
-const AppIdentity &Identity();
-QString DataDir(); // ends in "/"
-IniStore &SettingsIni();
-QChar ListSeparatorChar();
+const AppIdentity &appIdentity();
+QString dataDir(); // ends in "/"
+IniStore &settingsIni();
+QChar listSeparatorChar();
 QString QuoteMark();
-LoadedVcards &Loaded();
+LoadedVcards &loadedCards();
 
 /** What start-up could not do as planned; the program runs all the same. */
 struct StartupNotes {
@@ -37,24 +37,24 @@ struct StartupNotes {
  * settings store, the list separator and quote mark, the empty loaded lines and the active
  * language. programFile is the running program's own file.
  */
-StartupNotes RunStartup(const QString &programFile);
-/** RunStartup with the user's interface language identifier given. */
-StartupNotes RunStartup(const QString &programFile, quint16 langId);
+StartupNotes runStartup(const QString &programFile);
+/** runStartup with the user's interface language identifier given. */
+StartupNotes runStartup(const QString &programFile, quint16 langId);
 
 /**
  * Whether a file can be created in folder: "chk.tmp" is created exclusively there and removed
  * at once. A "chk.tmp" that is already there makes the answer false and stays.
  */
-bool IsFolderWritable(const QString &folder);
+bool isFolderWritable(const QString &folder);
 
 /**
  * The data folder: the program's folder when it is writable, otherwise
  * <per-user config folder>/<company>/<description>/, which is created level by level.
  */
-QString SettleDataDir(const QString &programFolder, const QString &company, const QString &description);
+QString settleDataDir(const QString &programFolder, const QString &company, const QString &description);
 
 /** "%d.%d" of the major and minor parts of a file version. */
-QString FormatAppVersion(quint16 major, quint16 minor);
+QString formatAppVersion(quint16 major, quint16 minor);
 
 /** Stores the chosen language file in the settings and writes settings.ini; false with error on failure. */
-bool SetLanguageFile(const QString &fileName, QString *error);
+bool setLanguageFile(const QString &fileName, QString *error);

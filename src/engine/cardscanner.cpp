@@ -11,25 +11,25 @@
 
 namespace {
 
-char AsciiUpper(char c)
+char asciiUpper(char c)
 {
     return (c >= 'a' && c <= 'z') ? char(c - ('a' - 'A')) : c;
 }
 
 /* Whether text equals pattern (upper case) once its ASCII letters are upper-cased. */
-bool EqualsUpper(QByteArrayView text, QByteArrayView pattern)
+bool equalsUpper(QByteArrayView text, QByteArrayView pattern)
 {
     if (text.size() != pattern.size())
         return false;
     for (qsizetype i = 0; i < text.size(); ++i) {
-        if (AsciiUpper(text[i]) != pattern[i])
+        if (asciiUpper(text[i]) != pattern[i])
             return false;
     }
     return true;
 }
 
 /* Whether the upper-cased text holds "URL:" or "URL;". Only the few colons and semicolons are visited. */
-bool ContainsUrlMarker(QByteArrayView text)
+bool containsUrlMarker(QByteArrayView text)
 {
     const char *const begin = text.data();
     const char *const end = begin + text.size();
@@ -38,7 +38,7 @@ bool ContainsUrlMarker(QByteArrayView text)
             at = static_cast<const char *>(std::memchr(at, stop, size_t(end - at)));
             if (!at)
                 break;
-            if (AsciiUpper(at[-3]) == 'U' && AsciiUpper(at[-2]) == 'R' && AsciiUpper(at[-1]) == 'L')
+            if (asciiUpper(at[-3]) == 'U' && asciiUpper(at[-2]) == 'R' && asciiUpper(at[-1]) == 'L')
                 return true;
             ++at;
         }
@@ -46,7 +46,7 @@ bool ContainsUrlMarker(QByteArrayView text)
     return false;
 }
 
-bool IsBlank(QByteArrayView line)
+bool isBlank(QByteArrayView line)
 {
     for (char c : line) {
         if (static_cast<unsigned char>(c) > 0x20)
@@ -56,9 +56,9 @@ bool IsBlank(QByteArrayView line)
 }
 
 /* A folded line: it starts with a space or a tab and holds more than white space. */
-bool IsFoldedContinuation(QByteArrayView line)
+bool isFoldedContinuation(QByteArrayView line)
 {
-    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !IsBlank(line);
+    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !isBlank(line);
 }
 
 /*
@@ -79,12 +79,12 @@ public:
     {
         QByteArrayView line = m_lines.utf8At(first);
         next = first + 1;
-        if (next >= m_lines.size() || line.endsWith('=') || !IsFoldedContinuation(m_lines.utf8At(next)))
+        if (next >= m_lines.size() || line.endsWith('=') || !isFoldedContinuation(m_lines.utf8At(next)))
             return line;
         storage = line.toByteArray();
         while (next < m_lines.size() && !storage.endsWith('=')) {
             const QByteArrayView fold = m_lines.utf8At(next);
-            if (!IsFoldedContinuation(fold))
+            if (!isFoldedContinuation(fold))
                 break;
             storage.append(fold.sliced(1));
             ++next;
@@ -93,7 +93,7 @@ public:
     }
 
     /* Whether the physical line was blank as loaded (it stops a quoted-printable join). */
-    bool isBlankAsLoaded(qsizetype line) const { return IsBlank(m_lines.utf8At(line)); }
+    bool isBlankAsLoaded(qsizetype line) const { return isBlank(m_lines.utf8At(line)); }
     qsizetype size() const { return m_lines.size(); }
 
 private:
@@ -116,21 +116,21 @@ enum class Target {
 };
 
 /* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain search. */
-bool NameHas(std::string_view name, std::string_view pattern)
+bool nameHas(std::string_view name, std::string_view pattern)
 {
     return name.find(pattern) != std::string_view::npos;
 }
 
 /* Decides which rule a line matches; the first rule that matches wins. */
-Target Classify(QByteArrayView line, QByteArray &upperName)
+Target classify(QByteArrayView line, QByteArray &upperName)
 {
-    if (line.size() == 11 && EqualsUpper(line, "BEGIN:VCARD"))
+    if (line.size() == 11 && equalsUpper(line, "BEGIN:VCARD"))
         return Target::Begin;
 
     const qsizetype colon = line.indexOf(':');
     upperName.resize(colon < 0 ? 0 : colon);
     for (qsizetype i = 0; i < upperName.size(); ++i)
-        upperName[i] = AsciiUpper(line[i]);
+        upperName[i] = asciiUpper(line[i]);
     const std::string_view name(upperName.constData(), size_t(upperName.size()));
 
     // FN and N are recognised with any parameters, but not inside other names.
@@ -138,27 +138,27 @@ Target Classify(QByteArrayView line, QByteArray &upperName)
         return Target::FormattedName;
     if (name == "N" || name.starts_with("N;"))
         return Target::StructuredName;
-    if (NameHas(name, "EMAIL"))
+    if (nameHas(name, "EMAIL"))
         return Target::Email;
-    if (ContainsUrlMarker(line))
+    if (containsUrlMarker(line))
         return Target::Url;
-    if (NameHas(name, "NOTE"))
+    if (nameHas(name, "NOTE"))
         return Target::Note;
-    if (NameHas(name, "ORG"))
+    if (nameHas(name, "ORG"))
         return Target::Organization;
-    if (NameHas(name, "REV"))
+    if (nameHas(name, "REV"))
         return Target::Revision;
-    if (NameHas(name, "ADR"))
-        return NameHas(name, "X-ABADR") ? Target::None : Target::Address;
-    if (NameHas(name, "TEL"))
+    if (nameHas(name, "ADR"))
+        return nameHas(name, "X-ABADR") ? Target::None : Target::Address;
+    if (nameHas(name, "TEL"))
         return Target::Phone;
-    if (line.size() == 9 && EqualsUpper(line, "END:VCARD"))
+    if (line.size() == 9 && equalsUpper(line, "END:VCARD"))
         return Target::End;
     return Target::None;
 }
 
 /* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
-void FillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QString &&value)
+void fillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QString &&value)
 {
     for (int k = 0; k < slotCount; ++k) {
         QString &slot = card[size_t(int(first) + k)];
@@ -169,7 +169,7 @@ void FillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QStr
     }
 }
 
-void Store(ContactFields &card, Target target, QString &&value)
+void storeField(ContactFields &card, Target target, QString &&value)
 {
     auto set = [&](ContactColumn column) { card[size_t(column)] = std::move(value); };
     switch (target) {
@@ -178,7 +178,7 @@ void Store(ContactFields &card, Target target, QString &&value)
     case Target::StructuredName:
         return set(ContactColumn::StructuredName);
     case Target::Email:
-        return FillFirstFree(card, ContactColumn::Email1, 5, std::move(value));
+        return fillFirstFree(card, ContactColumn::Email1, 5, std::move(value));
     case Target::Url:
         return set(ContactColumn::Url);
     case Target::Note:
@@ -190,7 +190,7 @@ void Store(ContactFields &card, Target target, QString &&value)
     case Target::Address:
         return set(ContactColumn::Address);
     case Target::Phone:
-        return FillFirstFree(card, ContactColumn::Phone1, 3, std::move(value));
+        return fillFirstFree(card, ContactColumn::Phone1, 3, std::move(value));
     case Target::None:
     case Target::Begin:
     case Target::End:
@@ -198,21 +198,21 @@ void Store(ContactFields &card, Target target, QString &&value)
     }
 }
 
-ContactCard FinishCard(ContactFields &working)
+ContactCard finishCard(ContactFields &working)
 {
     ContactFields normalized;
     for (int i = 0; i < kContactColumnCount; ++i) {
         QString &field = working[size_t(i)];
         if (field.isEmpty())
             continue;
-        field = TrimControlAndBlank(field);
-        normalized[size_t(i)] = NormalizeFieldValue(field);
+        field = trimControlAndBlank(field);
+        normalized[size_t(i)] = normalizeFieldValue(field);
     }
     return ContactCard(normalized);
 }
 
 /* Scans the logical lines that start in [from, to); joins may read on past to. */
-std::vector<ContactCard> ScanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiter)
+std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiter)
 {
     std::vector<ContactCard> cards;
     ContactFields working;
@@ -225,11 +225,11 @@ std::vector<ContactCard> ScanRange(const TextLines &lines, qsizetype from, qsize
     for (qsizetype index = from; index < to;) {
         qsizetype next;
         const QByteArrayView line = logical.read(index, next, lineStorage);
-        const Target target = Classify(line, upperName);
+        const Target target = classify(line, upperName);
         if (target == Target::Begin) {
             working = ContactFields();
         } else if (target == Target::End) {
-            cards.push_back(FinishCard(working));
+            cards.push_back(finishCard(working));
         } else if (target != Target::None) {
             const qsizetype colon = line.indexOf(':');
             QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
@@ -246,7 +246,7 @@ std::vector<ContactCard> ScanRange(const TextLines &lines, qsizetype from, qsize
                 }
                 value = valueStorage;
             }
-            Store(working, target, DecodePropertyValue(value, delimiter));
+            storeField(working, target, decodePropertyValue(value, delimiter));
         }
         index = next;
     }
@@ -258,10 +258,10 @@ std::vector<ContactCard> ScanRange(const TextLines &lines, qsizetype from, qsize
  * line continues. The working card is empty after it whatever came before, so the two halves
  * scan to the same cards as the whole. Returns 0 when there is none.
  */
-qsizetype SplitPoint(const TextLines &lines)
+qsizetype splitPoint(const TextLines &lines)
 {
     for (qsizetype i = lines.size() / 2; i + 1 < lines.size(); ++i) {
-        if (EqualsUpper(lines.utf8At(i), "BEGIN:VCARD") && !IsFoldedContinuation(lines.utf8At(i + 1)))
+        if (equalsUpper(lines.utf8At(i), "BEGIN:VCARD") && !isFoldedContinuation(lines.utf8At(i + 1)))
             return i;
     }
     return 0;
@@ -269,15 +269,15 @@ qsizetype SplitPoint(const TextLines &lines)
 
 } // namespace
 
-std::vector<ContactCard> ScanCards(const TextLines &lines, QChar delimiter)
+std::vector<ContactCard> scanCards(const TextLines &lines, QChar delimiter)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;
-    const qsizetype split = lines.size() >= kLinesWorthASecondThread ? SplitPoint(lines) : 0;
+    const qsizetype split = lines.size() >= kLinesWorthASecondThread ? splitPoint(lines) : 0;
     if (split == 0)
-        return ScanRange(lines, 0, lines.size(), delimiter);
+        return scanRange(lines, 0, lines.size(), delimiter);
     std::vector<ContactCard> secondHalf;
-    std::thread helper([&] { secondHalf = ScanRange(lines, split, lines.size(), delimiter); });
-    std::vector<ContactCard> cards = ScanRange(lines, 0, split, delimiter);
+    std::thread helper([&] { secondHalf = scanRange(lines, split, lines.size(), delimiter); });
+    std::vector<ContactCard> cards = scanRange(lines, 0, split, delimiter);
     helper.join();
     cards.insert(cards.end(), std::make_move_iterator(secondHalf.begin()), std::make_move_iterator(secondHalf.end()));
     return cards;

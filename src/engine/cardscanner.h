@@ -12,7 +12,7 @@
  *
  * Recognises FN, N, EMAIL (five slots), URL, NOTE, ORG, REV, ADR (not X-ABADR) and TEL (three
  * slots) by plain tests on the upper-cased line, joins folded lines and quoted-printable soft
- * line breaks, and decodes each value with DecodePropertyValue. Only "BEGIN:VCARD" empties the
+ * line breaks, and decodes each value with decodePropertyValue. Only "BEGIN:VCARD" empties the
  * working card; "END:VCARD" appends a normalised copy of it. Never fails.
  */
-std::vector<ContactCard> ScanCards(const TextLines &lines, QChar delimiter);
+std::vector<ContactCard> scanCards(const TextLines &lines, QChar delimiter);

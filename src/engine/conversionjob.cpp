@@ -8,7 +8,7 @@
 
 #include <QFileInfo>
 
-OutputKind OutputKindForFileName(const QString &fileName)
+OutputKind outputKindForFileName(const QString &fileName)
 {
     const qsizetype dot = fileName.lastIndexOf(u'.');
     const QString extension = dot < 0 ? QString() : fileName.sliced(dot).toLower();
@@ -19,7 +19,7 @@ OutputKind OutputKindForFileName(const QString &fileName)
     return OutputKind::TxtLines;
 }
 
-qint64 ScaledProgress(qint64 step, qint64 count, qint64 span)
+qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
 {
     const qint64 numerator = step * span;
     const qint64 quotient = numerator / count;
@@ -29,82 +29,82 @@ qint64 ScaledProgress(qint64 step, qint64 count, qint64 span)
     return quotient;
 }
 
-bool WriteExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
+bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
                      TextEncoding encoding, RowFormat format, ConversionHost &host)
 {
-    const OutputKind kind = OutputKindForFileName(path);
+    const OutputKind kind = outputKindForFileName(path);
     if (kind == OutputKind::Workbook)
-        return ExportToWorkbook(rows, format.delimiter, path, host);
+        return exportToWorkbook(rows, format.delimiter, path, host);
     QString error;
-    if (WriteTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error))
+    if (writeTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error))
         return true;
-    host.ShowMessage(MessageIcon::Warning, Translate(QStringLiteral("WARNING")), error);
+    host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
     return false;
 }
 
 namespace {
 
-TableParts PartsFor(OutputKind kind)
+TableParts partsFor(OutputKind kind)
 {
     return kind == OutputKind::TxtLines ? TableParts::Both : TableParts::Rows;
 }
 
 } // namespace
 
-ConversionOutcome RunConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host)
 {
-    host.ProgressDegistir(0);
-    host.SetBusy(true);
-    host.DisableExportButton();
+    host.setProgress(0);
+    host.setBusy(true);
+    host.disableExportButton();
 
     auto finish = [&](ConversionOutcome outcome) {
-        host.ProgressDegistir(0);
-        host.SetBusy(false);
+        host.setProgress(0);
+        host.setBusy(false);
         return outcome;
     };
 
-    std::vector<ContactCard> cards = ScanCards(loadedLines, format.delimiter);
-    host.ProgressDegistir(10);
-    const ColumnPresence presence = ComputeColumnPresence(cards);
-    host.ProgressDegistir(20);
+    std::vector<ContactCard> cards = scanCards(loadedLines, format.delimiter);
+    host.setProgress(10);
+    const ColumnPresence presence = computeColumnPresence(cards);
+    host.setProgress(20);
 
-    const OutputKind kind = OutputKindForFileName(request.ExportFileName);
+    const OutputKind kind = outputKindForFileName(request.exportFileName);
     StageProgress rowBuilding(host, 20, 60);
-    ExportTable table = BuildExportTable(std::move(cards), presence, request.ExportFileType, request.ExportFlavor,
-                                         format, PartsFor(kind),
+    ExportTable table = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor,
+                                         format, partsFor(kind),
                                          [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
-    host.ProgressDegistir(80);
-    RemoveBlankRows(table.rows);
-    host.ProgressDegistir(80);
+    host.setProgress(80);
+    removeBlankRows(table.rows);
+    host.setProgress(80);
 
     if (table.rows.isEmpty()) {
-        host.ProgressDegistir(100);
-        host.ShowMessage(MessageIcon::Warning, Translate(QStringLiteral("Warning")),
-                         Translate(QStringLiteral("No data found!")));
-        host.EnabledYap();
+        host.setProgress(100);
+        host.showMessage(MessageIcon::Warning, translate(QStringLiteral("Warning")),
+                         translate(QStringLiteral("No data found!")));
+        host.enableExportControls();
         return finish(ConversionOutcome::NoData);
     }
 
-    const ExportOptions options = host.ReadExportOptions();
+    const ExportOptions options = host.readExportOptions();
     const QString headerRow = options.headers
-        ? BuildHeaderRow(table.presence, request.ExportFileType, request.ExportFlavor, format)
+        ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
         : QString();
     if (kind != OutputKind::TxtLines)
-        FinishRows(table.rows, options.headers, options.sort, headerRow);
-    host.EnabledYap();
+        finishRows(table.rows, options.headers, options.sort, headerRow);
+    host.enableExportControls();
 
-    const bool written = WriteExportFile(table.rows, table.txtLines, request.ExportFileName, options.encoding,
+    const bool written = writeExportFile(table.rows, table.txtLines, request.exportFileName, options.encoding,
                                          format, host);
     table = ExportTable();
-    host.ProgressDegistir(100);
-    if (written && QFileInfo::exists(request.ExportFileName)) {
-        host.ShowMessage(MessageIcon::Information, Translate(QStringLiteral("SUCCESS")),
-                         Translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
-                             + FormatText(Translate(QStringLiteral("Filename: %s")), request.ExportFileName));
-        return finish(ConversionOutcome::Written);
+    host.setProgress(100);
+    if (written && QFileInfo::exists(request.exportFileName)) {
+        host.showMessage(MessageIcon::Information, translate(QStringLiteral("SUCCESS")),
+                         translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
+                             + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName));
+        return finish(ConversionOutcome::writtenBytes);
     }
-    host.ShowMessage(MessageIcon::Error, Translate(QStringLiteral("ERROR")),
-                     Translate(QStringLiteral("The file could not be created!")));
+    host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")),
+                     translate(QStringLiteral("The file could not be created!")));
     return finish(ConversionOutcome::NotWritten);
 }

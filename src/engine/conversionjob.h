@@ -9,9 +9,9 @@
 
 /** What the user asked for: the export type, the CSV flavour and the chosen path. */
 struct ExportRequest {
-    QString ExportFileType; // "XLS", "CSV" or "TXT"
-    QString ExportFlavor;   // "", "google", "outlook" or "yahoo"
-    QString ExportFileName;
+    QString exportFileType; // "XLS", "CSV" or "TXT"
+    QString exportFlavor;   // "", "google", "outlook" or "yahoo"
+    QString exportFileName;
 };
 
 /** The options the job reads from its host when it reaches its writing stage. */
@@ -31,32 +31,32 @@ public:
     virtual ~ConversionHost() = default;
 
     /** Shows a progress value from 0 to 100 (0 also clears the taskbar progress). */
-    virtual void ProgressDegistir(int value) = 0;
+    virtual void setProgress(int value) = 0;
     /** Shows or ends the busy cursor. */
-    virtual void SetBusy(bool busy) = 0;
+    virtual void setBusy(bool busy) = 0;
     /** Disables the export button while rows are built. */
-    virtual void DisableExportButton() = 0;
+    virtual void disableExportButton() = 0;
     /** Enables the export controls again. */
-    virtual void EnabledYap() = 0;
+    virtual void enableExportControls() = 0;
     /** Headers, Sort and the encoding as they stand now. */
-    virtual ExportOptions ReadExportOptions() = 0;
+    virtual ExportOptions readExportOptions() = 0;
     /** A modal message box; returns once the user has closed it. */
-    virtual void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) = 0;
+    virtual void showMessage(MessageIcon icon, const QString &caption, const QString &text) = 0;
 };
 
 /** What a job came to. */
-enum class ConversionOutcome { Written, NoData, NotWritten };
+enum class ConversionOutcome { writtenBytes, NoData, NotWritten };
 
 /** Which list is written, and by which writer, decided by the extension (any letter case). */
 enum class OutputKind { Workbook, Rows, TxtLines };
-OutputKind OutputKindForFileName(const QString &fileName);
+OutputKind outputKindForFileName(const QString &fileName);
 
 /** step × span / count rounded to the nearest integer, halves to the even neighbour. */
-qint64 ScaledProgress(qint64 step, qint64 count, qint64 span);
+qint64 scaledProgress(qint64 step, qint64 count, qint64 span);
 
 /**
  * The progress of one stage that spans the values base..base + span: step n of count shows
- * base + v, v = ScaledProgress(n, count, span), each new v once, so a stage makes at most
+ * base + v, v = scaledProgress(n, count, span), each new v once, so a stage makes at most
  * span reports however many steps it has.
  */
 class StageProgress
@@ -71,10 +71,10 @@ public:
 
     void step(qint64 n, qint64 count)
     {
-        const qint64 v = ScaledProgress(n, count, m_span);
+        const qint64 v = scaledProgress(n, count, m_span);
         if (v != m_previous && v <= m_span) {
             m_previous = v;
-            m_host.ProgressDegistir(int(m_base + v));
+            m_host.setProgress(int(m_base + v));
         }
     }
 
@@ -89,12 +89,12 @@ private:
  * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
  */
-bool WriteExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
+bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
                      TextEncoding encoding, RowFormat format, ConversionHost &host);
 
 /**
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
  * final message. Success is reported only when the writer succeeded and the file exists.
  */
-ConversionOutcome RunConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host);

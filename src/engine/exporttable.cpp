@@ -12,7 +12,7 @@ namespace {
 constexpr int kFlavorCount = 4;
 
 /* The flavours in the order of the header-name table. */
-int FlavorIndex(const QString &fileType, const QString &flavor)
+int flavorIndex(const QString &fileType, const QString &flavor)
 {
     if (fileType != QLatin1String("CSV"))
         return 0;
@@ -44,7 +44,7 @@ const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
     {"Note", "Notes", "Notes", "Notes"},
 };
 
-void AppendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
+void appendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
 {
     if (std::find(text.begin(), text.end(), quoteMark) == text.end()) {
         out.append(text.data(), text.size());
@@ -60,13 +60,13 @@ void AppendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
     out.truncate(write - out.constData());
 }
 
-void ChopTrailingDelimiter(QString &row, QChar delimiter)
+void chopTrailingDelimiter(QString &row, QChar delimiter)
 {
     if (row.endsWith(delimiter))
         row.chop(1);
 }
 
-QString BuildRow(const ContactCard &card, const ColumnPresence &presence, RowFormat format)
+QString buildRow(const ContactCard &card, const ColumnPresence &presence, RowFormat format)
 {
     qsizetype length = 0;
     for (int column = 0; column < kContactColumnCount; ++column)
@@ -77,23 +77,23 @@ QString BuildRow(const ContactCard &card, const ColumnPresence &presence, RowFor
         if (!presence[size_t(column)])
             continue;
         row += format.quoteMark;
-        AppendWithoutQuotes(row, card.field(column), format.quoteMark);
+        appendWithoutQuotes(row, card.field(column), format.quoteMark);
         row += format.quoteMark;
         row += format.delimiter;
     }
-    ChopTrailingDelimiter(row, format.delimiter);
+    chopTrailingDelimiter(row, format.delimiter);
     return row;
 }
 
-void AppendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence,
+void appendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence,
                     QChar quoteMark)
 {
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (!presence[size_t(column)])
             continue;
         QString text;
-        AppendWithoutQuotes(text, card.field(column), quoteMark);
-        if (!TrimControlAndBlank(text).isEmpty())
+        appendWithoutQuotes(text, card.field(column), quoteMark);
+        if (!trimControlAndBlank(text).isEmpty())
             txtLines.append(text);
     }
     txtLines.append(QString());
@@ -145,7 +145,7 @@ private:
 
 } // namespace
 
-ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards)
+ColumnPresence computeColumnPresence(const std::vector<ContactCard> &cards)
 {
     ColumnPresence presence{};
     for (const ContactCard &card : cards) {
@@ -157,22 +157,22 @@ ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards)
     return presence;
 }
 
-ColumnPresence FlavorDrops(const QString &flavor)
+ColumnPresence flavorDrops(const QString &flavor)
 {
     ColumnPresence drops{};
-    const int index = FlavorIndex(QStringLiteral("CSV"), flavor);
+    const int index = flavorIndex(QStringLiteral("CSV"), flavor);
     for (int column = 0; column < kContactColumnCount; ++column)
         drops[size_t(column)] = index != 0 && kHeaderNames[column][index] == nullptr;
     return drops;
 }
 
-ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
+ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
                              const QString &flavor, RowFormat format, TableParts parts,
                              const CardProgress &progress)
 {
     ExportTable table;
     if (fileType == QLatin1String("CSV")) {
-        const ColumnPresence drops = FlavorDrops(flavor);
+        const ColumnPresence drops = flavorDrops(flavor);
         for (int column = 0; column < kContactColumnCount; ++column)
             presence[size_t(column)] = presence[size_t(column)] && !drops[size_t(column)];
     }
@@ -192,7 +192,7 @@ ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
         helper = std::thread([&] {
             laterRows.reserve(size_t(count - half));
             for (qint64 i = half; i < count; ++i) {
-                laterRows.push_back(HashedRow::of(BuildRow(cards[size_t(i)], presence, format)));
+                laterRows.push_back(HashedRow::of(buildRow(cards[size_t(i)], presence, format)));
                 if (!wantTxt)
                     cards[size_t(i)] = ContactCard();
             }
@@ -207,23 +207,23 @@ ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
             helper.join();
         ContactCard &card = cards[size_t(i)];
         if (wantRows)
-            distinct.add(i < half ? HashedRow::of(BuildRow(card, presence, format)) : std::move(laterRows[size_t(i - half)]));
+            distinct.add(i < half ? HashedRow::of(buildRow(card, presence, format)) : std::move(laterRows[size_t(i - half)]));
         if (wantTxt)
-            AppendTxtBlock(table.txtLines, card, presence, format.quoteMark);
+            appendTxtBlock(table.txtLines, card, presence, format.quoteMark);
         card = ContactCard(); // its text is no longer needed
     }
     return table;
 }
 
-void RemoveBlankRows(QStringList &rows)
+void removeBlankRows(QStringList &rows)
 {
-    rows.removeIf([](const QString &row) { return TrimControlAndBlank(row).isEmpty(); });
+    rows.removeIf([](const QString &row) { return trimControlAndBlank(row).isEmpty(); });
 }
 
-QString BuildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
+QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
                        RowFormat format)
 {
-    const int index = FlavorIndex(fileType, flavor);
+    const int index = flavorIndex(fileType, flavor);
     QString header;
     for (int column = 0; column < kContactColumnCount; ++column) {
         const char *name = kHeaderNames[column][index];
@@ -231,6 +231,6 @@ QString BuildHeaderRow(const ColumnPresence &presence, const QString &fileType, 
             continue;
         header += format.quoteMark + QString::fromLatin1(name) + format.quoteMark + format.delimiter;
     }
-    ChopTrailingDelimiter(header, format.delimiter);
+    chopTrailingDelimiter(header, format.delimiter);
     return header;
 }

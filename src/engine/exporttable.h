@@ -19,7 +19,7 @@ struct RowFormat {
     QChar quoteMark = u'"';
 };
 
-/** Which lists BuildExportTable makes; a writer needs only one of them. */
+/** Which lists buildExportTable makes; a writer needs only one of them. */
 enum class TableParts { Rows = 1, TxtLines = 2, Both = 3 };
 
 struct ExportTable {
@@ -35,26 +35,26 @@ struct ExportTable {
 using CardProgress = std::function<void(qint64 card, qint64 count)>;
 
 /** A column is present when at least one card has non-empty text in it. */
-ColumnPresence ComputeColumnPresence(const std::vector<ContactCard> &cards);
+ColumnPresence computeColumnPresence(const std::vector<ContactCard> &cards);
 
 /** The columns a CSV flavour ("", "outlook", "google", "yahoo") leaves out. */
-ColumnPresence FlavorDrops(const QString &flavor);
+ColumnPresence flavorDrops(const QString &flavor);
 
 /**
  * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
  * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed, so that their memory is freed as rows grow.
  */
-ExportTable BuildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
+ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
                              const QString &flavor, RowFormat format, TableParts parts = TableParts::Both,
                              const CardProgress &progress = {});
 
 /** Removes the rows that are empty after trimming. */
-void RemoveBlankRows(QStringList &rows);
+void removeBlankRows(QStringList &rows);
 
 /**
  * The header row: the quoted names of the present columns in the flavour's name set for a
  * "CSV" file type, the default names otherwise.
  */
-QString BuildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
+QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
                        RowFormat format);

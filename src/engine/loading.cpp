@@ -6,39 +6,39 @@
 
 namespace {
 
-QString EmptyFileMessage(const QString &path)
+QString emptyFileMessage(const QString &path)
 {
     const QString twoCr = QStringLiteral("\r\r");
-    return Translate(QStringLiteral("The file is empty!")) + twoCr
-        + FormatText(Translate(QStringLiteral("Filename: %s")), path) + twoCr
-        + Translate(QStringLiteral("Verify that the file has not been corrupted and that the file "
+    return translate(QStringLiteral("The file is empty!")) + twoCr
+        + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
+        + translate(QStringLiteral("Verify that the file has not been corrupted and that the file "
                                    "extension matches the format of the file."));
 }
 
 } // namespace
 
-LoadOutcome AppendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target)
+LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target)
 {
     LoadOutcome outcome;
     if (!QFileInfo(path).isFile())
         return outcome;
 
-    if (FileSize64(path) == 0) {
-        outcome.warningCaption = Translate(QStringLiteral("Warning"));
-        outcome.warningText = EmptyFileMessage(path);
+    if (fileSize64(path) == 0) {
+        outcome.warningCaption = translate(QStringLiteral("Warning"));
+        outcome.warningText = emptyFileMessage(path);
     }
 
     TextLines fileLines;
     QString error;
-    if (!ReadTextLines(path, encoding, fileLines, &error)) {
-        outcome.kind = LoadOutcome::Failed;
-        outcome.warningCaption = Translate(QStringLiteral("WARNING"));
+    if (!readTextLines(path, encoding, fileLines, &error)) {
+        outcome.kind = LoadOutcome::failure;
+        outcome.warningCaption = translate(QStringLiteral("WARNING"));
         outcome.warningText = error;
         return outcome;
     }
-    target.LoadedLines.appendLines(std::move(fileLines));
-    target.LoadedLines.appendUtf8(QByteArrayView());
-    ++target.LoadedFileCount;
-    outcome.kind = LoadOutcome::Loaded;
+    target.loadedLines.appendLines(std::move(fileLines));
+    target.loadedLines.appendUtf8(QByteArrayView());
+    ++target.loadedFileCount;
+    outcome.kind = LoadOutcome::loadedCards;
     return outcome;
 }

@@ -5,23 +5,23 @@
 /** The text of every loaded VCF file, and how many files were loaded. */
 struct LoadedVcards {
     /** Every line of every loaded file, each file followed by one empty line. */
-    TextLines LoadedLines;
+    TextLines loadedLines;
     /** Files loaded since start or since the last clear. */
-    qint64 LoadedFileCount = 0;
+    qint64 loadedFileCount = 0;
 
-    void ClearNow()
+    void clearLoaded()
     {
-        LoadedLines.clear();
-        LoadedFileCount = 0;
+        loadedLines.clear();
+        loadedFileCount = 0;
     }
 };
 
-/** What became of one file handed to AppendVcfFile. */
+/** What became of one file handed to appendVcfFile. */
 struct LoadOutcome {
     enum Kind {
         Missing, // no file at the path: nothing happened, nothing to show
-        Loaded,  // lines appended and counted (warning set for an empty file)
-        Failed,  // nothing appended; warning holds the reason
+        loadedCards,  // lines appended and counted (warning set for an empty file)
+        failure,  // nothing appended; warning holds the reason
     };
     Kind kind = Missing;
     /** Caption and text of the warning to show, when warningText is not empty. */
@@ -35,4 +35,4 @@ struct LoadOutcome {
  * is loaded with a "The file is empty!" warning; a file that cannot be read or decoded leaves
  * target unchanged and returns the error as a warning with caption "WARNING".
  */
-LoadOutcome AppendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target);
+LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target);

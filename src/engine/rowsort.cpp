@@ -34,24 +34,24 @@ private:
     bool m_plain;
 };
 
-void SortRange(QString *begin, QString *end)
+void sortRange(QString *begin, QString *end)
 {
     std::stable_sort(begin, end, RowOrder());
 }
 
-void SortRowsIgnoringCase(QStringList &rows)
+void sortRowsIgnoringCase(QStringList &rows)
 {
     const qsizetype count = rows.size();
     if (count < 20000) {
-        SortRange(rows.data(), rows.data() + count);
+        sortRange(rows.data(), rows.data() + count);
         return;
     }
     // Two halves on two threads, then one merge that takes the earlier half first among
     // equal rows, so the sort stays stable.
     QString *const data = rows.data();
     const qsizetype half = count / 2;
-    std::thread helper(SortRange, data + half, data + count);
-    SortRange(data, data + half);
+    std::thread helper(sortRange, data + half, data + count);
+    sortRange(data, data + half);
     helper.join();
     QStringList merged;
     merged.reserve(count);
@@ -63,10 +63,10 @@ void SortRowsIgnoringCase(QStringList &rows)
 
 } // namespace
 
-void FinishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow)
+void finishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow)
 {
     if (sort)
-        SortRowsIgnoringCase(rows);
+        sortRowsIgnoringCase(rows);
     if (headers)
         rows.prepend(headerRow);
 }

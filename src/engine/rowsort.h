@@ -8,4 +8,4 @@
  * ignoring letter case (stable: rows that compare equal keep their order), then puts the
  * header row first. The header row is never sorted with the data.
  */
-void FinishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow);
+void finishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow);

@@ -11,7 +11,7 @@
 
 namespace {
 
-int HexValue(char c)
+int hexValue(char c)
 {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -23,7 +23,7 @@ int HexValue(char c)
 }
 
 /* Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. */
-QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
+QByteArray decodeQuotedPrintableBytes(QByteArrayView in)
 {
     while (!in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
         in.chop(1);
@@ -38,10 +38,10 @@ QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
         }
         if (i == n)
             break; // a trailing "=" is dropped
-        const int high = HexValue(in[i]);
+        const int high = hexValue(in[i]);
         if (high >= 0) {
             ++i;
-            const int low = i < n ? HexValue(in[i]) : -1;
+            const int low = i < n ? hexValue(in[i]) : -1;
             if (low >= 0) {
                 ++i;
                 *write++ = char(high * 16 + low);
@@ -59,9 +59,9 @@ QByteArray DecodeQuotedPrintableBytes(QByteArrayView in)
 }
 
 /* Reads decoded bytes: well-formed UTF-8 where it starts, the ANSI character for any other byte. */
-QString ReadDecodedBytes(QByteArrayView bytes)
+QString readDecodedBytes(QByteArrayView bytes)
 {
-    if (utf8::IsValid(bytes))
+    if (utf8::isValid(bytes))
         return QString::fromUtf8(bytes);
     const SingleByteCodec &ansi = SingleByteCodec::ansi();
     QString text;
@@ -69,7 +69,7 @@ QString ReadDecodedBytes(QByteArrayView bytes)
     const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
     const auto *end = p + bytes.size();
     while (p != end) {
-        const int length = utf8::SequenceLength(p, end);
+        const int length = utf8::sequenceLength(p, end);
         if (length > 0) {
             text += QString::fromUtf8(reinterpret_cast<const char *>(p), length);
             p += length;
@@ -82,7 +82,7 @@ QString ReadDecodedBytes(QByteArrayView bytes)
 }
 
 /* Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can form new ones). */
-QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
+QByteArray removeNulAndLineFeedEscapes(QByteArrayView value)
 {
     QByteArray bytes(value.size(), Qt::Uninitialized);
     char *write = bytes.data();
@@ -109,19 +109,19 @@ QByteArray RemoveNulAndLineFeedEscapes(QByteArrayView value)
 
 } // namespace
 
-QString DecodeQuotedPrintableValue(QByteArrayView utf8Value)
+QString decodeQuotedPrintableValue(QByteArrayView utf8Value)
 {
     if (!utf8Value.contains('='))
         return QString::fromUtf8(utf8Value);
-    return ReadDecodedBytes(DecodeQuotedPrintableBytes(RemoveNulAndLineFeedEscapes(utf8Value)));
+    return readDecodedBytes(decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(utf8Value)));
 }
 
-QString DecodeQuotedPrintableValue(const QString &value)
+QString decodeQuotedPrintableValue(const QString &value)
 {
-    return DecodeQuotedPrintableValue(QByteArrayView(value.toUtf8()));
+    return decodeQuotedPrintableValue(QByteArrayView(value.toUtf8()));
 }
 
-QString UndoVcardEscapes(const QString &value)
+QString undoVcardEscapes(const QString &value)
 {
     qsizetype at = value.indexOf(u'\\');
     if (at < 0)
@@ -148,7 +148,7 @@ QString UndoVcardEscapes(const QString &value)
     return out;
 }
 
-QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
+QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
 {
     // Most values need none of the steps: one look at the bytes spares the passes over the text.
     const char asciiDelimiter = delimiter.unicode() < 0x80 ? char(delimiter.unicode()) : '\0';
@@ -157,22 +157,22 @@ QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
                return c == '=' || c == '\\' || c == ';' || c == asciiDelimiter;
            }))
         return QString::fromUtf8(utf8Value);
-    QString value = UndoVcardEscapes(DecodeQuotedPrintableValue(utf8Value));
+    QString value = undoVcardEscapes(decodeQuotedPrintableValue(utf8Value));
     value.replace(delimiter, u' ');
     value.replace(u';', u' ');
     return value;
 }
 
-QString DecodePropertyValue(const QString &value, QChar delimiter)
+QString decodePropertyValue(const QString &value, QChar delimiter)
 {
-    return DecodePropertyValue(QByteArrayView(value.toUtf8()), delimiter);
+    return decodePropertyValue(QByteArrayView(value.toUtf8()), delimiter);
 }
 
-QString NormalizeFieldValue(const QString &value)
+QString normalizeFieldValue(const QString &value)
 {
-    QString text = TrimControlAndBlank(value);
+    QString text = trimControlAndBlank(value);
     while (text.startsWith(u'='))
-        text = TrimControlAndBlank(text.sliced(1));
+        text = trimControlAndBlank(text.sliced(1));
     const auto *const data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     qsizetype pair = 1;

@@ -16,25 +16,25 @@
  * The decoded bytes are read as UTF-8 wherever a well-formed sequence starts; any other byte
  * is read as the ANSI code page's character. A value without "=" is returned unchanged.
  */
-QString DecodeQuotedPrintableValue(QByteArrayView utf8Value);
-QString DecodeQuotedPrintableValue(const QString &value);
+QString decodeQuotedPrintableValue(QByteArrayView utf8Value);
+QString decodeQuotedPrintableValue(const QString &value);
 
 /**
  * Undoes vCard escapes in one left-to-right pass: backslash with n or N becomes a space,
  * backslash with ",", ";", ":" or a backslash becomes that character. Other backslashes stay.
  */
-QString UndoVcardEscapes(const QString &value);
+QString undoVcardEscapes(const QString &value);
 
 /**
  * The whole value pipeline: quoted-printable decoding, vCard escapes, then every field
  * delimiter and every ";" turned into a space.
  */
-QString DecodePropertyValue(QByteArrayView utf8Value, QChar delimiter);
-QString DecodePropertyValue(const QString &value, QChar delimiter);
+QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter);
+QString decodePropertyValue(const QString &value, QChar delimiter);
 
 
 /**
  * The normalisation of a finished card's field: trimmed, leading "=" signs removed (trimming
  * after each), and every run of spaces (U+0020) made one space.
  */
-QString NormalizeFieldValue(const QString &value);
+QString normalizeFieldValue(const QString &value);

@@ -19,7 +19,7 @@ namespace {
 constexpr QChar kQuoteMark = u'"';
 
 /* The field texts of a finished row: split at the delimiter, enclosing quotes removed. */
-QStringList SplitRow(const QString &row, QChar delimiter)
+QStringList splitRow(const QString &row, QChar delimiter)
 {
     QStringList fields = row.split(delimiter);
     for (QString &field : fields) {
@@ -36,7 +36,7 @@ struct TableShape {
     qsizetype longestCell = 0;
 };
 
-TableShape MeasureTable(const QStringList &rows, QChar delimiter)
+TableShape measureTable(const QStringList &rows, QChar delimiter)
 {
     TableShape shape;
     shape.rows = rows.size();
@@ -54,33 +54,33 @@ TableShape MeasureTable(const QStringList &rows, QChar delimiter)
     return shape;
 }
 
-QString Number(qsizetype value)
+QString numberText(qsizetype value)
 {
     return QLocale(QLocale::English).toString(value);
 }
 
 /* Why the table does not fit the workbook kind, or an empty text when it fits. */
-QString LimitViolation(const TableShape &shape, bool xlsx)
+QString limitViolation(const TableShape &shape, bool xlsx)
 {
     const qsizetype maxRows = xlsx ? kXlsxMaxRows : kXlsMaxRows;
     const qsizetype maxColumns = xlsx ? kXlsxMaxColumns : kXlsMaxColumns;
-    const QString kind = xlsx ? Translate(QStringLiteral("An Excel workbook (.xlsx)"))
-                              : Translate(QStringLiteral("An Excel 97-2003 workbook (.xls)"));
-    const QString instead = xlsx ? Translate(QStringLiteral("Save it as a CSV file instead."))
-                                 : Translate(QStringLiteral("Save it as an Excel 2007 workbook (.xlsx) instead."));
+    const QString kind = xlsx ? translate(QStringLiteral("An Excel workbook (.xlsx)"))
+                              : translate(QStringLiteral("An Excel 97-2003 workbook (.xls)"));
+    const QString instead = xlsx ? translate(QStringLiteral("Save it as a CSV file instead."))
+                                 : translate(QStringLiteral("Save it as an Excel 2007 workbook (.xlsx) instead."));
     if (shape.rows > maxRows)
-        return FormatText(Translate(QStringLiteral("The table has %s rows. %s holds at most %s rows.")),
-                          {Number(shape.rows), kind, Number(maxRows)})
+        return formatText(translate(QStringLiteral("The table has %s rows. %s holds at most %s rows.")),
+                          {numberText(shape.rows), kind, numberText(maxRows)})
             + u' ' + instead;
     if (shape.widestRow > maxColumns)
-        return FormatText(Translate(QStringLiteral("The table has %s columns. %s holds at most %s columns.")),
-                          {Number(shape.widestRow), kind, Number(maxColumns)})
+        return formatText(translate(QStringLiteral("The table has %s columns. %s holds at most %s columns.")),
+                          {numberText(shape.widestRow), kind, numberText(maxColumns)})
             + u' ' + instead;
     if (shape.longestCell > kXlsxMaxCellChars)
-        return FormatText(Translate(QStringLiteral("A value has %s characters. A workbook cell holds at most %s "
+        return formatText(translate(QStringLiteral("A value has %s characters. A workbook cell holds at most %s "
                                                    "characters.")),
-                          {Number(shape.longestCell), Number(kXlsxMaxCellChars)})
-            + u' ' + Translate(QStringLiteral("Save it as a CSV file instead."));
+                          {numberText(shape.longestCell), numberText(kXlsxMaxCellChars)})
+            + u' ' + translate(QStringLiteral("Save it as a CSV file instead."));
     return {};
 }
 
@@ -102,7 +102,7 @@ private:
 };
 
 /* What a new file gets: read and write for everyone, less the process's umask. */
-QFile::Permissions DefaultFilePermissions()
+QFile::Permissions defaultFilePermissions()
 {
     const mode_t mask = umask(0);
     umask(mask);
@@ -121,47 +121,47 @@ QFile::Permissions DefaultFilePermissions()
     return permissions;
 }
 
-QString CannotCreate(const QString &path, const QString &reason)
+QString cannotCreate(const QString &path, const QString &reason)
 {
-    return FormatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
+    return formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
 }
 
-bool WriteXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
               WorkbookProgress &progress, QString &error)
 {
     std::vector<QStringList> cells;
     cells.reserve(size_t(rows.size()));
     for (qsizetype n = 0; n < rows.size(); ++n) {
         progress.row(n + 1);
-        cells.push_back(SplitRow(rows.at(n), delimiter));
+        cells.push_back(splitRow(rows.at(n), delimiter));
     }
     QSaveFile file(path);
     // Unbuffered, so that a failed write reports the system's reason (a full disk, say).
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = CannotCreate(path, file.errorString());
+        error = cannotCreate(path, file.errorString());
         return false;
     }
     QString writeError;
-    if (!WriteXlsWorkbook(cells, widthColumns, file, &writeError)) {
+    if (!writeXlsWorkbook(cells, widthColumns, file, &writeError)) {
         file.cancelWriting();
-        error = CannotCreate(path, writeError);
+        error = cannotCreate(path, writeError);
         return false;
     }
     if (!file.commit()) {
-        error = CannotCreate(path, file.errorString());
+        error = cannotCreate(path, file.errorString());
         return false;
     }
     return true;
 }
 
 /* libxlsxwriter writes to a name, so the workbook goes to a new file beside the target first. */
-bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
                WorkbookProgress &progress, QString &error)
 {
     const QFileInfo target(path);
     QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.tessaly-XXXXXX.xlsx"));
     if (!temporary.open()) {
-        error = CannotCreate(path, temporary.errorString());
+        error = cannotCreate(path, temporary.errorString());
         return false;
     }
     temporary.close();
@@ -172,25 +172,25 @@ bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
         progress.row(n + 1);
         const bool added = asciiDelimiter
             ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
-            : workbook.addRow(SplitRow(rows.at(n), delimiter));
+            : workbook.addRow(splitRow(rows.at(n), delimiter));
         if (!added) {
-            error = CannotCreate(path, workbook.errorString());
+            error = cannotCreate(path, workbook.errorString());
             return false;
         }
     }
     if (!workbook.close()) {
-        error = CannotCreate(path, workbook.errorString());
+        error = cannotCreate(path, workbook.errorString());
         return false;
     }
     // A temporary file is private to its owner; the workbook gets the permissions that a newly
     // saved file (or the file it replaces) would have.
-    if (!temporary.setPermissions(target.exists() ? target.permissions() : DefaultFilePermissions())) {
-        error = CannotCreate(path, temporary.errorString());
+    if (!temporary.setPermissions(target.exists() ? target.permissions() : defaultFilePermissions())) {
+        error = cannotCreate(path, temporary.errorString());
         return false;
     }
     // rename() replaces an existing target in one step.
     if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        error = CannotCreate(path, QString::fromLocal8Bit(std::strerror(errno)));
+        error = cannotCreate(path, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     temporary.setAutoRemove(false);
@@ -199,21 +199,21 @@ bool WriteXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
 
 } // namespace
 
-bool ExportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host)
+bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host)
 {
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
-    const TableShape shape = MeasureTable(rows, delimiter);
-    QString error = LimitViolation(shape, xlsx);
+    const TableShape shape = measureTable(rows, delimiter);
+    QString error = limitViolation(shape, xlsx);
     if (error.isEmpty() && QFileInfo(fileName).isDir())
-        error = CannotCreate(fileName, QStringLiteral("Is a directory"));
+        error = cannotCreate(fileName, QStringLiteral("Is a directory"));
     if (error.isEmpty()) {
         WorkbookProgress progress(host, shape.rows);
         const int widthColumns = int(shape.lastRowFields);
-        const bool written = xlsx ? WriteXlsx(rows, delimiter, fileName, widthColumns, progress, error)
-                                  : WriteXls(rows, delimiter, fileName, widthColumns, progress, error);
+        const bool written = xlsx ? writeXlsx(rows, delimiter, fileName, widthColumns, progress, error)
+                                  : writeXls(rows, delimiter, fileName, widthColumns, progress, error);
         if (written)
             return true;
     }
-    host.ShowMessage(MessageIcon::Warning, Translate(QStringLiteral("WARNING")), error);
+    host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
     return false;
 }

@@ -11,4 +11,4 @@
  * Reports progress 81 to 100 through the host. Errors are shown as a "WARNING" box and
  * false is returned; nothing is left at fileName then.
  */
-bool ExportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host);
+bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host);

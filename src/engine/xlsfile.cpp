@@ -56,47 +56,47 @@ constexpr quint16 kColumnWidthUserSet = 0x0002;
 constexpr qsizetype kStringHeaderSize = 3;
 constexpr quint8 kStringWide = 0x01;
 
-void AppendU8(QByteArray &out, quint8 value)
+void appendU8(QByteArray &out, quint8 value)
 {
     out.append(char(value));
 }
 
-void AppendU16(QByteArray &out, quint16 value)
+void appendU16(QByteArray &out, quint16 value)
 {
     char bytes[2];
     qToLittleEndian(value, bytes);
     out.append(bytes, sizeof bytes);
 }
 
-void AppendU32(QByteArray &out, quint32 value)
+void appendU32(QByteArray &out, quint32 value)
 {
     char bytes[4];
     qToLittleEndian(value, bytes);
     out.append(bytes, sizeof bytes);
 }
 
-/** Starts a record whose length EndRecord fills in; returns where the record data begins. */
-qsizetype BeginRecord(QByteArray &out, quint16 type)
+/** Starts a record whose length endRecord fills in; returns where the record data begins. */
+qsizetype beginRecord(QByteArray &out, quint16 type)
 {
-    AppendU16(out, type);
-    AppendU16(out, 0);
+    appendU16(out, type);
+    appendU16(out, 0);
     return out.size();
 }
 
-void EndRecord(QByteArray &out, qsizetype dataStart)
+void endRecord(QByteArray &out, qsizetype dataStart)
 {
     const qsizetype length = out.size() - dataStart;
     Q_ASSERT(length <= kMaxRecordData);
     qToLittleEndian(quint16(length), out.data() + dataStart - 2);
 }
 
-bool IsLatin1(QStringView text)
+bool isLatin1(QStringView text)
 {
     return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x100; });
 }
 
 /** Appends UTF-16 units either as single bytes (all below 0x100) or as UTF-16LE. */
-void AppendUnits(QByteArray &out, QStringView units, bool wide)
+void appendUnits(QByteArray &out, QStringView units, bool wide)
 {
     const qsizetype start = out.size();
     if (wide) {
@@ -111,93 +111,93 @@ void AppendUnits(QByteArray &out, QStringView units, bool wide)
 }
 
 /** A string stored in a record with an 8-bit length, such as a font or sheet name. */
-void AppendShortString(QByteArray &out, QStringView text)
+void appendShortString(QByteArray &out, QStringView text)
 {
-    const bool wide = !IsLatin1(text);
-    AppendU8(out, quint8(text.size()));
-    AppendU8(out, wide ? kStringWide : 0);
-    AppendUnits(out, text, wide);
+    const bool wide = !isLatin1(text);
+    appendU8(out, quint8(text.size()));
+    appendU8(out, wide ? kStringWide : 0);
+    appendUnits(out, text, wide);
 }
 
-void AppendBof(QByteArray &out, quint16 substream)
+void appendBof(QByteArray &out, quint16 substream)
 {
-    const qsizetype start = BeginRecord(out, kRecBof);
-    AppendU16(out, 0x0600); // BIFF8
-    AppendU16(out, substream);
-    AppendU16(out, 0x0DBB); // build
-    AppendU16(out, 0x07CC); // year
-    AppendU32(out, 0);      // file history
-    AppendU32(out, 0x0006); // lowest version that reads every record: BIFF8
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecBof);
+    appendU16(out, 0x0600); // BIFF8
+    appendU16(out, substream);
+    appendU16(out, 0x0DBB); // build
+    appendU16(out, 0x07CC); // year
+    appendU32(out, 0);      // file history
+    appendU32(out, 0x0006); // lowest version that reads every record: BIFF8
+    endRecord(out, start);
 }
 
-void AppendEof(QByteArray &out)
+void appendEof(QByteArray &out)
 {
-    EndRecord(out, BeginRecord(out, kRecEof));
+    endRecord(out, beginRecord(out, kRecEof));
 }
 
-void AppendU16Record(QByteArray &out, quint16 type, quint16 value)
+void appendU16Record(QByteArray &out, quint16 type, quint16 value)
 {
-    const qsizetype start = BeginRecord(out, type);
-    AppendU16(out, value);
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, type);
+    appendU16(out, value);
+    endRecord(out, start);
 }
 
-void AppendWindow1(QByteArray &out)
+void appendWindow1(QByteArray &out)
 {
-    const qsizetype start = BeginRecord(out, kRecWindow1);
-    AppendU16(out, 0x01E0); // window position and size in twips
-    AppendU16(out, 0x005A);
-    AppendU16(out, 0x3FCF);
-    AppendU16(out, 0x2A4E);
-    AppendU16(out, 0x0038); // horizontal and vertical scroll bars, sheet tabs
-    AppendU16(out, 0);      // active sheet
-    AppendU16(out, 0);      // first visible tab
-    AppendU16(out, 1);      // selected sheets
-    AppendU16(out, 0x0258); // tab bar width ratio
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecWindow1);
+    appendU16(out, 0x01E0); // window position and size in twips
+    appendU16(out, 0x005A);
+    appendU16(out, 0x3FCF);
+    appendU16(out, 0x2A4E);
+    appendU16(out, 0x0038); // horizontal and vertical scroll bars, sheet tabs
+    appendU16(out, 0);      // active sheet
+    appendU16(out, 0);      // first visible tab
+    appendU16(out, 1);      // selected sheets
+    appendU16(out, 0x0258); // tab bar width ratio
+    endRecord(out, start);
 }
 
 /** Readers expect the usual set of fonts; index 4 is never stored, so five records give 0-3 and 5. */
-void AppendFonts(QByteArray &out)
+void appendFonts(QByteArray &out)
 {
     for (int i = 0; i < kFontCount; ++i) {
-        const qsizetype start = BeginRecord(out, kRecFont);
-        AppendU16(out, 200);    // 10 pt in twips
-        AppendU16(out, 0);      // no italic, strike-out, outline
-        AppendU16(out, 0x7FFF); // automatic colour
-        AppendU16(out, 400);    // normal weight
-        AppendU16(out, 0);      // no super- or subscript
-        AppendU8(out, 0);       // no underline
-        AppendU8(out, 0);       // font family
-        AppendU8(out, 0);       // character set
-        AppendU8(out, 0);
-        AppendShortString(out, u"Arial");
-        EndRecord(out, start);
+        const qsizetype start = beginRecord(out, kRecFont);
+        appendU16(out, 200);    // 10 pt in twips
+        appendU16(out, 0);      // no italic, strike-out, outline
+        appendU16(out, 0x7FFF); // automatic colour
+        appendU16(out, 400);    // normal weight
+        appendU16(out, 0);      // no super- or subscript
+        appendU8(out, 0);       // no underline
+        appendU8(out, 0);       // font family
+        appendU8(out, 0);       // character set
+        appendU8(out, 0);
+        appendShortString(out, u"Arial");
+        endRecord(out, start);
     }
 }
 
-void AppendXf(QByteArray &out, quint16 font, quint16 format, quint16 typeAndParent, quint8 usedAttributes)
+void appendXf(QByteArray &out, quint16 font, quint16 format, quint16 typeAndParent, quint8 usedAttributes)
 {
-    const qsizetype start = BeginRecord(out, kRecXf);
-    AppendU16(out, font);
-    AppendU16(out, format);
-    AppendU16(out, typeAndParent);
-    AppendU8(out, 0x20); // aligned to the bottom, horizontal alignment "general"
-    AppendU8(out, 0);    // no rotation
-    AppendU8(out, 0);    // no indent
-    AppendU8(out, usedAttributes);
-    AppendU32(out, 0); // no borders
-    AppendU32(out, 0);
-    AppendU16(out, 0x20C0); // default pattern colours
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecXf);
+    appendU16(out, font);
+    appendU16(out, format);
+    appendU16(out, typeAndParent);
+    appendU8(out, 0x20); // aligned to the bottom, horizontal alignment "general"
+    appendU8(out, 0);    // no rotation
+    appendU8(out, 0);    // no indent
+    appendU8(out, usedAttributes);
+    appendU32(out, 0); // no borders
+    appendU32(out, 0);
+    appendU16(out, 0x20C0); // default pattern colours
+    endRecord(out, start);
 }
 
 /**
  * The 15 style XFs every workbook carries, the default cell XF, and the text cell XF.
  * The text cell XF marks its number format as its own, not inherited from the style.
  */
-void AppendXfs(QByteArray &out)
+void appendXfs(QByteArray &out)
 {
     constexpr quint16 kStyleXf = 0xFFF5; // locked, style XF, no parent
     constexpr quint16 kCellXf = 0x0001;  // locked, cell XF, parent style 0
@@ -206,30 +206,30 @@ void AppendXfs(QByteArray &out)
     constexpr quint8 kOwnNumberFormat = 0x04;
     static constexpr std::array<quint16, kStyleXfCount> kStyleFonts = {0, 1, 1, 2, 2, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (quint16 i = 0; i < kStyleXfCount; ++i)
-        AppendXf(out, kStyleFonts[i], 0, kStyleXf, i == 0 ? 0 : kStyleFontOnly);
-    AppendXf(out, 0, 0, kCellXf, 0);
-    AppendXf(out, 0, kBuiltInTextFormat, kCellXf, kOwnNumberFormat);
+        appendXf(out, kStyleFonts[i], 0, kStyleXf, i == 0 ? 0 : kStyleFontOnly);
+    appendXf(out, 0, 0, kCellXf, 0);
+    appendXf(out, 0, kBuiltInTextFormat, kCellXf, kOwnNumberFormat);
 }
 
-void AppendNormalStyle(QByteArray &out)
+void appendNormalStyle(QByteArray &out)
 {
-    const qsizetype start = BeginRecord(out, kRecStyle);
-    AppendU16(out, 0x8000); // built-in style on XF 0
-    AppendU8(out, 0);       // "Normal"
-    AppendU8(out, 0xFF);    // no outline level
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecStyle);
+    appendU16(out, 0x8000); // built-in style on XF 0
+    appendU8(out, 0);       // "Normal"
+    appendU8(out, 0xFF);    // no outline level
+    endRecord(out, start);
 }
 
 /** Returns where the sheet offset is stored so it can be filled in once the sheet's place is known. */
-qsizetype AppendBoundSheet(QByteArray &out)
+qsizetype appendBoundSheet(QByteArray &out)
 {
-    const qsizetype start = BeginRecord(out, kRecBoundSheet);
+    const qsizetype start = beginRecord(out, kRecBoundSheet);
     const qsizetype offsetPosition = out.size();
-    AppendU32(out, 0);
-    AppendU8(out, 0); // visible
-    AppendU8(out, 0); // worksheet
-    AppendShortString(out, u"Sheet1");
-    EndRecord(out, start);
+    appendU32(out, 0);
+    appendU8(out, 0); // visible
+    appendU8(out, 0); // worksheet
+    appendShortString(out, u"Sheet1");
+    endRecord(out, start);
     return offsetPosition;
 }
 
@@ -242,52 +242,52 @@ class SstWriter
 {
 public:
     SstWriter(QByteArray &out, quint32 totalCount, quint32 uniqueCount)
-        : out_(out)
-        , bucketSize_(quint16(std::clamp<quint32>((uniqueCount + kWantedBuckets - 1) / kWantedBuckets, 8, 0xFFFF)))
+        : m_out(out)
+        , m_bucketSize(quint16(std::clamp<quint32>((uniqueCount + kWantedBuckets - 1) / kWantedBuckets, 8, 0xFFFF)))
     {
-        dataStart_ = BeginRecord(out_, kRecSst);
-        AppendU32(out_, totalCount);
-        AppendU32(out_, uniqueCount);
+        m_dataStart = beginRecord(m_out, kRecSst);
+        appendU32(m_out, totalCount);
+        appendU32(m_out, uniqueCount);
     }
 
-    void Add(QStringView text)
+    void add(QStringView text)
     {
-        const bool wide = !IsLatin1(text);
+        const bool wide = !isLatin1(text);
         const qsizetype unitSize = wide ? 2 : 1;
         // Keep the header together with the first characters (room for a whole surrogate pair).
-        if (Room() < kStringHeaderSize + std::min<qsizetype>(text.size() * unitSize, 4))
-            ContinueRecord();
-        if (added_++ % bucketSize_ == 0)
-            buckets_.push_back({quint32(out_.size()), quint16(out_.size() - dataStart_ + kRecordHeaderSize)});
-        AppendU16(out_, quint16(text.size()));
-        AppendU8(out_, wide ? kStringWide : 0);
+        if (room() < kStringHeaderSize + std::min<qsizetype>(text.size() * unitSize, 4))
+            continueRecord();
+        if (m_added++ % m_bucketSize == 0)
+            m_buckets.push_back({quint32(m_out.size()), quint16(m_out.size() - m_dataStart + kRecordHeaderSize)});
+        appendU16(m_out, quint16(text.size()));
+        appendU8(m_out, wide ? kStringWide : 0);
         while (!text.isEmpty()) {
-            qsizetype count = std::min(text.size(), Room() / unitSize);
+            qsizetype count = std::min(text.size(), room() / unitSize);
             // Each record's part must be valid UTF-16 on its own, so a surrogate pair stays whole.
             if (count < text.size() && text[count - 1].isHighSurrogate())
                 --count;
             Q_ASSERT(count > 0);
-            AppendUnits(out_, text.first(count), wide);
+            appendUnits(m_out, text.first(count), wide);
             text = text.sliced(count);
             if (!text.isEmpty()) {
-                ContinueRecord();
-                AppendU8(out_, wide ? kStringWide : 0);
+                continueRecord();
+                appendU8(m_out, wide ? kStringWide : 0);
             }
         }
     }
 
     /** Closes the table and appends the EXTSST index over it. */
-    void Finish()
+    void finish()
     {
-        EndRecord(out_, dataStart_);
-        const qsizetype start = BeginRecord(out_, kRecExtSst);
-        AppendU16(out_, bucketSize_);
-        for (const Bucket &bucket : buckets_) {
-            AppendU32(out_, bucket.streamPosition);
-            AppendU16(out_, bucket.recordOffset);
-            AppendU16(out_, 0);
+        endRecord(m_out, m_dataStart);
+        const qsizetype start = beginRecord(m_out, kRecExtSst);
+        appendU16(m_out, m_bucketSize);
+        for (const Bucket &bucket : m_buckets) {
+            appendU32(m_out, bucket.streamPosition);
+            appendU16(m_out, bucket.recordOffset);
+            appendU16(m_out, 0);
         }
-        EndRecord(out_, start);
+        endRecord(m_out, start);
     }
 
 private:
@@ -299,19 +299,19 @@ private:
         quint16 recordOffset; // from the start of the record header
     };
 
-    qsizetype Room() const { return kMaxRecordData - (out_.size() - dataStart_); }
+    qsizetype room() const { return kMaxRecordData - (m_out.size() - m_dataStart); }
 
-    void ContinueRecord()
+    void continueRecord()
     {
-        EndRecord(out_, dataStart_);
-        dataStart_ = BeginRecord(out_, kRecContinue);
+        endRecord(m_out, m_dataStart);
+        m_dataStart = beginRecord(m_out, kRecContinue);
     }
 
-    QByteArray &out_;
-    qsizetype dataStart_ = 0;
-    quint16 bucketSize_;
-    quint32 added_ = 0;
-    std::vector<Bucket> buckets_;
+    QByteArray &m_out;
+    qsizetype m_dataStart = 0;
+    quint16 m_bucketSize;
+    quint32 m_added = 0;
+    std::vector<Bucket> m_buckets;
 };
 
 /** Where the written cells lie, and which shared string each one uses. */
@@ -325,7 +325,7 @@ struct CellIndex {
     qsizetype lastColumn = -1;
 };
 
-bool FitsLimits(const std::vector<QStringList> &cells)
+bool fitsLimits(const std::vector<QStringList> &cells)
 {
     for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
         const QStringList &row = cells[r];
@@ -339,7 +339,7 @@ bool FitsLimits(const std::vector<QStringList> &cells)
 }
 
 /** Numbers the distinct texts in the order they first appear, so equal texts share one entry. */
-CellIndex IndexCells(const std::vector<QStringList> &cells)
+CellIndex indexCells(const std::vector<QStringList> &cells)
 {
     CellIndex index;
     qsizetype cellCount = 0;
@@ -372,7 +372,7 @@ CellIndex IndexCells(const std::vector<QStringList> &cells)
     return index;
 }
 
-void AppendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
+void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
 {
     SstWriter sst(out, quint32(index.stringOfCell.size()), index.uniqueCount);
     // Strings were numbered in order of first appearance, so one more walk writes them in order.
@@ -383,41 +383,41 @@ void AppendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells,
             if (text.isEmpty())
                 continue;
             if (index.stringOfCell[cell++] == next) {
-                sst.Add(text);
+                sst.add(text);
                 ++next;
             }
         }
     }
-    sst.Finish();
+    sst.finish();
 }
 
-void AppendColumnWidths(QByteArray &out, int widthColumns)
+void appendColumnWidths(QByteArray &out, int widthColumns)
 {
     if (widthColumns <= 0)
         return;
-    const qsizetype start = BeginRecord(out, kRecColInfo);
-    AppendU16(out, 0);
-    AppendU16(out, quint16(widthColumns - 1));
-    AppendU16(out, kColumnWidth);
-    AppendU16(out, kDefaultCellXf);
-    AppendU16(out, kColumnWidthUserSet);
-    AppendU16(out, 0);
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecColInfo);
+    appendU16(out, 0);
+    appendU16(out, quint16(widthColumns - 1));
+    appendU16(out, kColumnWidth);
+    appendU16(out, kDefaultCellXf);
+    appendU16(out, kColumnWidthUserSet);
+    appendU16(out, 0);
+    endRecord(out, start);
 }
 
-void AppendDimensions(QByteArray &out, const CellIndex &index)
+void appendDimensions(QByteArray &out, const CellIndex &index)
 {
     const bool empty = index.firstRow < 0;
-    const qsizetype start = BeginRecord(out, kRecDimensions);
-    AppendU32(out, empty ? 0 : quint32(index.firstRow));
-    AppendU32(out, empty ? 0 : quint32(index.lastRow + 1)); // one past the last row
-    AppendU16(out, empty ? 0 : quint16(index.firstColumn));
-    AppendU16(out, empty ? 0 : quint16(index.lastColumn + 1));
-    AppendU16(out, 0);
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecDimensions);
+    appendU32(out, empty ? 0 : quint32(index.firstRow));
+    appendU32(out, empty ? 0 : quint32(index.lastRow + 1)); // one past the last row
+    appendU16(out, empty ? 0 : quint16(index.firstColumn));
+    appendU16(out, empty ? 0 : quint16(index.lastColumn + 1));
+    appendU16(out, 0);
+    endRecord(out, start);
 }
 
-void AppendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
+void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
 {
     constexpr quint16 kLabelSstSize = 10;
     constexpr quint16 kBlankSize = 6;
@@ -448,43 +448,43 @@ void AppendTextCells(QByteArray &out, const std::vector<QStringList> &cells, con
     }
 }
 
-void AppendWindow2(QByteArray &out)
+void appendWindow2(QByteArray &out)
 {
-    const qsizetype start = BeginRecord(out, kRecWindow2);
-    AppendU16(out, 0x06B6); // grid, headers, zeros, outline symbols; sheet selected and shown
-    AppendU16(out, 0);      // first visible row
-    AppendU16(out, 0);      // first visible column
-    AppendU16(out, 64);     // automatic grid colour
-    AppendU16(out, 0);
-    AppendU16(out, 0); // default zoom in page break preview
-    AppendU16(out, 0); // default zoom
-    AppendU32(out, 0);
-    EndRecord(out, start);
+    const qsizetype start = beginRecord(out, kRecWindow2);
+    appendU16(out, 0x06B6); // grid, headers, zeros, outline symbols; sheet selected and shown
+    appendU16(out, 0);      // first visible row
+    appendU16(out, 0);      // first visible column
+    appendU16(out, 64);     // automatic grid colour
+    appendU16(out, 0);
+    appendU16(out, 0); // default zoom in page break preview
+    appendU16(out, 0); // default zoom
+    appendU32(out, 0);
+    endRecord(out, start);
 }
 
-QByteArray BuildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns)
+QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns)
 {
-    const CellIndex index = IndexCells(cells);
+    const CellIndex index = indexCells(cells);
     QByteArray out;
     out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4 + index.uniqueUnits * 2);
 
-    AppendBof(out, kBofGlobals);
-    AppendU16Record(out, kRecCodePage, kCodePageUtf16);
-    AppendWindow1(out);
-    AppendFonts(out);
-    AppendXfs(out);
-    AppendNormalStyle(out);
-    const qsizetype sheetOffsetPosition = AppendBoundSheet(out);
-    AppendSharedStrings(out, cells, index);
-    AppendEof(out);
+    appendBof(out, kBofGlobals);
+    appendU16Record(out, kRecCodePage, kCodePageUtf16);
+    appendWindow1(out);
+    appendFonts(out);
+    appendXfs(out);
+    appendNormalStyle(out);
+    const qsizetype sheetOffsetPosition = appendBoundSheet(out);
+    appendSharedStrings(out, cells, index);
+    appendEof(out);
 
     qToLittleEndian(quint32(out.size()), out.data() + sheetOffsetPosition);
-    AppendBof(out, kBofWorksheet);
-    AppendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
-    AppendDimensions(out, index);
-    AppendTextCells(out, cells, index);
-    AppendWindow2(out);
-    AppendEof(out);
+    appendBof(out, kBofWorksheet);
+    appendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
+    appendDimensions(out, index);
+    appendTextCells(out, cells, index);
+    appendWindow2(out);
+    appendEof(out);
     return out;
 }
 
@@ -515,25 +515,25 @@ struct ContainerLayout {
     quint32 fatSectors = 0;
     quint32 difatSectors = 0;
 
-    quint32 DirectorySector() const { return streamSectors; }
-    quint32 FirstFatSector() const { return streamSectors + 1; }
-    quint32 FirstDifatSector() const { return FirstFatSector() + fatSectors; }
-    quint32 SectorCount() const { return FirstDifatSector() + difatSectors; }
+    quint32 directorySector() const { return streamSectors; }
+    quint32 firstFatSector() const { return streamSectors + 1; }
+    quint32 firstDifatSector() const { return firstFatSector() + fatSectors; }
+    quint32 sectorCount() const { return firstDifatSector() + difatSectors; }
 };
 
-quint32 SectorsFor(qsizetype bytes, qsizetype perSector)
+quint32 sectorsFor(qsizetype bytes, qsizetype perSector)
 {
     return quint32((bytes + perSector - 1) / perSector);
 }
 
 /** The FAT also has to cover its own sectors and the DIFAT's, so grow both until they fit. */
-ContainerLayout PlanContainer(qsizetype streamSize)
+ContainerLayout planContainer(qsizetype streamSize)
 {
     ContainerLayout layout;
-    layout.streamSectors = SectorsFor(streamSize, kSectorSize);
+    layout.streamSectors = sectorsFor(streamSize, kSectorSize);
     for (;;) {
-        const quint32 fat = SectorsFor(layout.SectorCount(), kIdsPerSector);
-        const quint32 difat = fat > kHeaderDifatEntries ? SectorsFor(fat - kHeaderDifatEntries, kIdsPerDifatSector) : 0;
+        const quint32 fat = sectorsFor(layout.sectorCount(), kIdsPerSector);
+        const quint32 difat = fat > kHeaderDifatEntries ? sectorsFor(fat - kHeaderDifatEntries, kIdsPerDifatSector) : 0;
         if (fat == layout.fatSectors && difat == layout.difatSectors)
             return layout;
         layout.fatSectors = fat;
@@ -541,154 +541,154 @@ ContainerLayout PlanContainer(qsizetype streamSize)
     }
 }
 
-void PutU16(QByteArray &bytes, qsizetype at, quint16 value)
+void putU16(QByteArray &bytes, qsizetype at, quint16 value)
 {
     qToLittleEndian(value, bytes.data() + at);
 }
 
-void PutU32(QByteArray &bytes, qsizetype at, quint32 value)
+void putU32(QByteArray &bytes, qsizetype at, quint32 value)
 {
     qToLittleEndian(value, bytes.data() + at);
 }
 
-QByteArray ContainerHeader(const ContainerLayout &layout)
+QByteArray containerHeader(const ContainerLayout &layout)
 {
     QByteArray header(kSectorSize, '\0');
     static constexpr std::array<quint8, 8> kSignature = {0xD0, 0xCF, 0x11, 0xE0, 0xA1, 0xB1, 0x1A, 0xE1};
     std::copy(kSignature.begin(), kSignature.end(), header.begin());
-    PutU16(header, 24, 0x003E); // minor version
-    PutU16(header, 26, 0x0003); // major version: 512-byte sectors
-    PutU16(header, 28, 0xFFFE); // little-endian
-    PutU16(header, 30, 9);      // sector size 2^9
-    PutU16(header, 32, 6);      // mini sector size 2^6
-    PutU32(header, 44, layout.fatSectors);
-    PutU32(header, 48, layout.DirectorySector());
-    PutU32(header, 56, kMiniStreamCutoff);
-    PutU32(header, 60, kEndOfChain); // no mini FAT
-    PutU32(header, 64, 0);
-    PutU32(header, 68, layout.difatSectors > 0 ? layout.FirstDifatSector() : kEndOfChain);
-    PutU32(header, 72, layout.difatSectors);
+    putU16(header, 24, 0x003E); // minor version
+    putU16(header, 26, 0x0003); // major version: 512-byte sectors
+    putU16(header, 28, 0xFFFE); // little-endian
+    putU16(header, 30, 9);      // sector size 2^9
+    putU16(header, 32, 6);      // mini sector size 2^6
+    putU32(header, 44, layout.fatSectors);
+    putU32(header, 48, layout.directorySector());
+    putU32(header, 56, kMiniStreamCutoff);
+    putU32(header, 60, kEndOfChain); // no mini FAT
+    putU32(header, 64, 0);
+    putU32(header, 68, layout.difatSectors > 0 ? layout.firstDifatSector() : kEndOfChain);
+    putU32(header, 72, layout.difatSectors);
     for (quint32 i = 0; i < kHeaderDifatEntries; ++i)
-        PutU32(header, 76 + 4 * i, i < layout.fatSectors ? layout.FirstFatSector() + i : kFreeSector);
+        putU32(header, 76 + 4 * i, i < layout.fatSectors ? layout.firstFatSector() + i : kFreeSector);
     return header;
 }
 
-void PutDirectoryEntry(QByteArray &sector, qsizetype at, QStringView name, quint8 type, quint32 child,
+void putDirectoryEntry(QByteArray &sector, qsizetype at, QStringView name, quint8 type, quint32 child,
                        quint32 startSector, quint32 size)
 {
     for (qsizetype i = 0; i < name.size(); ++i)
-        PutU16(sector, at + 2 * i, name[i].unicode());
-    PutU16(sector, at + 64, quint16((name.size() + 1) * 2)); // bytes, with the terminating zero
+        putU16(sector, at + 2 * i, name[i].unicode());
+    putU16(sector, at + 64, quint16((name.size() + 1) * 2)); // bytes, with the terminating zero
     sector[at + 66] = char(type);
     sector[at + 67] = 1; // black: a single entry per level is a valid red-black tree
-    PutU32(sector, at + 68, kNoStream);
-    PutU32(sector, at + 72, kNoStream);
-    PutU32(sector, at + 76, child);
-    PutU32(sector, at + 116, startSector);
-    PutU32(sector, at + 120, size);
+    putU32(sector, at + 68, kNoStream);
+    putU32(sector, at + 72, kNoStream);
+    putU32(sector, at + 76, child);
+    putU32(sector, at + 116, startSector);
+    putU32(sector, at + 120, size);
 }
 
 /** The root storage holding the one "Workbook" stream; the other two entries stay unused. */
-QByteArray DirectorySector(quint32 streamSize)
+QByteArray directorySector(quint32 streamSize)
 {
     constexpr quint8 kStorageRoot = 5;
     constexpr quint8 kStream = 2;
     QByteArray sector(kSectorSize, '\0');
-    PutDirectoryEntry(sector, 0, u"Root Entry", kStorageRoot, 1, kEndOfChain, 0);
-    PutDirectoryEntry(sector, kDirectoryEntrySize, u"Workbook", kStream, kNoStream, 0, streamSize);
+    putDirectoryEntry(sector, 0, u"Root Entry", kStorageRoot, 1, kEndOfChain, 0);
+    putDirectoryEntry(sector, kDirectoryEntrySize, u"Workbook", kStream, kNoStream, 0, streamSize);
     for (qsizetype at = 2 * kDirectoryEntrySize; at < kSectorSize; at += kDirectoryEntrySize) {
-        PutU32(sector, at + 68, kNoStream);
-        PutU32(sector, at + 72, kNoStream);
-        PutU32(sector, at + 76, kNoStream);
+        putU32(sector, at + 68, kNoStream);
+        putU32(sector, at + 72, kNoStream);
+        putU32(sector, at + 76, kNoStream);
     }
     return sector;
 }
 
-QByteArray FatSectors(const ContainerLayout &layout)
+QByteArray fatSectors(const ContainerLayout &layout)
 {
     QByteArray fat(qsizetype(layout.fatSectors) * kSectorSize, '\xFF'); // free
     quint32 sector = 0;
     for (; sector + 1 < layout.streamSectors; ++sector)
-        PutU32(fat, 4 * sector, sector + 1);
-    PutU32(fat, 4 * sector++, kEndOfChain); // last stream sector
-    PutU32(fat, 4 * sector++, kEndOfChain); // directory
+        putU32(fat, 4 * sector, sector + 1);
+    putU32(fat, 4 * sector++, kEndOfChain); // last stream sector
+    putU32(fat, 4 * sector++, kEndOfChain); // directory
     for (quint32 i = 0; i < layout.fatSectors; ++i)
-        PutU32(fat, 4 * qsizetype(sector++), kFatSectorMark);
+        putU32(fat, 4 * qsizetype(sector++), kFatSectorMark);
     for (quint32 i = 0; i < layout.difatSectors; ++i)
-        PutU32(fat, 4 * qsizetype(sector++), kDifatSectorMark);
+        putU32(fat, 4 * qsizetype(sector++), kDifatSectorMark);
     return fat;
 }
 
 /** Lists the FAT sectors the header has no room for, in a chain of sectors. */
-QByteArray DifatSectors(const ContainerLayout &layout)
+QByteArray difatSectors(const ContainerLayout &layout)
 {
     QByteArray difat(qsizetype(layout.difatSectors) * kSectorSize, '\xFF'); // free
     for (quint32 fatIndex = kHeaderDifatEntries; fatIndex < layout.fatSectors; ++fatIndex) {
         const quint32 slot = fatIndex - kHeaderDifatEntries;
         const qsizetype at = qsizetype(slot / kIdsPerDifatSector) * kSectorSize + 4 * (slot % kIdsPerDifatSector);
-        PutU32(difat, at, layout.FirstFatSector() + fatIndex);
+        putU32(difat, at, layout.firstFatSector() + fatIndex);
     }
     for (quint32 i = 0; i < layout.difatSectors; ++i) {
-        const quint32 next = i + 1 < layout.difatSectors ? layout.FirstDifatSector() + i + 1 : kEndOfChain;
-        PutU32(difat, qsizetype(i + 1) * kSectorSize - 4, next);
+        const quint32 next = i + 1 < layout.difatSectors ? layout.firstDifatSector() + i + 1 : kEndOfChain;
+        putU32(difat, qsizetype(i + 1) * kSectorSize - 4, next);
     }
     return difat;
 }
 
-bool WriteBytes(QIODevice &device, const QByteArray &bytes)
+bool writeBytes(QIODevice &device, const QByteArray &bytes)
 {
-    return WriteAllBytes(device, bytes);
+    return writeAllBytes(device, bytes);
 }
 
-void SetError(QString *error, const QString &text)
+void setError(QString *error, const QString &text)
 {
     if (error)
         *error = text;
 }
 
 /** The device's own reason, which callers put into their message about the file. */
-QString DeviceError(const QIODevice &device)
+QString deviceError(const QIODevice &device)
 {
     const QString reason = device.errorString();
     return reason.isEmpty() ? QStringLiteral("The data could not be written.") : reason;
 }
 
 /** Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT. */
-bool WriteContainer(const QByteArray &stream, QIODevice &device, QString *error)
+bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
 {
-    const ContainerLayout layout = PlanContainer(stream.size());
+    const ContainerLayout layout = planContainer(stream.size());
     const QByteArray streamTail(qsizetype(layout.streamSectors) * kSectorSize - stream.size(), '\0');
-    const QByteArray tables = DirectorySector(quint32(stream.size())) + FatSectors(layout) + DifatSectors(layout);
-    bool written = WriteBytes(device, ContainerHeader(layout)) && WriteBytes(device, stream)
-                   && WriteBytes(device, streamTail) && WriteBytes(device, tables);
+    const QByteArray tables = directorySector(quint32(stream.size())) + fatSectors(layout) + difatSectors(layout);
+    bool written = writeBytes(device, containerHeader(layout)) && writeBytes(device, stream)
+                   && writeBytes(device, streamTail) && writeBytes(device, tables);
     // A file device may keep the last bytes buffered; a full disk only shows when they go out.
     if (written) {
         if (auto *file = qobject_cast<QFileDevice *>(&device))
             written = file->flush();
     }
     if (!written)
-        SetError(error, DeviceError(device));
+        setError(error, deviceError(device));
     return written;
 }
 
 } // namespace
 
-bool WriteXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error)
+bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error)
 {
-    if (!FitsLimits(cells)) {
-        SetError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
+    if (!fitsLimits(cells)) {
+        setError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
                                        "and %3 characters in a cell).")
                             .arg(kXlsMaxRows)
                             .arg(kXlsMaxColumns)
                             .arg(kXlsMaxCellChars));
         return false;
     }
-    QByteArray stream = BuildWorkbookStream(cells, widthColumns);
+    QByteArray stream = buildWorkbookStream(cells, widthColumns);
     if (stream.size() > kMaxStreamSize) {
-        SetError(error, QStringLiteral("The workbook is too large for the .xls format."));
+        setError(error, QStringLiteral("The workbook is too large for the .xls format."));
         return false;
     }
     if (stream.size() < kMiniStreamCutoff)
         stream.append(kMiniStreamCutoff - stream.size(), '\0');
-    return WriteContainer(stream, device, error);
+    return writeContainer(stream, device, error);
 }

@@ -22,4 +22,4 @@ inline constexpr qsizetype kXlsMaxCellChars = 32767;
  * The caller checks the limits above before calling; a table beyond them is refused with
  * false and an error text instead of writing a damaged file.
  */
-bool WriteXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error);
+bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error);

@@ -95,7 +95,7 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
 namespace {
 
 /* Whether the library failed in a file operation, so that errno holds the system's reason. */
-bool IsFileError(lxw_error result)
+bool isFileError(lxw_error result)
 {
     return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
         || result == LXW_ERROR_ZIP_FILE_OPERATION || result == LXW_ERROR_ZIP_FILE_ADD
@@ -115,7 +115,7 @@ bool XlsxFile::close()
     if (result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.
-        m_error = IsFileError(result) && systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
+        m_error = isFileError(result) && systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
                                                           : QString::fromUtf8(lxw_strerror(result));
         return false;
     }

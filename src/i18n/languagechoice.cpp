@@ -16,14 +16,14 @@ struct LanguageFolder {
     QStringList files;
 };
 
-LanguageFolder &Folder()
+LanguageFolder &languageFolder()
 {
     static LanguageFolder folder;
     return folder;
 }
 
 
-QString AsciiLower(const QString &text)
+QString asciiLower(const QString &text)
 {
     QString lower = text;
     for (QChar &c : lower) {
@@ -34,28 +34,28 @@ QString AsciiLower(const QString &text)
 }
 
 /* The file that LanguageCodes.csv assigns to the language identifier, in its listed form. */
-QString ChooseByLanguageCodes(const LanguageFolder &folder, quint16 langId)
+QString chooseByLanguageCodes(const LanguageFolder &folder, quint16 langId)
 {
     const QString codesPath = folder.dir + QStringLiteral("/LanguageCodes.csv");
     if (!QFileInfo(codesPath).isFile())
         return {};
     TextLines lines;
-    ReadTextLines(codesPath, TextEncoding::Ansi, lines, nullptr); // unreadable counts as no lines
+    readTextLines(codesPath, TextEncoding::Ansi, lines, nullptr); // unreadable counts as no lines
     const QString id = QString::number(langId);
     QString csvName;
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QString line = lines.at(i);
         const qsizetype comma = line.indexOf(u',');
-        if (comma >= 0 && TrimControlAndBlank(line.first(comma)) == id) {
-            csvName = TrimControlAndBlank(line.sliced(comma + 1));
+        if (comma >= 0 && trimControlAndBlank(line.first(comma)) == id) {
+            csvName = trimControlAndBlank(line.sliced(comma + 1));
             break;
         }
     }
     if (csvName.isEmpty())
         return {};
-    const QString wanted = AsciiLower(csvName);
+    const QString wanted = asciiLower(csvName);
     for (const QString &file : folder.files) {
-        if (AsciiLower(file) == wanted)
+        if (asciiLower(file) == wanted)
             return file;
     }
     return {};
@@ -63,27 +63,27 @@ QString ChooseByLanguageCodes(const LanguageFolder &folder, quint16 langId)
 
 } // namespace
 
-QString LanguagesDir()
+QString languagesDir()
 {
-    return Folder().dir;
+    return languageFolder().dir;
 }
 
-QStringList LanguageFiles()
+QStringList languageFiles()
 {
-    return Folder().files;
+    return languageFolder().files;
 }
 
-bool LoadLanguage(const QString &configured, QString *error)
+bool loadLanguage(const QString &configured, QString *error)
 {
-    return LoadLanguageFrom(configured, QCoreApplication::applicationDirPath(), UserDefaultUILanguage(), error);
+    return loadLanguageFrom(configured, QCoreApplication::applicationDirPath(), userDefaultUiLanguage(), error);
 }
 
-bool LoadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId, QString *error)
+bool loadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId, QString *error)
 {
-    LanguageFolder &folder = Folder();
+    LanguageFolder &folder = languageFolder();
     folder.dir = QDir(programFolder).filePath(QStringLiteral("Languages"));
     folder.files.clear();
-    ClearActiveLanguage();
+    clearActiveLanguage();
     if (!QFileInfo(folder.dir).isDir())
         return true;
 
@@ -95,26 +95,26 @@ bool LoadLanguageFrom(const QString &configured, const QString &programFolder, q
     }
 
     QString chosen = configured;
-    if (TrimControlAndBlank(configured).isEmpty()) {
-        const QString byCode = ChooseByLanguageCodes(folder, langId);
+    if (trimControlAndBlank(configured).isEmpty()) {
+        const QString byCode = chooseByLanguageCodes(folder, langId);
         if (!byCode.isEmpty())
             chosen = byCode;
     }
     const QString path = folder.dir + u'/' + chosen;
-    if (TrimControlAndBlank(chosen).isEmpty() || !QFileInfo(path).isFile())
+    if (trimControlAndBlank(chosen).isEmpty() || !QFileInfo(path).isFile())
         return true;
 
     const qsizetype suffix = chosen.indexOf(QLatin1String(".lang.txt"));
     const QString name = suffix < 0 ? QString() : chosen.first(suffix);
     TextLines lines;
     QString readError;
-    if (!ReadTextLines(path, TextEncoding::Utf8, lines, &readError)) {
+    if (!readTextLines(path, TextEncoding::Utf8, lines, &readError)) {
         // The file stays the active one, without lines: every text is shown in English.
-        SetActiveLanguage(path, name, {});
+        setActiveLanguage(path, name, {});
         if (error)
             *error = readError;
         return false;
     }
-    SetActiveLanguage(path, name, lines.toStringList());
+    setActiveLanguage(path, name, lines.toStringList());
     return true;
 }

@@ -4,10 +4,10 @@
 #include <QStringList>
 
 /** The "Languages" folder beside the program file, without a trailing separator. */
-QString LanguagesDir();
+QString languagesDir();
 
-/** The language files of LanguagesDir() (names matching "*lang.txt", no folders), as listed. */
-QStringList LanguageFiles();
+/** The language files of languagesDir() (names matching "*lang.txt", no folders), as listed. */
+QStringList languageFiles();
 
 /**
  * Chooses and loads the active language once at start-up.
@@ -18,8 +18,8 @@ QStringList LanguageFiles();
  * exist, no language is active. When it exists but cannot be read or is not valid UTF-8, the
  * language stays English, false is returned and error holds the reason.
  */
-bool LoadLanguage(const QString &configured, QString *error = nullptr);
+bool loadLanguage(const QString &configured, QString *error = nullptr);
 
-/** LoadLanguage with the program folder and the language identifier given. */
-bool LoadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId,
+/** loadLanguage with the program folder and the language identifier given. */
+bool loadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId,
                       QString *error = nullptr);

@@ -12,14 +12,14 @@ struct LanguageState {
     QHash<QString, QString> firstTextByKey;
 };
 
-LanguageState &State()
+LanguageState &languageState()
 {
     static LanguageState state;
     return state;
 }
 
 /* The key of an entry line "{key}text", or a null string for any other line. */
-QStringView EntryKey(QStringView line)
+QStringView entryKey(QStringView line)
 {
     if (!line.startsWith(u'{'))
         return {};
@@ -29,15 +29,15 @@ QStringView EntryKey(QStringView line)
 
 } // namespace
 
-void SetActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines)
+void setActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines)
 {
-    LanguageState &state = State();
+    LanguageState &state = languageState();
     state.filePath = filePath;
     state.name = name;
     state.lines = lines;
     state.firstTextByKey.clear();
     for (const QString &line : lines) {
-        const QStringView key = EntryKey(line);
+        const QStringView key = entryKey(line);
         if (key.isNull())
             continue;
         const QString keyText = key.toString();
@@ -46,29 +46,29 @@ void SetActiveLanguage(const QString &filePath, const QString &name, const QStri
     }
 }
 
-void ClearActiveLanguage()
+void clearActiveLanguage()
 {
-    SetActiveLanguage(QString(), QString(), QStringList());
+    setActiveLanguage(QString(), QString(), QStringList());
 }
 
-QString LanguageFilePath()
+QString languageFilePath()
 {
-    return State().filePath;
+    return languageState().filePath;
 }
 
-QString LanguageName()
+QString languageName()
 {
-    return State().name;
+    return languageState().name;
 }
 
-QStringList LanguageLines()
+QStringList languageLines()
 {
-    return State().lines;
+    return languageState().lines;
 }
 
-QString Translate(const QString &source)
+QString translate(const QString &source)
 {
-    const LanguageState &state = State();
+    const LanguageState &state = languageState();
     if (state.filePath.isEmpty())
         return source;
     const auto found = state.firstTextByKey.constFind(source);
@@ -77,7 +77,7 @@ QString Translate(const QString &source)
     return *found;
 }
 
-QString LookupInLines(const QString &key, const QStringList &lines)
+QString lookupInLines(const QString &key, const QStringList &lines)
 {
     if (lines.isEmpty())
         return key;

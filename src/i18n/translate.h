@@ -11,24 +11,24 @@
  */
 
 /** Makes a language file active: its path, its name and its lines in file order. */
-void SetActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines);
+void setActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines);
 
 /** Returns to English: no language file is active. */
-void ClearActiveLanguage();
+void clearActiveLanguage();
 
-QString LanguageFilePath();
-QString LanguageName();
-QStringList LanguageLines();
+QString languageFilePath();
+QString languageName();
+QStringList languageLines();
 
 /**
  * The display text for an English source text: the text of the first line of the active
  * language file that begins with "{source}", or the source itself when no language is
  * active, no line carries the key or its text is empty.
  */
-QString Translate(const QString &source);
+QString translate(const QString &source);
 
 /**
  * The text after "{key}" on the first line of lines that begins with it, also when that text
  * is empty; the key itself when no line carries it or lines is empty.
  */
-QString LookupInLines(const QString &key, const QStringList &lines);
+QString lookupInLines(const QString &key, const QStringList &lines);

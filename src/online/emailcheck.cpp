@@ -17,7 +17,7 @@ struct MatchDataDeleter {
 };
 
 /* The address pattern, compiled on first use; compiled code may be shared between threads. */
-const pcre2_code *AddressPattern()
+const pcre2_code *addressPattern()
 {
     static const CompiledPattern pattern = [] {
         static const char source[] = "^[a-zA-Z0-9_.+-]+@[a-zA-Z0-9-]+\\.[a-zA-Z0-9-.]*[a-zA-Z0-9]+$";
@@ -34,14 +34,14 @@ const pcre2_code *AddressPattern()
 
 } // namespace
 
-bool IsValidEmail(const QString &address)
+bool isValidEmail(const QString &address)
 {
     // A lone surrogate would be turned into a replacement character by the conversion; such a
     // text is no address, whatever the replacement would match.
     if (address.isEmpty() || !address.isValidUtf16())
         return false;
     const QByteArray subject = address.toUtf8();
-    const pcre2_code *pattern = AddressPattern();
+    const pcre2_code *pattern = addressPattern();
     const std::unique_ptr<pcre2_match_data, MatchDataDeleter> matchData(
         pcre2_match_data_create_from_pattern(pattern, nullptr));
     if (!matchData)

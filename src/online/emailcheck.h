@@ -9,4 +9,4 @@
  * as it is (the caller trims it); an empty address, or one that is not valid UTF-16, is not
  * valid. Safe to call from any thread.
  */
-bool IsValidEmail(const QString &address);
+bool isValidEmail(const QString &address);

@@ -25,13 +25,13 @@ const QString kCurrentUrl = QStringLiteral("CurrentURL");
 const QString kShowUpdate = QStringLiteral("ShowUpdate");
 
 /* The 1-based line of the reply, or the empty text when the reply is shorter. */
-QString ReplyLine(const QStringList &lines, int number)
+QString replyLine(const QStringList &lines, int number)
 {
     return lines.value(number - 1);
 }
 
 /* Whether text reads as a 32-bit integer: an optional sign and decimal digits only. */
-bool IsInteger32(const QString &text)
+bool isInteger32(const QString &text)
 {
     const qsizetype firstDigit = (text.startsWith(u'-') || text.startsWith(u'+')) ? 1 : 0;
     if (text.size() <= firstDigit)
@@ -46,7 +46,7 @@ bool IsInteger32(const QString &text)
 
 } // namespace
 
-void CheckResults::RecordCheckError(const QString &message)
+void CheckResults::recordCheckError(const QString &message)
 {
     if (message.trimmed().isEmpty())
         return;
@@ -56,77 +56,77 @@ void CheckResults::RecordCheckError(const QString &message)
     m_checkErrors += message;
 }
 
-void CheckResults::ClearCheckErrors()
+void CheckResults::clearCheckErrors()
 {
     m_checkFailed = false;
     m_checkErrors.clear();
 }
 
-QString TodayShortDate()
+QString todayShortDate()
 {
     return QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
 }
 
-QString DownloadAddress(const QString &currentUrl)
+QString downloadAddress(const QString &currentUrl)
 {
     const QString scheme = QUrl(currentUrl).scheme().toLower();
     if (scheme == QLatin1String("http") || scheme == QLatin1String("https"))
         return currentUrl;
-    return HomePage();
+    return homePage();
 }
 
-std::shared_ptr<const CheckResults> TChecker::Start(CheckerInputs inputs)
+std::shared_ptr<const CheckResults> UpdateCheck::launch(CheckerInputs inputs)
 {
     auto results = std::make_shared<CheckResults>();
-    auto *checker = new TChecker(std::move(inputs), results);
+    auto *checker = new UpdateCheck(std::move(inputs), results);
     QObject::connect(checker, &QThread::finished, checker, &QObject::deleteLater);
     checker->start();
     return results;
 }
 
-TChecker::TChecker(CheckerInputs inputs, std::shared_ptr<CheckResults> results)
+UpdateCheck::UpdateCheck(CheckerInputs inputs, std::shared_ptr<CheckResults> results)
     : m_inputs(std::move(inputs)), m_results(std::move(results))
 {
     setObjectName(QStringLiteral("TChecker"));
 }
 
-void TChecker::run()
+void UpdateCheck::run()
 {
-    Execute();
+    runSteps();
 }
 
-void TChecker::Execute()
+void UpdateCheck::runSteps()
 {
     CheckResults &results = *m_results;
     results.m_checkDone.store(false, std::memory_order_relaxed);
-    results.ClearCheckErrors();
+    results.clearCheckErrors();
 
     QString guid;
     const MachineGuidResult machine = m_inputs.machineGuid ? m_inputs.machineGuid() : MachineGuidResult{};
     if (machine.error.isEmpty())
         guid = machine.guid;
     else
-        results.RecordCheckError(QStringLiteral("Error: GUID generate problem!"));
+        results.recordCheckError(QStringLiteral("Error: GUID generate problem!"));
 
     UpdateStore store;
     if (!store.isOpen())
-        results.RecordCheckError(QStringLiteral("Error: Registry open problem!"));
+        results.recordCheckError(QStringLiteral("Error: Registry open problem!"));
     const QString lastDate = store.readText(kLastUpdateCheck);
     const int count = store.readInteger(kLastUpdateCheckCount, 0);
     store.writeText(kInstalledVersion, m_inputs.appVersion);
     results.m_showUpdate = store.readInteger(kShowUpdate, 1);
 
     if (results.m_showUpdate != 0) {
-        const QString today = TodayShortDate();
+        const QString today = todayShortDate();
         if (!(lastDate == today && count >= kRepliesPerDay))
-            RequestAndProcess(store, guid, lastDate, count, today);
+            requestAndProcess(store, guid, lastDate, count, today);
     }
 
     store.flush();
     results.m_checkDone.store(true, std::memory_order_release);
 }
 
-void TChecker::RequestAndProcess(UpdateStore &store, const QString &guid, const QString &lastDate, int count,
+void UpdateCheck::requestAndProcess(UpdateStore &store, const QString &guid, const QString &lastDate, int count,
                                  const QString &today)
 {
     CheckResults &results = *m_results;
@@ -135,47 +135,47 @@ void TChecker::RequestAndProcess(UpdateStore &store, const QString &guid, const 
         const QStringList fields{QStringLiteral("cmd=check"),
                                  QStringLiteral("appname=") + m_inputs.appCaption,
                                  QStringLiteral("version=") + m_inputs.appVersion,
-                                 QStringLiteral("os=") + OsDescription(),
-                                 QStringLiteral("local=") + UserLocaleName(),
+                                 QStringLiteral("os=") + osDescription(),
+                                 QStringLiteral("local=") + userLocaleName(),
                                  QStringLiteral("guid=") + guid};
-        const QString reply = Post(fields);
-        const QStringList lines = SplitReplyLines(reply);
+        const QString reply = post(fields);
+        const QStringList lines = splitReplyLines(reply);
         if (reply.startsWith(QLatin1String("ERROR")))
-            results.RecordCheckError(QStringLiteral("INVALIDSERVERRESPONSE"));
+            results.recordCheckError(QStringLiteral("INVALIDSERVERRESPONSE"));
         if (!results.m_checkFailed) {
-            const QString status = TagValue(ReplyLine(lines, 4), QStringLiteral("result"));
+            const QString status = tagValue(replyLine(lines, 4), QStringLiteral("result"));
             if (status != QLatin1String("0") && status != QLatin1String("1"))
-                results.RecordCheckError(QStringLiteral("INVALIDSERVERRESPONSE"));
+                results.recordCheckError(QStringLiteral("INVALIDSERVERRESPONSE"));
         }
         if (!results.m_checkFailed)
-            ProcessReply(store, lines, lastDate, count, today);
+            processReply(store, lines, lastDate, count, today);
     } catch (const std::bad_alloc &failure) {
-        results.RecordCheckError(QStringLiteral("std::bad_alloc Error:\r") + QString::fromLocal8Bit(failure.what()));
+        results.recordCheckError(QStringLiteral("std::bad_alloc Error:\r") + QString::fromLocal8Bit(failure.what()));
     } catch (const std::exception &failure) {
-        results.RecordCheckError(QStringLiteral("std::exception Error:\r") + QString::fromLocal8Bit(failure.what()));
+        results.recordCheckError(QStringLiteral("std::exception Error:\r") + QString::fromLocal8Bit(failure.what()));
     } catch (...) {
-        results.RecordCheckError(QStringLiteral("unknown Error:\runexpected failure"));
+        results.recordCheckError(QStringLiteral("unknown Error:\runexpected failure"));
     }
 }
 
 /* The reply over HTTPS, else over plain HTTP; empty when both fail (both are recorded). */
-QString TChecker::Post(const QStringList &fields)
+QString UpdateCheck::post(const QStringList &fields)
 {
     CheckResults &results = *m_results;
-    const PostResult secure = HttpPostForm(QStringLiteral("https://") + UpdateEndpoint(), fields, kCheckTimeoutMs);
+    const PostResult secure = httpPostForm(QStringLiteral("https://") + updateEndpoint(), fields, kCheckTimeoutMs);
     if (secure.ok)
         return secure.body;
-    results.RecordCheckError(QStringLiteral("HTTPS Response:\r") + secure.error);
-    const PostResult plain = HttpPostForm(QStringLiteral("http://") + UpdateEndpoint(), fields, kCheckTimeoutMs);
+    results.recordCheckError(QStringLiteral("HTTPS Response:\r") + secure.error);
+    const PostResult plain = httpPostForm(QStringLiteral("http://") + updateEndpoint(), fields, kCheckTimeoutMs);
     if (plain.ok) {
-        results.ClearCheckErrors(); // also forgets failures recorded before the request
+        results.clearCheckErrors(); // also forgets failures recorded before the request
         return plain.body;
     }
-    results.RecordCheckError(QStringLiteral("HTTP Response:\r") + plain.error);
+    results.recordCheckError(QStringLiteral("HTTP Response:\r") + plain.error);
     return {};
 }
 
-void TChecker::ProcessReply(UpdateStore &store, const QStringList &lines, const QString &lastDate, int count,
+void UpdateCheck::processReply(UpdateStore &store, const QStringList &lines, const QString &lastDate, int count,
                             const QString &today)
 {
     CheckResults &results = *m_results;
@@ -183,19 +183,19 @@ void TChecker::ProcessReply(UpdateStore &store, const QStringList &lines, const 
     store.writeText(kLastUpdateCheck, today);
     store.writeInteger(kLastUpdateCheckCount, newCount);
 
-    results.m_currentVersion = TagValue(ReplyLine(lines, 1), QStringLiteral("version"));
+    results.m_currentVersion = tagValue(replyLine(lines, 1), QStringLiteral("version"));
     store.writeText(kCurrentVersion, results.m_currentVersion);
-    results.m_currentUrl = TagValue(ReplyLine(lines, 2), QStringLiteral("url"));
-    store.writeText(kCurrentUrl, ScrambleUrl(results.m_currentUrl));
+    results.m_currentUrl = tagValue(replyLine(lines, 2), QStringLiteral("url"));
+    store.writeText(kCurrentUrl, scrambleUrl(results.m_currentUrl));
 
-    const QString important = TagValue(ReplyLine(lines, 6), QStringLiteral("important"));
+    const QString important = tagValue(replyLine(lines, 6), QStringLiteral("important"));
     if (!important.trimmed().isEmpty() && m_inputs.showImportant)
         m_inputs.showImportant(important);
 
     // Any difference counts, older versions too; only a version of digits and dots is offered.
     if (results.m_currentVersion != m_inputs.appVersion) {
         const QString digits = QString(results.m_currentVersion).remove(u'.');
-        if (IsInteger32(digits) && results.m_showUpdate == 1 && (lastDate != today || newCount < kRepliesPerDay))
+        if (isInteger32(digits) && results.m_showUpdate == 1 && (lastDate != today || newCount < kRepliesPerDay))
             results.m_showNewVersion = true;
     }
 }

@@ -19,7 +19,7 @@ struct ScrambleKey {
 };
 
 /* Decimal text: an optional "-" and one or more digits, nothing else, within int range. */
-bool ParseDecimal(const QString &text, int &value)
+bool parseDecimal(const QString &text, int &value)
 {
     const qsizetype firstDigit = text.startsWith(u'-') ? 1 : 0;
     if (text.size() <= firstDigit)
@@ -60,7 +60,7 @@ QString UpdateStore::readText(const QString &key, const QString &defaultValue) c
 int UpdateStore::readInteger(const QString &key, int defaultValue) const
 {
     int value = 0;
-    return ParseDecimal(readText(key), value) ? value : defaultValue;
+    return parseDecimal(readText(key), value) ? value : defaultValue;
 }
 
 void UpdateStore::writeText(const QString &key, const QString &value)
@@ -82,14 +82,14 @@ bool UpdateStore::flush()
     return m_settings->status() == QSettings::NoError;
 }
 
-void WriteShowUpdate(bool on)
+void writeShowUpdate(bool on)
 {
     UpdateStore store;
     store.writeInteger(QStringLiteral("ShowUpdate"), on ? 1 : 0);
     store.flush();
 }
 
-QString ScrambleUrl(const QString &url)
+QString scrambleUrl(const QString &url)
 {
     ScrambleKey key;
     QByteArray scrambled;
@@ -101,7 +101,7 @@ QString ScrambleUrl(const QString &url)
     return QString::fromLatin1(scrambled.toHex().toUpper());
 }
 
-QString UnscrambleUrl(const QString &scrambled)
+QString unscrambleUrl(const QString &scrambled)
 {
     const QByteArray hex = scrambled.toLatin1();
     const QByteArray bytes = QByteArray::fromHex(hex);

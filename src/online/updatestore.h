@@ -40,15 +40,15 @@ private:
     bool m_open = false;
 };
 
-/** Stores "ShowUpdate" := 1 (on) or 0 (off); it counts from the next check. */
-void WriteShowUpdate(bool on);
+/** Stores "showUpdate" := 1 (on) or 0 (off); it counts from the next check. */
+void writeShowUpdate(bool on);
 
 /**
- * The stored form of "CurrentURL": the UTF-8 bytes scrambled with a 16-bit running key, two
+ * The stored form of "currentUrl": the UTF-8 bytes scrambled with a 16-bit running key, two
  * upper-case hexadecimal digits a byte. Not a protection, only keeps the address from being
  * read at a glance.
  */
-QString ScrambleUrl(const QString &url);
+QString scrambleUrl(const QString &url);
 
-/** The address back from ScrambleUrl's text; the empty text when the text is not such a form. */
-QString UnscrambleUrl(const QString &scrambled);
+/** The address back from scrambleUrl's text; the empty text when the text is not such a form. */
+QString unscrambleUrl(const QString &scrambled);

@@ -8,22 +8,22 @@
 #include <QTimer>
 #include <QUrl>
 
-QString UpdateEndpoint()
+QString updateEndpoint()
 {
-    return WebHost() + QStringLiteral("/php/check2.php");
+    return webHost() + QStringLiteral("/php/check2.php");
 }
 
-QString FeedbackEndpoint()
+QString feedbackEndpoint()
 {
-    return WebHost() + QStringLiteral("/php/feedback.php");
+    return webHost() + QStringLiteral("/php/feedback.php");
 }
 
-QString HomePage()
+QString homePage()
 {
-    return QStringLiteral("http://") + WebHost() + QStringLiteral("/");
+    return QStringLiteral("http://") + webHost() + QStringLiteral("/");
 }
 
-QByteArray FormEncode(const QStringList &fields)
+QByteArray formEncode(const QStringList &fields)
 {
     QByteArrayList pairs;
     pairs.reserve(fields.size());
@@ -40,7 +40,7 @@ QByteArray FormEncode(const QStringList &fields)
     return pairs.join('&');
 }
 
-QStringList SplitReplyLines(const QString &reply)
+QStringList splitReplyLines(const QString &reply)
 {
     QStringList lines;
     qsizetype start = 0;
@@ -58,7 +58,7 @@ QStringList SplitReplyLines(const QString &reply)
     return lines;
 }
 
-QString TagValue(const QString &line, const QString &tag)
+QString tagValue(const QString &line, const QString &tag)
 {
     if (line.isEmpty() || tag.isEmpty())
         return {};
@@ -72,7 +72,7 @@ QString TagValue(const QString &line, const QString &tag)
 namespace {
 
 /* The charset parameter of a Content-Type value, without quotes; empty when none is named. */
-QByteArray CharsetOf(const QByteArray &contentType)
+QByteArray charsetOf(const QByteArray &contentType)
 {
     const QList<QByteArray> parameters = contentType.split(';');
     for (qsizetype i = 1; i < parameters.size(); ++i) {
@@ -87,9 +87,9 @@ QByteArray CharsetOf(const QByteArray &contentType)
     return {};
 }
 
-QString DecodeBody(const QByteArray &body, const QByteArray &contentType, bool secure)
+QString decodeBody(const QByteArray &body, const QByteArray &contentType, bool secure)
 {
-    const QByteArray charset = CharsetOf(contentType);
+    const QByteArray charset = charsetOf(contentType);
     if (!charset.isEmpty()) {
         QStringDecoder decoder(charset.constData());
         if (decoder.isValid())
@@ -103,7 +103,7 @@ QString DecodeBody(const QByteArray &body, const QByteArray &contentType, bool s
  * transport always speaks HTTP, so another spelling of "https" keeps its port (443 unless
  * given) but loses its TLS. Empty when the scheme is neither http nor https.
  */
-QUrl TransportUrl(const QString &url, bool secure)
+QUrl transportUrl(const QString &url, bool secure)
 {
     QUrl target(url);
     if (secure)
@@ -190,7 +190,7 @@ private:
 };
 
 /* A received status other than 2xx, as "HTTP <status> <reason>"; empty for success. */
-QString StatusFailure(const QNetworkReply &reply)
+QString statusFailure(const QNetworkReply &reply)
 {
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     if (status >= 200 && status < 300)
@@ -199,7 +199,7 @@ QString StatusFailure(const QNetworkReply &reply)
     return QStringLiteral("HTTP %1 %2").arg(status).arg(reason).trimmed();
 }
 
-PostResult Failed(const QString &message)
+PostResult failure(const QString &message)
 {
     PostResult result;
     result.error = message;
@@ -208,12 +208,12 @@ PostResult Failed(const QString &message)
 
 } // namespace
 
-PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeoutMs)
+PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs)
 {
     const bool secure = url.startsWith(QLatin1String("https://"));
-    const QUrl target = TransportUrl(url, secure);
+    const QUrl target = transportUrl(url, secure);
     if (!target.isValid() || target.host().isEmpty())
-        return Failed(QStringLiteral("Unsupported address: ") + url);
+        return failure(QStringLiteral("Unsupported address: ") + url);
 
     QNetworkRequest request(target);
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/x-www-form-urlencoded"));
@@ -225,7 +225,7 @@ PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeo
 
     QNetworkAccessManager client; // one client for this request only
     QEventLoop loop;
-    QNetworkReply *reply = client.post(request, FormEncode(fields));
+    QNetworkReply *reply = client.post(request, formEncode(fields));
     reply->setReadBufferSize(256 * 1024); // PostCall drains it; the socket waits while it is full
     PostCall call(reply, qMax(timeoutMs, 1), loop);
     if (!reply->isFinished())
@@ -235,7 +235,7 @@ PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeo
     if (!call.failure().isEmpty())
         result.error = call.failure();
     else if (reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid())
-        result.error = StatusFailure(*reply);
+        result.error = statusFailure(*reply);
     if (result.error.isEmpty() && reply->error() != QNetworkReply::NoError)
         result.error = reply->errorString(); // no status line, or a transfer broken after it
     if (result.error.isEmpty()) {
@@ -245,7 +245,7 @@ PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeo
             result.error = QStringLiteral("The reply is longer than %1 bytes").arg(kMaxReplyBytes);
         } else {
             result.ok = true;
-            result.body = DecodeBody(body, reply->rawHeader(QByteArrayLiteral("Content-Type")), secure);
+            result.body = decodeBody(body, reply->rawHeader(QByteArrayLiteral("Content-Type")), secure);
         }
     }
     delete reply;

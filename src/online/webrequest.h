@@ -14,17 +14,17 @@
  * in front and fall back from the first to the second themselves.
  */
 
-/** WebHost() + "/php/check2.php". */
-QString UpdateEndpoint();
-/** WebHost() + "/php/feedback.php". */
-QString FeedbackEndpoint();
-/** "http://" + WebHost() + "/": the maker's home page. */
-QString HomePage();
+/** webHost() + "/php/check2.php". */
+QString updateEndpoint();
+/** webHost() + "/php/feedback.php". */
+QString feedbackEndpoint();
+/** "http://" + webHost() + "/": the maker's home page. */
+QString homePage();
 
-/** The largest reply body HttpPostForm accepts; a longer reply fails the call. */
+/** The largest reply body httpPostForm accepts; a longer reply fails the call. */
 constexpr qint64 kMaxReplyBytes = 1024 * 1024;
 
-/** The reply of HttpPostForm: the body as text, or the transport's message on failure. */
+/** The reply of httpPostForm: the body as text, or the transport's message on failure. */
 struct PostResult {
     bool ok = false;
     QString body;  // the reply body, decoded by the reply's charset
@@ -50,13 +50,13 @@ struct PostResult {
  * that leaves user input waiting, so on the user-interface thread the window is repainted but
  * takes no clicks or keys until the call returns.
  */
-PostResult HttpPostForm(const QString &url, const QStringList &fields, int timeoutMs);
+PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs);
 
 /** The form body: each item split at its first "=", both sides percent-encoded from UTF-8 with "+" for a space, joined with "&". */
-QByteArray FormEncode(const QStringList &fields);
+QByteArray formEncode(const QStringList &fields);
 
 /** A reply split into lines at CR LF, CR or LF; a final line break adds no empty line. */
-QStringList SplitReplyLines(const QString &reply);
+QStringList splitReplyLines(const QString &reply);
 
 /** The value of a "<tag>value</tag>" line (tag compared in lower case), or the empty text. */
-QString TagValue(const QString &line, const QString &tag);
+QString tagValue(const QString &line, const QString &tag);

@@ -1,6 +1,6 @@
 #include "platform/ansicodepage.h"
 
-int AnsiCodePageForLocale(const QLocale &locale)
+int ansiCodePageForLocale(const QLocale &locale)
 {
     switch (locale.language()) {
     case QLocale::Turkish:
@@ -44,8 +44,8 @@ int AnsiCodePageForLocale(const QLocale &locale)
     }
 }
 
-int SystemAnsiCodePage()
+int systemAnsiCodePage()
 {
-    static const int codePage = AnsiCodePageForLocale(QLocale::system());
+    static const int codePage = ansiCodePageForLocale(QLocale::system());
     return codePage;
 }

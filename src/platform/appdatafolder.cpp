@@ -2,7 +2,7 @@
 
 #include <QDir>
 
-QString PerUserAppDataFolder()
+QString perUserAppDataFolder()
 {
     // Only an absolute path counts, as the XDG base directory rules say.
     const QString configured = qEnvironmentVariable("XDG_CONFIG_HOME");

@@ -3,4 +3,4 @@
 #include <QString>
 
 /** The per-user folder for application data: $XDG_CONFIG_HOME, or ~/.config when it is unset. */
-QString PerUserAppDataFolder();
+QString perUserAppDataFolder();

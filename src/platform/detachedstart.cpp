@@ -2,7 +2,7 @@
 
 #include <QProcess>
 
-bool StartDetached(const QString &program, const QStringList &arguments, const QString &workingFolder,
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder,
                    qint64 *pid)
 {
     // QProcess starts a detached process in a session of its own (setsid), so it has no

@@ -9,5 +9,5 @@
  * environment and goes on after this process has ended. Returns false when it could not be
  * started; pid, when given, receives the new process's id.
  */
-bool StartDetached(const QString &program, const QStringList &arguments, const QString &workingFolder,
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder,
                    qint64 *pid = nullptr);

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-bool CreateAndRemoveExclusiveFile(const QString &path)
+bool createAndRemoveExclusiveFile(const QString &path)
 {
     const QByteArray name = QFile::encodeName(path);
     const int fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);

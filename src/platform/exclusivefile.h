@@ -6,4 +6,4 @@
  * Creates the file at path exclusively (failing when any file of that name exists), then
  * closes and removes it at once. Returns whether the creation succeeded.
  */
-bool CreateAndRemoveExclusiveFile(const QString &path);
+bool createAndRemoveExclusiveFile(const QString &path);

@@ -11,14 +11,14 @@
  */
 
 /** The application URI the signals carry: "application://tessaly.desktop". */
-QString LauncherAppUri();
+QString launcherAppUri();
 
 /** The object path the signals are sent from. */
-QString LauncherObjectPath();
+QString launcherObjectPath();
 
 /**
  * Shows value (0 to 100) on the launcher entry: any other value than 0 shows the progress,
  * 0 hides it ("progress-visible" false). Values outside 0..100 are clamped. Without a
  * session bus nothing happens and nothing is reported.
  */
-void SetLauncherProgress(int value);
+void setLauncherProgress(int value);

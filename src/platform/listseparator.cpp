@@ -1,12 +1,12 @@
 #include "platform/listseparator.h"
 
-QChar ListSeparatorForLocale(const QLocale &locale)
+QChar listSeparatorForLocale(const QLocale &locale)
 {
     const QString decimal = locale.decimalPoint();
     return decimal == QLatin1String(",") ? QChar(u';') : QChar(u',');
 }
 
-QChar SystemListSeparator()
+QChar systemListSeparator()
 {
-    return ListSeparatorForLocale(QLocale::system());
+    return listSeparatorForLocale(QLocale::system());
 }

@@ -7,7 +7,7 @@
  * The regional list separator of a locale: ";" where decimals are written with a comma
  * (so that a list of numbers stays readable), "," everywhere else.
  */
-QChar ListSeparatorForLocale(const QLocale &locale);
+QChar listSeparatorForLocale(const QLocale &locale);
 
 /** The list separator of the user's locale (QLocale::system()). */
-QChar SystemListSeparator();
+QChar systemListSeparator();

@@ -9,19 +9,19 @@ namespace {
 constexpr char kApplicationId[] = "\x5e\x2a\x91\x0c\x7d\x43\x4f\x8b\xa6\x1d\x39\xe4\x52\xc0\x17\x6f";
 
 /* Hex text of bytes [from, to) of id. */
-QString HexPart(const QByteArray &id, int from, int to)
+QString hexPart(const QByteArray &id, int from, int to)
 {
     return QString::fromLatin1(id.mid(from, to - from).toHex());
 }
 
 } // namespace
 
-QString DefaultMachineIdPath()
+QString defaultMachineIdPath()
 {
     return QStringLiteral("/etc/machine-id");
 }
 
-MachineGuidResult GetMachineGuid(const QString &machineIdPath)
+MachineGuidResult readMachineGuid(const QString &machineIdPath)
 {
     MachineGuidResult result;
     QFile file(machineIdPath);
@@ -47,7 +47,7 @@ MachineGuidResult GetMachineGuid(const QString &machineIdPath)
                         .left(16);
     id[6] = char((id[6] & 0x0F) | 0x40);
     id[8] = char((id[8] & 0x3F) | 0x80);
-    result.guid = HexPart(id, 0, 4) + u'-' + HexPart(id, 4, 6) + u'-' + HexPart(id, 6, 8) + u'-' + HexPart(id, 8, 10)
-                + u'-' + HexPart(id, 10, 16);
+    result.guid = hexPart(id, 0, 4) + u'-' + hexPart(id, 4, 6) + u'-' + hexPart(id, 6, 8) + u'-' + hexPart(id, 8, 10)
+                + u'-' + hexPart(id, 10, 16);
     return result;
 }

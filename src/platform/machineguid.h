@@ -9,7 +9,7 @@ struct MachineGuidResult {
 };
 
 /** The system's machine identity file, /etc/machine-id. */
-QString DefaultMachineIdPath();
+QString defaultMachineIdPath();
 
 /**
  * The machine GUID: an application-specific hash of the machine ID in machineIdPath (so the
@@ -17,4 +17,4 @@ QString DefaultMachineIdPath();
  * A missing file, or one that is empty or "uninitialized", gives the empty text and no error;
  * a file that cannot be read or holds no 128-bit hexadecimal ID gives an error.
  */
-MachineGuidResult GetMachineGuid(const QString &machineIdPath = DefaultMachineIdPath());
+MachineGuidResult readMachineGuid(const QString &machineIdPath = defaultMachineIdPath());

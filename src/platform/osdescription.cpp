@@ -7,7 +7,7 @@
 namespace {
 
 /* The value of KEY=value in os-release text, without its quotes and shell escapes. */
-QString OsReleaseValue(const QString &osRelease, QStringView key)
+QString osReleaseValue(const QString &osRelease, QStringView key)
 {
     const QStringList lines = osRelease.split(u'\n');
     for (const QString &line : lines) {
@@ -23,7 +23,7 @@ QString OsReleaseValue(const QString &osRelease, QStringView key)
     return {};
 }
 
-QString ReadOsRelease()
+QString readOsRelease()
 {
     // /etc/os-release takes precedence; /usr/lib/os-release is the vendor's fallback.
     for (const char *path : {"/etc/os-release", "/usr/lib/os-release"}) {
@@ -36,11 +36,11 @@ QString ReadOsRelease()
 
 } // namespace
 
-QString OsDescriptionFrom(const QString &osRelease, const QString &kernelRelease, bool is64Bit)
+QString osDescriptionFrom(const QString &osRelease, const QString &kernelRelease, bool is64Bit)
 {
-    QString name = OsReleaseValue(osRelease, u"PRETTY_NAME");
+    QString name = osReleaseValue(osRelease, u"PRETTY_NAME");
     if (name.isEmpty())
-        name = OsReleaseValue(osRelease, u"NAME");
+        name = osReleaseValue(osRelease, u"NAME");
     if (name.isEmpty())
         name = QStringLiteral("Linux");
 
@@ -55,9 +55,9 @@ QString OsDescriptionFrom(const QString &osRelease, const QString &kernelRelease
              is64Bit ? QStringLiteral("64-bit Edition") : QStringLiteral("32-bit Edition"));
 }
 
-QString OsDescription()
+QString osDescription()
 {
     // The machine's word size, not the program's: a 32-bit build on a 64-bit kernel says 64-bit.
     const bool is64Bit = QSysInfo::currentCpuArchitecture().endsWith(QLatin1String("64"));
-    return OsDescriptionFrom(ReadOsRelease(), QSysInfo::kernelVersion(), is64Bit);
+    return osDescriptionFrom(readOsRelease(), QSysInfo::kernelVersion(), is64Bit);
 }

@@ -5,7 +5,7 @@
 #include <fcntl.h>
 #include <semaphore.h>
 
-void CreateProcessMarker(const char *name)
+void createProcessMarker(const char *name)
 {
     // The handle is deliberately kept open until the process ends.
     sem_open((QByteArray("/") + name).constData(), O_CREAT, 0600, 1);

@@ -5,4 +5,4 @@
  * it for the life of the process. Whether it existed before, or could be made at all, is not
  * examined: a second instance runs like the first.
  */
-void CreateProcessMarker(const char *name);
+void createProcessMarker(const char *name);

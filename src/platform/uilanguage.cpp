@@ -54,7 +54,7 @@ constexpr LangIdEntry kLangIds[] = {
 
 } // namespace
 
-quint16 LangIdForLocale(const QLocale &locale)
+quint16 langIdForLocale(const QLocale &locale)
 {
     const LangIdEntry *mainVariant = nullptr;
     for (const LangIdEntry &entry : kLangIds) {
@@ -68,7 +68,7 @@ quint16 LangIdForLocale(const QLocale &locale)
     return mainVariant ? mainVariant->langId : 1033;
 }
 
-quint16 UserDefaultUILanguage()
+quint16 userDefaultUiLanguage()
 {
-    return LangIdForLocale(QLocale::system());
+    return langIdForLocale(QLocale::system());
 }

@@ -1,6 +1,6 @@
 #include "platform/userlocale.h"
 
-QString LocaleNameFor(const QLocale &locale)
+QString localeNameFor(const QLocale &locale)
 {
     if (locale.language() == QLocale::C || locale.language() == QLocale::AnyLanguage)
         return QStringLiteral("xx");
@@ -9,7 +9,7 @@ QString LocaleNameFor(const QLocale &locale)
     return name.replace(u'_', u'-');
 }
 
-QString UserLocaleName()
+QString userLocaleName()
 {
-    return LocaleNameFor(QLocale::system());
+    return localeNameFor(QLocale::system());
 }

@@ -4,7 +4,7 @@
 #error "TESSALY_WEB_HOST_DEFAULT must be defined by the build"
 #endif
 
-QString WebHost()
+QString webHost()
 {
     const QString configured = qEnvironmentVariable("TESSALY_WEB_HOST");
     return configured.isEmpty() ? QStringLiteral(TESSALY_WEB_HOST_DEFAULT) : configured;

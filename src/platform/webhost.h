@@ -7,4 +7,4 @@
  * when set, else the host the build was configured with. Every web address of the program is
  * built on it, so tests point the whole program at a local server.
  */
-QString WebHost();
+QString webHost();

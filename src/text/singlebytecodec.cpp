@@ -44,7 +44,7 @@ const SingleByteCodec &SingleByteCodec::forCodePage(int codePage)
 
 const SingleByteCodec &SingleByteCodec::ansi()
 {
-    static const SingleByteCodec &codec = forCodePage(SystemAnsiCodePage());
+    static const SingleByteCodec &codec = forCodePage(systemAnsiCodePage());
     return codec;
 }
 

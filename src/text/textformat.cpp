@@ -1,6 +1,6 @@
 #include "text/textformat.h"
 
-QString FormatText(const QString &text, const QStringList &values)
+QString formatText(const QString &text, const QStringList &values)
 {
     static const QString marker = QStringLiteral("%s");
     QString result;
@@ -18,12 +18,12 @@ QString FormatText(const QString &text, const QStringList &values)
     return result;
 }
 
-QString FormatText(const QString &text, const QString &value)
+QString formatText(const QString &text, const QString &value)
 {
-    return FormatText(text, QStringList{value});
+    return formatText(text, QStringList{value});
 }
 
-QString TrimControlAndBlank(const QString &value)
+QString trimControlAndBlank(const QString &value)
 {
     const auto *const data = reinterpret_cast<const char16_t *>(value.constData());
     qsizetype begin = 0;

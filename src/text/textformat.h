@@ -8,8 +8,8 @@
  * takes the next value, inserted text is never scanned again. Other "%" signs stay as they
  * are, markers without a value stay, and values without a marker are dropped.
  */
-QString FormatText(const QString &text, const QStringList &values);
-QString FormatText(const QString &text, const QString &value);
+QString formatText(const QString &text, const QStringList &values);
+QString formatText(const QString &text, const QString &value);
 
 /** Removes leading and trailing characters up to U+0020. */
-QString TrimControlAndBlank(const QString &value);
+QString trimControlAndBlank(const QString &value);

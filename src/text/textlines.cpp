@@ -100,7 +100,7 @@ public:
                 ++data;
         }
         while (data != end) {
-            const char *breakAt = NextBreak(data, end);
+            const char *breakAt = nextBreak(data, end);
             append(data, breakAt - data);
             m_open = true;
             if (breakAt == end)
@@ -132,7 +132,7 @@ public:
     }
 
 private:
-    static const char *NextBreak(const char *from, const char *end)
+    static const char *nextBreak(const char *from, const char *end)
     {
         const size_t length = size_t(end - from);
         const void *lf = std::memchr(from, '\n', length);
@@ -174,7 +174,7 @@ constexpr qsizetype kBlockSize = 4096;
 
 enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
-FileEncoding EncodingFromChoice(TextEncoding choice)
+FileEncoding encodingFromChoice(TextEncoding choice)
 {
     switch (choice) {
     case TextEncoding::Ansi:
@@ -188,7 +188,7 @@ FileEncoding EncodingFromChoice(TextEncoding choice)
 }
 
 /* Detects a byte-order mark at the start of the file; returns its length (0 when none). */
-qsizetype DetectByteOrderMark(QByteArrayView head, FileEncoding &encoding)
+qsizetype detectByteOrderMark(QByteArrayView head, FileEncoding &encoding)
 {
     if (head.startsWith("\xEF\xBB\xBF")) {
         encoding = FileEncoding::Utf8;
@@ -266,7 +266,7 @@ private:
             const qsizetype needed = std::min<qsizetype>(4 - m_carry.size(), block.size());
             m_carry.append(block.first(needed));
             const auto *start = reinterpret_cast<const unsigned char *>(m_carry.constData());
-            const int length = utf8::SequenceLength(start, start + m_carry.size());
+            const int length = utf8::sequenceLength(start, start + m_carry.size());
             if (length == 0)
                 return false;
             if (length < 0) // still incomplete: the block was tiny
@@ -277,7 +277,7 @@ private:
             block = block.sliced(fromBlock);
         }
         const auto *begin = reinterpret_cast<const unsigned char *>(block.data());
-        const qsizetype incomplete = utf8::CheckBlock(begin, begin + block.size());
+        const qsizetype incomplete = utf8::checkBlock(begin, begin + block.size());
         if (incomplete < 0)
             return false;
         const qsizetype complete = block.size() - incomplete;
@@ -295,19 +295,19 @@ private:
 
 } // namespace
 
-QString InvalidUtf8Message()
+QString invalidUtf8Message()
 {
     return QStringLiteral("No mapping for the Unicode character exists in the target multi-byte code page");
 }
 
-bool ReadTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
 {
     lines.clear();
     QFile file(path);
     if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         const QString reason = QFileInfo(path).isDir() ? QStringLiteral("Is a directory") : file.errorString();
         if (error)
-            *error = FormatText(QStringLiteral("Cannot open file \"%s\". %s"), {path, reason});
+            *error = formatText(QStringLiteral("Cannot open file \"%s\". %s"), {path, reason});
         return false;
     }
 
@@ -318,33 +318,33 @@ bool ReadTextLines(const QString &path, TextEncoding encoding, TextLines &lines,
         const qint64 got = file.read(block.data(), kBlockSize);
         if (got < 0) {
             if (error)
-                *error = FormatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
+                *error = formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
             return false;
         }
         QByteArrayView data(block.constData(), got);
         if (!decoder) {
-            FileEncoding fileEncoding = EncodingFromChoice(encoding);
-            data = data.sliced(DetectByteOrderMark(data, fileEncoding));
+            FileEncoding fileEncoding = encodingFromChoice(encoding);
+            data = data.sliced(detectByteOrderMark(data, fileEncoding));
             decoder = std::make_unique<BlockDecoder>(fileEncoding);
         }
         if (got == 0)
             break;
         if (!decoder->feed(data, splitter)) {
             if (error)
-                *error = InvalidUtf8Message();
+                *error = invalidUtf8Message();
             return false;
         }
     }
     if (!decoder->finish(splitter)) {
         if (error)
-            *error = InvalidUtf8Message();
+            *error = invalidUtf8Message();
         return false;
     }
     lines = splitter.finish();
     return true;
 }
 
-qint64 FileSize64(const QString &path)
+qint64 fileSize64(const QString &path)
 {
     const QFileInfo info(path);
     return info.exists() ? info.size() : -1;

@@ -61,10 +61,10 @@ private:
  * A file that cannot be opened fails with "Cannot open file "<path>". <reason>".
  * On failure, lines is left empty and error holds the message.
  */
-bool ReadTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);
 
 /** The size of the named file in bytes, or -1 when there is no such file. */
-qint64 FileSize64(const QString &path);
+qint64 fileSize64(const QString &path);
 
 /** The error text of strict UTF-8 decoding. */
-QString InvalidUtf8Message();
+QString invalidUtf8Message();

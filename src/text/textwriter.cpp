@@ -10,7 +10,7 @@
 
 namespace {
 
-QByteArray Encode(const QString &text, TextEncoding encoding)
+QByteArray encode(const QString &text, TextEncoding encoding)
 {
     switch (encoding) {
     case TextEncoding::Ansi:
@@ -25,7 +25,7 @@ QByteArray Encode(const QString &text, TextEncoding encoding)
     return bytes;
 }
 
-QByteArray ByteOrderMark(TextEncoding encoding)
+QByteArray byteOrderMark(TextEncoding encoding)
 {
     switch (encoding) {
     case TextEncoding::Ansi:
@@ -40,17 +40,17 @@ QByteArray ByteOrderMark(TextEncoding encoding)
 
 } // namespace
 
-bool WriteTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error)
+bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error)
 {
     constexpr qsizetype kBatchChars = 1 << 20;
-    bool ok = WriteAllBytes(device, ByteOrderMark(encoding));
+    bool ok = writeAllBytes(device, byteOrderMark(encoding));
     QString batch;
     batch.reserve(kBatchChars + 1024);
     for (qsizetype i = 0; ok && i < lines.size(); ++i) {
         batch += lines.at(i);
         batch += QLatin1String("\r\n");
         if (batch.size() >= kBatchChars || i + 1 == lines.size()) {
-            ok = WriteAllBytes(device, Encode(batch, encoding));
+            ok = writeAllBytes(device, encode(batch, encoding));
             batch.clear();
         }
     }
@@ -59,11 +59,11 @@ bool WriteTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
     return ok;
 }
 
-bool WriteTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error)
+bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error)
 {
     auto fail = [&](const QString &reason) {
         if (error)
-            *error = FormatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
+            *error = formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
         return false;
     };
     if (QFileInfo(path).isDir())
@@ -73,7 +73,7 @@ bool WriteTextLines(const QStringList &lines, const QString &path, TextEncoding 
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
     QString writeError;
-    if (!WriteTextLines(lines, file, encoding, &writeError)) {
+    if (!writeTextLines(lines, file, encoding, &writeError)) {
         file.cancelWriting();
         return fail(writeError);
     }

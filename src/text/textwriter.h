@@ -10,11 +10,11 @@
  * mark ("?" for characters outside the code page), UTF-8 with EF BB BF, UTF-16 little-endian
  * with FF FE. Returns false with the device's error text when writing fails.
  */
-bool WriteTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error);
+bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error);
 
 /**
  * Writes lines to the file at path, replacing it only once everything is written: a failure
  * leaves an existing file untouched and no partial file behind. The error text of a file
  * that cannot be created is "Cannot create file "<path>". <reason>".
  */
-bool WriteTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error);
+bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error);

@@ -11,7 +11,7 @@ namespace utf8 {
  * not well-formed (overlong forms, encoded surrogates and code points above U+10FFFF
  * included), -1 when a sequence that is well-formed so far is cut by end.
  */
-inline int SequenceLength(const unsigned char *p, const unsigned char *end)
+inline int sequenceLength(const unsigned char *p, const unsigned char *end)
 {
     const unsigned char lead = p[0];
     if (lead < 0x80)
@@ -49,7 +49,7 @@ inline int SequenceLength(const unsigned char *p, const unsigned char *end)
  * Checks bytes as UTF-8. Returns -1 when they hold an invalid sequence, otherwise how many
  * bytes at the end start a sequence that the end cuts (0 when everything is complete).
  */
-inline qsizetype CheckBlock(const unsigned char *p, const unsigned char *end)
+inline qsizetype checkBlock(const unsigned char *p, const unsigned char *end)
 {
     while (p != end) {
         if (end - p >= 8) {
@@ -60,7 +60,7 @@ inline qsizetype CheckBlock(const unsigned char *p, const unsigned char *end)
                 continue;
             }
         }
-        const int length = SequenceLength(p, end);
+        const int length = sequenceLength(p, end);
         if (length == 0)
             return -1;
         if (length < 0)
@@ -70,10 +70,10 @@ inline qsizetype CheckBlock(const unsigned char *p, const unsigned char *end)
     return 0;
 }
 
-inline bool IsValid(QByteArrayView bytes)
+inline bool isValid(QByteArrayView bytes)
 {
     const auto *begin = reinterpret_cast<const unsigned char *>(bytes.data());
-    return CheckBlock(begin, begin + bytes.size()) == 0;
+    return checkBlock(begin, begin + bytes.size()) == 0;
 }
 
 } // namespace utf8

@@ -18,21 +18,21 @@ extern "C" const char tessaly_version_block[];
 
 namespace {
 
-constexpr QByteArrayView SectionName = ".tessaly_version";
-constexpr QStringView FormatLine = u"TESSALY VERSION DATA 1";
+constexpr QByteArrayView kSectionName = ".tessaly_version";
+constexpr QStringView kFormatLine = u"TESSALY VERSION DATA 1";
 
 // A Windows version resource cannot exceed 64 KiB (its length is a 16-bit number), so a larger
 // section is damaged or hostile; refusing it keeps a crafted file from costing much memory.
-constexpr quint64 MaxBlockSize = 64 * 1024;
+constexpr quint64 kMaxBlockSize = 64 * 1024;
 
 // The parts of the ELF64 layout that lead to a section by its name.
 namespace Elf {
-constexpr quint64 HeaderSize = 64;
-constexpr quint64 SectionHeaderSize = 64;
-constexpr char Class64 = 2;
-constexpr char LittleEndian = 1;
-constexpr quint16 IndexInSectionZero = 0xffff; // SHN_XINDEX
-constexpr quint32 NoBits = 8;                  // SHT_NOBITS: the section takes no room in the file
+constexpr quint64 kHeaderSize = 64;
+constexpr quint64 kSectionHeaderSize = 64;
+constexpr char kClass64 = 2;
+constexpr char kLittleEndian = 1;
+constexpr quint16 kIndexInSectionZero = 0xffff; // SHN_XINDEX
+constexpr quint32 kNoBits = 8;                  // SHT_NOBITS: the section takes no room in the file
 } // namespace Elf
 
 struct SectionHeader {
@@ -83,11 +83,11 @@ struct SectionTable {
 bool readSectionTable(QFile &file, SectionTable &table, QString &reason)
 {
     QByteArray header;
-    if (!readRange(file, 0, Elf::HeaderSize, header) || !header.startsWith("\x7f" "ELF")) {
+    if (!readRange(file, 0, Elf::kHeaderSize, header) || !header.startsWith("\x7f" "ELF")) {
         reason = u"it is not an ELF program file"_qs;
         return false;
     }
-    if (header[4] != Elf::Class64 || header[5] != Elf::LittleEndian) {
+    if (header[4] != Elf::kClass64 || header[5] != Elf::kLittleEndian) {
         reason = u"it is not a 64-bit little-endian ELF file"_qs;
         return false;
     }
@@ -102,12 +102,12 @@ bool readSectionTable(QFile &file, SectionTable &table, QString &reason)
     reason = u"its section headers are damaged"_qs;
 
     QByteArray first;
-    if (table.entrySize < Elf::SectionHeaderSize || !readRange(file, tableOffset, table.entrySize, first))
+    if (table.entrySize < Elf::kSectionHeaderSize || !readRange(file, tableOffset, table.entrySize, first))
         return false;
     // A file with too many sections for the 16-bit fields keeps the real numbers in section 0.
     const SectionHeader zero = sectionHeaderAt(first.constData());
     table.count = headerCount != 0 ? headerCount : zero.size;
-    table.namesIndex = headerNamesIndex == Elf::IndexInSectionZero ? zero.link : headerNamesIndex;
+    table.namesIndex = headerNamesIndex == Elf::kIndexInSectionZero ? zero.link : headerNamesIndex;
 
     // The first entry was read, so tableOffset lies inside the file; checking the count before
     // multiplying keeps a huge count from wrapping around to a table that looks small.
@@ -130,20 +130,20 @@ bool readVersionSection(const QString &fileName, QByteArray &section, QString &r
         return false;
     const SectionHeader namesSection = table.at(table.namesIndex);
     QByteArray names;
-    if (namesSection.type == Elf::NoBits || !readRange(file, namesSection.offset, namesSection.size, names)) {
+    if (namesSection.type == Elf::kNoBits || !readRange(file, namesSection.offset, namesSection.size, names)) {
         reason = u"its section headers are damaged"_qs;
         return false;
     }
 
     for (quint64 index = 0; index < table.count; ++index) {
         const SectionHeader candidate = table.at(index);
-        if (!nameAt(names, candidate.name, SectionName))
+        if (!nameAt(names, candidate.name, kSectionName))
             continue;
-        if (candidate.type == Elf::NoBits || candidate.size == 0) {
+        if (candidate.type == Elf::kNoBits || candidate.size == 0) {
             reason = u"its version data section is empty"_qs;
             return false;
         }
-        if (candidate.size > MaxBlockSize) {
+        if (candidate.size > kMaxBlockSize) {
             reason = u"its version data section is too large"_qs;
             return false;
         }
@@ -166,7 +166,7 @@ std::optional<Entries> parseBlock(QByteArrayView bytes)
     const QString text = QString::fromUtf8(end < 0 ? bytes : bytes.first(end));
     const QStringList lines = text.split(u'\n');
     const auto withoutCarriageReturn = [](QStringView line) { return line.endsWith(u'\r') ? line.chopped(1) : line; };
-    if (withoutCarriageReturn(lines.first()) != FormatLine)
+    if (withoutCarriageReturn(lines.first()) != kFormatLine)
         return std::nullopt;
 
     Entries entries;
@@ -235,32 +235,32 @@ bool stringTableName(const Entries &entries, QString &table, QString &reason)
 
 struct Field {
     QStringView valueName;
-    QString TEXEVersionData::*member;
+    QString ExeVersionData::*member;
 };
 
-constexpr std::array Fields{
-    Field{u"CompanyName", &TEXEVersionData::CompanyName},
-    Field{u"FileDescription", &TEXEVersionData::FileDescription},
-    Field{u"FileVersion", &TEXEVersionData::FileVersion},
-    Field{u"InternalName", &TEXEVersionData::InternalName},
-    Field{u"LegalCopyright", &TEXEVersionData::LegalCopyright},
-    Field{u"LegalTrademarks", &TEXEVersionData::LegalTrademarks},
-    Field{u"OriginalFileName", &TEXEVersionData::OriginalFileName},
-    Field{u"ProductName", &TEXEVersionData::ProductName},
-    Field{u"ProductVersion", &TEXEVersionData::ProductVersion},
-    Field{u"Comments", &TEXEVersionData::Comments},
-    Field{u"PrivateBuild", &TEXEVersionData::PrivateBuild},
-    Field{u"SpecialBuild", &TEXEVersionData::SpecialBuild},
+constexpr std::array kFields{
+    Field{u"CompanyName", &ExeVersionData::companyName},
+    Field{u"FileDescription", &ExeVersionData::fileDescription},
+    Field{u"FileVersion", &ExeVersionData::fileVersion},
+    Field{u"InternalName", &ExeVersionData::internalName},
+    Field{u"LegalCopyright", &ExeVersionData::legalCopyright},
+    Field{u"LegalTrademarks", &ExeVersionData::legalTrademarks},
+    Field{u"OriginalFileName", &ExeVersionData::originalFileName},
+    Field{u"ProductName", &ExeVersionData::productName},
+    Field{u"ProductVersion", &ExeVersionData::productVersion},
+    Field{u"Comments", &ExeVersionData::comments},
+    Field{u"PrivateBuild", &ExeVersionData::privateBuild},
+    Field{u"SpecialBuild", &ExeVersionData::specialBuild},
 };
 
 // Assigns the fields present in the selected string table; nothing is assigned on failure.
-bool fillVersionData(const Entries &entries, TEXEVersionData &data, QString &reason)
+bool fillVersionData(const Entries &entries, ExeVersionData &data, QString &reason)
 {
     QString table;
     if (!stringTableName(entries, table, reason))
         return false;
     const QString prefix = u"\\StringFileInfo\\"_qs + table + u'\\';
-    for (const Field &field : Fields) {
+    for (const Field &field : kFields) {
         if (const QString *value = find(entries, QString(prefix).append(field.valueName)))
             data.*field.member = *value;
     }
@@ -310,7 +310,7 @@ bool fail(QString *error, const QString &fileName, const QString &reason)
 
 } // namespace
 
-bool GetEXEVersionData(const QString &fileName, TEXEVersionData &data, QString *error)
+bool readExeVersionData(const QString &fileName, ExeVersionData &data, QString *error)
 {
     Entries entries;
     QString reason;
@@ -319,7 +319,7 @@ bool GetEXEVersionData(const QString &fileName, TEXEVersionData &data, QString *
     return true;
 }
 
-bool GetFixedFileVersion(const QString &fileName, FixedFileVersion &version, QString *error)
+bool readFixedFileVersion(const QString &fileName, FixedFileVersion &version, QString *error)
 {
     Entries entries;
     QString reason;
@@ -328,10 +328,10 @@ bool GetFixedFileVersion(const QString &fileName, FixedFileVersion &version, QSt
     return true;
 }
 
-bool OwnVersionData(TEXEVersionData &data, FixedFileVersion &version)
+bool ownVersionData(ExeVersionData &data, FixedFileVersion &version)
 {
     const std::optional<Entries> entries = parseBlock(QByteArrayView(tessaly_version_block, qstrlen(tessaly_version_block)));
-    TEXEVersionData filled = data;
+    ExeVersionData filled = data;
     FixedFileVersion fixed;
     QString reason;
     if (!entries || !fillVersionData(*entries, filled, reason) || !fixedVersion(*entries, fixed, reason))

@@ -12,7 +12,7 @@
  *     TESSALY VERSION DATA 1
  *     Translation=0409 04E4
  *     FixedFileVersion=2.3.0.0
- *     \StringFileInfo\040904E4\CompanyName=ORVANTA
+ *     \StringFileInfo\040904E4\companyName=ORVANTA
  *     \StringFileInfo\040904E4\OriginalFilename=tessaly
  *
  * - The first line names the format; a block with any other first line is not version data.
@@ -28,11 +28,11 @@
  */
 
 /** The twelve standard version texts of a program file, in this order. */
-struct TEXEVersionData {
-    QString CompanyName, FileDescription, FileVersion, InternalName, LegalCopyright, LegalTrademarks,
-            OriginalFileName, ProductName, ProductVersion, Comments, PrivateBuild, SpecialBuild;
+struct ExeVersionData {
+    QString companyName, fileDescription, fileVersion, internalName, legalCopyright, legalTrademarks,
+            originalFileName, productName, productVersion, comments, privateBuild, specialBuild;
 
-    friend bool operator==(const TEXEVersionData &, const TEXEVersionData &) = default;
+    friend bool operator==(const ExeVersionData &, const ExeVersionData &) = default;
 };
 
 /** The fixed (numeric) file version: four 16-bit parts. */
@@ -48,14 +48,14 @@ struct FixedFileVersion {
  * to a message that names the file and the reason, when the file cannot be read or carries no
  * version data (no section, or no translation entry); no field has been set then.
  */
-bool GetEXEVersionData(const QString &fileName, TEXEVersionData &data, QString *error);
+bool readExeVersionData(const QString &fileName, ExeVersionData &data, QString *error);
 
 /** The fixed file version of the program file; false with error as above (version untouched). */
-bool GetFixedFileVersion(const QString &fileName, FixedFileVersion &version, QString *error);
+bool readFixedFileVersion(const QString &fileName, FixedFileVersion &version, QString *error);
 
 /**
  * The same data from this running program's own copy of the block (no file access): fills data
- * as GetEXEVersionData() does and sets version. False, with nothing set, when the block lacks
+ * as readExeVersionData() does and sets version. False, with nothing set, when the block lacks
  * the translation entry or the fixed file version.
  */
-bool OwnVersionData(TEXEVersionData &data, FixedFileVersion &version);
+bool ownVersionData(ExeVersionData &data, FixedFileVersion &version);

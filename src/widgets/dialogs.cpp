@@ -26,13 +26,13 @@ struct Answering {
     int beeps = 0;
 };
 
-Answering &State()
+Answering &languageState()
 {
     static Answering state;
     return state;
 }
 
-QMessageBox::Icon BoxIcon(MessageIcon icon)
+QMessageBox::Icon boxIcon(MessageIcon icon)
 {
     switch (icon) {
     case MessageIcon::Information:
@@ -47,7 +47,7 @@ QMessageBox::Icon BoxIcon(MessageIcon icon)
 
 } // namespace
 
-QString DisplayText(const QString &text)
+QString displayText(const QString &text)
 {
     QString display = text;
     display.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
@@ -55,9 +55,9 @@ QString DisplayText(const QString &text)
     return display;
 }
 
-void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text)
+void showMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text)
 {
-    Answering &state = State();
+    Answering &state = languageState();
     if (state.on) {
         const ShownMessage shown{icon, caption, text};
         state.messages.append(shown);
@@ -65,12 +65,12 @@ void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, cons
             state.messageHandler(shown);
         return;
     }
-    QMessageBox box(BoxIcon(icon), caption, DisplayText(text), QMessageBox::Ok, parent);
+    QMessageBox box(boxIcon(icon), caption, displayText(text), QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
-QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons)
+QMessageBox::StandardButton escapeAnswer(QMessageBox::StandardButtons buttons)
 {
     if (buttons.testFlag(QMessageBox::Cancel))
         return QMessageBox::Cancel;
@@ -82,11 +82,11 @@ QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons)
     return QMessageBox::NoButton;
 }
 
-QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
+QMessageBox::StandardButton showCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
                                                 QMessageBox::StandardButtons buttons, const QString &caption,
                                                 const QStringList &buttonCaptions)
 {
-    QMessageBox box(kind, caption, DisplayText(message), QMessageBox::NoButton, parent);
+    QMessageBox box(kind, caption, displayText(message), QMessageBox::NoButton, parent);
     box.setTextFormat(Qt::PlainText);
     // The buttons are added one by one in the order of their flags, so that the n-th caption
     // goes to the n-th button whatever order the style lays them out in.
@@ -101,30 +101,30 @@ QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &
     }
     if (buttons.testFlag(QMessageBox::Yes) && buttons.testFlag(QMessageBox::No))
         box.setDefaultButton(QMessageBox::Yes);
-    if (const QMessageBox::StandardButton escape = EscapeAnswer(buttons); escape != QMessageBox::NoButton)
+    if (const QMessageBox::StandardButton escape = escapeAnswer(buttons); escape != QMessageBox::NoButton)
         box.setEscapeButton(escape);
 
-    Answering &state = State();
+    Answering &state = languageState();
     if (state.on) {
         state.askedDialogs.append(AskedDialog{kind, caption, message, buttonTexts});
         if (state.dialogAnswers.empty())
-            return EscapeAnswer(buttons);
+            return escapeAnswer(buttons);
         const QMessageBox::StandardButton answer = state.dialogAnswers.front();
         state.dialogAnswers.pop_front();
         return answer;
     }
     box.exec();
     const QMessageBox::StandardButton pressed = box.standardButton(box.clickedButton());
-    return pressed == QMessageBox::NoButton ? EscapeAnswer(buttons) : pressed;
+    return pressed == QMessageBox::NoButton ? escapeAnswer(buttons) : pressed;
 }
 
-QString NameFilter(const QString &description, const QString &pattern)
+QString nameFilter(const QString &description, const QString &pattern)
 {
     const QString suffix = u'(' + pattern + u')';
     return description.trimmed().endsWith(suffix) ? description : description + u' ' + suffix;
 }
 
-QString SuffixOfFilter(const QStringList &nameFilters, int index)
+QString suffixOfFilter(const QStringList &nameFilters, int index)
 {
     if (index < 1 || index > nameFilters.size())
         return QString();
@@ -133,9 +133,9 @@ QString SuffixOfFilter(const QStringList &nameFilters, int index)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
-QStringList GetOpenFileNames(QWidget *parent, const QString &nameFilter)
+QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
 {
-    Answering &state = State();
+    Answering &state = languageState();
     if (state.on) {
         ++state.openDialogs;
         if (state.openAnswers.empty())
@@ -153,9 +153,9 @@ QStringList GetOpenFileNames(QWidget *parent, const QString &nameFilter)
     return dialog.selectedFiles();
 }
 
-std::optional<SaveAnswer> GetSaveFileName(QWidget *parent, const SaveRequest &request)
+std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &request)
 {
-    Answering &state = State();
+    Answering &state = languageState();
     if (state.on) {
         state.saveRequests.append(request);
         if (state.saveAnswers.empty())
@@ -170,7 +170,7 @@ std::optional<SaveAnswer> GetSaveFileName(QWidget *parent, const SaveRequest &re
     dialog.setSizeGripEnabled(true);
     dialog.setNameFilters(request.nameFilters);
     const auto suffixFor = [&request](int index) {
-        const QString suffix = SuffixOfFilter(request.nameFilters, index);
+        const QString suffix = suffixOfFilter(request.nameFilters, index);
         return suffix.isEmpty() ? request.defaultSuffix : suffix;
     };
     if (request.filterIndex >= 1 && request.filterIndex <= request.nameFilters.size())
@@ -192,9 +192,9 @@ std::optional<SaveAnswer> GetSaveFileName(QWidget *parent, const SaveRequest &re
     return answer;
 }
 
-void Beep()
+void beep()
 {
-    Answering &state = State();
+    Answering &state = languageState();
     if (state.on) {
         ++state.beeps;
         return;
@@ -202,60 +202,60 @@ void Beep()
     QApplication::beep();
 }
 
-void SetAnsweringMode(bool on)
+void setAnsweringMode(bool on)
 {
-    State() = Answering();
-    State().on = on;
+    languageState() = Answering();
+    languageState().on = on;
 }
 
-bool AnsweringMode()
+bool answeringMode()
 {
-    return State().on;
+    return languageState().on;
 }
 
-void SetMessageHandler(std::function<void(const ShownMessage &)> handler)
+void setMessageHandler(std::function<void(const ShownMessage &)> handler)
 {
-    State().messageHandler = std::move(handler);
+    languageState().messageHandler = std::move(handler);
 }
 
-QList<ShownMessage> TakeShownMessages()
+QList<ShownMessage> takeShownMessages()
 {
-    return std::exchange(State().messages, {});
+    return std::exchange(languageState().messages, {});
 }
 
-void SetNextDialogAnswer(QMessageBox::StandardButton answer)
+void setNextDialogAnswer(QMessageBox::StandardButton answer)
 {
-    State().dialogAnswers.push_back(answer);
+    languageState().dialogAnswers.push_back(answer);
 }
 
-QList<AskedDialog> TakeAskedDialogs()
+QList<AskedDialog> takeAskedDialogs()
 {
-    return std::exchange(State().askedDialogs, {});
+    return std::exchange(languageState().askedDialogs, {});
 }
 
-void SetNextOpenFileNames(const QStringList &fileNames)
+void setNextOpenFileNames(const QStringList &fileNames)
 {
-    State().openAnswers.push_back(fileNames);
+    languageState().openAnswers.push_back(fileNames);
 }
 
-void SetNextSaveAnswer(const std::optional<SaveAnswer> &answer)
+void setNextSaveAnswer(const std::optional<SaveAnswer> &answer)
 {
-    State().saveAnswers.push_back(answer);
+    languageState().saveAnswers.push_back(answer);
 }
 
-QList<SaveRequest> TakeSaveRequests()
+QList<SaveRequest> takeSaveRequests()
 {
-    return std::exchange(State().saveRequests, {});
+    return std::exchange(languageState().saveRequests, {});
 }
 
-int OpenDialogCount()
+int openDialogCount()
 {
-    return State().openDialogs;
+    return languageState().openDialogs;
 }
 
-int BeepCount()
+int beepCount()
 {
-    return State().beeps;
+    return languageState().beeps;
 }
 
 } // namespace Dialogs

@@ -54,14 +54,14 @@ struct SaveAnswer {
  * The text of a message for display: the program joins the parts of a message with two CR
  * characters, which are shown as line breaks.
  */
-QString DisplayText(const QString &text);
+QString displayText(const QString &text);
 
 /**
  * A modal message box with an OK button, the given icon, caption and text, shown as plain
  * text (never rich text, so file names and error texts show as they are). Returns when the
  * user has closed it.
  */
-void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text);
+void showMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text);
 
 /**
  * A modal message dialog with the kind's icon (Question for a confirmation), the given
@@ -69,62 +69,62 @@ void ShowMessage(QWidget *parent, MessageIcon icon, const QString &caption, cons
  * values (Yes before No, OK before Cancel); the n-th button takes the n-th entry of
  * buttonCaptions while entries remain, the others keep their standard captions. With Yes and
  * No, Yes is the default button and Esc answers No. Returns the button that ended the
- * dialog; Esc and the close box give the escape button's answer (see EscapeAnswer).
+ * dialog; Esc and the close box give the escape button's answer (see escapeAnswer).
  */
-QMessageBox::StandardButton ShowCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
+QMessageBox::StandardButton showCaptionedDialog(QWidget *parent, const QString &message, QMessageBox::Icon kind,
                                                 QMessageBox::StandardButtons buttons, const QString &caption,
                                                 const QStringList &buttonCaptions);
 
 /** The answer of a dialog closed with Esc: Cancel, else No, else the only button; NoButton otherwise. */
-QMessageBox::StandardButton EscapeAnswer(QMessageBox::StandardButtons buttons);
+QMessageBox::StandardButton escapeAnswer(QMessageBox::StandardButtons buttons);
 
 /**
  * The open dialog with multiple selection and one file type (nameFilter, e.g. "VCF Files
  * (*.vcf)"). Returns the chosen files in the dialog's order; empty when cancelled.
  */
-QStringList GetOpenFileNames(QWidget *parent, const QString &nameFilter);
+QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter);
 
 /**
  * The save dialog: asks before overwriting, can be resized, opens on request.initialPath with
  * the preselected file type. A name typed without an extension receives the extension of the
  * selected file type. Returns nothing when the user cancelled.
  */
-std::optional<SaveAnswer> GetSaveFileName(QWidget *parent, const SaveRequest &request);
+std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &request);
 
 /** The default system beep. */
-void Beep();
+void beep();
 
 /** A file-type entry for the dialogs: the description, with its pattern added unless it ends in it. */
-QString NameFilter(const QString &description, const QString &pattern);
+QString nameFilter(const QString &description, const QString &pattern);
 
 /** The extension the n-th (1-based) name filter gives ("csv" for "CSV File (*.csv)"), or "". */
-QString SuffixOfFilter(const QStringList &nameFilters, int index);
+QString suffixOfFilter(const QStringList &nameFilters, int index);
 
 // ---- test hooks -----------------------------------------------------------------------
 
 /** Switches answering mode on or off and forgets all queued answers and records. */
-void SetAnsweringMode(bool on);
-bool AnsweringMode();
+void setAnsweringMode(bool on);
+bool answeringMode();
 
 /** Called, in answering mode, for each message box in place of showing it; the box counts as closed when it returns. */
-void SetMessageHandler(std::function<void(const ShownMessage &)> handler);
-/** The message boxes shown (in answering mode) since the last call of TakeShownMessages. */
-QList<ShownMessage> TakeShownMessages();
+void setMessageHandler(std::function<void(const ShownMessage &)> handler);
+/** The message boxes shown (in answering mode) since the last call of takeShownMessages. */
+QList<ShownMessage> takeShownMessages();
 
 /** The answer of the next captioned dialog; without one it is closed with Esc. */
-void SetNextDialogAnswer(QMessageBox::StandardButton answer);
-/** The captioned dialogs asked (in answering mode) since the last call of TakeAskedDialogs. */
-QList<AskedDialog> TakeAskedDialogs();
+void setNextDialogAnswer(QMessageBox::StandardButton answer);
+/** The captioned dialogs asked (in answering mode) since the last call of takeAskedDialogs. */
+QList<AskedDialog> takeAskedDialogs();
 
 /** The answer of the next open dialog. */
-void SetNextOpenFileNames(const QStringList &fileNames);
+void setNextOpenFileNames(const QStringList &fileNames);
 /** The answer of the next save dialog: a path (with the type index selected), or nothing to cancel. */
-void SetNextSaveAnswer(const std::optional<SaveAnswer> &answer);
+void setNextSaveAnswer(const std::optional<SaveAnswer> &answer);
 /** The settings of every save dialog opened (in answering mode), oldest first. */
-QList<SaveRequest> TakeSaveRequests();
+QList<SaveRequest> takeSaveRequests();
 /** How many open dialogs were opened (in answering mode). */
-int OpenDialogCount();
+int openDialogCount();
 /** How many beeps sounded (in answering mode). */
-int BeepCount();
+int beepCount();
 
 } // namespace Dialogs

@@ -3,23 +3,23 @@
 #include <QFileInfo>
 
 /* The images are compiled into a static library; its resources must be registered by name. */
-static void RegisterIconResources()
+static void registerIconResources()
 {
     Q_INIT_RESOURCE(tessaly_icons);
 }
 
-void InitIconResources()
+void initIconResources()
 {
     static const bool registered = [] {
-        RegisterIconResources();
+        registerIconResources();
         return true;
     }();
     Q_UNUSED(registered);
 }
 
-QIcon RoleIcon(const QString &role)
+QIcon roleIcon(const QString &role)
 {
-    InitIconResources();
+    initIconResources();
     QIcon icon;
     const QString small = QStringLiteral(":/icons/16/") + role + QStringLiteral(".png");
     const QString scalable = QStringLiteral(":/icons/") + role + QStringLiteral(".svg");
@@ -30,7 +30,7 @@ QIcon RoleIcon(const QString &role)
     return icon;
 }
 
-QFont PixelFont(int pixels, const QString &family)
+QFont pixelFont(int pixels, const QString &family)
 {
     QFont font(family);
     font.setPixelSize(pixels);

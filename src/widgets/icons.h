@@ -11,10 +11,10 @@
  */
 
 /** Registers the bundled images; every window calls it before it uses one. Cheap after the first call. */
-void InitIconResources();
+void initIconResources();
 
 /** The icon of a role: the 16-pixel image for menus and the scalable one for buttons, where the role has them. */
-QIcon RoleIcon(const QString &role);
+QIcon roleIcon(const QString &role);
 
 /** A font of the given family at a size in pixels (the windows are laid out in pixels). */
-QFont PixelFont(int pixels, const QString &family = QStringLiteral("Tahoma"));
+QFont pixelFont(int pixels, const QString &family = QStringLiteral("Tahoma"));

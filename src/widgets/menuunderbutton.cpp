@@ -7,7 +7,7 @@
 namespace {
 
 /* Milliseconds since the first call; wraps after 49.7 days like any 32-bit tick count. */
-quint32 ElapsedTicks()
+quint32 elapsedTicks()
 {
     static QElapsedTimer clock = [] {
         QElapsedTimer timer;
@@ -19,17 +19,17 @@ quint32 ElapsedTicks()
 
 } // namespace
 
-std::function<quint32()> MenuUnderButton::TickCount = ElapsedTicks;
+std::function<quint32()> MenuUnderButton::tickCount = elapsedTicks;
 
-bool MenuUnderButton::Show(QPushButton *button, QMenu *menu)
+bool MenuUnderButton::show(QPushButton *button, QMenu *menu)
 {
-    if (button == m_button && menu == m_menu && quint32(TickCount() - m_closedTick) < 100) {
+    if (button == m_button && menu == m_menu && quint32(tickCount() - m_closedTick) < 100) {
         m_button = nullptr;
         m_menu = nullptr;
         return false;
     }
     menu->exec(button->mapToGlobal(QPoint(0, button->height())));
-    m_closedTick = TickCount();
+    m_closedTick = tickCount();
     m_button = button;
     m_menu = menu;
     return true;

@@ -24,13 +24,13 @@ public:
      * call and that menu closed fewer than 100 ms ago (the pair is then forgotten, so the
      * next call opens the menu again).
      */
-    bool Show(QPushButton *button, QMenu *menu);
+    bool show(QPushButton *button, QMenu *menu);
 
     /**
      * The millisecond tick counter the guard compares, as an unsigned 32-bit number whose
      * differences survive the counter's wrap. Tests replace it.
      */
-    static std::function<quint32()> TickCount;
+    static std::function<quint32()> tickCount;
 
 private:
     QPushButton *m_button = nullptr;

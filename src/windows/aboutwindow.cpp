@@ -25,32 +25,32 @@
 #include <QWindow>
 
 /* The logo is compiled into a static library; its resources must be registered by name. */
-static void RegisterAboutResources()
+static void registerAboutResources()
 {
     Q_INIT_RESOURCE(about);
 }
 
 namespace {
 
-constexpr int TickInterval = 50; // milliseconds between two steps of the animation
-const QSize LogoSize(344, 105);  // the logo's size at 96 dots per inch
+constexpr int kTickInterval = 50; // milliseconds between two steps of the animation
+const QSize logoSize(344, 105);  // the logo's size at 96 dots per inch
 // The baseline of a character inside its 12-pixel cell: the letters of the alphabet have no
 // descenders, so this leaves one pixel below them and room above.
-constexpr int GlyphBaseline = 10;
+constexpr int kGlyphBaseline = 10;
 
-QColor ToQColor(const RainColor &color)
+QColor toQColor(const RainColor &color)
 {
     return QColor(color.red, color.green, color.blue);
 }
 
-QRect CellRect(int column, int row)
+QRect cellRect(int column, int row)
 {
-    return QRect(column * RainAnimation::CharWidth, row * RainAnimation::CharHeight,
-                 RainAnimation::CharWidth, RainAnimation::CharHeight);
+    return QRect(column * RainAnimation::kCharWidth, row * RainAnimation::kCharHeight,
+                 RainAnimation::kCharWidth, RainAnimation::kCharHeight);
 }
 
 /* Black window, white text, dark buttons (the captions are white). */
-QPalette AboutPalette()
+QPalette aboutPalette()
 {
     QPalette palette;
     palette.setColor(QPalette::Window, Qt::black);
@@ -69,7 +69,7 @@ QPalette AboutPalette()
     return palette;
 }
 
-QLabel *PlainLabel(QWidget *parent, const QRect &geometry)
+QLabel *plainLabel(QWidget *parent, const QRect &geometry)
 {
     auto *label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
@@ -77,109 +77,109 @@ QLabel *PlainLabel(QWidget *parent, const QRect &geometry)
     return label;
 }
 
-QPushButton *WhiteButton(QWidget *parent, const QRect &geometry)
+QPushButton *whiteButton(QWidget *parent, const QRect &geometry)
 {
     auto *button = new QPushButton(parent);
     button->setGeometry(geometry);
-    button->setFont(PixelFont(16));
+    button->setFont(pixelFont(16));
     return button;
 }
 
 } // namespace
 
-std::function<void(const QUrl &)> TAboutBox::OpenInDesktop = [](const QUrl &url) {
+std::function<void(const QUrl &)> AboutWindow::openInDesktop = [](const QUrl &url) {
     // The desktop's failures to open a page or a file are not reported.
     QDesktopServices::openUrl(url);
 };
 
-TAboutBox::TAboutBox(const QString &description, const QString &version, QWidget *parent)
+AboutWindow::AboutWindow(const QString &description, const QString &version, QWidget *parent)
     : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
 {
-    RegisterAboutResources();
+    registerAboutResources();
     setFixedSize(446, 374);
-    setPalette(AboutPalette());
+    setPalette(aboutPalette());
     setAutoFillBackground(false);
     // paintEvent fills every repainted area from the canvas.
     setAttribute(Qt::WA_OpaquePaintEvent);
-    CreateControls(description, version);
-    StartRain();
-    TranslateCaptions(description);
-    HighDPIImageYukle();
-    CentreOnScreen();
+    createControls(description, version);
+    startRain();
+    translateCaptions(description);
+    loadLogoForScreen();
+    centreOnScreen();
 }
 
-TAboutBox::~TAboutBox() = default;
+AboutWindow::~AboutWindow() = default;
 
-void TAboutBox::CreateControls(const QString &description, const QString &version)
+void AboutWindow::createControls(const QString &description, const QString &version)
 {
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(48, 42, 350, 291);
-    Panel1->setAutoFillBackground(true);
+    contentPanel = new QWidget(this);
+    contentPanel->setGeometry(48, 42, 350, 291);
+    contentPanel->setAutoFillBackground(true);
 
-    Image2 = PlainLabel(Panel1, QRect(QPoint(3, 3), LogoSize));
-    Image2->setScaledContents(true);
+    logoImage = plainLabel(contentPanel, QRect(QPoint(3, 3), logoSize));
+    logoImage->setScaledContents(true);
 
-    Bevel1 = new QFrame(Panel1);
-    Bevel1->setGeometry(9, 122, 34, 34);
-    Bevel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Image1 = PlainLabel(Panel1, QRect(10, 123, 32, 32));
-    Image1->setAlignment(Qt::AlignCenter);
-    Image1->setPixmap(RoleIcon(QStringLiteral("tessaly")).pixmap(QSize(32, 32)));
+    separatorLine = new QFrame(contentPanel);
+    separatorLine->setGeometry(9, 122, 34, 34);
+    separatorLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    iconImage = plainLabel(contentPanel, QRect(10, 123, 32, 32));
+    iconImage->setAlignment(Qt::AlignCenter);
+    iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(32, 32)));
 
-    Label2 = PlainLabel(Panel1, QRect(49, 122, 290, 40));
-    Label2->setWordWrap(true);
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Label2->setFont(PixelFont(16));
-    Label2->setText(description + u' ' + version);
+    versionLabel = plainLabel(contentPanel, QRect(49, 122, 290, 40));
+    versionLabel->setWordWrap(true);
+    versionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    versionLabel->setFont(pixelFont(16));
+    versionLabel->setText(description + u' ' + version);
 
-    BitBtn1 = WhiteButton(Panel1, QRect(49, 224, 122, 33));
-    BitBtn1->setDefault(true);
-    connect(BitBtn1, &QPushButton::clicked, this, &TAboutBox::BitBtn1Click);
-    BitBtn2 = WhiteButton(Panel1, QRect(177, 224, 122, 33));
-    BitBtn2->setIcon(RoleIcon(QStringLiteral("arrow")));
-    BitBtn2->setLayoutDirection(Qt::RightToLeft); // the arrow at the right of the caption
-    connect(BitBtn2, &QPushButton::clicked, this, &TAboutBox::BitBtn2Click);
-    setTabOrder(BitBtn1, BitBtn2);
+    okButton = whiteButton(contentPanel, QRect(49, 224, 122, 33));
+    okButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &AboutWindow::onOkClicked);
+    infoButton = whiteButton(contentPanel, QRect(177, 224, 122, 33));
+    infoButton->setIcon(roleIcon(QStringLiteral("arrow")));
+    infoButton->setLayoutDirection(Qt::RightToLeft); // the arrow at the right of the caption
+    connect(infoButton, &QPushButton::clicked, this, &AboutWindow::onInfoClicked);
+    setTabOrder(okButton, infoButton);
 
     // The link: bottom of the panel, text centred, lime and underlined.
-    QFont linkFont = PixelFont(11, QStringLiteral("MS Sans Serif"));
+    QFont linkFont = pixelFont(11, QStringLiteral("MS Sans Serif"));
     linkFont.setUnderline(true);
     const int linkHeight = QFontMetrics(linkFont).height() + 2;
-    Label5 = PlainLabel(Panel1, QRect(0, Panel1->height() - linkHeight, Panel1->width(), linkHeight));
-    Label5->setFont(linkFont);
-    Label5->setAlignment(Qt::AlignCenter);
-    QPalette linkPalette = Label5->palette();
+    webLinkLabel = plainLabel(contentPanel, QRect(0, contentPanel->height() - linkHeight, contentPanel->width(), linkHeight));
+    webLinkLabel->setFont(linkFont);
+    webLinkLabel->setAlignment(Qt::AlignCenter);
+    QPalette linkPalette = webLinkLabel->palette();
     linkPalette.setColor(QPalette::WindowText, QColor(0x00, 0xff, 0x00));
-    Label5->setPalette(linkPalette);
-    Label5->setCursor(Qt::PointingHandCursor);
-    Label5->setText(WebHost());
-    Label5->setToolTip(QStringLiteral("http://") + WebHost() + u'/');
-    Label5->installEventFilter(this);
+    webLinkLabel->setPalette(linkPalette);
+    webLinkLabel->setCursor(Qt::PointingHandCursor);
+    webLinkLabel->setText(webHost());
+    webLinkLabel->setToolTip(QStringLiteral("http://") + webHost() + u'/');
+    webLinkLabel->installEventFilter(this);
 
-    PopupMenu1 = new QMenu(this);
-    Credits1 = PopupMenu1->addAction(QString());
-    Howtouninstall1 = PopupMenu1->addAction(QString());
-    LicensePrivacyPolicy1 = PopupMenu1->addAction(QString());
-    connect(Credits1, &QAction::triggered, this, &TAboutBox::Credits1Click);
-    connect(Howtouninstall1, &QAction::triggered, this, &TAboutBox::Howtouninstall1Click);
-    connect(LicensePrivacyPolicy1, &QAction::triggered, this, &TAboutBox::LicensePrivacyPolicy1Click);
+    infoMenu = new QMenu(this);
+    creditsAction = infoMenu->addAction(QString());
+    uninstallAction = infoMenu->addAction(QString());
+    licenseAction = infoMenu->addAction(QString());
+    connect(creditsAction, &QAction::triggered, this, &AboutWindow::openCredits);
+    connect(uninstallAction, &QAction::triggered, this, &AboutWindow::openUninstallHelp);
+    connect(licenseAction, &QAction::triggered, this, &AboutWindow::openLicense);
 
-    tmTimer = new QTimer(this);
-    tmTimer->setInterval(TickInterval);
-    connect(tmTimer, &QTimer::timeout, this, &TAboutBox::tmTimerTimer);
+    rainTimer = new QTimer(this);
+    rainTimer->setInterval(kTickInterval);
+    connect(rainTimer, &QTimer::timeout, this, &AboutWindow::onRainTimer);
 }
 
-void TAboutBox::TranslateCaptions(const QString &description)
+void AboutWindow::translateCaptions(const QString &description)
 {
-    setWindowTitle(FormatText(Translate(QStringLiteral("About %s")), description));
-    BitBtn1->setText(Translate(QStringLiteral("OK")));
-    BitBtn2->setText(Translate(QStringLiteral("Info")));
-    Credits1->setText(Translate(QStringLiteral("Acknowledgements...")));
-    Howtouninstall1->setText(Translate(QStringLiteral("How to uninstall...")));
-    LicensePrivacyPolicy1->setText(Translate(QStringLiteral("License...")));
+    setWindowTitle(formatText(translate(QStringLiteral("About %s")), description));
+    okButton->setText(translate(QStringLiteral("OK")));
+    infoButton->setText(translate(QStringLiteral("Info")));
+    creditsAction->setText(translate(QStringLiteral("Acknowledgements...")));
+    uninstallAction->setText(translate(QStringLiteral("How to uninstall...")));
+    licenseAction->setText(translate(QStringLiteral("License...")));
 }
 
-void TAboutBox::CentreOnScreen()
+void AboutWindow::centreOnScreen()
 {
     const QScreen *target = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
     if (!target)
@@ -191,11 +191,11 @@ void TAboutBox::CentreOnScreen()
 
 // ---- the animation ----------------------------------------------------------------------------
 
-void TAboutBox::StartRain()
+void AboutWindow::startRain()
 {
     m_alphabet = QStringLiteral("orv");
     m_rain = RainAnimation(m_alphabet);
-    m_rainFont = PixelFont(11);
+    m_rainFont = pixelFont(11);
     const QFontMetrics metrics(m_rainFont);
     m_glyphs.clear();
     for (const QChar character : std::as_const(m_alphabet)) {
@@ -203,52 +203,52 @@ void TAboutBox::StartRain()
         glyph.prepare(QTransform(), m_rainFont);
         m_glyphs.append(glyph);
     }
-    m_glyphTop = GlyphBaseline - metrics.ascent();
+    m_glyphTop = kGlyphBaseline - metrics.ascent();
     // The window has no frame yet: its outer size is its client size.
-    bitmapWidth = frameGeometry().width();
-    bitmapHeight = frameGeometry().height();
-    ResetRain();
-    tmTimer->start();
+    m_bitmapWidth = frameGeometry().width();
+    m_bitmapHeight = frameGeometry().height();
+    resetRain();
+    rainTimer->start();
 }
 
-void TAboutBox::ResetRain()
+void AboutWindow::resetRain()
 {
     const qreal ratio = devicePixelRatioF();
     m_canvas = QImage(size() * ratio, QImage::Format_RGB32);
     m_canvas.fill(Qt::black);
-    m_rain.Reset(bitmapWidth, bitmapHeight);
+    m_rain.reset(m_bitmapWidth, m_bitmapHeight);
     update();
 }
 
-void TAboutBox::tmTimerTimer()
+void AboutWindow::onRainTimer()
 {
     QPainter painter(&m_canvas);
     painter.scale(devicePixelRatioF(), devicePixelRatioF());
     painter.setFont(m_rainFont);
     QRegion changed;
-    m_rain.Tick([&](const DropDrawing &drawing) { DrawDrop(painter, drawing, changed); });
+    m_rain.tick([&](const DropDrawing &drawing) { drawDrop(painter, drawing, changed); });
     painter.end();
     // The panel covers its part of the window, so nothing there needs repainting.
-    update(changed.subtracted(QRegion(Panel1->geometry())));
+    update(changed.subtracted(QRegion(contentPanel->geometry())));
 }
 
-void TAboutBox::DrawDrop(QPainter &painter, const DropDrawing &drawing, QRegion &changed)
+void AboutWindow::drawDrop(QPainter &painter, const DropDrawing &drawing, QRegion &changed)
 {
-    const QRect erase = CellRect(drawing.column, drawing.eraseRow);
+    const QRect erase = cellRect(drawing.column, drawing.eraseRow);
     painter.fillRect(erase, Qt::black);
     changed += erase;
-    const QRect head = CellRect(drawing.column, drawing.headRow);
+    const QRect head = cellRect(drawing.column, drawing.headRow);
     if (drawing.hasTrail) {
-        const QRect trail = CellRect(drawing.column, drawing.trailRow);
-        DrawCharacter(painter, drawing.character, drawing.trail, trail);
+        const QRect trail = cellRect(drawing.column, drawing.trailRow);
+        drawCharacter(painter, drawing.character, drawing.trail, trail);
         changed += trail.united(head);
     } else {
         changed += head;
     }
-    DrawCharacter(painter, drawing.character, drawing.head, head);
+    drawCharacter(painter, drawing.character, drawing.head, head);
 }
 
-void TAboutBox::DrawCharacter(QPainter &painter, QChar character, const RainColor &color, const QRect &cell)
+void AboutWindow::drawCharacter(QPainter &painter, QChar character, const RainColor &color, const QRect &cell)
 {
     // Text with an opaque black background: the character replaces its whole cell.
     painter.fillRect(cell, Qt::black);
@@ -256,12 +256,12 @@ void TAboutBox::DrawCharacter(QPainter &painter, QChar character, const RainColo
     if (index < 0)
         return;
     const QStaticText &glyph = m_glyphs.at(index);
-    painter.setPen(ToQColor(color));
-    const int left = (RainAnimation::CharWidth - qRound(glyph.size().width())) / 2;
+    painter.setPen(toQColor(color));
+    const int left = (RainAnimation::kCharWidth - qRound(glyph.size().width())) / 2;
     painter.drawStaticText(cell.topLeft() + QPoint(left, m_glyphTop), glyph);
 }
 
-void TAboutBox::paintEvent(QPaintEvent *event)
+void AboutWindow::paintEvent(QPaintEvent *event)
 {
     QPainter painter(this);
     const qreal ratio = devicePixelRatioF();
@@ -271,13 +271,13 @@ void TAboutBox::paintEvent(QPaintEvent *event)
     }
 }
 
-void TAboutBox::resizeEvent(QResizeEvent *event)
+void AboutWindow::resizeEvent(QResizeEvent *event)
 {
     QDialog::resizeEvent(event);
-    ResetRain();
+    resetRain();
 }
 
-void TAboutBox::showEvent(QShowEvent *event)
+void AboutWindow::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
     if (!m_watchingScreen && windowHandle()) {
@@ -285,68 +285,68 @@ void TAboutBox::showEvent(QShowEvent *event)
         // is made again at its pixel ratio.
         m_watchingScreen = true;
         connect(windowHandle(), &QWindow::screenChanged, this, [this] {
-            HighDPIImageYukle();
-            ResetRain();
+            loadLogoForScreen();
+            resetRain();
         });
     }
-    tmTimer->start();
+    rainTimer->start();
 }
 
-void TAboutBox::hideEvent(QHideEvent *event)
+void AboutWindow::hideEvent(QHideEvent *event)
 {
-    tmTimer->stop();
+    rainTimer->stop();
     QDialog::hideEvent(event);
 }
 
-void TAboutBox::HighDPIImageYukle()
+void AboutWindow::loadLogoForScreen()
 {
-    Image2->clear();
+    logoImage->clear();
     const qreal ratio = devicePixelRatioF();
     QImageReader reader(QStringLiteral(":/about/logo.svg"));
-    reader.setScaledSize(LogoSize * ratio);
+    reader.setScaledSize(logoSize * ratio);
     QPixmap logo = QPixmap::fromImage(reader.read());
     logo.setDevicePixelRatio(ratio);
-    Image2->setPixmap(logo);
+    logoImage->setPixmap(logo);
 }
 
 // ---- dragging ---------------------------------------------------------------------------------
 
-void TAboutBox::mousePressEvent(QMouseEvent *event)
+void AboutWindow::mousePressEvent(QMouseEvent *event)
 {
     // The panel, the images and the name label pass their presses on to the window.
     if (event->button() == Qt::RightButton)
         return;
-    dragging = true;
+    m_dragging = true;
     const QPoint point = event->globalPosition().toPoint();
-    dx = point.x();
-    dy = point.y();
+    m_dragX = point.x();
+    m_dragY = point.y();
 }
 
-void TAboutBox::mouseMoveEvent(QMouseEvent *event)
+void AboutWindow::mouseMoveEvent(QMouseEvent *event)
 {
-    if (!dragging)
+    if (!m_dragging)
         return;
     const QPoint point = event->globalPosition().toPoint();
-    move(pos() + QPoint(point.x() - dx, point.y() - dy));
-    dx = point.x();
-    dy = point.y();
+    move(pos() + QPoint(point.x() - m_dragX, point.y() - m_dragY));
+    m_dragX = point.x();
+    m_dragY = point.y();
 }
 
-void TAboutBox::mouseReleaseEvent(QMouseEvent *)
+void AboutWindow::mouseReleaseEvent(QMouseEvent *)
 {
-    dragging = false;
+    m_dragging = false;
 }
 
-bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
+bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // The link takes its own clicks; they do not drag the window.
-    if (watched == Label5) {
+    if (watched == webLinkLabel) {
         if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             return true;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton && Label5->rect().contains(mouse->position().toPoint()))
-                Label5Click();
+            if (mouse->button() == Qt::LeftButton && webLinkLabel->rect().contains(mouse->position().toPoint()))
+                onWebLinkClicked();
             return true;
         }
     }
@@ -355,42 +355,42 @@ bool TAboutBox::eventFilter(QObject *watched, QEvent *event)
 
 // ---- buttons, menu and link -------------------------------------------------------------------
 
-void TAboutBox::BitBtn1Click()
+void AboutWindow::onOkClicked()
 {
     close();
 }
 
-void TAboutBox::BitBtn2Click()
+void AboutWindow::onInfoClicked()
 {
-    m_menuUnderButton.Show(BitBtn2, PopupMenu1);
+    m_menuUnderButton.show(infoButton, infoMenu);
 }
 
-void TAboutBox::OpenPage(const QString &scheme, const QString &path)
+void AboutWindow::openPage(const QString &scheme, const QString &path)
 {
-    OpenInDesktop(QUrl(scheme + QStringLiteral("://") + WebHost() + path));
+    openInDesktop(QUrl(scheme + QStringLiteral("://") + webHost() + path));
 }
 
-void TAboutBox::Label5Click()
+void AboutWindow::onWebLinkClicked()
 {
-    OpenPage(QStringLiteral("http"), QStringLiteral("/"));
+    openPage(QStringLiteral("http"), QStringLiteral("/"));
 }
 
-void TAboutBox::Credits1Click()
+void AboutWindow::openCredits()
 {
-    OpenPage(QStringLiteral("https"), QStringLiteral("/blog/credits-and-acknowledgements/"));
+    openPage(QStringLiteral("https"), QStringLiteral("/blog/credits-and-acknowledgements/"));
 }
 
-void TAboutBox::Howtouninstall1Click()
+void AboutWindow::openUninstallHelp()
 {
-    OpenPage(QStringLiteral("http"), QStringLiteral("/blog/how-to-uninstall-orvanta-software/"));
+    openPage(QStringLiteral("http"), QStringLiteral("/blog/how-to-uninstall-orvanta-software/"));
 }
 
-void TAboutBox::LicensePrivacyPolicy1Click()
+void AboutWindow::openLicense()
 {
     const QString path = QCoreApplication::applicationDirPath() + QStringLiteral("/license.txt");
     if (QFileInfo::exists(path))
-        OpenInDesktop(QUrl::fromLocalFile(path));
+        openInDesktop(QUrl::fromLocalFile(path));
     else
-        Dialogs::ShowMessage(this, MessageIcon::Error, Translate(QStringLiteral("License")),
-                             Translate(QStringLiteral("File not found!")));
+        Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("License")),
+                             translate(QStringLiteral("File not found!")));
 }

@@ -12,12 +12,12 @@
 
 namespace {
 
-QIcon MenuIcon(const QString &role)
+QIcon menuIcon(const QString &role)
 {
     return QIcon(QStringLiteral(":/icons/16/") + role + QStringLiteral(".png"));
 }
 
-QFont MenuFont()
+QFont menuFont()
 {
     QFont font(QStringLiteral("Segoe UI"));
     font.setPixelSize(12);
@@ -26,93 +26,93 @@ QFont MenuFont()
 
 } // namespace
 
-void TAppForm::CreateExportMenu()
+void MainWindow::createExportMenu()
 {
-    PopupMenu2 = new QMenu(this);
-    CommaseparatedvaluesCSV1 = PopupMenu2->addMenu(MenuIcon(QStringLiteral("csv")), QString());
-    DefaultFormat1 = CommaseparatedvaluesCSV1->addAction(MenuIcon(QStringLiteral("table")), QString());
-    ExcelCSVFormat1 = CommaseparatedvaluesCSV1->addAction(MenuIcon(QStringLiteral("excel48")), QString());
-    GoogleCSVFormat1 = CommaseparatedvaluesCSV1->addAction(MenuIcon(QStringLiteral("gmail")), QString());
-    OutlookCSVFormat1 = CommaseparatedvaluesCSV1->addAction(MenuIcon(QStringLiteral("outlook")), QString());
-    YahooCSVFormat1 = CommaseparatedvaluesCSV1->addAction(MenuIcon(QStringLiteral("yahoo")), QString());
-    ExcelXLS1 = PopupMenu2->addAction(MenuIcon(QStringLiteral("xls")), QString());
-    extTXT1 = PopupMenu2->addAction(MenuIcon(QStringLiteral("txt")), QString());
-    PopupMenu2->setFont(MenuFont());
-    CommaseparatedvaluesCSV1->setFont(MenuFont());
+    exportMenu = new QMenu(this);
+    csvMenu = exportMenu->addMenu(menuIcon(QStringLiteral("csv")), QString());
+    defaultCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("table")), QString());
+    excelCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("excel48")), QString());
+    googleCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("gmail")), QString());
+    outlookCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("outlook")), QString());
+    yahooCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("yahoo")), QString());
+    xlsAction = exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
+    txtAction = exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
+    exportMenu->setFont(menuFont());
+    csvMenu->setFont(menuFont());
 
     // Queued, so that the menu has closed (and its nested event loop ended) before the save
     // dialog opens.
-    const auto entry = [this](QAction *action, void (TAppForm::*handler)()) {
+    const auto entry = [this](QAction *action, void (MainWindow::*handler)()) {
         connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
     };
-    entry(DefaultFormat1, &TAppForm::DefaultFormat1Click);
-    entry(ExcelCSVFormat1, &TAppForm::ExcelCSVFormat1Click);
-    entry(GoogleCSVFormat1, &TAppForm::GoogleCSVFormat1Click);
-    entry(OutlookCSVFormat1, &TAppForm::OutlookCSVFormat1Click);
-    entry(YahooCSVFormat1, &TAppForm::YahooCSVFormat1Click);
-    entry(ExcelXLS1, &TAppForm::ExcelXLS1Click);
-    entry(extTXT1, &TAppForm::extTXT1Click);
+    entry(defaultCsvAction, &MainWindow::exportDefaultCsv);
+    entry(excelCsvAction, &MainWindow::exportExcelCsv);
+    entry(googleCsvAction, &MainWindow::exportGoogleCsv);
+    entry(outlookCsvAction, &MainWindow::exportOutlookCsv);
+    entry(yahooCsvAction, &MainWindow::exportYahooCsv);
+    entry(xlsAction, &MainWindow::exportXls);
+    entry(txtAction, &MainWindow::exportTxt);
 }
 
 // Each entry applies its presets in the order encoding, Headers, flavour, then asks for the
 // path; the presets stay applied when the save dialog is cancelled.
 
-void TAppForm::DefaultFormat1Click()
+void MainWindow::exportDefaultCsv()
 {
     m_exportFlavor.clear();
-    Donustur(QStringLiteral("CSV"));
+    startExport(QStringLiteral("CSV"));
 }
 
-void TAppForm::ExcelCSVFormat1Click()
+void MainWindow::exportExcelCsv()
 {
-    RadioButton3->setChecked(true);
+    utf16Radio->setChecked(true);
     m_exportFlavor.clear();
-    Donustur(QStringLiteral("CSV"));
+    startExport(QStringLiteral("CSV"));
 }
 
-void TAppForm::GoogleCSVFormat1Click()
+void MainWindow::exportGoogleCsv()
 {
-    if (RadioButton3->isChecked())
-        RadioButton2->setChecked(true);
-    CheckBox1->setChecked(true);
+    if (utf16Radio->isChecked())
+        utf8Radio->setChecked(true);
+    headersCheck->setChecked(true);
     m_exportFlavor = QStringLiteral("google");
-    Donustur(QStringLiteral("CSV"));
+    startExport(QStringLiteral("CSV"));
 }
 
-void TAppForm::OutlookCSVFormat1Click()
+void MainWindow::exportOutlookCsv()
 {
-    RadioButton1->setChecked(true);
-    CheckBox1->setChecked(true);
+    ansiRadio->setChecked(true);
+    headersCheck->setChecked(true);
     m_exportFlavor = QStringLiteral("outlook");
-    Donustur(QStringLiteral("CSV"));
+    startExport(QStringLiteral("CSV"));
 }
 
-void TAppForm::YahooCSVFormat1Click()
+void MainWindow::exportYahooCsv()
 {
-    if (RadioButton3->isChecked())
-        RadioButton2->setChecked(true);
-    CheckBox1->setChecked(true);
+    if (utf16Radio->isChecked())
+        utf8Radio->setChecked(true);
+    headersCheck->setChecked(true);
     m_exportFlavor = QStringLiteral("yahoo");
-    Donustur(QStringLiteral("CSV"));
+    startExport(QStringLiteral("CSV"));
 }
 
-void TAppForm::ExcelXLS1Click()
+void MainWindow::exportXls()
 {
-    Donustur(QStringLiteral("XLS"));
+    startExport(QStringLiteral("XLS"));
 }
 
-void TAppForm::extTXT1Click()
+void MainWindow::exportTxt()
 {
-    Donustur(QStringLiteral("TXT"));
+    startExport(QStringLiteral("TXT"));
 }
 
-void TAppForm::Donustur(const QString &Filetype)
+void MainWindow::startExport(const QString &fileType)
 {
-    if (Filetype == QLatin1String("XLS"))
+    if (fileType == QLatin1String("XLS"))
         m_saveFilterIndex = 1;
-    else if (Filetype == QLatin1String("CSV"))
+    else if (fileType == QLatin1String("CSV"))
         m_saveFilterIndex = 3;
-    else if (Filetype == QLatin1String("TXT"))
+    else if (fileType == QLatin1String("TXT"))
         m_saveFilterIndex = 4;
 
     Dialogs::SaveRequest dialog;
@@ -120,26 +120,26 @@ void TAppForm::Donustur(const QString &Filetype)
     dialog.filterIndex = m_saveFilterIndex;
     dialog.initialPath = m_lastSavePath;
     dialog.defaultSuffix = QStringLiteral("xls");
-    const std::optional<Dialogs::SaveAnswer> answer = Dialogs::GetSaveFileName(this, dialog);
+    const std::optional<Dialogs::SaveAnswer> answer = Dialogs::getSaveFileName(this, dialog);
     if (!answer || answer->fileName.isEmpty())
         return;
     m_lastSavePath = answer->fileName;
     m_saveFilterIndex = answer->filterIndex;
 
     // The job gets its own copy of the request and takes a snapshot of the loaded lines on
-    // its own thread; Ekle and ClearNow wait for that (WaitForSnapshots), so neither a later
+    // its own thread; loadFile and clearLoaded wait for that (waitForSnapshots), so neither a later
     // export nor loading or "Clear" changes what it reads.
     ExportRequest request;
-    request.ExportFileType = Filetype;
-    request.ExportFlavor = m_exportFlavor;
-    request.ExportFileName = answer->fileName;
+    request.exportFileType = fileType;
+    request.exportFlavor = m_exportFlavor;
+    request.exportFileName = answer->fileName;
     RowFormat format;
-    format.delimiter = ListSeparatorChar();
+    format.delimiter = listSeparatorChar();
     format.quoteMark = QuoteMark().isEmpty() ? QChar(u'"') : QuoteMark().at(0);
 
-    auto *job = new TVCardConvertor(this, request, &Loaded().LoadedLines, &m_snapshotsTaken, format);
+    auto *job = new ExportThread(this, request, &loadedCards().loadedLines, &m_snapshotsTaken, format);
     ++m_runningJobs;
     ++m_pendingSnapshots;
-    connect(job, &QThread::finished, this, &TAppForm::JobEnded);
+    connect(job, &QThread::finished, this, &MainWindow::onJobEnded);
     job->start();
 }

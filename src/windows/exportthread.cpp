@@ -14,41 +14,41 @@ namespace {
 class WindowHost : public ConversionHost
 {
 public:
-    explicit WindowHost(TAppForm *form)
+    explicit WindowHost(MainWindow *form)
         : m_form(form)
     {
     }
 
-    void ProgressDegistir(int value) override
+    void setProgress(int value) override
     {
-        onWindowThread([this, value] { m_form->ProgressDegistir(value); });
+        onWindowThread([this, value] { m_form->setProgress(value); });
     }
 
-    void SetBusy(bool busy) override
+    void setBusy(bool busy) override
     {
-        onWindowThread([this, busy] { m_form->SetBusy(busy); });
+        onWindowThread([this, busy] { m_form->setBusy(busy); });
     }
 
-    void DisableExportButton() override
+    void disableExportButton() override
     {
-        onWindowThread([this] { m_form->DisableExportButton(); });
+        onWindowThread([this] { m_form->disableExportButton(); });
     }
 
-    void EnabledYap() override
+    void enableExportControls() override
     {
-        onWindowThread([this] { m_form->EnabledYap(); });
+        onWindowThread([this] { m_form->enableExportControls(); });
     }
 
-    ExportOptions ReadExportOptions() override
+    ExportOptions readExportOptions() override
     {
         ExportOptions options;
-        onWindowThread([this, &options] { options = m_form->ReadExportOptions(); });
+        onWindowThread([this, &options] { options = m_form->readExportOptions(); });
         return options;
     }
 
-    void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
     {
-        onWindowThread([this, icon, &caption, &text] { m_form->ShowJobMessage(icon, caption, text); });
+        onWindowThread([this, icon, &caption, &text] { m_form->showJobMessage(icon, caption, text); });
     }
 
 private:
@@ -58,12 +58,12 @@ private:
         QMetaObject::invokeMethod(m_form, std::move(work), Qt::BlockingQueuedConnection);
     }
 
-    TAppForm *m_form;
+    MainWindow *m_form;
 };
 
 } // namespace
 
-TVCardConvertor::TVCardConvertor(TAppForm *form, const ExportRequest &request, const TextLines *source,
+ExportThread::ExportThread(MainWindow *form, const ExportRequest &request, const TextLines *source,
                                  QSemaphore *snapshotTaken, RowFormat format)
     : m_form(form)
     , m_request(request)
@@ -74,12 +74,12 @@ TVCardConvertor::TVCardConvertor(TAppForm *form, const ExportRequest &request, c
     connect(this, &QThread::finished, this, &QObject::deleteLater);
 }
 
-void TVCardConvertor::run()
+void ExportThread::run()
 {
     // The lines' buffers are shared, not copied; only their offsets are.
     const TextLines lines = *m_source;
     m_source = nullptr;
     m_snapshotTaken->release();
     WindowHost host(m_form);
-    RunConversion(lines, m_request, m_format, host);
+    runConversion(lines, m_request, m_format, host);
 }

@@ -6,7 +6,7 @@
 #include <QSemaphore>
 #include <QThread>
 
-class TAppForm;
+class MainWindow;
 
 /**
  * One export on a worker thread.
@@ -15,23 +15,23 @@ class TAppForm;
  * loads and "Clear" never change what it reads. It takes the snapshot first thing on its own
  * thread (copying millions of line offsets would hold up the window), and releases
  * snapshotTaken once it has; until then the window makes no change to the loaded lines
- * (TAppForm::WaitForSnapshots). Every effect on the
+ * (MainWindow::waitForSnapshots). Every effect on the
  * window (progress, cursor, controls, message boxes) is carried out on the window's thread
  * while the worker waits. The object deletes itself (deleteLater) when its run has ended.
  */
-class TVCardConvertor : public QThread
+class ExportThread : public QThread
 {
     Q_OBJECT
 
 public:
-    TVCardConvertor(TAppForm *form, const ExportRequest &request, const TextLines *source, QSemaphore *snapshotTaken,
+    ExportThread(MainWindow *form, const ExportRequest &request, const TextLines *source, QSemaphore *snapshotTaken,
                     RowFormat format);
 
 protected:
     void run() override;
 
 private:
-    TAppForm *m_form;
+    MainWindow *m_form;
     const ExportRequest m_request;
     const TextLines *m_source;
     QSemaphore *m_snapshotTaken;

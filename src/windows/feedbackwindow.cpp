@@ -21,15 +21,15 @@
 
 namespace {
 
-constexpr int MemoMaxLength = 10000;
-constexpr int AddressMaxLength = 100;
-constexpr int FeedbackTimeoutMs = 3000;
+constexpr int kMemoMaxLength = 10000;
+constexpr int kAddressMaxLength = 100;
+constexpr int kFeedbackTimeoutMs = 3000;
 
-const QString LikePhrase = QStringLiteral("I like it!");
-const QString DislikePhrase = QStringLiteral("I dislike it!");
+const QString kLikePhrase = QStringLiteral("I like it!");
+const QString kDislikePhrase = QStringLiteral("I dislike it!");
 
 /* Removes leading and trailing blanks, tabs, line breaks and other control characters. */
-QString TrimBlanks(const QString &text)
+QString trimBlanks(const QString &text)
 {
     qsizetype begin = 0;
     qsizetype end = text.size();
@@ -40,7 +40,7 @@ QString TrimBlanks(const QString &text)
     return text.mid(begin, end - begin);
 }
 
-QLabel *PlainLabel(const QFont &font, QWidget *parent)
+QLabel *plainLabel(const QFont &font, QWidget *parent)
 {
     auto *label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
@@ -48,77 +48,77 @@ QLabel *PlainLabel(const QFont &font, QWidget *parent)
     return label;
 }
 
-QFont BoldPixelFont(int pixels)
+QFont boldPixelFont(int pixels)
 {
-    QFont font = PixelFont(pixels);
+    QFont font = pixelFont(pixels);
     font.setBold(true);
     return font;
 }
 
 } // namespace
 
-TFeedbackForm::TFeedbackForm(const FeedbackProgram &program, QWidget *parent)
+FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
     , m_program(program)
 {
     setFixedSize(525, 326);
-    setFont(PixelFont(13));
-    setWindowTitle(m_program.description + u' ' + Translate(QStringLiteral("feedback")));
+    setFont(pixelFont(13));
+    setWindowTitle(m_program.description + u' ' + translate(QStringLiteral("feedback")));
 
-    Panel4 = AddChoicePanel(QStringLiteral("like"), &Image1);
-    Panel5 = AddChoicePanel(QStringLiteral("dislike"), &Image2);
-    Panel4->findChild<QLabel *>(QStringLiteral("caption"))->setText(Translate(LikePhrase));
-    Panel5->findChild<QLabel *>(QStringLiteral("caption"))->setText(Translate(DislikePhrase));
+    likePanel = addChoicePanel(QStringLiteral("like"), &likeImage);
+    dislikePanel = addChoicePanel(QStringLiteral("dislike"), &dislikeImage);
+    likePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kLikePhrase));
+    dislikePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kDislikePhrase));
 
-    Label1 = PlainLabel(PixelFont(16), this);
-    Label1->setText(Translate(QStringLiteral("We would really appreciate your feedback.")));
-    Label2 = PlainLabel(BoldPixelFont(13), this);
-    Label2->setText(Translate(QStringLiteral("What did you like or dislike?")));
+    introLabel = plainLabel(pixelFont(16), this);
+    introLabel->setText(translate(QStringLiteral("We would really appreciate your feedback.")));
+    questionLabel = plainLabel(boldPixelFont(13), this);
+    questionLabel->setText(translate(QStringLiteral("What did you like or dislike?")));
 
-    Memo1 = new QPlainTextEdit(this);
-    Memo1->setFont(PixelFont(13));
-    Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    Memo1->setTabChangesFocus(true);
-    connect(Memo1->document(), &QTextDocument::contentsChange, this,
-            [this](int position, int, int charsAdded) { LimitMemoLength(position, charsAdded); });
+    feedbackEdit = new QPlainTextEdit(this);
+    feedbackEdit->setFont(pixelFont(13));
+    feedbackEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    feedbackEdit->setTabChangesFocus(true);
+    connect(feedbackEdit->document(), &QTextDocument::contentsChange, this,
+            [this](int position, int, int charsAdded) { limitMemoLength(position, charsAdded); });
 
-    Label3 = PlainLabel(PixelFont(13), this);
-    Label3->setText(Translate(QStringLiteral("Include my e-mail:")));
-    Edit1 = new QLineEdit(this);
-    Edit1->setMaxLength(AddressMaxLength);
-    Label3->setBuddy(Edit1);
+    emailLabel = plainLabel(pixelFont(13), this);
+    emailLabel->setText(translate(QStringLiteral("Include my e-mail:")));
+    emailEdit = new QLineEdit(this);
+    emailEdit->setMaxLength(kAddressMaxLength);
+    emailLabel->setBuddy(emailEdit);
 
-    BitBtn1 = new QPushButton(RoleIcon(QStringLiteral("send")), Translate(QStringLiteral("Send")), this);
-    BitBtn1->setFont(BoldPixelFont(13));
-    BitBtn1->setFixedSize(180, 34);
-    BitBtn1->setDefault(true);
-    connect(BitBtn1, &QPushButton::clicked, this, &TFeedbackForm::BitBtn1Click);
+    sendButton = new QPushButton(roleIcon(QStringLiteral("send")), translate(QStringLiteral("Send")), this);
+    sendButton->setFont(boldPixelFont(13));
+    sendButton->setFixedSize(180, 34);
+    sendButton->setDefault(true);
+    connect(sendButton, &QPushButton::clicked, this, &FeedbackWindow::onSendClicked);
 
     auto *choices = new QHBoxLayout;
     choices->setSpacing(8);
-    choices->addWidget(Panel4);
-    choices->addWidget(Panel5);
+    choices->addWidget(likePanel);
+    choices->addWidget(dislikePanel);
     auto *addressRow = new QHBoxLayout;
-    addressRow->addWidget(Label3);
-    addressRow->addWidget(Edit1, 1);
+    addressRow->addWidget(emailLabel);
+    addressRow->addWidget(emailEdit, 1);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
-    buttonRow->addWidget(BitBtn1);
+    buttonRow->addWidget(sendButton);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(6);
     column->addLayout(choices);
     column->addSpacing(2);
-    column->addWidget(Label1);
-    column->addWidget(Label2);
-    column->addWidget(Memo1, 1);
+    column->addWidget(introLabel);
+    column->addWidget(questionLabel);
+    column->addWidget(feedbackEdit, 1);
     column->addLayout(addressRow);
     column->addLayout(buttonRow);
 
-    setTabOrder(Memo1, Edit1);
-    setTabOrder(Edit1, BitBtn1);
-    Memo1->setFocus();
+    setTabOrder(feedbackEdit, emailEdit);
+    setTabOrder(emailEdit, sendButton);
+    feedbackEdit->setFocus();
 
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     QRect centred = rect();
@@ -127,7 +127,7 @@ TFeedbackForm::TFeedbackForm(const FeedbackProgram &program, QWidget *parent)
 }
 
 /* A clickable panel with a 32 by 32 picture at its left and its caption beside it. */
-QFrame *TFeedbackForm::AddChoicePanel(const QString &role, QLabel **image)
+QFrame *FeedbackWindow::addChoicePanel(const QString &role, QLabel **image)
 {
     auto *panel = new QFrame(this);
     panel->setFixedHeight(40);
@@ -139,8 +139,8 @@ QFrame *TFeedbackForm::AddChoicePanel(const QString &role, QLabel **image)
     *image = new QLabel(panel);
     (*image)->setFixedSize(32, 32);
     (*image)->setScaledContents(true);
-    (*image)->setPixmap(RoleIcon(role).pixmap(QSize(16, 16)).scaled(32, 32, Qt::KeepAspectRatio, Qt::FastTransformation));
-    auto *caption = PlainLabel(PixelFont(16), panel);
+    (*image)->setPixmap(roleIcon(role).pixmap(QSize(16, 16)).scaled(32, 32, Qt::KeepAspectRatio, Qt::FastTransformation));
+    auto *caption = plainLabel(pixelFont(16), panel);
     caption->setObjectName(QStringLiteral("caption"));
     // Clicks on the picture and the caption are clicks on the panel.
     (*image)->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -151,11 +151,11 @@ QFrame *TFeedbackForm::AddChoicePanel(const QString &role, QLabel **image)
     row->setSpacing(8);
     row->addWidget(*image);
     row->addWidget(caption, 1);
-    SetChosenLook(panel, false);
+    setChosenLook(panel, false);
     return panel;
 }
 
-void TFeedbackForm::SetChosenLook(QFrame *panel, bool chosen)
+void FeedbackWindow::setChosenLook(QFrame *panel, bool chosen)
 {
     QPalette colours = palette();
     colours.setColor(QPalette::Window, palette().color(chosen ? QPalette::Highlight : QPalette::Button));
@@ -164,42 +164,42 @@ void TFeedbackForm::SetChosenLook(QFrame *panel, bool chosen)
     panel->setFrameStyle(QFrame::Panel | (chosen ? QFrame::Sunken : QFrame::Raised));
 }
 
-bool TFeedbackForm::IsChosen(const QFrame *panel) const
+bool FeedbackWindow::isChosen(const QFrame *panel) const
 {
     return panel->palette().color(QPalette::Window) != palette().color(QPalette::Button);
 }
 
-QString TFeedbackForm::PanelCaption(const QFrame *panel) const
+QString FeedbackWindow::panelCaption(const QFrame *panel) const
 {
     return panel->findChild<QLabel *>(QStringLiteral("caption"))->text();
 }
 
-void TFeedbackForm::Image1Click()
+void FeedbackWindow::onLikeClicked()
 {
-    if (!IsChosen(Panel4))
-        SetChosenLook(Panel4, true);
-    if (IsChosen(Panel5))
-        SetChosenLook(Panel5, false);
+    if (!isChosen(likePanel))
+        setChosenLook(likePanel, true);
+    if (isChosen(dislikePanel))
+        setChosenLook(dislikePanel, false);
 }
 
-void TFeedbackForm::Image2Click()
+void FeedbackWindow::onDislikeClicked()
 {
-    if (!IsChosen(Panel5))
-        SetChosenLook(Panel5, true);
-    if (IsChosen(Panel4))
-        SetChosenLook(Panel4, false);
+    if (!isChosen(dislikePanel))
+        setChosenLook(dislikePanel, true);
+    if (isChosen(likePanel))
+        setChosenLook(likePanel, false);
 }
 
-bool TFeedbackForm::eventFilter(QObject *watched, QEvent *event)
+bool FeedbackWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == Panel4 || watched == Panel5) && event->type() == QEvent::MouseButtonRelease) {
+    if ((watched == likePanel || watched == dislikePanel) && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const auto *panel = static_cast<QFrame *>(watched);
         if (mouse->button() == Qt::LeftButton && panel->rect().contains(mouse->position().toPoint())) {
-            if (panel == Panel4)
-                Image1Click();
+            if (panel == likePanel)
+                onLikeClicked();
             else
-                Image2Click();
+                onDislikeClicked();
             return true;
         }
     }
@@ -207,39 +207,39 @@ bool TFeedbackForm::eventFilter(QObject *watched, QEvent *event)
 }
 
 /* Keeps the comment within its maximum length by cutting what was just typed or pasted. */
-void TFeedbackForm::LimitMemoLength(int position, int charsAdded)
+void FeedbackWindow::limitMemoLength(int position, int charsAdded)
 {
-    const int length = Memo1->document()->characterCount() - 1; // without the closing paragraph mark
-    const int excess = length - MemoMaxLength;
+    const int length = feedbackEdit->document()->characterCount() - 1; // without the closing paragraph mark
+    const int excess = length - kMemoMaxLength;
     if (excess <= 0 || charsAdded <= 0)
         return;
     const int cut = qMin(excess, charsAdded);
-    QTextCursor cursor(Memo1->document());
+    QTextCursor cursor(feedbackEdit->document());
     cursor.setPosition(position + charsAdded - cut);
     cursor.setPosition(position + charsAdded, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
 }
 
 /* The English phrase of a panel, with its translated caption in brackets when that differs. */
-QString TFeedbackForm::PanelPhrase(const QString &english, const QFrame *panel) const
+QString FeedbackWindow::panelPhrase(const QString &english, const QFrame *panel) const
 {
-    const QString caption = PanelCaption(panel);
+    const QString caption = panelCaption(panel);
     return caption == english ? english : english + QStringLiteral(" (") + caption + u')';
 }
 
-QString TFeedbackForm::FeedbackText() const
+QString FeedbackWindow::feedbackText() const
 {
     QString text;
-    if (IsChosen(Panel4))
-        text = PanelPhrase(LikePhrase, Panel4) + u'\r';
-    else if (IsChosen(Panel5))
-        text = PanelPhrase(DislikePhrase, Panel5) + u'\r';
-    QString comment = Memo1->toPlainText();
+    if (isChosen(likePanel))
+        text = panelPhrase(kLikePhrase, likePanel) + u'\r';
+    else if (isChosen(dislikePanel))
+        text = panelPhrase(kDislikePhrase, dislikePanel) + u'\r';
+    QString comment = feedbackEdit->toPlainText();
     comment.replace(u'\n', QStringLiteral("\r\n"));
-    return text + TrimBlanks(comment);
+    return text + trimBlanks(comment);
 }
 
-QStringList TFeedbackForm::RequestFields(const QString &feedback, const QString &address) const
+QStringList FeedbackWindow::requestFields(const QString &feedback, const QString &address) const
 {
     QStringList fields{QStringLiteral("cmd=feedback"), QStringLiteral("appname=") + m_program.caption,
                        QStringLiteral("version=") + m_program.version, QStringLiteral("feedback=") + feedback};
@@ -248,50 +248,50 @@ QStringList TFeedbackForm::RequestFields(const QString &feedback, const QString 
     return fields;
 }
 
-bool TFeedbackForm::IsDelivered(const QString &reply)
+bool FeedbackWindow::isDelivered(const QString &reply)
 {
-    return TrimBlanks(SplitReplyLines(reply).join(QStringLiteral("\r\n"))) == QStringLiteral("OK");
+    return trimBlanks(splitReplyLines(reply).join(QStringLiteral("\r\n"))) == QStringLiteral("OK");
 }
 
 /* Posts the fields over HTTPS and, when that fails for any reason, once more over plain HTTP. */
-bool TFeedbackForm::Send(const QStringList &fields) const
+bool FeedbackWindow::sendFields(const QStringList &fields) const
 {
-    PostResult reply = HttpPostForm(QStringLiteral("https://") + FeedbackEndpoint(), fields, FeedbackTimeoutMs);
+    PostResult reply = httpPostForm(QStringLiteral("https://") + feedbackEndpoint(), fields, kFeedbackTimeoutMs);
     if (!reply.ok)
-        reply = HttpPostForm(QStringLiteral("http://") + FeedbackEndpoint(), fields, FeedbackTimeoutMs);
-    return reply.ok && IsDelivered(reply.body);
+        reply = httpPostForm(QStringLiteral("http://") + feedbackEndpoint(), fields, kFeedbackTimeoutMs);
+    return reply.ok && isDelivered(reply.body);
 }
 
-void TFeedbackForm::BitBtn1Click()
+void FeedbackWindow::onSendClicked()
 {
     if (m_sending)
         return;
-    const QString feedback = FeedbackText();
+    const QString feedback = feedbackText();
     if (feedback.isEmpty()) {
-        Dialogs::Beep();
+        Dialogs::beep();
         return;
     }
-    const QString address = TrimBlanks(Edit1->text());
-    if (!address.isEmpty() && !IsValidEmail(address)) {
-        Dialogs::ShowMessage(this, MessageIcon::Error, Translate(QStringLiteral("Failure")),
-                             Translate(QStringLiteral("Invalid e-mail address!")));
+    const QString address = trimBlanks(emailEdit->text());
+    if (!address.isEmpty() && !isValidEmail(address)) {
+        Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("Failure")),
+                             translate(QStringLiteral("Invalid e-mail address!")));
         return;
     }
 
     m_sending = true;
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const bool delivered = Send(RequestFields(feedback, address));
+    const bool delivered = sendFields(requestFields(feedback, address));
     QGuiApplication::restoreOverrideCursor();
     m_sending = false;
 
     if (delivered) {
-        Dialogs::ShowMessage(this, MessageIcon::Information, Translate(QStringLiteral("Success")),
-                             Translate(QStringLiteral("Your feedback is received.")) + QStringLiteral("\r\r")
-                                 + Translate(QStringLiteral("Thank you!")));
+        Dialogs::showMessage(this, MessageIcon::Information, translate(QStringLiteral("Success")),
+                             translate(QStringLiteral("Your feedback is received.")) + QStringLiteral("\r\r")
+                                 + translate(QStringLiteral("Thank you!")));
         accept();
         return;
     }
-    Dialogs::ShowMessage(this, MessageIcon::Error, Translate(QStringLiteral("Failure")),
-                         Translate(QStringLiteral("Something went wrong. Your feedback could not be delivered."))
-                             + QStringLiteral("\r\r") + Translate(QStringLiteral("Please try again later.")));
+    Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("Failure")),
+                         translate(QStringLiteral("Something went wrong. Your feedback could not be delivered."))
+                             + QStringLiteral("\r\r") + translate(QStringLiteral("Please try again later.")));
 }

@@ -76,7 +76,7 @@ const std::pair<QString, QString> kLanguageFlags[] = {
 };
 
 /* Makes a label's font smaller, when its text is wider than width, until the text fits. */
-void FitLabel(QLabel *label, int width)
+void fitLabel(QLabel *label, int width)
 {
     QFont font = label->font();
     while (QFontMetrics(font).horizontalAdvance(label->text()) > width && font.pixelSize() > kMinimumFontPixels)
@@ -86,28 +86,28 @@ void FitLabel(QLabel *label, int width)
 }
 
 /* The text of an entry for a listed file name: the part before ".lang.txt", or empty. */
-QString EntryOfFile(const QString &fileName)
+QString entryOfFile(const QString &fileName)
 {
     const qsizetype suffix = fileName.indexOf(kLanguageFileSuffix);
     return suffix < 0 ? QString() : fileName.first(suffix);
 }
 
 /* The translators named in the language file of entry; empty when it cannot be read. */
-QString TranslatorsOf(const QString &entry)
+QString translatorsOf(const QString &entry)
 {
     if (entry == kEnglish)
         return QStringLiteral("Orvanta");
     TextLines lines;
-    if (!ReadTextLines(LanguagesDir() + u'/' + entry + kLanguageFileSuffix, TextEncoding::Utf8, lines, nullptr))
+    if (!readTextLines(languagesDir() + u'/' + entry + kLanguageFileSuffix, TextEncoding::Utf8, lines, nullptr))
         return QString();
-    return LookupInLines(kTranslatorsKey, lines.toStringList());
+    return lookupInLines(kTranslatorsKey, lines.toStringList());
 }
 
-/* Draws the list's entries through the window's ComboBox1DrawItem, on the colours of their state. */
+/* Draws the list's entries through the window's drawLanguageItem, on the colours of their state. */
 class FlagItemDelegate : public QStyledItemDelegate
 {
 public:
-    FlagItemDelegate(TTranslateForm *form, QObject *parent)
+    FlagItemDelegate(LanguageWindow *form, QObject *parent)
         : QStyledItemDelegate(parent)
         , m_form(form)
     {
@@ -120,7 +120,7 @@ public:
         painter->fillRect(option.rect, option.palette.brush(selected ? QPalette::Highlight : QPalette::Base));
         painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter->setFont(option.font);
-        m_form->ComboBox1DrawItem(*painter, index.row(), option.rect);
+        m_form->drawLanguageItem(*painter, index.row(), option.rect);
         painter->restore();
     }
 
@@ -131,14 +131,14 @@ public:
     }
 
 private:
-    TTranslateForm *m_form;
+    LanguageWindow *m_form;
 };
 
 /* A drop-down list whose closed box shows the selected entry drawn like the list's entries. */
 class FlagComboBox : public QComboBox
 {
 public:
-    FlagComboBox(TTranslateForm *form, QWidget *parent)
+    FlagComboBox(LanguageWindow *form, QWidget *parent)
         : QComboBox(parent)
         , m_form(form)
     {
@@ -163,145 +163,145 @@ protected:
         if (highlighted)
             painter.fillRect(item, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(highlighted ? QPalette::HighlightedText : QPalette::Text));
-        m_form->ComboBox1DrawItem(painter, currentIndex(), item);
+        m_form->drawLanguageItem(painter, currentIndex(), item);
     }
 
 private:
-    TTranslateForm *m_form;
+    LanguageWindow *m_form;
 };
 
 } // namespace
 
-TTranslateForm::ScriptStarter TTranslateForm::StartScript =
+LanguageWindow::ScriptStarter LanguageWindow::startScript =
     [](const QString &program, const QStringList &arguments, const QString &workingFolder) {
-        return StartDetached(program, arguments, workingFolder);
+        return startDetached(program, arguments, workingFolder);
     };
 
-TTranslateForm::TTranslateForm(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent)
+LanguageWindow::LanguageWindow(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent)
     : QDialog(parent)
     , m_setLanguageFile(std::move(setLanguageFile))
     , m_dataDir(dataDir.endsWith(u'/') ? dataDir : dataDir + u'/')
 {
-    InitIconResources();
+    initIconResources();
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
                    | Qt::MSWindowsFixedSizeDialogHint);
-    setWindowIcon(RoleIcon(QStringLiteral("flag")));
-    setFont(PixelFont(11));
+    setWindowIcon(roleIcon(QStringLiteral("flag")));
+    setFont(pixelFont(11));
     setFixedSize(kClientWidth, kClientHeight);
-    CreateControls();
-    FormCreate();
+    createControls();
+    fillLanguageList();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-void TTranslateForm::CreateControls()
+void LanguageWindow::createControls()
 {
-    Label1 = new QLabel(this);
-    Label2 = new QLabel(this);
-    for (QLabel *label : {Label1, Label2}) {
-        label->setFont(PixelFont(16));
+    languageLabel = new QLabel(this);
+    translatorsLabel = new QLabel(this);
+    for (QLabel *label : {languageLabel, translatorsLabel}) {
+        label->setFont(pixelFont(16));
         label->setTextFormat(Qt::PlainText);
     }
 
-    ComboBox1 = new FlagComboBox(this, this);
-    ComboBox1->setFont(PixelFont(13));
-    ComboBox1->setItemDelegate(new FlagItemDelegate(this, ComboBox1));
-    ComboBox1->addItem(kEnglish);
-    ComboBox1->setCurrentIndex(0);
-    ComboBox1->setGeometry(kListLeft, 8, 350, std::max(ComboBox1->sizeHint().height(), kItemHeight + 6));
+    languageCombo = new FlagComboBox(this, this);
+    languageCombo->setFont(pixelFont(13));
+    languageCombo->setItemDelegate(new FlagItemDelegate(this, languageCombo));
+    languageCombo->addItem(kEnglish);
+    languageCombo->setCurrentIndex(0);
+    languageCombo->setGeometry(kListLeft, 8, 350, std::max(languageCombo->sizeHint().height(), kItemHeight + 6));
 
-    RichEdit1 = new QPlainTextEdit(this);
-    RichEdit1->setFont(PixelFont(16));
-    RichEdit1->setReadOnly(true);
-    RichEdit1->setLineWrapMode(QPlainTextEdit::NoWrap);
-    RichEdit1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    RichEdit1->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette face = RichEdit1->palette();
+    translatorsText = new QPlainTextEdit(this);
+    translatorsText->setFont(pixelFont(16));
+    translatorsText->setReadOnly(true);
+    translatorsText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    translatorsText->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    translatorsText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette face = translatorsText->palette();
     face.setBrush(QPalette::Base, face.brush(QPalette::Button));
-    RichEdit1->setPalette(face);
-    RichEdit1->setPlainText(QStringLiteral("Orvanta"));
-    RichEdit1->setGeometry(kListLeft, 42, 350, 130);
+    translatorsText->setPalette(face);
+    translatorsText->setPlainText(QStringLiteral("Orvanta"));
+    translatorsText->setGeometry(kListLeft, 42, 350, 130);
 
-    Panel1 = new QWidget(this);
-    Panel1->setGeometry(0, kClientHeight - kButtonPanelHeight, kClientWidth, kButtonPanelHeight);
-    Panel2 = new QFrame(this);
-    Panel2->setGeometry(0, kClientHeight - kButtonPanelHeight - 1, kClientWidth, 1);
-    Panel2->setAutoFillBackground(true);
-    QPalette line = Panel2->palette();
+    buttonPanel = new QWidget(this);
+    buttonPanel->setGeometry(0, kClientHeight - kButtonPanelHeight, kClientWidth, kButtonPanelHeight);
+    bottomLine = new QFrame(this);
+    bottomLine->setGeometry(0, kClientHeight - kButtonPanelHeight - 1, kClientWidth, 1);
+    bottomLine->setAutoFillBackground(true);
+    QPalette line = bottomLine->palette();
     line.setBrush(QPalette::Window, line.brush(QPalette::Mid));
-    Panel2->setPalette(line);
+    bottomLine->setPalette(line);
 
-    Label3 = new QLabel(Panel1);
-    QFont linkFont = PixelFont(16);
+    contributeLink = new QLabel(buttonPanel);
+    QFont linkFont = pixelFont(16);
     linkFont.setUnderline(true);
-    Label3->setFont(linkFont);
-    Label3->setTextFormat(Qt::PlainText);
-    QPalette blue = Label3->palette();
+    contributeLink->setFont(linkFont);
+    contributeLink->setTextFormat(Qt::PlainText);
+    QPalette blue = contributeLink->palette();
     blue.setColor(QPalette::WindowText, Qt::blue);
-    Label3->setPalette(blue);
-    Label3->setCursor(Qt::PointingHandCursor);
-    Label3->setToolTip(TranslationPageAddress());
-    Label3->installEventFilter(this);
+    contributeLink->setPalette(blue);
+    contributeLink->setCursor(Qt::PointingHandCursor);
+    contributeLink->setToolTip(translationPageAddress());
+    contributeLink->installEventFilter(this);
 
-    BitBtn1 = new QPushButton(Panel1);
-    BitBtn2 = new QPushButton(Panel1);
-    BitBtn1->setGeometry(kListLeft, 6, 165, 33);
-    BitBtn2->setGeometry(448, 6, 165, 33);
-    for (QPushButton *button : {BitBtn1, BitBtn2})
-        button->setFont(PixelFont(16));
-    BitBtn1->setDefault(true);
+    okButton = new QPushButton(buttonPanel);
+    cancelButton = new QPushButton(buttonPanel);
+    okButton->setGeometry(kListLeft, 6, 165, 33);
+    cancelButton->setGeometry(448, 6, 165, 33);
+    for (QPushButton *button : {okButton, cancelButton})
+        button->setFont(pixelFont(16));
+    okButton->setDefault(true);
 
-    setTabOrder(ComboBox1, RichEdit1);
-    setTabOrder(RichEdit1, BitBtn1);
-    setTabOrder(BitBtn1, BitBtn2);
+    setTabOrder(languageCombo, translatorsText);
+    setTabOrder(translatorsText, okButton);
+    setTabOrder(okButton, cancelButton);
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TTranslateForm::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TTranslateForm::BitBtn2Click);
+    connect(okButton, &QPushButton::clicked, this, &LanguageWindow::onOkClicked);
+    connect(cancelButton, &QPushButton::clicked, this, &LanguageWindow::onCancelClicked);
 }
 
-void TTranslateForm::FormCreate()
+void LanguageWindow::fillLanguageList()
 {
-    setWindowTitle(Translate(QStringLiteral("Language")));
-    Label1->setText(Translate(QStringLiteral("User Interface Language:")));
-    Label2->setText(Translate(QStringLiteral("Translated by:")));
-    BitBtn1->setText(Translate(QStringLiteral("OK")));
-    BitBtn2->setText(Translate(QStringLiteral("Cancel")));
-    Label3->setText(Translate(QStringLiteral("Contribute to Translation")));
+    setWindowTitle(translate(QStringLiteral("Language")));
+    languageLabel->setText(translate(QStringLiteral("User Interface Language:")));
+    translatorsLabel->setText(translate(QStringLiteral("Translated by:")));
+    okButton->setText(translate(QStringLiteral("OK")));
+    cancelButton->setText(translate(QStringLiteral("Cancel")));
+    contributeLink->setText(translate(QStringLiteral("Contribute to Translation")));
     // A long translation gets a smaller font rather than running under the controls beside it.
-    for (QLabel *label : {Label1, Label2, Label3})
-        FitLabel(label, kListLeft - 2 * kLabelLeft);
-    Label1->move(kLabelLeft, 8);
-    Label2->move(kLabelLeft, 45);
-    Label3->move(kLabelLeft, (kButtonPanelHeight - Label3->height()) / 2);
+    for (QLabel *label : {languageLabel, translatorsLabel, contributeLink})
+        fitLabel(label, kListLeft - 2 * kLabelLeft);
+    languageLabel->move(kLabelLeft, 8);
+    translatorsLabel->move(kLabelLeft, 45);
+    contributeLink->move(kLabelLeft, (kButtonPanelHeight - contributeLink->height()) / 2);
 
-    for (const QString &file : LanguageFiles())
-        AddSorted(EntryOfFile(file));
-    const QString active = LanguageName();
-    for (int i = 0; i < ComboBox1->count(); ++i) {
-        if (ComboBox1->itemText(i) == active) {
-            ComboBox1->setCurrentIndex(i);
+    for (const QString &file : languageFiles())
+        addSorted(entryOfFile(file));
+    const QString active = languageName();
+    for (int i = 0; i < languageCombo->count(); ++i) {
+        if (languageCombo->itemText(i) == active) {
+            languageCombo->setCurrentIndex(i);
             break;
         }
     }
-    ComboBox1Change();
-    m_initialLanguage = ComboBox1->currentText();
+    onLanguageChanged();
+    m_initialLanguage = languageCombo->currentText();
     // Connected only now: the selection made above is not a change by the user.
-    connect(ComboBox1, &QComboBox::currentIndexChanged, this, &TTranslateForm::ComboBox1Change);
+    connect(languageCombo, &QComboBox::currentIndexChanged, this, &LanguageWindow::onLanguageChanged);
 }
 
-void TTranslateForm::AddSorted(const QString &entry)
+void LanguageWindow::addSorted(const QString &entry)
 {
     // Alphabetical without regard to letter case; an entry goes after those equal to it.
     // The selected entry stays selected when entries are inserted before it.
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     int at = 0;
-    while (at < ComboBox1->count() && collator.compare(ComboBox1->itemText(at), entry) <= 0)
+    while (at < languageCombo->count() && collator.compare(languageCombo->itemText(at), entry) <= 0)
         ++at;
-    ComboBox1->insertItem(at, entry);
+    languageCombo->insertItem(at, entry);
 }
 
-QString TTranslateForm::FlagImageName(const QString &entry)
+QString LanguageWindow::flagImageName(const QString &entry)
 {
     for (const auto &[language, image] : kLanguageFlags) {
         if (entry == language)
@@ -310,7 +310,7 @@ QString TTranslateForm::FlagImageName(const QString &entry)
     return QStringLiteral("xx");
 }
 
-const QStringList &TTranslateForm::FlagImageNames()
+const QStringList &LanguageWindow::flagImageNames()
 {
     static const QStringList names = {
         QStringLiteral("xx"), QStringLiteral("flag"), QStringLiteral("de"), QStringLiteral("fr"),
@@ -325,19 +325,19 @@ const QStringList &TTranslateForm::FlagImageNames()
     return names;
 }
 
-QPixmap TTranslateForm::FlagImage(const QString &name)
+QPixmap LanguageWindow::flagImage(const QString &name)
 {
     const QString key = QStringLiteral("tessaly-flag-") + name;
     QPixmap cell;
     if (QPixmapCache::find(key, &cell))
         return cell;
-    InitIconResources();
+    initIconResources();
     if (name == QStringLiteral("xx")) {
         // A globe for a language whose country is not known.
-        cell = RoleIcon(QStringLiteral("world")).pixmap(QSize(kImageWidth, kImageWidth), 1.0);
+        cell = roleIcon(QStringLiteral("world")).pixmap(QSize(kImageWidth, kImageWidth), 1.0);
     } else if (name == QStringLiteral("flag")) {
         // English is spoken in many countries, so it has a plain flag rather than one of them.
-        cell = RoleIcon(QStringLiteral("flag")).pixmap(QSize(kImageWidth, kImageWidth), 1.0);
+        cell = roleIcon(QStringLiteral("flag")).pixmap(QSize(kImageWidth, kImageWidth), 1.0);
     } else {
         const QPixmap flag(QStringLiteral(":/flags/") + name + QStringLiteral(".png"));
         cell = QPixmap(kImageWidth, kImageWidth);
@@ -349,89 +349,89 @@ QPixmap TTranslateForm::FlagImage(const QString &name)
     return cell;
 }
 
-QString TTranslateForm::TranslationPageAddress()
+QString LanguageWindow::translationPageAddress()
 {
-    return QStringLiteral("https://") + WebHost() + QStringLiteral("/translation/");
+    return QStringLiteral("https://") + webHost() + QStringLiteral("/translation/");
 }
 
 // ---- handlers ---------------------------------------------------------------------------------
 
-void TTranslateForm::ComboBox1Change()
+void LanguageWindow::onLanguageChanged()
 {
-    const QString names = TranslatorsOf(ComboBox1->currentText());
-    RichEdit1->clear();
+    const QString names = translatorsOf(languageCombo->currentText());
+    translatorsText->clear();
     if (names.isEmpty())
         return;
     for (const QString &name : names.split(u','))
-        RichEdit1->appendPlainText(TrimControlAndBlank(name));
+        translatorsText->appendPlainText(trimControlAndBlank(name));
 }
 
-void TTranslateForm::ComboBox1DrawItem(QPainter &painter, int index, const QRect &rect)
+void LanguageWindow::drawLanguageItem(QPainter &painter, int index, const QRect &rect)
 {
-    const QString text = ComboBox1->itemText(index);
-    painter.drawPixmap(rect.topLeft(), FlagImage(FlagImageName(text)));
+    const QString text = languageCombo->itemText(index);
+    painter.drawPixmap(rect.topLeft(), flagImage(flagImageName(text)));
     const QRect textRect(rect.left() + kImageWidth, rect.top(), rect.width() - kImageWidth, rect.height());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
 }
 
-void TTranslateForm::BitBtn1Click()
+void LanguageWindow::onOkClicked()
 {
-    const QString entry = ComboBox1->currentText();
+    const QString entry = languageCombo->currentText();
     if (entry == m_initialLanguage) {
         close();
         return;
     }
-    const QMessageBox::StandardButton answer = Dialogs::ShowCaptionedDialog(
-        this, Translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
-        QMessageBox::Yes | QMessageBox::No, Translate(QStringLiteral("Confirmation")),
-        {Translate(QStringLiteral("Yes")), Translate(QStringLiteral("No"))});
+    const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
+        this, translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::No, translate(QStringLiteral("Confirmation")),
+        {translate(QStringLiteral("Yes")), translate(QStringLiteral("No"))});
     if (answer == QMessageBox::Yes)
-        Restart(entry);
+        restartInLanguage(entry);
 }
 
-void TTranslateForm::Restart(const QString &entry)
+void LanguageWindow::restartInLanguage(const QString &entry)
 {
     // A step that fails is reported and ends the restart there; the program keeps running.
     // When only the script could not be written, the choice is stored already and takes
     // effect at the next start.
     QString error;
     if (!m_setLanguageFile(entry + kLanguageFileSuffix, &error)) {
-        Dialogs::ShowMessage(this, MessageIcon::Error, Translate(QStringLiteral("ERROR")), error);
+        Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("ERROR")), error);
         return;
     }
     QCoreApplication::processEvents();
-    const QString script = WriteRestartScript(m_dataDir, QCoreApplication::applicationFilePath(), &error);
+    const QString script = writeRestartScript(m_dataDir, QCoreApplication::applicationFilePath(), &error);
     if (script.isEmpty()) {
-        Dialogs::ShowMessage(this, MessageIcon::Error, Translate(QStringLiteral("ERROR")), error);
+        Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("ERROR")), error);
         return;
     }
     QCoreApplication::processEvents();
     // The script runs through the shell, so a data folder that does not allow running
     // programs still restarts. When it cannot be started the program ends all the same, and
     // the stored language takes effect at the next start by hand.
-    if (!StartScript(QStringLiteral("/bin/sh"), {script}, m_dataDir))
+    if (!startScript(QStringLiteral("/bin/sh"), {script}, m_dataDir))
         std::fprintf(stderr, "%s\n", qPrintable(QStringLiteral("Cannot start \"%1\".").arg(script)));
     QCoreApplication::processEvents();
     QCoreApplication::quit();
 }
 
-void TTranslateForm::BitBtn2Click()
+void LanguageWindow::onCancelClicked()
 {
     reject();
 }
 
-void TTranslateForm::Label3Click()
+void LanguageWindow::onContributeClicked()
 {
     // A failure to open the page is not reported.
-    QDesktopServices::openUrl(QUrl(TranslationPageAddress()));
+    QDesktopServices::openUrl(QUrl(translationPageAddress()));
 }
 
-bool TTranslateForm::eventFilter(QObject *watched, QEvent *event)
+bool LanguageWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == Label3 && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == contributeLink && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && Label3->rect().contains(mouse->position().toPoint())) {
-            Label3Click();
+        if (mouse->button() == Qt::LeftButton && contributeLink->rect().contains(mouse->position().toPoint())) {
+            onContributeClicked();
             return true;
         }
     }

@@ -23,7 +23,7 @@ class QPushButton;
  * Each opening creates a new window, shown modally. The controls keep their designer names
  * and are public so that tests can drive them.
  */
-class TTranslateForm : public QDialog
+class LanguageWindow : public QDialog
 {
     Q_OBJECT
 
@@ -40,59 +40,59 @@ public:
      * setLanguageFile stores a confirmed choice; dataDir is the folder that receives the
      * restart script.
      */
-    TTranslateForm(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent = nullptr);
+    LanguageWindow(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent = nullptr);
 
     /** The text of the entry that was selected when the window was created. */
-    QString InitialLanguage() const { return m_initialLanguage; }
+    QString initialLanguage() const { return m_initialLanguage; }
 
     /**
-     * The name of the flag image of a list entry, one of FlagImageNames(): the entry's
+     * The name of the flag image of a list entry, one of flagImageNames(): the entry's
      * country code for the 27 known language names, "flag" for "English", "xx" (the neutral
      * image) for any other text. The comparison is exact.
      */
-    static QString FlagImageName(const QString &entry);
+    static QString flagImageName(const QString &entry);
     /** The 29 flag images by name, in their fixed order; "xx" first. */
-    static const QStringList &FlagImageNames();
+    static const QStringList &flagImageNames();
     /** A flag image by name: 16 by 16 pixels, a 16 by 11 flag centred vertically. */
-    static QPixmap FlagImage(const QString &name);
+    static QPixmap flagImage(const QString &name);
 
     /** The address of the maker's translation page. */
-    static QString TranslationPageAddress();
+    static QString translationPageAddress();
 
-    /** How the restart script is started (replaceable by tests): StartDetached by default. */
-    static ScriptStarter StartScript;
+    /** How the restart script is started (replaceable by tests): startDetached by default. */
+    static ScriptStarter startScript;
 
     // ---- controls ------------------------------------------------------------------------
-    QLabel *Label1 = nullptr;
-    QComboBox *ComboBox1 = nullptr;
-    QLabel *Label2 = nullptr;
-    QPlainTextEdit *RichEdit1 = nullptr;
-    QFrame *Panel2 = nullptr;
-    QWidget *Panel1 = nullptr;
-    QLabel *Label3 = nullptr;
-    QPushButton *BitBtn1 = nullptr;
-    QPushButton *BitBtn2 = nullptr;
+    QLabel *languageLabel = nullptr;
+    QComboBox *languageCombo = nullptr;
+    QLabel *translatorsLabel = nullptr;
+    QPlainTextEdit *translatorsText = nullptr;
+    QFrame *bottomLine = nullptr;
+    QWidget *buttonPanel = nullptr;
+    QLabel *contributeLink = nullptr;
+    QPushButton *okButton = nullptr;
+    QPushButton *cancelButton = nullptr;
 
     // ---- handlers --------------------------------------------------------------------------
     /** Fills the translators box for the selected entry. */
-    void ComboBox1Change();
+    void onLanguageChanged();
     /** Draws one entry: its flag at the rectangle's top-left corner, its text 16 pixels to the right. */
-    void ComboBox1DrawItem(QPainter &painter, int index, const QRect &rect);
+    void drawLanguageItem(QPainter &painter, int index, const QRect &rect);
     /** OK: closes when the selection is unchanged, else asks and restarts on Yes. */
-    void BitBtn1Click();
+    void onOkClicked();
     /** Cancel: closes the window. */
-    void BitBtn2Click();
+    void onCancelClicked();
     /** Opens the translation page in the browser. */
-    void Label3Click();
+    void onContributeClicked();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    void CreateControls();
-    void FormCreate();
-    void AddSorted(const QString &entry);
-    void Restart(const QString &entry);
+    void createControls();
+    void fillLanguageList();
+    void addSorted(const QString &entry);
+    void restartInLanguage(const QString &entry);
 
     LanguageFileSetter m_setLanguageFile;
     QString m_dataDir;

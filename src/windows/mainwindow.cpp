@@ -45,7 +45,7 @@ constexpr int kMenuBarHeight = 25;
 constexpr int kBigButtonIcon = 32;
 
 /* A row of controls side by side from the left, of a fixed height. */
-QWidget *Row(QWidget *parent, int height, QHBoxLayout *&layout)
+QWidget *makeRow(QWidget *parent, int height, QHBoxLayout *&layout)
 {
     auto *row = new QWidget(parent);
     if (height > 0)
@@ -57,7 +57,7 @@ QWidget *Row(QWidget *parent, int height, QHBoxLayout *&layout)
 }
 
 /* A widget with a margin on each side, as one item of the window's column. */
-QWidget *WithMargins(QWidget *parent, QWidget *child, int left, int top, int right, int bottom)
+QWidget *withMargins(QWidget *parent, QWidget *child, int left, int top, int right, int bottom)
 {
     auto *box = new QWidget(parent);
     auto *layout = new QHBoxLayout(box);
@@ -70,299 +70,299 @@ QWidget *WithMargins(QWidget *parent, QWidget *child, int left, int top, int rig
 
 } // namespace
 
-std::function<quint32()> &TAppForm::TickCount = MenuUnderButton::TickCount;
+std::function<quint32()> &MainWindow::tickCount = MenuUnderButton::tickCount;
 
-// ---- TAppForm: creation -----------------------------------------------------------------------
+// ---- MainWindow: creation -----------------------------------------------------------------------
 
-TAppForm::TAppForm(const QStringList &arguments, QWidget *parent)
+MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     : QMainWindow(parent)
     , m_arguments(arguments)
 {
-    InitIconResources();
-    setWindowTitle(Identity().AppCaption); // never translated
-    setWindowIcon(RoleIcon(QStringLiteral("tessaly")));
+    initIconResources();
+    setWindowTitle(appIdentity().appCaption); // never translated
+    setWindowIcon(roleIcon(QStringLiteral("tessaly")));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
                    | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFont(PixelFont(11));
+    setFont(pixelFont(11));
     setAcceptDrops(true);
 
-    CreateControls();
-    CreateMenus();
-    CreateExportMenu();
-    CreateTrayIcon();
+    createControls();
+    createMenus();
+    createExportMenu();
+    createTrayIcon();
 
-    TimerChecker = new QTimer(this);
-    TimerChecker->setInterval(1000);
-    connect(TimerChecker, &QTimer::timeout, this, &TAppForm::TimerCheckerTimer);
-    TimerChecker->start();
+    updateCheckTimer = new QTimer(this);
+    updateCheckTimer->setInterval(1000);
+    connect(updateCheckTimer, &QTimer::timeout, this, &MainWindow::onUpdateCheckTimer);
+    updateCheckTimer->start();
 
-    TranslateCaptions();
+    translateCaptions();
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 
-TAppForm::~TAppForm()
+MainWindow::~MainWindow()
 {
-    FinishJobsQuietly();
-    delete TrayIcon1;
+    finishJobsQuietly();
+    delete trayIcon;
 }
 
-void TAppForm::CreateControls()
+void MainWindow::createControls()
 {
     auto *central = new QWidget(this);
     auto *column = new QVBoxLayout(central);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    BitBtn1 = new GlyphButton;
-    BitBtn1->setFixedHeight(50);
-    BitBtn1->setFont(PixelFont(19));
-    BitBtn1->setIcon(RoleIcon(QStringLiteral("folder48")));
-    BitBtn1->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
-    BitBtn1->setContextMenuPolicy(Qt::CustomContextMenu);
-    column->addWidget(WithMargins(central, BitBtn1, 3, 3, 3, 3));
+    loadButton = new GlyphButton;
+    loadButton->setFixedHeight(50);
+    loadButton->setFont(pixelFont(19));
+    loadButton->setIcon(roleIcon(QStringLiteral("folder48")));
+    loadButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
+    loadButton->setContextMenuPolicy(Qt::CustomContextMenu);
+    column->addWidget(withMargins(central, loadButton, 3, 3, 3, 3));
 
     QHBoxLayout *row = nullptr;
-    Panel3 = Row(central, 40, row);
-    Label1 = new QLabel(Panel3);
-    Label1->setFont(PixelFont(16));
-    Label1->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Label1->setContentsMargins(0, 0, 5, 0);
-    Label1->setTextFormat(Qt::PlainText);
-    RadioButton1 = new QRadioButton(QStringLiteral("ANSI"), Panel3);
-    RadioButton2 = new QRadioButton(QStringLiteral("UTF-8"), Panel3);
-    RadioButton3 = new QRadioButton(QStringLiteral("UTF-16"), Panel3);
-    const std::pair<QRadioButton *, int> radios[] = {{RadioButton1, 73}, {RadioButton2, 82}, {RadioButton3, 82}};
-    row->addWidget(Label1);
+    encodingPanel = makeRow(central, 40, row);
+    encodingLabel = new QLabel(encodingPanel);
+    encodingLabel->setFont(pixelFont(16));
+    encodingLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    encodingLabel->setContentsMargins(0, 0, 5, 0);
+    encodingLabel->setTextFormat(Qt::PlainText);
+    ansiRadio = new QRadioButton(QStringLiteral("ANSI"), encodingPanel);
+    utf8Radio = new QRadioButton(QStringLiteral("UTF-8"), encodingPanel);
+    utf16Radio = new QRadioButton(QStringLiteral("UTF-16"), encodingPanel);
+    const std::pair<QRadioButton *, int> radios[] = {{ansiRadio, 73}, {utf8Radio, 82}, {utf16Radio, 82}};
+    row->addWidget(encodingLabel);
     for (const auto &[radio, width] : radios) {
-        radio->setFont(PixelFont(19));
+        radio->setFont(pixelFont(19));
         // The designed width, or wider where this desktop's font needs it.
         radio->setFixedWidth(std::max(width, radio->sizeHint().width()));
         row->addWidget(radio);
     }
     row->addStretch();
-    RadioButton2->setChecked(true);
-    column->addWidget(Panel3);
+    utf8Radio->setChecked(true);
+    column->addWidget(encodingPanel);
 
-    Panel1 = Row(central, 0, row);
-    Label2 = new QLabel(Panel1);
-    Label2->setFont(PixelFont(16));
-    Label2->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    Label2->setContentsMargins(0, 0, 5, 0);
-    Label2->setTextFormat(Qt::PlainText);
-    CheckBox2 = new QCheckBox(Panel1);
-    CheckBox1 = new QCheckBox(Panel1);
-    for (QCheckBox *box : {CheckBox2, CheckBox1}) {
-        box->setFont(PixelFont(19));
+    optionsPanel = makeRow(central, 0, row);
+    optionsLabel = new QLabel(optionsPanel);
+    optionsLabel->setFont(pixelFont(16));
+    optionsLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    optionsLabel->setContentsMargins(0, 0, 5, 0);
+    optionsLabel->setTextFormat(Qt::PlainText);
+    sortCheck = new QCheckBox(optionsPanel);
+    headersCheck = new QCheckBox(optionsPanel);
+    for (QCheckBox *box : {sortCheck, headersCheck}) {
+        box->setFont(pixelFont(19));
         box->setChecked(true);
     }
-    row->addWidget(Label2);
-    row->addWidget(CheckBox2);
-    row->addWidget(CheckBox1);
+    row->addWidget(optionsLabel);
+    row->addWidget(sortCheck);
+    row->addWidget(headersCheck);
     row->addStretch();
-    column->addWidget(Panel1, 1);
+    column->addWidget(optionsPanel, 1);
 
-    BitBtn2 = new GlyphButton;
-    BitBtn2->setFixedHeight(50);
-    BitBtn2->setFont(PixelFont(19));
+    exportButton = new GlyphButton;
+    exportButton->setFixedHeight(50);
+    exportButton->setFont(pixelFont(19));
     QIcon saveIcon(QStringLiteral(":/icons/save48.svg"));
     saveIcon.addFile(QStringLiteral(":/icons/saveblack48.svg"), QSize(), QIcon::Disabled);
-    BitBtn2->setIcon(saveIcon);
-    BitBtn2->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
-    column->addWidget(WithMargins(central, BitBtn2, 3, 3, 3, 3));
+    exportButton->setIcon(saveIcon);
+    exportButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
+    column->addWidget(withMargins(central, exportButton, 3, 3, 3, 3));
 
-    Panel2 = Row(central, 56, row);
+    buttonPanel = makeRow(central, 56, row);
     row->setContentsMargins(3, 3, 3, 3);
     row->setSpacing(3);
-    Button1 = new QPushButton(Panel2);
-    Button2 = new QPushButton(Panel2);
-    Button1->setFixedSize(244 - 3, 50);
-    Button2->setFixedHeight(50);
-    Button1->setIcon(RoleIcon(QStringLiteral("feedback")));
-    Button2->setIcon(RoleIcon(QStringLiteral("about")));
-    for (QPushButton *button : {Button1, Button2}) {
-        button->setFont(PixelFont(16));
+    feedbackButton = new QPushButton(buttonPanel);
+    aboutButton = new QPushButton(buttonPanel);
+    feedbackButton->setFixedSize(244 - 3, 50);
+    aboutButton->setFixedHeight(50);
+    feedbackButton->setIcon(roleIcon(QStringLiteral("feedback")));
+    aboutButton->setIcon(roleIcon(QStringLiteral("about")));
+    for (QPushButton *button : {feedbackButton, aboutButton}) {
+        button->setFont(pixelFont(16));
         button->setIconSize(QSize(24, 24));
     }
-    row->addWidget(Button1);
-    row->addWidget(Button2, 1);
-    column->addWidget(Panel2);
+    row->addWidget(feedbackButton);
+    row->addWidget(aboutButton, 1);
+    column->addWidget(buttonPanel);
 
-    ProgressBar1 = new QProgressBar;
-    ProgressBar1->setRange(0, 100);
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-    ProgressBar1->setFixedHeight(17);
-    column->addWidget(WithMargins(central, ProgressBar1, 4, 0, 4, 3));
+    progressBar = new QProgressBar;
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
+    progressBar->setFixedHeight(17);
+    column->addWidget(withMargins(central, progressBar, 4, 0, 4, 3));
 
     setCentralWidget(central);
-    DisabledYap();
+    disableExportControls();
 
-    connect(BitBtn1, &QPushButton::clicked, this, &TAppForm::BitBtn1Click);
-    connect(BitBtn2, &QPushButton::clicked, this, &TAppForm::BitBtn2Click);
-    connect(Button1, &QPushButton::clicked, this, &TAppForm::Button1Click);
-    connect(Button2, &QPushButton::clicked, this, &TAppForm::Button2Click);
+    connect(loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(exportButton, &QPushButton::clicked, this, &MainWindow::onExportClicked);
+    connect(feedbackButton, &QPushButton::clicked, this, &MainWindow::openFeedbackWindow);
+    connect(aboutButton, &QPushButton::clicked, this, &MainWindow::openAboutWindow);
 }
 
-void TAppForm::CreateMenus()
+void MainWindow::createMenus()
 {
-    ActionMainMenuBar1 = new QMenuBar(this);
-    ActionMainMenuBar1->setFixedHeight(kMenuBarHeight);
-    ActionMainMenuBar1->setFont(PixelFont(12, QStringLiteral("Segoe UI")));
-    setMenuBar(ActionMainMenuBar1);
+    mainMenuBar = new QMenuBar(this);
+    mainMenuBar->setFixedHeight(kMenuBarHeight);
+    mainMenuBar->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
+    setMenuBar(mainMenuBar);
 
     const auto action = [this](QMenu *menu, const QString &role) {
         QAction *item = menu->addAction(QString());
         if (!role.isEmpty())
-            item->setIcon(RoleIcon(role));
+            item->setIcon(roleIcon(role));
         return item;
     };
 
-    FileMenu = ActionMainMenuBar1->addMenu(QString());
-    Action8 = action(FileMenu, QStringLiteral("page_white"));
-    Action7 = action(FileMenu, QStringLiteral("folder48"));
-    Action3 = action(FileMenu, QStringLiteral("save48"));
-    FileMenu->addSeparator();
-    Action1 = action(FileMenu, QStringLiteral("exit"));
+    fileMenu = mainMenuBar->addMenu(QString());
+    clearAction = action(fileMenu, QStringLiteral("page_white"));
+    loadAction = action(fileMenu, QStringLiteral("folder48"));
+    exportAction = action(fileMenu, QStringLiteral("save48"));
+    fileMenu->addSeparator();
+    exitAction = action(fileMenu, QStringLiteral("exit"));
 
-    HelpMenu = ActionMainMenuBar1->addMenu(QString());
-    Action2 = action(HelpMenu, QStringLiteral("help"));
-    Action2->setShortcut(QKeySequence(Qt::Key_F1));
-    Action2->setShortcutContext(Qt::ApplicationShortcut);
-    HelpMenu->addSeparator();
-    UpdateNotifications1 = action(HelpMenu, QString());
-    UpdateNotifications1->setCheckable(true);
-    UpdateNotifications1->setChecked(true);
-    UpdateNotifications1->setEnabled(false);
-    HelpMenu->addSeparator();
-    Language1 = action(HelpMenu, QStringLiteral("flag"));
-    Action5 = action(HelpMenu, QStringLiteral("feedback"));
-    Action6 = action(HelpMenu, QStringLiteral("about"));
+    helpMenu = mainMenuBar->addMenu(QString());
+    helpAction = action(helpMenu, QStringLiteral("help"));
+    helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    helpAction->setShortcutContext(Qt::ApplicationShortcut);
+    helpMenu->addSeparator();
+    updateNotificationsAction = action(helpMenu, QString());
+    updateNotificationsAction->setCheckable(true);
+    updateNotificationsAction->setChecked(true);
+    updateNotificationsAction->setEnabled(false);
+    helpMenu->addSeparator();
+    languageAction = action(helpMenu, QStringLiteral("flag"));
+    feedbackAction = action(helpMenu, QStringLiteral("feedback"));
+    aboutAction = action(helpMenu, QStringLiteral("about"));
 
-    PopupMenu3 = new QMenu(this);
-    Clear1 = action(PopupMenu3, QStringLiteral("page_white"));
+    loadMenu = new QMenu(this);
+    loadMenuClearAction = action(loadMenu, QStringLiteral("page_white"));
 
-    for (QMenu *menu : {FileMenu, HelpMenu, PopupMenu3})
-        menu->setFont(PixelFont(12, QStringLiteral("Segoe UI")));
+    for (QMenu *menu : {fileMenu, helpMenu, loadMenu})
+        menu->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
 
-    connect(Action8, &QAction::triggered, this, &TAppForm::ClearNow);
-    connect(Clear1, &QAction::triggered, this, &TAppForm::ClearNow);
-    connect(Action7, &QAction::triggered, BitBtn1, &QPushButton::click);
-    connect(Action3, &QAction::triggered, this, &TAppForm::Action3Execute);
-    connect(Action1, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
-    connect(Action2, &QAction::triggered, this, &TAppForm::Action2Execute);
-    connect(UpdateNotifications1, &QAction::triggered, this, &TAppForm::UpdateNotifications1Execute);
-    connect(Language1, &QAction::triggered, this, &TAppForm::Language1Execute);
-    connect(Action5, &QAction::triggered, Button1, &QPushButton::click);
-    connect(Action6, &QAction::triggered, Button2, &QPushButton::click);
-    connect(BitBtn1, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &at) { PopupMenu3->exec(BitBtn1->mapToGlobal(at)); });
+    connect(clearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
+    connect(loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
+    connect(loadAction, &QAction::triggered, loadButton, &QPushButton::click);
+    connect(exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
+    connect(exitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(helpAction, &QAction::triggered, this, &MainWindow::openHelp);
+    connect(updateNotificationsAction, &QAction::triggered, this, &MainWindow::onUpdateNotificationsTriggered);
+    connect(languageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
+    connect(feedbackAction, &QAction::triggered, feedbackButton, &QPushButton::click);
+    connect(aboutAction, &QAction::triggered, aboutButton, &QPushButton::click);
+    connect(loadButton, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { loadMenu->exec(loadButton->mapToGlobal(at)); });
 }
 
-void TAppForm::CreateTrayIcon()
+void MainWindow::createTrayIcon()
 {
-    PopupMenu1 = new QMenu(this);
-    PopupMenu1->setFont(PixelFont(12, QStringLiteral("Segoe UI")));
-    Help1 = PopupMenu1->addAction(RoleIcon(QStringLiteral("help")), QString());
-    Help1->setShortcut(QKeySequence(Qt::Key_F1));
-    Help1->setShortcutContext(Qt::WidgetShortcut); // F1 itself is the Help menu's
-    PopupMenu1->addSeparator();
-    Language2 = PopupMenu1->addAction(RoleIcon(QStringLiteral("flag")), QString());
-    SendFeedback1 = PopupMenu1->addAction(RoleIcon(QStringLiteral("feedback")), QString());
-    About1 = PopupMenu1->addAction(RoleIcon(QStringLiteral("about")), QString());
-    PopupMenu1->addSeparator();
-    Exit1 = PopupMenu1->addAction(RoleIcon(QStringLiteral("exit")), QString());
+    trayMenu = new QMenu(this);
+    trayMenu->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
+    trayHelpAction = trayMenu->addAction(roleIcon(QStringLiteral("help")), QString());
+    trayHelpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    trayHelpAction->setShortcutContext(Qt::WidgetShortcut); // F1 itself is the Help menu's
+    trayMenu->addSeparator();
+    trayLanguageAction = trayMenu->addAction(roleIcon(QStringLiteral("flag")), QString());
+    trayFeedbackAction = trayMenu->addAction(roleIcon(QStringLiteral("feedback")), QString());
+    trayAboutAction = trayMenu->addAction(roleIcon(QStringLiteral("about")), QString());
+    trayMenu->addSeparator();
+    trayExitAction = trayMenu->addAction(roleIcon(QStringLiteral("exit")), QString());
 
-    connect(Help1, &QAction::triggered, this, &TAppForm::Action2Execute);
-    connect(Language2, &QAction::triggered, this, &TAppForm::Language1Execute);
-    connect(SendFeedback1, &QAction::triggered, Button1, &QPushButton::click);
-    connect(About1, &QAction::triggered, Button2, &QPushButton::click);
-    connect(Exit1, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(trayHelpAction, &QAction::triggered, this, &MainWindow::openHelp);
+    connect(trayLanguageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
+    connect(trayFeedbackAction, &QAction::triggered, feedbackButton, &QPushButton::click);
+    connect(trayAboutAction, &QAction::triggered, aboutButton, &QPushButton::click);
+    connect(trayExitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // Where the desktop has no notification area the program simply runs without the icon.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    TrayIcon1 = new QSystemTrayIcon(RoleIcon(QStringLiteral("tessaly")));
-    TrayIcon1->setToolTip(Identity().AppCaption);
-    TrayIcon1->setContextMenu(PopupMenu1);
-    connect(TrayIcon1, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    trayIcon = new QSystemTrayIcon(roleIcon(QStringLiteral("tessaly")));
+    trayIcon->setToolTip(appIdentity().appCaption);
+    trayIcon->setContextMenu(trayMenu);
+    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-            TrayIcon1Click();
+            onTrayIconClicked();
     });
-    TrayIcon1->show();
+    trayIcon->show();
 }
 
-void TAppForm::TranslateCaptions()
+void MainWindow::translateCaptions()
 {
     // 1. Menu bar
-    FileMenu->setTitle(Translate(QStringLiteral("File")));
-    Action8->setText(Translate(QStringLiteral("Clear")));
-    Action7->setText(Translate(QStringLiteral("Load vCards from VCF file...")));
-    Action3->setText(Translate(QStringLiteral("Export to File...")));
-    Action1->setText(Translate(QStringLiteral("Exit")));
-    HelpMenu->setTitle(Translate(QStringLiteral("Help")));
-    Action2->setText(Translate(QStringLiteral("Online Help")));
-    UpdateNotifications1->setText(Translate(QStringLiteral("Update Notifications")));
-    Language1->setText(Translate(QStringLiteral("Language...")));
-    Action5->setText(Translate(QStringLiteral("Send Feedback...")));
-    Action6->setText(Translate(QStringLiteral("About")));
+    fileMenu->setTitle(translate(QStringLiteral("File")));
+    clearAction->setText(translate(QStringLiteral("Clear")));
+    loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
+    exportAction->setText(translate(QStringLiteral("Export to File...")));
+    exitAction->setText(translate(QStringLiteral("Exit")));
+    helpMenu->setTitle(translate(QStringLiteral("Help")));
+    helpAction->setText(translate(QStringLiteral("Online Help")));
+    updateNotificationsAction->setText(translate(QStringLiteral("Update Notifications")));
+    languageAction->setText(translate(QStringLiteral("Language...")));
+    feedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
+    aboutAction->setText(translate(QStringLiteral("About")));
     // 2. Tray menu
-    Help1->setText(Translate(QStringLiteral("Online Help")));
-    Language2->setText(Translate(QStringLiteral("Language...")));
-    SendFeedback1->setText(Translate(QStringLiteral("Send Feedback...")));
-    About1->setText(Translate(QStringLiteral("About")));
-    Exit1->setText(Translate(QStringLiteral("Exit")));
+    trayHelpAction->setText(translate(QStringLiteral("Online Help")));
+    trayLanguageAction->setText(translate(QStringLiteral("Language...")));
+    trayFeedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
+    trayAboutAction->setText(translate(QStringLiteral("About")));
+    trayExitAction->setText(translate(QStringLiteral("Exit")));
     // 3. Options and buttons
-    CheckBox2->setText(Translate(QStringLiteral("Sort")));
-    CheckBox1->setText(Translate(QStringLiteral("Headers")));
-    m_loadCaption = Translate(QStringLiteral("Load vCards from VCF file..."));
-    BitBtn1->setText(m_loadCaption);
-    BitBtn2->setText(Translate(QStringLiteral("Export to File...")));
-    Button1->setText(Translate(QStringLiteral("Send Feedback...")));
-    Button2->setText(Translate(QStringLiteral("About...")));
+    sortCheck->setText(translate(QStringLiteral("Sort")));
+    headersCheck->setText(translate(QStringLiteral("Headers")));
+    m_loadCaption = translate(QStringLiteral("Load vCards from VCF file..."));
+    loadButton->setText(m_loadCaption);
+    exportButton->setText(translate(QStringLiteral("Export to File...")));
+    feedbackButton->setText(translate(QStringLiteral("Send Feedback...")));
+    aboutButton->setText(translate(QStringLiteral("About...")));
     // 4. Export menu
-    ExcelXLS1->setText(Translate(QStringLiteral("Excel File (XLS)...")));
-    CommaseparatedvaluesCSV1->setTitle(Translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
-    extTXT1->setText(Translate(QStringLiteral("Text File (TXT)...")));
+    xlsAction->setText(translate(QStringLiteral("Excel File (XLS)...")));
+    csvMenu->setTitle(translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
+    txtAction->setText(translate(QStringLiteral("Text File (TXT)...")));
     // 5. and 6. File types of the open and save dialogs
-    m_openFilter = Dialogs::NameFilter(Translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
+    m_openFilter = Dialogs::nameFilter(translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
     m_saveFilters = {
-        Dialogs::NameFilter(Translate(QStringLiteral("Excel File (*.xls)")), QStringLiteral("*.xls")),
-        Dialogs::NameFilter(Translate(QStringLiteral("Excel 2007 File (*.xlsx)")), QStringLiteral("*.xlsx")),
-        Dialogs::NameFilter(Translate(QStringLiteral("CSV File (*.csv)")), QStringLiteral("*.csv")),
-        Dialogs::NameFilter(Translate(QStringLiteral("Text File (*.txt)")), QStringLiteral("*.txt")),
+        Dialogs::nameFilter(translate(QStringLiteral("Excel File (*.xls)")), QStringLiteral("*.xls")),
+        Dialogs::nameFilter(translate(QStringLiteral("Excel 2007 File (*.xlsx)")), QStringLiteral("*.xlsx")),
+        Dialogs::nameFilter(translate(QStringLiteral("CSV File (*.csv)")), QStringLiteral("*.csv")),
+        Dialogs::nameFilter(translate(QStringLiteral("Text File (*.txt)")), QStringLiteral("*.txt")),
     };
     // 7. Load button menu
-    Clear1->setText(Translate(QStringLiteral("Clear")));
+    loadMenuClearAction->setText(translate(QStringLiteral("Clear")));
     // 8. Hint
-    CheckBox1->setToolTip(Translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
+    headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
     // 9. Export submenu
-    DefaultFormat1->setText(Translate(QStringLiteral("Default CSV Format")));
-    ExcelCSVFormat1->setText(Translate(QStringLiteral("Excel CSV Format")));
-    GoogleCSVFormat1->setText(Translate(QStringLiteral("Google CSV Format")));
-    OutlookCSVFormat1->setText(Translate(QStringLiteral("Outlook CSV Format")));
-    YahooCSVFormat1->setText(Translate(QStringLiteral("Yahoo CSV Format")));
+    defaultCsvAction->setText(translate(QStringLiteral("Default CSV Format")));
+    excelCsvAction->setText(translate(QStringLiteral("Excel CSV Format")));
+    googleCsvAction->setText(translate(QStringLiteral("Google CSV Format")));
+    outlookCsvAction->setText(translate(QStringLiteral("Outlook CSV Format")));
+    yahooCsvAction->setText(translate(QStringLiteral("Yahoo CSV Format")));
     // 10. Labels
-    Label1->setText(Translate(QStringLiteral("Encoding:")));
-    Label2->setText(Translate(QStringLiteral("Options:")));
+    encodingLabel->setText(translate(QStringLiteral("Encoding:")));
+    optionsLabel->setText(translate(QStringLiteral("Options:")));
     // 11. Both labels take the wider one's width, so the radio buttons and the check boxes
     // start at the same place.
-    const int width1 = Label1->sizeHint().width();
-    const int width2 = Label2->sizeHint().width();
+    const int width1 = encodingLabel->sizeHint().width();
+    const int width2 = optionsLabel->sizeHint().width();
     if (width2 < width1) {
-        Label1->setFixedWidth(width1);
-        Label2->setFixedWidth(width1);
+        encodingLabel->setFixedWidth(width1);
+        optionsLabel->setFixedWidth(width1);
     } else {
-        Label1->setFixedWidth(width2);
-        Label2->setFixedWidth(width2);
+        encodingLabel->setFixedWidth(width2);
+        optionsLabel->setFixedWidth(width2);
     }
     // 12.
-    ResizeMyCheckbox(CheckBox1);
-    ResizeMyCheckbox(CheckBox2);
+    fitCheckBoxToCaption(headersCheck);
+    fitCheckBoxToCaption(sortCheck);
 }
 
-int TAppForm::ScaleDimension(int X) const
+int MainWindow::scaleDimension(int X) const
 {
     // Qt lays windows out in device-independent pixels, so the window's own dots per inch
     // are the screen's logical ones scaled by the device pixel ratio.
@@ -374,49 +374,49 @@ int TAppForm::ScaleDimension(int X) const
     return windowDpi > 0 ? qRound(X * screenDpi / windowDpi) : X;
 }
 
-void TAppForm::ResizeMyCheckbox(QCheckBox *MyCheckbox)
+void MainWindow::fitCheckBoxToCaption(QCheckBox *checkBox)
 {
-    const int textWidth = MyCheckbox->fontMetrics().horizontalAdvance(MyCheckbox->text());
+    const int textWidth = checkBox->fontMetrics().horizontalAdvance(checkBox->text());
     // Where this desktop's check box indicator needs more room than the designed 30 pixels,
     // the style's own size wins, so the caption is never cut.
-    MyCheckbox->setFixedWidth(std::max(textWidth + ScaleDimension(30), MyCheckbox->sizeHint().width()));
+    checkBox->setFixedWidth(std::max(textWidth + scaleDimension(30), checkBox->sizeHint().width()));
 }
 
 // ---- start, close, drop ------------------------------------------------------------------------
 
-void TAppForm::showEvent(QShowEvent *event)
+void MainWindow::showEvent(QShowEvent *event)
 {
     QMainWindow::showEvent(event);
     if (!m_shownOnce) {
         m_shownOnce = true;
-        FormShow();
+        onFirstShow();
     }
 }
 
-void TAppForm::FormShow()
+void MainWindow::onFirstShow()
 {
     // All arguments joined with blanks name one file, so an unquoted path with blanks loads.
     if (m_arguments.isEmpty())
         return;
     const QString path = m_arguments.join(u' ').trimmed();
     if (QFileInfo(path).isFile())
-        Ekle(path);
+        loadFile(path);
 }
 
-void TAppForm::closeEvent(QCloseEvent *event)
+void MainWindow::closeEvent(QCloseEvent *event)
 {
     QMainWindow::closeEvent(event);
     // The tray icon would otherwise keep the program alive with no window.
     qApp->quit();
 }
 
-void TAppForm::dragEnterEvent(QDragEnterEvent *event)
+void MainWindow::dragEnterEvent(QDragEnterEvent *event)
 {
     if (event->mimeData()->hasUrls())
         event->acceptProposedAction();
 }
 
-void TAppForm::dropEvent(QDropEvent *event)
+void MainWindow::dropEvent(QDropEvent *event)
 {
     QStringList paths;
     for (const QUrl &url : event->mimeData()->urls()) {
@@ -424,10 +424,10 @@ void TAppForm::dropEvent(QDropEvent *event)
             paths.append(url.toLocalFile());
     }
     event->acceptProposedAction();
-    HandleFileDrop(paths);
+    loadDroppedFiles(paths);
 }
 
-void TAppForm::HandleFileDrop(const QStringList &paths)
+void MainWindow::loadDroppedFiles(const QStringList &paths)
 {
     // Paths are taken whole, however long; folders are not searched.
     for (const QString &path : paths) {
@@ -435,89 +435,89 @@ void TAppForm::HandleFileDrop(const QStringList &paths)
         if (info.isDir())
             continue;
         if (path.toLower().endsWith(QStringLiteral(".vcf")))
-            Ekle(path);
+            loadFile(path);
     }
 }
 
 // ---- loading and clearing ------------------------------------------------------------------------
 
-void TAppForm::SetLoadButtonCaption()
+void MainWindow::updateLoadButtonCaption()
 {
-    BitBtn1->setText(m_loadCaption + QStringLiteral(" [") + QString::number(Loaded().LoadedFileCount) + u']');
+    loadButton->setText(m_loadCaption + QStringLiteral(" [") + QString::number(loadedCards().loadedFileCount) + u']');
 }
 
-void TAppForm::Ekle(const QString &inputfile)
+void MainWindow::loadFile(const QString &inputfile)
 {
     if (!QFileInfo::exists(inputfile))
         return;
     // A running export reads its own snapshot of the loaded lines, so loading goes on here.
-    WaitForSnapshots();
+    waitForSnapshots();
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    const LoadOutcome outcome = AppendVcfFile(inputfile, SelectedEncoding(), Loaded());
+    const LoadOutcome outcome = appendVcfFile(inputfile, selectedEncoding(), loadedCards());
     if (outcome.kind == LoadOutcome::Missing) { // vanished since the test above
         QApplication::restoreOverrideCursor();
         return;
     }
     if (!outcome.warningText.isEmpty())
-        Dialogs::ShowMessage(this, MessageIcon::Warning, outcome.warningCaption, outcome.warningText);
-    SetLoadButtonCaption();
+        Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption, outcome.warningText);
+    updateLoadButtonCaption();
     QApplication::restoreOverrideCursor();
-    EnabledYap();
+    enableExportControls();
 }
 
-void TAppForm::BitBtn1Click()
+void MainWindow::onLoadClicked()
 {
-    const QStringList files = Dialogs::GetOpenFileNames(this, m_openFilter);
+    const QStringList files = Dialogs::getOpenFileNames(this, m_openFilter);
     for (const QString &file : files)
-        Ekle(file);
+        loadFile(file);
 }
 
-TextEncoding TAppForm::SelectedEncoding() const
+TextEncoding MainWindow::selectedEncoding() const
 {
-    if (RadioButton1->isChecked())
+    if (ansiRadio->isChecked())
         return TextEncoding::Ansi;
-    if (RadioButton2->isChecked())
+    if (utf8Radio->isChecked())
         return TextEncoding::Utf8;
-    if (RadioButton3->isChecked())
+    if (utf16Radio->isChecked())
         return TextEncoding::Utf16;
     return TextEncoding::Utf8;
 }
 
-void TAppForm::EnabledYap()
+void MainWindow::enableExportControls()
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{BitBtn2, RadioButton1, RadioButton2, RadioButton3,
-                                                             CheckBox1, CheckBox2, Label1, Label2})
+    for (QWidget *control : std::initializer_list<QWidget *>{exportButton, ansiRadio, utf8Radio, utf16Radio,
+                                                             headersCheck, sortCheck, encodingLabel, optionsLabel})
         control->setEnabled(true);
     Q_EMIT exportControlsEnabled();
 }
 
-void TAppForm::DisabledYap()
+void MainWindow::disableExportControls()
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{BitBtn2, RadioButton1, RadioButton2, RadioButton3,
-                                                             CheckBox1, CheckBox2, Label1, Label2})
+    for (QWidget *control : std::initializer_list<QWidget *>{exportButton, ansiRadio, utf8Radio, utf16Radio,
+                                                             headersCheck, sortCheck, encodingLabel, optionsLabel})
         control->setEnabled(false);
 }
 
-void TAppForm::ClearNow()
+void MainWindow::clearLoaded()
 {
-    WaitForSnapshots();
-    Loaded().ClearNow();
-    BitBtn1->setText(m_loadCaption);
-    DisabledYap();
-    ProgressBar1->setValue(0);
-    SetLauncherProgress(0);
+    waitForSnapshots();
+    loadedCards().clearLoaded();
+    loadButton->setText(m_loadCaption);
+    disableExportControls();
+    progressBar->setValue(0);
+    setLauncherProgress(0);
 }
 
 // ---- what a job asks of the window ------------------------------------------------------------
 
-void TAppForm::ProgressDegistir(int value)
+void MainWindow::setProgress(int value)
 {
-    ProgressBar1->setValue(value);
-    SetLauncherProgress(value);
+    progressBar->setValue(value);
+    setLauncherProgress(value);
     Q_EMIT progressShown(value);
 }
 
-void TAppForm::SetBusy(bool busy)
+void MainWindow::setBusy(bool busy)
 {
     if (busy)
         QApplication::setOverrideCursor(Qt::BusyCursor);
@@ -525,36 +525,36 @@ void TAppForm::SetBusy(bool busy)
         QApplication::restoreOverrideCursor();
 }
 
-void TAppForm::DisableExportButton()
+void MainWindow::disableExportButton()
 {
-    BitBtn2->setEnabled(false);
+    exportButton->setEnabled(false);
 }
 
-ExportOptions TAppForm::ReadExportOptions() const
+ExportOptions MainWindow::readExportOptions() const
 {
     ExportOptions options;
-    options.headers = CheckBox1->isChecked();
-    options.sort = CheckBox2->isChecked();
-    options.encoding = SelectedEncoding();
+    options.headers = headersCheck->isChecked();
+    options.sort = sortCheck->isChecked();
+    options.encoding = selectedEncoding();
     return options;
 }
 
-void TAppForm::ShowJobMessage(MessageIcon icon, const QString &caption, const QString &text)
+void MainWindow::showJobMessage(MessageIcon icon, const QString &caption, const QString &text)
 {
     if (m_closing) {
         // The window is gone: the outcome still reaches the user who started the program.
-        std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(Dialogs::DisplayText(text)));
+        std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(Dialogs::displayText(text)));
         return;
     }
-    Dialogs::ShowMessage(this, icon, caption, text);
+    Dialogs::showMessage(this, icon, caption, text);
 }
 
-void TAppForm::JobEnded()
+void MainWindow::onJobEnded()
 {
     --m_runningJobs;
 }
 
-void TAppForm::WaitForSnapshots()
+void MainWindow::waitForSnapshots()
 {
     if (m_pendingSnapshots > 0) {
         m_snapshotsTaken.acquire(m_pendingSnapshots);
@@ -562,7 +562,7 @@ void TAppForm::WaitForSnapshots()
     }
 }
 
-void TAppForm::FinishJobsQuietly()
+void MainWindow::finishJobsQuietly()
 {
     m_closing = true;
     // The jobs' calls onto this thread must still be served while waiting, or they would
@@ -574,110 +574,110 @@ void TAppForm::FinishJobsQuietly()
 
 // ---- menus under buttons, help, timer, tray -----------------------------------------------------
 
-void TAppForm::ShowMenuUnderButton(QPushButton *button, QMenu *menu)
+void MainWindow::showMenuUnderButton(QPushButton *button, QMenu *menu)
 {
-    m_menuUnderButton.Show(button, menu);
+    m_menuUnderButton.show(button, menu);
 }
 
-void TAppForm::BitBtn2Click()
+void MainWindow::onExportClicked()
 {
-    ShowMenuUnderButton(BitBtn2, PopupMenu2);
+    showMenuUnderButton(exportButton, exportMenu);
 }
 
-void TAppForm::Action3Execute()
+void MainWindow::onExportTriggered()
 {
-    if (BitBtn2->isEnabled())
-        PopupMenu2->exec(QCursor::pos());
+    if (exportButton->isEnabled())
+        exportMenu->exec(QCursor::pos());
     else
-        Dialogs::Beep();
+        Dialogs::beep();
 }
 
-QString TAppForm::HelpAddress() const
+QString MainWindow::helpAddress() const
 {
-    QString page = Identity().AppDescription.toLower();
+    QString page = appIdentity().appDescription.toLower();
     page.replace(u' ', u'-');
-    return QStringLiteral("http://") + WebHost() + QStringLiteral("/help/") + page + u'/';
+    return QStringLiteral("http://") + webHost() + QStringLiteral("/help/") + page + u'/';
 }
 
-void TAppForm::Action2Execute()
+void MainWindow::openHelp()
 {
     // A failure to open the page is not reported.
-    QDesktopServices::openUrl(QUrl(HelpAddress()));
+    QDesktopServices::openUrl(QUrl(helpAddress()));
 }
 
-void TAppForm::UpdateNotifications1Execute()
+void MainWindow::onUpdateNotificationsTriggered()
 {
     // The action has toggled its check mark already; the stored value counts from the next start.
-    WriteShowUpdate(UpdateNotifications1->isChecked());
+    writeShowUpdate(updateNotificationsAction->isChecked());
 }
 
-void TAppForm::Language1Execute()
+void MainWindow::openLanguageWindow()
 {
     // Made for each opening; a confirmed change ends the program instead of closing it.
-    TTranslateForm form(SetLanguageFile, DataDir(), this);
+    LanguageWindow form(setLanguageFile, dataDir(), this);
     form.exec();
 }
 
-void TAppForm::Button1Click()
+void MainWindow::openFeedbackWindow()
 {
     // Made for each opening and discarded when it closes.
-    const AppIdentity &identity = Identity();
-    TFeedbackForm form({identity.AppDescription, identity.AppCaption, identity.AppVersion}, this);
+    const AppIdentity &identity = appIdentity();
+    FeedbackWindow form({identity.appDescription, identity.appCaption, identity.appVersion}, this);
     form.exec();
 }
 
-void TAppForm::Button2Click()
+void MainWindow::openAboutWindow()
 {
     // Made for each opening and discarded when it closes.
-    TAboutBox AboutBox(Identity().AppDescription, Identity().AppVersion, this);
-    AboutBox.exec();
+    AboutWindow aboutBox(appIdentity().appDescription, appIdentity().appVersion, this);
+    aboutBox.exec();
 }
 
-void TAppForm::TrayIcon1Click()
+void MainWindow::onTrayIconClicked()
 {
     showNormal();
     raise();
     activateWindow();
 }
 
-void TAppForm::TimerCheckerTimer()
+void MainWindow::onUpdateCheckTimer()
 {
     // The first tick starts the update check; later ticks watch it and apply its results.
     if (!m_checkerStarted) {
         m_checkerStarted = true;
-        StartUpdateCheck();
+        startUpdateCheck();
         return;
     }
-    if (!m_check->CheckDone())
+    if (!m_check->checkDone())
         return;
-    TimerChecker->stop();
-    UpdateNotifications1->setEnabled(true);
-    if (m_check->ShowUpdate() == 0)
-        UpdateNotifications1->setChecked(false);
-    if (m_check->ShowNewVersion())
-        ShowNewVersionNotice();
+    updateCheckTimer->stop();
+    updateNotificationsAction->setEnabled(true);
+    if (m_check->showUpdate() == 0)
+        updateNotificationsAction->setChecked(false);
+    if (m_check->showNewVersion())
+        showNewVersionNotice();
 }
 
-void TAppForm::StartUpdateCheck()
+void MainWindow::startUpdateCheck()
 {
     CheckerInputs inputs;
-    inputs.appCaption = Identity().AppCaption;
-    inputs.appVersion = Identity().AppVersion;
+    inputs.appCaption = appIdentity().appCaption;
+    inputs.appVersion = appIdentity().appVersion;
     // Runs on the checker's thread: the box is shown on the window's thread and the check
     // waits until the user has closed it.
     inputs.showImportant = [this](const QString &message) {
         QMetaObject::invokeMethod(
             this,
             [this, message] {
-                Dialogs::ShowMessage(this, MessageIcon::Warning, Translate(QStringLiteral("IMPORTANT")), message);
+                Dialogs::showMessage(this, MessageIcon::Warning, translate(QStringLiteral("IMPORTANT")), message);
             },
             Qt::BlockingQueuedConnection);
     };
-    m_check = TChecker::Start(std::move(inputs));
+    m_check = UpdateCheck::launch(std::move(inputs));
 }
 
-void TAppForm::ShowNewVersionNotice()
+void MainWindow::showNewVersionNotice()
 {
     // The notice shows itself, closes itself and is deleted when it closes.
-    new TNewVer(Identity().AppDescription, m_check->CurrentVersion(), m_check->CurrentURL(), this);
+    new NewVersionNotice(appIdentity().appDescription, m_check->currentVersion(), m_check->currentUrl(), this);
 }

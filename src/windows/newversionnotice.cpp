@@ -19,14 +19,14 @@
 
 namespace {
 
-constexpr int NoticeWidth = 320;
-constexpr int NoticeHeight = 68;
-constexpr int ScreenMargin = 5;
-constexpr int AnimationMs = 100;
-constexpr int CountdownTicks = 11;
+constexpr int kNoticeWidth = 320;
+constexpr int kNoticeHeight = 68;
+constexpr int kScreenMargin = 5;
+constexpr int kAnimationMs = 100;
+constexpr int kCountdownTicks = 11;
 
 /* A label with the window's usual look: plain text (the version comes from a server), centred. */
-QLabel *PlainLabel(QWidget *parent)
+QLabel *plainLabel(QWidget *parent)
 {
     auto *label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
@@ -36,7 +36,7 @@ QLabel *PlainLabel(QWidget *parent)
 
 } // namespace
 
-TNewVer::TNewVer(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
+NewVersionNotice::NewVersionNotice(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
                  QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
     , m_opener([](const QUrl &url) { QDesktopServices::openUrl(url); })
@@ -47,149 +47,149 @@ TNewVer::TNewVer(const QString &appDescription, const QString &currentVersion, c
     // A notice left on the screen must not keep the program running once the main window is gone.
     setAttribute(Qt::WA_QuitOnClose, false);
     setFocusPolicy(Qt::NoFocus);
-    setWindowTitle(Translate(QStringLiteral("UPDATE AVAILABLE")));
+    setWindowTitle(translate(QStringLiteral("UPDATE AVAILABLE")));
 
-    BuildControls();
-    Label1->setText(Translate(QStringLiteral("UPDATE AVAILABLE")));
-    Label2->setText(Translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' ' + currentVersion);
+    buildControls();
+    titleLabel->setText(translate(QStringLiteral("UPDATE AVAILABLE")));
+    downloadLink->setText(translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' ' + currentVersion);
 
-    m_home = HomeGeometry();
+    m_home = homeGeometry();
     setGeometry(m_home);
 
-    TimerStart = new QTimer(this);
-    TimerStart->setSingleShot(true);
-    TimerStart->setInterval(1);
-    connect(TimerStart, &QTimer::timeout, this, &TNewVer::TimerStartTimer);
-    TimerLink = new QTimer(this);
-    TimerLink->setInterval(100);
-    connect(TimerLink, &QTimer::timeout, this, &TNewVer::TimerLinkTimer);
-    TimerClose = new QTimer(this);
-    TimerClose->setInterval(1000);
-    connect(TimerClose, &QTimer::timeout, this, &TNewVer::TimerCloseTimer);
-    TimerStart->start();
-    TimerLink->start();
-    TimerClose->start();
+    showTimer = new QTimer(this);
+    showTimer->setSingleShot(true);
+    showTimer->setInterval(1);
+    connect(showTimer, &QTimer::timeout, this, &NewVersionNotice::onShowTimer);
+    linkTimer = new QTimer(this);
+    linkTimer->setInterval(100);
+    connect(linkTimer, &QTimer::timeout, this, &NewVersionNotice::onLinkTimer);
+    closeTimer = new QTimer(this);
+    closeTimer->setInterval(1000);
+    connect(closeTimer, &QTimer::timeout, this, &NewVersionNotice::onCloseTimer);
+    showTimer->start();
+    linkTimer->start();
+    closeTimer->start();
 }
 
-void TNewVer::BuildControls()
+void NewVersionNotice::buildControls()
 {
-    Panel1 = new QFrame(this);
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setLineWidth(1);
-    Panel1->setFixedSize(NoticeWidth, NoticeHeight);
-    Panel1->setAutoFillBackground(true);
+    framePanel = new QFrame(this);
+    framePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    framePanel->setLineWidth(1);
+    framePanel->setFixedSize(kNoticeWidth, kNoticeHeight);
+    framePanel->setAutoFillBackground(true);
 
-    Image1 = new QLabel(Panel1);
-    Image1->setFixedSize(60, 60);
-    Image1->setAlignment(Qt::AlignCenter);
-    Image1->setPixmap(RoleIcon(QStringLiteral("tessaly")).pixmap(QSize(60, 60)));
+    iconImage = new QLabel(framePanel);
+    iconImage->setFixedSize(60, 60);
+    iconImage->setAlignment(Qt::AlignCenter);
+    iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(60, 60)));
 
-    Label1 = PlainLabel(Panel1);
-    QFont heading = PixelFont(13);
+    titleLabel = plainLabel(framePanel);
+    QFont heading = pixelFont(13);
     heading.setBold(true);
-    Label1->setFont(heading);
+    titleLabel->setFont(heading);
 
-    Label2 = PlainLabel(Panel1);
-    QFont link = PixelFont(13);
+    downloadLink = plainLabel(framePanel);
+    QFont link = pixelFont(13);
     link.setUnderline(true);
-    Label2->setFont(link);
-    Label2->setWordWrap(true);
-    Label2->setCursor(Qt::PointingHandCursor);
-    Label2->setForegroundRole(QPalette::WindowText);
-    Label2->installEventFilter(this);
+    downloadLink->setFont(link);
+    downloadLink->setWordWrap(true);
+    downloadLink->setCursor(Qt::PointingHandCursor);
+    downloadLink->setForegroundRole(QPalette::WindowText);
+    downloadLink->installEventFilter(this);
 
-    Panel3 = new QWidget(Panel1);
-    Panel3->setFixedWidth(22);
-    Button1 = new QToolButton(Panel3);
-    Button1->setFixedSize(22, 22);
-    Button1->setIcon(RoleIcon(QStringLiteral("close")));
-    Button1->setAutoRaise(true);
-    Button1->setCursor(Qt::PointingHandCursor);
-    Button1->setFocusPolicy(Qt::NoFocus);
-    connect(Button1, &QToolButton::clicked, this, &TNewVer::Button1Click);
-    auto *closeColumn = new QVBoxLayout(Panel3);
+    closePanel = new QWidget(framePanel);
+    closePanel->setFixedWidth(22);
+    closeButton = new QToolButton(closePanel);
+    closeButton->setFixedSize(22, 22);
+    closeButton->setIcon(roleIcon(QStringLiteral("close")));
+    closeButton->setAutoRaise(true);
+    closeButton->setCursor(Qt::PointingHandCursor);
+    closeButton->setFocusPolicy(Qt::NoFocus);
+    connect(closeButton, &QToolButton::clicked, this, &NewVersionNotice::onCloseClicked);
+    auto *closeColumn = new QVBoxLayout(closePanel);
     closeColumn->setContentsMargins(0, 0, 0, 0);
-    closeColumn->addWidget(Button1);
+    closeColumn->addWidget(closeButton);
     closeColumn->addStretch();
 
     auto *middle = new QVBoxLayout;
     middle->setContentsMargins(0, 2, 0, 2);
     middle->setSpacing(0);
-    middle->addWidget(Label1);
-    middle->addWidget(Label2, 1);
+    middle->addWidget(titleLabel);
+    middle->addWidget(downloadLink, 1);
 
-    auto *row = new QHBoxLayout(Panel1);
+    auto *row = new QHBoxLayout(framePanel);
     row->setContentsMargins(4, 1, 1, 1);
     row->setSpacing(4);
-    row->addWidget(Image1, 0, Qt::AlignVCenter);
+    row->addWidget(iconImage, 0, Qt::AlignVCenter);
     row->addLayout(middle, 1);
-    row->addWidget(Panel3);
+    row->addWidget(closePanel);
 }
 
-QRect TNewVer::HomeGeometry()
+QRect NewVersionNotice::homeGeometry()
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    return QRect(screen.x() + screen.width() - NoticeWidth - ScreenMargin, screen.y() + ScreenMargin, NoticeWidth,
-                 NoticeHeight);
+    return QRect(screen.x() + screen.width() - kNoticeWidth - kScreenMargin, screen.y() + kScreenMargin, kNoticeWidth,
+                 kNoticeHeight);
 }
 
-void TNewVer::setUrlOpener(std::function<void(const QUrl &)> opener)
+void NewVersionNotice::setUrlOpener(std::function<void(const QUrl &)> opener)
 {
     m_opener = std::move(opener);
 }
 
-void TNewVer::TimerStartTimer()
+void NewVersionNotice::onShowTimer()
 {
-    TimerStart->stop();
-    Reveal(0.0);
+    showTimer->stop();
+    reveal(0.0);
     show();
     // The window shows without being activated, so the keyboard focus never leaves the
     // window that had it and nothing needs to be given back.
-    Animate(0.0, 1.0, nullptr);
+    animate(0.0, 1.0, nullptr);
 }
 
-void TNewVer::TimerLinkTimer()
+void NewVersionNotice::onLinkTimer()
 {
-    const bool pointerOnLink = Label2->rect().contains(Label2->mapFromGlobal(QCursor::pos()));
-    QPalette colours = Label2->palette();
+    const bool pointerOnLink = downloadLink->rect().contains(downloadLink->mapFromGlobal(QCursor::pos()));
+    QPalette colours = downloadLink->palette();
     colours.setColor(QPalette::WindowText,
                      palette().color(pointerOnLink ? QPalette::Highlight : QPalette::WindowText));
-    Label2->setPalette(colours);
+    downloadLink->setPalette(colours);
 }
 
-void TNewVer::TimerCloseTimer()
+void NewVersionNotice::onCloseTimer()
 {
     if (--m_ticksLeft > 0)
         return;
-    TimerClose->stop();
-    Animate(1.0, 0.0, [this] { close(); });
+    closeTimer->stop();
+    animate(1.0, 0.0, [this] { close(); });
 }
 
-void TNewVer::Label2Click()
+void NewVersionNotice::onDownloadClicked()
 {
-    m_opener(QUrl(DownloadAddress(m_currentUrl))); // a failure to open it is not reported
+    m_opener(QUrl(downloadAddress(m_currentUrl))); // a failure to open it is not reported
     close();
 }
 
-void TNewVer::Button1Click()
+void NewVersionNotice::onCloseClicked()
 {
     close();
 }
 
 /* Runs the opening or closing animation: the visible part grows from or shrinks to the centre. */
-void TNewVer::Animate(double from, double to, std::function<void()> finished)
+void NewVersionNotice::animate(double from, double to, std::function<void()> finished)
 {
     if (m_animation)
         m_animation->stop(); // deletes it; a stopped animation does not report finished
     auto *animation = new QVariantAnimation(this);
     m_animation = animation;
-    animation->setDuration(AnimationMs);
+    animation->setDuration(kAnimationMs);
     animation->setStartValue(from);
     animation->setEndValue(to);
     connect(animation, &QVariantAnimation::valueChanged, this,
-            [this](const QVariant &value) { Reveal(value.toDouble()); });
+            [this](const QVariant &value) { reveal(value.toDouble()); });
     connect(animation, &QVariantAnimation::finished, this, [this, to, finished] {
-        Reveal(to);
+        reveal(to);
         if (finished)
             finished();
     });
@@ -201,19 +201,19 @@ void TNewVer::Animate(double from, double to, std::function<void()> finished)
  * full geometry and the content stays where it is on the screen, so the notice is uncovered
  * rather than squeezed.
  */
-void TNewVer::Reveal(double fraction)
+void NewVersionNotice::reveal(double fraction)
 {
     const int width = qMax(1, qRound(m_home.width() * fraction));
     const int height = qMax(1, qRound(m_home.height() * fraction));
     QRect visible(0, 0, width, height);
     visible.moveCenter(m_home.center());
     setGeometry(visible);
-    Panel1->move(m_home.topLeft() - visible.topLeft());
+    framePanel->move(m_home.topLeft() - visible.topLeft());
 }
 
-bool TNewVer::eventFilter(QObject *watched, QEvent *event)
+bool NewVersionNotice::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != Label2)
+    if (watched != downloadLink)
         return QWidget::eventFilter(watched, event);
     // The link takes its own presses, so that they never start a drag of the window.
     switch (event->type()) {
@@ -225,8 +225,8 @@ bool TNewVer::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonRelease: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         event->accept();
-        if (mouse->button() == Qt::LeftButton && Label2->rect().contains(mouse->position().toPoint()))
-            Label2Click();
+        if (mouse->button() == Qt::LeftButton && downloadLink->rect().contains(mouse->position().toPoint()))
+            onDownloadClicked();
         return true;
     }
     default:
@@ -234,9 +234,9 @@ bool TNewVer::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-// Presses on the window, Panel1, Image1, Label1 and Panel3 arrive here (the labels and panels
+// Presses on the window, framePanel, iconImage, titleLabel and closePanel arrive here (the labels and panels
 // pass them on); the link and the close button keep theirs.
-void TNewVer::mousePressEvent(QMouseEvent *event)
+void NewVersionNotice::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::RightButton)
         return;
@@ -244,7 +244,7 @@ void TNewVer::mousePressEvent(QMouseEvent *event)
     m_lastDragPoint = event->globalPosition();
 }
 
-void TNewVer::mouseMoveEvent(QMouseEvent *event)
+void NewVersionNotice::mouseMoveEvent(QMouseEvent *event)
 {
     if (!m_dragging)
         return;
@@ -254,7 +254,7 @@ void TNewVer::mouseMoveEvent(QMouseEvent *event)
     move(pos() + offset);
 }
 
-void TNewVer::mouseReleaseEvent(QMouseEvent *)
+void NewVersionNotice::mouseReleaseEvent(QMouseEvent *)
 {
     m_dragging = false;
 }

@@ -24,7 +24,7 @@ class QVariantAnimation;
  * its one-second countdown (shrinking into its centre) unless the user closed it before. It
  * deletes itself when closed; it is never shown again.
  */
-class TNewVer : public QWidget
+class NewVersionNotice : public QWidget
 {
     Q_OBJECT
 
@@ -32,39 +32,39 @@ public:
     /**
      * The notice for currentVersion of the program named appDescription, whose link opens
      * currentURL when that is an http or https address and the maker's home page otherwise
-     * (DownloadAddress of the update checker). The window shows itself; parent, when given, only
+     * (downloadAddress of the update checker). The window shows itself; parent, when given, only
      * ties the notice's lifetime to it (it is still a window of its own).
      */
-    TNewVer(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
+    NewVersionNotice(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
             QWidget *parent = nullptr);
 
     /** Replaces the desktop's web browser for the link (tests record the address instead). */
     void setUrlOpener(std::function<void(const QUrl &)> opener);
 
     /** Where the notice sits when fully shown: 5 pixels from the top and right edges of the primary screen. */
-    static QRect HomeGeometry();
+    static QRect homeGeometry();
 
-    QFrame *Panel1 = nullptr;      // fills the window, thin raised edge
-    QLabel *Image1 = nullptr;      // the program's icon
-    QLabel *Label1 = nullptr;      // "UPDATE AVAILABLE"
-    QLabel *Label2 = nullptr;      // the download link
-    QWidget *Panel3 = nullptr;     // right edge, holds the close button
-    QToolButton *Button1 = nullptr;
+    QFrame *framePanel = nullptr;      // fills the window, thin raised edge
+    QLabel *iconImage = nullptr;      // the program's icon
+    QLabel *titleLabel = nullptr;      // "UPDATE AVAILABLE"
+    QLabel *downloadLink = nullptr;      // the download link
+    QWidget *closePanel = nullptr;     // right edge, holds the close button
+    QToolButton *closeButton = nullptr;
 
-    QTimer *TimerStart = nullptr;  // once, right after creation: show
-    QTimer *TimerLink = nullptr;   // every 100 ms: link colour from the pointer
-    QTimer *TimerClose = nullptr;  // every second: the countdown
+    QTimer *showTimer = nullptr;  // once, right after creation: show
+    QTimer *linkTimer = nullptr;   // every 100 ms: link colour from the pointer
+    QTimer *closeTimer = nullptr;  // every second: the countdown
 
-    void TimerStartTimer();
-    void TimerLinkTimer();
-    void TimerCloseTimer();
-    void Label2Click();
-    void Button1Click();
+    void onShowTimer();
+    void onLinkTimer();
+    void onCloseTimer();
+    void onDownloadClicked();
+    void onCloseClicked();
 
     /** Seconds left on the countdown; the notice closes when it reaches 0. */
-    int TicksLeft() const { return m_ticksLeft; }
+    int ticksLeft() const { return m_ticksLeft; }
     /** Whether a drag is under way. */
-    bool Dragging() const { return m_dragging; }
+    bool isDragging() const { return m_dragging; }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -73,9 +73,9 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
-    void BuildControls();
-    void Animate(double from, double to, std::function<void()> finished);
-    void Reveal(double fraction);
+    void buildControls();
+    void animate(double from, double to, std::function<void()> finished);
+    void reveal(double fraction);
 
     std::function<void(const QUrl &)> m_opener;
     QString m_currentUrl; // as the reply named it; the link decides what to open when clicked

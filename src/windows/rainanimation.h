@@ -11,7 +11,7 @@
  * tick changes and in which colours. The window turns each DropDrawing into one erased cell
  * and at most two characters.
  *
- * The screen is a matrix of cells of CharWidth by CharHeight pixels. Every column holds two
+ * The screen is a matrix of cells of kCharWidth by kCharHeight pixels. Every column holds two
  * drops; each drop moves one row every `period` ticks, draws a bright head and a dim trail
  * cell behind it, and erases the cell 40 rows above, so that a stream leaves a trail of up to
  * 39 cells. Past the bottom (row matrixHeight + 1) a drop starts again at row 0 with a new
@@ -49,25 +49,25 @@ struct DropDrawing {
  * The row 40 rows above row, wrapped into 0 .. matrixHeight (a drop travels matrixHeight + 2
  * rows, 0 to matrixHeight + 1). matrixHeight 30, row 10 gives 1.
  */
-int RainEraseRow(int row, int matrixHeight);
+int rainEraseRow(int row, int matrixHeight);
 
 /** The head colour of a brightness 0..99: b = brightness * 255 / 100; red b*150/255, green b, blue b*100/255. */
-RainColor RainHeadColor(int brightness);
+RainColor rainHeadColor(int brightness);
 
 /** The trail colour: the head colour's formula applied to a third of b. */
-RainColor RainTrailColor(int brightness);
+RainColor rainTrailColor(int brightness);
 
 /** What drawing drop with character changes. */
-DropDrawing RainDrawingOf(const RainDrop &drop, int matrixHeight, QChar character);
+DropDrawing rainDrawingOf(const RainDrop &drop, int matrixHeight, QChar character);
 
 class RainAnimation
 {
 public:
-    static constexpr int CharWidth = 8;
-    static constexpr int CharHeight = 12;
-    static constexpr int MaxDrops = 5000;
+    static constexpr int kCharWidth = 8;
+    static constexpr int kCharHeight = 12;
+    static constexpr int kMaxDrops = 5000;
     /** Rows between a head and the cell it erases. */
-    static constexpr int TrailReach = 40;
+    static constexpr int kTrailReach = 40;
 
     /** A random integer from low to high, both included. */
     using RandomRange = std::function<int(int low, int high)>;
@@ -81,31 +81,31 @@ public:
     /**
      * Starts again for a surface of bitmapWidth by bitmapHeight pixels: the matrix is
      * bitmapWidth / 8 columns by bitmapHeight / 12 rows, the tick counter 0, and each column
-     * gets two drops at random rows, periods and brightnesses (at most MaxDrops in all).
+     * gets two drops at random rows, periods and brightnesses (at most kMaxDrops in all).
      */
-    void Reset(int bitmapWidth, int bitmapHeight);
+    void reset(int bitmapWidth, int bitmapHeight);
 
     /**
-     * Adds a drop in column DropCount() mod MatrixWidth(); does nothing when MaxDrops drops
+     * Adds a drop in column dropCount() mod matrixWidth(); does nothing when kMaxDrops drops
      * are in use or the matrix has no column.
      */
-    void AddDrop();
+    void addDrop();
 
     /**
      * One tick: for each drop in order, passes what drawing it changes to draw, then moves
      * the drop if the tick counter is a multiple of its period. Then counts the tick.
      */
-    void Tick(const std::function<void(const DropDrawing &)> &draw);
+    void tick(const std::function<void(const DropDrawing &)> &draw);
 
-    int MatrixWidth() const { return m_matrixWidth; }
-    int MatrixHeight() const { return m_matrixHeight; }
-    int DropCount() const { return int(m_drops.size()); }
-    int RainTick() const { return m_tick; }
-    const std::vector<RainDrop> &Drops() const { return m_drops; }
+    int matrixWidth() const { return m_matrixWidth; }
+    int matrixHeight() const { return m_matrixHeight; }
+    int dropCount() const { return int(m_drops.size()); }
+    int rainTick() const { return m_tick; }
+    const std::vector<RainDrop> &drops() const { return m_drops; }
 
 private:
-    void Move(RainDrop &drop);
-    void Respawn(RainDrop &drop);
+    void move(RainDrop &drop);
+    void respawn(RainDrop &drop);
 
     QString m_alphabet;
     RandomRange m_random;

@@ -30,12 +30,12 @@ struct Run {
  * Runs tessaly-convert. With unprivileged set, it runs as "nobody" when the tests run as
  * root, so that permission bits stop reads and writes as they would for a user.
  */
-Run Convert(const QStringList &arguments, bool unprivileged = false)
+Run runConverter(const QStringList &arguments, bool unprivileged = false)
 {
     QProcess process;
     QStringList command = QStringList{kConvert} + arguments;
     if (unprivileged)
-        command = AsUnprivilegedUser(command);
+        command = asUnprivilegedUser(command);
     process.start(command.takeFirst(), command);
     if (!process.waitForFinished(120000))
         qFatal("tessaly-convert did not finish");
@@ -48,7 +48,7 @@ Run Convert(const QStringList &arguments, bool unprivileged = false)
 
 
 /* n cards with a name and a note each. */
-QByteArray ManyCards(int n)
+QByteArray manyCards(int n)
 {
     QByteArray many;
     for (int i = 0; i < n; ++i)
@@ -58,7 +58,7 @@ QByteArray ManyCards(int n)
 }
 
 /* A folder that the unprivileged user may enter. */
-QString OpenFolder(const QTemporaryDir &dir, const QString &name, QFile::Permissions permissions)
+QString openFolder(const QTemporaryDir &dir, const QString &name, QFile::Permissions permissions)
 {
     const QString path = dir.filePath(name);
     QDir().mkpath(path);
@@ -74,7 +74,7 @@ const QFile::Permissions kOpenFolder = kReadOnlyFolder | QFile::WriteOwner | QFi
 } // namespace
 
 /* One test row an output file name, "out.<extension>", named by its extension. */
-static void AddOutputNames(const QStringList &extensions)
+static void addOutputNames(const QStringList &extensions)
 {
     QTest::addColumn<QString>("name");
     for (const QString &extension : extensions)
@@ -114,10 +114,10 @@ private slots:
     void parsesPresetsAndTypes()
     {
         QFETCH(QString, arguments);
-        const CliParse parse = ParseCliArguments(arguments.split(u' '), u',');
+        const CliParse parse = parseCliArguments(arguments.split(u' '), u',');
         QVERIFY2(parse.options.has_value(), qPrintable(parse.usageError));
-        QTEST(parse.options->request.ExportFileType, "type");
-        QTEST(parse.options->request.ExportFlavor, "flavor");
+        QTEST(parse.options->request.exportFileType, "type");
+        QTEST(parse.options->request.exportFlavor, "flavor");
         QTEST(int(parse.options->loadEncoding), "load");
         QTEST(int(parse.options->writeOptions.encoding), "write");
         QTEST(parse.options->writeOptions.headers, "headers");
@@ -137,7 +137,7 @@ private slots:
     void badUsage()
     {
         QFETCH(QStringList, arguments);
-        const Run run = Convert(arguments);
+        const Run run = runConverter(arguments);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains(u"Usage: tessaly-convert"_qs));
     }
@@ -145,20 +145,20 @@ private slots:
     void convertsAndReportsMissingInputs()
     {
         QTemporaryDir dir;
-        const QString input = WriteTestFile(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
         const QString output = dir.filePath(u"out.csv"_qs);
-        const Run run = Convert({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
+        const Run run = runConverter({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
         QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
-        QCOMPARE(ReadTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
+        QCOMPARE(readTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
     }
 
     void noDataFound()
     {
         QTemporaryDir dir;
         const QString output = dir.filePath(u"out.csv"_qs);
-        const Run run = Convert({u"-o"_qs, output, WriteTestFile(dir.filePath(u"empty.vcf"_qs), QByteArray())});
+        const Run run = runConverter({u"-o"_qs, output, writeTestFile(dir.filePath(u"empty.vcf"_qs), QByteArray())});
         QCOMPARE(run.exitCode, 1);
         QVERIFY(run.err.contains(u"The file is empty!"_qs));
         QVERIFY(run.err.contains(u"No data found!"_qs));
@@ -187,42 +187,42 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir dir;
         const QString output = dir.filePath(u"out.txt"_qs);
-        const QString first = WriteTestFile(dir.filePath(u"1.vcf"_qs), kCard);
-        const QString bad = WriteTestFile(dir.filePath(u"2.vcf"_qs), bytes);
-        const QString last = WriteTestFile(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
-        const Run run = Convert({u"-o"_qs, output, first, bad, last});
+        const QString first = writeTestFile(dir.filePath(u"1.vcf"_qs), kCard);
+        const QString bad = writeTestFile(dir.filePath(u"2.vcf"_qs), bytes);
+        const QString last = writeTestFile(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
+        const Run run = runConverter({u"-o"_qs, output, first, bad, last});
         QCOMPARE(run.exitCode, 0);
         if (message.isEmpty())
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
         else
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
-        const QByteArray written = ReadTestFile(output);
+        const QByteArray written = readTestFile(output);
         QVERIFY(written.startsWith("\xEF\xBB\xBF" "Ann Lee\r\n555 0100\r\n\r\n"));
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
     }
 
-    void unwritableTargetsKeepTheOldFile_data() { AddOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
+    void unwritableTargetsKeepTheOldFile_data() { addOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void unwritableTargetsKeepTheOldFile()
     {
         QFETCH(QString, name);
         QTemporaryDir dir;
-        const QString input = WriteTestFile(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
         QFile::setPermissions(input, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
 
         // A folder without write permission, holding an older export.
-        const QString locked = OpenFolder(dir, u"locked"_qs, kOpenFolder);
-        const QString old = WriteTestFile(locked + u'/' + name, "old");
+        const QString locked = openFolder(dir, u"locked"_qs, kOpenFolder);
+        const QString old = writeTestFile(locked + u'/' + name, "old");
         QFile::setPermissions(locked, kReadOnlyFolder);
-        Run run = Convert({u"-o"_qs, old, input}, true);
+        Run run = runConverter({u"-o"_qs, old, input}, true);
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
         QVERIFY(run.err.contains(u"The file could not be created!"_qs));
-        QCOMPARE(ReadTestFile(old), QByteArray("old"));
+        QCOMPARE(readTestFile(old), QByteArray("old"));
         QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{name});
 
         // An output path that is a folder.
-        run = Convert({u"-o"_qs, locked, input});
+        run = runConverter({u"-o"_qs, locked, input});
         QCOMPARE(run.exitCode, 3);
         QVERIFY(run.err.contains(u"Is a directory"_qs));
     }
@@ -230,16 +230,16 @@ private slots:
     void unreadableInput()
     {
         QTemporaryDir dir;
-        const QString folder = OpenFolder(dir, u"in"_qs, kOpenFolder);
-        const QString secret = WriteTestFile(folder + u"/secret.vcf"_qs, kCard);
+        const QString folder = openFolder(dir, u"in"_qs, kOpenFolder);
+        const QString secret = writeTestFile(folder + u"/secret.vcf"_qs, kCard);
         QFile::setPermissions(secret, QFile::WriteOwner);
-        const Run run = Convert({u"-o"_qs, folder + u"/out.csv"_qs, secret}, true);
+        const Run run = runConverter({u"-o"_qs, folder + u"/out.csv"_qs, secret}, true);
         QCOMPARE(run.exitCode, 1);
         QVERIFY2(run.err.contains(u"WARNING: Cannot open file \""_qs + secret + u"\". Permission denied"_qs),
                  qPrintable(run.err));
     }
 
-    void fullDiskKeepsTheOldFile_data() { AddOutputNames({u"csv"_qs, u"txt"_qs, u"xlsx"_qs, u"xls"_qs}); }
+    void fullDiskKeepsTheOldFile_data() { addOutputNames({u"csv"_qs, u"txt"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void fullDiskKeepsTheOldFile()
     {
@@ -248,9 +248,9 @@ private slots:
         if (geteuid() != 0)
             QSKIP("mounting a small file system needs root");
         QTemporaryDir dir;
-        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), ManyCards(10000));
+        const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(10000));
         const QString whole = dir.filePath(name);
-        QCOMPARE(Convert({u"-o"_qs, whole, input}).exitCode, 0);
+        QCOMPARE(runConverter({u"-o"_qs, whole, input}).exitCode, 0);
         const qint64 room = std::max<qint64>(QFileInfo(whole).size() / 2 / 4096 * 4096, 16384);
         QVERIFY2(QFileInfo(whole).size() > room + 4096, "the export must not fit");
 
@@ -259,10 +259,10 @@ private slots:
         const QString size = u"size="_qs + QString::number(room);
         if (QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, size, u"tmpfs"_qs, mountPoint}) != 0)
             QSKIP("this machine cannot mount a tmpfs");
-        const QString old = WriteTestFile(mountPoint + u'/' + name, "old");
-        const Run run = Convert({u"-o"_qs, old, input});
+        const QString old = writeTestFile(mountPoint + u'/' + name, "old");
+        const Run run = runConverter({u"-o"_qs, old, input});
         const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
-        const QByteArray kept = ReadTestFile(old);
+        const QByteArray kept = readTestFile(old);
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"WARNING: Cannot create file \""_qs + old + u"\". No space left on device"_qs),
@@ -273,7 +273,7 @@ private slots:
         QCOMPARE(run.out, QString());
     }
 
-    void killedDuringExportKeepsTheOldFile_data() { AddOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
+    void killedDuringExportKeepsTheOldFile_data() { addOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void killedDuringExportKeepsTheOldFile()
     {
@@ -282,18 +282,18 @@ private slots:
         // the .xlsx writer's clearly named temporary file (".tessaly-XXXXXX.xlsx").
         QFETCH(QString, name);
         QTemporaryDir dir;
-        const QString input = WriteTestFile(dir.filePath(u"many.vcf"_qs), ManyCards(60000));
+        const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(60000));
         const QString folder = dir.filePath(u"out"_qs);
         QDir().mkpath(folder);
         const QString target = folder + u'/' + name;
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(Convert({u"-o"_qs, target, input}).exitCode, 0);
+        QCOMPARE(runConverter({u"-o"_qs, target, input}).exitCode, 0);
         const qint64 wholeRun = clock.elapsed();
-        const QByteArray complete = ReadTestFile(target);
+        const QByteArray complete = readTestFile(target);
 
         for (const int percent : {30, 60, 80, 95}) {
-            WriteTestFile(target, "old");
+            writeTestFile(target, "old");
             QProcess process;
             process.start(kConvert, {u"-o"_qs, target, input});
             QVERIFY(process.waitForStarted());
@@ -301,7 +301,7 @@ private slots:
             const bool killed = process.state() == QProcess::Running && ::kill(pid_t(process.processId()), SIGKILL) == 0;
             QVERIFY(process.waitForFinished(60000));
 
-            const QByteArray now = ReadTestFile(target);
+            const QByteArray now = readTestFile(target);
             // A workbook carries its time of writing; a complete one ends with the zip directory's end.
             const bool completeNow = name.endsWith(u".xlsx"_qs) ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
                                                                  : now == complete;

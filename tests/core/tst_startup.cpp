@@ -16,7 +16,7 @@ namespace {
 
 
 /* A copy of a program with the Languages folder beside it, in a folder of its own. */
-QString InstallProgram(const QString &folder, const QString &source)
+QString installProgram(const QString &folder, const QString &source)
 {
     QDir().mkpath(folder + QStringLiteral("/Languages"));
     const QString program = folder + QStringLiteral("/tessaly");
@@ -27,7 +27,7 @@ QString InstallProgram(const QString &folder, const QString &source)
     return program;
 }
 
-void OpenToAll(const QString &path)
+void openToAll(const QString &path)
 {
     QFile::setPermissions(path, QFile::Permissions(0x7777));
 }
@@ -68,21 +68,21 @@ private slots:
         QTemporaryDir dir;
         IniStore store;
         QString error;
-        QVERIFY(store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), content), &error));
+        QVERIFY(store.load(writeTestFile(dir.filePath(u"settings.ini"_qs), content), &error));
         QTEST(store.value(section, key, u"-"_qs), "expected");
     }
 
     void writesIniKeepingWhatWasThere()
     {
         QTemporaryDir dir;
-        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
+        const QString path = writeTestFile(dir.filePath(u"settings.ini"_qs),
                                    "[Other]\nkeep=1\n[settings]\nlanguagefile=old\nMore = x\n");
         IniStore store;
         QVERIFY(store.load(path, nullptr));
         store.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
         store.setValue(u"New"_qs, u"k"_qs, u"v"_qs);
         QVERIFY(store.save(path, nullptr));
-        QCOMPARE(ReadTestFile(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
+        QCOMPARE(readTestFile(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
                                            "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
     }
 
@@ -91,15 +91,15 @@ private slots:
         // Names that begin with U+FEFF (a byte-order mark inside the file) once lost one mark
         // at each read, until a key became a ";" comment and was gone.
         QTemporaryDir dir;
-        const QString path = WriteTestFile(dir.filePath(u"settings.ini"_qs),
+        const QString path = writeTestFile(dir.filePath(u"settings.ini"_qs),
                                            "[s]\n\xEF\xBB\xBF\xEF\xBB\xBF;S\n\xEF\xBB\xBFk=v\n");
         IniStore store;
         QVERIFY(store.load(path, nullptr));
         QVERIFY(store.save(path, nullptr));
-        const QByteArray first = ReadTestFile(path);
+        const QByteArray first = readTestFile(path);
         QCOMPARE(first, QByteArray("\xEF\xBB\xBF[s]\r\n\xEF\xBB\xBF\xEF\xBB\xBF;S=\r\n\xEF\xBB\xBFk=v\r\n\r\n"));
         QVERIFY(store.load(path, nullptr) && store.save(path, nullptr));
-        QCOMPARE(ReadTestFile(path), first);
+        QCOMPARE(readTestFile(path), first);
     }
 
     void unreadableIniFails()
@@ -107,7 +107,7 @@ private slots:
         QTemporaryDir dir;
         IniStore store;
         QString error;
-        QVERIFY(!store.load(WriteTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
+        QVERIFY(!store.load(writeTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(store.load(dir.filePath(u"missing.ini"_qs), &error)); // no file: an empty store
         QCOMPARE(store.value(u"Settings"_qs, u"LanguageFile"_qs), QString());
@@ -116,15 +116,15 @@ private slots:
     void folderWritability()
     {
         QTemporaryDir dir;
-        QVERIFY(IsFolderWritable(dir.path()));
+        QVERIFY(isFolderWritable(dir.path()));
         QVERIFY(!QFile::exists(dir.filePath(u"chk.tmp"_qs)));
 
         // A chk.tmp that is there already answers "not writable", and stays.
-        WriteTestFile(dir.filePath(u"chk.tmp"_qs), "mine");
-        QVERIFY(!IsFolderWritable(dir.path()));
-        QCOMPARE(ReadTestFile(dir.filePath(u"chk.tmp"_qs)), QByteArray("mine"));
+        writeTestFile(dir.filePath(u"chk.tmp"_qs), "mine");
+        QVERIFY(!isFolderWritable(dir.path()));
+        QCOMPARE(readTestFile(dir.filePath(u"chk.tmp"_qs)), QByteArray("mine"));
 
-        QVERIFY(!IsFolderWritable(dir.filePath(u"no such folder"_qs)));
+        QVERIFY(!isFolderWritable(dir.filePath(u"no such folder"_qs)));
     }
 
     void readOnlyFolderIsNotWritable()
@@ -139,7 +139,7 @@ private slots:
             QSKIP("this machine cannot mount a read-only file system");
         if (!mounted)
             QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner);
-        const bool writable = IsFolderWritable(folder);
+        const bool writable = isFolderWritable(folder);
         if (mounted)
             QProcess::execute(u"umount"_qs, {folder});
         QVERIFY(!writable);
@@ -150,21 +150,21 @@ private slots:
         QTemporaryDir dir;
         const QString program = dir.filePath(u"program"_qs);
         QDir().mkpath(program);
-        QCOMPARE(SettleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), program + u'/');
+        QCOMPARE(settleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), program + u'/');
 
-        WriteTestFile(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
+        writeTestFile(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
         const QString config = dir.filePath(u"config"_qs);
         QDir().mkpath(config);
         qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
-        QCOMPARE(SettleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), config + u"/ORVANTA/Tessaly/"_qs);
+        QCOMPARE(settleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), config + u"/ORVANTA/Tessaly/"_qs);
         QVERIFY(QFileInfo(config + u"/ORVANTA/Tessaly"_qs).isDir());
         qunsetenv("XDG_CONFIG_HOME");
     }
 
     void versionTexts()
     {
-        QCOMPARE(FormatAppVersion(2, 3), u"2.3"_qs);
-        QCOMPARE(FormatAppVersion(10, 4), u"10.4"_qs);
+        QCOMPARE(formatAppVersion(2, 3), u"2.3"_qs);
+        QCOMPARE(formatAppVersion(10, 4), u"10.4"_qs);
     }
 
     void startPicksItsLanguage()
@@ -172,28 +172,28 @@ private slots:
         // A program folder of its own: a copy of this test program (it carries version data as
         // the program does) with the shipped Languages folder beside it.
         QTemporaryDir dir;
-        const QString program = InstallProgram(dir.filePath(u"german"_qs), QCoreApplication::applicationFilePath());
+        const QString program = installProgram(dir.filePath(u"german"_qs), QCoreApplication::applicationFilePath());
         qputenv("XDG_CONFIG_HOME", dir.filePath(u"config"_qs).toLocal8Bit());
 
         // No setting: the user's language picks the file through LanguageCodes.csv.
-        StartupNotes notes = RunStartup(program, 1031);
-        QCOMPARE(Identity().AppCaption, u"ORVANTA - Tessaly"_qs);
-        QCOMPARE(Identity().AppVersion, u"2.3"_qs);
-        QCOMPARE(DataDir(), dir.filePath(u"german/"_qs));
-        QCOMPARE(LanguageName(), u"German"_qs);
-        QCOMPARE(Translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
+        StartupNotes notes = runStartup(program, 1031);
+        QCOMPARE(appIdentity().appCaption, u"ORVANTA - Tessaly"_qs);
+        QCOMPARE(appIdentity().appVersion, u"2.3"_qs);
+        QCOMPARE(dataDir(), dir.filePath(u"german/"_qs));
+        QCOMPARE(languageName(), u"German"_qs);
+        QCOMPARE(translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
         QVERIFY(notes.languageError.isEmpty());
         QVERIFY(!QFile::exists(dir.filePath(u"german/settings.ini"_qs))); // nothing is written at start
 
         // An English user gets English, until the setting names a file.
-        RunStartup(program, 1033);
-        QCOMPARE(LanguageFilePath(), QString());
+        runStartup(program, 1033);
+        QCOMPARE(languageFilePath(), QString());
         QString error;
-        QVERIFY(SetLanguageFile(u"German.lang.txt"_qs, &error));
-        QCOMPARE(ReadTestFile(dir.filePath(u"german/settings.ini"_qs)),
+        QVERIFY(setLanguageFile(u"German.lang.txt"_qs, &error));
+        QCOMPARE(readTestFile(dir.filePath(u"german/settings.ini"_qs)),
                  QByteArray("\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n\r\n"));
-        RunStartup(program, 1033);
-        QCOMPARE(LanguageName(), u"German"_qs);
+        runStartup(program, 1033);
+        QCOMPARE(languageName(), u"German"_qs);
         qunsetenv("XDG_CONFIG_HOME");
     }
 
@@ -209,14 +209,14 @@ private slots:
         QFETCH(bool, readOnly);
         QTemporaryDir dir;
         const QString folder = dir.filePath(u"program"_qs);
-        RunStartup(InstallProgram(folder, QCoreApplication::applicationFilePath()), 1033);
+        runStartup(installProgram(folder, QCoreApplication::applicationFilePath()), 1033);
         const QString settings = folder + u"/settings.ini"_qs;
-        QCOMPARE(DataDir() + u"settings.ini"_qs, settings);
+        QCOMPARE(dataDir() + u"settings.ini"_qs, settings);
         const QByteArray before = "\xEF\xBB\xBF[Settings]\r\nLanguageFile=\r\n\r\n";
         bool mounted = false;
         if (readOnly) {
             // Permission bits do not stop root: the folder is bound onto itself read-only.
-            WriteTestFile(settings, before);
+            writeTestFile(settings, before);
             if (geteuid() != 0)
                 QSKIP("making a folder read-only for this process needs root");
             mounted = QProcess::execute(u"mount"_qs, {u"--bind"_qs, folder, folder}) == 0;
@@ -229,8 +229,8 @@ private slots:
             QDir().mkpath(settings);
         }
         QString error;
-        const bool saved = SetLanguageFile(u"German.lang.txt"_qs, &error);
-        const QByteArray after = ReadTestFile(settings);
+        const bool saved = setLanguageFile(u"German.lang.txt"_qs, &error);
+        const QByteArray after = readTestFile(settings);
         if (mounted)
             QProcess::execute(u"umount"_qs, {folder});
         QVERIFY(!saved);
@@ -247,12 +247,12 @@ private slots:
 #else
         // The real program, started as a user who may not write to its folder.
         QTemporaryDir dir;
-        OpenToAll(dir.path());
+        openToAll(dir.path());
         const QString folder = dir.filePath(u"readonly"_qs);
-        const QString program = InstallProgram(folder, QStringLiteral(TESSALY_APP_BIN));
+        const QString program = installProgram(folder, QStringLiteral(TESSALY_APP_BIN));
         const QString config = dir.filePath(u"config"_qs);
         QDir().mkpath(config);
-        OpenToAll(config);
+        openToAll(config);
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
                                           | QFile::ReadOther | QFile::ExeOther);
 
@@ -262,7 +262,7 @@ private slots:
         environment.insert(u"XDG_CONFIG_HOME"_qs, config);
         environment.insert(u"XDG_RUNTIME_DIR"_qs, config);
         process.setProcessEnvironment(environment);
-        QStringList command = AsUnprivilegedUser({program});
+        QStringList command = asUnprivilegedUser({program});
         process.start(command.takeFirst(), command);
         QVERIFY(process.waitForStarted());
         // The window stays open; start-up is over once the per-user folder exists.

@@ -20,20 +20,20 @@ public:
     QList<Message> messages;
     QStringList events; // progress, busy, button and message calls in order
 
-    void ProgressDegistir(int value) override
+    void setProgress(int value) override
     {
         progress.append(value);
         events.append(QStringLiteral("progress %1").arg(value));
     }
-    void SetBusy(bool busy) override { events.append(busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
-    void DisableExportButton() override { events.append(QStringLiteral("disable")); }
-    void EnabledYap() override { events.append(QStringLiteral("enable")); }
-    ExportOptions ReadExportOptions() override
+    void setBusy(bool busy) override { events.append(busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
+    void disableExportButton() override { events.append(QStringLiteral("disable")); }
+    void enableExportControls() override { events.append(QStringLiteral("enable")); }
+    ExportOptions readExportOptions() override
     {
         events.append(QStringLiteral("options"));
         return options;
     }
-    void ShowMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
     {
         messages.append({icon, caption, text});
         events.append(QStringLiteral("message ") + caption);

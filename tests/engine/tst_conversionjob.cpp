@@ -9,7 +9,7 @@
 
 namespace {
 
-TextLines Cards(int count)
+TextLines makeCards(int count)
 {
     QStringList lines;
     for (int i = 0; i < count; ++i)
@@ -18,14 +18,14 @@ TextLines Cards(int count)
     return TextLines::fromStringList(lines);
 }
 
-QByteArray ReadAll(const QString &path)
+QByteArray readAll(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
 /* The row-building reports: what lies between the 20 and the first 80. */
-QList<int> RowBuildingReports(const QList<int> &progress)
+QList<int> rowBuildingReports(const QList<int> &progress)
 {
     const qsizetype from = progress.indexOf(20) + 1;
     return progress.mid(from, progress.indexOf(80, from) - from + 1);
@@ -57,9 +57,9 @@ private slots:
         QFETCH(QList<int>, reports);
         RecordingHost host;
         const QString path = m_dir.filePath(u"progress.csv"_qs);
-        QCOMPARE(RunConversion(Cards(count), {u"CSV"_qs, QString(), path}, RowFormat{}, host),
-                 ConversionOutcome::Written);
-        const QList<int> building = RowBuildingReports(host.progress);
+        QCOMPARE(runConversion(makeCards(count), {u"CSV"_qs, QString(), path}, RowFormat{}, host),
+                 ConversionOutcome::writtenBytes);
+        const QList<int> building = rowBuildingReports(host.progress);
         if (reports.isEmpty()) {
             QCOMPARE(building.size(), 60);
             QCOMPARE(building.first(), 21);
@@ -73,8 +73,8 @@ private slots:
     {
         RecordingHost host;
         const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
-        QCOMPARE(RunConversion(Cards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
-        QCOMPARE(ReadAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
+        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::writtenBytes);
+        QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
         QCOMPARE(host.events.mid(0, 3), (QStringList{u"progress 0"_qs, u"busy"_qs, u"disable"_qs}));
         // The controls come back before writing; the box shows the path as chosen.
         QVERIFY(host.events.indexOf(u"enable"_qs) < host.events.indexOf(u"progress 100"_qs));
@@ -100,8 +100,8 @@ private slots:
         RecordingHost host;
         host.options.encoding = TextEncoding::Ansi;
         const QString path = m_dir.filePath(name);
-        RunConversion(Cards(2), {u"XLS"_qs, QString(), path}, RowFormat{}, host);
-        QCOMPARE(ReadAll(path), expected);
+        runConversion(makeCards(2), {u"XLS"_qs, QString(), path}, RowFormat{}, host);
+        QCOMPARE(readAll(path), expected);
     }
 
     void noDataFound()
@@ -109,7 +109,7 @@ private slots:
         RecordingHost host;
         const QString path = m_dir.filePath(u"nothing.csv"_qs);
         const TextLines lines = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()});
-        QCOMPARE(RunConversion(lines, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::NoData);
+        QCOMPARE(runConversion(lines, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::NoData);
         QCOMPARE(host.progress, (QList<int>{0, 10, 20, 80, 80, 80, 100, 0}));
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"Warning"_qs);
@@ -144,7 +144,7 @@ private slots:
             old.write("old");
         }
         RecordingHost host;
-        QCOMPARE(RunConversion(Cards(cards), {u"XLS"_qs, QString(), target}, RowFormat{}, host),
+        QCOMPARE(runConversion(makeCards(cards), {u"XLS"_qs, QString(), target}, RowFormat{}, host),
                  ConversionOutcome::NotWritten);
         QCOMPARE(host.messages.size(), 2);
         QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(host.messages[1].text, u"The file could not be created!"_qs);
         QCOMPARE(host.progress.mid(host.progress.size() - 2), (QList<int>{100, 0}));
         if (!name.endsWith(u".csv"_qs))
-            QCOMPARE(ReadAll(target), QByteArray("old"));
+            QCOMPARE(readAll(target), QByteArray("old"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"tessaly"_qs), QStringList());
     }
 };

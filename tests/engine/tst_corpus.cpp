@@ -12,26 +12,26 @@ namespace {
 const QString kCorpus = QStringLiteral(TESSALY_CORPUS_DIR);
 
 /* Loads a file the way a user would: UTF-8 first, ANSI when that fails. */
-LoadedVcards Load(const QString &path)
+LoadedVcards loadCorpusFile(const QString &path)
 {
     LoadedVcards loaded;
-    if (AppendVcfFile(path, TextEncoding::Utf8, loaded).kind != LoadOutcome::Loaded)
-        AppendVcfFile(path, TextEncoding::Ansi, loaded);
+    if (appendVcfFile(path, TextEncoding::Utf8, loaded).kind != LoadOutcome::loadedCards)
+        appendVcfFile(path, TextEncoding::Ansi, loaded);
     return loaded;
 }
 
-QStringList ConvertedLines(const QString &corpusFile, const QString &outputName, ExportOptions options)
+QStringList convertedLines(const QString &corpusFile, const QString &outputName, ExportOptions options)
 {
     QTemporaryDir dir;
     RecordingHost host;
     host.options = options;
     const QString output = dir.filePath(outputName);
-    const LoadedVcards loaded = Load(kCorpus + u'/' + corpusFile);
-    if (RunConversion(loaded.LoadedLines, {u"CSV"_qs, QString(), output}, RowFormat{}, host)
-        != ConversionOutcome::Written)
+    const LoadedVcards loaded = loadCorpusFile(kCorpus + u'/' + corpusFile);
+    if (runConversion(loaded.loadedLines, {u"CSV"_qs, QString(), output}, RowFormat{}, host)
+        != ConversionOutcome::writtenBytes)
         return {};
     TextLines lines;
-    ReadTextLines(output, options.encoding, lines, nullptr);
+    readTextLines(output, options.encoding, lines, nullptr);
     return lines.toStringList();
 }
 
@@ -54,14 +54,14 @@ private slots:
     void everyFileConverts()
     {
         QFETCH(QString, file);
-        const LoadedVcards loaded = Load(kCorpus + u'/' + file);
+        const LoadedVcards loaded = loadCorpusFile(kCorpus + u'/' + file);
         QTemporaryDir dir;
         for (const QString &name : {u"out.csv"_qs, u"out.txt"_qs}) {
             RecordingHost host;
             const ConversionOutcome outcome =
-                RunConversion(loaded.LoadedLines, {u"CSV"_qs, QString(), dir.filePath(name)}, RowFormat{}, host);
+                runConversion(loaded.loadedLines, {u"CSV"_qs, QString(), dir.filePath(name)}, RowFormat{}, host);
             QVERIFY(outcome != ConversionOutcome::NotWritten);
-            QCOMPARE(QFile::exists(dir.filePath(name)), outcome == ConversionOutcome::Written);
+            QCOMPARE(QFile::exists(dir.filePath(name)), outcome == ConversionOutcome::writtenBytes);
         }
     }
 
@@ -69,26 +69,26 @@ private slots:
     {
         const ExportOptions unsorted{true, false, TextEncoding::Utf8};
         // Names with parameters, escaped commas, the later of two addresses.
-        QCOMPARE(ConvertedLines(u"mangstadt-ez-vcard__John_Doe_MS_OUTLOOK.vcf"_qs, u"a.csv"_qs, unsorted).value(1)
+        QCOMPARE(convertedLines(u"mangstadt-ez-vcard__John_Doe_MS_OUTLOOK.vcf"_qs, u"a.csv"_qs, unsorted).value(1)
                      .section(u"\",\""_qs, 0, 7),
                  u"\"Mr. John Richter James Doe Sr.\",\"Doe John Richter James Mr. Sr.\",\"(905) 555-1234\","
                  "\"(905) 666-1234\",\"IBM Accounting\",\"Silicon Alley 5 New York New York 12345 United States of "
                  "America\",\"20120305T131933Z\",\"john.doe@ibm.cm"_qs);
 
         // Quoted-printable UTF-8 across a soft line break.
-        QCOMPARE(ConvertedLines(u"Kozea-Radicale__vcard-quoted-printable1.vcf"_qs, u"b.csv"_qs, unsorted),
+        QCOMPARE(convertedLines(u"Kozea-Radicale__vcard-quoted-printable1.vcf"_qs, u"b.csv"_qs, unsorted),
                  (QStringList{u"\"Name\",\"Given Name\",\"Address\",\"URL\""_qs,
                               u"\"黄世勇\",\"黄 世勇\",\"北京 丰台区\",\"http://weibo.com/3094900433?闪闪H红星\""_qs}));
 
         // An ANSI file written back as ANSI, one value per line in the text layout.
-        const QStringList text = ConvertedLines(u"FolkerKinzel-VCards__v3Ansi.vcf"_qs, u"c.txt"_qs,
+        const QStringList text = convertedLines(u"FolkerKinzel-VCards__v3Ansi.vcf"_qs, u"c.txt"_qs,
                                                 {true, true, TextEncoding::Ansi});
         QCOMPARE(text.mid(8), (QStringList{u"KMS Außenstelle"_qs, u"KMS WSF"_qs, u"03443-303776"_qs,
                                            u"03443-333440"_qs, u"KMS Außenstelle"_qs, u"blablö@blub.com"_qs,
                                            QString()}));
 
         // A folded photo does not leak into other fields; the grouped URL is kept.
-        QCOMPARE(ConvertedLines(u"CyanogenMod-android_frameworks_opt_vcard__v30_ios_613_multiline.vcf"_qs,
+        QCOMPARE(convertedLines(u"CyanogenMod-android_frameworks_opt_vcard__v30_ios_613_multiline.vcf"_qs,
                                 u"d.txt"_qs, unsorted)
                      .mid(0, 7),
                  (QStringList{u"Bob Smith"_qs, u"Smith Bob"_qs, u"(650) 555-1212"_qs, u"Smith Auto Repair"_qs,

@@ -7,7 +7,7 @@
 
 namespace {
 
-ContactCard Card(std::initializer_list<std::pair<ContactColumn, QString>> values)
+ContactCard makeCard(std::initializer_list<std::pair<ContactColumn, QString>> values)
 {
     ContactFields fields;
     for (const auto &[column, text] : values)
@@ -16,7 +16,7 @@ ContactCard Card(std::initializer_list<std::pair<ContactColumn, QString>> values
 }
 
 /* Every column holds a value, so only the flavour decides which columns stay. */
-ContactCard FullCard()
+ContactCard fullCard()
 {
     ContactFields fields;
     for (int column = 0; column < kContactColumnCount; ++column)
@@ -24,20 +24,20 @@ ContactCard FullCard()
     return ContactCard(fields);
 }
 
-ExportTable Build(std::vector<ContactCard> cards, const QString &fileType = u"CSV"_qs,
+ExportTable buildTable(std::vector<ContactCard> cards, const QString &fileType = u"CSV"_qs,
                   const QString &flavor = QString())
 {
-    const ColumnPresence presence = ComputeColumnPresence(cards);
-    return BuildExportTable(std::move(cards), presence, fileType, flavor, RowFormat{});
+    const ColumnPresence presence = computeColumnPresence(cards);
+    return buildExportTable(std::move(cards), presence, fileType, flavor, RowFormat{});
 }
 
-QByteArray Written(const QStringList &lines, TextEncoding encoding)
+QByteArray writtenBytes(const QStringList &lines, TextEncoding encoding)
 {
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    if (!WriteTextLines(lines, buffer, encoding, &error))
+    if (!writeTextLines(lines, buffer, encoding, &error))
         qFatal("write failed");
     return bytes;
 }
@@ -53,25 +53,25 @@ private slots:
     {
         using C = ContactColumn;
         std::vector<ContactCard> cards{
-            Card({{C::FormattedName, u"Ann Lee"_qs}, {C::Phone1, u"555 0100"_qs}}),
-            Card({{C::FormattedName, u"Bo"_qs}, {C::Email1, u"bo@x"_qs}}),
+            makeCard({{C::FormattedName, u"Ann Lee"_qs}, {C::Phone1, u"555 0100"_qs}}),
+            makeCard({{C::FormattedName, u"Bo"_qs}, {C::Email1, u"bo@x"_qs}}),
         };
-        const ExportTable table = Build(cards);
+        const ExportTable table = buildTable(cards);
         QCOMPARE(table.rows, (QStringList{u"\"Ann Lee\",\"555 0100\",\"\""_qs, u"\"Bo\",\"\",\"bo@x\""_qs}));
         QCOMPARE(table.txtLines, (QStringList{u"Ann Lee"_qs, u"555 0100"_qs, QString(), u"Bo"_qs, u"bo@x"_qs, QString()}));
-        QCOMPARE(BuildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{}), u"\"Name\",\"Phone\",\"Email\""_qs);
-        QCOMPARE(BuildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{u';', u'"'}),
+        QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{}), u"\"Name\",\"Phone\",\"Email\""_qs);
+        QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{u';', u'"'}),
                  u"\"Name\";\"Phone\";\"Email\""_qs);
     }
 
     void duplicatesAndQuotes()
     {
         using C = ContactColumn;
-        const ExportTable table = Build({
-            Card({{C::FormattedName, u"Ann"_qs}}),
-            Card({{C::FormattedName, u"Ann"_qs}}),
-            Card({{C::FormattedName, u"ann"_qs}}),
-            Card({{C::FormattedName, u"An\"n\""_qs}, {C::Note, u"\"\""_qs}}),
+        const ExportTable table = buildTable({
+            makeCard({{C::FormattedName, u"Ann"_qs}}),
+            makeCard({{C::FormattedName, u"Ann"_qs}}),
+            makeCard({{C::FormattedName, u"ann"_qs}}),
+            makeCard({{C::FormattedName, u"An\"n\""_qs}, {C::Note, u"\"\""_qs}}),
         });
         // Identical rows are kept once, case counts, and quote marks vanish from the values.
         QCOMPARE(table.rows, (QStringList{u"\"Ann\",\"\""_qs, u"\"ann\",\"\""_qs}));
@@ -112,9 +112,9 @@ private slots:
         QFETCH(QString, fileType);
         QFETCH(QString, flavor);
         QFETCH(QString, header);
-        const ExportTable table = Build({FullCard()}, fileType, flavor);
+        const ExportTable table = buildTable({fullCard()}, fileType, flavor);
         const QStringList names = header.split(u',');
-        QCOMPARE(BuildHeaderRow(table.presence, fileType, flavor, RowFormat{}),
+        QCOMPARE(buildHeaderRow(table.presence, fileType, flavor, RowFormat{}),
                  u"\""_qs + names.join(u"\",\""_qs) + u"\""_qs);
         // The row holds exactly the columns the header names.
         QCOMPARE(table.rows.at(0).count(u','), names.size() - 1);
@@ -122,16 +122,16 @@ private slots:
 
     void noValuesNoRows()
     {
-        ExportTable table = Build({Card({}), Card({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
-        RemoveBlankRows(table.rows);
+        ExportTable table = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
+        removeBlankRows(table.rows);
         QCOMPARE(table.rows, QStringList{u"\"\""_qs}); // the quote-only note is present but empty
 
-        table = Build({Card({})});
-        RemoveBlankRows(table.rows);
+        table = buildTable({makeCard({})});
+        removeBlankRows(table.rows);
         QVERIFY(table.rows.isEmpty());
 
         int reports = 0;
-        BuildExportTable({}, ColumnPresence{}, u"CSV"_qs, QString(), RowFormat{}, TableParts::Both,
+        buildExportTable({}, ColumnPresence{}, u"CSV"_qs, QString(), RowFormat{}, TableParts::Both,
                          [&](qint64, qint64) { ++reports; });
         QCOMPARE(reports, 0);
     }
@@ -140,12 +140,12 @@ private slots:
     {
         QStringList rows{u"\"beta\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"Ärger\""_qs, u"\"Zed\""_qs,
                          u"\"ALPHA\""_qs};
-        FinishRows(rows, true, true, u"\"Name\""_qs);
+        finishRows(rows, true, true, u"\"Name\""_qs);
         QCOMPARE(rows, (QStringList{u"\"Name\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"ALPHA\""_qs,
                                     u"\"Ärger\""_qs, u"\"beta\""_qs, u"\"Zed\""_qs}));
 
         QStringList unsorted{u"b"_qs, u"a"_qs};
-        FinishRows(unsorted, false, false, QString());
+        finishRows(unsorted, false, false, QString());
         QCOMPARE(unsorted, (QStringList{u"b"_qs, u"a"_qs}));
     }
 
@@ -159,11 +159,11 @@ private slots:
         std::stable_sort(expected.begin(), expected.end(), [](const QString &a, const QString &b) {
             return QString::compare(a, b, Qt::CaseInsensitive) < 0;
         });
-        FinishRows(rows, false, true, QString());
+        finishRows(rows, false, true, QString());
         QCOMPARE(rows, expected);
     }
 
-    void writtenBytes_data()
+    void testWrittenBytes_data()
     {
         QTest::addColumn<int>("encoding");
         QTest::addColumn<QByteArray>("expected");
@@ -175,11 +175,11 @@ private slots:
             << QByteArray("\xFF\xFEJ\0\xFC\0r\0g\0e\0n\0 \0\xE9\0\xBD\x20\r\0\n\0\r\0\n\0", 28);
     }
 
-    void writtenBytes()
+    void testWrittenBytes()
     {
         QFETCH(int, encoding);
         QFETCH(QByteArray, expected);
-        QCOMPARE(Written({u"Jürgen é₽"_qs, QString()}, TextEncoding(encoding)), expected);
+        QCOMPARE(writtenBytes({u"Jürgen é₽"_qs, QString()}, TextEncoding(encoding)), expected);
     }
 };
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
+QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
 {
     const QString path = dir.filePath(name);
     QFile file(path);
@@ -17,11 +17,11 @@ QString WriteFile(const QTemporaryDir &dir, const QString &name, const QByteArra
     return path;
 }
 
-QStringList Read(const QString &path, TextEncoding encoding, QString *error = nullptr)
+QStringList readLines(const QString &path, TextEncoding encoding, QString *error = nullptr)
 {
     TextLines lines;
     QString message;
-    if (!ReadTextLines(path, encoding, lines, &message)) {
+    if (!readTextLines(path, encoding, lines, &message)) {
         if (error)
             *error = message;
         return {u"<failed>"_qs};
@@ -39,7 +39,7 @@ private:
     QTemporaryDir m_dir;
 
 private slots:
-    void cleanup() { ClearActiveLanguage(); }
+    void cleanup() { clearActiveLanguage(); }
 
     void readsLinesAndMarks_data()
     {
@@ -76,8 +76,8 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(int, encoding);
         QFETCH(QStringList, expected);
-        const QString path = WriteFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
-        QCOMPARE(Read(path, TextEncoding(encoding)), expected);
+        const QString path = writeFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
+        QCOMPARE(readLines(path, TextEncoding(encoding)), expected);
     }
 
     void utf8AcrossBlockBoundaries()
@@ -86,13 +86,13 @@ private slots:
         QString line;
         while (line.toUtf8().size() < 3 * 4096)
             line += u"aé€😀"_qs;
-        const QString path = WriteFile(m_dir, u"blocks.vcf"_qs, line.toUtf8() + "\r\n" + line.toUtf8());
-        QCOMPARE(Read(path, TextEncoding::Utf8), (QStringList{line, line}));
+        const QString path = writeFile(m_dir, u"blocks.vcf"_qs, line.toUtf8() + "\r\n" + line.toUtf8());
+        QCOMPARE(readLines(path, TextEncoding::Utf8), (QStringList{line, line}));
 
         // A CR at the end of one block and its LF at the start of the next make one break.
         QByteArray crlf(4095, 'x');
         crlf += "\r\nnext";
-        QCOMPARE(Read(WriteFile(m_dir, u"crlf.vcf"_qs, crlf), TextEncoding::Utf8),
+        QCOMPARE(readLines(writeFile(m_dir, u"crlf.vcf"_qs, crlf), TextEncoding::Utf8),
                  (QStringList{QString(4095, u'x'), u"next"_qs}));
     }
 
@@ -110,8 +110,8 @@ private slots:
     {
         QFETCH(QByteArray, bytes);
         QString error;
-        const QString path = WriteFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
-        QCOMPARE(Read(path, TextEncoding::Utf8, &error), QStringList{u"<failed>"_qs});
+        const QString path = writeFile(m_dir, QString::fromLatin1(QTest::currentDataTag()), bytes);
+        QCOMPARE(readLines(path, TextEncoding::Utf8, &error), QStringList{u"<failed>"_qs});
         QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);
     }
 
@@ -125,51 +125,51 @@ private slots:
         QCOMPARE(SingleByteCodec::forCodePage(1251).fromUnicode(u"Яш"), QByteArray("\xDF\xF8"));
     }
 
-    void appendVcfFile()
+    void testAppendVcfFile()
     {
         LoadedVcards loaded;
-        const QString card = WriteFile(m_dir, u"card.vcf"_qs, "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD");
-        QCOMPARE(AppendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
-        QCOMPARE(AppendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
+        const QString card = writeFile(m_dir, u"card.vcf"_qs, "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD");
+        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::loadedCards);
+        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::loadedCards);
         const QStringList once{u"BEGIN:VCARD"_qs, u"FN:Ann"_qs, u"END:VCARD"_qs, u""_qs};
-        QCOMPARE(loaded.LoadedLines.toStringList(), once + once);
-        QCOMPARE(loaded.LoadedFileCount, 2);
+        QCOMPARE(loaded.loadedLines.toStringList(), once + once);
+        QCOMPARE(loaded.loadedFileCount, 2);
 
         // A missing path changes nothing and shows nothing.
-        const LoadOutcome missing = AppendVcfFile(m_dir.filePath(u"nope.vcf"_qs), TextEncoding::Utf8, loaded);
+        const LoadOutcome missing = appendVcfFile(m_dir.filePath(u"nope.vcf"_qs), TextEncoding::Utf8, loaded);
         QCOMPARE(missing.kind, LoadOutcome::Missing);
         QVERIFY(missing.warningText.isEmpty());
 
         // Invalid UTF-8: the reason as a warning, nothing appended, the count unchanged.
-        const QString latin1 = WriteFile(m_dir, u"latin1.vcf"_qs, "FN:J\xFCrgen\n");
-        const LoadOutcome failed = AppendVcfFile(latin1, TextEncoding::Utf8, loaded);
-        QCOMPARE(failed.kind, LoadOutcome::Failed);
+        const QString latin1 = writeFile(m_dir, u"latin1.vcf"_qs, "FN:J\xFCrgen\n");
+        const LoadOutcome failed = appendVcfFile(latin1, TextEncoding::Utf8, loaded);
+        QCOMPARE(failed.kind, LoadOutcome::failure);
         QCOMPARE(failed.warningCaption, u"WARNING"_qs);
-        QCOMPARE(failed.warningText, InvalidUtf8Message());
-        QCOMPARE(loaded.LoadedLines.size(), 8);
-        QCOMPARE(loaded.LoadedFileCount, 2);
+        QCOMPARE(failed.warningText, invalidUtf8Message());
+        QCOMPARE(loaded.loadedLines.size(), 8);
+        QCOMPARE(loaded.loadedFileCount, 2);
 
         // The same file loads as ANSI.
-        QCOMPARE(AppendVcfFile(latin1, TextEncoding::Ansi, loaded).kind, LoadOutcome::Loaded);
-        QCOMPARE(loaded.LoadedLines.at(8), u"FN:Jürgen"_qs);
-        QCOMPARE(loaded.LoadedFileCount, 3);
+        QCOMPARE(appendVcfFile(latin1, TextEncoding::Ansi, loaded).kind, LoadOutcome::loadedCards);
+        QCOMPARE(loaded.loadedLines.at(8), u"FN:Jürgen"_qs);
+        QCOMPARE(loaded.loadedFileCount, 3);
     }
 
     void emptyFileWarnsAndCounts()
     {
-        SetActiveLanguage(u"/l/Turkish.lang.txt"_qs, u"Turkish"_qs,
+        setActiveLanguage(u"/l/Turkish.lang.txt"_qs, u"Turkish"_qs,
                           {u"{The file is empty!}Dosya boş!"_qs, u"{Filename: %s}Dosya adı: %s"_qs});
         LoadedVcards loaded;
-        const QString path = WriteFile(m_dir, u"empty.vcf"_qs, QByteArray());
-        const LoadOutcome outcome = AppendVcfFile(path, TextEncoding::Utf8, loaded);
-        QCOMPARE(outcome.kind, LoadOutcome::Loaded);
+        const QString path = writeFile(m_dir, u"empty.vcf"_qs, QByteArray());
+        const LoadOutcome outcome = appendVcfFile(path, TextEncoding::Utf8, loaded);
+        QCOMPARE(outcome.kind, LoadOutcome::loadedCards);
         QCOMPARE(outcome.warningCaption, u"Warning"_qs);
         QCOMPARE(outcome.warningText,
                  u"Dosya boş!\r\rDosya adı: "_qs + path
                      + u"\r\rVerify that the file has not been corrupted and that the file extension matches "
                        "the format of the file."_qs);
-        QCOMPARE(loaded.LoadedLines.toStringList(), QStringList{QString()});
-        QCOMPARE(loaded.LoadedFileCount, 1);
+        QCOMPARE(loaded.loadedLines.toStringList(), QStringList{QString()});
+        QCOMPARE(loaded.loadedFileCount, 1);
     }
 
     void unopenableFileNamesPathAndReason()
@@ -177,9 +177,9 @@ private slots:
         LoadedVcards loaded;
         QString error;
         TextLines lines;
-        QVERIFY(!ReadTextLines(m_dir.path(), TextEncoding::Utf8, lines, &error));
+        QVERIFY(!readTextLines(m_dir.path(), TextEncoding::Utf8, lines, &error));
         QCOMPARE(error, u"Cannot open file \""_qs + m_dir.path() + u"\". Is a directory"_qs);
-        QCOMPARE(FileSize64(m_dir.filePath(u"nope"_qs)), -1);
+        QCOMPARE(fileSize64(m_dir.filePath(u"nope"_qs)), -1);
     }
 };
 

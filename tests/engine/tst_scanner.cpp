@@ -5,10 +5,10 @@
 
 namespace {
 
-std::vector<ContactFields> Scan(const QStringList &lines, QChar delimiter = u',')
+std::vector<ContactFields> scanLines(const QStringList &lines, QChar delimiter = u',')
 {
     std::vector<ContactFields> result;
-    for (const ContactCard &card : ScanCards(TextLines::fromStringList(lines), delimiter))
+    for (const ContactCard &card : scanCards(TextLines::fromStringList(lines), delimiter))
         result.push_back(card.fields());
     return result;
 }
@@ -19,10 +19,10 @@ QString Field(const ContactFields &card, ContactColumn column)
 }
 
 /* The one card made of BEGIN, the given lines, END; the empty line keeps END out of soft line breaks. */
-ContactFields OneCard(const QStringList &body, QChar delimiter = u',')
+ContactFields oneCard(const QStringList &body, QChar delimiter = u',')
 {
     const auto cards =
-        Scan(QStringList{u"BEGIN:VCARD"_qs} + body + QStringList{QString(), u"END:VCARD"_qs, QString()}, delimiter);
+        scanLines(QStringList{u"BEGIN:VCARD"_qs} + body + QStringList{QString(), u"END:VCARD"_qs, QString()}, delimiter);
     if (cards.size() != 1)
         qFatal("expected exactly one card");
     return cards.front();
@@ -86,27 +86,27 @@ private slots:
         QFETCH(int, column);
         QFETCH(QString, delimiter);
         QFETCH(QString, expected);
-        QCOMPARE(Field(OneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
+        QCOMPARE(Field(oneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
     }
 
     void cardBoundaries()
     {
         // BEGIN in any letter case opens a card; a trailing blank keeps it from doing so.
-        auto cards = Scan({u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs, u"BEGIN:VCARD "_qs,
+        auto cards = scanLines({u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs, u"BEGIN:VCARD "_qs,
                            u"TEL:2"_qs, u"END:VCARD"_qs});
         QCOMPARE(cards.size(), size_t(2));
         QCOMPARE(Field(cards[0], ContactColumn::FormattedName), QString());
         QCOMPARE(Field(cards[1], ContactColumn::Phone2), u"2"_qs); // not emptied: carried over
 
         // A card without END gives nothing; an empty card gives all-empty fields.
-        cards = Scan({u"BEGIN:VCARD"_qs, u"FN:Lost"_qs, u"BEGIN:VCARD"_qs, u"END:VCARD"_qs});
+        cards = scanLines({u"BEGIN:VCARD"_qs, u"FN:Lost"_qs, u"BEGIN:VCARD"_qs, u"END:VCARD"_qs});
         QCOMPARE(cards.size(), size_t(1));
         QCOMPARE(cards[0], ContactFields());
     }
 
     void multiSlotFields()
     {
-        const ContactFields card = OneCard({u"item1.EMAIL;type=INTERNET:a@x"_qs, u"EMAIL:b@x"_qs, u"EMAIL:"_qs,
+        const ContactFields card = oneCard({u"item1.EMAIL;type=INTERNET:a@x"_qs, u"EMAIL:b@x"_qs, u"EMAIL:"_qs,
                                             u"EMAIL:c@x"_qs, u"EMAIL:d@x"_qs, u"EMAIL:e@x"_qs, u"EMAIL:f@x"_qs,
                                             u"TEL:1"_qs, u"TEL:2"_qs, u"TEL:3"_qs, u"TEL:4"_qs});
         QCOMPARE(Field(card, ContactColumn::Email1), u"a@x"_qs);
@@ -117,7 +117,7 @@ private slots:
 
     void singleFieldsTakeTheLastLine()
     {
-        const ContactFields card = OneCard({u"ORG:First"_qs, u"ORG:"_qs, u"item1.X-ABADR:us"_qs,
+        const ContactFields card = oneCard({u"ORG:First"_qs, u"ORG:"_qs, u"item1.X-ABADR:us"_qs,
                                             u"item1.ADR;type=HOME:;;Main St 1;Town;;123;Land"_qs});
         QCOMPARE(Field(card, ContactColumn::Organization), QString());
         QCOMPARE(Field(card, ContactColumn::Address), u"Main St 1 Town 123 Land"_qs);
@@ -125,14 +125,14 @@ private slots:
 
     void quotedPrintableSoftBreaks()
     {
-        const ContactFields card = OneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs,
+        const ContactFields card = oneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs,
                                             u"=C3=A9="_qs, u" x"_qs, u"TEL:5"_qs});
         // The blank-led line after "=" belongs to the value and is not a fold.
         QCOMPARE(Field(card, ContactColumn::FormattedName), u"éé x"_qs);
         QCOMPARE(Field(card, ContactColumn::Phone1), u"5"_qs);
 
         // A line that was blank as loaded ends the join, so files never run into each other.
-        const auto cards = Scan({u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(),
+        const auto cards = scanLines({u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(),
                                  u" TEL:9"_qs, u"END:VCARD"_qs});
         QCOMPARE(Field(cards.at(0), ContactColumn::Note), u"a"_qs);
         QCOMPARE(Field(cards.at(0), ContactColumn::Phone1), u"9"_qs);
@@ -140,7 +140,7 @@ private slots:
 
     void foldedLinesAreJoined()
     {
-        const ContactFields card = OneCard({
+        const ContactFields card = oneCard({
             u"NOTE:Call about the"_qs,
             u"  TEL: extension"_qs, // the continuation mentions TEL but is part of the note
             u"\tafter lunch"_qs,
@@ -153,7 +153,7 @@ private slots:
         QCOMPARE(Field(card, ContactColumn::Organization), u"Acme Widgets International"_qs);
 
         // A quoted-printable join takes a following folded line whole.
-        const ContactFields joined = OneCard({u"NOTE;ENCODING=QUOTED-PRINTABLE:a=20="_qs, u"x"_qs, u" y"_qs});
+        const ContactFields joined = oneCard({u"NOTE;ENCODING=QUOTED-PRINTABLE:a=20="_qs, u"x"_qs, u" y"_qs});
         QCOMPARE(Field(joined, ContactColumn::Note), u"a xy"_qs);
     }
 
@@ -172,7 +172,7 @@ private slots:
                 expected.emplace_back(name, u"carried"_qs);
             }
         }
-        const auto cards = Scan(lines);
+        const auto cards = scanLines(lines);
         QCOMPARE(cards.size(), expected.size());
         for (size_t i = 0; i < cards.size(); ++i) {
             QCOMPARE(Field(cards[i], ContactColumn::FormattedName), expected[i].first);
@@ -180,7 +180,7 @@ private slots:
         }
     }
 
-    void normalizeFieldValue_data()
+    void testNormalizeFieldValue_data()
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("expected");
@@ -190,11 +190,11 @@ private slots:
         QTest::newRow("tabs stay") << u"a\t\tb"_qs << u"a\t\tb"_qs;
     }
 
-    void normalizeFieldValue()
+    void testNormalizeFieldValue()
     {
         QFETCH(QString, value);
         QFETCH(QString, expected);
-        QCOMPARE(NormalizeFieldValue(value), expected);
+        QCOMPARE(normalizeFieldValue(value), expected);
     }
 };
 

@@ -19,7 +19,7 @@ const QString kPython = QStringLiteral("/usr/bin/python3");
 const QString kDumpScript = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py");
 
 /* Cards whose values a spreadsheet would be tempted to reinterpret. */
-TextLines TrickyCards()
+TextLines trickyCards()
 {
     return TextLines::fromStringList({
         u"BEGIN:VCARD"_qs, u"FN:Şişli İğdır"_qs, u"TEL:0555 123"_qs, u"NOTE:+1-2"_qs, u"END:VCARD"_qs,
@@ -36,7 +36,7 @@ const QList<QStringList> kTrickyTable{
     {u"Emoji 😀"_qs, u"+44 20 7946 0000"_qs, QString(), u"1/2"_qs},
 };
 
-QJsonObject Dump(const QString &workbook)
+QJsonObject dumpWorkbook(const QString &workbook)
 {
     QProcess process;
     process.start(kPython, {kDumpScript, workbook});
@@ -81,8 +81,8 @@ private slots:
         RecordingHost host;
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(RunConversion(TrickyCards(), {u"XLS"_qs, u"google"_qs, path}, RowFormat{}, host),
-                 ConversionOutcome::Written);
+        QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, u"google"_qs, path}, RowFormat{}, host),
+                 ConversionOutcome::writtenBytes);
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
 
@@ -91,7 +91,7 @@ private slots:
         QVERIFY(plain.open(QIODevice::WriteOnly));
         QCOMPARE(QFileInfo(path).permissions(), plain.permissions());
 
-        const QJsonObject dump = Dump(path);
+        const QJsonObject dump = dumpWorkbook(path);
         QCOMPARE(dump.value(u"sheets"_qs).toInt(), 1);
         QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kTrickyTable);
         for (const QStringList &formats : Table(dump.value(u"formats"_qs).toArray()))
@@ -132,7 +132,7 @@ private slots:
         QFETCH(QString, message);
         RecordingHost host;
         const QString path = m_dir.filePath(name);
-        QVERIFY(!ExportToWorkbook({row}, u',', path, host));
+        QVERIFY(!exportToWorkbook({row}, u',', path, host));
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
         QCOMPARE(host.messages[0].text, message);
@@ -146,7 +146,7 @@ private slots:
         QStringList rows;
         for (int i = 0; i < 8; ++i)
             rows.append(QStringLiteral("\"row %1\"").arg(i));
-        QVERIFY(ExportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host));
+        QVERIFY(exportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host));
         QCOMPARE(host.progress, (QList<int>{82, 85, 88, 90, 92, 95, 98, 100}));
     }
 
@@ -159,8 +159,8 @@ private slots:
             RecordingHost host;
             host.options.sort = false;
             const QString path = m_dir.filePath(name);
-            QCOMPARE(RunConversion(TrickyCards(), {u"XLS"_qs, QString(), path}, RowFormat{}, host),
-                     ConversionOutcome::Written);
+            QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, QString(), path}, RowFormat{}, host),
+                     ConversionOutcome::writtenBytes);
             const QString outDir = m_dir.filePath(name + u"-csv"_qs);
             QProcess process;
             process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs), u"--headless"_qs,

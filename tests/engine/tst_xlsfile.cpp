@@ -27,7 +27,7 @@ constexpr int kWidthUnits = 40 * 256;
 using CellMap = std::map<std::pair<int, int>, QString>;
 
 /** The cells a reader should find: every text at its row and column, empty ones as blank cells. */
-CellMap AllCells(const Table &table)
+CellMap allCells(const Table &table)
 {
     CellMap cells;
     for (int r = 0; r < int(table.size()); ++r) {
@@ -37,13 +37,13 @@ CellMap AllCells(const Table &table)
     return cells;
 }
 
-int RowCount(const CellMap &cells)
+int rowCount(const CellMap &cells)
 {
     return cells.empty() ? 0 : cells.rbegin()->first.first + 1;
 }
 
 /** Short strings of every length, Latin-1 and wide, so string headers land on every record offset. */
-Table ManyShortStrings()
+Table manyShortStrings()
 {
     const QStringList fillers{QStringLiteral("a"), QStringLiteral("Ж"), QStringLiteral("é"), QStringLiteral("😀")};
     Table table;
@@ -56,7 +56,7 @@ Table ManyShortStrings()
 }
 
 /** Splits LibreOffice's CSV export (comma, double quotes) into rows without trailing empty fields. */
-Table ParseCsv(const QString &csv)
+Table parseCsv(const QString &csv)
 {
     Table rows;
     QStringList row;
@@ -107,44 +107,44 @@ private slots:
     void reportsDeviceFailure();
 
 private:
-    bool WriteFile(const Table &table, int widthColumns, const QString &name, QString *path, QString *message);
-    bool ReadBack(const QString &path, const QString &rows, QJsonObject *report, QString *message);
-    void VerifyCells(const QJsonObject &report, const CellMap &expected);
+    bool writeFile(const Table &table, int widthColumns, const QString &name, QString *path, QString *message);
+    bool readBack(const QString &path, const QString &rows, QJsonObject *report, QString *message);
+    void verifyCells(const QJsonObject &report, const CellMap &expected);
 
-    QTemporaryDir dir_;
-    QString script_;
-    bool haveReader_ = false;
+    QTemporaryDir m_dir;
+    QString m_script;
+    bool m_haveReader = false;
 };
 
 void TestXlsFile::initTestCase()
 {
-    QVERIFY(dir_.isValid());
+    QVERIFY(m_dir.isValid());
 #ifdef TESSALY_TEST_SOURCE_DIR
-    script_ = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/xlsfile_check.py");
+    m_script = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/xlsfile_check.py");
 #else
-    script_ = QFINDTESTDATA("xlsfile_check.py");
+    m_script = QFINDTESTDATA("xlsfile_check.py");
 #endif
-    QVERIFY2(QFileInfo::exists(script_), "xlsfile_check.py is not next to the test source");
+    QVERIFY2(QFileInfo::exists(m_script), "xlsfile_check.py is not next to the test source");
     QProcess probe;
     probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import xlrd")});
-    haveReader_ = probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
+    m_haveReader = probe.waitForFinished(30000) && probe.exitStatus() == QProcess::NormalExit && probe.exitCode() == 0;
 }
 
-bool TestXlsFile::WriteFile(const Table &table, int widthColumns, const QString &name, QString *path, QString *message)
+bool TestXlsFile::writeFile(const Table &table, int widthColumns, const QString &name, QString *path, QString *message)
 {
-    *path = dir_.filePath(name);
+    *path = m_dir.filePath(name);
     QFile file(*path);
     if (!file.open(QIODevice::WriteOnly)) {
         *message = file.errorString();
         return false;
     }
-    return WriteXlsWorkbook(table, widthColumns, file, message);
+    return writeXlsWorkbook(table, widthColumns, file, message);
 }
 
 /** Runs the xlrd-based reader; rows limits the listed cells to those rows ("" lists all). */
-bool TestXlsFile::ReadBack(const QString &path, const QString &rows, QJsonObject *report, QString *message)
+bool TestXlsFile::readBack(const QString &path, const QString &rows, QJsonObject *report, QString *message)
 {
-    QStringList arguments{script_, path};
+    QStringList arguments{m_script, path};
     if (!rows.isEmpty())
         arguments << QStringLiteral("--rows") << rows;
     QProcess process;
@@ -164,7 +164,7 @@ bool TestXlsFile::ReadBack(const QString &path, const QString &rows, QJsonObject
 }
 
 /** The listed cells are exactly the expected ones, each a text cell with the number format "@". */
-void TestXlsFile::VerifyCells(const QJsonObject &report, const CellMap &expected)
+void TestXlsFile::verifyCells(const QJsonObject &report, const CellMap &expected)
 {
     CellMap found;
     for (const QJsonValue &value : report.value(QStringLiteral("cells")).toArray()) {
@@ -237,7 +237,7 @@ void TestXlsFile::readsBackEveryCell_data()
         QTest::addRow("string starting %d bytes before the record end", room)
             << Table{{filler, QStringLiteral("😀ab😀"), QStringLiteral("ab")}} << 0;
     }
-    QTest::newRow("thousands of short strings") << ManyShortStrings() << 1;
+    QTest::newRow("thousands of short strings") << manyShortStrings() << 1;
     QTest::newRow("no cells") << Table{} << 2;
 }
 
@@ -245,22 +245,22 @@ void TestXlsFile::readsBackEveryCell()
 {
     QFETCH(Table, table);
     QFETCH(int, widthColumns);
-    if (!haveReader_)
+    if (!m_haveReader)
         QSKIP("needs /usr/bin/python3 with xlrd");
 
     QString path;
     QString message;
-    QVERIFY2(WriteFile(table, widthColumns, QStringLiteral("cells.xls"), &path, &message), qPrintable(message));
+    QVERIFY2(writeFile(table, widthColumns, QStringLiteral("cells.xls"), &path, &message), qPrintable(message));
     QJsonObject report;
-    QVERIFY2(ReadBack(path, QString(), &report, &message), qPrintable(message));
+    QVERIFY2(readBack(path, QString(), &report, &message), qPrintable(message));
 
     QCOMPARE(report.value(QStringLiteral("log")).toString(), QString());
     QCOMPARE(report.value(QStringLiteral("problems")).toArray(), QJsonArray());
     QCOMPARE(report.value(QStringLiteral("sheets")).toArray(), QJsonArray({QStringLiteral("Sheet1")}));
 
-    const CellMap expected = AllCells(table);
-    QCOMPARE(report.value(QStringLiteral("nrows")).toInt(), RowCount(expected));
-    VerifyCells(report, expected);
+    const CellMap expected = allCells(table);
+    QCOMPARE(report.value(QStringLiteral("nrows")).toInt(), rowCount(expected));
+    verifyCells(report, expected);
 
     QSet<QString> distinct;
     int texts = 0;
@@ -280,7 +280,7 @@ void TestXlsFile::readsBackEveryCell()
 
 void TestXlsFile::readsBackLargestSheet()
 {
-    if (!haveReader_)
+    if (!m_haveReader)
         QSKIP("needs /usr/bin/python3 with xlrd");
     // Ten columns are enough for a FAT longer than the header's 109 entries.
     constexpr int kColumns = 10;
@@ -294,11 +294,11 @@ void TestXlsFile::readsBackLargestSheet()
 
     QString path;
     QString message;
-    QVERIFY2(WriteFile(table, 3, QStringLiteral("largest.xls"), &path, &message), qPrintable(message));
+    QVERIFY2(writeFile(table, 3, QStringLiteral("largest.xls"), &path, &message), qPrintable(message));
     QVERIFY(QFileInfo(path).size() > 109 * 128 * 512);
     QJsonObject report;
     const QList<int> sampleRows{0, 1, 4095, 32768, kXlsMaxRows - 1};
-    QVERIFY2(ReadBack(path, QStringLiteral("0,1,4095,32768,65535"), &report, &message), qPrintable(message));
+    QVERIFY2(readBack(path, QStringLiteral("0,1,4095,32768,65535"), &report, &message), qPrintable(message));
 
     QCOMPARE(report.value(QStringLiteral("log")).toString(), QString());
     QCOMPARE(report.value(QStringLiteral("problems")).toArray(), QJsonArray());
@@ -311,7 +311,7 @@ void TestXlsFile::readsBackLargestSheet()
         for (int c = 0; c < kColumns; ++c)
             expected[{r, c}] = table[r][c];
     }
-    VerifyCells(report, expected);
+    verifyCells(report, expected);
 }
 
 void TestXlsFile::libreOfficeKeepsTextAsText()
@@ -327,18 +327,18 @@ void TestXlsFile::libreOfficeKeepsTextAsText()
     };
     QString path;
     QString message;
-    QVERIFY2(WriteFile(table, 4, QStringLiteral("office.xls"), &path, &message), qPrintable(message));
+    QVERIFY2(writeFile(table, 4, QStringLiteral("office.xls"), &path, &message), qPrintable(message));
 
     QProcess process;
-    process.setWorkingDirectory(dir_.path());
-    process.start(office, {QStringLiteral("-env:UserInstallation=file://") + dir_.filePath(QStringLiteral("profile")),
+    process.setWorkingDirectory(m_dir.path());
+    process.start(office, {QStringLiteral("-env:UserInstallation=file://") + m_dir.filePath(QStringLiteral("profile")),
                            QStringLiteral("--headless"), QStringLiteral("--convert-to"),
                            QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76"), QStringLiteral("--outdir"),
-                           dir_.path(), path});
+                           m_dir.path(), path});
     QVERIFY(process.waitForFinished(180000));
-    QFile csv(dir_.filePath(QStringLiteral("office.csv")));
+    QFile csv(m_dir.filePath(QStringLiteral("office.csv")));
     QVERIFY2(csv.open(QIODevice::ReadOnly), qPrintable(QString::fromUtf8(process.readAllStandardError())));
-    const Table rows = ParseCsv(QString::fromUtf8(csv.readAll()));
+    const Table rows = parseCsv(QString::fromUtf8(csv.readAll()));
     QCOMPARE(rows.size(), table.size());
     for (size_t r = 0; r < table.size(); ++r)
         QCOMPARE(rows[r], table[r]);
@@ -364,7 +364,7 @@ void TestXlsFile::refusesTableBeyondLimits()
     QBuffer buffer;
     QVERIFY(buffer.open(QIODevice::WriteOnly));
     QString error;
-    QVERIFY(!WriteXlsWorkbook(table, 1, buffer, &error));
+    QVERIFY(!writeXlsWorkbook(table, 1, buffer, &error));
     QVERIFY(!error.isEmpty());
     QCOMPARE(buffer.size(), 0);
 }
@@ -383,7 +383,7 @@ void TestXlsFile::reportsDeviceFailure()
 {
     QFETCH(QString, fileName);
     QFETCH(QIODevice::OpenMode, mode);
-    const QString path = QFileInfo(fileName).isAbsolute() ? fileName : dir_.filePath(fileName);
+    const QString path = QFileInfo(fileName).isAbsolute() ? fileName : m_dir.filePath(fileName);
     if (!QFileInfo::exists(path)) {
         if (QFileInfo(fileName).isAbsolute())
             QSKIP("this system has no such device");
@@ -396,7 +396,7 @@ void TestXlsFile::reportsDeviceFailure()
         QTest::ignoreMessage(QtWarningMsg, QRegularExpression(QStringLiteral("ReadOnly device")));
 
     QString error;
-    QVERIFY(!WriteXlsWorkbook({{QStringLiteral("a")}}, 1, file, &error));
+    QVERIFY(!writeXlsWorkbook({{QStringLiteral("a")}}, 1, file, &error));
     QVERIFY(!error.isEmpty());
 }
 

@@ -31,7 +31,7 @@ class TestLanguageChoice : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ClearActiveLanguage(); }
+    void cleanup() { clearActiveLanguage(); }
 
     void choosesTheFile_data()
     {
@@ -66,15 +66,15 @@ private slots:
                                                     {u"English.lang.txt,x"_qs, "{OK}Komma\n"},
                                                     {u"LanguageCodes.csv"_qs, codes}});
         QString error;
-        QVERIFY(LoadLanguageFrom(configured, program, 1033, &error));
+        QVERIFY(loadLanguageFrom(configured, program, 1033, &error));
         if (expectedName == u"-"_qs) {
-            QCOMPARE(LanguageFilePath(), QString());
+            QCOMPARE(languageFilePath(), QString());
         } else {
-            QCOMPARE(LanguageName(), expectedName);
+            QCOMPARE(languageName(), expectedName);
         }
-        QTEST(Translate(u"OK"_qs), "expectedOk");
+        QTEST(translate(u"OK"_qs), "expectedOk");
         // Only "*lang.txt" names are listed: not de.txt, not the name with a comma.
-        QCOMPARE(LanguageFiles().size(), 2);
+        QCOMPARE(languageFiles().size(), 2);
     }
 
     void invalidLanguageFileLeavesEnglish()
@@ -82,19 +82,19 @@ private slots:
         QTemporaryDir dir;
         const QString program = ProgramFolder(dir, {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
         QString error;
-        QVERIFY(!LoadLanguageFrom(u"Broken.lang.txt"_qs, program, 1033, &error));
+        QVERIFY(!loadLanguageFrom(u"Broken.lang.txt"_qs, program, 1033, &error));
         QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);
-        QCOMPARE(LanguageFilePath(), dir.filePath(u"Languages/Broken.lang.txt"_qs));
-        QCOMPARE(Translate(u"OK"_qs), u"OK"_qs);
+        QCOMPARE(languageFilePath(), dir.filePath(u"Languages/Broken.lang.txt"_qs));
+        QCOMPARE(translate(u"OK"_qs), u"OK"_qs);
     }
 
     void noLanguagesFolder()
     {
         QTemporaryDir dir;
-        QVERIFY(LoadLanguageFrom(QString(), dir.path(), 1031));
-        QCOMPARE(LanguageFilePath(), QString());
-        QVERIFY(LanguageFiles().isEmpty());
-        QCOMPARE(LanguagesDir(), dir.filePath(u"Languages"_qs));
+        QVERIFY(loadLanguageFrom(QString(), dir.path(), 1031));
+        QCOMPARE(languageFilePath(), QString());
+        QVERIFY(languageFiles().isEmpty());
+        QCOMPARE(languagesDir(), dir.filePath(u"Languages"_qs));
     }
 };
 

@@ -1,6 +1,6 @@
 /*
  * The language files that ship beside the program, checked against the program's sources:
- * every English text that the sources pass to Translate has a non-empty entry in every shipped
+ * every English text that the sources pass to translate() has a non-empty entry in every shipped
  * file, translations keep the "%s" markers and file patterns the callers rely on, the files are
  * well-formed UTF-8, and LanguageCodes.csv leads the users of each language to its file.
  */
@@ -21,13 +21,13 @@
 
 namespace {
 
-QString RepositoryPath(const QString &relative)
+QString repositoryPath(const QString &relative)
 {
     return QDir::cleanPath(QStringLiteral(TESSALY_TEST_SOURCE_DIR "/../") + relative);
 }
 
-const QString kSourceDir = RepositoryPath(u"src"_qs);
-const QString kLanguagesDir = RepositoryPath(u"resources/Languages"_qs);
+const QString kSourceDir = repositoryPath(u"src"_qs);
+const QString kLanguagesDir = repositoryPath(u"resources/Languages"_qs);
 const QString kInfoKey = u"INFO:Translated By"_qs;
 
 /* The shipped language files and the language whose users get each one automatically. */
@@ -46,28 +46,28 @@ const QList<ShippedLanguage> kShipped = {
     {u"PortugueseBrazil.lang.txt"_qs, QLocale::Portuguese, QLocale::Brazil},
 };
 
-bool IsIdentifierChar(QChar c)
+bool isIdentifierChar(QChar c)
 {
     return c.isLetterOrNumber() || c == u'_';
 }
 
 /* The identifier that ends just before position end (empty when none does). */
-QString IdentifierBefore(const QString &code, qsizetype end)
+QString identifierBefore(const QString &code, qsizetype end)
 {
     qsizetype start = end;
-    while (start > 0 && IsIdentifierChar(code[start - 1]))
+    while (start > 0 && isIdentifierChar(code[start - 1]))
         --start;
     return code.sliced(start, end - start);
 }
 
-bool IsStringPrefix(const QString &identifier)
+bool isStringPrefix(const QString &identifier)
 {
     return identifier.isEmpty() || identifier == u"u8" || identifier == u"u" || identifier == u"U"
         || identifier == u"L";
 }
 
 /* The position just after the quoted literal that starts at quote (a " or ' character). */
-qsizetype SkipQuoted(const QString &code, qsizetype quote)
+qsizetype skipQuoted(const QString &code, qsizetype quote)
 {
     const QChar mark = code[quote];
     qsizetype i = quote + 1;
@@ -77,7 +77,7 @@ qsizetype SkipQuoted(const QString &code, qsizetype quote)
 }
 
 /* The position just after the raw string literal whose R is at r. */
-qsizetype SkipRawString(const QString &code, qsizetype r)
+qsizetype skipRawString(const QString &code, qsizetype r)
 {
     const qsizetype open = code.indexOf(u'(', r + 2);
     if (open < 0)
@@ -92,7 +92,7 @@ qsizetype SkipRawString(const QString &code, qsizetype r)
  * so positions and line numbers still match the file, and "//" inside a string (a web address)
  * is not taken for a comment.
  */
-QString WithoutComments(const QString &code)
+QString withoutComments(const QString &code)
 {
     QString out = code;
     qsizetype i = 0;
@@ -106,13 +106,13 @@ QString WithoutComments(const QString &code)
                 if (out[i] != u'\n')
                     out[i] = u' ';
             }
-        } else if (c == u'R' && next == u'"' && IsStringPrefix(IdentifierBefore(code, i))) {
-            i = SkipRawString(code, i);
+        } else if (c == u'R' && next == u'"' && isStringPrefix(identifierBefore(code, i))) {
+            i = skipRawString(code, i);
         } else if (c == u'"') {
-            i = SkipQuoted(code, i);
-        } else if (c == u'\'' && IsStringPrefix(IdentifierBefore(code, i))) {
+            i = skipQuoted(code, i);
+        } else if (c == u'\'' && isStringPrefix(identifierBefore(code, i))) {
             // A quote after a digit is a digit separator (1'048'576), not a character literal.
-            i = SkipQuoted(code, i);
+            i = skipQuoted(code, i);
         } else {
             ++i;
         }
@@ -140,7 +140,7 @@ public:
         if (!QStringView(m_code).sliced(m_pos).startsWith(token))
             return false;
         const qsizetype after = m_pos + token.size();
-        if (IsIdentifierChar(token.back()) && after < m_code.size() && IsIdentifierChar(m_code[after]))
+        if (isIdentifierChar(token.back()) && after < m_code.size() && isIdentifierChar(m_code[after]))
             return false;
         m_pos = after;
         return true;
@@ -154,14 +154,14 @@ public:
         for (;;) {
             skipBlanks();
             qsizetype quote = m_pos;
-            while (quote < m_code.size() && IsIdentifierChar(m_code[quote]))
+            while (quote < m_code.size() && isIdentifierChar(m_code[quote]))
                 ++quote;
             if (quote >= m_code.size() || m_code[quote] != u'"'
-                || !IsStringPrefix(m_code.sliced(m_pos, quote - m_pos)))
+                || !isStringPrefix(m_code.sliced(m_pos, quote - m_pos)))
                 break;
             m_pos = quote;
             text += quotedText();
-            while (m_pos < m_code.size() && IsIdentifierChar(m_code[m_pos])) // user-defined suffix: _s, _L1
+            while (m_pos < m_code.size() && isIdentifierChar(m_code[m_pos])) // user-defined suffix: _s, _L1
                 ++m_pos;
             any = true;
         }
@@ -195,14 +195,14 @@ private:
     qsizetype m_pos;
 };
 
-/* The wrappers that turn a literal into the QString that Translate takes. */
+/* The wrappers that turn a literal into the QString that translate() takes. */
 const QStringList kLiteralWrappers = {
     u"QStringLiteral"_qs, u"QString::fromUtf8"_qs,  u"QString::fromLatin1"_qs, u"QLatin1StringView"_qs,
     u"QLatin1String"_qs,  u"QStringView"_qs,        u"QString"_qs,
 };
 
 /* A literal, wrapped (QStringLiteral("a")) or not (u"a"_s), read from the reader's position. */
-std::optional<QString> LiteralExpression(LiteralReader &reader)
+std::optional<QString> literalExpression(LiteralReader &reader)
 {
     for (const QString &wrapper : kLiteralWrappers) {
         if (!reader.accept(wrapper))
@@ -219,7 +219,7 @@ std::optional<QString> LiteralExpression(LiteralReader &reader)
  * The text of a constant of the file that is set once from a literal ("const QString Phrase =
  * QStringLiteral(...);"); nothing when the name is set more than once or from anything else.
  */
-std::optional<QString> ConstantText(const QString &code, const QString &identifier)
+std::optional<QString> constantText(const QString &code, const QString &identifier)
 {
     const QRegularExpression definition(u"(?<![\\w.>:])"_qs + identifier + u"\\s*(=(?!=)|\\{|\\()"_qs);
     std::optional<QString> text;
@@ -228,7 +228,7 @@ std::optional<QString> ConstantText(const QString &code, const QString &identifi
         LiteralReader reader(code, match.capturedEnd());
         const QString opener = match.captured(1);
         const QStringView closer = opener == u"=" ? u";" : opener == u"{" ? u"}" : u")";
-        text = LiteralExpression(reader);
+        text = literalExpression(reader);
         if (!text || !reader.accept(closer))
             return std::nullopt;
         ++definitions;
@@ -236,49 +236,49 @@ std::optional<QString> ConstantText(const QString &code, const QString &identifi
     return definitions == 1 ? text : std::nullopt;
 }
 
-/* What the program's sources pass to Translate. */
+/* What the program's sources pass to translate(). */
 struct SourceTexts {
     QMap<QString, QString> texts;  // English text -> where it is first passed ("src/x.cpp:12")
     QStringList untraceable;       // calls whose text cannot be known from the code, with their place
 };
 
-qsizetype LineOf(const QString &code, qsizetype pos)
+qsizetype lineOf(const QString &code, qsizetype pos)
 {
     return code.first(pos).count(u'\n') + 1;
 }
 
-/* The text passed by the Translate call whose argument starts at the reader's position. */
-std::optional<QString> ArgumentText(const QString &code, LiteralReader &reader)
+/* The text passed by the translate() call whose argument starts at the reader's position. */
+std::optional<QString> argumentText(const QString &code, LiteralReader &reader)
 {
     const qsizetype start = reader.position();
-    if (std::optional<QString> text = LiteralExpression(reader))
+    if (std::optional<QString> text = literalExpression(reader))
         return reader.accept(u")") ? text : std::nullopt;
     static const QRegularExpression identifier(u"\\G\\s*([A-Za-z_]\\w*)\\s*\\)"_qs);
     const QRegularExpressionMatch match = identifier.match(code, start);
-    return match.hasMatch() ? ConstantText(code, match.captured(1)) : std::nullopt;
+    return match.hasMatch() ? constantText(code, match.captured(1)) : std::nullopt;
 }
 
-/* Collects the Translate calls of one source file (its text and its name for the reports). */
-void ScanCode(const QString &source, const QString &name, SourceTexts &found)
+/* Collects the translate() calls of one source file (its text and its name for the reports). */
+void scanCode(const QString &source, const QString &name, SourceTexts &found)
 {
-    const QString code = WithoutComments(source);
-    static const QRegularExpression call(u"(?<![\\w])Translate\\s*\\("_qs);
+    const QString code = withoutComments(source);
+    static const QRegularExpression call(u"(?<![\\w.>])translate\\s*\\("_qs);
     for (const QRegularExpressionMatch &match : call.globalMatch(code)) {
         LiteralReader reader(code, match.capturedEnd());
-        if (reader.accept(u"const")) // the declaration and definition of Translate itself
+        if (reader.accept(u"const")) // the declaration and definition of translate itself
             continue;
-        const QString where = name + u':' + QString::number(LineOf(code, match.capturedStart()));
-        if (const std::optional<QString> text = ArgumentText(code, reader)) {
+        const QString where = name + u':' + QString::number(lineOf(code, match.capturedStart()));
+        if (const std::optional<QString> text = argumentText(code, reader)) {
             if (!found.texts.contains(*text))
                 found.texts.insert(*text, where);
         } else {
             const QString argument = code.sliced(match.capturedEnd()).section(u'\n', 0, 0).simplified();
-            found.untraceable.append(where + u": Translate("_qs + argument);
+            found.untraceable.append(where + u": translate("_qs + argument);
         }
     }
 }
 
-SourceTexts ScanSources()
+SourceTexts scanSources()
 {
     SourceTexts found;
     QDirIterator files(kSourceDir, {u"*.cpp"_qs, u"*.h"_qs, u"*.hpp"_qs, u"*.cc"_qs}, QDir::Files,
@@ -288,7 +288,7 @@ SourceTexts ScanSources()
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly))
             qFatal("cannot read %s", qPrintable(path));
-        ScanCode(QString::fromUtf8(file.readAll()), QDir(RepositoryPath(QString())).relativeFilePath(path), found);
+        scanCode(QString::fromUtf8(file.readAll()), QDir(repositoryPath(QString())).relativeFilePath(path), found);
     }
     return found;
 }
@@ -328,7 +328,7 @@ struct LanguageFile {
     }
 };
 
-LanguageFile ReadLanguageFile(const QString &path)
+LanguageFile readLanguageFile(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -345,7 +345,7 @@ LanguageFile ReadLanguageFile(const QString &path)
 }
 
 /* One row for every language file in the folder, so that a newly added language is checked too. */
-void AddLanguageFileRows()
+void addLanguageFileRows()
 {
     QTest::addColumn<QString>("fileName");
     const QStringList files = QDir(kLanguagesDir).entryList({u"*.lang.txt"_qs}, QDir::Files, QDir::Name);
@@ -356,13 +356,13 @@ void AddLanguageFileRows()
 }
 
 /* The problems found, one a line, as the failure message. */
-QByteArray Report(const QStringList &problems)
+QByteArray report(const QStringList &problems)
 {
     return (u"\n  "_qs + problems.join(u"\n  "_qs)).toUtf8();
 }
 
 /* Why a translation cannot stand for its English text in the callers, or an empty text. */
-QString MarkerProblem(const QString &english, const QString &translated)
+QString markerProblem(const QString &english, const QString &translated)
 {
     const auto others = [](const QString &text) { return text.count(u'%') - text.count(u"%s"); };
     if (translated.count(u"%s") != english.count(u"%s"))
@@ -391,45 +391,45 @@ private:
 private slots:
     void initTestCase()
     {
-        m_sources = ScanSources();
-        QVERIFY2(!m_sources.texts.isEmpty(), qPrintable(u"no Translate call found under "_qs + kSourceDir));
+        m_sources = scanSources();
+        QVERIFY2(!m_sources.texts.isEmpty(), qPrintable(u"no translate call found under "_qs + kSourceDir));
     }
 
-    void cleanup() { ClearActiveLanguage(); }
+    void cleanup() { clearActiveLanguage(); }
 
-    // The forms in which the program hands its texts to Translate, and what the scan cannot know.
+    // The forms in which the program hands its texts to translate(), and what the scan cannot know.
     void scanFindsTheTextsOfEveryForm()
     {
         QFile file(QStringLiteral(TESSALY_TEST_DATA_DIR "/i18n/translatecalls.cpp.txt"));
         QVERIFY(file.open(QIODevice::ReadOnly));
         SourceTexts found;
-        ScanCode(QString::fromUtf8(file.readAll()), u"fixture.cpp"_qs, found);
+        scanCode(QString::fromUtf8(file.readAll()), u"fixture.cpp"_qs, found);
         QCOMPARE(found.texts.keys(), QStringList({u"From UTF-8"_qs, u"Joined over lines"_qs, u"Plain"_qs,
                                                   u"Suffixed"_qs, u"Through a constant"_qs}));
         QCOMPARE(found.texts.value(u"Joined over lines"_qs), u"fixture.cpp:7"_qs);
         QCOMPARE(found.untraceable,
-                 QStringList({u"fixture.cpp:15: Translate(Reassigned);"_qs,
-                              u"fixture.cpp:16: Translate(QStringLiteral(\"Built \") + name);"_qs,
-                              u"fixture.cpp:17: Translate(table[i]);"_qs}));
+                 QStringList({u"fixture.cpp:15: translate(Reassigned);"_qs,
+                              u"fixture.cpp:16: translate(QStringLiteral(\"Built \") + name);"_qs,
+                              u"fixture.cpp:17: translate(table[i]);"_qs}));
     }
 
-    // A text that reaches Translate in a way the scan cannot follow escapes the completeness check.
+    // A text that reaches translate() in a way the scan cannot follow escapes the completeness check.
     void everyTranslatedTextIsKnown()
     {
         QVERIFY2(m_sources.untraceable.isEmpty(),
-                 Report(QStringList{u"Translate is called with a text the scan cannot read (use a literal, or a "
+                 report(QStringList{u"translate is called with a text the scan cannot read (use a literal, or a "
                                     u"constant of the file set once from a literal); the shipped languages "
                                     u"cannot be checked for:"_qs}
                         + m_sources.untraceable)
                      .constData());
     }
 
-    void fileIsWellFormed_data() { AddLanguageFileRows(); }
+    void fileIsWellFormed_data() { addLanguageFileRows(); }
 
     void fileIsWellFormed()
     {
         QFETCH(QString, fileName);
-        const LanguageFile file = ReadLanguageFile(kLanguagesDir + u'/' + fileName);
+        const LanguageFile file = readLanguageFile(kLanguagesDir + u'/' + fileName);
         QVERIFY2(file.validUtf8, "not valid UTF-8");
 
         QStringList problems;
@@ -453,15 +453,15 @@ private slots:
         const QList<Entry> entries = file.entries();
         if (entries.isEmpty() || entries.first().key != kInfoKey || entries.first().text.isEmpty())
             problems << u"the first entry is not a non-empty {%1}"_qs.arg(kInfoKey);
-        QVERIFY2(problems.isEmpty(), Report(problems).constData());
+        QVERIFY2(problems.isEmpty(), report(problems).constData());
     }
 
-    void fileTranslatesEverySourceText_data() { AddLanguageFileRows(); }
+    void fileTranslatesEverySourceText_data() { addLanguageFileRows(); }
 
     void fileTranslatesEverySourceText()
     {
         QFETCH(QString, fileName);
-        const QMap<QString, QString> entries = ReadLanguageFile(kLanguagesDir + u'/' + fileName).firstEntries();
+        const QMap<QString, QString> entries = readLanguageFile(kLanguagesDir + u'/' + fileName).firstEntries();
         QStringList problems;
         for (auto it = m_sources.texts.cbegin(); it != m_sources.texts.cend(); ++it) {
             if (!entries.contains(it.key()))
@@ -469,28 +469,28 @@ private slots:
             else if (entries[it.key()].isEmpty())
                 problems << u"empty entry for \"%1\" (%2)"_qs.arg(it.key(), it.value());
         }
-        QVERIFY2(problems.isEmpty(), Report(problems).constData());
+        QVERIFY2(problems.isEmpty(), report(problems).constData());
     }
 
-    void translationsKeepMarkers_data() { AddLanguageFileRows(); }
+    void translationsKeepMarkers_data() { addLanguageFileRows(); }
 
     void translationsKeepMarkers()
     {
         QFETCH(QString, fileName);
         QStringList problems;
-        for (const Entry &entry : ReadLanguageFile(kLanguagesDir + u'/' + fileName).entries()) {
+        for (const Entry &entry : readLanguageFile(kLanguagesDir + u'/' + fileName).entries()) {
             if (entry.key == kInfoKey || entry.text.isEmpty())
                 continue;
-            const QString problem = MarkerProblem(entry.key, entry.text);
+            const QString problem = markerProblem(entry.key, entry.text);
             if (!problem.isEmpty())
                 problems << u"line %1, {%2}: the translation %3"_qs.arg(entry.line).arg(entry.key, problem);
         }
-        QVERIFY2(problems.isEmpty(), Report(problems).constData());
+        QVERIFY2(problems.isEmpty(), report(problems).constData());
     }
 
     void languageCodesNameShippedFiles()
     {
-        const LanguageFile codes = ReadLanguageFile(kLanguagesDir + u"/LanguageCodes.csv"_qs);
+        const LanguageFile codes = readLanguageFile(kLanguagesDir + u"/LanguageCodes.csv"_qs);
         QVERIFY2(codes.validUtf8, "LanguageCodes.csv is not valid UTF-8");
         const QStringList present = QDir(kLanguagesDir).entryList({u"*.lang.txt"_qs}, QDir::Files);
         static const QRegularExpression form(u"^([1-9][0-9]{0,4}),([^,\\s]+\\.lang\\.txt)$"_qs);
@@ -510,7 +510,7 @@ private slots:
             else
                 firstLine.insert(id, i + 1);
         }
-        QVERIFY2(problems.isEmpty(), Report(problems).constData());
+        QVERIFY2(problems.isEmpty(), report(problems).constData());
     }
 
     // Through the program's own locale table and loader, as at a first start without a setting.
@@ -533,11 +533,11 @@ private slots:
         QFETCH(QLocale, locale);
         QFETCH(QString, expectedName);
         QString error;
-        const quint16 langId = LangIdForLocale(locale);
-        QVERIFY2(LoadLanguageFrom(QString(), QFileInfo(kLanguagesDir).path(), langId, &error), qPrintable(error));
-        QVERIFY2(LanguageName() == expectedName,
-                 qPrintable(u"LANGID %1 gives \"%2\""_qs.arg(langId).arg(LanguageName())));
-        QCOMPARE(LanguageLines().isEmpty(), expectedName.isEmpty());
+        const quint16 langId = langIdForLocale(locale);
+        QVERIFY2(loadLanguageFrom(QString(), QFileInfo(kLanguagesDir).path(), langId, &error), qPrintable(error));
+        QVERIFY2(languageName() == expectedName,
+                 qPrintable(u"LANGID %1 gives \"%2\""_qs.arg(langId).arg(languageName())));
+        QCOMPARE(languageLines().isEmpty(), expectedName.isEmpty());
     }
 };
 

@@ -7,7 +7,7 @@ class TestTranslate : public QObject
     Q_OBJECT
 
 private slots:
-    void cleanup() { ClearActiveLanguage(); }
+    void cleanup() { clearActiveLanguage(); }
 
     void translateFromActiveFile_data()
     {
@@ -32,19 +32,19 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(QString, source);
         QFETCH(QString, expected);
-        SetActiveLanguage(u"/x/Languages/Turkish.lang.txt"_qs, u"Turkish"_qs, lines);
-        QCOMPARE(Translate(source), expected);
+        setActiveLanguage(u"/x/Languages/Turkish.lang.txt"_qs, u"Turkish"_qs, lines);
+        QCOMPARE(translate(source), expected);
     }
 
     void noActiveLanguageGivesEnglish()
     {
-        QCOMPARE(Translate(u"OK"_qs), u"OK"_qs);
+        QCOMPARE(translate(u"OK"_qs), u"OK"_qs);
         // An active path with no lines (an unreadable file) answers in English too.
-        SetActiveLanguage(u"/x/Languages/Broken.lang.txt"_qs, u"Broken"_qs, {});
-        QCOMPARE(Translate(u"OK"_qs), u"OK"_qs);
+        setActiveLanguage(u"/x/Languages/Broken.lang.txt"_qs, u"Broken"_qs, {});
+        QCOMPARE(translate(u"OK"_qs), u"OK"_qs);
     }
 
-    void lookupInLines_data()
+    void testLookupInLines_data()
     {
         QTest::addColumn<QStringList>("lines");
         QTest::addColumn<QString>("expected");
@@ -55,11 +55,11 @@ private slots:
         QTest::newRow("no lines") << QStringList() << key;
     }
 
-    void lookupInLines()
+    void testLookupInLines()
     {
         QFETCH(QStringList, lines);
         QFETCH(QString, expected);
-        QCOMPARE(LookupInLines(u"INFO:Translated By"_qs, lines), expected);
+        QCOMPARE(lookupInLines(u"INFO:Translated By"_qs, lines), expected);
     }
 
     void formatTextNeverActsAsFormatString_data()
@@ -80,7 +80,7 @@ private slots:
         QFETCH(QString, text);
         QFETCH(QStringList, values);
         QFETCH(QString, expected);
-        QCOMPARE(FormatText(text, values), expected);
+        QCOMPARE(formatText(text, values), expected);
     }
 };
 

@@ -21,7 +21,7 @@ struct TlsMaterial {
     QSslKey key;
 };
 
-void RunOpenSsl(const QString &folder, const QStringList &arguments)
+void runOpenSsl(const QString &folder, const QStringList &arguments)
 {
     QProcess openssl;
     openssl.setWorkingDirectory(folder);
@@ -31,7 +31,7 @@ void RunOpenSsl(const QString &folder, const QStringList &arguments)
         qFatal("openssl %s failed: %s", qPrintable(arguments.join(u' ')), openssl.readAll().constData());
 }
 
-QByteArray ReadWhole(const QString &path)
+QByteArray readWhole(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
@@ -39,7 +39,7 @@ QByteArray ReadWhole(const QString &path)
     return file.readAll();
 }
 
-TlsMaterial MakeTlsMaterial()
+TlsMaterial makeTlsMaterial()
 {
     QTemporaryDir folder;
     if (!folder.isValid())
@@ -47,13 +47,13 @@ TlsMaterial MakeTlsMaterial()
     const QString dir = folder.path();
     const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    RunOpenSsl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
+    runOpenSsl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
                         + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
                                       QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
                                       QStringLiteral("-subj"), QStringLiteral("/CN=Tessaly Test Authority"),
                                       QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
                                       QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
-    RunOpenSsl(dir, QStringList{QStringLiteral("req")} + ecKey
+    runOpenSsl(dir, QStringList{QStringLiteral("req")} + ecKey
                         + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
                                       QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
     QFile extensions(dir + QStringLiteral("/server.ext"));
@@ -63,24 +63,24 @@ TlsMaterial MakeTlsMaterial()
             < 0)
         qFatal("cannot write the certificate extensions");
     extensions.close();
-    RunOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+    runOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
                                 QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
                                 QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
                                 QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
                                 QStringLiteral("server.ext"), QStringLiteral("-out"), QStringLiteral("server.crt")});
 
     TlsMaterial material;
-    material.authority = QSslCertificate(ReadWhole(dir + QStringLiteral("/ca.crt")), QSsl::Pem);
-    material.certificate = QSslCertificate(ReadWhole(dir + QStringLiteral("/server.crt")), QSsl::Pem);
-    material.key = QSslKey(ReadWhole(dir + QStringLiteral("/server.key")), QSsl::Ec, QSsl::Pem);
+    material.authority = QSslCertificate(readWhole(dir + QStringLiteral("/ca.crt")), QSsl::Pem);
+    material.certificate = QSslCertificate(readWhole(dir + QStringLiteral("/server.crt")), QSsl::Pem);
+    material.key = QSslKey(readWhole(dir + QStringLiteral("/server.key")), QSsl::Ec, QSsl::Pem);
     if (material.authority.isNull() || material.certificate.isNull() || material.key.isNull())
         qFatal("the test certificates made by openssl cannot be loaded");
     return material;
 }
 
-const TlsMaterial &Tls()
+const TlsMaterial &tlsMaterial()
 {
-    static const TlsMaterial material = MakeTlsMaterial();
+    static const TlsMaterial material = makeTlsMaterial();
     return material;
 }
 
@@ -175,8 +175,8 @@ private:
             onReadyRead();
         });
         m_socket->setPeerVerifyMode(QSslSocket::VerifyNone);
-        m_socket->setLocalCertificate(Tls().certificate);
-        m_socket->setPrivateKey(Tls().key);
+        m_socket->setLocalCertificate(tlsMaterial().certificate);
+        m_socket->setPrivateKey(tlsMaterial().key);
         m_socket->startServerEncryption();
     }
 
@@ -280,7 +280,7 @@ private:
 
 TestWebServer::TestWebServer() : m_shared(std::make_shared<Shared>())
 {
-    (void)Tls(); // make the certificates before the first handshake needs them
+    (void)tlsMaterial(); // make the certificates before the first handshake needs them
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("TestWebServer"));
     m_listener = new Listener(m_shared);
@@ -342,11 +342,11 @@ void TestWebServer::clearRequests()
     m_shared->requests.clear();
 }
 
-void TestWebServer::TrustTestAuthority()
+void TestWebServer::trustTestAuthority()
 {
     for (const char *name : {"http_proxy", "https_proxy", "HTTP_PROXY", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
         qunsetenv(name);
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.addCaCertificate(Tls().authority);
+    configuration.addCaCertificate(tlsMaterial().authority);
     QSslConfiguration::setDefaultConfiguration(configuration);
 }

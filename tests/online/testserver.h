@@ -12,7 +12,7 @@
  * A real web server on 127.0.0.1 for the tests of the online services. One port serves both
  * plain HTTP and TLS: the first byte of a connection tells them apart (0x16 opens a TLS
  * handshake). The TLS certificate is issued at test time by a test certificate authority that
- * only this process trusts (TrustTestAuthority). The server runs on a thread of its own, so a
+ * only this process trusts (trustTestAuthority). The server runs on a thread of its own, so a
  * client may block the test's thread while it waits for a reply.
  */
 
@@ -70,7 +70,7 @@ public:
      * Call it once, before the first request (initTestCase). Fails the process when openssl
      * cannot make the certificates.
      */
-    static void TrustTestAuthority();
+    static void trustTestAuthority();
 
     class Shared;
     class Listener;

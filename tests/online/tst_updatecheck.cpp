@@ -17,7 +17,7 @@ const QString kAppCaption = QStringLiteral("ORVANTA - Tessaly");
 const QString kGuid = QStringLiteral("c4a81ffb-389e-479e-b53b-d543bc62eddc");
 
 /* A reply of the update endpoint: version, url, an empty line, result, an empty line, important. */
-QByteArray Reply(const QByteArray &version, const QByteArray &result = "1", const QByteArray &important = {})
+QByteArray replyBody(const QByteArray &version, const QByteArray &result = "1", const QByteArray &important = {})
 {
     return "<version>" + version + "</version>\r\n<url>https://www.orvanta.example/download/</url>\r\n\r\n<result>"
          + result + "</result>\r\n\r\n<important>" + important + "</important>\r\n";
@@ -30,13 +30,13 @@ struct StoreView {
 };
 
 /* A stored value as text; "<absent>" when the key is not there. */
-QString Stored(const QString &key)
+QString storedValue(const QString &key)
 {
     const QVariant value = StoreView().settings.value(key);
     return value.isValid() ? value.toString() : QStringLiteral("<absent>");
 }
 
-void SetStored(const QString &key, const QString &value)
+void setStored(const QString &key, const QString &value)
 {
     StoreView view;
     view.settings.setValue(key, value);
@@ -44,7 +44,7 @@ void SetStored(const QString &key, const QString &value)
 }
 
 /* Fields of a form body, decoded, in order. */
-QStringList DecodedFields(const QByteArray &body)
+QStringList decodedFields(const QByteArray &body)
 {
     QStringList fields;
     for (const QByteArray &pair : body.split('&'))
@@ -64,7 +64,7 @@ struct BoxRecorder {
 
 Q_DECLARE_METATYPE(MachineGuidResult)
 
-class TestUpdateChecker : public QObject
+class TestUpdateCheck : public QObject
 {
     Q_OBJECT
 
@@ -73,7 +73,7 @@ private:
     std::unique_ptr<TestWebServer> m_server;
     std::shared_ptr<BoxRecorder> m_boxes;
 
-    CheckerInputs Inputs(const QString &appVersion, MachineGuidResult guid = {kGuid, {}})
+    CheckerInputs checkInputs(const QString &appVersion, MachineGuidResult guid = {kGuid, {}})
     {
         CheckerInputs inputs;
         inputs.appCaption = kAppCaption;
@@ -84,34 +84,34 @@ private:
             QThread::msleep(200); // a user reading the box: the check must still be waiting
             QMutexLocker lock(&boxes->mutex);
             boxes->shown.append(message);
-            boxes->doneWhileShown = boxes->doneWhileShown || (boxes->results && boxes->results->CheckDone());
+            boxes->doneWhileShown = boxes->doneWhileShown || (boxes->results && boxes->results->checkDone());
         };
         return inputs;
     }
 
     /* One check as the main window runs it: a thread of its own, polled until it is done. */
-    std::shared_ptr<const CheckResults> RunCheck(CheckerInputs inputs)
+    std::shared_ptr<const CheckResults> runCheck(CheckerInputs inputs)
     {
         QMutexLocker lock(&m_boxes->mutex);
-        auto results = TChecker::Start(std::move(inputs));
+        auto results = UpdateCheck::launch(std::move(inputs));
         m_boxes->results = results;
         lock.unlock();
-        if (!QTest::qWaitFor([&results] { return results->CheckDone(); }, 60000))
+        if (!QTest::qWaitFor([&results] { return results->checkDone(); }, 60000))
             qFatal("the check did not finish");
         return results;
     }
 
-    void ServeBoth(const QByteArray &body)
+    void serveBoth(const QByteArray &body)
     {
         m_server->setReply(true, CannedReply{.body = body});
         m_server->setReply(false, CannedReply{.body = body});
     }
 
-    void VerifyNothingStoredButInstalledVersion(const QString &appVersion)
+    void verifyNothingStoredButInstalledVersion(const QString &appVersion)
     {
-        QCOMPARE(Stored(u"InstalledVersion"_qs), appVersion);
+        QCOMPARE(storedValue(u"InstalledVersion"_qs), appVersion);
         for (const QString &key : {u"LastUpdateCheck"_qs, u"LastUpdateCheckCount"_qs, u"CurrentVersion"_qs, u"CurrentURL"_qs})
-            QCOMPARE(Stored(key), u"<absent>"_qs);
+            QCOMPARE(storedValue(key), u"<absent>"_qs);
     }
 
 private slots:
@@ -120,7 +120,7 @@ private slots:
         // The store lives under $XDG_CONFIG_HOME, fixed by the first use of QSettings.
         QVERIFY(m_config.isValid());
         qputenv("XDG_CONFIG_HOME", m_config.path().toLocal8Bit());
-        TestWebServer::TrustTestAuthority();
+        TestWebServer::trustTestAuthority();
     }
 
     void init()
@@ -142,7 +142,7 @@ private slots:
 
     void storeIsTheNativeUserFile()
     {
-        SetStored(u"ShowUpdate"_qs, u"1"_qs);
+        setStored(u"ShowUpdate"_qs, u"1"_qs);
         QVERIFY(QFile::exists(m_config.filePath(u"ORVANTA/Tessaly.conf"_qs)));
     }
 
@@ -152,12 +152,12 @@ private slots:
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("notice");
         QTest::addColumn<QString>("currentVersion");
-        QTest::newRow("same version") << u"4.2"_qs << Reply("4.2") << false << u"4.2"_qs;
-        QTest::newRow("4.3 is newer") << u"4.2"_qs << Reply("4.3") << true << u"4.3"_qs;
-        QTest::newRow("3.9 differs as well") << u"4.2"_qs << Reply("3.9") << true << u"3.9"_qs;
-        QTest::newRow("4.3 beta is no number") << u"4.2"_qs << Reply("4.3 beta") << false << u"4.3 beta"_qs;
-        QTest::newRow("version compared with case") << u"4.2a"_qs << Reply("4.2A") << false << u"4.2A"_qs;
-        QTest::newRow("result 0 is valid too") << u"2.3"_qs << Reply("4.3", "0") << true << u"4.3"_qs;
+        QTest::newRow("same version") << u"4.2"_qs << replyBody("4.2") << false << u"4.2"_qs;
+        QTest::newRow("4.3 is newer") << u"4.2"_qs << replyBody("4.3") << true << u"4.3"_qs;
+        QTest::newRow("3.9 differs as well") << u"4.2"_qs << replyBody("3.9") << true << u"3.9"_qs;
+        QTest::newRow("4.3 beta is no number") << u"4.2"_qs << replyBody("4.3 beta") << false << u"4.3 beta"_qs;
+        QTest::newRow("version compared with case") << u"4.2a"_qs << replyBody("4.2A") << false << u"4.2A"_qs;
+        QTest::newRow("result 0 is valid too") << u"2.3"_qs << replyBody("4.3", "0") << true << u"4.3"_qs;
         QTest::newRow("line 1 not a version line")
             << u"4.2"_qs << QByteArray("<build>4.3</build>\n<url>u</url>\n\n<result>1</result>\n") << false << QString();
         QTest::newRow("LF line ends, no line 6") << u"4.2"_qs << QByteArray("<version>5.0</version>\n\n\n<result>1</result>")
@@ -170,35 +170,35 @@ private slots:
         QFETCH(QByteArray, reply);
         QFETCH(bool, notice);
         QFETCH(QString, currentVersion);
-        ServeBoth(reply);
-        const auto results = RunCheck(Inputs(appVersion));
+        serveBoth(reply);
+        const auto results = runCheck(checkInputs(appVersion));
 
-        QVERIFY2(!results->CheckFailed(), qPrintable(results->CheckErrors()));
-        QCOMPARE(results->ShowNewVersion(), notice);
-        QCOMPARE(results->CurrentVersion(), currentVersion);
-        QCOMPARE(results->ShowUpdate(), 1);
-        QCOMPARE(Stored(u"LastUpdateCheck"_qs), TodayShortDate());
-        QCOMPARE(Stored(u"LastUpdateCheckCount"_qs), u"1"_qs);
-        QCOMPARE(Stored(u"CurrentVersion"_qs), currentVersion);
-        QCOMPARE(Stored(u"InstalledVersion"_qs), appVersion);
-        QCOMPARE(UnscrambleUrl(Stored(u"CurrentURL"_qs)), results->CurrentURL());
+        QVERIFY2(!results->checkFailed(), qPrintable(results->checkErrors()));
+        QCOMPARE(results->showNewVersion(), notice);
+        QCOMPARE(results->currentVersion(), currentVersion);
+        QCOMPARE(results->showUpdate(), 1);
+        QCOMPARE(storedValue(u"LastUpdateCheck"_qs), todayShortDate());
+        QCOMPARE(storedValue(u"LastUpdateCheckCount"_qs), u"1"_qs);
+        QCOMPARE(storedValue(u"CurrentVersion"_qs), currentVersion);
+        QCOMPARE(storedValue(u"InstalledVersion"_qs), appVersion);
+        QCOMPARE(unscrambleUrl(storedValue(u"CurrentURL"_qs)), results->currentUrl());
         QCOMPARE(m_server->requests().size(), 1);
         QVERIFY(m_server->requests().at(0).tls);
     }
 
-    void requestFields()
+    void testRequestFields()
     {
-        ServeBoth(Reply("2.3"));
-        RunCheck(Inputs(u"2.3"_qs));
+        serveBoth(replyBody("2.3"));
+        runCheck(checkInputs(u"2.3"_qs));
         const ServedRequest request = m_server->requests().value(0);
         QCOMPARE(request.path, QByteArray("/php/check2.php"));
-        const QStringList fields = DecodedFields(request.body);
+        const QStringList fields = decodedFields(request.body);
         QCOMPARE(fields.size(), 6);
         QCOMPARE(fields[0], u"cmd=check"_qs);
         QCOMPARE(fields[1], u"appname="_qs + kAppCaption);
         QCOMPARE(fields[2], u"version=2.3"_qs);
         QVERIFY2(fields[3].startsWith(u"os="_qs) && fields[3].endsWith(u"-bit Edition)"_qs), qPrintable(fields[3]));
-        QCOMPARE(fields[4], u"local="_qs + UserLocaleName());
+        QCOMPARE(fields[4], u"local="_qs + userLocaleName());
         QCOMPARE(fields[5], u"guid="_qs + kGuid);
         QVERIFY(request.body.startsWith("cmd=check&appname=ORVANTA+-+Tessaly&version=2.3&os="));
     }
@@ -206,24 +206,24 @@ private slots:
     void invalidReply_data()
     {
         QTest::addColumn<QByteArray>("reply");
-        QTest::newRow("begins with ERROR") << QByteArray("ERROR\r\n") + Reply("4.3");
-        QTest::newRow("ERROR on line 1 of a well-formed reply") << Reply("4.3").replace("<version>", "ERROR<version>");
+        QTest::newRow("begins with ERROR") << QByteArray("ERROR\r\n") + replyBody("4.3");
+        QTest::newRow("ERROR on line 1 of a well-formed reply") << replyBody("4.3").replace("<version>", "ERROR<version>");
         QTest::newRow("three lines") << QByteArray("<version>4.3</version>\r\n<url>x</url>\r\n\r\n");
-        QTest::newRow("result 2") << Reply("4.3", "2");
-        QTest::newRow("result empty") << Reply("4.3", "");
-        QTest::newRow("result tag in capitals") << Reply("4.3").replace("result>", "RESULT>");
+        QTest::newRow("result 2") << replyBody("4.3", "2");
+        QTest::newRow("result empty") << replyBody("4.3", "");
+        QTest::newRow("result tag in capitals") << replyBody("4.3").replace("result>", "RESULT>");
         QTest::newRow("empty reply") << QByteArray();
     }
 
     void invalidReply()
     {
         QFETCH(QByteArray, reply);
-        ServeBoth(reply);
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
-        QCOMPARE(results->CheckErrors(), u"INVALIDSERVERRESPONSE"_qs);
-        QVERIFY(!results->ShowNewVersion());
-        QVERIFY(results->CurrentVersion().isEmpty());
-        VerifyNothingStoredButInstalledVersion(u"4.2"_qs);
+        serveBoth(reply);
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
+        QCOMPARE(results->checkErrors(), u"INVALIDSERVERRESPONSE"_qs);
+        QVERIFY(!results->showNewVersion());
+        QVERIFY(results->currentVersion().isEmpty());
+        verifyNothingStoredButInstalledVersion(u"4.2"_qs);
         QCOMPARE(m_server->requests().size(), 1);
     }
 
@@ -251,17 +251,17 @@ private slots:
         QFETCH(bool, request);
         QFETCH(bool, notice);
         QFETCH(QString, countAfter);
-        SetStored(u"LastUpdateCheck"_qs, today ? TodayShortDate() : u"1/1/99"_qs);
-        SetStored(u"LastUpdateCheckCount"_qs, storedCount);
-        ServeBoth(Reply("4.3"));
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        setStored(u"LastUpdateCheck"_qs, today ? todayShortDate() : u"1/1/99"_qs);
+        setStored(u"LastUpdateCheckCount"_qs, storedCount);
+        serveBoth(replyBody("4.3"));
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
         QCOMPARE(m_server->requests().size(), request ? 1 : 0);
-        QCOMPARE(results->ShowNewVersion(), notice);
-        QCOMPARE(Stored(u"LastUpdateCheckCount"_qs), countAfter);
-        QVERIFY(!results->CheckFailed());
+        QCOMPARE(results->showNewVersion(), notice);
+        QCOMPARE(storedValue(u"LastUpdateCheckCount"_qs), countAfter);
+        QVERIFY(!results->checkFailed());
     }
 
-    void showUpdate_data()
+    void testShowUpdate_data()
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<int>("showUpdate");
@@ -274,33 +274,33 @@ private slots:
         QTest::newRow("absent reads 1") << u"<absent>"_qs << 1 << true << true;
     }
 
-    void showUpdate()
+    void testShowUpdate()
     {
         QFETCH(QString, stored);
         QFETCH(int, showUpdate);
         QFETCH(bool, request);
         QFETCH(bool, notice);
         if (stored != u"<absent>"_qs)
-            SetStored(u"ShowUpdate"_qs, stored);
-        ServeBoth(Reply("4.3"));
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
-        QCOMPARE(results->ShowUpdate(), showUpdate);
+            setStored(u"ShowUpdate"_qs, stored);
+        serveBoth(replyBody("4.3"));
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
+        QCOMPARE(results->showUpdate(), showUpdate);
         QCOMPARE(m_server->requests().size(), request ? 1 : 0);
-        QCOMPARE(results->ShowNewVersion(), notice);
-        QCOMPARE(Stored(u"CurrentVersion"_qs), request ? u"4.3"_qs : u"<absent>"_qs);
-        QCOMPARE(Stored(u"InstalledVersion"_qs), u"4.2"_qs);
-        QCOMPARE(Stored(u"ShowUpdate"_qs), stored); // the checker never writes it
+        QCOMPARE(results->showNewVersion(), notice);
+        QCOMPARE(storedValue(u"CurrentVersion"_qs), request ? u"4.3"_qs : u"<absent>"_qs);
+        QCOMPARE(storedValue(u"InstalledVersion"_qs), u"4.2"_qs);
+        QCOMPARE(storedValue(u"ShowUpdate"_qs), stored); // the checker never writes it
     }
 
-    void writeShowUpdate()
+    void testWriteShowUpdate()
     {
-        WriteShowUpdate(false);
-        QCOMPARE(Stored(u"ShowUpdate"_qs), u"0"_qs);
-        ServeBoth(Reply("4.3"));
-        QCOMPARE(RunCheck(Inputs(u"4.2"_qs))->ShowUpdate(), 0);
+        writeShowUpdate(false);
+        QCOMPARE(storedValue(u"ShowUpdate"_qs), u"0"_qs);
+        serveBoth(replyBody("4.3"));
+        QCOMPARE(runCheck(checkInputs(u"4.2"_qs))->showUpdate(), 0);
         QCOMPARE(m_server->requests().size(), 0);
-        WriteShowUpdate(true);
-        QCOMPARE(Stored(u"ShowUpdate"_qs), u"1"_qs);
+        writeShowUpdate(true);
+        QCOMPARE(storedValue(u"ShowUpdate"_qs), u"1"_qs);
     }
 
     void transportsAndIdentity_data()
@@ -330,50 +330,50 @@ private slots:
         QFETCH(QString, errorsStart);
         QFETCH(QString, sentGuid);
         m_server->setTlsEnabled(tlsAnswers);
-        m_server->setReply(true, CannedReply{.body = Reply("4.3")});
-        m_server->setReply(false, CannedReply{.status = plainStatus, .body = Reply("4.3")});
-        const auto results = RunCheck(Inputs(u"4.2"_qs, guid));
+        m_server->setReply(true, CannedReply{.body = replyBody("4.3")});
+        m_server->setReply(false, CannedReply{.status = plainStatus, .body = replyBody("4.3")});
+        const auto results = runCheck(checkInputs(u"4.2"_qs, guid));
 
-        QVERIFY2(results->CheckErrors().startsWith(errorsStart), qPrintable(results->CheckErrors()));
-        QCOMPARE(results->CheckFailed(), !errorsStart.isEmpty());
-        QCOMPARE(results->ShowNewVersion(), processed);
-        QCOMPARE(Stored(u"CurrentVersion"_qs), processed ? u"4.3"_qs : u"<absent>"_qs);
+        QVERIFY2(results->checkErrors().startsWith(errorsStart), qPrintable(results->checkErrors()));
+        QCOMPARE(results->checkFailed(), !errorsStart.isEmpty());
+        QCOMPARE(results->showNewVersion(), processed);
+        QCOMPARE(storedValue(u"CurrentVersion"_qs), processed ? u"4.3"_qs : u"<absent>"_qs);
         const QList<ServedRequest> requests = m_server->requests();
         QCOMPARE(requests.size(), 1); // a refused handshake never becomes a request
         QCOMPARE(requests[0].tls, tlsAnswers);
-        QCOMPARE(DecodedFields(requests[0].body).value(5), u"guid="_qs + sentGuid);
+        QCOMPARE(decodedFields(requests[0].body).value(5), u"guid="_qs + sentGuid);
     }
 
     void bothTransportsFailRecordsBoth()
     {
         m_server->setTlsEnabled(false);
-        m_server->setReply(false, CannedReply{.status = 500, .body = Reply("4.3")});
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
-        const QStringList entries = results->CheckErrors().split(u"\r\r"_qs);
+        m_server->setReply(false, CannedReply{.status = 500, .body = replyBody("4.3")});
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
+        const QStringList entries = results->checkErrors().split(u"\r\r"_qs);
         QCOMPARE(entries.size(), 2);
         QVERIFY2(entries[0].startsWith(u"HTTPS Response:\r"_qs) && entries[0].size() > 16, qPrintable(entries[0]));
         QCOMPARE(entries[1], u"HTTP Response:\rHTTP 500 Canned"_qs);
-        VerifyNothingStoredButInstalledVersion(u"4.2"_qs);
+        verifyNothingStoredButInstalledVersion(u"4.2"_qs);
     }
 
     void importantMessage_data()
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("shown");
-        QTest::newRow("message") << Reply("4.2", "1", " Please update now ") << QStringList{u" Please update now "_qs};
-        QTest::newRow("blanks only") << Reply("4.2", "1", "   ") << QStringList{};
-        QTest::newRow("empty") << Reply("4.2", "1", "") << QStringList{};
-        QTest::newRow("on line 7 it is ignored") << Reply("4.2", "1", "").replace("<important>", "\r\n<important>x")
+        QTest::newRow("message") << replyBody("4.2", "1", " Please update now ") << QStringList{u" Please update now "_qs};
+        QTest::newRow("blanks only") << replyBody("4.2", "1", "   ") << QStringList{};
+        QTest::newRow("empty") << replyBody("4.2", "1", "") << QStringList{};
+        QTest::newRow("on line 7 it is ignored") << replyBody("4.2", "1", "").replace("<important>", "\r\n<important>x")
                                                  << QStringList{};
-        QTest::newRow("invalid reply shows nothing") << Reply("4.2", "9", "Please update now") << QStringList{};
+        QTest::newRow("invalid reply shows nothing") << replyBody("4.2", "9", "Please update now") << QStringList{};
     }
 
     void importantMessage()
     {
         QFETCH(QByteArray, reply);
         QFETCH(QStringList, shown);
-        ServeBoth(reply);
-        RunCheck(Inputs(u"4.2"_qs));
+        serveBoth(reply);
+        runCheck(checkInputs(u"4.2"_qs));
         QMutexLocker lock(&m_boxes->mutex);
         QCOMPARE(m_boxes->shown, shown);
         QVERIFY(!m_boxes->doneWhileShown); // the check waits until the box is closed
@@ -395,12 +395,12 @@ private slots:
         QFETCH(QString, errors);
         CheckResults results;
         for (const QString &message : messages)
-            results.RecordCheckError(message);
-        QCOMPARE(results.CheckErrors(), errors);
-        QCOMPARE(results.CheckFailed(), !errors.isEmpty());
-        results.ClearCheckErrors();
-        QVERIFY(!results.CheckFailed());
-        QVERIFY(results.CheckErrors().isEmpty());
+            results.recordCheckError(message);
+        QCOMPARE(results.checkErrors(), errors);
+        QCOMPARE(results.checkFailed(), !errors.isEmpty());
+        results.clearCheckErrors();
+        QVERIFY(!results.checkFailed());
+        QVERIFY(results.checkErrors().isEmpty());
     }
 
     void scrambledUrl_data()
@@ -415,21 +415,21 @@ private slots:
     void scrambledUrl()
     {
         QFETCH(QString, url);
-        const QString scrambled = ScrambleUrl(url);
+        const QString scrambled = scrambleUrl(url);
         QCOMPARE(scrambled.size(), 2 * url.toUtf8().size());
         QCOMPARE(scrambled, scrambled.toUpper());
         if (!url.isEmpty())
             QVERIFY(!scrambled.contains(QString::fromLatin1(url.toUtf8().toHex().toUpper().left(8))));
-        QCOMPARE(UnscrambleUrl(scrambled), url);
+        QCOMPARE(unscrambleUrl(scrambled), url);
     }
 
     void storedUrlIsScrambled()
     {
-        ServeBoth(Reply("4.2"));
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
-        QCOMPARE(results->CurrentURL(), u"https://www.orvanta.example/download/"_qs);
-        QCOMPARE(Stored(u"CurrentURL"_qs), ScrambleUrl(results->CurrentURL()));
-        QVERIFY(!Stored(u"CurrentURL"_qs).contains(u"orvanta"_qs, Qt::CaseInsensitive));
+        serveBoth(replyBody("4.2"));
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
+        QCOMPARE(results->currentUrl(), u"https://www.orvanta.example/download/"_qs);
+        QCOMPARE(storedValue(u"CurrentURL"_qs), scrambleUrl(results->currentUrl()));
+        QVERIFY(!storedValue(u"CurrentURL"_qs).contains(u"orvanta"_qs, Qt::CaseInsensitive));
     }
 
     void notScrambledText_data()
@@ -442,10 +442,10 @@ private slots:
     void notScrambledText()
     {
         QFETCH(QString, text);
-        QCOMPARE(UnscrambleUrl(text), QString());
+        QCOMPARE(unscrambleUrl(text), QString());
     }
 
-    void downloadAddress_data()
+    void testDownloadAddress_data()
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<bool>("kept");
@@ -459,12 +459,12 @@ private slots:
         QTest::newRow("empty") << QString() << false;
     }
 
-    void downloadAddress()
+    void testDownloadAddress()
     {
         QFETCH(QString, url);
         QFETCH(bool, kept);
-        QCOMPARE(DownloadAddress(url), kept ? url : HomePage());
-        QCOMPARE(HomePage(), u"http://"_qs + m_server->host() + u"/"_qs);
+        QCOMPARE(downloadAddress(url), kept ? url : homePage());
+        QCOMPARE(homePage(), u"http://"_qs + m_server->host() + u"/"_qs);
     }
 
     void storeThatCannotOpen()
@@ -475,15 +475,15 @@ private slots:
         QFile blocker(folder);
         QVERIFY(blocker.open(QIODevice::WriteOnly));
         blocker.close();
-        ServeBoth(Reply("4.3"));
-        const auto results = RunCheck(Inputs(u"4.2"_qs));
+        serveBoth(replyBody("4.3"));
+        const auto results = runCheck(checkInputs(u"4.2"_qs));
         QVERIFY(QFile::remove(folder));
-        QCOMPARE(results->CheckErrors(), u"Error: Registry open problem!"_qs);
-        QCOMPARE(results->ShowUpdate(), 1);
-        QVERIFY(!results->ShowNewVersion());
+        QCOMPARE(results->checkErrors(), u"Error: Registry open problem!"_qs);
+        QCOMPARE(results->showUpdate(), 1);
+        QVERIFY(!results->showNewVersion());
         QCOMPARE(m_server->requests().size(), 1);
     }
 };
 
-QTEST_GUILESS_MAIN(TestUpdateChecker)
+QTEST_GUILESS_MAIN(TestUpdateCheck)
 #include "tst_updatecheck.moc"

@@ -15,7 +15,7 @@
 namespace {
 
 /* The peak resident memory of this process so far, in kilobytes. */
-long PeakResidentKb()
+long peakResidentKb()
 {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -31,7 +31,7 @@ class TestWebRequest : public QObject
 private:
     std::unique_ptr<TestWebServer> m_server;
 
-    QString url(const QString &scheme) const { return scheme + UpdateEndpoint(); }
+    QString url(const QString &scheme) const { return scheme + updateEndpoint(); }
 
     ServedRequest onlyRequest() const
     {
@@ -44,7 +44,7 @@ private:
 private slots:
     void initTestCase()
     {
-        TestWebServer::TrustTestAuthority();
+        TestWebServer::trustTestAuthority();
     }
 
     void init()
@@ -62,11 +62,11 @@ private slots:
 
     void endpointsFollowTheHost()
     {
-        QCOMPARE(UpdateEndpoint(), m_server->host() + QStringLiteral("/php/check2.php"));
-        QCOMPARE(FeedbackEndpoint(), m_server->host() + QStringLiteral("/php/feedback.php"));
-        QCOMPARE(HomePage(), QStringLiteral("http://") + m_server->host() + QStringLiteral("/"));
+        QCOMPARE(updateEndpoint(), m_server->host() + QStringLiteral("/php/check2.php"));
+        QCOMPARE(feedbackEndpoint(), m_server->host() + QStringLiteral("/php/feedback.php"));
+        QCOMPARE(homePage(), QStringLiteral("http://") + m_server->host() + QStringLiteral("/"));
         qunsetenv("TESSALY_WEB_HOST");
-        QCOMPARE(WebHost(), QStringLiteral(TESSALY_WEB_HOST_DEFAULT));
+        QCOMPARE(webHost(), QStringLiteral(TESSALY_WEB_HOST_DEFAULT));
     }
 
     void bodyOnTheWire_data()
@@ -90,7 +90,7 @@ private slots:
     {
         QFETCH(QStringList, fields);
         QFETCH(QByteArray, body);
-        const PostResult result = HttpPostForm(url(u"https://"_qs), fields, 5000);
+        const PostResult result = httpPostForm(url(u"https://"_qs), fields, 5000);
         QVERIFY2(result.ok, qPrintable(result.error));
         const ServedRequest request = onlyRequest();
         QVERIFY(request.tls);
@@ -117,7 +117,7 @@ private slots:
         QFETCH(bool, tls);
         m_server->setReply(true, CannedReply{.body = "over TLS"});
         m_server->setReply(false, CannedReply{.body = "plain"});
-        const PostResult result = HttpPostForm(url(scheme), {u"cmd=check"_qs}, 5000);
+        const PostResult result = httpPostForm(url(scheme), {u"cmd=check"_qs}, 5000);
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(onlyRequest().tls, tls);
         QCOMPARE(result.body, tls ? u"over TLS"_qs : u"plain"_qs);
@@ -127,10 +127,10 @@ private slots:
     {
         m_server->setTlsEnabled(false);
         m_server->setReply(false, CannedReply{.body = "<result>1</result>"});
-        const PostResult secure = HttpPostForm(url(u"https://"_qs), {u"cmd=check"_qs}, 5000);
+        const PostResult secure = httpPostForm(url(u"https://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY(!secure.ok);
         QVERIFY(!secure.error.trimmed().isEmpty());
-        const PostResult plain = HttpPostForm(url(u"http://"_qs), {u"cmd=check"_qs}, 5000);
+        const PostResult plain = httpPostForm(url(u"http://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY2(plain.ok, qPrintable(plain.error));
         QCOMPARE(plain.body, u"<result>1</result>"_qs);
         QCOMPARE(m_server->requests().size(), 1);
@@ -157,20 +157,20 @@ private slots:
         QFETCH(CannedReply, reply);
         QFETCH(QString, message);
         m_server->setReply(tls, reply);
-        const long peakBefore = PeakResidentKb();
-        const PostResult result = HttpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, 5000);
+        const long peakBefore = peakResidentKb();
+        const PostResult result = httpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(message), qPrintable(result.error));
         QVERIFY(result.body.isEmpty());
         // A reply body is never held whole: a 50 MB reply may not raise the peak by 40 MB (the
         // margin leaves room for a sanitizer's quarantine of freed buffers).
-        QVERIFY2(PeakResidentKb() - peakBefore < 40 * 1024, qPrintable(QString::number(PeakResidentKb() - peakBefore)));
+        QVERIFY2(peakResidentKb() - peakBefore < 40 * 1024, qPrintable(QString::number(peakResidentKb() - peakBefore)));
     }
 
     void replyJustWithinTheBound()
     {
         m_server->setReply(false, CannedReply{.contentType = "text/plain", .body = "x", .repeatBodyToBytes = kMaxReplyBytes});
-        const PostResult result = HttpPostForm(url(u"http://"_qs), {u"cmd=check"_qs}, 5000);
+        const PostResult result = httpPostForm(url(u"http://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(result.body.size(), kMaxReplyBytes);
     }
@@ -190,7 +190,7 @@ private slots:
         m_server->setReply(tls, CannedReply{.neverAnswer = true});
         QElapsedTimer clock;
         clock.start();
-        const PostResult result = HttpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, timeoutMs);
+        const PostResult result = httpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, timeoutMs);
         const qint64 elapsed = clock.elapsed();
         QVERIFY(!result.ok);
         QVERIFY2(result.error.contains(QString::number(timeoutMs)), qPrintable(result.error));
@@ -202,7 +202,7 @@ private slots:
     {
         const QString host = m_server->host();
         m_server.reset(); // the port is closed now
-        const PostResult result = HttpPostForm(u"http://"_qs + host + u"/php/check2.php"_qs, {u"cmd=check"_qs}, 3000);
+        const PostResult result = httpPostForm(u"http://"_qs + host + u"/php/check2.php"_qs, {u"cmd=check"_qs}, 3000);
         QVERIFY(!result.ok);
         QVERIFY(!result.error.isEmpty());
     }
@@ -233,12 +233,12 @@ private slots:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, text);
         m_server->setReply(tls, CannedReply{.contentType = contentType, .body = bytes});
-        const PostResult result = HttpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, 5000);
+        const PostResult result = httpPostForm(url(tls ? u"https://"_qs : u"http://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(result.body, text);
     }
 
-    void tagValue_data()
+    void testTagValue_data()
     {
         QTest::addColumn<QString>("line");
         QTest::addColumn<QString>("tag");
@@ -256,15 +256,15 @@ private slots:
         QTest::newRow("empty tag") << u"<>x</>"_qs << QString() << QString();
     }
 
-    void tagValue()
+    void testTagValue()
     {
         QFETCH(QString, line);
         QFETCH(QString, tag);
         QFETCH(QString, value);
-        QCOMPARE(TagValue(line, tag), value);
+        QCOMPARE(tagValue(line, tag), value);
     }
 
-    void splitReplyLines_data()
+    void testSplitReplyLines_data()
     {
         QTest::addColumn<QString>("reply");
         QTest::addColumn<QStringList>("lines");
@@ -276,11 +276,11 @@ private slots:
         QTest::newRow("one break") << u"\n"_qs << QStringList{u""_qs};
     }
 
-    void splitReplyLines()
+    void testSplitReplyLines()
     {
         QFETCH(QString, reply);
         QFETCH(QStringList, lines);
-        QCOMPARE(SplitReplyLines(reply), lines);
+        QCOMPARE(splitReplyLines(reply), lines);
     }
 
     void machineGuid_data()
@@ -308,8 +308,8 @@ private slots:
         QTemporaryDir folder;
         const QString path = folder.filePath(u"machine-id"_qs);
         if (content != "<none>")
-            WriteTestFile(path, content);
-        const MachineGuidResult result = GetMachineGuid(path);
+            writeTestFile(path, content);
+        const MachineGuidResult result = readMachineGuid(path);
         QCOMPARE(result.guid, guid);
         QCOMPARE(!result.error.isEmpty(), fails);
     }
@@ -317,24 +317,24 @@ private slots:
     void unreadableMachineIdFails()
     {
         QTemporaryDir folder;
-        const MachineGuidResult result = GetMachineGuid(folder.path()); // a folder, not a file
+        const MachineGuidResult result = readMachineGuid(folder.path()); // a folder, not a file
         QVERIFY(result.guid.isEmpty());
         QVERIFY(!result.error.isEmpty());
     }
 
     void thisMachinesGuid()
     {
-        const MachineGuidResult result = GetMachineGuid();
-        if (!QFile::exists(DefaultMachineIdPath()))
+        const MachineGuidResult result = readMachineGuid();
+        if (!QFile::exists(defaultMachineIdPath()))
             QSKIP("this machine has no machine ID");
         QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
         static const QRegularExpression form(u"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"_qs);
         QVERIFY2(form.match(result.guid).hasMatch(), qPrintable(result.guid));
-        const QString machineId = QString::fromLatin1(ReadTestFile(DefaultMachineIdPath()).trimmed());
+        const QString machineId = QString::fromLatin1(readTestFile(defaultMachineIdPath()).trimmed());
         QVERIFY(!QString(result.guid).remove(u'-').contains(machineId));
     }
 
-    void osDescription_data()
+    void testOsDescription_data()
     {
         QTest::addColumn<QString>("osRelease");
         QTest::addColumn<QString>("kernel");
@@ -353,19 +353,19 @@ private slots:
                                        << u"Linux (Version 0.0, Build 0, 64-bit Edition)"_qs;
     }
 
-    void osDescription()
+    void testOsDescription()
     {
         QFETCH(QString, osRelease);
         QFETCH(QString, kernel);
         QFETCH(bool, is64Bit);
         QFETCH(QString, description);
-        QCOMPARE(OsDescriptionFrom(osRelease, kernel, is64Bit), description);
+        QCOMPARE(osDescriptionFrom(osRelease, kernel, is64Bit), description);
     }
 
     void thisSystemsDescription()
     {
         static const QRegularExpression form(u"^.+ \\(Version \\d+\\.\\d+, Build \\d+, (64|32)-bit Edition\\)$"_qs);
-        QVERIFY2(form.match(OsDescription()).hasMatch(), qPrintable(OsDescription()));
+        QVERIFY2(form.match(osDescription()).hasMatch(), qPrintable(osDescription()));
     }
 
     void localeName_data()
@@ -384,7 +384,7 @@ private slots:
     {
         QFETCH(QString, locale);
         QFETCH(QString, name);
-        QCOMPARE(LocaleNameFor(QLocale(locale)), name);
+        QCOMPARE(localeNameFor(QLocale(locale)), name);
     }
 };
 

@@ -38,9 +38,9 @@ private slots:
     {
         QFETCH(QString, locale);
         const QLocale chosen(locale);
-        QTEST(AnsiCodePageForLocale(chosen), "codePage");
-        QTEST(QString(ListSeparatorForLocale(chosen)), "separator");
-        QTEST(int(LangIdForLocale(chosen)), "langId");
+        QTEST(ansiCodePageForLocale(chosen), "codePage");
+        QTEST(QString(listSeparatorForLocale(chosen)), "separator");
+        QTEST(int(langIdForLocale(chosen)), "langId");
     }
 };
 

@@ -12,31 +12,31 @@
 #include <initializer_list>
 #include <utility>
 
-Q_DECLARE_METATYPE(TEXEVersionData)
+Q_DECLARE_METATYPE(ExeVersionData)
 Q_DECLARE_METATYPE(FixedFileVersion)
 
 namespace {
 
-constexpr std::array AllFields{
-    &TEXEVersionData::CompanyName,    &TEXEVersionData::FileDescription, &TEXEVersionData::FileVersion,
-    &TEXEVersionData::InternalName,   &TEXEVersionData::LegalCopyright,  &TEXEVersionData::LegalTrademarks,
-    &TEXEVersionData::OriginalFileName, &TEXEVersionData::ProductName,   &TEXEVersionData::ProductVersion,
-    &TEXEVersionData::Comments,       &TEXEVersionData::PrivateBuild,    &TEXEVersionData::SpecialBuild,
+constexpr std::array kAllFields{
+    &ExeVersionData::companyName,    &ExeVersionData::fileDescription, &ExeVersionData::fileVersion,
+    &ExeVersionData::internalName,   &ExeVersionData::legalCopyright,  &ExeVersionData::legalTrademarks,
+    &ExeVersionData::originalFileName, &ExeVersionData::productName,   &ExeVersionData::productVersion,
+    &ExeVersionData::comments,       &ExeVersionData::privateBuild,    &ExeVersionData::specialBuild,
 };
 
 // Every field holds its own text, so a value landing in the wrong field shows.
-TEXEVersionData untouched()
+ExeVersionData untouched()
 {
-    TEXEVersionData data;
+    ExeVersionData data;
     int number = 0;
-    for (const auto field : AllFields)
+    for (const auto field : kAllFields)
         data.*field = u"before %1"_qs.arg(++number);
     return data;
 }
 
-TEXEVersionData untouchedExcept(std::initializer_list<std::pair<QString TEXEVersionData::*, QString>> changes)
+ExeVersionData untouchedExcept(std::initializer_list<std::pair<QString ExeVersionData::*, QString>> changes)
 {
-    TEXEVersionData data = untouched();
+    ExeVersionData data = untouched();
     for (const auto &[field, value] : changes)
         data.*field = value;
     return data;
@@ -54,8 +54,8 @@ void put(QByteArray &image, qsizetype at, T value)
     qToLittleEndian(value, image.data() + at);
 }
 
-constexpr qsizetype ElfHeaderSize = 64;
-constexpr qsizetype SectionEntrySize = 64;
+constexpr qsizetype kElfHeaderSize = 64;
+constexpr qsizetype kSectionEntrySize = 64;
 
 /*
  * The smallest ELF64 little-endian file that carries version data: the file header, the
@@ -65,25 +65,25 @@ constexpr qsizetype SectionEntrySize = 64;
 QByteArray minimalElf(const QByteArray &block, const QByteArray &sectionName = ".tessaly_version")
 {
     const QByteArray names = QByteArray("\0.shstrtab\0", 11) + sectionName + '\0';
-    const qsizetype namesOffset = ElfHeaderSize;
+    const qsizetype namesOffset = kElfHeaderSize;
     const qsizetype blockOffset = namesOffset + names.size();
     const qsizetype tableOffset = (blockOffset + block.size() + 7) / 8 * 8;
-    QByteArray image(tableOffset + 3 * SectionEntrySize, '\0');
+    QByteArray image(tableOffset + 3 * kSectionEntrySize, '\0');
 
     image.replace(0, 7, QByteArray("\x7f" "ELF\x02\x01\x01", 7)); // magic, 64-bit, little endian, version 1
     put<quint16>(image, 0x10, 2);  // executable
     put<quint16>(image, 0x12, 62); // x86-64
     put<quint32>(image, 0x14, 1);
     put<quint64>(image, 0x28, quint64(tableOffset));
-    put<quint16>(image, 0x34, ElfHeaderSize);
-    put<quint16>(image, 0x3a, SectionEntrySize);
+    put<quint16>(image, 0x34, kElfHeaderSize);
+    put<quint16>(image, 0x3a, kSectionEntrySize);
     put<quint16>(image, 0x3c, 3);
     put<quint16>(image, 0x3e, 1);
     image.replace(namesOffset, names.size(), names);
     image.replace(blockOffset, block.size(), block);
 
     const auto section = [&](int index, quint32 name, quint32 type, qsizetype offset, qsizetype size) {
-        const qsizetype entry = tableOffset + index * SectionEntrySize;
+        const qsizetype entry = tableOffset + index * kSectionEntrySize;
         put<quint32>(image, entry, name);
         put<quint32>(image, entry + 0x04, type);
         put<quint64>(image, entry + 0x18, quint64(offset));
@@ -104,13 +104,13 @@ struct Patch {
     quint64 value;
 };
 using Patches = QList<Patch>;
-constexpr int FileHeader = -1;
+constexpr int kFileHeader = -1;
 
 QByteArray patched(QByteArray image, const Patches &patches)
 {
     const qsizetype table = qsizetype(qFromLittleEndian<quint64>(image.constData() + 0x28));
     for (const Patch &patch : patches) {
-        const qsizetype at = patch.section == FileHeader ? patch.offset : table + patch.section * SectionEntrySize + patch.offset;
+        const qsizetype at = patch.section == kFileHeader ? patch.offset : table + patch.section * kSectionEntrySize + patch.offset;
         switch (patch.width) {
         case 1: put<quint8>(image, at, quint8(patch.value)); break;
         case 2: put<quint16>(image, at, quint16(patch.value)); break;
@@ -121,7 +121,7 @@ QByteArray patched(QByteArray image, const Patches &patches)
     return image;
 }
 
-const QByteArray EnglishBlock = block("Translation=0409 04E4\n"
+const QByteArray kEnglishBlock = block("Translation=0409 04E4\n"
                                       "FixedFileVersion=2.3.0.0\n"
                                       "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n");
 
@@ -129,10 +129,10 @@ const QByteArray EnglishBlock = block("Translation=0409 04E4\n"
 
 Q_DECLARE_METATYPE(Patches)
 
-char *toString(const TEXEVersionData &data)
+char *toString(const ExeVersionData &data)
 {
     QStringList values;
-    for (const auto field : AllFields)
+    for (const auto field : kAllFields)
         values << data.*field;
     return QTest::toString(values.join(u" | "));
 }
@@ -161,19 +161,19 @@ class TestVersionInfo : public QObject
     // Both readers refuse the file, touch nothing, and name the file in their message.
     static void verifyRefused(const QString &path)
     {
-        TEXEVersionData data = untouched();
+        ExeVersionData data = untouched();
         QString error;
-        QVERIFY(!GetEXEVersionData(path, data, &error));
+        QVERIFY(!readExeVersionData(path, data, &error));
         QCOMPARE(data, untouched());
         QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
 
         FixedFileVersion version{9, 8, 7, 6};
         error.clear();
-        QVERIFY(!GetFixedFileVersion(path, version, &error));
+        QVERIFY(!readFixedFileVersion(path, version, &error));
         QCOMPARE(version, (FixedFileVersion{9, 8, 7, 6}));
         QVERIFY2(error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
 
-        QVERIFY(!GetEXEVersionData(path, data, nullptr));
+        QVERIFY(!readExeVersionData(path, data, nullptr));
     }
 
 private slots:
@@ -182,21 +182,21 @@ private slots:
     void ownProgramFile()
     {
         const QString path = QCoreApplication::applicationFilePath();
-        TEXEVersionData data;
-        data.Comments = u"set before"_qs; // the program records no comments
+        ExeVersionData data;
+        data.comments = u"set before"_qs; // the program records no comments
         QString error;
-        QVERIFY2(GetEXEVersionData(path, data, &error), qPrintable(error));
-        QCOMPARE(data.CompanyName, u"ORVANTA"_qs);
-        QCOMPARE(data.ProductName, u"Tessaly"_qs);
-        QCOMPARE(data.FileVersion, QStringLiteral(TESSALY_PROJECT_VERSION));
-        QCOMPARE(data.OriginalFileName, QFileInfo(path).fileName()); // recorded as "OriginalFilename"
-        QVERIFY2(data.LegalCopyright.contains(u'©'), qPrintable(data.LegalCopyright)); // read as UTF-8
-        QCOMPARE(data.Comments, u"set before"_qs);
-        QCOMPARE(data.PrivateBuild, QString());
-        QCOMPARE(data.SpecialBuild, QString());
+        QVERIFY2(readExeVersionData(path, data, &error), qPrintable(error));
+        QCOMPARE(data.companyName, u"ORVANTA"_qs);
+        QCOMPARE(data.productName, u"Tessaly"_qs);
+        QCOMPARE(data.fileVersion, QStringLiteral(TESSALY_PROJECT_VERSION));
+        QCOMPARE(data.originalFileName, QFileInfo(path).fileName()); // recorded as "OriginalFilename"
+        QVERIFY2(data.legalCopyright.contains(u'©'), qPrintable(data.legalCopyright)); // read as UTF-8
+        QCOMPARE(data.comments, u"set before"_qs);
+        QCOMPARE(data.privateBuild, QString());
+        QCOMPARE(data.specialBuild, QString());
 
         FixedFileVersion version;
-        QVERIFY2(GetFixedFileVersion(path, version, &error), qPrintable(error));
+        QVERIFY2(readFixedFileVersion(path, version, &error), qPrintable(error));
         const QStringList parts = QStringLiteral(TESSALY_PROJECT_VERSION).split(u'.');
         QCOMPARE(parts.size(), 4);
         QCOMPARE(version, (FixedFileVersion{parts[0].toUShort(), parts[1].toUShort(), parts[2].toUShort(), parts[3].toUShort()}));
@@ -204,12 +204,12 @@ private slots:
 
     void ownBlockMatchesProgramFile()
     {
-        TEXEVersionData fromFile, own;
+        ExeVersionData fromFile, own;
         FixedFileVersion fileVersion, ownVersion;
         const QString path = QCoreApplication::applicationFilePath();
-        QVERIFY(GetEXEVersionData(path, fromFile, nullptr));
-        QVERIFY(GetFixedFileVersion(path, fileVersion, nullptr));
-        QVERIFY(OwnVersionData(own, ownVersion));
+        QVERIFY(readExeVersionData(path, fromFile, nullptr));
+        QVERIFY(readFixedFileVersion(path, fileVersion, nullptr));
+        QVERIFY(ownVersionData(own, ownVersion));
         QCOMPARE(own, fromFile);
         QCOMPARE(ownVersion, fileVersion);
     }
@@ -222,10 +222,10 @@ private slots:
         QTest::newRow("missing file") << m_dir.filePath(u"missing"_qs);
         QTest::newRow("folder") << m_dir.path();
         QTest::newRow("ELF file of another program") << u"/bin/sh"_qs;
-        QTest::newRow("other section") << writeFile(minimalElf(EnglishBlock, ".rodata"));
-        QTest::newRow("section name with a suffix") << writeFile(minimalElf(EnglishBlock, ".tessaly_version2"));
+        QTest::newRow("other section") << writeFile(minimalElf(kEnglishBlock, ".rodata"));
+        QTest::newRow("section name with a suffix") << writeFile(minimalElf(kEnglishBlock, ".tessaly_version2"));
         QTest::newRow("unknown block format")
-            << writeFile(minimalElf(QByteArray(EnglishBlock).replace("DATA 1", "DATA 2")));
+            << writeFile(minimalElf(QByteArray(kEnglishBlock).replace("DATA 1", "DATA 2")));
 
         QFile self(QCoreApplication::applicationFilePath());
         QVERIFY(self.open(QIODevice::ReadOnly));
@@ -242,20 +242,20 @@ private slots:
     {
         QTest::addColumn<Patches>("patches");
         const quint64 huge = ~quint64(0);
-        QTest::newRow("magic") << Patches{{FileHeader, 1, 1, 'e'}};
-        QTest::newRow("32-bit class") << Patches{{FileHeader, 4, 1, 1}};
-        QTest::newRow("big endian") << Patches{{FileHeader, 5, 1, 2}};
-        QTest::newRow("no section headers") << Patches{{FileHeader, 0x28, 8, 0}};
-        QTest::newRow("section headers past the end") << Patches{{FileHeader, 0x28, 8, 0x100000}};
-        QTest::newRow("section header offset near 2^64") << Patches{{FileHeader, 0x28, 8, huge - 8}};
-        QTest::newRow("section header entries too small") << Patches{{FileHeader, 0x3a, 2, 16}};
-        QTest::newRow("more sections than the file holds") << Patches{{FileHeader, 0x3c, 2, 0xfff0}};
-        QTest::newRow("section count in section 0, which has none") << Patches{{FileHeader, 0x3c, 2, 0}};
+        QTest::newRow("magic") << Patches{{kFileHeader, 1, 1, 'e'}};
+        QTest::newRow("32-bit class") << Patches{{kFileHeader, 4, 1, 1}};
+        QTest::newRow("big endian") << Patches{{kFileHeader, 5, 1, 2}};
+        QTest::newRow("no section headers") << Patches{{kFileHeader, 0x28, 8, 0}};
+        QTest::newRow("section headers past the end") << Patches{{kFileHeader, 0x28, 8, 0x100000}};
+        QTest::newRow("section header offset near 2^64") << Patches{{kFileHeader, 0x28, 8, huge - 8}};
+        QTest::newRow("section header entries too small") << Patches{{kFileHeader, 0x3a, 2, 16}};
+        QTest::newRow("more sections than the file holds") << Patches{{kFileHeader, 0x3c, 2, 0xfff0}};
+        QTest::newRow("section count in section 0, which has none") << Patches{{kFileHeader, 0x3c, 2, 0}};
         // 2^58 + 3 entries of 64 bytes wrap around to the size of the real table.
         QTest::newRow("section count in section 0 that overflows")
-            << Patches{{FileHeader, 0x3c, 2, 0}, {0, 0x20, 8, (quint64(1) << 58) + 3}};
-        QTest::newRow("name table index out of range") << Patches{{FileHeader, 0x3e, 2, 3}};
-        QTest::newRow("name table index in section 0, which has none") << Patches{{FileHeader, 0x3e, 2, 0xffff}};
+            << Patches{{kFileHeader, 0x3c, 2, 0}, {0, 0x20, 8, (quint64(1) << 58) + 3}};
+        QTest::newRow("name table index out of range") << Patches{{kFileHeader, 0x3e, 2, 3}};
+        QTest::newRow("name table index in section 0, which has none") << Patches{{kFileHeader, 0x3e, 2, 0xffff}};
         QTest::newRow("name table past the end") << Patches{{1, 0x18, 8, 0x100000}};
         QTest::newRow("name table size near 2^64") << Patches{{1, 0x20, 8, huge}};
         QTest::newRow("name table without bytes") << Patches{{1, 0x04, 4, 8}};
@@ -272,30 +272,30 @@ private slots:
     void damagedElfImages()
     {
         QFETCH(Patches, patches);
-        verifyRefused(writeFile(patched(minimalElf(EnglishBlock), patches)));
+        verifyRefused(writeFile(patched(minimalElf(kEnglishBlock), patches)));
     }
 
     void sectionNumbersKeptInSectionZero()
     {
         // How files with more sections than the 16-bit header fields can count record them.
-        const Patches extended{{FileHeader, 0x3c, 2, 0}, {FileHeader, 0x3e, 2, 0xffff}, {0, 0x20, 8, 3}, {0, 0x28, 4, 1}};
-        TEXEVersionData data;
+        const Patches extended{{kFileHeader, 0x3c, 2, 0}, {kFileHeader, 0x3e, 2, 0xffff}, {0, 0x20, 8, 3}, {0, 0x28, 4, 1}};
+        ExeVersionData data;
         QString error;
-        QVERIFY2(GetEXEVersionData(writeFile(patched(minimalElf(EnglishBlock), extended)), data, &error), qPrintable(error));
-        QCOMPARE(data.CompanyName, u"ORVANTA"_qs);
+        QVERIFY2(readExeVersionData(writeFile(patched(minimalElf(kEnglishBlock), extended)), data, &error), qPrintable(error));
+        QCOMPARE(data.companyName, u"ORVANTA"_qs);
     }
 
     void truncatedAnywhere()
     {
-        const QByteArray image = minimalElf(EnglishBlock);
+        const QByteArray image = minimalElf(kEnglishBlock);
         FixedFileVersion whole;
-        QVERIFY(GetFixedFileVersion(writeFile(image), whole, nullptr)); // the cut is what fails
+        QVERIFY(readFixedFileVersion(writeFile(image), whole, nullptr)); // the cut is what fails
         for (qsizetype size = 0; size < image.size(); ++size) {
             const QString path = writeFile(image.first(size));
-            TEXEVersionData data = untouched();
+            ExeVersionData data = untouched();
             FixedFileVersion version;
-            QVERIFY2(!GetEXEVersionData(path, data, nullptr), qPrintable(QString::number(size)));
-            QVERIFY2(!GetFixedFileVersion(path, version, nullptr), qPrintable(QString::number(size)));
+            QVERIFY2(!readExeVersionData(path, data, nullptr), qPrintable(QString::number(size)));
+            QVERIFY2(!readFixedFileVersion(path, version, nullptr), qPrintable(QString::number(size)));
             QCOMPARE(data, untouched());
             QFile::remove(path);
         }
@@ -304,38 +304,38 @@ private slots:
     void stringTables_data()
     {
         QTest::addColumn<QByteArray>("versionBlock");
-        QTest::addColumn<TEXEVersionData>("expected");
-        using D = TEXEVersionData;
+        QTest::addColumn<ExeVersionData>("expected");
+        using D = ExeVersionData;
 
         QTest::newRow("0407/04B0 reads table 040704B0")
             << block("Translation=0407 04B0\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=Company\n"
                      "\\StringFileInfo\\040904E4\\ProductName=Product\n"
                      "\\StringFileInfo\\040704B0\\CompanyName=Firma\n")
-            << untouchedExcept({{&D::CompanyName, u"Firma"_qs}});
+            << untouchedExcept({{&D::companyName, u"Firma"_qs}});
         QTest::newRow("0C0A/04E4 reads table 0C0A04E4")
             << block("Translation=0c0a 04e4\n"
                      "\\StringFileInfo\\0C0A04E4\\ProductName=Producto\n")
-            << untouchedExcept({{&D::ProductName, u"Producto"_qs}});
+            << untouchedExcept({{&D::productName, u"Producto"_qs}});
         QTest::newRow("numbers padded to four digits")
             << block("Translation=0007 03A4\n"
                      "\\StringFileInfo\\73A4\\Comments=unpadded\n"
                      "\\StringFileInfo\\000703A4\\Comments=padded\n")
-            << untouchedExcept({{&D::Comments, u"padded"_qs}});
+            << untouchedExcept({{&D::comments, u"padded"_qs}});
         QTest::newRow("only the first pair counts")
             << block("Translation=0409 04E4 0407 04B0\n"
                      "\\StringFileInfo\\040704B0\\CompanyName=Second\n"
                      "\\StringFileInfo\\040704B0\\ProductName=Second only\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=First\n")
-            << untouchedExcept({{&D::CompanyName, u"First"_qs}});
+            << untouchedExcept({{&D::companyName, u"First"_qs}});
         QTest::newRow("names ignore letter case")
             << block("Translation=0409 04E4\n"
                      "\\StringFileInfo\\040904E4\\companyname=lower\n"
                      "\\StringFileInfo\\040904E4\\ORIGINALFILENAME=upper\n"
                      "\\stringfileinfo\\040904e4\\SpecialBuild=path in lower case\n")
-            << untouchedExcept({{&D::CompanyName, u"lower"_qs},
-                                {&D::OriginalFileName, u"upper"_qs},
-                                {&D::SpecialBuild, u"path in lower case"_qs}});
+            << untouchedExcept({{&D::companyName, u"lower"_qs},
+                                {&D::originalFileName, u"upper"_qs},
+                                {&D::specialBuild, u"path in lower case"_qs}});
         QTest::newRow("all twelve names")
             << block("Translation=0409 04E4\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=1\n"
@@ -358,28 +358,28 @@ private slots:
                      "\\StringFileInfo\\040904E4\\LegalTrademarks=\n"
                      "\\StringFileInfo\\040904E4\\LegalCopyright=Société ©\n"
                      "a line without an equals sign\n")
-            << untouchedExcept({{&D::Comments, u" a=b "_qs},
-                                {&D::LegalTrademarks, QString()},
-                                {&D::LegalCopyright, u"Société ©"_qs}});
+            << untouchedExcept({{&D::comments, u" a=b "_qs},
+                                {&D::legalTrademarks, QString()},
+                                {&D::legalCopyright, u"Société ©"_qs}});
         QTest::newRow("first of two lines wins")
             << block("Translation=0409 04E4\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=first\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=second\n")
-            << untouchedExcept({{&D::CompanyName, u"first"_qs}});
+            << untouchedExcept({{&D::companyName, u"first"_qs}});
         QTest::newRow("the block ends at its NUL")
             << block("Translation=0409 04E4\n"
                      "\\StringFileInfo\\040904E4\\CompanyName=inside\n")
                    + "\n\\StringFileInfo\\040904E4\\Comments=after the end\n"
-            << untouchedExcept({{&D::CompanyName, u"inside"_qs}});
+            << untouchedExcept({{&D::companyName, u"inside"_qs}});
     }
 
     void stringTables()
     {
         QFETCH(QByteArray, versionBlock);
-        QFETCH(TEXEVersionData, expected);
-        TEXEVersionData data = untouched();
+        QFETCH(ExeVersionData, expected);
+        ExeVersionData data = untouched();
         QString error;
-        QVERIFY2(GetEXEVersionData(writeFile(minimalElf(versionBlock)), data, &error), qPrintable(error));
+        QVERIFY2(readExeVersionData(writeFile(minimalElf(versionBlock)), data, &error), qPrintable(error));
         QCOMPARE(data, expected);
     }
 
@@ -402,14 +402,14 @@ private slots:
         QFETCH(QByteArray, translation);
         const QString path = writeFile(minimalElf(block(translation + "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n"
                                                                       "FixedFileVersion=1.2.3.4\n")));
-        TEXEVersionData data = untouched();
+        ExeVersionData data = untouched();
         QString error;
-        QVERIFY(!GetEXEVersionData(path, data, &error));
+        QVERIFY(!readExeVersionData(path, data, &error));
         QCOMPARE(data, untouched());
         QVERIFY2(error.contains(QDir::toNativeSeparators(path)) && error.contains(u"translation"), qPrintable(error));
         // The fixed file version does not depend on the translation.
         FixedFileVersion version;
-        QVERIFY(GetFixedFileVersion(path, version, nullptr));
+        QVERIFY(readFixedFileVersion(path, version, nullptr));
         QCOMPARE(version, (FixedFileVersion{1, 2, 3, 4}));
     }
 
@@ -438,7 +438,7 @@ private slots:
         const QString path = writeFile(minimalElf(block("Translation=0409 04E4\n" + line + '\n')));
         FixedFileVersion version{9, 8, 7, 6};
         QString error;
-        QCOMPARE(GetFixedFileVersion(path, version, &error), valid);
+        QCOMPARE(readFixedFileVersion(path, version, &error), valid);
         QCOMPARE(version, expected);
         QVERIFY2(valid || error.contains(QDir::toNativeSeparators(path)), qPrintable(error));
     }

@@ -29,28 +29,28 @@ int main(int argc, char *argv[])
     }
     const QString folder = app.arguments().at(1);
     const QString prefix = app.arguments().at(2);
-    RunStartup(QCoreApplication::applicationFilePath());
-    Dialogs::SetAnsweringMode(true);
+    runStartup(QCoreApplication::applicationFilePath());
+    Dialogs::setAnsweringMode(true);
 
-    TAboutBox box(Identity().AppDescription, Identity().AppVersion);
+    AboutWindow box(appIdentity().appDescription, appIdentity().appVersion);
     box.show();
     if (!QTest::qWaitForWindowExposed(&box))
         return 1;
     const QRect window = box.frameGeometry();
     QTest::qWait(1000);
-    bool ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-1.png"), 0);
+    bool ok = saveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-1.png"), 0);
     QTest::qWait(1000);
-    ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-2.png"), 0) && ok;
+    ok = saveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-about-2.png"), 0) && ok;
 
     // The Info menu under its button.
     QTimer::singleShot(500, &box, [&] {
-        box.PopupMenu1->setActiveAction(box.PopupMenu1->actions().constFirst());
+        box.infoMenu->setActiveAction(box.infoMenu->actions().constFirst());
         QTimer::singleShot(300, &box, [&] {
-            const QRect area = window.united(box.PopupMenu1->geometry()).adjusted(0, 0, 10, 10);
-            ok = SaveScreenArea(area, folder + u'/' + prefix + QStringLiteral("-about-info-menu.png"), 0) && ok;
-            box.PopupMenu1->close();
+            const QRect area = window.united(box.infoMenu->geometry()).adjusted(0, 0, 10, 10);
+            ok = saveScreenArea(area, folder + u'/' + prefix + QStringLiteral("-about-info-menu.png"), 0) && ok;
+            box.infoMenu->close();
         });
     });
-    box.BitBtn2Click();
+    box.onInfoClicked();
     return ok ? 0 : 1;
 }

@@ -29,23 +29,23 @@
 
 namespace {
 
-bool WriteFile(const QString &path, const QByteArray &bytes)
+bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 /* A program folder with the shipped language files, one without a flag, and the setting. */
-bool PrepareProgramFolder(const QString &folder, const QString &languageFile)
+bool prepareProgramFolder(const QString &folder, const QString &languageFile)
 {
     const QDir shipped(QStringLiteral(TESSALY_LANGUAGES_DIR));
     QDir().mkpath(folder + QStringLiteral("/Languages"));
     for (const QString &name : shipped.entryList(QDir::Files))
         QFile::copy(shipped.filePath(name), folder + QStringLiteral("/Languages/") + name);
-    bool ok = WriteFile(folder + QStringLiteral("/Languages/Latin.lang.txt"),
+    bool ok = writeFile(folder + QStringLiteral("/Languages/Latin.lang.txt"),
                         "{INFO:Translated By}Ana, Ben ,Cem\r\n");
     if (!languageFile.isEmpty())
-        ok = WriteFile(folder + QStringLiteral("/settings.ini"),
+        ok = writeFile(folder + QStringLiteral("/settings.ini"),
                        "[Settings]\r\nLanguageFile=" + languageFile.toUtf8() + "\r\n") && ok;
     return ok;
 }
@@ -62,33 +62,33 @@ int main(int argc, char *argv[])
     }
     const QString out = arguments.at(1) + u'/' + arguments.at(2);
     QTemporaryDir program;
-    if (!PrepareProgramFolder(program.path(), arguments.value(3)))
+    if (!prepareProgramFolder(program.path(), arguments.value(3)))
         return 1;
-    RunStartup(program.filePath(QStringLiteral("tessaly")), 1033);
+    runStartup(program.filePath(QStringLiteral("tessaly")), 1033);
 
-    TTranslateForm window([](const QString &, QString *) { return true; }, DataDir());
+    LanguageWindow window([](const QString &, QString *) { return true; }, dataDir());
     window.show();
     if (!QTest::qWaitForWindowExposed(&window))
         return 1;
     const QRect frame = window.frameGeometry();
-    bool ok = SaveScreenArea(frame, out + QStringLiteral("-language.png"));
+    bool ok = saveScreenArea(frame, out + QStringLiteral("-language.png"));
 
-    window.ComboBox1->showPopup();
-    QWidget *popup = window.ComboBox1->view()->window();
-    ok = SaveScreenArea(frame.united(popup->frameGeometry()), out + QStringLiteral("-language-list.png")) && ok;
-    window.ComboBox1->hidePopup();
+    window.languageCombo->showPopup();
+    QWidget *popup = window.languageCombo->view()->window();
+    ok = saveScreenArea(frame.united(popup->frameGeometry()), out + QStringLiteral("-language-list.png")) && ok;
+    window.languageCombo->hidePopup();
 
     // Another language and OK: the confirmation, answered No.
-    window.ComboBox1->setCurrentIndex(window.ComboBox1->findText(QStringLiteral("Latin")));
+    window.languageCombo->setCurrentIndex(window.languageCombo->findText(QStringLiteral("Latin")));
     QTimer::singleShot(400, &window, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box) {
             ok = false;
             return;
         }
-        ok = SaveScreenArea(frame.united(box->frameGeometry()), out + QStringLiteral("-language-confirm.png")) && ok;
+        ok = saveScreenArea(frame.united(box->frameGeometry()), out + QStringLiteral("-language-confirm.png")) && ok;
         box->button(QMessageBox::No)->click();
     });
-    window.BitBtn1->click();
+    window.okButton->click();
     return ok ? 0 : 1;
 }

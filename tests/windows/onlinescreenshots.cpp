@@ -27,34 +27,34 @@
 
 namespace {
 
-bool ShootFeedback(const QString &base)
+bool shootFeedback(const QString &base)
 {
-    TFeedbackForm form({QStringLiteral("Tessaly"), QStringLiteral("Orvanta - Tessaly"), QStringLiteral("2.3")});
+    FeedbackWindow form({QStringLiteral("Tessaly"), QStringLiteral("Orvanta - Tessaly"), QStringLiteral("2.3")});
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return false;
     const QRect area = form.frameGeometry().adjusted(-6, -6, 6, 6);
-    bool ok = SaveScreenArea(area, base + QStringLiteral("-feedback.png"), 400);
-    QTest::mouseClick(form.Panel4, Qt::LeftButton);
-    form.Memo1->setPlainText(QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
-    form.Edit1->setText(QStringLiteral("someone@example.org"));
-    form.Edit1->setFocus();
-    return SaveScreenArea(area, base + QStringLiteral("-feedback-filled.png"), 400) && ok;
+    bool ok = saveScreenArea(area, base + QStringLiteral("-feedback.png"), 400);
+    QTest::mouseClick(form.likePanel, Qt::LeftButton);
+    form.feedbackEdit->setPlainText(QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
+    form.emailEdit->setText(QStringLiteral("someone@example.org"));
+    form.emailEdit->setFocus();
+    return saveScreenArea(area, base + QStringLiteral("-feedback-filled.png"), 400) && ok;
 }
 
-bool ShootNotice(const QString &base)
+bool shootNotice(const QString &base)
 {
-    auto *notice = new TNewVer(QStringLiteral("Tessaly"), QStringLiteral("2.4"), QStringLiteral("https://example.org/"));
-    notice->TimerClose->stop();
+    auto *notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("2.4"), QStringLiteral("https://example.org/"));
+    notice->closeTimer->stop();
     notice->setUrlOpener([](const QUrl &) {});
-    if (!QTest::qWaitFor([notice] { return notice->isVisible() && notice->geometry() == TNewVer::HomeGeometry(); }, 3000))
+    if (!QTest::qWaitFor([notice] { return notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 3000))
         return false;
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect corner(screen.right() - 400, screen.top(), 401, 100);
     QCursor::setPos(screen.center());
-    bool ok = SaveScreenArea(corner, base + QStringLiteral("-newversion.png"), 400);
-    QCursor::setPos(notice->Label2->mapToGlobal(notice->Label2->rect().center()));
-    ok = SaveScreenArea(corner, base + QStringLiteral("-newversion-hover.png"), 400) && ok;
+    bool ok = saveScreenArea(corner, base + QStringLiteral("-newversion.png"), 400);
+    QCursor::setPos(notice->downloadLink->mapToGlobal(notice->downloadLink->rect().center()));
+    ok = saveScreenArea(corner, base + QStringLiteral("-newversion-hover.png"), 400) && ok;
     notice->close();
     return ok;
 }
@@ -72,13 +72,13 @@ int main(int argc, char *argv[])
     const QString base = args.at(1) + u'/' + args.at(2);
     if (args.size() == 5) {
         QString error;
-        if (!LoadLanguageFrom(args.at(4), args.at(3), 1033, &error)) {
+        if (!loadLanguageFrom(args.at(4), args.at(3), 1033, &error)) {
             std::fprintf(stderr, "cannot load %s: %s\n", qPrintable(args.at(4)), qPrintable(error));
             return 1;
         }
     }
-    Dialogs::SetAnsweringMode(true);
-    const bool feedback = ShootFeedback(base);
-    const bool notice = ShootNotice(base);
+    Dialogs::setAnsweringMode(true);
+    const bool feedback = shootFeedback(base);
+    const bool notice = shootNotice(base);
     return feedback && notice ? 0 : 1;
 }

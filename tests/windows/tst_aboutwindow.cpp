@@ -40,7 +40,7 @@ struct MenuWatch : QObject {
 };
 
 /* A random source that always answers the low end of the range, except for the ranges given. */
-RainAnimation::RandomRange LowExcept(std::map<std::pair<int, int>, int> answers)
+RainAnimation::RandomRange lowExcept(std::map<std::pair<int, int>, int> answers)
 {
     return [answers](int low, int high) {
         const auto found = answers.find({low, high});
@@ -49,7 +49,7 @@ RainAnimation::RandomRange LowExcept(std::map<std::pair<int, int>, int> answers)
 }
 
 /* The brightest green in a cell of an image in window pixels (device pixel ratio 1). */
-int BrightestGreen(const QImage &image, const QRect &cell)
+int brightestGreen(const QImage &image, const QRect &cell)
 {
     int brightest = 0;
     const QRect inside = cell.intersected(image.rect());
@@ -59,14 +59,14 @@ int BrightestGreen(const QImage &image, const QRect &cell)
     return brightest;
 }
 
-QString LicensePath()
+QString licensePath()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/license.txt");
 }
 
 } // namespace
 
-class TestAboutBox : public QObject
+class TestAboutWindow : public QObject
 {
     Q_OBJECT
 
@@ -106,25 +106,25 @@ private:
     QList<QUrl> m_opened;
 };
 
-void TestAboutBox::init()
+void TestAboutWindow::init()
 {
-    Dialogs::SetAnsweringMode(true);
+    Dialogs::setAnsweringMode(true);
     m_opened.clear();
-    TAboutBox::OpenInDesktop = [this](const QUrl &url) { m_opened.append(url); };
-    QFile::remove(LicensePath());
+    AboutWindow::openInDesktop = [this](const QUrl &url) { m_opened.append(url); };
+    QFile::remove(licensePath());
 }
 
-void TestAboutBox::cleanup()
+void TestAboutWindow::cleanup()
 {
-    ClearActiveLanguage();
-    QFile::remove(LicensePath());
+    clearActiveLanguage();
+    QFile::remove(licensePath());
     qunsetenv("TESSALY_WEB_HOST");
-    MenuUnderButton::TickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
+    MenuUnderButton::tickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
 }
 
 // ---- the window ---------------------------------------------------------------------------------
 
-void TestAboutBox::captions_data()
+void TestAboutWindow::captions_data()
 {
     QTest::addColumn<QStringList>("language");
     QTest::addColumn<QString>("caption");
@@ -146,31 +146,31 @@ void TestAboutBox::captions_data()
                        QStringLiteral("How to uninstall..."), QStringLiteral("License...")};
 }
 
-void TestAboutBox::captions()
+void TestAboutWindow::captions()
 {
     QFETCH(QStringList, language);
     QFETCH(QString, caption);
     QFETCH(QStringList, buttonsAndMenu);
     if (!language.isEmpty())
-        SetActiveLanguage(QStringLiteral("/x/Languages/German.lang.txt"), QStringLiteral("German"), language);
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+        setActiveLanguage(QStringLiteral("/x/Languages/German.lang.txt"), QStringLiteral("German"), language);
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     QCOMPARE(box.windowTitle(), caption);
-    const QStringList shown{box.BitBtn1->text(), box.BitBtn2->text(), box.Credits1->text(),
-                            box.Howtouninstall1->text(), box.LicensePrivacyPolicy1->text()};
+    const QStringList shown{box.okButton->text(), box.infoButton->text(), box.creditsAction->text(),
+                            box.uninstallAction->text(), box.licenseAction->text()};
     QCOMPARE(shown, buttonsAndMenu);
 }
 
-void TestAboutBox::nameAndVersion()
+void TestAboutWindow::nameAndVersion()
 {
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    QCOMPARE(box.Label2->text(), QStringLiteral("Tessaly 2.3"));
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    QCOMPARE(box.versionLabel->text(), QStringLiteral("Tessaly 2.3"));
     // A name is shown as it is written, never as markup.
-    TAboutBox marked(QStringLiteral("<b>Tessaly</b>"), QStringLiteral("2.3"));
-    QCOMPARE(marked.Label2->textFormat(), Qt::PlainText);
+    AboutWindow marked(QStringLiteral("<b>Tessaly</b>"), QStringLiteral("2.3"));
+    QCOMPARE(marked.versionLabel->textFormat(), Qt::PlainText);
     QCOMPARE(box.size(), QSize(446, 374));
 }
 
-void TestAboutBox::menuUnderInfoButtonGuard_data()
+void TestAboutWindow::menuUnderInfoButtonGuard_data()
 {
     QTest::addColumn<quint32>("gap");
     QTest::addColumn<bool>("reopens");
@@ -178,30 +178,30 @@ void TestAboutBox::menuUnderInfoButtonGuard_data()
     QTest::newRow("100 ms later") << quint32(100) << true;
 }
 
-void TestAboutBox::menuUnderInfoButtonGuard()
+void TestAboutWindow::menuUnderInfoButtonGuard()
 {
     QFETCH(quint32, gap);
     QFETCH(bool, reopens);
     quint32 now = 0xFFFFFFF0u; // the counter wraps between the clicks
-    MenuUnderButton::TickCount = [&now] { return now; };
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    MenuUnderButton::tickCount = [&now] { return now; };
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    MenuWatch watch(box.PopupMenu1);
+    MenuWatch watch(box.infoMenu);
 
-    box.BitBtn2->click();
+    box.infoButton->click();
     QCOMPARE(watch.shown, 1);
-    QCOMPARE(watch.lastPos, box.BitBtn2->mapToGlobal(QPoint(0, box.BitBtn2->height())));
+    QCOMPARE(watch.lastPos, box.infoButton->mapToGlobal(QPoint(0, box.infoButton->height())));
     now += gap;
-    box.BitBtn2->click();
+    box.infoButton->click();
     QCOMPARE(watch.shown, reopens ? 2 : 1);
     // Either way a click 100 ms after the menu closed opens it again.
     now += 100;
-    box.BitBtn2->click();
+    box.infoButton->click();
     QCOMPARE(watch.shown, reopens ? 3 : 2);
 }
 
-void TestAboutBox::dragging_data()
+void TestAboutWindow::dragging_data()
 {
     QTest::addColumn<QString>("where");
     QTest::addColumn<Qt::MouseButton>("button");
@@ -215,56 +215,56 @@ void TestAboutBox::dragging_data()
     QTest::newRow("link, left button") << QStringLiteral("link") << Qt::LeftButton << false;
 }
 
-void TestAboutBox::dragging()
+void TestAboutWindow::dragging()
 {
     QFETCH(QString, where);
     QFETCH(Qt::MouseButton, button);
     QFETCH(bool, moves);
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    const std::map<QString, QWidget *> widgets{{QStringLiteral("panel"), box.Panel1},
-                                               {QStringLiteral("name"), box.Label2},
-                                               {QStringLiteral("logo"), box.Image2},
+    const std::map<QString, QWidget *> widgets{{QStringLiteral("panel"), box.contentPanel},
+                                               {QStringLiteral("name"), box.versionLabel},
+                                               {QStringLiteral("logo"), box.logoImage},
                                                {QStringLiteral("window"), &box},
-                                               {QStringLiteral("link"), box.Label5}};
+                                               {QStringLiteral("link"), box.webLinkLabel}};
     QWidget *target = widgets.at(where);
     const QPoint start = box.pos();
     const QPoint press(5, 5);
 
     QTest::mousePress(target, button, {}, press);
-    QCOMPARE(box.Dragging(), moves);
+    QCOMPARE(box.isDragging(), moves);
     QTest::mouseMove(target, press + QPoint(30, 20));
     QCOMPARE(box.pos(), moves ? start + QPoint(30, 20) : start);
     QTest::mouseRelease(target, button, {}, press + QPoint(30, 20));
-    QVERIFY(!box.Dragging());
+    QVERIFY(!box.isDragging());
     QTest::mouseMove(target, press + QPoint(60, 60));
     QCOMPARE(box.pos(), moves ? start + QPoint(30, 20) : start);
 }
 
-void TestAboutBox::escOnEitherButtonCloses_data()
+void TestAboutWindow::escOnEitherButtonCloses_data()
 {
     QTest::addColumn<bool>("infoButton");
     QTest::newRow("OK") << false;
     QTest::newRow("Info") << true;
 }
 
-void TestAboutBox::escOnEitherButtonCloses()
+void TestAboutWindow::escOnEitherButtonCloses()
 {
     QFETCH(bool, infoButton);
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QPushButton *button = infoButton ? box.BitBtn2 : box.BitBtn1;
+    QPushButton *button = infoButton ? box.infoButton : box.okButton;
     button->setFocus();
-    QVERIFY(box.tmTimer->isActive());
+    QVERIFY(box.rainTimer->isActive());
     QTest::keyClick(button, Qt::Key_Escape);
     QVERIFY(!box.isVisible());
     // A closed window animates no more.
-    QVERIFY(!box.tmTimer->isActive());
+    QVERIFY(!box.rainTimer->isActive());
 }
 
-void TestAboutBox::webPages_data()
+void TestAboutWindow::webPages_data()
 {
     QTest::addColumn<QString>("entry");
     QTest::addColumn<QString>("address");
@@ -275,32 +275,32 @@ void TestAboutBox::webPages_data()
                                       << QStringLiteral("http://127.0.0.1:8080/blog/how-to-uninstall-orvanta-software/");
 }
 
-void TestAboutBox::webPages()
+void TestAboutWindow::webPages()
 {
     QFETCH(QString, entry);
     QFETCH(QString, address);
     qputenv("TESSALY_WEB_HOST", "127.0.0.1:8080");
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QCOMPARE(box.Label5->text(), QStringLiteral("127.0.0.1:8080"));
-    QCOMPARE(box.Label5->toolTip(), QStringLiteral("http://127.0.0.1:8080/"));
+    QCOMPARE(box.webLinkLabel->text(), QStringLiteral("127.0.0.1:8080"));
+    QCOMPARE(box.webLinkLabel->toolTip(), QStringLiteral("http://127.0.0.1:8080/"));
     if (entry == QStringLiteral("link"))
-        QTest::mouseClick(box.Label5, Qt::LeftButton);
+        QTest::mouseClick(box.webLinkLabel, Qt::LeftButton);
     else
-        (entry == QStringLiteral("credits") ? box.Credits1 : box.Howtouninstall1)->trigger();
+        (entry == QStringLiteral("credits") ? box.creditsAction : box.uninstallAction)->trigger();
     QCOMPARE(m_opened, QList<QUrl>{QUrl(address)});
     QVERIFY(box.isVisible());
 }
 
-void TestAboutBox::licenseMissing()
+void TestAboutWindow::licenseMissing()
 {
-    SetActiveLanguage(QStringLiteral("/x/Languages/German.lang.txt"), QStringLiteral("German"),
+    setActiveLanguage(QStringLiteral("/x/Languages/German.lang.txt"), QStringLiteral("German"),
                       {QStringLiteral("{License}Lizenz"), QStringLiteral("{File not found!}Datei nicht gefunden!")});
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
-    box.LicensePrivacyPolicy1->trigger();
-    const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+    box.licenseAction->trigger();
+    const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.at(0).icon, MessageIcon::Error);
     QCOMPARE(shown.at(0).caption, QStringLiteral("Lizenz"));
@@ -309,23 +309,23 @@ void TestAboutBox::licenseMissing()
     QVERIFY(box.isVisible());
 }
 
-void TestAboutBox::licenseOpened()
+void TestAboutWindow::licenseOpened()
 {
-    WriteTestFile(LicensePath(), "MIT License\n");
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    box.LicensePrivacyPolicy1->trigger();
-    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(LicensePath())});
-    QVERIFY(Dialogs::TakeShownMessages().isEmpty());
+    writeTestFile(licensePath(), "MIT License\n");
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    box.licenseAction->trigger();
+    QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(licensePath())});
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
 }
 
-void TestAboutBox::tickDrawsHeadsIntoCanvas()
+void TestAboutWindow::tickDrawsHeadsIntoCanvas()
 {
-    TAboutBox box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    box.tmTimer->stop();
-    QCOMPARE(box.Canvas().devicePixelRatio(), 1.0);
-    const std::vector<RainDrop> before = box.Rain().Drops();
-    box.tmTimerTimer();
-    const int columns = box.Rain().MatrixWidth();
+    AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
+    box.rainTimer->stop();
+    QCOMPARE(box.canvas().devicePixelRatio(), 1.0);
+    const std::vector<RainDrop> before = box.rain().drops();
+    box.onRainTimer();
+    const int columns = box.rain().matrixWidth();
     QCOMPARE(int(before.size()), 2 * columns);
     // The second drop of each column is drawn last there: its head cell shows its character
     // in the head colour, antialiased against black.
@@ -333,10 +333,10 @@ void TestAboutBox::tickDrawsHeadsIntoCanvas()
     for (size_t i = columns; i < before.size(); ++i) {
         const RainDrop &drop = before[i];
         const QRect cell(drop.column * 8, drop.row * 12, 8, 12);
-        if (!box.Canvas().rect().contains(cell))
+        if (!box.canvas().rect().contains(cell))
             continue;
-        const int green = RainHeadColor(drop.brightness).green;
-        const int brightest = BrightestGreen(box.Canvas(), cell);
+        const int green = rainHeadColor(drop.brightness).green;
+        const int brightest = brightestGreen(box.canvas(), cell);
         QVERIFY2(brightest <= green && brightest >= green / 2,
                  qPrintable(QStringLiteral("drop %1: brightest green %2, head green %3").arg(i).arg(brightest).arg(green)));
         ++checked;
@@ -346,7 +346,7 @@ void TestAboutBox::tickDrawsHeadsIntoCanvas()
 
 // ---- the falling characters ---------------------------------------------------------------------
 
-void TestAboutBox::eraseRow_data()
+void TestAboutWindow::eraseRow_data()
 {
     QTest::addColumn<int>("row");
     QTest::addColumn<int>("matrixHeight");
@@ -360,15 +360,15 @@ void TestAboutBox::eraseRow_data()
     QTest::newRow("no rows") << 1 << 0 << 0;
 }
 
-void TestAboutBox::eraseRow()
+void TestAboutWindow::eraseRow()
 {
     QFETCH(int, row);
     QFETCH(int, matrixHeight);
     QFETCH(int, erased);
-    QCOMPARE(RainEraseRow(row, matrixHeight), erased);
+    QCOMPARE(rainEraseRow(row, matrixHeight), erased);
 }
 
-void TestAboutBox::colours_data()
+void TestAboutWindow::colours_data()
 {
     QTest::addColumn<int>("brightness");
     QTest::addColumn<RainColor>("head");
@@ -382,24 +382,24 @@ void TestAboutBox::colours_data()
     QTest::newRow("0") << 0 << RainColor{0, 0, 0} << RainColor{0, 0, 0};
 }
 
-void TestAboutBox::colours()
+void TestAboutWindow::colours()
 {
     QFETCH(int, brightness);
     QFETCH(RainColor, head);
     QFETCH(RainColor, trail);
-    QCOMPARE(RainHeadColor(brightness), head);
-    QCOMPARE(RainTrailColor(brightness), trail);
+    QCOMPARE(rainHeadColor(brightness), head);
+    QCOMPARE(rainTrailColor(brightness), trail);
 }
 
-void TestAboutBox::resetGivesTwoDropsPerColumn()
+void TestAboutWindow::resetGivesTwoDropsPerColumn()
 {
     RainAnimation rain;
-    rain.Reset(446, 374);
-    QCOMPARE(rain.MatrixWidth(), 55);
-    QCOMPARE(rain.MatrixHeight(), 31);
-    QCOMPARE(rain.DropCount(), 110);
+    rain.reset(446, 374);
+    QCOMPARE(rain.matrixWidth(), 55);
+    QCOMPARE(rain.matrixHeight(), 31);
+    QCOMPARE(rain.dropCount(), 110);
     QList<int> perColumn(55, 0);
-    for (const RainDrop &drop : rain.Drops()) {
+    for (const RainDrop &drop : rain.drops()) {
         ++perColumn[drop.column];
         QVERIFY(drop.row >= 0 && drop.row < 31);
         QVERIFY(drop.period >= 1 && drop.period <= 3);
@@ -408,59 +408,59 @@ void TestAboutBox::resetGivesTwoDropsPerColumn()
     QCOMPARE(perColumn, QList<int>(55, 2));
 
     // A reset starts again: a narrower surface, the tick counter back at 0.
-    rain.Tick([](const DropDrawing &) {});
-    rain.Reset(80, 120);
-    QCOMPARE(rain.DropCount(), 20);
-    QCOMPARE(rain.RainTick(), 0);
+    rain.tick([](const DropDrawing &) {});
+    rain.reset(80, 120);
+    QCOMPARE(rain.dropCount(), 20);
+    QCOMPARE(rain.rainTick(), 0);
 }
 
-void TestAboutBox::dropsAreCappedAt5000()
+void TestAboutWindow::dropsAreCappedAt5000()
 {
     RainAnimation rain;
-    rain.Reset(8 * 3000, 120); // 3000 columns would want 6000 drops
-    QCOMPARE(rain.DropCount(), 5000);
-    QCOMPARE(rain.Drops()[2999].column, 2999);
-    QCOMPARE(rain.Drops()[3000].column, 0);
-    QCOMPARE(rain.Drops()[4999].column, 1999);
-    rain.AddDrop();
-    QCOMPARE(rain.DropCount(), 5000);
+    rain.reset(8 * 3000, 120); // 3000 columns would want 6000 drops
+    QCOMPARE(rain.dropCount(), 5000);
+    QCOMPARE(rain.drops()[2999].column, 2999);
+    QCOMPARE(rain.drops()[3000].column, 0);
+    QCOMPARE(rain.drops()[4999].column, 1999);
+    rain.addDrop();
+    QCOMPARE(rain.dropCount(), 5000);
 
     // Narrower than one cell: no columns, no drops, and adding one does nothing.
-    rain.Reset(7, 120);
-    rain.AddDrop();
-    QCOMPARE(rain.DropCount(), 0);
+    rain.reset(7, 120);
+    rain.addDrop();
+    QCOMPARE(rain.dropCount(), 0);
 }
 
-void TestAboutBox::firstTickDrawsNoTrailAtRowZero()
+void TestAboutWindow::firstTickDrawsNoTrailAtRowZero()
 {
     // Every drop at row 0 with period 1 and brightness 50; characters "r" (the middle one).
-    RainAnimation rain(QStringLiteral("orv"), LowExcept({{{0, 99}, 50}, {{0, 2}, 1}}));
-    rain.Reset(16, 30 * 12); // two columns, matrixHeight 30
+    RainAnimation rain(QStringLiteral("orv"), lowExcept({{{0, 99}, 50}, {{0, 2}, 1}}));
+    rain.reset(16, 30 * 12); // two columns, matrixHeight 30
     QList<DropDrawing> drawn;
     const auto record = [&drawn](const DropDrawing &drawing) { drawn.append(drawing); };
 
-    rain.Tick(record);
+    rain.tick(record);
     QCOMPARE(drawn.size(), 4);
     const DropDrawing first = drawn.at(0);
     QCOMPARE(first.column, 0);
     QCOMPARE(first.headRow, 0);
     QVERIFY(!first.hasTrail);
     QCOMPARE(first.eraseRow, 22);
-    QCOMPARE(first.head, RainHeadColor(50));
+    QCOMPARE(first.head, rainHeadColor(50));
     QCOMPARE(first.character, QChar(u'r'));
     QCOMPARE(drawn.at(1).column, 1);
 
     drawn.clear();
-    rain.Tick(record);
+    rain.tick(record);
     const DropDrawing second = drawn.at(0);
     QCOMPARE(second.headRow, 1);
     QVERIFY(second.hasTrail);
     QCOMPARE(second.trailRow, 0);
-    QCOMPARE(second.trail, RainTrailColor(50));
+    QCOMPARE(second.trail, rainTrailColor(50));
     QCOMPARE(second.eraseRow, 23);
 }
 
-void TestAboutBox::dropMovesEveryPeriodTicks_data()
+void TestAboutWindow::dropMovesEveryPeriodTicks_data()
 {
     QTest::addColumn<int>("period");
     QTest::addColumn<int>("rowAfterSixTicks");
@@ -470,37 +470,37 @@ void TestAboutBox::dropMovesEveryPeriodTicks_data()
     QTest::newRow("period 3") << 3 << 2; // ticks 0, 3
 }
 
-void TestAboutBox::dropMovesEveryPeriodTicks()
+void TestAboutWindow::dropMovesEveryPeriodTicks()
 {
     QFETCH(int, period);
     QFETCH(int, rowAfterSixTicks);
-    RainAnimation rain(QStringLiteral("orv"), LowExcept({{{1, 3}, period}}));
-    rain.Reset(8, 30 * 12);
+    RainAnimation rain(QStringLiteral("orv"), lowExcept({{{1, 3}, period}}));
+    rain.reset(8, 30 * 12);
     for (int tick = 0; tick < 6; ++tick)
-        rain.Tick([](const DropDrawing &) {});
-    QCOMPARE(rain.RainTick(), 6);
-    for (const RainDrop &drop : rain.Drops())
+        rain.tick([](const DropDrawing &) {});
+    QCOMPARE(rain.rainTick(), 6);
+    for (const RainDrop &drop : rain.drops())
         QCOMPARE(drop.row, rowAfterSixTicks);
 }
 
-void TestAboutBox::dropWrapsAfterLastRow()
+void TestAboutWindow::dropWrapsAfterLastRow()
 {
     // Drops start at row 0 with period 1 and brightness 0; once the test says so, the random
     // source answers the high end, so a drop that starts again shows it took new values.
     bool high = false;
     RainAnimation rain(QStringLiteral("orv"), [&high](int low, int top) { return high ? top : low; });
-    rain.Reset(8, 30 * 12);
+    rain.reset(8, 30 * 12);
     const auto noDrawing = [](const DropDrawing &) {};
     for (int tick = 0; tick < 31; ++tick)
-        rain.Tick(noDrawing);
-    QCOMPARE(rain.Drops()[0].row, 31); // matrixHeight + 1: still travelling, below the last row
+        rain.tick(noDrawing);
+    QCOMPARE(rain.drops()[0].row, 31); // matrixHeight + 1: still travelling, below the last row
     high = true;
-    rain.Tick(noDrawing);
-    const RainDrop wrapped = rain.Drops()[0];
+    rain.tick(noDrawing);
+    const RainDrop wrapped = rain.drops()[0];
     QCOMPARE(wrapped.row, 0);
     QCOMPARE(wrapped.period, 3);
     QCOMPARE(wrapped.brightness, 99);
 }
 
-QTEST_MAIN(TestAboutBox)
+QTEST_MAIN(TestAboutWindow)
 #include "tst_aboutwindow.moc"

@@ -53,10 +53,10 @@ struct ProgramFolder {
         if (!languageFiles.isEmpty())
             QDir().mkpath(dir.filePath(QStringLiteral("Languages")));
         for (const auto &[name, bytes] : languageFiles)
-            WriteTestFile(dir.filePath(QStringLiteral("Languages/") + name), bytes);
+            writeTestFile(dir.filePath(QStringLiteral("Languages/") + name), bytes);
         if (!settings.isEmpty())
-            WriteTestFile(path(QStringLiteral("settings.ini")), settings);
-        RunStartup(dir.filePath(QStringLiteral("tessaly")), 1033);
+            writeTestFile(path(QStringLiteral("settings.ini")), settings);
+        runStartup(dir.filePath(QStringLiteral("tessaly")), 1033);
     }
 
     QString path(const QString &name) const { return dir.filePath(name); }
@@ -69,15 +69,15 @@ struct StartRecord {
     QString workingFolder;
 };
 
-QList<StartRecord> &StartsRecorded()
+QList<StartRecord> &startsRecorded()
 {
     static QList<StartRecord> starts;
     return starts;
 }
 
-bool RecordStart(const QString &program, const QStringList &arguments, const QString &workingFolder)
+bool recordStart(const QString &program, const QStringList &arguments, const QString &workingFolder)
 {
-    StartsRecorded().append(StartRecord{program, arguments, workingFolder});
+    startsRecorded().append(StartRecord{program, arguments, workingFolder});
     return true;
 }
 
@@ -89,24 +89,24 @@ QStringList Entries(const QComboBox *box)
     return entries;
 }
 
-QStringList BoxLines(const QPlainTextEdit *box)
+QStringList boxLines(const QPlainTextEdit *box)
 {
     const QString text = box->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(u'\n');
 }
 
-void Select(TTranslateForm &form, const QString &entry)
+void selectEntry(LanguageWindow &form, const QString &entry)
 {
-    const int index = form.ComboBox1->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int index = form.languageCombo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
     QVERIFY2(index >= 0, qPrintable(entry));
-    form.ComboBox1->setCurrentIndex(index);
+    form.languageCombo->setCurrentIndex(index);
 }
 
 /*
  * Runs action inside the application's event loop, as a click runs in the real program.
  * Returns 0 when the program was asked to end, 1 when it was still running a moment later.
  */
-int RunInEventLoop(const std::function<void()> &action)
+int runInEventLoop(const std::function<void()> &action)
 {
     QTimer stillRunning;
     stillRunning.setSingleShot(true);
@@ -117,21 +117,21 @@ int RunInEventLoop(const std::function<void()> &action)
 }
 
 /* How an entry of the list is drawn, at 120 by 18 pixels, not selected. */
-QImage DrawnEntry(const TTranslateForm &form, int index)
+QImage drawnEntry(const LanguageWindow &form, int index)
 {
     QImage image(120, 18, QImage::Format_ARGB32);
     image.fill(Qt::transparent);
     QPainter painter(&image);
     QStyleOptionViewItem option;
-    option.initFrom(form.ComboBox1->view());
+    option.initFrom(form.languageCombo->view());
     option.rect = image.rect();
     option.state &= ~QStyle::State_Selected;
-    form.ComboBox1->itemDelegate()->paint(&painter, option, form.ComboBox1->model()->index(index, 0));
+    form.languageCombo->itemDelegate()->paint(&painter, option, form.languageCombo->model()->index(index, 0));
     return image;
 }
 
 /* The 16 by 16 image a flag should show as: the icon, or the 16 by 11 flag centred on base. */
-QImage ExpectedCell(const QString &file, const QColor &base)
+QImage expectedCell(const QString &file, const QColor &base)
 {
     QImage cell(16, 16, QImage::Format_ARGB32);
     cell.fill(base);
@@ -142,7 +142,7 @@ QImage ExpectedCell(const QString &file, const QColor &base)
 }
 
 /* Whether two images of the same size differ in no colour channel by more than rounding. */
-bool LooksAlike(const QImage &actual, const QImage &expected)
+bool looksAlike(const QImage &actual, const QImage &expected)
 {
     if (actual.size() != expected.size())
         return false;
@@ -172,27 +172,27 @@ public slots:
 
 } // namespace
 
-class TestTranslateForm : public QObject
+class TestLanguageWindow : public QObject
 {
     Q_OBJECT
 
 private slots:
     void initTestCase()
     {
-        InitIconResources();
-        TTranslateForm::StartScript = RecordStart;
+        initIconResources();
+        LanguageWindow::startScript = recordStart;
     }
 
     void init()
     {
-        Dialogs::SetAnsweringMode(true);
-        StartsRecorded().clear();
+        Dialogs::setAnsweringMode(true);
+        startsRecorded().clear();
     }
 
     void cleanup()
     {
-        Dialogs::SetAnsweringMode(false);
-        ClearActiveLanguage();
+        Dialogs::setAnsweringMode(false);
+        clearActiveLanguage();
     }
 
     void listsTheLanguagesSorted_data()
@@ -223,24 +223,24 @@ private slots:
         QFETCH(QByteArray, settings);
         QFETCH(QString, selected);
         const ProgramFolder program(files, settings);
-        TTranslateForm form(SetLanguageFile, DataDir());
-        QTEST(Entries(form.ComboBox1), "entries");
-        QCOMPARE(form.ComboBox1->currentText(), selected);
-        QCOMPARE(form.InitialLanguage(), selected);
+        LanguageWindow form(setLanguageFile, dataDir());
+        QTEST(Entries(form.languageCombo), "entries");
+        QCOMPARE(form.languageCombo->currentText(), selected);
+        QCOMPARE(form.initialLanguage(), selected);
     }
 
     void translatesItsTexts()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         QCOMPARE(form.windowTitle(), u"Sprache"_qs);
-        QCOMPARE(form.BitBtn2->text(), u"Abbrechen"_qs);
-        QCOMPARE(form.Label2->text(), u"Translated by:"_qs); // not in this file
+        QCOMPARE(form.cancelButton->text(), u"Abbrechen"_qs);
+        QCOMPARE(form.translatorsLabel->text(), u"Translated by:"_qs); // not in this file
         // The long label ends before the list, the link before the OK button.
-        QCOMPARE(form.Label1->text(), u"Sprache der Benutzeroberfläche:"_qs);
-        QVERIFY(form.Label1->geometry().right() < form.ComboBox1->x());
-        QVERIFY(form.Label1->fontMetrics().horizontalAdvance(form.Label1->text()) <= form.Label1->width());
-        QVERIFY(form.Label3->geometry().right() < form.BitBtn1->x());
+        QCOMPARE(form.languageLabel->text(), u"Sprache der Benutzeroberfläche:"_qs);
+        QVERIFY(form.languageLabel->geometry().right() < form.languageCombo->x());
+        QVERIFY(form.languageLabel->fontMetrics().horizontalAdvance(form.languageLabel->text()) <= form.languageLabel->width());
+        QVERIFY(form.contributeLink->geometry().right() < form.okButton->x());
     }
 
     void drawsEachEntryWithItsFlag_data()
@@ -261,13 +261,13 @@ private slots:
         const ProgramFolder program(
             {{u"German.lang.txt"_qs, kGermanFile}, {u"Latin.lang.txt"_qs, kTurkishFile},
              {u"mylang.txt"_qs, kTurkishFile}, {u"english.lang.txt"_qs, kTurkishFile}});
-        TTranslateForm form(SetLanguageFile, DataDir());
-        const int index = form.ComboBox1->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        LanguageWindow form(setLanguageFile, dataDir());
+        const int index = form.languageCombo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
         QVERIFY(index >= 0);
 
-        const QImage drawn = DrawnEntry(form, index);
-        const QColor base = form.ComboBox1->view()->palette().color(QPalette::Base);
-        QVERIFY(LooksAlike(drawn.copy(0, 0, 16, 16), ExpectedCell(image, base)));
+        const QImage drawn = drawnEntry(form, index);
+        const QColor base = form.languageCombo->view()->palette().color(QPalette::Base);
+        QVERIFY(looksAlike(drawn.copy(0, 0, 16, 16), expectedCell(image, base)));
         // The text starts right of the image.
         bool textDrawn = false;
         for (int x = 16; x < drawn.width() && !textDrawn; ++x) {
@@ -279,11 +279,11 @@ private slots:
 
     void bundlesEveryFlagImage()
     {
-        const QStringList names = TTranslateForm::FlagImageNames();
+        const QStringList names = LanguageWindow::flagImageNames();
         QCOMPARE(names.size(), 29);
         QCOMPARE(names.constFirst(), u"xx"_qs);
         for (const QString &name : names) {
-            const QPixmap image = TTranslateForm::FlagImage(name);
+            const QPixmap image = LanguageWindow::flagImage(name);
             QVERIFY2(!image.isNull() && image.size() == QSize(16, 16), qPrintable(name));
             QVERIFY2(image.toImage().pixelColor(8, 8).alpha() > 0, qPrintable(name)); // a picture was found
         }
@@ -316,31 +316,31 @@ private slots:
         // The other entry is the active one, so selecting is a change.
         const ProgramFolder program({{u"German.lang.txt"_qs, content}},
                                     select == u"English"_qs ? kGermanSetting : QByteArray());
-        TTranslateForm form(SetLanguageFile, DataDir());
-        QVERIFY(form.ComboBox1->currentText() != select);
-        Select(form, select);
-        QTEST(BoxLines(form.RichEdit1), "lines");
+        LanguageWindow form(setLanguageFile, dataDir());
+        QVERIFY(form.languageCombo->currentText() != select);
+        selectEntry(form, select);
+        QTEST(boxLines(form.translatorsText), "lines");
     }
 
     void theTranslatorsOfTheActiveLanguageShowAtOnce()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
-        TTranslateForm form(SetLanguageFile, DataDir());
-        QCOMPARE(BoxLines(form.RichEdit1), (QStringList{u"Ana"_qs, u"Ben"_qs, u"Cem"_qs}));
+        LanguageWindow form(setLanguageFile, dataDir());
+        QCOMPARE(boxLines(form.translatorsText), (QStringList{u"Ana"_qs, u"Ben"_qs, u"Cem"_qs}));
     }
 
     void okWithTheSameLanguageOnlyCloses()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}, {u"Turkish.lang.txt"_qs, kTurkishFile}},
                                     kGermanSetting);
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         form.show();
-        Select(form, u"Turkish"_qs);
-        Select(form, u"German"_qs); // back to where it started
-        QTest::mouseClick(form.BitBtn1, Qt::LeftButton);
+        selectEntry(form, u"Turkish"_qs);
+        selectEntry(form, u"German"_qs); // back to where it started
+        QTest::mouseClick(form.okButton, Qt::LeftButton);
         QVERIFY(!form.isVisible());
-        QVERIFY(Dialogs::TakeAskedDialogs().isEmpty());
-        QCOMPARE(ReadTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
+        QVERIFY(Dialogs::takeAskedDialogs().isEmpty());
+        QCOMPARE(readTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
         QVERIFY(!QFileInfo::exists(program.path(u"start.sh"_qs)));
     }
 
@@ -348,55 +348,55 @@ private slots:
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}, {u"Turkish.lang.txt"_qs, kTurkishFile}},
                                     kGermanSetting);
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         form.show();
-        Select(form, u"Turkish"_qs);
+        selectEntry(form, u"Turkish"_qs);
         for (int round = 1; round <= 2; ++round) {
-            Dialogs::SetNextDialogAnswer(QMessageBox::No);
-            QCOMPARE(RunInEventLoop([&form] { QTest::mouseClick(form.BitBtn1, Qt::LeftButton); }), 1);
-            const QList<Dialogs::AskedDialog> asked = Dialogs::TakeAskedDialogs();
+            Dialogs::setNextDialogAnswer(QMessageBox::No);
+            QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 1);
+            const QList<Dialogs::AskedDialog> asked = Dialogs::takeAskedDialogs();
             QCOMPARE(asked.size(), 1);
             QCOMPARE(asked.at(0).kind, QMessageBox::Question);
             QCOMPARE(asked.at(0).caption, u"Bestätigung"_qs);
             QCOMPARE(asked.at(0).text, u"Programm neu starten?"_qs);
             QCOMPARE(asked.at(0).buttonTexts, (QStringList{u"Ja"_qs, u"Nein"_qs}));
             QVERIFY(form.isVisible());
-            QCOMPARE(form.ComboBox1->currentText(), u"Turkish"_qs);
+            QCOMPARE(form.languageCombo->currentText(), u"Turkish"_qs);
         }
-        QCOMPARE(ReadTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
+        QCOMPARE(readTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
         QVERIFY(!QFileInfo::exists(program.path(u"start.sh"_qs)));
-        QVERIFY(StartsRecorded().isEmpty());
+        QVERIFY(startsRecorded().isEmpty());
     }
 
     void yesStoresTheChoiceWritesTheScriptAndEnds()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
-        const QString script = WriteTestFile(program.path(u"start.sh"_qs), "an earlier script, longer than the new one\n"
+        const QString script = writeTestFile(program.path(u"start.sh"_qs), "an earlier script, longer than the new one\n"
                                                                            "an earlier script, longer than the new one\n"
                                                                            "an earlier script, longer than the new one\n"
                                                                            "an earlier script, longer than the new one\n"
                                                                            "an earlier script, longer than the new one\n");
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         form.show();
-        Select(form, u"English"_qs);
-        Dialogs::SetNextDialogAnswer(QMessageBox::Yes);
-        QCOMPARE(RunInEventLoop([&form] { QTest::mouseClick(form.BitBtn1, Qt::LeftButton); }), 0);
+        selectEntry(form, u"English"_qs);
+        Dialogs::setNextDialogAnswer(QMessageBox::Yes);
+        QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 0);
 
-        QCOMPARE(Dialogs::TakeAskedDialogs().size(), 1);
-        QVERIFY(Dialogs::TakeShownMessages().isEmpty());
-        QVERIFY(ReadTestFile(program.path(u"settings.ini"_qs)).contains("LanguageFile=English.lang.txt\r\n"));
+        QCOMPARE(Dialogs::takeAskedDialogs().size(), 1);
+        QVERIFY(Dialogs::takeShownMessages().isEmpty());
+        QVERIFY(readTestFile(program.path(u"settings.ini"_qs)).contains("LanguageFile=English.lang.txt\r\n"));
         const QString programFile = QCoreApplication::applicationFilePath();
         QVERIFY(!programFile.contains(u'\''));
-        QCOMPARE(ReadTestFile(script), "#!/bin/sh\n"
+        QCOMPARE(readTestFile(script), "#!/bin/sh\n"
                                        "# This file was created automatically to restart the program.\n"
                                        "# It is safe to delete this file.\n"
                                        "sleep 1\n"
                                        "exec '" + QFile::encodeName(programFile) + "'\n");
         QVERIFY(QFileInfo(script).isExecutable());
-        QCOMPARE(StartsRecorded().size(), 1);
-        QCOMPARE(StartsRecorded().at(0).program, u"/bin/sh"_qs);
-        QCOMPARE(StartsRecorded().at(0).arguments, QStringList{script});
-        QCOMPARE(StartsRecorded().at(0).workingFolder, DataDir());
+        QCOMPARE(startsRecorded().size(), 1);
+        QCOMPARE(startsRecorded().at(0).program, u"/bin/sh"_qs);
+        QCOMPARE(startsRecorded().at(0).arguments, QStringList{script});
+        QCOMPARE(startsRecorded().at(0).workingFolder, dataDir());
     }
 
     void aFailedStepIsShownAndTheProgramRuns_data()
@@ -413,21 +413,21 @@ private slots:
         QFETCH(QString, blocked);
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}, {u"Turkish.lang.txt"_qs, kTurkishFile}});
         QVERIFY(QDir().mkpath(program.path(blocked + u"/inside"_qs)));
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         form.show();
-        Select(form, u"Turkish"_qs);
-        Dialogs::SetNextDialogAnswer(QMessageBox::Yes);
-        QCOMPARE(RunInEventLoop([&form] { QTest::mouseClick(form.BitBtn1, Qt::LeftButton); }), 1);
+        selectEntry(form, u"Turkish"_qs);
+        Dialogs::setNextDialogAnswer(QMessageBox::Yes);
+        QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 1);
 
         QVERIFY(form.isVisible());
-        const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+        const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.at(0).icon, MessageIcon::Error);
         QCOMPARE(shown.at(0).caption, u"ERROR"_qs);
         QVERIFY2(shown.at(0).text.contains(program.path(blocked)), qPrintable(shown.at(0).text));
-        QTEST(ReadTestFile(program.path(u"settings.ini"_qs)), "settingsAfter");
+        QTEST(readTestFile(program.path(u"settings.ini"_qs)), "settingsAfter");
         QVERIFY(!QFileInfo(program.path(u"start.sh"_qs)).isFile());
-        QVERIFY(StartsRecorded().isEmpty());
+        QVERIFY(startsRecorded().isEmpty());
     }
 
     void theScriptStartsTheProgramInTheDataFolder()
@@ -440,21 +440,21 @@ private slots:
         QVERIFY(QDir().mkpath(dataDir) && QDir().mkpath(programFolder));
         // The program reports its folder, its standard input and its session, then renames
         // the report into place so that it is never read half-written.
-        const QString program = WriteTestFile(programFolder + u"/program"_qs,
+        const QString program = writeTestFile(programFolder + u"/program"_qs,
             "#!/bin/sh\n{ pwd; readlink /proc/$$/fd/0; cut -d' ' -f6 /proc/$$/stat; } > '" + QFile::encodeName(report)
                 + ".part' && mv '" + QFile::encodeName(report) + ".part' '" + QFile::encodeName(report) + "'\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
         QString error;
-        const QString script = WriteRestartScript(dataDir, program, &error);
+        const QString script = writeRestartScript(dataDir, program, &error);
         QCOMPARE(script, dataDir + u"start.sh"_qs);
         QElapsedTimer clock;
         clock.start();
-        QVERIFY(StartDetached(u"/bin/sh"_qs, {script}, dataDir));
+        QVERIFY(startDetached(u"/bin/sh"_qs, {script}, dataDir));
         QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(report); }, 10000));
         QVERIFY2(clock.elapsed() >= 900, "the script waits about one second");
 
-        const QList<QByteArray> lines = ReadTestFile(report).trimmed().split('\n');
+        const QList<QByteArray> lines = readTestFile(report).trimmed().split('\n');
         QCOMPARE(lines.size(), 3);
         QCOMPARE(QString::fromLocal8Bit(lines.at(0)), QDir(dataDir).canonicalPath());
         QCOMPARE(lines.at(1), QByteArray("/dev/null"));
@@ -465,18 +465,18 @@ private slots:
     {
         qputenv("TESSALY_WEB_HOST", "translations.test:8443");
         const ProgramFolder program({});
-        TTranslateForm form(SetLanguageFile, DataDir());
+        LanguageWindow form(setLanguageFile, dataDir());
         form.show();
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(u"https"_qs, &recorder, "open");
-        QTest::mouseClick(form.Label3, Qt::LeftButton, {}, form.Label3->rect().center());
+        QTest::mouseClick(form.contributeLink, Qt::LeftButton, {}, form.contributeLink->rect().center());
         QDesktopServices::unsetUrlHandler(u"https"_qs);
         qunsetenv("TESSALY_WEB_HOST");
         QCOMPARE(recorder.opened, QList<QUrl>{QUrl(u"https://translations.test:8443/translation/"_qs)});
-        QCOMPARE(form.Label3->toolTip(), u"https://translations.test:8443/translation/"_qs);
-        QCOMPARE(form.Label3->text(), u"Contribute to Translation"_qs);
+        QCOMPARE(form.contributeLink->toolTip(), u"https://translations.test:8443/translation/"_qs);
+        QCOMPARE(form.contributeLink->text(), u"Contribute to Translation"_qs);
     }
 };
 
-QTEST_MAIN(TestTranslateForm)
+QTEST_MAIN(TestLanguageWindow)
 #include "tst_languagewindow.moc"

@@ -52,8 +52,8 @@ private Q_SLOTS:
     {
         if (qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
             QFAIL("no session bus: run this test under dbus-run-session");
-        RunStartup(QCoreApplication::applicationFilePath());
-        Dialogs::SetAnsweringMode(true);
+        runStartup(QCoreApplication::applicationFilePath());
+        Dialogs::setAnsweringMode(true);
     }
 
     void progressOfOneExport()
@@ -66,20 +66,20 @@ private Q_SLOTS:
                                     QStringLiteral("Update"), &listener, SLOT(onUpdate(QDBusMessage))));
 
         QTemporaryDir dir;
-        TAppForm form;
-        form.Ekle(WriteFile(dir.filePath(QStringLiteral("ten.vcf")), Cards(10, QStringLiteral("Dock"))));
+        MainWindow form;
+        form.loadFile(writeFile(dir.filePath(QStringLiteral("ten.vcf")), makeCards(10, QStringLiteral("Dock"))));
         const QString target = dir.filePath(QStringLiteral("ten.csv"));
-        AnswerSave(target);
-        form.DefaultFormat1Click();
-        QVERIFY(WaitForJobs(form));
-        QCOMPARE(Dialogs::TakeShownMessages().size(), 1);
+        answerSave(target);
+        form.exportDefaultCsv();
+        QVERIFY(waitForJobs(form));
+        QCOMPARE(Dialogs::takeShownMessages().size(), 1);
         QVERIFY(QFileInfo::exists(target));
 
         const QList<int> expected{0, 10, 20, 26, 32, 38, 44, 50, 56, 62, 68, 74, 80, 80, 80, 100, 0};
         QTRY_COMPARE_WITH_TIMEOUT(listener.updates.size(), expected.size(), 10000);
         for (qsizetype i = 0; i < expected.size(); ++i) {
             const LauncherListener::Update &update = listener.updates.at(i);
-            QCOMPARE(update.path, LauncherObjectPath());
+            QCOMPARE(update.path, launcherObjectPath());
             QCOMPARE(update.uri, QStringLiteral("application://tessaly.desktop"));
             QVERIFY(update.hasBoth);
             QCOMPARE(qRound(update.progress * 100), expected.at(i));
@@ -87,7 +87,7 @@ private Q_SLOTS:
         }
 
         // Clear hides the progress too.
-        form.ClearNow();
+        form.clearLoaded();
         QTRY_COMPARE(listener.updates.size(), expected.size() + 1);
         QCOMPARE(listener.updates.constLast().visible, false);
         QCOMPARE(listener.updates.constLast().progress, 0.0);

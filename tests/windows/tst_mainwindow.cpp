@@ -36,18 +36,18 @@ namespace {
 
 const QString kLoadCaption = QStringLiteral("Load vCards from VCF file...");
 
-QList<QWidget *> ExportControls(const TAppForm &form)
+QList<QWidget *> exportControls(const MainWindow &form)
 {
-    return {form.BitBtn2, form.RadioButton1, form.RadioButton2, form.RadioButton3,
-            form.CheckBox1, form.CheckBox2, form.Label1, form.Label2};
+    return {form.exportButton, form.ansiRadio, form.utf8Radio, form.utf16Radio,
+            form.headersCheck, form.sortCheck, form.encodingLabel, form.optionsLabel};
 }
 
-bool AllEnabled(const QList<QWidget *> &controls, bool enabled)
+bool allEnabled(const QList<QWidget *> &controls, bool enabled)
 {
     return std::all_of(controls.begin(), controls.end(), [enabled](QWidget *w) { return w->isEnabled() == enabled; });
 }
 
-QStringList Texts(const QList<QAction *> &actions)
+QStringList actionTexts(const QList<QAction *> &actions)
 {
     QStringList texts;
     for (const QAction *action : actions)
@@ -125,7 +125,7 @@ private Q_SLOTS:
     void menuUnderButtonGuard_data();
     void menuUnderButtonGuard();
     void fileMenuExportBeepsWhenDisabled();
-    void helpAddress();
+    void testHelpAddress();
 
     void messageBoxShowsPlainText();
     void saveDialogSettings();
@@ -142,21 +142,21 @@ private:
 void TestMainWindow::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    TestWebServer::TrustTestAuthority();
-    RunStartup(QCoreApplication::applicationFilePath());
-    ClearActiveLanguage();
+    TestWebServer::trustTestAuthority();
+    runStartup(QCoreApplication::applicationFilePath());
+    clearActiveLanguage();
 }
 
 void TestMainWindow::init()
 {
-    Loaded().ClearNow();
-    Dialogs::SetAnsweringMode(true);
+    loadedCards().clearLoaded();
+    Dialogs::setAnsweringMode(true);
 }
 
 void TestMainWindow::cleanup()
 {
-    ClearActiveLanguage();
-    Dialogs::SetAnsweringMode(true);
+    clearActiveLanguage();
+    Dialogs::setAnsweringMode(true);
     QCOMPARE(QApplication::overrideCursor(), nullptr); // every busy cursor was restored
 }
 
@@ -164,24 +164,24 @@ void TestMainWindow::cleanup()
 
 void TestMainWindow::stateAtStart()
 {
-    TAppForm form;
-    QVERIFY(AllEnabled(ExportControls(form), false));
-    QVERIFY(form.BitBtn1->isEnabled() && form.Button1->isEnabled() && form.Button2->isEnabled());
-    QVERIFY(!form.RadioButton1->isChecked() && form.RadioButton2->isChecked() && !form.RadioButton3->isChecked());
-    QVERIFY(form.CheckBox1->isChecked() && form.CheckBox2->isChecked());
-    QVERIFY(!form.UpdateNotifications1->isEnabled());
-    QVERIFY(form.UpdateNotifications1->isCheckable() && form.UpdateNotifications1->isChecked());
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption);
-    QCOMPARE(form.BitBtn2->text(), QStringLiteral("Export to File..."));
-    QCOMPARE(form.Button1->text(), QStringLiteral("Send Feedback..."));
-    QCOMPARE(form.Button2->text(), QStringLiteral("About..."));
-    QCOMPARE(form.Label1->text(), QStringLiteral("Encoding:"));
-    QCOMPARE(form.Label2->text(), QStringLiteral("Options:"));
-    QCOMPARE(form.CheckBox1->toolTip(), QStringLiteral("This is required for importing in Gmail and Outlook."));
-    QCOMPARE(form.ProgressBar1->value(), 0);
-    QCOMPARE(form.ProgressBar1->maximum(), 100);
-    QCOMPARE(form.windowTitle(), Identity().AppCaption);
-    QCOMPARE(form.ExportFlavor(), QString());
+    MainWindow form;
+    QVERIFY(allEnabled(exportControls(form), false));
+    QVERIFY(form.loadButton->isEnabled() && form.feedbackButton->isEnabled() && form.aboutButton->isEnabled());
+    QVERIFY(!form.ansiRadio->isChecked() && form.utf8Radio->isChecked() && !form.utf16Radio->isChecked());
+    QVERIFY(form.headersCheck->isChecked() && form.sortCheck->isChecked());
+    QVERIFY(!form.updateNotificationsAction->isEnabled());
+    QVERIFY(form.updateNotificationsAction->isCheckable() && form.updateNotificationsAction->isChecked());
+    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QCOMPARE(form.exportButton->text(), QStringLiteral("Export to File..."));
+    QCOMPARE(form.feedbackButton->text(), QStringLiteral("Send Feedback..."));
+    QCOMPARE(form.aboutButton->text(), QStringLiteral("About..."));
+    QCOMPARE(form.encodingLabel->text(), QStringLiteral("Encoding:"));
+    QCOMPARE(form.optionsLabel->text(), QStringLiteral("Options:"));
+    QCOMPARE(form.headersCheck->toolTip(), QStringLiteral("This is required for importing in Gmail and Outlook."));
+    QCOMPARE(form.progressBar->value(), 0);
+    QCOMPARE(form.progressBar->maximum(), 100);
+    QCOMPARE(form.windowTitle(), appIdentity().appCaption);
+    QCOMPARE(form.exportFlavor(), QString());
 
     // Fixed size, no maximise.
     QCOMPARE(form.size(), QSize(497, 308));
@@ -191,57 +191,57 @@ void TestMainWindow::stateAtStart()
     QVERIFY(form.acceptDrops());
 
     // Menus in order, with their icons.
-    QCOMPARE(form.FileMenu->title(), QStringLiteral("File"));
-    QCOMPARE(Texts(form.FileMenu->actions()),
+    QCOMPARE(form.fileMenu->title(), QStringLiteral("File"));
+    QCOMPARE(actionTexts(form.fileMenu->actions()),
              QStringList({QStringLiteral("Clear"), kLoadCaption, QStringLiteral("Export to File..."),
                           QStringLiteral("-"), QStringLiteral("Exit")}));
-    QCOMPARE(form.HelpMenu->title(), QStringLiteral("Help"));
-    QCOMPARE(Texts(form.HelpMenu->actions()),
+    QCOMPARE(form.helpMenu->title(), QStringLiteral("Help"));
+    QCOMPARE(actionTexts(form.helpMenu->actions()),
              QStringList({QStringLiteral("Online Help"), QStringLiteral("-"), QStringLiteral("Update Notifications"),
                           QStringLiteral("-"), QStringLiteral("Language..."), QStringLiteral("Send Feedback..."),
                           QStringLiteral("About")}));
-    QCOMPARE(form.Action2->shortcut(), QKeySequence(Qt::Key_F1));
-    QCOMPARE(Texts(form.PopupMenu1->actions()),
+    QCOMPARE(form.helpAction->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(actionTexts(form.trayMenu->actions()),
              QStringList({QStringLiteral("Online Help"), QStringLiteral("-"), QStringLiteral("Language..."),
                           QStringLiteral("Send Feedback..."), QStringLiteral("About"), QStringLiteral("-"),
                           QStringLiteral("Exit")}));
-    QCOMPARE(Texts(form.PopupMenu3->actions()), QStringList({QStringLiteral("Clear")}));
-    QCOMPARE(Texts(form.PopupMenu2->actions()),
+    QCOMPARE(actionTexts(form.loadMenu->actions()), QStringList({QStringLiteral("Clear")}));
+    QCOMPARE(actionTexts(form.exportMenu->actions()),
              QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
                           QStringLiteral("Text File (TXT)...")}));
-    QCOMPARE(form.PopupMenu2->actions().constFirst()->menu(), form.CommaseparatedvaluesCSV1);
-    QCOMPARE(Texts(form.CommaseparatedvaluesCSV1->actions()),
+    QCOMPARE(form.exportMenu->actions().constFirst()->menu(), form.csvMenu);
+    QCOMPARE(actionTexts(form.csvMenu->actions()),
              QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),
                           QStringLiteral("Google CSV Format"), QStringLiteral("Outlook CSV Format"),
                           QStringLiteral("Yahoo CSV Format")}));
-    for (QMenu *menu : {form.FileMenu, form.HelpMenu, form.PopupMenu1, form.PopupMenu2, form.CommaseparatedvaluesCSV1}) {
+    for (QMenu *menu : {form.fileMenu, form.helpMenu, form.trayMenu, form.exportMenu, form.csvMenu}) {
         for (const QAction *action : menu->actions()) {
-            if (!action->isSeparator() && action != form.UpdateNotifications1)
+            if (!action->isSeparator() && action != form.updateNotificationsAction)
                 QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
         }
     }
-    for (QPushButton *button : {static_cast<QPushButton *>(form.BitBtn1), static_cast<QPushButton *>(form.BitBtn2),
-                                form.Button1, form.Button2})
+    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton),
+                                form.feedbackButton, form.aboutButton})
         QVERIFY2(!button->icon().pixmap(32).isNull(), qPrintable(button->text()));
 
-    QVERIFY(form.TimerChecker->isActive());
-    QCOMPARE(form.TimerChecker->interval(), 1000);
+    QVERIFY(form.updateCheckTimer->isActive());
+    QCOMPARE(form.updateCheckTimer->interval(), 1000);
 }
 
 void TestMainWindow::layoutFitsAndNothingOverlaps()
 {
-    TAppForm form;
+    MainWindow form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     // The longest load caption the window shows in ordinary use.
-    Loaded().LoadedFileCount = 99;
-    form.Ekle(WriteFile(path(QStringLiteral("fit.vcf")), Cards(1, QStringLiteral("Fit"))));
+    loadedCards().loadedFileCount = 99;
+    form.loadFile(writeFile(path(QStringLiteral("fit.vcf")), makeCards(1, QStringLiteral("Fit"))));
 
-    QCOMPARE(form.Label1->width(), form.Label2->width());
-    QCOMPARE(form.RadioButton1->mapTo(&form, QPoint()).x(), form.CheckBox2->mapTo(&form, QPoint()).x());
-    const QList<QWidget *> controls{form.ActionMainMenuBar1, form.BitBtn1, form.Label1, form.RadioButton1,
-                                    form.RadioButton2, form.RadioButton3, form.Label2, form.CheckBox2,
-                                    form.CheckBox1, form.BitBtn2, form.Button1, form.Button2, form.ProgressBar1};
+    QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
+    QCOMPARE(form.ansiRadio->mapTo(&form, QPoint()).x(), form.sortCheck->mapTo(&form, QPoint()).x());
+    const QList<QWidget *> controls{form.mainMenuBar, form.loadButton, form.encodingLabel, form.ansiRadio,
+                                    form.utf8Radio, form.utf16Radio, form.optionsLabel, form.sortCheck,
+                                    form.headersCheck, form.exportButton, form.feedbackButton, form.aboutButton, form.progressBar};
     QList<QRect> rects;
     for (QWidget *control : controls) {
         const QRect rect(control->mapTo(&form, QPoint()), control->size());
@@ -252,17 +252,17 @@ void TestMainWindow::layoutFitsAndNothingOverlaps()
                                                                    .arg(i)));
         rects.append(rect);
         // Captions are never cut.
-        QVERIFY2(control->width() >= control->sizeHint().width() || control == form.ProgressBar1
-                     || control == form.ActionMainMenuBar1,
+        QVERIFY2(control->width() >= control->sizeHint().width() || control == form.progressBar
+                     || control == form.mainMenuBar,
                  qPrintable(control->objectName() + QString::number(control->width())));
     }
-    QCOMPARE(form.ActionMainMenuBar1->height(), 25);
-    QCOMPARE(form.BitBtn1->height(), 50);
-    QCOMPARE(form.BitBtn2->height(), 50);
-    QCOMPARE(form.Panel3->height(), 40);
-    QCOMPARE(form.ProgressBar1->height(), 17);
-    QCOMPARE(form.Button1->height(), 50);
-    for (QPushButton *button : {static_cast<QPushButton *>(form.BitBtn1), static_cast<QPushButton *>(form.BitBtn2)}) {
+    QCOMPARE(form.mainMenuBar->height(), 25);
+    QCOMPARE(form.loadButton->height(), 50);
+    QCOMPARE(form.exportButton->height(), 50);
+    QCOMPARE(form.encodingPanel->height(), 40);
+    QCOMPARE(form.progressBar->height(), 17);
+    QCOMPARE(form.feedbackButton->height(), 50);
+    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton)}) {
         const int needed = 10 + 32 + button->fontMetrics().horizontalAdvance(button->text());
         QVERIFY2(needed < button->width(), qPrintable(button->text()));
     }
@@ -272,12 +272,12 @@ void TestMainWindow::withoutTrayTheWindowRunsOn()
 {
     if (QSystemTrayIcon::isSystemTrayAvailable())
         QSKIP("this desktop has a notification area");
-    TAppForm form;
-    QCOMPARE(form.TrayIcon1, nullptr);
-    QVERIFY(form.PopupMenu1 != nullptr); // the menu is still there for a tray that comes later
+    MainWindow form;
+    QCOMPARE(form.trayIcon, nullptr);
+    QVERIFY(form.trayMenu != nullptr); // the menu is still there for a tray that comes later
     form.show();
-    form.Ekle(WriteFile(path(QStringLiteral("tray.vcf")), Cards(1, QStringLiteral("Tray"))));
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption + QStringLiteral(" [1]"));
+    form.loadFile(writeFile(path(QStringLiteral("tray.vcf")), makeCards(1, QStringLiteral("Tray"))));
+    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [1]"));
 }
 
 void TestMainWindow::longTranslatedCaptionsWiden_data()
@@ -294,56 +294,56 @@ void TestMainWindow::longTranslatedCaptionsWiden()
     QFETCH(QString, sort);
     int englishWidth = 0;
     {
-        TAppForm english;
-        englishWidth = english.CheckBox1->width();
+        MainWindow english;
+        englishWidth = english.headersCheck->width();
     }
-    SetActiveLanguage(path(QStringLiteral("Test.lang.txt")), QStringLiteral("Test"),
+    setActiveLanguage(path(QStringLiteral("Test.lang.txt")), QStringLiteral("Test"),
                       {QStringLiteral("{Headers}") + headers, QStringLiteral("{Sort}") + sort,
                        QStringLiteral("{Encoding:}Codierung:"), QStringLiteral("{Options:}Optionen der Ausgabe:")});
-    TAppForm form;
-    QCOMPARE(form.CheckBox1->text(), headers);
-    QCOMPARE(form.CheckBox2->text(), sort);
-    QCOMPARE(form.Label2->text(), QStringLiteral("Optionen der Ausgabe:"));
-    QCOMPARE(form.RadioButton1->text(), QStringLiteral("ANSI")); // never translated
-    QCOMPARE(form.windowTitle(), Identity().AppCaption);
-    for (QCheckBox *box : {form.CheckBox1, form.CheckBox2})
+    MainWindow form;
+    QCOMPARE(form.headersCheck->text(), headers);
+    QCOMPARE(form.sortCheck->text(), sort);
+    QCOMPARE(form.optionsLabel->text(), QStringLiteral("Optionen der Ausgabe:"));
+    QCOMPARE(form.ansiRadio->text(), QStringLiteral("ANSI")); // never translated
+    QCOMPARE(form.windowTitle(), appIdentity().appCaption);
+    for (QCheckBox *box : {form.headersCheck, form.sortCheck})
         QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance(box->text()) + 30);
     if (headers.size() > 10)
-        QVERIFY(form.CheckBox1->width() > englishWidth);
+        QVERIFY(form.headersCheck->width() > englishWidth);
     // The wider label sets both widths.
-    QCOMPARE(form.Label1->width(), form.Label2->width());
-    QVERIFY(form.Label1->width() >= form.Label2->fontMetrics().horizontalAdvance(form.Label2->text()));
+    QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
+    QVERIFY(form.encodingLabel->width() >= form.optionsLabel->fontMetrics().horizontalAdvance(form.optionsLabel->text()));
 }
 
 // ---- loading ----------------------------------------------------------------------------------
 
 void TestMainWindow::loadOneThenTwo()
 {
-    TAppForm form;
-    const QString first = WriteFile(path(QStringLiteral("first.vcf")), Cards(2, QStringLiteral("First")));
-    const QString second = WriteFile(path(QStringLiteral("second.vcf")), Cards(1, QStringLiteral("Second")));
+    MainWindow form;
+    const QString first = writeFile(path(QStringLiteral("first.vcf")), makeCards(2, QStringLiteral("First")));
+    const QString second = writeFile(path(QStringLiteral("second.vcf")), makeCards(1, QStringLiteral("Second")));
 
-    Dialogs::SetNextOpenFileNames({first});
-    form.BitBtn1->click();
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption + QStringLiteral(" [1]"));
-    QVERIFY(AllEnabled(ExportControls(form), true));
-    QCOMPARE(Loaded().LoadedFileCount, 1);
+    Dialogs::setNextOpenFileNames({first});
+    form.loadButton->click();
+    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [1]"));
+    QVERIFY(allEnabled(exportControls(form), true));
+    QCOMPARE(loadedCards().loadedFileCount, 1);
 
     // The File menu entry does what the button does; files load in the dialog's order.
-    Dialogs::SetNextOpenFileNames({second, first});
-    form.Action7->trigger();
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption + QStringLiteral(" [3]"));
-    QCOMPARE(Loaded().LoadedFileCount, 3);
-    const QStringList lines = Loaded().LoadedLines.toStringList();
+    Dialogs::setNextOpenFileNames({second, first});
+    form.loadAction->trigger();
+    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [3]"));
+    QCOMPARE(loadedCards().loadedFileCount, 3);
+    const QStringList lines = loadedCards().loadedLines.toStringList();
     QCOMPARE(lines.count(QString()), 3); // one empty line after each file
     QVERIFY(lines.indexOf(QStringLiteral("FN:Second 1")) < lines.lastIndexOf(QStringLiteral("FN:First 1")));
     QCOMPARE(lines.count(QStringLiteral("FN:First 2")), 2);
-    QCOMPARE(Dialogs::OpenDialogCount(), 2);
-    QVERIFY(Dialogs::TakeShownMessages().isEmpty());
+    QCOMPARE(Dialogs::openDialogCount(), 2);
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
 
     // A cancelled dialog does nothing.
-    form.BitBtn1->click();
-    QCOMPARE(Loaded().LoadedFileCount, 3);
+    form.loadButton->click();
+    QCOMPARE(loadedCards().loadedFileCount, 3);
 }
 
 void TestMainWindow::loadWarnings_data()
@@ -364,29 +364,29 @@ void TestMainWindow::loadWarnings()
     QFETCH(QString, caption);
     QFETCH(QString, textStart);
     QFETCH(int, count);
-    TAppForm form;
-    const QString file = WriteFile(path(QStringLiteral("warn.vcf")), bytes);
-    form.Ekle(file);
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    MainWindow form;
+    const QString file = writeFile(path(QStringLiteral("warn.vcf")), bytes);
+    form.loadFile(file);
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Warning);
     QCOMPARE(messages.at(0).caption, caption);
     QVERIFY2(messages.at(0).text.startsWith(textStart), qPrintable(messages.at(0).text));
-    QCOMPARE(Loaded().LoadedFileCount, count);
+    QCOMPARE(loadedCards().loadedFileCount, count);
     // Even a failed load shows the count and enables the export controls.
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption + QStringLiteral(" [%1]").arg(count));
-    QVERIFY(AllEnabled(ExportControls(form), true));
+    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [%1]").arg(count));
+    QVERIFY(allEnabled(exportControls(form), true));
 }
 
 void TestMainWindow::typedMissingFileLoadsNothing()
 {
-    TAppForm form;
-    Dialogs::SetNextOpenFileNames({path(QStringLiteral("no such file.vcf"))});
-    form.BitBtn1->click();
-    QCOMPARE(Loaded().LoadedFileCount, 0);
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption);
-    QVERIFY(AllEnabled(ExportControls(form), false));
-    QVERIFY(Dialogs::TakeShownMessages().isEmpty());
+    MainWindow form;
+    Dialogs::setNextOpenFileNames({path(QStringLiteral("no such file.vcf"))});
+    form.loadButton->click();
+    QCOMPARE(loadedCards().loadedFileCount, 0);
+    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QVERIFY(allEnabled(exportControls(form), false));
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
 }
 
 void TestMainWindow::clearKeepsOptions_data()
@@ -399,44 +399,44 @@ void TestMainWindow::clearKeepsOptions_data()
 void TestMainWindow::clearKeepsOptions()
 {
     QFETCH(bool, fromLoadButtonMenu);
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("clear.vcf")), Cards(3, QStringLiteral("Clear"))));
-    form.OutlookCSVFormat1Click(); // dialog cancelled: ANSI, Headers, "outlook" stay
-    form.CheckBox1->setChecked(false);
-    form.CheckBox2->setChecked(false);
-    form.ProgressDegistir(55);
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("clear.vcf")), makeCards(3, QStringLiteral("Clear"))));
+    form.exportOutlookCsv(); // dialog cancelled: ANSI, Headers, "outlook" stay
+    form.headersCheck->setChecked(false);
+    form.sortCheck->setChecked(false);
+    form.setProgress(55);
 
-    (fromLoadButtonMenu ? form.Clear1 : form.Action8)->trigger();
-    QVERIFY(Loaded().LoadedLines.isEmpty());
-    QCOMPARE(Loaded().LoadedFileCount, 0);
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption);
-    QVERIFY(AllEnabled(ExportControls(form), false));
-    QCOMPARE(form.ProgressBar1->value(), 0);
-    QVERIFY(form.RadioButton1->isChecked());
-    QVERIFY(!form.CheckBox1->isChecked());
-    QVERIFY(!form.CheckBox2->isChecked());
-    QCOMPARE(form.ExportFlavor(), QStringLiteral("outlook"));
+    (fromLoadButtonMenu ? form.loadMenuClearAction : form.clearAction)->trigger();
+    QVERIFY(loadedCards().loadedLines.isEmpty());
+    QCOMPARE(loadedCards().loadedFileCount, 0);
+    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QVERIFY(allEnabled(exportControls(form), false));
+    QCOMPARE(form.progressBar->value(), 0);
+    QVERIFY(form.ansiRadio->isChecked());
+    QVERIFY(!form.headersCheck->isChecked());
+    QVERIFY(!form.sortCheck->isChecked());
+    QCOMPARE(form.exportFlavor(), QStringLiteral("outlook"));
 
     // Clear with nothing loaded only disables the controls.
-    form.EnabledYap();
-    form.ClearNow();
-    QVERIFY(AllEnabled(ExportControls(form), false));
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption);
+    form.enableExportControls();
+    form.clearLoaded();
+    QVERIFY(allEnabled(exportControls(form), false));
+    QCOMPARE(form.loadButton->text(), kLoadCaption);
 }
 
 void TestMainWindow::dropLoadsOnlyVcfFiles()
 {
-    TAppForm form;
+    MainWindow form;
     form.show();
     const QString folder = path(QStringLiteral("folder.vcf"));
     QDir().mkpath(folder);
-    const QString text = WriteFile(path(QStringLiteral("notes.txt")), Cards(1, QStringLiteral("Text")));
-    const QString upper = WriteFile(path(QStringLiteral("UPPER.VCF")), Cards(1, QStringLiteral("Upper")));
+    const QString text = writeFile(path(QStringLiteral("notes.txt")), makeCards(1, QStringLiteral("Text")));
+    const QString upper = writeFile(path(QStringLiteral("UPPER.VCF")), makeCards(1, QStringLiteral("Upper")));
     // A path longer than 255 characters is taken whole.
     QString deep = m_dir.path();
     while (deep.size() < 300)
         deep += QStringLiteral("/a-rather-long-folder-name");
-    const QString longPath = WriteFile(deep + QStringLiteral("/long.vcf"), Cards(1, QStringLiteral("Long")));
+    const QString longPath = writeFile(deep + QStringLiteral("/long.vcf"), makeCards(1, QStringLiteral("Long")));
     QVERIFY(longPath.size() > 255);
 
     QMimeData data;
@@ -449,12 +449,12 @@ void TestMainWindow::dropLoadsOnlyVcfFiles()
     QDropEvent drop(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&form, &drop);
 
-    QCOMPARE(Loaded().LoadedFileCount, 2);
-    const QStringList lines = Loaded().LoadedLines.toStringList();
+    QCOMPARE(loadedCards().loadedFileCount, 2);
+    const QStringList lines = loadedCards().loadedLines.toStringList();
     QVERIFY(!lines.contains(QStringLiteral("FN:Text 1")));
     QVERIFY(lines.indexOf(QStringLiteral("FN:Upper 1")) >= 0);
     QVERIFY(lines.indexOf(QStringLiteral("FN:Upper 1")) < lines.indexOf(QStringLiteral("FN:Long 1")));
-    QCOMPARE(form.BitBtn1->text(), kLoadCaption + QStringLiteral(" [2]"));
+    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [2]"));
 }
 
 void TestMainWindow::commandLine_data()
@@ -475,16 +475,16 @@ void TestMainWindow::commandLine()
 {
     QFETCH(QStringList, arguments);
     QFETCH(int, count);
-    WriteFile(path(QStringLiteral("my address book.vcf")), Cards(1, QStringLiteral("Spaced")));
-    WriteFile(path(QStringLiteral("plain.vcf")), Cards(1, QStringLiteral("Plain")));
-    TAppForm form(arguments);
-    QCOMPARE(Loaded().LoadedFileCount, 0); // the file loads when the window shows
+    writeFile(path(QStringLiteral("my address book.vcf")), makeCards(1, QStringLiteral("Spaced")));
+    writeFile(path(QStringLiteral("plain.vcf")), makeCards(1, QStringLiteral("Plain")));
+    MainWindow form(arguments);
+    QCOMPARE(loadedCards().loadedFileCount, 0); // the file loads when the window shows
     form.show();
-    QCOMPARE(Loaded().LoadedFileCount, count);
-    QCOMPARE(AllEnabled(ExportControls(form), true), count > 0);
+    QCOMPARE(loadedCards().loadedFileCount, count);
+    QCOMPARE(allEnabled(exportControls(form), true), count > 0);
     form.hide();
     form.show(); // only the first showing loads
-    QCOMPARE(Loaded().LoadedFileCount, count);
+    QCOMPARE(loadedCards().loadedFileCount, count);
 }
 
 // ---- export menu --------------------------------------------------------------------------------
@@ -520,78 +520,78 @@ void TestMainWindow::exportPresets()
     QFETCH(QString, flavourAfter);
     QFETCH(int, filterIndex);
 
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("presets.vcf")), Cards(2, QStringLiteral("Preset"))));
-    form.OutlookCSVFormat1Click(); // cancelled; leaves the flavour "outlook"
-    QRadioButton *radios[] = {form.RadioButton1, form.RadioButton2, form.RadioButton3};
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("presets.vcf")), makeCards(2, QStringLiteral("Preset"))));
+    form.exportOutlookCsv(); // cancelled; leaves the flavour "outlook"
+    QRadioButton *radios[] = {form.ansiRadio, form.utf8Radio, form.utf16Radio};
     radios[encodingBefore - 1]->setChecked(true);
-    form.CheckBox1->setChecked(headersBefore);
-    form.CheckBox2->setChecked(false);
-    Dialogs::TakeSaveRequests();
+    form.headersCheck->setChecked(headersBefore);
+    form.sortCheck->setChecked(false);
+    Dialogs::takeSaveRequests();
 
     // The entry is chosen from the menu; no answer is queued, so the save dialog is cancelled.
-    const QMap<QString, QAction *> entries{{QStringLiteral("DefaultFormat1"), form.DefaultFormat1},
-                                           {QStringLiteral("ExcelCSVFormat1"), form.ExcelCSVFormat1},
-                                           {QStringLiteral("GoogleCSVFormat1"), form.GoogleCSVFormat1},
-                                           {QStringLiteral("OutlookCSVFormat1"), form.OutlookCSVFormat1},
-                                           {QStringLiteral("YahooCSVFormat1"), form.YahooCSVFormat1},
-                                           {QStringLiteral("ExcelXLS1"), form.ExcelXLS1},
-                                           {QStringLiteral("extTXT1"), form.extTXT1}};
+    const QMap<QString, QAction *> entries{{QStringLiteral("DefaultFormat1"), form.defaultCsvAction},
+                                           {QStringLiteral("ExcelCSVFormat1"), form.excelCsvAction},
+                                           {QStringLiteral("GoogleCSVFormat1"), form.googleCsvAction},
+                                           {QStringLiteral("OutlookCSVFormat1"), form.outlookCsvAction},
+                                           {QStringLiteral("YahooCSVFormat1"), form.yahooCsvAction},
+                                           {QStringLiteral("ExcelXLS1"), form.xlsAction},
+                                           {QStringLiteral("extTXT1"), form.txtAction}};
     QAction *action = entries.value(entry);
     QVERIFY(action);
     action->trigger();
     QList<Dialogs::SaveRequest> requests;
-    QTRY_VERIFY(!(requests += Dialogs::TakeSaveRequests()).isEmpty());
+    QTRY_VERIFY(!(requests += Dialogs::takeSaveRequests()).isEmpty());
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.at(0).filterIndex, filterIndex);
 
     QVERIFY(radios[encodingAfter - 1]->isChecked());
-    QCOMPARE(form.CheckBox1->isChecked(), headersAfter);
-    QVERIFY(!form.CheckBox2->isChecked()); // Sort is never changed
-    QCOMPARE(form.ExportFlavor(), flavourAfter == QLatin1String("*") ? QStringLiteral("outlook") : flavourAfter);
-    QCOMPARE(form.RunningJobs(), 0);
-    QVERIFY(Dialogs::TakeShownMessages().isEmpty());
+    QCOMPARE(form.headersCheck->isChecked(), headersAfter);
+    QVERIFY(!form.sortCheck->isChecked()); // Sort is never changed
+    QCOMPARE(form.exportFlavor(), flavourAfter == QLatin1String("*") ? QStringLiteral("outlook") : flavourAfter);
+    QCOMPARE(form.runningJobs(), 0);
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
     QTest::qWait(20);
-    QCOMPARE(form.RunningJobs(), 0);
+    QCOMPARE(form.runningJobs(), 0);
 }
 
 void TestMainWindow::xlsAfterYahooKeepsFlavour()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("yahoo.vcf")), Cards(2, QStringLiteral("Yahoo"))));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("yahoo.vcf")), makeCards(2, QStringLiteral("Yahoo"))));
     const QString csv = path(QStringLiteral("yahoo.csv"));
     const QString xls = path(QStringLiteral("after-yahoo.xls"));
-    AnswerSave(csv);
-    form.YahooCSVFormat1Click();
-    QVERIFY(WaitForJobs(form));
-    AnswerSave(xls, 1);
-    form.ExcelXLS1Click();
-    QVERIFY(WaitForJobs(form));
-    QCOMPARE(form.ExportFlavor(), QStringLiteral("yahoo"));
-    const QList<Dialogs::SaveRequest> requests = Dialogs::TakeSaveRequests();
+    answerSave(csv);
+    form.exportYahooCsv();
+    QVERIFY(waitForJobs(form));
+    answerSave(xls, 1);
+    form.exportXls();
+    QVERIFY(waitForJobs(form));
+    QCOMPARE(form.exportFlavor(), QStringLiteral("yahoo"));
+    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests.at(0).filterIndex, 3);
     QCOMPARE(requests.at(1).filterIndex, 1);
     QCOMPARE(requests.at(1).initialPath, csv); // the path chosen last time
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages.at(1).caption, QStringLiteral("SUCCESS"));
     // The workbook has the default layout: it starts with the OLE2 signature and is not CSV text.
-    QVERIFY(ReadFile(xls).startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")));
+    QVERIFY(readFile(xls).startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")));
 }
 
 void TestMainWindow::wholeExportToCsv()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("whole.vcf")), Cards(3, QStringLiteral("Whole"))));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("whole.vcf")), makeCards(3, QStringLiteral("Whole"))));
     const QString target = path(QStringLiteral("out dir/whole export.csv"));
     QDir().mkpath(QFileInfo(target).absolutePath());
-    AnswerSave(target);
-    form.DefaultFormat1->trigger();
-    QTRY_COMPARE(form.RunningJobs(), 1);
-    QVERIFY(WaitForJobs(form));
+    answerSave(target);
+    form.defaultCsvAction->trigger();
+    QTRY_COMPARE(form.runningJobs(), 1);
+    QVERIFY(waitForJobs(form));
 
-    const QList<Dialogs::SaveRequest> requests = Dialogs::TakeSaveRequests();
+    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
     QCOMPARE(requests.size(), 1);
     QCOMPARE(requests.at(0).nameFilters,
              QStringList({QStringLiteral("Excel File (*.xls)"), QStringLiteral("Excel 2007 File (*.xlsx)"),
@@ -600,34 +600,34 @@ void TestMainWindow::wholeExportToCsv()
     QCOMPARE(requests.at(0).defaultSuffix, QStringLiteral("xls"));
     QCOMPARE(requests.at(0).initialPath, QString());
 
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Information);
     QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
     QCOMPARE(messages.at(0).text, QStringLiteral("Process completed!\r\rFilename: ") + target);
-    QCOMPARE(Dialogs::DisplayText(messages.at(0).text), QStringLiteral("Process completed!\n\nFilename: ") + target);
+    QCOMPARE(Dialogs::displayText(messages.at(0).text), QStringLiteral("Process completed!\n\nFilename: ") + target);
 
-    const QByteArray written = ReadFile(target);
+    const QByteArray written = readFile(target);
     QVERIFY(written.startsWith("\xef\xbb\xbf\"Name\""));
     QVERIFY(written.contains("\"Whole 1\""));
     QVERIFY(written.contains("\"Whole 3\""));
     QVERIFY(written.endsWith("\r\n"));
-    QCOMPARE(form.ProgressBar1->value(), 0);
-    QVERIFY(form.BitBtn2->isEnabled());
+    QCOMPARE(form.progressBar->value(), 0);
+    QVERIFY(form.exportButton->isEnabled());
 }
 
 void TestMainWindow::noDataFound()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("nothing.vcf")), QByteArray()));
-    Dialogs::TakeShownMessages(); // the empty-file warning
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("nothing.vcf")), QByteArray()));
+    Dialogs::takeShownMessages(); // the empty-file warning
     const QString target = path(QStringLiteral("nothing.csv"));
-    AnswerSave(target);
+    answerSave(target);
     QList<int> progress;
-    connect(&form, &TAppForm::progressShown, &form, [&progress](int value) { progress.append(value); });
-    form.DefaultFormat1Click();
-    QVERIFY(WaitForJobs(form));
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    connect(&form, &MainWindow::progressShown, &form, [&progress](int value) { progress.append(value); });
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Warning);
     QCOMPARE(messages.at(0).caption, QStringLiteral("Warning"));
@@ -635,44 +635,44 @@ void TestMainWindow::noDataFound()
     QVERIFY(!QFileInfo::exists(target));
     QCOMPARE(progress.constFirst(), 0);
     QCOMPARE(progress.mid(progress.size() - 2), QList<int>({100, 0}));
-    QVERIFY(form.BitBtn2->isEnabled());
+    QVERIFY(form.exportButton->isEnabled());
 }
 
 void TestMainWindow::exportButtonDuringJob()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("ten.vcf")), Cards(10, QStringLiteral("Ten"))));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("ten.vcf")), makeCards(10, QStringLiteral("Ten"))));
     const QString target = path(QStringLiteral("ten.txt"));
-    AnswerSave(target, 4);
+    answerSave(target, 4);
 
     QList<int> progress;
     QList<bool> buttonAtProgress;
-    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         progress.append(value);
-        buttonAtProgress.append(form.BitBtn2->isEnabled());
-        QCOMPARE(form.ProgressBar1->value(), value);
+        buttonAtProgress.append(form.exportButton->isEnabled());
+        QCOMPARE(form.progressBar->value(), value);
     });
     bool enabledBeforeWriting = false;
-    connect(&form, &TAppForm::exportControlsEnabled, &form, [&] {
-        enabledBeforeWriting = form.RunningJobs() == 1 && !QFileInfo::exists(target) && form.BitBtn2->isEnabled();
+    connect(&form, &MainWindow::exportControlsEnabled, &form, [&] {
+        enabledBeforeWriting = form.runningJobs() == 1 && !QFileInfo::exists(target) && form.exportButton->isEnabled();
     });
     int beepsWhileBuilding = -1;
     bool boxSeenWithButtonEnabled = false;
-    Dialogs::SetMessageHandler([&](const Dialogs::ShownMessage &) {
-        boxSeenWithButtonEnabled = form.BitBtn2->isEnabled() && form.ProgressBar1->value() == 100
+    Dialogs::setMessageHandler([&](const Dialogs::ShownMessage &) {
+        boxSeenWithButtonEnabled = form.exportButton->isEnabled() && form.progressBar->value() == 100
                                    && QFileInfo::exists(target) && QApplication::overrideCursor() != nullptr;
     });
-    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         if (value == 10) {
             // The File menu's export entry only beeps while the job builds its rows.
-            const int before = Dialogs::BeepCount();
-            form.Action3->trigger();
-            beepsWhileBuilding = Dialogs::BeepCount() - before;
+            const int before = Dialogs::beepCount();
+            form.exportAction->trigger();
+            beepsWhileBuilding = Dialogs::beepCount() - before;
         }
     });
 
-    form.extTXT1Click();
-    QVERIFY(WaitForJobs(form));
+    form.exportTxt();
+    QVERIFY(waitForJobs(form));
     QCOMPARE(progress, QList<int>({0, 10, 20, 26, 32, 38, 44, 50, 56, 62, 68, 74, 80, 80, 80, 100, 0}));
     // Disabled from the job's start until its rows were finished.
     for (qsizetype i = 1; i < 13; ++i)
@@ -680,53 +680,53 @@ void TestMainWindow::exportButtonDuringJob()
     QVERIFY(enabledBeforeWriting);
     QVERIFY(boxSeenWithButtonEnabled);
     QCOMPARE(beepsWhileBuilding, 1);
-    QCOMPARE(Dialogs::TakeShownMessages().size(), 1);
-    QCOMPARE(ReadFile(target).count("Ten "), 10);
+    QCOMPARE(Dialogs::takeShownMessages().size(), 1);
+    QCOMPARE(readFile(target).count("Ten "), 10);
 }
 
 void TestMainWindow::secondExportWhileFirstWrites()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("one.vcf")), Cards(4, QStringLiteral("Early"))));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("one.vcf")), makeCards(4, QStringLiteral("Early"))));
     const QString first = path(QStringLiteral("first.csv"));
     const QString second = path(QStringLiteral("second.csv"));
-    const QString later = WriteFile(path(QStringLiteral("later.vcf")), Cards(2, QStringLiteral("Later")));
+    const QString later = writeFile(path(QStringLiteral("later.vcf")), makeCards(2, QStringLiteral("Later")));
 
     bool changedDuringFirst = false;
     int jobsWhenSecondStarted = 0;
-    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
-        if (value == 0 && !changedDuringFirst && form.RunningJobs() == 1) {
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (value == 0 && !changedDuringFirst && form.runningJobs() == 1) {
             // Clear and load while the first job is about to scan: it goes on with its snapshot.
             changedDuringFirst = true;
-            form.ClearNow();
-            form.Ekle(later);
+            form.clearLoaded();
+            form.loadFile(later);
         }
     });
     bool secondStarted = false;
-    connect(&form, &TAppForm::exportControlsEnabled, &form, [&] {
-        if (changedDuringFirst && !secondStarted && form.RunningJobs() == 1 && !QFileInfo::exists(first)) {
+    connect(&form, &MainWindow::exportControlsEnabled, &form, [&] {
+        if (changedDuringFirst && !secondStarted && form.runningJobs() == 1 && !QFileInfo::exists(first)) {
             secondStarted = true;
-            AnswerSave(second);
-            form.GoogleCSVFormat1Click();
-            jobsWhenSecondStarted = form.RunningJobs();
+            answerSave(second);
+            form.exportGoogleCsv();
+            jobsWhenSecondStarted = form.runningJobs();
         }
     });
 
-    AnswerSave(first);
-    form.DefaultFormat1Click();
-    QVERIFY(WaitForJobs(form));
+    answerSave(first);
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
     QVERIFY(secondStarted);
     QCOMPARE(jobsWhenSecondStarted, 2);
 
-    const QByteArray one = ReadFile(first);
+    const QByteArray one = readFile(first);
     QVERIFY2(one.contains("\"Early 4\"") && !one.contains("Later"), one.constData());
     QVERIFY(one.startsWith("\xef\xbb\xbf\"Name\",\"Phone\"")); // default layout, not Google's
-    const QByteArray two = ReadFile(second);
+    const QByteArray two = readFile(second);
     QVERIFY2(two.contains("\"Later 2\"") && !two.contains("Early"), two.constData());
     QVERIFY(two.contains("Phone 1 - Value"));
 
     QStringList texts;
-    for (const Dialogs::ShownMessage &message : Dialogs::TakeShownMessages())
+    for (const Dialogs::ShownMessage &message : Dialogs::takeShownMessages())
         texts.append(message.text);
     texts.sort();
     QCOMPARE(texts, QStringList({QStringLiteral("Process completed!\r\rFilename: ") + first,
@@ -735,61 +735,61 @@ void TestMainWindow::secondExportWhileFirstWrites()
 
 void TestMainWindow::clearAndLoadRightAfterTheStart()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("before.vcf")), Cards(3000, QStringLiteral("Before"))));
-    const QString later = WriteFile(path(QStringLiteral("after.vcf")), Cards(5, QStringLiteral("After")));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("before.vcf")), makeCards(3000, QStringLiteral("Before"))));
+    const QString later = writeFile(path(QStringLiteral("after.vcf")), makeCards(5, QStringLiteral("After")));
     const QString target = path(QStringLiteral("before.csv"));
-    AnswerSave(target);
-    form.DefaultFormat1Click();
+    answerSave(target);
+    form.exportDefaultCsv();
     // At once, before the job has necessarily read anything: it still exports what was loaded.
-    form.ClearNow();
-    form.Ekle(later);
-    QCOMPARE(Loaded().LoadedFileCount, 1);
-    QVERIFY(WaitForJobs(form));
-    const QByteArray written = ReadFile(target);
+    form.clearLoaded();
+    form.loadFile(later);
+    QCOMPARE(loadedCards().loadedFileCount, 1);
+    QVERIFY(waitForJobs(form));
+    const QByteArray written = readFile(target);
     QCOMPARE(written.count("\"Before "), 3000);
     QVERIFY(!written.contains("After"));
-    QCOMPARE(Loaded().LoadedLines.toStringList().count(QStringLiteral("END:VCARD")), 5);
+    QCOMPARE(loadedCards().loadedLines.toStringList().count(QStringLiteral("END:VCARD")), 5);
 }
 
 void TestMainWindow::closingWhileJobRuns()
 {
-    auto *form = new TAppForm;
-    form->Ekle(WriteFile(path(QStringLiteral("closing.vcf")), Cards(20000, QStringLiteral("Closing"))));
+    auto *form = new MainWindow;
+    form->loadFile(writeFile(path(QStringLiteral("closing.vcf")), makeCards(20000, QStringLiteral("Closing"))));
     const QString target = path(QStringLiteral("closing.csv"));
-    AnswerSave(target);
-    form->DefaultFormat1Click();
-    QCOMPARE(form->RunningJobs(), 1);
+    answerSave(target);
+    form->exportDefaultCsv();
+    QCOMPARE(form->runningJobs(), 1);
     delete form; // waits for the job, which finishes its file without a window
-    QVERIFY(Dialogs::TakeShownMessages().isEmpty());
-    QCOMPARE(ReadFile(target).count("\"Closing "), 20000);
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
+    QCOMPARE(readFile(target).count("\"Closing "), 20000);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
 void TestMainWindow::clearLoadAndExportWhileAWorkbookIsWritten()
 {
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("book.vcf")), Cards(3000, QStringLiteral("Book"))));
-    const QString later = WriteFile(path(QStringLiteral("meanwhile.vcf")), Cards(2, QStringLiteral("Meanwhile")));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("book.vcf")), makeCards(3000, QStringLiteral("Book"))));
+    const QString later = writeFile(path(QStringLiteral("meanwhile.vcf")), makeCards(2, QStringLiteral("Meanwhile")));
     const QString book = path(QStringLiteral("written meanwhile.xlsx"));
     const QString csv = path(QStringLiteral("meanwhile.csv"));
 
     // Once the first job is adding rows to its workbook: Clear, load, and a second export.
     bool done = false;
-    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
-        if (done || value <= 85 || form.RunningJobs() != 1)
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (done || value <= 85 || form.runningJobs() != 1)
             return;
         done = true;
-        form.ClearNow();
-        form.Ekle(later);
-        AnswerSave(csv);
-        form.DefaultFormat1Click();
+        form.clearLoaded();
+        form.loadFile(later);
+        answerSave(csv);
+        form.exportDefaultCsv();
     });
-    AnswerSave(book, 2);
-    form.DefaultFormat1Click();
-    QVERIFY(WaitForJobs(form));
+    answerSave(book, 2);
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
     QVERIFY(done);
-    QCOMPARE(Dialogs::TakeShownMessages().size(), 2);
+    QCOMPARE(Dialogs::takeShownMessages().size(), 2);
 
     QProcess reader;
     reader.start(QStringLiteral("/usr/bin/python3"),
@@ -799,7 +799,7 @@ void TestMainWindow::clearLoadAndExportWhileAWorkbookIsWritten()
                   book});
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("3000"));
-    const QByteArray two = ReadFile(csv);
+    const QByteArray two = readFile(csv);
     QCOMPARE(two.count("\"Meanwhile "), 2);
     QVERIFY(!two.contains("Book"));
 }
@@ -819,23 +819,23 @@ void TestMainWindow::outputFolderRemovedDuringJob()
 {
     QFETCH(QString, name);
     QFETCH(int, removeAt);
-    TAppForm form;
-    form.Ekle(WriteFile(path(QStringLiteral("removed.vcf")), Cards(50, QStringLiteral("Removed"))));
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("removed.vcf")), makeCards(50, QStringLiteral("Removed"))));
     const QString folder = path(QStringLiteral("going away"));
     const QString target = folder + u'/' + name;
     QDir().mkpath(folder);
     bool removed = false;
-    connect(&form, &TAppForm::progressShown, &form, [&](int value) {
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         if (!removed && value >= removeAt)
             removed = QDir(folder).removeRecursively();
     });
-    AnswerSave(target);
-    form.DefaultFormat1Click();
-    QVERIFY(WaitForJobs(form));
+    answerSave(target);
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
     QVERIFY(removed);
 
     // The reason, then the failure; nothing is written anywhere and the window goes on.
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages.at(0).caption, QStringLiteral("WARNING"));
     QCOMPARE(messages.at(0).text,
@@ -843,8 +843,8 @@ void TestMainWindow::outputFolderRemovedDuringJob()
     QCOMPARE(messages.at(1).icon, MessageIcon::Error);
     QCOMPARE(messages.at(1).text, QStringLiteral("The file could not be created!"));
     QVERIFY(!QFileInfo::exists(folder));
-    QVERIFY(form.BitBtn2->isEnabled());
-    QCOMPARE(form.ProgressBar1->value(), 0);
+    QVERIFY(form.exportButton->isEnabled());
+    QCOMPARE(form.progressBar->value(), 0);
 }
 
 void TestMainWindow::languageFileRemovedAfterStart()
@@ -854,17 +854,17 @@ void TestMainWindow::languageFileRemovedAfterStart()
     QDir().mkpath(program + QStringLiteral("/Languages"));
     QVERIFY(QFile::copy(QStringLiteral(TESSALY_TEST_SOURCE_DIR "/../resources/Languages/German.lang.txt"),
                         program + QStringLiteral("/Languages/German.lang.txt")));
-    QVERIFY(LoadLanguageFrom(QStringLiteral("German.lang.txt"), program, 1033));
+    QVERIFY(loadLanguageFrom(QStringLiteral("German.lang.txt"), program, 1033));
     QVERIFY(QDir(program).removeRecursively());
 
     // The texts stay as loaded: in a new window and in an export's messages.
-    TAppForm form;
-    QCOMPARE(form.Action8->text(), QStringLiteral("Leeren"));
-    form.Ekle(WriteFile(path(QStringLiteral("german.vcf")), Cards(1, QStringLiteral("Deutsch"))));
-    AnswerSave(path(QStringLiteral("german.csv")));
-    form.DefaultFormat1Click();
-    QVERIFY(WaitForJobs(form));
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    MainWindow form;
+    QCOMPARE(form.clearAction->text(), QStringLiteral("Leeren"));
+    form.loadFile(writeFile(path(QStringLiteral("german.vcf")), makeCards(1, QStringLiteral("Deutsch"))));
+    answerSave(path(QStringLiteral("german.csv")));
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).caption, QStringLiteral("ERFOLG"));
     QVERIFY(messages.at(0).text.startsWith(QStringLiteral("Vorgang abgeschlossen!")));
@@ -890,46 +890,46 @@ void TestMainWindow::menuUnderButtonGuard()
     QFETCH(quint32, gap);
     QFETCH(bool, reopens);
     quint32 now = start;
-    TAppForm::TickCount = [&now] { return now; };
-    TAppForm form;
+    MainWindow::tickCount = [&now] { return now; };
+    MainWindow form;
     form.show();
-    form.Ekle(WriteFile(path(QStringLiteral("menu.vcf")), Cards(1, QStringLiteral("Menu"))));
-    MenuWatch watch(form.PopupMenu2);
+    form.loadFile(writeFile(path(QStringLiteral("menu.vcf")), makeCards(1, QStringLiteral("Menu"))));
+    MenuWatch watch(form.exportMenu);
 
-    form.BitBtn2->click();
+    form.exportButton->click();
     QCOMPARE(watch.shown, 1);
-    QCOMPARE(watch.lastPos, form.BitBtn2->mapToGlobal(QPoint(0, form.BitBtn2->height())));
+    QCOMPARE(watch.lastPos, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
     now += gap;
-    form.BitBtn2->click();
+    form.exportButton->click();
     QCOMPARE(watch.shown, reopens ? 2 : 1);
     // Either way a click 100 ms after the menu closed opens it again.
     now += 100;
-    form.BitBtn2->click();
+    form.exportButton->click();
     QCOMPARE(watch.shown, reopens ? 3 : 2);
-    TAppForm::TickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
+    MainWindow::tickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
 }
 
 void TestMainWindow::fileMenuExportBeepsWhenDisabled()
 {
-    TAppForm form;
-    MenuWatch watch(form.PopupMenu2);
-    form.Action3->trigger();
-    QCOMPARE(Dialogs::BeepCount(), 1);
+    MainWindow form;
+    MenuWatch watch(form.exportMenu);
+    form.exportAction->trigger();
+    QCOMPARE(Dialogs::beepCount(), 1);
     QCOMPARE(watch.shown, 0);
-    form.Ekle(WriteFile(path(QStringLiteral("beep.vcf")), Cards(1, QStringLiteral("Beep"))));
-    form.Action3->trigger();
-    QCOMPARE(Dialogs::BeepCount(), 1);
+    form.loadFile(writeFile(path(QStringLiteral("beep.vcf")), makeCards(1, QStringLiteral("Beep"))));
+    form.exportAction->trigger();
+    QCOMPARE(Dialogs::beepCount(), 1);
     QCOMPARE(watch.shown, 1);
 }
 
-void TestMainWindow::helpAddress()
+void TestMainWindow::testHelpAddress()
 {
     UrlCatcher catcher;
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
     qputenv("TESSALY_WEB_HOST", "127.0.0.1:8080");
-    TAppForm form;
-    form.Action2->trigger();
-    form.Help1->trigger();
+    MainWindow form;
+    form.helpAction->trigger();
+    form.trayHelpAction->trigger();
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
@@ -937,7 +937,7 @@ void TestMainWindow::helpAddress()
     qunsetenv("TESSALY_WEB_HOST");
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
 
-    QString page = Identity().AppDescription.toLower();
+    QString page = appIdentity().appDescription.toLower();
     page.replace(u' ', u'-');
     QVERIFY(!page.isEmpty());
     const QUrl expected(QStringLiteral("http://127.0.0.1:8080/help/") + page + u'/');
@@ -948,7 +948,7 @@ void TestMainWindow::helpAddress()
 
 void TestMainWindow::messageBoxShowsPlainText()
 {
-    Dialogs::SetAnsweringMode(false);
+    Dialogs::setAnsweringMode(false);
     QString shownText;
     QString shownTitle;
     Qt::TextFormat format = Qt::AutoText;
@@ -963,7 +963,7 @@ void TestMainWindow::messageBoxShowsPlainText()
         icon = box->icon();
         box->accept();
     });
-    Dialogs::ShowMessage(nullptr, MessageIcon::Error, QStringLiteral("ERROR"),
+    Dialogs::showMessage(nullptr, MessageIcon::Error, QStringLiteral("ERROR"),
                          QStringLiteral("<b>not bold</b>\r\rFilename: /tmp/a&b.csv"));
     QCOMPARE(shownTitle, QStringLiteral("ERROR"));
     QCOMPARE(shownText, QStringLiteral("<b>not bold</b>\n\nFilename: /tmp/a&b.csv"));
@@ -973,7 +973,7 @@ void TestMainWindow::messageBoxShowsPlainText()
 
 void TestMainWindow::saveDialogSettings()
 {
-    Dialogs::SetAnsweringMode(false);
+    Dialogs::setAnsweringMode(false);
     const QStringList filters{QStringLiteral("Excel File (*.xls)"), QStringLiteral("Excel 2007 File (*.xlsx)"),
                               QStringLiteral("CSV File (*.csv)"), QStringLiteral("Text File (*.txt)")};
     struct Seen {
@@ -1007,7 +1007,7 @@ void TestMainWindow::saveDialogSettings()
         request.filterIndex = index;
         request.initialPath = initial;
         request.defaultSuffix = QStringLiteral("xls");
-        return Dialogs::GetSaveFileName(nullptr, request);
+        return Dialogs::getSaveFileName(nullptr, request);
     };
 
     const QString initial = path(QStringLiteral("earlier.csv"));
@@ -1033,15 +1033,15 @@ void TestMainWindow::saveDialogSettings()
 
 namespace {
 
-QSettings UpdateSettings()
+QSettings updateSettings()
 {
     return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly"));
 }
 
 /* A fresh store and a local server answering the update check with reply. */
-void ServeUpdateReply(TestWebServer &server, const QByteArray &reply)
+void serveUpdateReply(TestWebServer &server, const QByteArray &reply)
 {
-    UpdateSettings().clear();
+    updateSettings().clear();
     CannedReply canned;
     canned.body = reply;
     server.setReply(true, canned);
@@ -1049,9 +1049,9 @@ void ServeUpdateReply(TestWebServer &server, const QByteArray &reply)
 }
 
 /* Lets the window's own timer start the check and apply its results. */
-bool WaitForUpdateCheck(const TAppForm &form)
+bool waitForUpdateCheck(const MainWindow &form)
 {
-    return QTest::qWaitFor([&form] { return !form.TimerChecker->isActive(); }, 30000);
+    return QTest::qWaitFor([&form] { return !form.updateCheckTimer->isActive(); }, 30000);
 }
 
 } // namespace
@@ -1062,7 +1062,7 @@ void TestMainWindow::updateCheck_data()
     QTest::addColumn<bool>("notice");
     QTest::addColumn<QString>("important");
     const QByteArray tail = "\n\n<result>1</result>\n";
-    QTest::newRow("same version") << "<version>" + Identity().AppVersion.toUtf8() + "</version>\n<url></url>" + tail
+    QTest::newRow("same version") << "<version>" + appIdentity().appVersion.toUtf8() + "</version>\n<url></url>" + tail
                                   << false << QString();
     QTest::newRow("new version") << "<version>9.9</version>\n<url>https://127.0.0.1/get</url>" + tail << true << QString();
     QTest::newRow("important message")
@@ -1077,19 +1077,19 @@ void TestMainWindow::updateCheck()
     QFETCH(bool, notice);
     QFETCH(QString, important);
     TestWebServer server;
-    ServeUpdateReply(server, reply);
+    serveUpdateReply(server, reply);
 
-    TAppForm form;
-    QVERIFY(WaitForUpdateCheck(form));
+    MainWindow form;
+    QVERIFY(waitForUpdateCheck(form));
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(server.requests().constFirst().tls);
     QVERIFY(server.requests().constFirst().body.startsWith("cmd=check&appname="));
-    QVERIFY(form.UpdateNotifications1->isEnabled() && form.UpdateNotifications1->isChecked());
-    TNewVer *shown = form.findChild<TNewVer *>();
+    QVERIFY(form.updateNotificationsAction->isEnabled() && form.updateNotificationsAction->isChecked());
+    NewVersionNotice *shown = form.findChild<NewVersionNotice *>();
     QCOMPARE(shown != nullptr, notice);
 
     // The server's message is shown by the window, as a warning, while the check waits.
-    const QList<Dialogs::ShownMessage> messages = Dialogs::TakeShownMessages();
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), important.isEmpty() ? 0 : 1);
     if (!important.isEmpty()) {
         QCOMPARE(messages.constFirst().caption, QStringLiteral("IMPORTANT"));
@@ -1102,21 +1102,21 @@ void TestMainWindow::updateCheck()
 void TestMainWindow::updateNotificationsSwitch()
 {
     TestWebServer server;
-    ServeUpdateReply(server, QByteArray());
-    UpdateSettings().setValue(QStringLiteral("Settings/ShowUpdate"), QStringLiteral("0"));
+    serveUpdateReply(server, QByteArray());
+    updateSettings().setValue(QStringLiteral("Settings/ShowUpdate"), QStringLiteral("0"));
 
-    TAppForm form;
-    QVERIFY(WaitForUpdateCheck(form));
+    MainWindow form;
+    QVERIFY(waitForUpdateCheck(form));
     QVERIFY(server.requests().isEmpty()); // switched off: no request at all
-    QVERIFY(form.UpdateNotifications1->isEnabled());
-    QVERIFY(!form.UpdateNotifications1->isChecked());
+    QVERIFY(form.updateNotificationsAction->isEnabled());
+    QVERIFY(!form.updateNotificationsAction->isChecked());
 
-    form.UpdateNotifications1->trigger();
-    QVERIFY(form.UpdateNotifications1->isChecked());
-    QCOMPARE(UpdateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("1"));
-    form.UpdateNotifications1->trigger();
-    QVERIFY(!form.UpdateNotifications1->isChecked());
-    QCOMPARE(UpdateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
+    form.updateNotificationsAction->trigger();
+    QVERIFY(form.updateNotificationsAction->isChecked());
+    QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("1"));
+    form.updateNotificationsAction->trigger();
+    QVERIFY(!form.updateNotificationsAction->isChecked());
+    QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
     qunsetenv("TESSALY_WEB_HOST");
 }
 

@@ -29,10 +29,10 @@
 
 namespace {
 
-const FeedbackProgram Program{QStringLiteral("Tessaly"), QStringLiteral("Orvanta - Tessaly"), QStringLiteral("4.2")};
+const FeedbackProgram kProgram{QStringLiteral("Tessaly"), QStringLiteral("Orvanta - Tessaly"), QStringLiteral("4.2")};
 
 /* The items of a form body as the server received them, each decoded back to "name=value". */
-QStringList DecodedFields(const QByteArray &body)
+QStringList decodedFields(const QByteArray &body)
 {
     QStringList fields;
     for (QByteArray pair : body.split('&')) {
@@ -44,7 +44,7 @@ QStringList DecodedFields(const QByteArray &body)
     return fields;
 }
 
-CannedReply Reply(const QByteArray &body)
+CannedReply replyBody(const QByteArray &body)
 {
     CannedReply reply;
     reply.body = body;
@@ -65,38 +65,38 @@ private:
     std::unique_ptr<TestWebServer> m_server;
 
     /* A shown feedback window, filled in as the user would. */
-    std::unique_ptr<TFeedbackForm> OpenFeedback(Choice choice, const QString &comment, const QString &address)
+    std::unique_ptr<FeedbackWindow> openFeedback(Choice choice, const QString &comment, const QString &address)
     {
-        auto form = std::make_unique<TFeedbackForm>(Program);
+        auto form = std::make_unique<FeedbackWindow>(kProgram);
         form->show();
         if (!QTest::qWaitForWindowExposed(form.get()))
             return nullptr;
         if (choice == Choice::Like)
-            QTest::mouseClick(form->Image1, Qt::LeftButton);
+            QTest::mouseClick(form->likeImage, Qt::LeftButton);
         if (choice == Choice::Dislike)
-            QTest::mouseClick(form->Panel5, Qt::LeftButton);
-        form->Memo1->setPlainText(comment);
-        form->Edit1->setText(address);
+            QTest::mouseClick(form->dislikePanel, Qt::LeftButton);
+        form->feedbackEdit->setPlainText(comment);
+        form->emailEdit->setText(address);
         return form;
     }
 
     /* A notice that has finished its opening animation; the link opens nothing but records. */
-    QPointer<TNewVer> ShowNotice(const QString &url, QStringList *opened = nullptr)
+    QPointer<NewVersionNotice> showNotice(const QString &url, QStringList *opened = nullptr)
     {
-        QPointer<TNewVer> notice = new TNewVer(QStringLiteral("Tessaly"), QStringLiteral("4.3"), url);
+        QPointer<NewVersionNotice> notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), url);
         notice->setUrlOpener([opened](const QUrl &address) {
             if (opened)
                 opened->append(address.toString());
         });
         const bool shown = QTest::qWaitFor(
-            [&] { return notice && notice->isVisible() && notice->geometry() == TNewVer::HomeGeometry(); }, 2000);
+            [&] { return notice && notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 2000);
         return shown ? notice : nullptr;
     }
 
-    static bool NoticeOnScreen()
+    static bool noticeOnScreen()
     {
         for (QWidget *window : QApplication::topLevelWidgets())
-            if (qobject_cast<TNewVer *>(window) && window->isVisible())
+            if (qobject_cast<NewVersionNotice *>(window) && window->isVisible())
                 return true;
         return false;
     }
@@ -104,7 +104,7 @@ private:
 private slots:
     void initTestCase()
     {
-        TestWebServer::TrustTestAuthority();
+        TestWebServer::trustTestAuthority();
         m_server = std::make_unique<TestWebServer>();
         QVERIFY(m_server->isListening());
         qputenv("TESSALY_WEB_HOST", m_server->host().toUtf8());
@@ -112,21 +112,21 @@ private slots:
 
     void init()
     {
-        Dialogs::SetAnsweringMode(true);
-        ClearActiveLanguage();
+        Dialogs::setAnsweringMode(true);
+        clearActiveLanguage();
         m_server->setTlsEnabled(true);
-        m_server->setReply(true, Reply("OK"));
-        m_server->setReply(false, Reply("OK"));
+        m_server->setReply(true, replyBody("OK"));
+        m_server->setReply(false, replyBody("OK"));
         m_server->clearRequests();
     }
 
     void cleanup()
     {
-        Dialogs::SetAnsweringMode(false);
-        ClearActiveLanguage();
+        Dialogs::setAnsweringMode(false);
+        clearActiveLanguage();
         // Notices left by a failed test must not disturb the next one.
         for (QWidget *window : QApplication::topLevelWidgets())
-            if (qobject_cast<TNewVer *>(window))
+            if (qobject_cast<NewVersionNotice *>(window))
                 delete window;
     }
 
@@ -155,51 +155,51 @@ private slots:
     {
         QFETCH(QString, address);
         QFETCH(bool, valid);
-        QCOMPARE(IsValidEmail(address), valid);
+        QCOMPARE(isValidEmail(address), valid);
     }
 
     // ---- feedback window ------------------------------------------------------------------
 
     void feedbackStartsInTheComment()
     {
-        TFeedbackForm form(Program);
+        FeedbackWindow form(kProgram);
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly feedback"));
         QCOMPARE(form.size(), QSize(525, 326));
-        QCOMPARE(QApplication::focusWidget(), form.Memo1);
-        QTest::keyClick(form.Memo1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.Edit1);
-        QTest::keyClick(form.Edit1, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.BitBtn1);
-        QVERIFY(form.BitBtn1->isDefault());
+        QCOMPARE(QApplication::focusWidget(), form.feedbackEdit);
+        QTest::keyClick(form.feedbackEdit, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.emailEdit);
+        QTest::keyClick(form.emailEdit, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), form.sendButton);
+        QVERIFY(form.sendButton->isDefault());
     }
 
     void choicePanelsChooseAtMostOne()
     {
-        TFeedbackForm form(Program);
+        FeedbackWindow form(kProgram);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(!form.IsChosen(form.Panel4) && !form.IsChosen(form.Panel5));
-        QTest::mouseClick(form.Panel4, Qt::LeftButton);
-        QVERIFY(form.IsChosen(form.Panel4) && !form.IsChosen(form.Panel5));
-        QTest::mouseClick(form.Image2, Qt::LeftButton); // the picture belongs to its panel
-        QVERIFY(!form.IsChosen(form.Panel4) && form.IsChosen(form.Panel5));
-        QTest::mouseClick(form.Panel5, Qt::LeftButton); // the chosen one stays chosen
-        QVERIFY(!form.IsChosen(form.Panel4) && form.IsChosen(form.Panel5));
-        QCOMPARE(form.Panel5->palette().color(QPalette::Window), form.palette().color(QPalette::Highlight));
-        QCOMPARE(form.Panel5->frameShadow(), QFrame::Sunken);
+        QVERIFY(!form.isChosen(form.likePanel) && !form.isChosen(form.dislikePanel));
+        QTest::mouseClick(form.likePanel, Qt::LeftButton);
+        QVERIFY(form.isChosen(form.likePanel) && !form.isChosen(form.dislikePanel));
+        QTest::mouseClick(form.dislikeImage, Qt::LeftButton); // the picture belongs to its panel
+        QVERIFY(!form.isChosen(form.likePanel) && form.isChosen(form.dislikePanel));
+        QTest::mouseClick(form.dislikePanel, Qt::LeftButton); // the chosen one stays chosen
+        QVERIFY(!form.isChosen(form.likePanel) && form.isChosen(form.dislikePanel));
+        QCOMPARE(form.dislikePanel->palette().color(QPalette::Window), form.palette().color(QPalette::Highlight));
+        QCOMPARE(form.dislikePanel->frameShadow(), QFrame::Sunken);
     }
 
     void textLengthsAreLimited()
     {
-        TFeedbackForm form(Program);
-        form.Memo1->insertPlainText(QStringLiteral("start "));
-        form.Memo1->insertPlainText(QString(10050, u'x'));
-        QCOMPARE(form.Memo1->toPlainText().size(), 10000);
-        QVERIFY(form.Memo1->toPlainText().startsWith(QStringLiteral("start x")));
-        form.Edit1->setText(QString(120, u'a'));
-        QCOMPARE(form.Edit1->text().size(), 100);
+        FeedbackWindow form(kProgram);
+        form.feedbackEdit->insertPlainText(QStringLiteral("start "));
+        form.feedbackEdit->insertPlainText(QString(10050, u'x'));
+        QCOMPARE(form.feedbackEdit->toPlainText().size(), 10000);
+        QVERIFY(form.feedbackEdit->toPlainText().startsWith(QStringLiteral("start x")));
+        form.emailEdit->setText(QString(120, u'a'));
+        QCOMPARE(form.emailEdit->text().size(), 100);
     }
 
     void fieldsOnTheWire_data()
@@ -233,11 +233,11 @@ private slots:
         QFETCH(QString, feedback);
         QFETCH(QString, email);
         if (!languageLines.isEmpty())
-            SetActiveLanguage(QStringLiteral("Test.lang.txt"), QStringLiteral("Test"), languageLines);
+            setActiveLanguage(QStringLiteral("Test.lang.txt"), QStringLiteral("Test"), languageLines);
 
-        auto form = OpenFeedback(choice, comment, address);
+        auto form = openFeedback(choice, comment, address);
         QVERIFY(form);
-        form->BitBtn1Click();
+        form->onSendClicked();
 
         const QList<ServedRequest> requests = m_server->requests();
         QCOMPARE(requests.size(), 1);
@@ -248,26 +248,26 @@ private slots:
                              QStringLiteral("version=4.2"), QStringLiteral("feedback=") + feedback};
         if (!email.isEmpty())
             expected.append(QStringLiteral("email=") + email);
-        QCOMPARE(DecodedFields(requests.at(0).body), expected);
+        QCOMPARE(decodedFields(requests.at(0).body), expected);
     }
 
     void nothingToSendBeeps()
     {
-        auto form = OpenFeedback(Choice::None, QStringLiteral("  \n\t\n   \n"), QStringLiteral("a@b.c"));
+        auto form = openFeedback(Choice::None, QStringLiteral("  \n\t\n   \n"), QStringLiteral("a@b.c"));
         QVERIFY(form);
-        form->BitBtn1Click();
-        QCOMPARE(Dialogs::BeepCount(), 1);
-        QVERIFY(Dialogs::TakeShownMessages().isEmpty());
+        form->onSendClicked();
+        QCOMPARE(Dialogs::beepCount(), 1);
+        QVERIFY(Dialogs::takeShownMessages().isEmpty());
         QVERIFY(m_server->requests().isEmpty());
         QVERIFY(form->isVisible());
     }
 
     void invalidAddressIsNotSent()
     {
-        auto form = OpenFeedback(Choice::Like, QStringLiteral("Fine"), QStringLiteral("a@b.c-"));
+        auto form = openFeedback(Choice::Like, QStringLiteral("Fine"), QStringLiteral("a@b.c-"));
         QVERIFY(form);
-        form->BitBtn1Click();
-        const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+        form->onSendClicked();
+        const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.at(0).icon, MessageIcon::Error);
         QCOMPARE(shown.at(0).caption, QStringLiteral("Failure"));
@@ -291,12 +291,12 @@ private slots:
     {
         QFETCH(QByteArray, reply);
         QFETCH(bool, delivered);
-        m_server->setReply(true, Reply(reply));
-        auto form = OpenFeedback(Choice::Like, QString(), QString());
+        m_server->setReply(true, replyBody(reply));
+        auto form = openFeedback(Choice::Like, QString(), QString());
         QVERIFY(form);
-        form->BitBtn1Click();
+        form->onSendClicked();
 
-        const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+        const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
         if (delivered) {
             QCOMPARE(shown.at(0).icon, MessageIcon::Information);
@@ -318,16 +318,16 @@ private slots:
     void httpsRefusedThenHttpDelivers()
     {
         m_server->setTlsEnabled(false);
-        m_server->setReply(false, Reply("OK\r\n"));
-        auto form = OpenFeedback(Choice::Dislike, QStringLiteral("Too slow"), QString());
+        m_server->setReply(false, replyBody("OK\r\n"));
+        auto form = openFeedback(Choice::Dislike, QStringLiteral("Too slow"), QString());
         QVERIFY(form);
-        form->BitBtn1Click();
+        form->onSendClicked();
 
         const QList<ServedRequest> requests = m_server->requests();
         QCOMPARE(requests.size(), 1);
         QVERIFY(!requests.at(0).tls);
-        QCOMPARE(DecodedFields(requests.at(0).body).at(3), QStringLiteral("feedback=I dislike it!\rToo slow"));
-        const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+        QCOMPARE(decodedFields(requests.at(0).body).at(3), QStringLiteral("feedback=I dislike it!\rToo slow"));
+        const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.at(0).caption, QStringLiteral("Success"));
         QVERIFY(!form->isVisible());
@@ -341,27 +341,27 @@ private slots:
             TestWebServer gone;
             closedPort = gone.port();
         }
-        auto form = OpenFeedback(Choice::Like, QStringLiteral("line one\nline two"), QStringLiteral(" me@example.org"));
+        auto form = openFeedback(Choice::Like, QStringLiteral("line one\nline two"), QStringLiteral(" me@example.org"));
         QVERIFY(form);
         qputenv("TESSALY_WEB_HOST", QByteArrayLiteral("127.0.0.1:") + QByteArray::number(closedPort));
-        form->BitBtn1Click();
+        form->onSendClicked();
         qputenv("TESSALY_WEB_HOST", m_server->host().toUtf8());
 
-        const QList<Dialogs::ShownMessage> shown = Dialogs::TakeShownMessages();
+        const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.at(0).caption, QStringLiteral("Failure"));
         QVERIFY(form->isVisible());
-        QVERIFY(form->IsChosen(form->Panel4));
-        QVERIFY(!form->IsChosen(form->Panel5));
-        QCOMPARE(form->Memo1->toPlainText(), QStringLiteral("line one\nline two"));
-        QCOMPARE(form->Edit1->text(), QStringLiteral(" me@example.org"));
+        QVERIFY(form->isChosen(form->likePanel));
+        QVERIFY(!form->isChosen(form->dislikePanel));
+        QCOMPARE(form->feedbackEdit->toPlainText(), QStringLiteral("line one\nline two"));
+        QCOMPARE(form->emailEdit->text(), QStringLiteral(" me@example.org"));
 
         // The same window sends it all once the server is back.
-        form->BitBtn1Click();
+        form->onSendClicked();
         QCOMPARE(m_server->requests().size(), 1);
-        QCOMPARE(DecodedFields(m_server->requests().at(0).body).at(3),
+        QCOMPARE(decodedFields(m_server->requests().at(0).body).at(3),
                  QStringLiteral("feedback=I like it!\rline one\r\nline two"));
-        QCOMPARE(DecodedFields(m_server->requests().at(0).body).at(4), QStringLiteral("email=me@example.org"));
+        QCOMPARE(decodedFields(m_server->requests().at(0).body).at(4), QStringLiteral("email=me@example.org"));
         QVERIFY(!form->isVisible());
     }
 
@@ -371,12 +371,12 @@ private slots:
         QTest::addColumn<int>("key");
         QTest::addColumn<bool>("sends");  // Send was pressed: with nothing entered, a beep
         QTest::addColumn<bool>("closes");
-        QTest::newRow("Enter in the comment") << QStringLiteral("Memo1") << int(Qt::Key_Return) << false << false;
-        QTest::newRow("Enter in the address") << QStringLiteral("Edit1") << int(Qt::Key_Return) << true << false;
-        QTest::newRow("Enter on Send") << QStringLiteral("BitBtn1") << int(Qt::Key_Return) << true << false;
-        QTest::newRow("Escape in the comment") << QStringLiteral("Memo1") << int(Qt::Key_Escape) << false << true;
-        QTest::newRow("Escape in the address") << QStringLiteral("Edit1") << int(Qt::Key_Escape) << false << true;
-        QTest::newRow("Escape on Send") << QStringLiteral("BitBtn1") << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("Enter in the comment") << QStringLiteral("feedbackEdit") << int(Qt::Key_Return) << false << false;
+        QTest::newRow("Enter in the address") << QStringLiteral("emailEdit") << int(Qt::Key_Return) << true << false;
+        QTest::newRow("Enter on Send") << QStringLiteral("sendButton") << int(Qt::Key_Return) << true << false;
+        QTest::newRow("Escape in the comment") << QStringLiteral("feedbackEdit") << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("Escape in the address") << QStringLiteral("emailEdit") << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("Escape on Send") << QStringLiteral("sendButton") << int(Qt::Key_Escape) << false << true;
     }
 
     void keys()
@@ -385,18 +385,18 @@ private slots:
         QFETCH(int, key);
         QFETCH(bool, sends);
         QFETCH(bool, closes);
-        TFeedbackForm form(Program);
+        FeedbackWindow form(kProgram);
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        QWidget *target = widget == QStringLiteral("Memo1") ? static_cast<QWidget *>(form.Memo1)
-            : widget == QStringLiteral("Edit1")             ? static_cast<QWidget *>(form.Edit1)
-                                                            : static_cast<QWidget *>(form.BitBtn1);
+        QWidget *target = widget == QStringLiteral("feedbackEdit") ? static_cast<QWidget *>(form.feedbackEdit)
+            : widget == QStringLiteral("emailEdit")             ? static_cast<QWidget *>(form.emailEdit)
+                                                            : static_cast<QWidget *>(form.sendButton);
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key));
-        QCOMPARE(Dialogs::BeepCount(), sends ? 1 : 0);
+        QCOMPARE(Dialogs::beepCount(), sends ? 1 : 0);
         QCOMPARE(form.isVisible(), !closes);
-        if (widget == QStringLiteral("Memo1") && key == Qt::Key_Return)
-            QCOMPARE(form.Memo1->toPlainText(), QStringLiteral("\n"));
+        if (widget == QStringLiteral("feedbackEdit") && key == Qt::Key_Return)
+            QCOMPARE(form.feedbackEdit->toPlainText(), QStringLiteral("\n"));
         QVERIFY(m_server->requests().isEmpty());
     }
 
@@ -404,7 +404,7 @@ private slots:
 
     void noticeInTheTopRightCorner()
     {
-        QPointer<TNewVer> notice = ShowNotice(QString());
+        QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         QCOMPARE(notice->geometry(), QRect(screen.right() + 1 - 5 - 320, screen.top() + 5, 320, 68));
@@ -435,11 +435,11 @@ private slots:
         QFETCH(QString, heading);
         QFETCH(QString, link);
         if (!languageLines.isEmpty())
-            SetActiveLanguage(QStringLiteral("Test.lang.txt"), QStringLiteral("Test"), languageLines);
-        TNewVer notice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
-        QCOMPARE(notice.Label1->text(), heading);
-        QCOMPARE(notice.Label2->text(), link);
-        QCOMPARE(notice.Label2->textFormat(), Qt::PlainText);
+            setActiveLanguage(QStringLiteral("Test.lang.txt"), QStringLiteral("Test"), languageLines);
+        NewVersionNotice notice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
+        QCOMPARE(notice.titleLabel->text(), heading);
+        QCOMPARE(notice.downloadLink->text(), link);
+        QCOMPARE(notice.downloadLink->textFormat(), Qt::PlainText);
     }
 
     void linkOpensOnlyWebAddresses_data()
@@ -461,9 +461,9 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QString, opened);
         QStringList openedAddresses;
-        QPointer<TNewVer> notice = ShowNotice(url, &openedAddresses);
+        QPointer<NewVersionNotice> notice = showNotice(url, &openedAddresses);
         QVERIFY(notice);
-        QTest::mouseClick(notice->Label2, Qt::LeftButton);
+        QTest::mouseClick(notice->downloadLink, Qt::LeftButton);
         const QString homePage = QStringLiteral("http://") + m_server->host() + u'/';
         QCOMPARE(openedAddresses, QStringList{opened.isEmpty() ? homePage : opened});
         QTRY_VERIFY(!notice); // closed and gone
@@ -474,12 +474,12 @@ private slots:
         QTest::addColumn<QString>("part");
         QTest::addColumn<int>("button");
         QTest::addColumn<bool>("moves");
-        QTest::newRow("left button on the heading") << QStringLiteral("Label1") << int(Qt::LeftButton) << true;
-        QTest::newRow("left button on the icon") << QStringLiteral("Image1") << int(Qt::LeftButton) << true;
-        QTest::newRow("middle button on the close column") << QStringLiteral("Panel3") << int(Qt::MiddleButton) << true;
-        QTest::newRow("right button on the heading") << QStringLiteral("Label1") << int(Qt::RightButton) << false;
-        QTest::newRow("right button on the panel") << QStringLiteral("Panel1") << int(Qt::RightButton) << false;
-        QTest::newRow("left button on the link") << QStringLiteral("Label2") << int(Qt::LeftButton) << false;
+        QTest::newRow("left button on the heading") << QStringLiteral("titleLabel") << int(Qt::LeftButton) << true;
+        QTest::newRow("left button on the icon") << QStringLiteral("iconImage") << int(Qt::LeftButton) << true;
+        QTest::newRow("middle button on the close column") << QStringLiteral("closePanel") << int(Qt::MiddleButton) << true;
+        QTest::newRow("right button on the heading") << QStringLiteral("titleLabel") << int(Qt::RightButton) << false;
+        QTest::newRow("right button on the panel") << QStringLiteral("framePanel") << int(Qt::RightButton) << false;
+        QTest::newRow("left button on the link") << QStringLiteral("downloadLink") << int(Qt::LeftButton) << false;
     }
 
     void dragging()
@@ -487,69 +487,69 @@ private slots:
         QFETCH(QString, part);
         QFETCH(int, button);
         QFETCH(bool, moves);
-        QPointer<TNewVer> notice = ShowNotice(QString());
+        QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->TimerClose->stop();
-        QWidget *widget = part == QStringLiteral("Label1") ? static_cast<QWidget *>(notice->Label1)
-            : part == QStringLiteral("Image1")             ? static_cast<QWidget *>(notice->Image1)
-            : part == QStringLiteral("Panel3")             ? notice->Panel3
-            : part == QStringLiteral("Panel1")             ? static_cast<QWidget *>(notice->Panel1)
-                                                           : static_cast<QWidget *>(notice->Label2);
+        notice->closeTimer->stop();
+        QWidget *widget = part == QStringLiteral("titleLabel") ? static_cast<QWidget *>(notice->titleLabel)
+            : part == QStringLiteral("iconImage")             ? static_cast<QWidget *>(notice->iconImage)
+            : part == QStringLiteral("closePanel")             ? notice->closePanel
+            : part == QStringLiteral("framePanel")             ? static_cast<QWidget *>(notice->framePanel)
+                                                           : static_cast<QWidget *>(notice->downloadLink);
         const QPoint start = notice->pos();
         const QPoint grip(widget->width() / 2, widget->height() - 3);
         QTest::mousePress(widget, Qt::MouseButton(button), {}, grip);
         QTest::mouseMove(widget, grip + QPoint(-40, 25));
         QTest::mouseRelease(widget, Qt::MouseButton(button), {}, grip + QPoint(-40, 25));
         QCOMPARE(notice->pos(), moves ? start + QPoint(-40, 25) : start);
-        QVERIFY(!notice->Dragging());
+        QVERIFY(!notice->isDragging());
         QVERIFY(notice); // the link was pressed but released elsewhere: it stays
     }
 
     void closesOnTheEleventhTick()
     {
-        QPointer<TNewVer> notice = ShowNotice(QString());
+        QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->TimerClose->stop(); // the test gives the ticks
+        notice->closeTimer->stop(); // the test gives the ticks
         QCursor::setPos(notice->geometry().center()); // resting on it does not keep it open
         for (int tick = 1; tick <= 10; ++tick)
-            notice->TimerCloseTimer();
+            notice->onCloseTimer();
         QTest::qWait(300);
         QVERIFY(notice && notice->isVisible());
-        notice->TimerCloseTimer();
+        notice->onCloseTimer();
         QTRY_VERIFY_WITH_TIMEOUT(!notice, 2000);
-        QVERIFY(!NoticeOnScreen());
+        QVERIFY(!noticeOnScreen());
     }
 
     void closesByItselfWithItsOwnTimer()
     {
-        QPointer<TNewVer> notice = new TNewVer(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
-        notice->TimerClose->setInterval(30); // the countdown in fast motion: eleven ticks, about 0.3 s
+        QPointer<NewVersionNotice> notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
+        notice->closeTimer->setInterval(30); // the countdown in fast motion: eleven ticks, about 0.3 s
         QTRY_VERIFY_WITH_TIMEOUT(!notice, 3000);
-        QVERIFY(!NoticeOnScreen());
+        QVERIFY(!noticeOnScreen());
     }
 
     void earlyCloseStaysClosed()
     {
-        QPointer<TNewVer> notice = ShowNotice(QString());
+        QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->TimerClose->setInterval(30);
-        QTest::mouseClick(notice->Button1, Qt::LeftButton);
+        notice->closeTimer->setInterval(30);
+        QTest::mouseClick(notice->closeButton, Qt::LeftButton);
         QTRY_VERIFY(!notice);
         QTest::qWait(600); // longer than the rest of the fast countdown
-        QVERIFY(!NoticeOnScreen());
+        QVERIFY(!noticeOnScreen());
     }
 
     void linkColourFollowsThePointer()
     {
-        QPointer<TNewVer> notice = ShowNotice(QString());
+        QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->TimerClose->stop();
+        notice->closeTimer->stop();
         const QColor highlight = notice->palette().color(QPalette::Highlight);
         const QColor text = notice->palette().color(QPalette::WindowText);
-        QCursor::setPos(notice->Label2->mapToGlobal(notice->Label2->rect().center()));
-        QTRY_COMPARE(notice->Label2->palette().color(QPalette::WindowText), highlight);
-        QCursor::setPos(notice->Label1->mapToGlobal(notice->Label1->rect().center()));
-        QTRY_COMPARE(notice->Label2->palette().color(QPalette::WindowText), text);
+        QCursor::setPos(notice->downloadLink->mapToGlobal(notice->downloadLink->rect().center()));
+        QTRY_COMPARE(notice->downloadLink->palette().color(QPalette::WindowText), highlight);
+        QCursor::setPos(notice->titleLabel->mapToGlobal(notice->titleLabel->rect().center()));
+        QTRY_COMPARE(notice->downloadLink->palette().color(QPalette::WindowText), text);
     }
 };
 

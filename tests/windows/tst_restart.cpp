@@ -40,41 +40,41 @@ const char kFolderVariable[] = "TESSALY_RESTART_FOLDER";
 const QString kReportName = QStringLiteral("restart-report.txt");
 const QString kExpectedCaption = QStringLiteral("vCards aus VCF-Datei laden...");
 
-bool Fail(const QString &why)
+bool fail(const QString &why)
 {
     std::fprintf(stderr, "FAIL: %s\n", qPrintable(why));
     return false;
 }
 
-QString ProgramFileIn(const QString &folder)
+QString programFileIn(const QString &folder)
 {
     return folder + QStringLiteral("/tessaly");
 }
 
 /* The second run: start as the program does, and tell what the main window shows. */
-int CameBack(const QString &folder)
+int cameBack(const QString &folder)
 {
-    RunStartup(ProgramFileIn(folder), 1033);
-    TAppForm form;
+    runStartup(programFileIn(folder), 1033);
+    MainWindow form;
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
     QSaveFile report(folder + u'/' + kReportName);
     if (!report.open(QIODevice::WriteOnly))
         return 1;
-    const QString text = form.BitBtn1->text() + u'\n' + QString::number(QCoreApplication::applicationPid()) + u'\n'
+    const QString text = form.loadButton->text() + u'\n' + QString::number(QCoreApplication::applicationPid()) + u'\n'
                          + QCoreApplication::applicationFilePath() + u'\n' + QDir::currentPath() + u'\n';
     report.write(text.toUtf8());
     return report.commit() ? 0 : 1;
 }
 
 /* Clicks Yes in the confirmation dialog once it is shown; checks its captions first. */
-void AnswerYesWhenAsked(QString *question)
+void answerYesWhenAsked(QString *question)
 {
     QTimer::singleShot(100, [question] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box || !box->isVisible()) {
-            AnswerYesWhenAsked(question);
+            answerYesWhenAsked(question);
             return;
         }
         *question = box->windowTitle() + u'|' + box->text();
@@ -85,7 +85,7 @@ void AnswerYesWhenAsked(QString *question)
 }
 
 /* Whether the process has ended (gone, or a zombie nobody reaps). */
-bool ProcessEnded(qint64 pid)
+bool processEnded(qint64 pid)
 {
     if (::kill(pid_t(pid), 0) != 0)
         return true;
@@ -97,23 +97,23 @@ bool ProcessEnded(qint64 pid)
     return close >= 0 && line.mid(close + 2, 1) == "Z";
 }
 
-bool FirstRun(QApplication &app)
+bool firstRun(QApplication &app)
 {
     QTemporaryDir folder;
     if (!folder.isValid())
-        return Fail(QStringLiteral("no temporary folder"));
+        return fail(QStringLiteral("no temporary folder"));
     QDir().mkpath(folder.filePath(QStringLiteral("Languages")));
     const QString german = QStringLiteral(TESSALY_LANGUAGES_DIR "/German.lang.txt");
     if (!QFile::copy(german, folder.filePath(QStringLiteral("Languages/German.lang.txt"))))
-        return Fail(QStringLiteral("cannot copy ") + german);
+        return fail(QStringLiteral("cannot copy ") + german);
     qputenv(kFolderVariable, QFile::encodeName(folder.path()));
 
-    RunStartup(ProgramFileIn(folder.path()), 1033);
-    TAppForm form;
+    runStartup(programFileIn(folder.path()), 1033);
+    MainWindow form;
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
-        return Fail(QStringLiteral("the main window was not shown"));
-    const QString englishCaption = form.BitBtn1->text();
+        return fail(QStringLiteral("the main window was not shown"));
+    const QString englishCaption = form.loadButton->text();
 
     QString question;
     bool timedOut = false;
@@ -122,11 +122,11 @@ bool FirstRun(QApplication &app)
         QCoreApplication::exit(2);
     });
     QTimer::singleShot(0, &form, [&form, &question] {
-        TTranslateForm window(SetLanguageFile, DataDir(), &form);
+        LanguageWindow window(setLanguageFile, dataDir(), &form);
         QTimer::singleShot(200, &window, [&window, &question] {
-            window.ComboBox1->setCurrentIndex(window.ComboBox1->findText(QStringLiteral("German")));
-            AnswerYesWhenAsked(&question);
-            QTest::mouseClick(window.BitBtn1, Qt::LeftButton);
+            window.languageCombo->setCurrentIndex(window.languageCombo->findText(QStringLiteral("German")));
+            answerYesWhenAsked(&question);
+            QTest::mouseClick(window.okButton, Qt::LeftButton);
         });
         window.exec();
     });
@@ -135,9 +135,9 @@ bool FirstRun(QApplication &app)
     sinceEnd.start();
     std::printf("first run: %s; asked \"%s\"\n", qPrintable(englishCaption), qPrintable(question));
     if (timedOut || status != 0)
-        return Fail(QStringLiteral("the program did not end after Yes (status %1)").arg(status));
+        return fail(QStringLiteral("the program did not end after Yes (status %1)").arg(status));
     if (question != QStringLiteral("Confirmation|Restart Application?|Yes|No"))
-        return Fail(QStringLiteral("unexpected question ") + question);
+        return fail(QStringLiteral("unexpected question ") + question);
 
     const QString reportPath = folder.filePath(kReportName);
     const QDeadlineTimer deadline(10000);
@@ -145,28 +145,28 @@ bool FirstRun(QApplication &app)
         QThread::msleep(50);
     QFile report(reportPath);
     if (!report.open(QIODevice::ReadOnly))
-        return Fail(QStringLiteral("the program did not come back within 10 s"));
+        return fail(QStringLiteral("the program did not come back within 10 s"));
     const QStringList lines = QString::fromUtf8(report.readAll()).split(u'\n');
     std::printf("came back after %lld ms: %s\n", sinceEnd.elapsed(), qPrintable(lines.join(QStringLiteral(" | "))));
     if (lines.size() < 4)
-        return Fail(QStringLiteral("a short report"));
+        return fail(QStringLiteral("a short report"));
     const qint64 pid = lines.at(1).toLongLong();
     // Let the second run end before the display server goes away with this one.
     const QDeadlineTimer endDeadline(10000);
-    while (!ProcessEnded(pid) && !endDeadline.hasExpired())
+    while (!processEnded(pid) && !endDeadline.hasExpired())
         QThread::msleep(50);
 
     bool ok = true;
     if (lines.at(0) != kExpectedCaption)
-        ok = Fail(QStringLiteral("came back showing \"%1\"").arg(lines.at(0)));
+        ok = fail(QStringLiteral("came back showing \"%1\"").arg(lines.at(0)));
     if (pid == QCoreApplication::applicationPid())
-        ok = Fail(QStringLiteral("the report came from this process"));
+        ok = fail(QStringLiteral("the report came from this process"));
     if (lines.at(2) != QCoreApplication::applicationFilePath())
-        ok = Fail(QStringLiteral("another program came back: ") + lines.at(2));
-    if (QDir(lines.at(3)).canonicalPath() != QDir(DataDir()).canonicalPath())
-        ok = Fail(QStringLiteral("started in ") + lines.at(3) + QStringLiteral(" instead of the data folder"));
-    if (!ProcessEnded(pid))
-        ok = Fail(QStringLiteral("the second run did not end"));
+        ok = fail(QStringLiteral("another program came back: ") + lines.at(2));
+    if (QDir(lines.at(3)).canonicalPath() != QDir(dataDir()).canonicalPath())
+        ok = fail(QStringLiteral("started in ") + lines.at(3) + QStringLiteral(" instead of the data folder"));
+    if (!processEnded(pid))
+        ok = fail(QStringLiteral("the second run did not end"));
     return ok;
 }
 
@@ -177,8 +177,8 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const QString folder = qEnvironmentVariable(kFolderVariable);
     if (!folder.isEmpty())
-        return CameBack(folder);
-    const bool ok = FirstRun(app);
+        return cameBack(folder);
+    const bool ok = firstRun(app);
     std::printf("%s\n", ok ? "PASS: the program came back in German" : "FAIL");
     return ok ? 0 : 1;
 }

@@ -15,27 +15,27 @@ class TestTrayIcon : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        RunStartup(QCoreApplication::applicationFilePath());
-        Dialogs::SetAnsweringMode(true);
+        runStartup(QCoreApplication::applicationFilePath());
+        Dialogs::setAnsweringMode(true);
     }
 
     void iconAppearsInTheTray()
     {
         // The panel may still be starting.
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
-        TAppForm form;
+        MainWindow form;
         form.show();
-        QVERIFY(form.TrayIcon1 != nullptr);
-        QVERIFY(form.TrayIcon1->isVisible());
-        QCOMPARE(form.TrayIcon1->contextMenu(), form.PopupMenu1);
-        QCOMPARE(form.TrayIcon1->toolTip(), Identity().AppCaption);
+        QVERIFY(form.trayIcon != nullptr);
+        QVERIFY(form.trayIcon->isVisible());
+        QCOMPARE(form.trayIcon->contextMenu(), form.trayMenu);
+        QCOMPARE(form.trayIcon->toolTip(), appIdentity().appCaption);
         // Embedded in the panel, the icon has a place on the screen.
-        QTRY_VERIFY_WITH_TIMEOUT(!form.TrayIcon1->geometry().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!form.trayIcon->geometry().isEmpty(), 10000);
 
         // A click on the icon brings a minimised window back.
         form.showMinimized();
         QTRY_VERIFY(form.isMinimized());
-        Q_EMIT form.TrayIcon1->activated(QSystemTrayIcon::Trigger);
+        Q_EMIT form.trayIcon->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(!form.isMinimized());
         QVERIFY(form.isVisible());
     }

@@ -29,33 +29,33 @@ int main(int argc, char *argv[])
     const QString folder = app.arguments().at(1);
     const QString prefix = app.arguments().at(2);
     const QString vcf = app.arguments().at(3);
-    RunStartup(QCoreApplication::applicationFilePath());
-    Dialogs::SetAnsweringMode(true);
+    runStartup(QCoreApplication::applicationFilePath());
+    Dialogs::setAnsweringMode(true);
 
-    TAppForm form;
+    MainWindow form;
     form.move(20, 20);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return 1;
     const QRect window = form.frameGeometry();
-    bool ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-start.png"));
+    bool ok = saveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-start.png"));
 
-    form.Ekle(vcf);
-    form.Ekle(vcf);
-    ok = SaveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-two-files.png")) && ok;
+    form.loadFile(vcf);
+    form.loadFile(vcf);
+    ok = saveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-two-files.png")) && ok;
 
     // The export menu under its button, with the CSV submenu open.
     QTimer::singleShot(400, &form, [&] {
-        form.PopupMenu2->setActiveAction(form.PopupMenu2->actions().constFirst());
-        form.CommaseparatedvaluesCSV1->popup(form.PopupMenu2->geometry().topRight());
+        form.exportMenu->setActiveAction(form.exportMenu->actions().constFirst());
+        form.csvMenu->popup(form.exportMenu->geometry().topRight());
         QTimer::singleShot(400, &form, [&] {
-            const QRect area = window.united(form.PopupMenu2->geometry()).united(form.CommaseparatedvaluesCSV1->geometry());
-            ok = SaveScreenArea(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + QStringLiteral("-export-menu.png")) && ok;
-            form.CommaseparatedvaluesCSV1->close();
-            form.PopupMenu2->close();
+            const QRect area = window.united(form.exportMenu->geometry()).united(form.csvMenu->geometry());
+            ok = saveScreenArea(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + QStringLiteral("-export-menu.png")) && ok;
+            form.csvMenu->close();
+            form.exportMenu->close();
         });
     });
-    form.BitBtn2Click();
-    form.ClearNow();
+    form.onExportClicked();
+    form.clearLoaded();
     return ok ? 0 : 1;
 }

@@ -15,7 +15,7 @@
 namespace WindowTesting {
 
 /* n cards named "<prefix> 1" .. "<prefix> n", each with a telephone number, CR LF line ends. */
-inline QByteArray Cards(int n, const QString &prefix)
+inline QByteArray makeCards(int n, const QString &prefix)
 {
     QByteArray text;
     for (int i = 1; i <= n; ++i) {
@@ -26,31 +26,31 @@ inline QByteArray Cards(int n, const QString &prefix)
 }
 
 /* Writes bytes to path (creating its folders) and returns the path. */
-inline QString WriteFile(const QString &path, const QByteArray &bytes)
+inline QString writeFile(const QString &path, const QByteArray &bytes)
 {
     QDir().mkpath(QFileInfo(path).absolutePath());
-    return WriteTestFile(path, bytes);
+    return writeTestFile(path, bytes);
 }
 
-inline QByteArray ReadFile(const QString &path)
+inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 /* Confirms the next save dialog with path (file type index as given). */
-inline void AnswerSave(const QString &path, int filterIndex = 3)
+inline void answerSave(const QString &path, int filterIndex = 3)
 {
     Dialogs::SaveAnswer answer;
     answer.fileName = path;
     answer.filterIndex = filterIndex;
-    Dialogs::SetNextSaveAnswer(answer);
+    Dialogs::setNextSaveAnswer(answer);
 }
 
 /* Waits until every export of form has ended; false on time-out. */
-inline bool WaitForJobs(const TAppForm &form, int timeoutMs = 60000)
+inline bool waitForJobs(const MainWindow &form, int timeoutMs = 60000)
 {
-    return QTest::qWaitFor([&form] { return form.RunningJobs() == 0; }, timeoutMs);
+    return QTest::qWaitFor([&form] { return form.runningJobs() == 0; }, timeoutMs);
 }
 
 } // namespace WindowTesting

@@ -22,7 +22,7 @@ case "${1:-}" in
     targets=(--target tst_mainwindow tst_conversionjob tst_cli tessaly-convert)
     ;;
 esac
-[ "${CI:-}" = "true" ] && options+=(-DTESSALY_WERROR=ON)
+[ "${CI:-}" = "true" ] && options+=(-DTESSALY_WERROR=ON -DTESSALY_REQUIRE_CORPUS=ON)
 
 cmake -S . -B "$build_dir" -G Ninja "${options[@]}" >/dev/null
 cmake --build "$build_dir" --parallel "$(nproc)" "${targets[@]}"

@@ -5,7 +5,7 @@
 # CORPUS_DIR defaults to $TESSALY_CORPUS, else ../shared/corpus beside the source folder.
 # Each file is converted with the default options into out.csv and into out.txt, read as UTF-8
 # when it starts with a byte-order mark or is valid UTF-8, else with --encoding ansi (code page
-# 1252 under LANG=en_US.UTF-8, so those outputs are ANSI as well). tst_corpus/tst_corpus.cpp
+# 1252 under LANG=en_US.UTF-8, so those outputs are ANSI as well). tests/golden/tst_corpus.cpp
 # decides the reading the same way.
 set -eu
 

@@ -4,6 +4,7 @@
 #include "online/webrequest.h"
 #include "platform/osdescription.h"
 #include "platform/userlocale.h"
+#include "text/textformat.h"
 
 #include <QDate>
 #include <QLocale>
@@ -28,20 +29,6 @@ const QString kShowUpdate = QStringLiteral("ShowUpdate");
 QString replyLine(const QStringList &lines, int number)
 {
     return lines.value(number - 1);
-}
-
-/* Whether text reads as a 32-bit integer: an optional sign and decimal digits only. */
-bool isInteger32(const QString &text)
-{
-    const qsizetype firstDigit = (text.startsWith(u'-') || text.startsWith(u'+')) ? 1 : 0;
-    if (text.size() <= firstDigit)
-        return false;
-    for (qsizetype i = firstDigit; i < text.size(); ++i)
-        if (text[i] < u'0' || text[i] > u'9')
-            return false;
-    bool ok = false;
-    text.toInt(&ok, 10);
-    return ok;
 }
 
 } // namespace
@@ -195,7 +182,7 @@ void UpdateCheck::processReply(UpdateStore &store, const QStringList &lines, con
     // Any difference counts, older versions too; only a version of digits and dots is offered.
     if (results.m_currentVersion != m_inputs.appVersion) {
         const QString digits = QString(results.m_currentVersion).remove(u'.');
-        if (isInteger32(digits) && results.m_showUpdate == 1 && (lastDate != today || newCount < kRepliesPerDay))
+        if (parseDecimalInt(digits, true) && results.m_showUpdate == 1 && (lastDate != today || newCount < kRepliesPerDay))
             results.m_showNewVersion = true;
     }
 }

@@ -1,5 +1,7 @@
 #include "online/updatestore.h"
 
+#include "text/textformat.h"
+
 #include <QSettings>
 
 namespace {
@@ -17,20 +19,6 @@ struct ScrambleKey {
     quint8 mask() const { return quint8(value >> 8); }
     void advance(quint8 scrambledByte) { value = quint16((value + scrambledByte) * multiplier + addend); }
 };
-
-/* Decimal text: an optional "-" and one or more digits, nothing else, within int range. */
-bool parseDecimal(const QString &text, int &value)
-{
-    const qsizetype firstDigit = text.startsWith(u'-') ? 1 : 0;
-    if (text.size() <= firstDigit)
-        return false;
-    for (qsizetype i = firstDigit; i < text.size(); ++i)
-        if (text[i] < u'0' || text[i] > u'9')
-            return false;
-    bool ok = false;
-    value = text.toInt(&ok, 10);
-    return ok;
-}
 
 } // namespace
 
@@ -59,8 +47,7 @@ QString UpdateStore::readText(const QString &key, const QString &defaultValue) c
 
 int UpdateStore::readInteger(const QString &key, int defaultValue) const
 {
-    int value = 0;
-    return parseDecimal(readText(key), value) ? value : defaultValue;
+    return parseDecimalInt(readText(key)).value_or(defaultValue);
 }
 
 void UpdateStore::writeText(const QString &key, const QString &value)

@@ -36,3 +36,18 @@ QString trimControlAndBlank(const QString &value)
         return value;
     return value.sliced(begin, end - begin);
 }
+
+std::optional<int> parseDecimalInt(QStringView text, bool plusAllowed)
+{
+    const bool signed_ = text.startsWith(u'-') || (plusAllowed && text.startsWith(u'+'));
+    const qsizetype firstDigit = signed_ ? 1 : 0;
+    if (text.size() <= firstDigit)
+        return std::nullopt;
+    for (qsizetype i = firstDigit; i < text.size(); ++i) {
+        if (text[i] < u'0' || text[i] > u'9')
+            return std::nullopt;
+    }
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? std::optional<int>(value) : std::nullopt;
+}

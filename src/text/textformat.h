@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <QStringView>
+
+#include <optional>
 
 /**
  * Substitutes values for the "%s" markers of a (translated) text, left to right: each "%s"
@@ -13,3 +16,9 @@ QString formatText(const QString &text, const QString &value);
 
 /** Removes leading and trailing characters up to U+0020. */
 QString trimControlAndBlank(const QString &value);
+
+/**
+ * Reads text as a decimal int: an optional sign ("-", and "+" when plusAllowed) followed by one
+ * or more ASCII digits and nothing else, within the range of int. Anything else gives nothing.
+ */
+std::optional<int> parseDecimalInt(QStringView text, bool plusAllowed = false);

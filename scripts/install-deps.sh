@@ -14,6 +14,8 @@ packages=(
   famfamfam-silk famfamfam-flag-png breeze-icon-theme libqt6svg6 dbus-daemon trayer
   # the online tests: a test certificate authority; the fuzzers: clang with libFuzzer
   openssl clang libclang-rt-14-dev
+  # the format check of .ci/run
+  clang-format-14
 )
 
 missing=()

@@ -110,7 +110,7 @@ void writeDirectly(FuzzedDataProvider &input)
         return;
     }
     QString why;
-    const std::optional<xlscheck::Workbook> book = xlscheck::readLines(buffer.data(), why);
+    const std::optional<xlscheck::Workbook> book = xlscheck::readWorkbook(buffer.data(), why);
     FUZZ_CHECK(book.has_value(), why);
     checkCells(*book, cells, widthColumns);
 }
@@ -189,7 +189,7 @@ void writeThroughExport(FuzzedDataProvider &input)
     QFile file(path);
     FUZZ_CHECK(file.open(QIODevice::ReadOnly));
     QString why;
-    const std::optional<xlscheck::Workbook> book = xlscheck::readLines(file.readAll(), why);
+    const std::optional<xlscheck::Workbook> book = xlscheck::readWorkbook(file.readAll(), why);
     FUZZ_CHECK(book.has_value(), why);
     checkCells(*book, cells, rows.isEmpty() ? 0 : int(cells.back().size()));
 }

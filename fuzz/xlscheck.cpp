@@ -399,7 +399,7 @@ Workbook readStream(const QByteArray &stream)
 
 } // namespace
 
-std::optional<Workbook> readLines(const QByteArray &file, QString &why)
+std::optional<Workbook> readWorkbook(const QByteArray &file, QString &why)
 {
     try {
         CompoundFile compound(file);

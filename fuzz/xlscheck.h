@@ -23,6 +23,6 @@ struct Workbook {
 };
 
 /** The workbook in file, or nullopt with why set when the file breaks a rule. */
-std::optional<Workbook> readLines(const QByteArray &file, QString &why);
+std::optional<Workbook> readWorkbook(const QByteArray &file, QString &why);
 
 } // namespace xlscheck

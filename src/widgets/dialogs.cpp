@@ -26,7 +26,7 @@ struct Answering {
     int beeps = 0;
 };
 
-Answering &languageState()
+Answering &answeringState()
 {
     static Answering state;
     return state;
@@ -57,7 +57,7 @@ QString displayText(const QString &text)
 
 void showMessage(QWidget *parent, MessageIcon icon, const QString &caption, const QString &text)
 {
-    Answering &state = languageState();
+    Answering &state = answeringState();
     if (state.on) {
         const ShownMessage shown{icon, caption, text};
         state.messages.append(shown);
@@ -104,7 +104,7 @@ QMessageBox::StandardButton showCaptionedDialog(QWidget *parent, const QString &
     if (const QMessageBox::StandardButton escape = escapeAnswer(buttons); escape != QMessageBox::NoButton)
         box.setEscapeButton(escape);
 
-    Answering &state = languageState();
+    Answering &state = answeringState();
     if (state.on) {
         state.askedDialogs.append(AskedDialog{kind, caption, message, buttonTexts});
         if (state.dialogAnswers.empty())
@@ -135,7 +135,7 @@ QString suffixOfFilter(const QStringList &nameFilters, int index)
 
 QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
 {
-    Answering &state = languageState();
+    Answering &state = answeringState();
     if (state.on) {
         ++state.openDialogs;
         if (state.openAnswers.empty())
@@ -155,7 +155,7 @@ QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
 
 std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &request)
 {
-    Answering &state = languageState();
+    Answering &state = answeringState();
     if (state.on) {
         state.saveRequests.append(request);
         if (state.saveAnswers.empty())
@@ -194,7 +194,7 @@ std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &re
 
 void beep()
 {
-    Answering &state = languageState();
+    Answering &state = answeringState();
     if (state.on) {
         ++state.beeps;
         return;
@@ -204,58 +204,58 @@ void beep()
 
 void setAnsweringMode(bool on)
 {
-    languageState() = Answering();
-    languageState().on = on;
+    answeringState() = Answering();
+    answeringState().on = on;
 }
 
 bool answeringMode()
 {
-    return languageState().on;
+    return answeringState().on;
 }
 
 void setMessageHandler(std::function<void(const ShownMessage &)> handler)
 {
-    languageState().messageHandler = std::move(handler);
+    answeringState().messageHandler = std::move(handler);
 }
 
 QList<ShownMessage> takeShownMessages()
 {
-    return std::exchange(languageState().messages, {});
+    return std::exchange(answeringState().messages, {});
 }
 
 void setNextDialogAnswer(QMessageBox::StandardButton answer)
 {
-    languageState().dialogAnswers.push_back(answer);
+    answeringState().dialogAnswers.push_back(answer);
 }
 
 QList<AskedDialog> takeAskedDialogs()
 {
-    return std::exchange(languageState().askedDialogs, {});
+    return std::exchange(answeringState().askedDialogs, {});
 }
 
 void setNextOpenFileNames(const QStringList &fileNames)
 {
-    languageState().openAnswers.push_back(fileNames);
+    answeringState().openAnswers.push_back(fileNames);
 }
 
 void setNextSaveAnswer(const std::optional<SaveAnswer> &answer)
 {
-    languageState().saveAnswers.push_back(answer);
+    answeringState().saveAnswers.push_back(answer);
 }
 
 QList<SaveRequest> takeSaveRequests()
 {
-    return std::exchange(languageState().saveRequests, {});
+    return std::exchange(answeringState().saveRequests, {});
 }
 
 int openDialogCount()
 {
-    return languageState().openDialogs;
+    return answeringState().openDialogs;
 }
 
 int beepCount()
 {
-    return languageState().beeps;
+    return answeringState().beeps;
 }
 
 } // namespace Dialogs

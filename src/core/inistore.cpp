@@ -30,7 +30,7 @@ bool IniStore::load(const QString &path, QString *error)
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            const QString name = trimControlAndBlank(line.sliced(1, line.size() - 2));
+            const QString name = line.sliced(1, line.size() - 2); // as written, blanks included
             current = findSection(name);
             if (!current) {
                 m_sections.append(Section{name, {}});

@@ -106,8 +106,8 @@ QString settleDataDir(const QString &programFolder, const QString &company, cons
     const QString appData = perUserAppDataFolder();
     // Each level is made on its own; "already there" and other failures are left for the
     // settings store to meet.
-    QDir().mkdir(appData + u'/' + company);
-    QDir().mkdir(appData + u'/' + company + u'/' + description);
+    // On a new account even the configuration folder may be missing: make the whole path.
+    QDir().mkpath(appData + u'/' + company + u'/' + description);
     return appData + u'/' + company + u'/' + description + u'/';
 }
 

@@ -39,6 +39,16 @@ class TestStartup : public QObject
     Q_OBJECT
 
 private slots:
+    // Tests point XDG_CONFIG_HOME at folders of their own; each starts from what CTest set.
+    void init() { m_configHome = qEnvironmentVariable("XDG_CONFIG_HOME"); }
+    void cleanup()
+    {
+        if (m_configHome.isNull())
+            qunsetenv("XDG_CONFIG_HOME");
+        else
+            qputenv("XDG_CONFIG_HOME", m_configHome.toLocal8Bit());
+    }
+
     void readsIni_data()
     {
         QTest::addColumn<QByteArray>("content");
@@ -58,6 +68,12 @@ private slots:
         QTest::newRow("value holding =") << QByteArray("[A]\nk=a=b\n") << u"A"_qs << u"k"_qs << u"a=b"_qs;
         QTest::newRow("key without value") << QByteArray("[A]\nflag\n") << u"A"_qs << u"flag"_qs << QString();
         QTest::newRow("first key wins") << QByteArray("[A]\nk=1\nK=2\n") << u"A"_qs << u"k"_qs << u"1"_qs;
+        // The name between the brackets is taken as written: blanks inside them are part of it.
+        QTest::newRow("blanks inside the brackets") << QByteArray("[ Settings ]\nLanguageFile=German.lang.txt\n")
+                                                    << u" Settings "_qs << u"LanguageFile"_qs << u"German.lang.txt"_qs;
+        QTest::newRow("blanks inside the brackets are not another section")
+            << QByteArray("[ Settings ]\nLanguageFile=German.lang.txt\n") << u"Settings"_qs << u"LanguageFile"_qs
+            << u"-"_qs;
     }
 
     void readsIni()
@@ -145,20 +161,35 @@ private slots:
         QVERIFY(!writable);
     }
 
+    void dataFolderFallsBackToTheUserFolder_data()
+    {
+        QTest::addColumn<QString>("config");
+        QTest::newRow("configuration folder exists") << u"config"_qs;
+        // A new account: not even the configuration folder's parent is there yet.
+        QTest::newRow("configuration folder missing with its parent") << u"home/.config"_qs;
+    }
+
     void dataFolderFallsBackToTheUserFolder()
     {
+        QFETCH(QString, config);
         QTemporaryDir dir;
         const QString program = dir.filePath(u"program"_qs);
         QDir().mkpath(program);
         QCOMPARE(settleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), program + u'/');
 
         writeTestFile(program + u"/chk.tmp"_qs, "taken"); // the program folder now counts as not writable
-        const QString config = dir.filePath(u"config"_qs);
-        QDir().mkpath(config);
+        config = dir.filePath(config);
+        if (config.endsWith(u"/config"_qs))
+            QDir().mkpath(config);
         qputenv("XDG_CONFIG_HOME", config.toLocal8Bit());
         QCOMPARE(settleDataDir(program, u"ORVANTA"_qs, u"Tessaly"_qs), config + u"/ORVANTA/Tessaly/"_qs);
         QVERIFY(QFileInfo(config + u"/ORVANTA/Tessaly"_qs).isDir());
-        qunsetenv("XDG_CONFIG_HOME");
+
+        // The first setting can be stored there.
+        IniStore store;
+        store.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
+        QString error;
+        QVERIFY2(store.save(config + u"/ORVANTA/Tessaly/settings.ini"_qs, &error), qPrintable(error));
     }
 
     void versionTexts()
@@ -194,7 +225,6 @@ private slots:
                  QByteArray("\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n\r\n"));
         runStartup(program, 1033);
         QCOMPARE(languageName(), u"German"_qs);
-        qunsetenv("XDG_CONFIG_HOME");
     }
 
     void languageChangeThatCannotBeSaved_data()
@@ -275,6 +305,9 @@ private slots:
         QVERIFY(!QFile::exists(folder + u"/settings.ini"_qs));
 #endif
     }
+
+private:
+    QString m_configHome;
 };
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 
+#include <algorithm>
 #include <deque>
 
 namespace Dialogs {
@@ -24,6 +26,36 @@ struct Answering {
     QList<SaveRequest> saveRequests;
     int openDialogs = 0;
     int beeps = 0;
+};
+
+/*
+ * The open dialog with multiple selection that returns typed names as typed: a name that names
+ * no file is handed back like any other (the caller skips it), where Qt's own check would keep
+ * the dialog open with a "File not found" warning.
+ */
+class TypedNamesOpenDialog : public QFileDialog
+{
+public:
+    using QFileDialog::QFileDialog;
+
+    QStringList chosenFiles() const { return m_typedNames.isEmpty() ? selectedFiles() : m_typedNames; }
+
+protected:
+    void accept() override
+    {
+        const QStringList files = selectedFiles();
+        const bool namesMissingFile = !files.isEmpty()
+            && std::any_of(files.cbegin(), files.cend(), [](const QString &file) { return !QFileInfo::exists(file); });
+        if (!namesMissingFile) {
+            QFileDialog::accept(); // also opens a typed folder instead of returning it
+            return;
+        }
+        m_typedNames = files;
+        QDialog::accept();
+    }
+
+private:
+    QStringList m_typedNames;
 };
 
 Answering &answeringState()
@@ -144,13 +176,13 @@ QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
         state.openAnswers.pop_front();
         return answer;
     }
-    QFileDialog dialog(parent);
+    TypedNamesOpenDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFiles);
     dialog.setNameFilter(nameFilter);
     if (dialog.exec() != QDialog::Accepted)
         return {};
-    return dialog.selectedFiles();
+    return dialog.chosenFiles();
 }
 
 std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &request)

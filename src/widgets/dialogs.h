@@ -80,7 +80,8 @@ QMessageBox::StandardButton escapeAnswer(QMessageBox::StandardButtons buttons);
 
 /**
  * The open dialog with multiple selection and one file type (nameFilter, e.g. "VCF Files
- * (*.vcf)"). Returns the chosen files in the dialog's order; empty when cancelled.
+ * (*.vcf)"). Returns the chosen files in the dialog's order; empty when cancelled. A typed name
+ * is returned as typed even when no such file exists.
  */
 QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter);
 

@@ -1,5 +1,7 @@
 #include "cli/cliarguments.h"
 
+#include "engine/csvpreset.h"
+
 #include <QCommandLineParser>
 
 namespace {
@@ -30,24 +32,6 @@ QString typeForExtension(const QString &output)
 }
 
 /* What a preset's menu entry does to the encoding, Headers and the flavour. */
-void applyPreset(const QString &preset, CliOptions &options)
-{
-    TextEncoding &encoding = options.writeOptions.encoding;
-    QString &flavor = options.request.exportFlavor;
-    if (preset == QLatin1String("excel")) {
-        encoding = TextEncoding::Utf16;
-    } else if (preset == QLatin1String("outlook")) {
-        encoding = TextEncoding::Ansi;
-        options.writeOptions.headers = true;
-        flavor = preset;
-    } else if (preset == QLatin1String("google") || preset == QLatin1String("yahoo")) {
-        if (encoding == TextEncoding::Utf16)
-            encoding = TextEncoding::Utf8;
-        options.writeOptions.headers = true;
-        flavor = preset;
-    }
-}
-
 CliParse usageError(const QString &message)
 {
     CliParse parse;
@@ -117,12 +101,12 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
         options.separator = text.at(0);
     }
 
-    const QString presetName = parser.value(preset).toLower();
-    static const QStringList presets{QStringLiteral("default"), QStringLiteral("excel"), QStringLiteral("google"),
-                                     QStringLiteral("outlook"), QStringLiteral("yahoo")};
-    if (parser.isSet(preset) && !presets.contains(presetName))
-        return usageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
-    applyPreset(presetName, options);
+    if (parser.isSet(preset)) {
+        const std::optional<CsvPreset> chosen = csvPresetNamed(parser.value(preset));
+        if (!chosen)
+            return usageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
+        options.request.exportFlavor = applyCsvPreset(*chosen, options.writeOptions);
+    }
 
     if (parser.isSet(type)) {
         const QString typeName = parser.value(type).toUpper();

@@ -57,42 +57,14 @@ void MainWindow::createExportMenu()
 // Each entry applies its presets in the order encoding, Headers, flavour, then asks for the
 // path; the presets stay applied when the save dialog is cancelled.
 
-void MainWindow::exportDefaultCsv()
+void MainWindow::exportCsv(CsvPreset preset)
 {
-    m_exportFlavor.clear();
-    startExport(QStringLiteral("CSV"));
-}
-
-void MainWindow::exportExcelCsv()
-{
-    utf16Radio->setChecked(true);
-    m_exportFlavor.clear();
-    startExport(QStringLiteral("CSV"));
-}
-
-void MainWindow::exportGoogleCsv()
-{
-    if (utf16Radio->isChecked())
-        utf8Radio->setChecked(true);
-    headersCheck->setChecked(true);
-    m_exportFlavor = QStringLiteral("google");
-    startExport(QStringLiteral("CSV"));
-}
-
-void MainWindow::exportOutlookCsv()
-{
-    ansiRadio->setChecked(true);
-    headersCheck->setChecked(true);
-    m_exportFlavor = QStringLiteral("outlook");
-    startExport(QStringLiteral("CSV"));
-}
-
-void MainWindow::exportYahooCsv()
-{
-    if (utf16Radio->isChecked())
-        utf8Radio->setChecked(true);
-    headersCheck->setChecked(true);
-    m_exportFlavor = QStringLiteral("yahoo");
+    ExportOptions options = readExportOptions();
+    const TextEncoding before = options.encoding;
+    m_exportFlavor = applyCsvPreset(preset, options);
+    if (options.encoding != before)
+        encodingRadio(options.encoding)->setChecked(true);
+    headersCheck->setChecked(options.headers);
     startExport(QStringLiteral("CSV"));
 }
 

@@ -472,6 +472,19 @@ void MainWindow::onLoadClicked()
         loadFile(file);
 }
 
+QRadioButton *MainWindow::encodingRadio(TextEncoding encoding) const
+{
+    switch (encoding) {
+    case TextEncoding::Ansi:
+        return ansiRadio;
+    case TextEncoding::Utf8:
+        return utf8Radio;
+    case TextEncoding::Utf16:
+        break;
+    }
+    return utf16Radio;
+}
+
 TextEncoding MainWindow::selectedEncoding() const
 {
     if (ansiRadio->isChecked())

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/conversionjob.h"
+#include "engine/csvpreset.h"
 #include "widgets/glyphbutton.h"
 #include "widgets/menuunderbutton.h"
 
@@ -85,6 +86,8 @@ public:
 
     /** The encoding the radio buttons select, tested in the order ANSI, UTF-8, UTF-16. */
     TextEncoding selectedEncoding() const;
+    /** The radio button of an encoding. */
+    QRadioButton *encodingRadio(TextEncoding encoding) const;
     /** The CSV layout the last CSV entry chose: "", "google", "outlook" or "yahoo". */
     QString exportFlavor() const { return m_exportFlavor; }
     /** The help page's address. */
@@ -161,11 +164,13 @@ public:
     void openAboutWindow();
     void onTrayIconClicked();
     void onUpdateCheckTimer();
-    void exportDefaultCsv();
-    void exportExcelCsv();
-    void exportGoogleCsv();
-    void exportOutlookCsv();
-    void exportYahooCsv();
+    /** A CSV entry of the export menu: the preset's changes to the controls, then the export. */
+    void exportCsv(CsvPreset preset);
+    void exportDefaultCsv() { exportCsv(CsvPreset::Default); }
+    void exportExcelCsv() { exportCsv(CsvPreset::Excel); }
+    void exportGoogleCsv() { exportCsv(CsvPreset::Google); }
+    void exportOutlookCsv() { exportCsv(CsvPreset::Outlook); }
+    void exportYahooCsv() { exportCsv(CsvPreset::Yahoo); }
     void exportXls();
     void exportTxt();
 

@@ -1,0 +1,36 @@
+#include "engine/csvpreset.h"
+
+std::optional<CsvPreset> csvPresetNamed(QStringView name)
+{
+    static const std::pair<QStringView, CsvPreset> names[] = {
+        {u"default", CsvPreset::Default}, {u"excel", CsvPreset::Excel},   {u"google", CsvPreset::Google},
+        {u"outlook", CsvPreset::Outlook}, {u"yahoo", CsvPreset::Yahoo},
+    };
+    for (const auto &[text, preset] : names) {
+        if (name.compare(text, Qt::CaseInsensitive) == 0)
+            return preset;
+    }
+    return std::nullopt;
+}
+
+QString applyCsvPreset(CsvPreset preset, ExportOptions &options)
+{
+    switch (preset) {
+    case CsvPreset::Default:
+        return QString();
+    case CsvPreset::Excel:
+        options.encoding = TextEncoding::Utf16;
+        return QString();
+    case CsvPreset::Outlook:
+        options.encoding = TextEncoding::Ansi;
+        options.headers = true;
+        return QStringLiteral("outlook");
+    case CsvPreset::Google:
+    case CsvPreset::Yahoo:
+        if (options.encoding == TextEncoding::Utf16)
+            options.encoding = TextEncoding::Utf8;
+        options.headers = true;
+        return preset == CsvPreset::Google ? QStringLiteral("google") : QStringLiteral("yahoo");
+    }
+    return QString();
+}

@@ -1,5 +1,6 @@
 // The value pipeline on arbitrary bytes: quoted-printable decoding, vCard escapes, the
-// delimiter replacements and the field normalisation. The first byte picks the delimiter.
+// delimiter replacements and the field normalisation. The first byte picks the delimiter and
+// whether the value is declared quoted-printable.
 
 #include "fuzzsupport.h"
 
@@ -17,18 +18,27 @@ QChar delimiterFrom(quint8 byte)
     return delimiters[byte % 8];
 }
 
-void checkDecoded(QByteArrayView value, QChar delimiter)
+void checkDecoded(QByteArrayView value, QChar delimiter, bool quotedPrintable)
 {
-    const QString decoded = decodePropertyValue(value, delimiter);
+    const QString decoded = decodePropertyValue(value, delimiter, quotedPrintable);
     FUZZ_CHECK(!decoded.contains(delimiter) && !decoded.contains(u';'), decoded);
     // The quick path for plain values gives what the whole pipeline gives.
-    QString slow = undoVcardEscapes(decodeQuotedPrintableValue(value));
+    QString slow = undoVcardEscapes(quotedPrintable ? decodeQuotedPrintableValue(value) : QString::fromUtf8(value));
     slow.replace(delimiter, u' ');
     slow.replace(u';', u' ');
     FUZZ_CHECK(decoded == slow, decoded + QStringLiteral(" | ") + slow);
+    if (quotedPrintable && value.contains('=')) {
+        // A value decoded as one line gives what the line-by-line path gives for it.
+        FUZZ_CHECK(finishDecodedValue(decodeQuotedPrintableLine(value, true), delimiter) == decoded, decoded);
+    }
+    if (!utf8::isValid(value))
+        return;
     // Without "=", the bytes are read as UTF-8 unchanged.
-    if (!value.contains('=') && utf8::isValid(value))
+    if (!value.contains('='))
         FUZZ_CHECK(decodeQuotedPrintableValue(value) == QString::fromUtf8(value));
+    // An undeclared value keeps every "=".
+    if (!quotedPrintable && delimiter != u'=')
+        FUZZ_CHECK(decoded.count(u'=') == QString::fromUtf8(value).count(u'='), decoded);
 }
 
 void checkNormalized(const QString &text)
@@ -48,9 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (size == 0)
         return 0;
     const QChar delimiter = delimiterFrom(data[0]);
+    const bool quotedPrintable = (data[0] & 0x08) == 0;
     const QByteArrayView value(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
-    checkDecoded(value, delimiter);
-    checkNormalized(decodePropertyValue(value, delimiter));
+    checkDecoded(value, delimiter, quotedPrintable);
+    checkNormalized(decodePropertyValue(value, delimiter, quotedPrintable));
     checkNormalized(QString::fromUtf8(value));
     return 0;
 }

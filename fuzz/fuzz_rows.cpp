@@ -1,16 +1,20 @@
 // Arbitrary bytes as a loaded file: reading in the chosen encoding, scanning, the export
-// table, finishing the rows and writing them as text, each checked against what it promises.
+// table, finishing the rows and writing them as text, each checked against what it promises;
+// for the workbook file type, the rows written as .xlsx and read back hold the CSV's fields.
 //
 // The last input byte chooses the options (encoding, delimiter, file type, flavour, sort);
 // the bytes before it are the file, so a vCard file is a good seed as it is.
 
 #include "fuzzsupport.h"
+#include "xlsxcheck.h"
 
 #include "engine/cardscanner.h"
 #include "engine/exporttable.h"
 #include "text/singlebytecodec.h"
 #include "text/textlines.h"
 #include "engine/rowsort.h"
+#include "engine/workbookexport.h"
+#include "engine/xlsxfile.h"
 #include "text/textwriter.h"
 #include "text/utf8.h"
 
@@ -198,6 +202,61 @@ void checkWriting(const QStringList &lines, TextEncoding encoding)
     }
 }
 
+/* A host that keeps the job's messages. */
+class QuietHost final : public ConversionHost
+{
+public:
+    QStringList messages;
+
+    void setProgress(int) override {}
+    void setBusy(bool) override {}
+    void disableExportButton() override {}
+    void enableExportControls() override {}
+    ExportOptions readExportOptions() override { return {}; }
+    void showMessage(MessageIcon, const QString &, const QString &text) override { messages.append(text); }
+};
+
+/*
+ * The finished rows written as .xlsx hold, cell for cell, the fields that the CSV holds, as a
+ * spreadsheet program reads them (escapes decoded); a cell too long for the format stops the
+ * export with the limit's message instead.
+ */
+void checkXlsxCells(const QStringList &rows, RowFormat format)
+{
+    QList<QStringList> expected;
+    bool tooLong = false;
+    for (const QString &row : rows) {
+        QStringList fields = row.split(format.delimiter);
+        for (QString &field : fields) {
+            if (field.size() >= 2 && field.front() == format.quoteMark && field.back() == format.quoteMark)
+                field = field.sliced(1, field.size() - 2);
+            tooLong = tooLong || XlsxFile::writtenLength(field) > kXlsxMaxCellChars;
+        }
+        expected.append(fields);
+    }
+    const QString path = scratchDir().filePath(QStringLiteral("rows.xlsx"));
+    QFile::remove(path);
+    QuietHost host;
+    const bool written = exportToWorkbook(rows, format.delimiter, path, host);
+    if (tooLong) {
+        FUZZ_CHECK(!written && host.messages.size() == 1 && host.messages.front().startsWith(QStringLiteral("A value has")),
+                   host.messages.join(u'|'));
+        return;
+    }
+    FUZZ_CHECK(written, host.messages.join(u'|'));
+    QFile file(path);
+    FUZZ_CHECK(file.open(QIODevice::ReadOnly));
+    QString why;
+    const std::optional<QList<QStringList>> cells = xlsxcheck::readCells(file.readAll(), why);
+    FUZZ_CHECK(cells.has_value(), why);
+    for (qsizetype n = 0; n < std::max(expected.size(), cells->size()); ++n) {
+        const QStringList want = expected.value(n), got = cells->value(n);
+        for (qsizetype k = 0; k < std::max(want.size(), got.size()); ++k)
+            FUZZ_CHECK(want.value(k) == got.value(k),
+                       QStringLiteral("row %1, column %2: %3 | %4").arg(n).arg(k).arg(want.value(k), got.value(k)));
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -231,5 +290,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     checkFinishing(table.rows, finished, header, options.sort);
     checkWriting(finished, options.encoding);
     checkWriting(table.txtLines, options.encoding);
+    // A workbook costs some milliseconds (the xlsx library's own temporary files): only for the
+    // workbook file type, and only when there are cells to compare.
+    if (options.fileType == QLatin1String("XLS") && !table.rows.isEmpty())
+        checkXlsxCells(finished, format);
     return 0;
 }

@@ -27,11 +27,18 @@ cmake --build "$build_dir" --target "${targets[@]}" --parallel "$(nproc)"
 # Seed folders and the longest input of each target.
 seeds_of() {
   case "$1" in
-    fuzz_rows) echo ../shared/corpus tests/data resources/examples ;;
+    fuzz_rows) echo ../shared/corpus tests/data resources/examples fuzz/seeds/rows ;;
     fuzz_decodevalue) echo fuzz/seeds/values ../shared/corpus ;;
     fuzz_inistore) echo fuzz/seeds/settings ;;
     fuzz_language) echo resources/Languages ;;
     fuzz_reply) echo fuzz/seeds/reply ;;
+    *) ;;
+  esac
+}
+# Each target's dictionary of tokens, when it has one.
+dict_of() {
+  case "$1" in
+    fuzz_rows) echo fuzz/fuzz_rows.dict ;;
     *) ;;
   esac
 }
@@ -54,11 +61,14 @@ for target in "${targets[@]}"; do
   for folder in $(seeds_of "$target"); do
     [ -d "$folder" ] && seeds+=("$folder")
   done
+  dict=$(dict_of "$target")
+  options=()
+  [ -n "$dict" ] && options+=("-dict=$dict")
   log="$fuzz_dir/logs/$target.log"
   echo "== $target: ${seconds} s"
   status=0
   "$fuzz_dir/$target" -max_total_time="$seconds" -max_len="$(max_len_of "$target")" -rss_limit_mb=4096 \
-    -print_final_stats=1 -artifact_prefix="$fuzz_dir/crashes/$target-" "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
+    -print_final_stats=1 -artifact_prefix="$fuzz_dir/crashes/$target-" "${options[@]}" "$corpus" "${seeds[@]}" >"$log" 2>&1 || status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
   result=ok

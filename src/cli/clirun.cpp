@@ -65,6 +65,14 @@ public:
             printLine(m_err, caption + QLatin1String(": ") + text);
     }
 
+    void showSuccess(const QString &caption, const QString &text, const QString &encodingNote) override
+    {
+        showMessage(MessageIcon::Information, caption, text);
+        // The file is written as asked; what its encoding could not hold is a warning beside it.
+        if (!encodingNote.isEmpty())
+            printLine(m_err, encodingNote);
+    }
+
 private:
     void endProgressLine()
     {

@@ -5,7 +5,11 @@
 
 #include <QByteArray>
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -62,9 +66,35 @@ bool isFoldedContinuation(QByteArrayView line)
 }
 
 /*
+ * Whether a property name, upper-cased, declares a quoted-printable value: one of its
+ * parameters (after the first ";") is ENCODING=QUOTED-PRINTABLE or the bare QUOTED-PRINTABLE.
+ */
+bool declaresQuotedPrintable(QByteArrayView upperName)
+{
+    for (qsizetype start = upperName.indexOf(';'); start >= 0;) {
+        const qsizetype end = upperName.indexOf(';', start + 1);
+        const QByteArrayView parameter = upperName.sliced(start + 1, (end < 0 ? upperName.size() : end) - start - 1);
+        if (parameter == "QUOTED-PRINTABLE" || parameter == "ENCODING=QUOTED-PRINTABLE")
+            return true;
+        start = end;
+    }
+    return false;
+}
+
+/* Whether the text before the first colon of line declares a quoted-printable value. */
+bool declaresQuotedPrintableBefore(QByteArrayView line, qsizetype colon)
+{
+    QByteArray upper(colon, Qt::Uninitialized);
+    for (qsizetype i = 0; i < colon; ++i)
+        upper[i] = asciiUpper(line[i]);
+    return declaresQuotedPrintable(upper);
+}
+
+/*
  * Reads logical lines: a physical line together with the folded lines that continue it.
- * A line ending in "=" is never unfolded, since a blank that follows a quoted-printable soft
- * line break belongs to the value.
+ * Nothing is unfolded after a soft line break, a line ending in "=" that belongs to a declared
+ * quoted-printable value (its property line or one of its continuation lines): a blank that
+ * follows it belongs to the value. After any other line, a folded line is an ordinary fold.
  */
 class LogicalLines
 {
@@ -74,30 +104,121 @@ public:
     {
     }
 
-    /* The logical line that starts at physical line first; next is set to the line after it. */
-    QByteArrayView read(qsizetype first, qsizetype &next, QByteArray &storage) const
+    /*
+     * The logical line that starts at physical line first; next is set to the line after it.
+     * continuesValue tells that the line is a continuation line of a declared value.
+     */
+    QByteArrayView read(qsizetype first, qsizetype &next, QByteArray &storage, bool continuesValue) const
     {
-        QByteArrayView line = m_lines.utf8At(first);
+        const QByteArrayView line = m_lines.utf8At(first);
         next = first + 1;
-        if (next >= m_lines.size() || line.endsWith('=') || !isFoldedContinuation(m_lines.utf8At(next)))
+        if (next >= m_lines.size() || !isFoldedContinuation(m_lines.utf8At(next)))
+            return line;
+        // The colon and the declaration are looked for once, not again for every fold.
+        qsizetype colon = line.indexOf(':');
+        bool declared = continuesValue || (colon >= 0 && declaresQuotedPrintableBefore(line, colon));
+        if (declared && line.endsWith('='))
             return line;
         storage = line.toByteArray();
-        while (next < m_lines.size() && !storage.endsWith('=')) {
+        while (next < m_lines.size()) {
             const QByteArrayView fold = m_lines.utf8At(next);
             if (!isFoldedContinuation(fold))
                 break;
+            const qsizetype appendedAt = storage.size();
             storage.append(fold.sliced(1));
             ++next;
+            if (colon < 0) {
+                const qsizetype found = QByteArrayView(storage).sliced(appendedAt).indexOf(':');
+                if (found >= 0) {
+                    colon = appendedAt + found;
+                    declared = continuesValue || declaresQuotedPrintableBefore(storage, colon);
+                }
+            }
+            if (declared && storage.endsWith('='))
+                break;
         }
         return storage;
     }
 
-    /* Whether the physical line was blank as loaded (it stops a quoted-printable join). */
+    /* Whether the physical line was blank as loaded (it stops a continuation join). */
     bool isBlankAsLoaded(qsizetype line) const { return isBlank(m_lines.utf8At(line)); }
     qsizetype size() const { return m_lines.size(); }
 
 private:
     const TextLines &m_lines;
+};
+
+/*
+ * The continuation lines of a declared quoted-printable value, found once and decoded once:
+ * each piece is one logical line without its soft line break. Every value that takes these
+ * lines (the property line's, and that of any declared property among the continuation lines
+ * themselves) is its own line followed by a suffix of the pieces, so it shares their bytes.
+ */
+struct ContinuationRun {
+    std::vector<qsizetype> pieceLines; // the physical line where each piece starts
+    std::vector<qsizetype> pieceStarts; // where each piece's decoded bytes start in bytes
+    QByteArray bytes;
+
+    /*
+     * Reads the pieces that start at physical line first; carry is the escape that the value's
+     * own line cut off (cutEscapeLength), which goes in front of the first piece.
+     */
+    static std::shared_ptr<const ContinuationRun> find(const LogicalLines &logical, qsizetype first, QByteArray carry)
+    {
+        auto run = std::make_shared<ContinuationRun>();
+        QByteArray storage;
+        QByteArray joined;
+        qsizetype line = first;
+        for (;;) {
+            qsizetype after;
+            const QByteArrayView piece = logical.read(line, after, storage, true);
+            const bool softBreak = piece.endsWith('=');
+            const bool last = !softBreak || after >= logical.size() || logical.isBlankAsLoaded(after);
+            run->pieceLines.push_back(line);
+            run->pieceStarts.push_back(run->bytes.size());
+            // A soft line break goes with its "=": the next line's first characters stay text,
+            // unless an escape that this line cut off goes on there. The last piece keeps a
+            // trailing "=" (no line follows it), which the decoding drops.
+            QByteArrayView text = softBreak && !last ? piece.chopped(1) : piece;
+            if (!carry.isEmpty()) {
+                joined = carry;
+                joined.append(text);
+                text = joined;
+            }
+            const qsizetype cut = last ? 0 : cutEscapeLength(text);
+            carry = text.last(cut).toByteArray();
+            run->bytes.append(decodeQuotedPrintableLine(text.chopped(cut), last));
+            line = after;
+            if (last)
+                break;
+        }
+        return run;
+    }
+};
+
+/*
+ * A value that took continuation lines, not decoded yet: its own line's decoded bytes and the
+ * pieces from firstPiece on. Only the values that a card keeps are ever read out, so a long run
+ * of declared lines, each taking the rest of the run, costs the run once, not once per line.
+ */
+struct JoinedValue {
+    QByteArray head;
+    std::shared_ptr<const ContinuationRun> run;
+    qsizetype firstPiece = 0;
+
+    bool isEmpty() const
+    {
+        return head.isEmpty()
+            && (firstPiece >= qsizetype(run->pieceStarts.size()) || run->pieceStarts[size_t(firstPiece)] == run->bytes.size());
+    }
+
+    QString decode(QChar delimiter) const
+    {
+        QByteArray bytes = head;
+        if (firstPiece < qsizetype(run->pieceStarts.size()))
+            bytes.append(QByteArrayView(run->bytes).sliced(run->pieceStarts[size_t(firstPiece)]));
+        return finishDecodedValue(bytes, delimiter);
+    }
 };
 
 enum class Target {
@@ -121,6 +242,20 @@ bool nameHas(std::string_view name, std::string_view pattern)
     return name.find(pattern) != std::string_view::npos;
 }
 
+/* The property name without its group prefix ("ITEM1.FN" gives "FN"); a group is letters, digits and "-". */
+std::string_view propertyWithoutGroup(std::string_view name)
+{
+    const size_t dot = name.find('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return name;
+    for (size_t i = 0; i < dot; ++i) {
+        const char c = name[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'))
+            return name;
+    }
+    return name.substr(dot + 1);
+}
+
 /* Decides which rule a line matches; the first rule that matches wins. */
 Target classify(QByteArrayView line, QByteArray &upperName)
 {
@@ -133,10 +268,11 @@ Target classify(QByteArrayView line, QByteArray &upperName)
         upperName[i] = asciiUpper(line[i]);
     const std::string_view name(upperName.constData(), size_t(upperName.size()));
 
-    // FN and N are recognised with any parameters, but not inside other names.
-    if (name == "FN" || name.starts_with("FN;"))
+    // FN and N are recognised with any parameters and group prefix, but not inside other names.
+    const std::string_view property = propertyWithoutGroup(name.substr(0, name.find(';')));
+    if (property == "FN")
         return Target::FormattedName;
-    if (name == "N" || name.starts_with("N;"))
+    if (property == "N")
         return Target::StructuredName;
     if (nameHas(name, "EMAIL"))
         return Target::Email;
@@ -157,21 +293,59 @@ Target classify(QByteArrayView line, QByteArray &upperName)
     return Target::None;
 }
 
-/* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
-void fillFirstFree(ContactFields &card, ContactColumn first, int slotCount, QString &&value)
+/*
+ * The card being collected. A value that took continuation lines waits undecoded in joined
+ * until the card is finished, as a later line may still replace it.
+ */
+struct WorkingCard {
+    ContactFields fields;
+    std::array<std::optional<JoinedValue>, kContactColumnCount> joined;
+
+    bool isFree(size_t column) const { return fields[column].isEmpty() && !joined[column]; }
+
+    void set(size_t column, QString &&value)
+    {
+        fields[column] = std::move(value);
+        joined[column].reset();
+    }
+
+    void set(size_t column, JoinedValue &&value)
+    {
+        fields[column].clear();
+        joined[column] = std::move(value);
+    }
+};
+
+/* Whether a value leaves a multi-slot field's slot free (an empty one does). */
+bool isEmptyValue(const QString &value)
 {
+    return value.isEmpty();
+}
+
+bool isEmptyValue(const JoinedValue &value)
+{
+    return value.isEmpty();
+}
+
+/* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
+template<typename Value>
+void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value &&value)
+{
+    if (isEmptyValue(value))
+        return; // an empty value in the first free slot leaves it free
     for (int k = 0; k < slotCount; ++k) {
-        QString &slot = card[size_t(int(first) + k)];
-        if (slot.isEmpty()) {
-            slot = std::move(value);
+        const size_t slot = size_t(int(first) + k);
+        if (card.isFree(slot)) {
+            card.set(slot, std::move(value));
             return;
         }
     }
 }
 
-void storeField(ContactFields &card, Target target, QString &&value)
+template<typename Value>
+void storeField(WorkingCard &card, Target target, Value &&value)
 {
-    auto set = [&](ContactColumn column) { card[size_t(column)] = std::move(value); };
+    auto set = [&](ContactColumn column) { card.set(size_t(column), std::move(value)); };
     switch (target) {
     case Target::FormattedName:
         return set(ContactColumn::FormattedName);
@@ -198,11 +372,16 @@ void storeField(ContactFields &card, Target target, QString &&value)
     }
 }
 
-ContactCard finishCard(ContactFields &working)
+ContactCard finishCard(WorkingCard &working, QChar delimiter)
 {
     ContactFields normalized;
     for (int i = 0; i < kContactColumnCount; ++i) {
-        QString &field = working[size_t(i)];
+        QString &field = working.fields[size_t(i)];
+        if (std::optional<JoinedValue> &joined = working.joined[size_t(i)]) {
+            // Decoded once: a card without "BEGIN:VCARD" after it carries the text on.
+            field = joined->decode(delimiter);
+            joined.reset();
+        }
         if (field.isEmpty())
             continue;
         field = trimControlAndBlank(field);
@@ -215,39 +394,54 @@ ContactCard finishCard(ContactFields &working)
 std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiter)
 {
     std::vector<ContactCard> cards;
-    ContactFields working;
+    WorkingCard working;
     const LogicalLines logical(lines);
     QByteArray upperName;
     QByteArray lineStorage;
-    QByteArray joinStorage;
-    QByteArray valueStorage;
+    // The line at index continues a declared quoted-printable value (after a soft line break).
+    bool continuesValue = false;
+    // The continuation lines found last, and which of its pieces the scan reaches next.
+    std::shared_ptr<const ContinuationRun> run;
+    qsizetype nextPiece = 0;
 
     for (qsizetype index = from; index < to;) {
         qsizetype next;
-        const QByteArrayView line = logical.read(index, next, lineStorage);
+        const QByteArrayView line = logical.read(index, next, lineStorage, continuesValue);
+        // The scan meets the pieces of a run one by one, as logical lines read the same way.
+        const bool inRun = run && nextPiece < qsizetype(run->pieceLines.size())
+            && run->pieceLines[size_t(nextPiece)] == index;
+        if (inRun)
+            ++nextPiece;
         const Target target = classify(line, upperName);
+        const qsizetype colon = line.indexOf(':');
+        // (A "BEGIN:VCARD" line leaves upperName as it was: it declares nothing.)
+        const bool declared = target != Target::Begin && colon >= 0 && declaresQuotedPrintable(upperName);
+        // Whether the lines after this one continue a declared value, after a soft line break.
+        const bool softBreak = (continuesValue || declared) && line.endsWith('=') && next < logical.size()
+            && !logical.isBlankAsLoaded(next);
         if (target == Target::Begin) {
-            working = ContactFields();
+            working = WorkingCard();
         } else if (target == Target::End) {
-            cards.push_back(finishCard(working));
+            cards.push_back(finishCard(working, delimiter));
         } else if (target != Target::None) {
-            const qsizetype colon = line.indexOf(':');
-            QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
-            if (value.endsWith('=')) {
-                // Quoted-printable soft line breaks: take whole following lines until one
-                // that does not end with "=", stopping at a line that was blank as loaded.
-                valueStorage = value.toByteArray();
-                for (qsizetype follow = next; valueStorage.endsWith('=') && follow < logical.size();) {
-                    if (logical.isBlankAsLoaded(follow))
-                        break;
-                    qsizetype after;
-                    valueStorage.append(logical.read(follow, after, joinStorage));
-                    follow = after;
+            const QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
+            if (declared && softBreak) {
+                // The value takes the continuation lines: the rest of the run when this line
+                // is one of its pieces, else the lines that start here, found once.
+                // An escape cut off at the end of this line goes in front of the next one: the
+                // run takes it when it starts here, and already holds it when this is a piece.
+                const QByteArrayView head = value.chopped(1);
+                const qsizetype cut = cutEscapeLength(head);
+                if (!inRun) {
+                    run = ContinuationRun::find(logical, next, head.last(cut).toByteArray());
+                    nextPiece = 0;
                 }
-                value = valueStorage;
+                storeField(working, target, JoinedValue{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece});
+            } else {
+                storeField(working, target, decodePropertyValue(value, delimiter, declared));
             }
-            storeField(working, target, decodePropertyValue(value, delimiter));
         }
+        continuesValue = softBreak;
         index = next;
     }
     return cards;

@@ -30,16 +30,25 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
 }
 
 bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
-                     TextEncoding encoding, RowFormat format, ConversionHost &host)
+                     TextEncoding encoding, RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
     if (kind == OutputKind::Workbook)
         return exportToWorkbook(rows, format.delimiter, path, host);
     QString error;
-    if (writeTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error))
+    if (writeTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error, replaced))
         return true;
     host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
     return false;
+}
+
+QString replacedCharactersNote(const ReplacedCharacters &replaced)
+{
+    if (replaced.characters == 0)
+        return {};
+    return formatText(translate(QStringLiteral("Characters written as \"?\" because the chosen encoding cannot hold "
+                                               "them: %s, in %s of the rows; choose UTF-8 to keep them.")),
+                      {QString::number(replaced.characters), QString::number(replaced.lines)});
 }
 
 namespace {
@@ -94,14 +103,16 @@ ConversionOutcome runConversion(const TextLines &loadedLines, const ExportReques
         finishRows(table.rows, options.headers, options.sort, headerRow);
     host.enableExportControls();
 
+    ReplacedCharacters replaced;
     const bool written = writeExportFile(table.rows, table.txtLines, request.exportFileName, options.encoding,
-                                         format, host);
+                                         format, host, &replaced);
     table = ExportTable();
     host.setProgress(100);
     if (written && QFileInfo::exists(request.exportFileName)) {
-        host.showMessage(MessageIcon::Information, translate(QStringLiteral("SUCCESS")),
+        host.showSuccess(translate(QStringLiteral("SUCCESS")),
                          translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
-                             + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName));
+                             + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName),
+                         replacedCharactersNote(replaced));
         return finish(ConversionOutcome::writtenBytes);
     }
     host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")),

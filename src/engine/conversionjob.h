@@ -3,6 +3,7 @@
 #include "engine/exporttable.h"
 #include "engine/messageicon.h"
 #include "text/textlines.h"
+#include "text/textwriter.h"
 
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,17 @@ public:
     virtual ExportOptions readExportOptions() = 0;
     /** A modal message box; returns once the user has closed it. */
     virtual void showMessage(MessageIcon icon, const QString &caption, const QString &text) = 0;
+
+    /**
+     * The message of a written file. encodingNote, when not empty, is one more sentence: the
+     * output encoding could not hold some characters. A window shows it as the last part of
+     * the same message box, as this default does.
+     */
+    virtual void showSuccess(const QString &caption, const QString &text, const QString &encodingNote)
+    {
+        showMessage(MessageIcon::Information, caption,
+                    encodingNote.isEmpty() ? text : text + QStringLiteral("\r\r") + encodingNote);
+    }
 };
 
 /** What a job came to. */
@@ -88,13 +100,22 @@ private:
 /**
  * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
+ * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
  */
 bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
-                     TextEncoding encoding, RowFormat format, ConversionHost &host);
+                     TextEncoding encoding, RowFormat format, ConversionHost &host,
+                     ReplacedCharacters *replaced = nullptr);
+
+/**
+ * The sentence that tells how many characters in how many rows the output encoding could not
+ * hold and that UTF-8 keeps them; empty when nothing was replaced.
+ */
+QString replacedCharactersNote(const ReplacedCharacters &replaced);
 
 /**
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
- * final message. Success is reported only when the writer succeeded and the file exists.
+ * final message. Success is reported only when the writer succeeded and the file exists; its
+ * message tells when the output encoding could not hold some characters.
  */
 ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host);

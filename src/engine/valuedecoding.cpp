@@ -22,10 +22,13 @@ int hexValue(char c)
     return -1;
 }
 
-/* Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. */
-QByteArray decodeQuotedPrintableBytes(QByteArrayView in)
+/*
+ * Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. Trailing
+ * blanks are dropped only at the value's end: a line that a soft line break continues keeps them.
+ */
+QByteArray decodeQuotedPrintableBytes(QByteArrayView in, bool valueEnd)
 {
-    while (!in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
+    while (valueEnd && !in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
         in.chop(1);
     QByteArray out(in.size(), Qt::Uninitialized); // decoding never grows the text
     char *write = out.data();
@@ -107,13 +110,36 @@ QByteArray removeNulAndLineFeedEscapes(QByteArrayView value)
     return bytes;
 }
 
+/* The steps after quoted-printable decoding: vCard escapes, then delimiters and ";" become spaces. */
+QString finishValueText(QString value, QChar delimiter)
+{
+    value = undoVcardEscapes(value);
+    value.replace(delimiter, u' ');
+    value.replace(u';', u' ');
+    return value;
+}
+
 } // namespace
+
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd)
+{
+    return decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(line), valueEnd);
+}
+
+qsizetype cutEscapeLength(QByteArrayView line)
+{
+    if (line.endsWith('='))
+        return 1;
+    if (line.size() >= 2 && line[line.size() - 2] == '=' && hexValue(line.back()) >= 0)
+        return 2;
+    return 0;
+}
 
 QString decodeQuotedPrintableValue(QByteArrayView utf8Value)
 {
     if (!utf8Value.contains('='))
         return QString::fromUtf8(utf8Value);
-    return readDecodedBytes(decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(utf8Value)));
+    return readDecodedBytes(decodeQuotedPrintableLine(utf8Value, true));
 }
 
 QString decodeQuotedPrintableValue(const QString &value)
@@ -148,31 +174,41 @@ QString undoVcardEscapes(const QString &value)
     return out;
 }
 
-QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter)
+QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter, bool quotedPrintable)
 {
     // Most values need none of the steps: one look at the bytes spares the passes over the text.
     const char asciiDelimiter = delimiter.unicode() < 0x80 ? char(delimiter.unicode()) : '\0';
     if (asciiDelimiter != '\0'
-        && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter](char c) {
-               return c == '=' || c == '\\' || c == ';' || c == asciiDelimiter;
+        && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter, quotedPrintable](char c) {
+               return (quotedPrintable && c == '=') || c == '\\' || c == ';' || c == asciiDelimiter;
            }))
         return QString::fromUtf8(utf8Value);
-    QString value = undoVcardEscapes(decodeQuotedPrintableValue(utf8Value));
-    value.replace(delimiter, u' ');
-    value.replace(u';', u' ');
-    return value;
+    return finishValueText(quotedPrintable ? decodeQuotedPrintableValue(utf8Value) : QString::fromUtf8(utf8Value),
+                           delimiter);
 }
 
-QString decodePropertyValue(const QString &value, QChar delimiter)
+QString decodePropertyValue(const QString &value, QChar delimiter, bool quotedPrintable)
 {
-    return decodePropertyValue(QByteArrayView(value.toUtf8()), delimiter);
+    return decodePropertyValue(QByteArrayView(value.toUtf8()), delimiter, quotedPrintable);
+}
+
+QString finishDecodedValue(QByteArrayView decodedBytes, QChar delimiter)
+{
+    return finishValueText(readDecodedBytes(decodedBytes), delimiter);
 }
 
 QString normalizeFieldValue(const QString &value)
 {
-    QString text = trimControlAndBlank(value);
-    while (text.startsWith(u'='))
-        text = trimControlAndBlank(text.sliced(1));
+    // Trimmed, then leading "=" signs skipped with the blanks between them: one pass with an
+    // index, since a value may start with a great many of them.
+    const QString trimmed = trimControlAndBlank(value);
+    qsizetype first = 0;
+    while (first < trimmed.size() && trimmed[first] == u'=') {
+        ++first;
+        while (first < trimmed.size() && trimmed[first].unicode() <= 0x20)
+            ++first;
+    }
+    const QString text = first == 0 ? trimmed : trimmed.sliced(first);
     const auto *const data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     qsizetype pair = 1;

@@ -20,18 +20,39 @@ QString decodeQuotedPrintableValue(QByteArrayView utf8Value);
 QString decodeQuotedPrintableValue(const QString &value);
 
 /**
+ * The quoted-printable bytes of one line of a declared value, without its soft line break:
+ * "=00" dropped, "=0A" a space, then decoded as decodeQuotedPrintableValue does. With valueEnd
+ * set (the value's last line), trailing blanks are dropped as well; a lone "=" at the end is
+ * always dropped.
+ */
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd);
+
+/**
+ * The length of an escape that the end of a line (without its soft line break) cuts off: 1 for a
+ * trailing "=", 2 for "=" and one hexadecimal digit, else 0. Some writers break lines inside an
+ * escape; the cut-off part belongs in front of the next line.
+ */
+qsizetype cutEscapeLength(QByteArrayView line);
+
+/**
+ * The pipeline after quoted-printable decoding, for the decoded bytes of a whole value: read
+ * as decodeQuotedPrintableValue reads them, then as decodePropertyValue goes on.
+ */
+QString finishDecodedValue(QByteArrayView decodedBytes, QChar delimiter);
+
+/**
  * Undoes vCard escapes in one left-to-right pass: backslash with n or N becomes a space,
  * backslash with ",", ";", ":" or a backslash becomes that character. Other backslashes stay.
  */
 QString undoVcardEscapes(const QString &value);
 
 /**
- * The whole value pipeline: quoted-printable decoding, vCard escapes, then every field
- * delimiter and every ";" turned into a space.
+ * The whole value pipeline: quoted-printable decoding when the property declares it (any other
+ * value keeps its "=" signs as they are), vCard escapes, then every field delimiter and every
+ * ";" turned into a space.
  */
-QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter);
-QString decodePropertyValue(const QString &value, QChar delimiter);
-
+QString decodePropertyValue(QByteArrayView utf8Value, QChar delimiter, bool quotedPrintable);
+QString decodePropertyValue(const QString &value, QChar delimiter, bool quotedPrintable);
 
 /**
  * The normalisation of a finished card's field: trimmed, leading "=" signs removed (trimming

@@ -36,18 +36,33 @@ struct TableShape {
     qsizetype longestCell = 0;
 };
 
-TableShape measureTable(const QStringList &rows, QChar delimiter)
+/* Whether a row holds a character that an .xlsx cell may write as an escape ("_" or a control character). */
+bool mayHoldXlsxEscapes(const QString &row)
+{
+    return std::any_of(row.cbegin(), row.cend(), [](QChar c) {
+        return c == u'_' || (c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() >= 0xFFFE;
+    });
+}
+
+/* The fields' lengths count the characters a cell takes in the file: escapes included for .xlsx. */
+TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
 {
     TableShape shape;
     shape.rows = rows.size();
     for (const QString &row : rows) {
+        const bool escapes = xlsx && mayHoldXlsxEscapes(row);
+        // Fields are enclosed in quote marks, which the cells leave out.
+        auto cellLength = [&](qsizetype start, qsizetype end) {
+            return escapes && end - start >= 2 ? XlsxFile::writtenLength(QStringView(row).sliced(start + 1, end - start - 2))
+                                               : end - start - 2;
+        };
         qsizetype fields = 1, start = 0;
         for (qsizetype at = row.indexOf(delimiter); at >= 0; at = row.indexOf(delimiter, start)) {
-            shape.longestCell = std::max(shape.longestCell, at - start - 2);
+            shape.longestCell = std::max(shape.longestCell, cellLength(start, at));
             start = at + 1;
             ++fields;
         }
-        shape.longestCell = std::max(shape.longestCell, row.size() - start - 2);
+        shape.longestCell = std::max(shape.longestCell, cellLength(start, row.size()));
         shape.widestRow = std::max(shape.widestRow, fields);
         shape.lastRowFields = fields;
     }
@@ -202,7 +217,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
 bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host)
 {
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
-    const TableShape shape = measureTable(rows, delimiter);
+    const TableShape shape = measureTable(rows, delimiter, xlsx);
     QString error = limitViolation(shape, xlsx);
     if (error.isEmpty() && QFileInfo(fileName).isDir())
         error = cannotCreate(fileName, QStringLiteral("Is a directory"));

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include <xlsxwriter.h>
@@ -41,9 +42,113 @@ XlsxFile::~XlsxFile()
     }
 }
 
-bool XlsxFile::writeCell(lxw_col_t column, const char *utf8)
+namespace {
+
+/* Whether byte is a control character that XML cannot carry, or that its readers turn into another (CR). */
+bool isEscapedControl(unsigned char byte)
 {
-    const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, column, utf8, m_handles->text);
+    return byte < 0x20 && byte != '\t' && byte != '\n';
+}
+
+bool isHexDigit(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+/* The length of the character at text[i] that is written as an escape (U+FFFE, U+FFFF, a control), or 0. */
+qsizetype escapedCharacterAt(QByteArrayView text, qsizetype i)
+{
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (isEscapedControl(byte))
+        return 1;
+    if (byte == 0xEF && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0xBF
+        && (static_cast<unsigned char>(text[i + 2]) & 0xFE) == 0xBE)
+        return 3;
+    return 0;
+}
+
+/*
+ * Whether the "_" at text[i] would start the format's escape for a reader: "_x", four
+ * hexadecimal digits, then "_" or a character that is itself written as an escape. Readers
+ * decode from left to right, so escaping every such "_" keeps them in step.
+ */
+bool startsEscapeLookalike(QByteArrayView text, qsizetype i)
+{
+    if (i + 6 >= text.size() || (text[i + 1] != 'x' && text[i + 1] != 'X'))
+        return false;
+    for (qsizetype k = i + 2; k < i + 6; ++k) {
+        if (!isHexDigit(text[k]))
+            return false;
+    }
+    return text[i + 6] == '_' || escapedCharacterAt(text, i + 6) > 0;
+}
+
+bool needsEscapes(QByteArrayView text)
+{
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if ((c == '_' && startsEscapeLookalike(text, i)) || escapedCharacterAt(text, i) > 0)
+            return true;
+    }
+    return false;
+}
+
+void appendEscape(QByteArray &out, uint code)
+{
+    char escape[8];
+    std::snprintf(escape, sizeof escape, "_x%04X_", code);
+    out.append(escape, 7);
+}
+
+} // namespace
+
+QByteArray XlsxFile::cellText(QByteArrayView utf8)
+{
+    QByteArray out;
+    out.reserve(utf8.size() + 16);
+    for (qsizetype i = 0; i < utf8.size();) {
+        const char c = utf8[i];
+        if (c == '_' && startsEscapeLookalike(utf8, i)) {
+            appendEscape(out, '_');
+            ++i;
+            continue;
+        }
+        const qsizetype escaped = escapedCharacterAt(utf8, i);
+        if (escaped == 1) {
+            appendEscape(out, static_cast<unsigned char>(c));
+        } else if (escaped == 3) {
+            appendEscape(out, 0xFFFE | (static_cast<unsigned char>(utf8[i + 2]) & 1));
+        } else {
+            out.append(c);
+            ++i;
+            continue;
+        }
+        i += escaped;
+    }
+    return out;
+}
+
+qsizetype XlsxFile::writtenLength(QStringView text)
+{
+    const QByteArray utf8 = text.toUtf8();
+    if (!needsEscapes(utf8))
+        return text.size();
+    return QString::fromUtf8(cellText(utf8)).size();
+}
+
+bool XlsxFile::writeCell(lxw_col_t column, QByteArrayView utf8)
+{
+    // The library takes text up to a NUL and escapes control characters itself, but leaves text
+    // that looks like an escape alone: such cells are written with every escape in place.
+    const bool escape = needsEscapes(utf8);
+    if (escape) {
+        m_cellText = cellText(utf8);
+    } else {
+        m_cellText.resize(utf8.size());
+        std::memcpy(m_cellText.data(), utf8.data(), size_t(utf8.size()));
+    }
+    const lxw_error result =
+        worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
     if (result == LXW_NO_ERROR)
         return true;
     m_error = QString::fromUtf8(lxw_strerror(result));
@@ -55,7 +160,7 @@ bool XlsxFile::addRow(const QStringList &cells)
     if (!m_handles->workbook)
         return false;
     for (qsizetype column = 0; column < cells.size(); ++column) {
-        if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8().constData()))
+        if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8()))
             return false;
     }
     ++m_nextRow;
@@ -66,23 +171,22 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
 {
     if (!m_handles->workbook)
         return false;
-    // One conversion for the whole row; each field is then ended in place with a NUL.
-    QByteArray utf8 = row.toUtf8();
-    char *const begin = utf8.data();
-    char *const end = begin + utf8.size();
+    // One conversion for the whole row.
+    const QByteArray utf8 = row.toUtf8();
+    const char *const begin = utf8.constData();
+    const char *const end = begin + utf8.size();
     lxw_col_t column = 0;
-    for (char *start = begin;; ++column) {
-        char *stop = static_cast<char *>(std::memchr(start, delimiter, size_t(end - start)));
+    for (const char *start = begin;; ++column) {
+        const char *stop = static_cast<const char *>(std::memchr(start, delimiter, size_t(end - start)));
         if (!stop)
             stop = end;
-        char *first = start;
-        char *last = stop;
+        const char *first = start;
+        const char *last = stop;
         if (last - first >= 2 && *first == quoteMark && last[-1] == quoteMark) {
             ++first;
             --last;
         }
-        *last = '\0';
-        if (first != last && !writeCell(column, first))
+        if (first != last && !writeCell(column, QByteArrayView(first, last - first)))
             return false;
         if (stop == end)
             break;

@@ -16,7 +16,11 @@ inline constexpr qsizetype kXlsxMaxCellChars = 32767;
  * Writes an Office Open XML workbook with one worksheet, row by row, in constant memory:
  * every cell is a text cell with the number format "@", so "00123" or "=1+1" stay that text.
  * Empty texts get no cell; the used columns carry the "@" format, so they are text cells too.
- * The caller keeps within the limits above.
+ * A cell holds exactly its text: a NUL or another character that XML cannot carry (and a CR,
+ * which XML readers would turn into a line feed) is written with the format's escape _xHHHH_,
+ * and text that looks like such an escape has its "_" escaped as _x005F_, so spreadsheet
+ * programs show the text itself. The caller keeps within the limits above, counted with
+ * writtenLength().
  */
 class XlsxFile
 {
@@ -38,11 +42,17 @@ public:
     bool close();
     QString errorString() const { return m_error; }
 
+    /** The text of a cell as it is written into the file, every escape in place (UTF-8 in and out). */
+    static QByteArray cellText(QByteArrayView utf8);
+    /** How many characters a cell's text takes in the file, escapes counted: what the format's limit applies to. */
+    static qsizetype writtenLength(QStringView text);
+
 private:
-    bool writeCell(lxw_col_t column, const char *utf8);
+    bool writeCell(lxw_col_t column, QByteArrayView utf8);
 
     struct Handles;
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;
+    QByteArray m_cellText; // the cell being written, ended with a NUL
     QString m_error;
 };

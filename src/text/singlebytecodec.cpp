@@ -51,7 +51,16 @@ const SingleByteCodec &SingleByteCodec::ansi()
 QByteArray SingleByteCodec::fromUnicode(QStringView text) const
 {
     QByteArray out;
-    out.reserve(text.size());
+    appendEncoded(text, out);
+    return out;
+}
+
+qsizetype SingleByteCodec::appendEncoded(QStringView text, QByteArray &out) const
+{
+    qsizetype replaced = 0;
+    if (out.isEmpty())
+        out.reserve(text.size()); // appends to a batch grow it as appends do
+
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t unit = text[i].unicode();
         if (unit < 0x80) {
@@ -64,8 +73,9 @@ QByteArray SingleByteCodec::fromUnicode(QStringView text) const
             continue;
         }
         out.append('?');
+        ++replaced;
         if (QChar::isHighSurrogate(unit) && i + 1 < text.size() && text[i + 1].isLowSurrogate())
             ++i;
     }
-    return out;
+    return replaced;
 }

@@ -33,6 +33,9 @@ public:
     /** Encodes text; each character outside the code page (a surrogate pair counts once) becomes "?". */
     QByteArray fromUnicode(QStringView text) const;
 
+    /** Appends the encoded text to out as fromUnicode() encodes it; returns how many characters became "?". */
+    qsizetype appendEncoded(QStringView text, QByteArray &out) const;
+
 private:
     explicit SingleByteCodec(int codePage);
 

@@ -10,19 +10,43 @@
 
 namespace {
 
-QByteArray encode(const QString &text, TextEncoding encoding)
+/* Appends text as UTF-16 little-endian, a surrogate without its pair as "?"; returns how many those were. */
+qsizetype appendUtf16(QStringView text, QByteArray &out)
+{
+    if (text.isEmpty())
+        return 0;
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * 2);
+    char *const bytes = out.data() + start;
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes);
+    qsizetype replaced = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (!c.isSurrogate())
+            continue;
+        if (c.isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
+            ++i;
+            continue;
+        }
+        qToLittleEndian<char16_t>(u'?', bytes + 2 * i);
+        ++replaced;
+    }
+    return replaced;
+}
+
+/* Appends one encoded line; returns how many of its characters became "?". */
+qsizetype appendEncodedLine(QStringView text, TextEncoding encoding, QByteArray &out)
 {
     switch (encoding) {
     case TextEncoding::Ansi:
-        return SingleByteCodec::ansi().fromUnicode(text);
+        return SingleByteCodec::ansi().appendEncoded(text, out);
     case TextEncoding::Utf8:
-        return text.toUtf8();
+        out.append(text.toUtf8());
+        return 0;
     case TextEncoding::Utf16:
         break;
     }
-    QByteArray bytes(text.size() * 2, Qt::Uninitialized);
-    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
-    return bytes;
+    return appendUtf16(text, out);
 }
 
 QByteArray byteOrderMark(TextEncoding encoding)
@@ -40,18 +64,38 @@ QByteArray byteOrderMark(TextEncoding encoding)
 
 } // namespace
 
-bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error)
+bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced)
 {
-    constexpr qsizetype kBatchChars = 1 << 20;
+    constexpr qsizetype kBatchBytes = 1 << 20;
     bool ok = writeAllBytes(device, byteOrderMark(encoding));
-    QString batch;
-    batch.reserve(kBatchChars + 1024);
-    for (qsizetype i = 0; ok && i < lines.size(); ++i) {
-        batch += lines.at(i);
-        batch += QLatin1String("\r\n");
-        if (batch.size() >= kBatchChars || i + 1 == lines.size()) {
-            ok = writeAllBytes(device, encode(batch, encoding));
-            batch.clear();
+    if (encoding == TextEncoding::Utf8) {
+        // UTF-8 holds every character: the lines go to the encoder in large pieces.
+        QString batch;
+        batch.reserve(kBatchBytes + 1024);
+        for (qsizetype i = 0; ok && i < lines.size(); ++i) {
+            batch += lines.at(i);
+            batch += QLatin1String("\r\n");
+            if (batch.size() >= kBatchBytes || i + 1 == lines.size()) {
+                ok = writeAllBytes(device, batch.toUtf8());
+                batch.clear();
+            }
+        }
+    } else {
+        // Line by line, to count the lines with characters that the encoding cannot hold.
+        QByteArray batch;
+        batch.reserve(2 * kBatchBytes + 1024);
+        for (qsizetype i = 0; ok && i < lines.size(); ++i) {
+            const qsizetype lost = appendEncodedLine(lines.at(i), encoding, batch);
+            appendEncodedLine(u"\r\n", encoding, batch);
+            if (lost > 0 && replaced) {
+                replaced->characters += lost;
+                ++replaced->lines;
+            }
+            if (batch.size() >= kBatchBytes || i + 1 == lines.size()) {
+                ok = writeAllBytes(device, batch);
+                batch.resize(0); // the capacity stays for the next batch
+            }
         }
     }
     if (!ok && error)
@@ -59,7 +103,8 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
     return ok;
 }
 
-bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error)
+bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced)
 {
     auto fail = [&](const QString &reason) {
         if (error)
@@ -73,7 +118,7 @@ bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding 
     if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
         return fail(file.errorString());
     QString writeError;
-    if (!writeTextLines(lines, file, encoding, &writeError)) {
+    if (!writeTextLines(lines, file, encoding, &writeError, replaced)) {
         file.cancelWriting();
         return fail(writeError);
     }

@@ -5,16 +5,25 @@
 #include <QIODevice>
 #include <QStringList>
 
+/** Characters that the output encoding could not hold and that were written as "?", and in how many lines. */
+struct ReplacedCharacters {
+    qint64 characters = 0;
+    qint64 lines = 0;
+};
+
 /**
  * Writes lines, each followed by CR LF, in the chosen encoding: ANSI without a byte-order
  * mark ("?" for characters outside the code page), UTF-8 with EF BB BF, UTF-16 little-endian
- * with FF FE. Returns false with the device's error text when writing fails.
+ * with FF FE ("?" for a surrogate without its pair). Returns false with the device's error
+ * text when writing fails. replaced, when given, counts the characters written as "?".
  */
-bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error);
+bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced = nullptr);
 
 /**
  * Writes lines to the file at path, replacing it only once everything is written: a failure
  * leaves an existing file untouched and no partial file behind. The error text of a file
  * that cannot be created is "Cannot create file "<path>". <reason>".
  */
-bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error);
+bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced = nullptr);

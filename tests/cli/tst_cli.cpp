@@ -18,6 +18,7 @@
 namespace {
 
 const QString kConvert = QStringLiteral(TESSALY_CONVERT_BIN);
+const QString kCardCases = QStringLiteral(TESSALY_TEST_DATA_DIR "/cards");
 const QByteArray kCard = "BEGIN:VCARD\r\nFN:Ann Lee\r\nTEL:555 0100\r\nEND:VCARD\r\n";
 
 struct Run {
@@ -152,6 +153,21 @@ private slots:
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
         QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
         QCOMPARE(readTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
+    }
+
+    void charactersAnsiCannotHoldAreReported()
+    {
+        // The file is written as asked whatever its encoding could not hold (tst_cards checks its
+        // bytes): exit 0, the usual lines on standard output, and the count of "?" on standard error.
+        const QString folder = kCardCases + u"/outlook-preset-ansi"_qs;
+        QTemporaryDir dir;
+        const QString output = dir.filePath(u"out.csv"_qs);
+        const Run run = runConverter({u"--preset"_qs, u"outlook"_qs, u"-o"_qs, output, folder + u"/input.vcf"_qs});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u'\n');
+        QCOMPARE(run.err, u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
+                          "rows; choose UTF-8 to keep them.\n"_qs);
+        QCOMPARE(readTestFile(output), readTestFile(folder + u"/expected.csv"_qs));
     }
 
     void noDataFound()

@@ -84,6 +84,46 @@ private slots:
         QCOMPARE(host.events.mid(host.events.size() - 2), (QStringList{u"progress 0"_qs, u"idle"_qs}));
     }
 
+    void charactersTheEncodingCannotHold_data()
+    {
+        // The tests run with an English locale: the ANSI code page is 1252.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("note"); // the message's last part, if any
+        const QString note = u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
+                             "rows; choose UTF-8 to keep them."_qs;
+        QTest::newRow("ANSI CSV") << u"ansi.csv"_qs << int(TextEncoding::Ansi)
+                                  << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n") << note;
+        QTest::newRow("ANSI text") << u"ansi.txt"_qs << int(TextEncoding::Ansi)
+                                   << QByteArray("Ay?e Y?lmaz\r\n\r\n?? ??\r\n\r\nJ\xFCrgen\r\n\r\n") << note;
+        QTest::newRow("UTF-8") << u"utf8.csv"_qs << int(TextEncoding::Utf8)
+                               << QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Ayşe Yılmaz\"\r\n\"山田 太郎\"\r\n\"Jürgen\"\r\n")
+                               << QString();
+    }
+
+    void charactersTheEncodingCannotHold()
+    {
+        // The file is written as asked; the success message says what became "?".
+        QFETCH(QString, name);
+        QFETCH(int, encoding);
+        QFETCH(QString, note);
+        const TextLines cards = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"FN:Ayşe Yılmaz"_qs, u"END:VCARD"_qs,
+                                                            u"BEGIN:VCARD"_qs, u"FN:山田 太郎"_qs, u"END:VCARD"_qs,
+                                                            u"BEGIN:VCARD"_qs, u"FN:Jürgen"_qs, u"END:VCARD"_qs});
+        RecordingHost host;
+        host.options.encoding = TextEncoding(encoding);
+        host.options.sort = false;
+        const QString path = m_dir.filePath(name);
+        QCOMPARE(runConversion(cards, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::writtenBytes);
+        QTEST(readAll(path), "written");
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].icon, MessageIcon::Information);
+        QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
+        const QString completed = u"Process completed!\r\rFilename: "_qs + path;
+        QCOMPARE(host.messages[0].text, note.isEmpty() ? completed : completed + u"\r\r"_qs + note);
+    }
+
     void outputKindFollowsTheExtension_data()
     {
         QTest::addColumn<QString>("name");

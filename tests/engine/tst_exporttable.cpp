@@ -181,6 +181,38 @@ private slots:
         QFETCH(QByteArray, expected);
         QCOMPARE(writtenBytes({u"Jürgen é₽"_qs, QString()}, TextEncoding(encoding)), expected);
     }
+
+    void replacedCharactersAreCounted_data()
+    {
+        // The tests run with an English locale: the ANSI code page is 1252.
+        QTest::addColumn<int>("encoding");
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<int>("characters");
+        QTest::addColumn<int>("lineCount");
+        const QStringList names{u"Ayşe Yılmaz"_qs, u"山田 太郎"_qs, u"Jürgen"_qs, u"Emoji 😀"_qs};
+        QTest::newRow("ANSI") << int(TextEncoding::Ansi) << names
+                              << QByteArray("Ay?e Y?lmaz\r\n?? ??\r\nJ\xFCrgen\r\nEmoji ?\r\n") << 7 << 3;
+        QTest::newRow("UTF-8 keeps them") << int(TextEncoding::Utf8) << names
+                                          << (QByteArray("\xEF\xBB\xBF") + names.join(u"\r\n"_qs).toUtf8() + "\r\n") << 0 << 0;
+        QTest::newRow("UTF-16, a surrogate without its pair")
+            << int(TextEncoding::Utf16) << QStringList{u"a"_qs + QChar(0xD800) + u"b😀"_qs, QString(QChar(0xDC00))}
+            << QByteArray("\xFF\xFE" "a\0?\0b\0\x3D\xD8\x00\xDE\r\0\n\0?\0\r\0\n\0", 22) << 2 << 2;
+    }
+
+    void replacedCharactersAreCounted()
+    {
+        QFETCH(int, encoding);
+        QFETCH(QStringList, lines);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        ReplacedCharacters replaced;
+        QVERIFY(writeTextLines(lines, buffer, TextEncoding(encoding), nullptr, &replaced));
+        QTEST(bytes, "expected");
+        QTEST(int(replaced.characters), "characters");
+        QTEST(int(replaced.lines), "lineCount");
+    }
 };
 
 QTEST_GUILESS_MAIN(TestExportTable)

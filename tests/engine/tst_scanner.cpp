@@ -54,10 +54,23 @@ private slots:
         QTest::newRow("delimiter becomes a space") << u"ORG:Acme, Inc."_qs << org << comma << u"Acme Inc."_qs;
         QTest::newRow("other delimiter keeps commas") << u"ORG:Acme, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
         QTest::newRow("NOTE line breaks") << u"NOTE:line one\\nline two"_qs << note << comma << u"line one line two"_qs;
-        QTest::newRow("equals and one digit at the end") << u"URL:shop/item?id=7"_qs << url << comma << u"shop/item?id"_qs;
-        QTest::newRow("equals before a letter") << u"URL:shop/item?a=x"_qs << url << comma << u"shop/item?ax"_qs;
         QTest::newRow("only equals signs") << u"NOTE:==  =="_qs << note << comma << QString();
         QTest::newRow("CR LF escape") << u"NOTE;ENCODING=QUOTED-PRINTABLE:a=0D=0Ab"_qs << note << comma << u"a\r b"_qs;
+
+        // Quoted-printable only where the property line declares it; every other "=" stays.
+        QTest::newRow("query string") << u"URL:https://example.com/?id=42&lang=de"_qs << url << comma
+                                      << u"https://example.com/?id=42&lang=de"_qs;
+        QTest::newRow("equals and one digit at the end") << u"URL:shop/item?id=7"_qs << url << comma << u"shop/item?id=7"_qs;
+        QTest::newRow("equals in a note") << u"NOTE:Rabatt 10=20 Prozent"_qs << note << comma << u"Rabatt 10=20 Prozent"_qs;
+        QTest::newRow("escapes without declaration") << u"FN;CHARSET=UTF-8:J=C3=BCrgen =00"_qs << fn << comma
+                                                     << u"J=C3=BCrgen =00"_qs;
+        QTest::newRow("declaration only in another parameter")
+            << u"NOTE;TYPE=QUOTED-PRINTABLE:a=41"_qs << note << comma << u"a=41"_qs;
+        QTest::newRow("bare QUOTED-PRINTABLE") << u"NOTE;QUOTED-PRINTABLE:a=3Db"_qs << note << comma << u"a=b"_qs;
+        QTest::newRow("declaration in lower case")
+            << u"note;charset=utf-8;encoding=quoted-printable:=C3=A9"_qs << note << comma << u"é"_qs;
+        QTest::newRow("declared with a group prefix") << u"item2.ORG;ENCODING=QUOTED-PRINTABLE:A=3DB"_qs << org << comma
+                                                      << u"A=B"_qs;
 
         // vCard escapes are undone in every value, once.
         QTest::newRow("escaped comma") << u"ORG:Acme\\, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
@@ -77,6 +90,10 @@ private slots:
         QTest::newRow("FN with a code page") << u"FN;CHARSET=WINDOWS-1252:Ann"_qs << fn << comma << u"Ann"_qs;
         QTest::newRow("N with SORT-AS") << u"N;SORT-AS=\"Lee\":Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
         QTest::newRow("fn in lower case") << u"fn;charset=utf-8:Ann"_qs << fn << comma << u"Ann"_qs;
+        QTest::newRow("FN with a group") << u"item1.FN:Ann Lee"_qs << fn << comma << u"Ann Lee"_qs;
+        QTest::newRow("N with a group and parameters") << u"A-2.n;LANGUAGE=de:Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
+        QTest::newRow("a group is letters, digits and -") << u"item 1.FN:Ann"_qs << fn << comma << QString();
+        QTest::newRow("X-FN in a group is not FN") << u"item1.X-FN:Ann"_qs << fn << comma << QString();
         QTest::newRow("URL in a NOTE line") << u"NOTE:see URL: here"_qs << url << comma << u"see URL: here"_qs;
     }
 
@@ -157,6 +174,79 @@ private slots:
         QCOMPARE(Field(joined, ContactColumn::Note), u"a xy"_qs);
     }
 
+    void continuationLines_data()
+    {
+        // Whole lines, and what one column holds in each card that they give.
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("expected");
+        const int fn = int(ContactColumn::FormattedName), note = int(ContactColumn::Note);
+        const int adr = int(ContactColumn::Address), tel = int(ContactColumn::Phone1);
+        const int email1 = int(ContactColumn::Email1), email2 = int(ContactColumn::Email2);
+        const QString begin = u"BEGIN:VCARD"_qs, end = u"END:VCARD"_qs;
+
+        // A soft line break goes whole: the next line's first characters are text, never hex digits.
+        QTest::newRow("break before a hex letter")
+            << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:Meeting at 10="_qs, u"am in Berlin"_qs, QString(), end}
+            << note << QStringList{u"Meeting at 10am in Berlin"_qs};
+        QTest::newRow("break before a digit")
+            << QStringList{begin, u"ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Hauptstr. 6="_qs, u"0;Ulm;;89073="_qs, u";DE"_qs, end}
+            << adr << QStringList{u"Hauptstr. 60 Ulm 89073 DE"_qs};
+        QTest::newRow("break inside a UTF-8 sequence")
+            << QStringList{begin, u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Br=C3="_qs, u"=BCning"_qs, end}
+            << fn << QStringList{u"Brüning"_qs};
+        QTest::newRow("blank after a break belongs to the value")
+            << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:a="_qs, u" b"_qs, end} << note << QStringList{u"a b"_qs};
+        QTest::newRow("declaration completed by a fold")
+            << QStringList{begin, u"NOTE;ENCODING="_qs, u" QUOTED-PRINTABLE:a=3Db="_qs, u"c"_qs, end} << note
+            << QStringList{u"a=bc"_qs};
+
+        // Without a declaration, a line ending in "=" takes no line after it.
+        QTest::newRow("undeclared note keeps its =")
+            << QStringList{begin, u"NOTE:trailing = is no soft line break="_qs, u"FN:Ann="_qs, end} << note
+            << QStringList{u"trailing = is no soft line break="_qs};
+        QTest::newRow("the name after it keeps its own value")
+            << QStringList{begin, u"NOTE:trailing = is no soft line break="_qs, u"FN:Ann="_qs, end} << fn
+            << QStringList{u"Ann="_qs};
+        QTest::newRow("TEL folded after TYPE=")
+            << QStringList{begin, u"TEL;TYPE="_qs, u"\tCELL:+49 170 1234567"_qs, end} << tel
+            << QStringList{u"+49 170 1234567"_qs};
+        QTest::newRow("fold after = in an undeclared value")
+            << QStringList{begin, u"NOTE:a="_qs, u" b"_qs, end} << note << QStringList{u"a=b"_qs};
+
+        // Declared properties among the continuation lines take the rest of the same lines.
+        QTest::newRow("declared lines in a run")
+            << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:ab="_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:cd="_qs,
+                           u"ef"_qs, end}
+            << note << QStringList{u"cdef"_qs};
+        QTest::newRow("e-mails in a run, first slot")
+            << QStringList{begin, u"EMAIL;QUOTED-PRINTABLE:a="_qs, u"EMAIL;QUOTED-PRINTABLE:b="_qs, u"c"_qs, end}
+            << email1 << QStringList{u"aEMAIL QUOTED-PRINTABLE:bc"_qs};
+        QTest::newRow("e-mails in a run, second slot")
+            << QStringList{begin, u"EMAIL;QUOTED-PRINTABLE:a="_qs, u"EMAIL;QUOTED-PRINTABLE:b="_qs, u"c"_qs, end}
+            << email2 << QStringList{u"bc"_qs};
+        QTest::newRow("an empty joined value leaves the slot free")
+            << QStringList{begin, u"EMAIL;QUOTED-PRINTABLE:="_qs, u"=00"_qs, u"EMAIL:x@example.com"_qs, end} << email1
+            << QStringList{u"x@example.com"_qs};
+        QTest::newRow("END as the last continuation line")
+            << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:x="_qs, end, end} << note
+            << QStringList{u"xEND:VCARD"_qs, u"xEND:VCARD"_qs};
+        QTest::newRow("carried to the next card")
+            << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:x="_qs, u"y"_qs, end, u"FN:B"_qs, end} << note
+            << QStringList{u"xy"_qs, u"xy"_qs};
+    }
+
+    void continuationLines()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, column);
+        QFETCH(QStringList, expected);
+        QStringList got;
+        for (const ContactFields &card : scanLines(lines))
+            got.append(Field(card, ContactColumn(column)));
+        QCOMPARE(got, expected);
+    }
+
     void largeInputsScanLikeSmallOnes()
     {
         // Large inputs are scanned in two halves; cards whose values carry over from the card
@@ -186,6 +276,7 @@ private slots:
         QTest::addColumn<QString>("expected");
         QTest::newRow("outer control characters") << u"\x01 a b \x07"_qs << u"a b"_qs;
         QTest::newRow("leading equals") << u"= =a"_qs << u"a"_qs;
+        QTest::newRow("many leading equals") << u"= \t"_qs.repeated(100000) + u"=a= b"_qs << u"a= b"_qs;
         QTest::newRow("space runs") << u"a     b  c"_qs << u"a b c"_qs;
         QTest::newRow("tabs stay") << u"a\t\tb"_qs << u"a\t\tb"_qs;
     }

@@ -36,11 +36,48 @@ const QList<QStringList> kTrickyTable{
     {u"Emoji 😀"_qs, u"+44 20 7946 0000"_qs, QString(), u"1/2"_qs},
 };
 
-QJsonObject dumpWorkbook(const QString &workbook)
+/* Cards whose cells hold what a workbook's XML cannot carry as it is, or would read as an escape. */
+TextLines escapeCards()
+{
+    return TextLines::fromStringList({
+        u"BEGIN:VCARD"_qs, u"FN:_x0041_"_qs, u"ORG:Nul"_qs + QChar(0) + u"after"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Dtwo"_qs, u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs, u"FN:Emoji 😀"_qs, u"ORG:_x005F_x0041_ _X0041_"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:_x0041=01 and =EF=BF=BF"_qs, u"END:VCARD"_qs,
+        QString(),
+    });
+}
+
+const QList<QStringList> kEscapeTable{
+    {u"Name"_qs, u"Organization"_qs, u"Note"_qs},
+    {u"_x0041_"_qs, u"Nul"_qs + QChar(0) + u"after"_qs, u"one\rtwo"_qs},
+    {u"Emoji 😀"_qs, u"_x005F_x0041_ _X0041_"_qs, u"_x0041"_qs + QChar(1) + u" and "_qs + QChar(0xFFFF)},
+};
+
+/* The cells of a CSV file as written with the default row format (quoted fields, commas, CR LF). */
+QList<QStringList> csvTable(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QString text = QString::fromUtf8(file.readAll());
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    QList<QStringList> table;
+    for (const QString &line : text.split(u"\r\n"_qs, Qt::SkipEmptyParts)) {
+        QStringList cells = line.split(u',');
+        for (QString &cell : cells)
+            cell = cell.sliced(1, cell.size() - 2);
+        table.append(cells);
+    }
+    return table;
+}
+
+QJsonObject dumpWorkbook(const QString &workbook, const QStringList &options = {})
 {
     QProcess process;
-    process.start(kPython, {kDumpScript, workbook});
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
+    process.start(kPython, QStringList{kDumpScript} + options + QStringList{workbook});
+    if (!process.waitForFinished(300000) || process.exitCode() != 0)
         qWarning() << process.readAllStandardError();
     return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
 }
@@ -102,6 +139,37 @@ private slots:
             QVERIFY2(width.toDouble() >= 40 && width.toDouble() < 41, qPrintable(QString::number(width.toDouble())));
     }
 
+    void readersSeeWhatTheCsvHolds_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("reader");
+        QTest::newRow("xlsx, openpyxl decoding as Excel does") << u"escapes.xlsx"_qs << u"openpyxl"_qs;
+        QTest::newRow("xlsx, xlrd") << u"escapes.xlsx"_qs << u"xlrd"_qs;
+        QTest::newRow("xlsx, LibreOffice") << u"escapes.xlsx"_qs << u"libreoffice"_qs;
+        // LibreOffice reads a NUL in an .xls cell as "?" and a CR as a line feed, whatever the file holds.
+        QTest::newRow("xls, xlrd") << u"escapes.xls"_qs << u"xlrd"_qs;
+    }
+
+    void readersSeeWhatTheCsvHolds()
+    {
+        // A NUL, a CR, text that looks like the .xlsx escape and an emoji: every reader shows
+        // each cell as the CSV holds it.
+        QFETCH(QString, name);
+        QFETCH(QString, reader);
+        if (reader == u"libreoffice" && QStandardPaths::findExecutable(u"soffice"_qs).isEmpty())
+            QSKIP("LibreOffice is not installed (scripts/install-deps.sh installs it)");
+        QTemporaryDir dir;
+        for (const QString &output : {u"escapes.csv"_qs, name}) {
+            RecordingHost host;
+            host.options.sort = false;
+            QCOMPARE(runConversion(escapeCards(), {u"XLS"_qs, QString(), dir.filePath(output)}, RowFormat{}, host),
+                     ConversionOutcome::writtenBytes);
+        }
+        QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
+        const QJsonObject dump = dumpWorkbook(dir.filePath(name), {u"--reader"_qs, reader, u"--profile"_qs, m_dir.filePath(u"profile"_qs)});
+        QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kEscapeTable);
+    }
+
     void limitsAreCheckedBeforeWriting_data()
     {
         QTest::addColumn<QString>("name");
@@ -123,6 +191,11 @@ private slots:
         QTest::newRow("cell length") << u"long.xlsx"_qs << u"\""_qs + QString(32768, u'x') + u"\""_qs
                                      << u"A value has 32,768 characters. A workbook cell holds at most 32,767 "
                                         "characters. Save it as a CSV file instead."_qs;
+        // Two control characters take seven characters each in the file.
+        QTest::newRow("cell length with escapes")
+            << u"long.xlsx"_qs << u"\""_qs + QString(32760, u'x') + QString(2, QChar(1)) + u"\""_qs
+            << u"A value has 32,774 characters. A workbook cell holds at most 32,767 characters. Save it as a CSV "
+               "file instead."_qs;
     }
 
     void limitsAreCheckedBeforeWriting()

@@ -172,6 +172,37 @@ private slots:
                  (QStringList{u"Bob Smith"_s, u"Smith Bob"_s, u"(650) 555-1212"_s, u"Smith Auto Repair"_s,
                               u"bob@smithauto.com"_s, u"www.smithauto.com"_s, QString()}));
     }
+
+    void softLineBreaksAndPlainEquals_data()
+    {
+        // Values that were damaged when a soft line break met hexadecimal-looking letters, or
+        // when an "=" outside a declared quoted-printable value was decoded.
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("value"); // one line of the text layout (a CR in a value ends a line too)
+        QTest::newRow("name after a break") << u"GNOME-evolution-data-server__vcard_12.vcf"_s << u"Brüning Michael"_s;
+        QTest::newRow("postal code after a break")
+            << u"GNOME-evolution-data-server__vcard_12.vcf"_s << u"Münsterplatz 21 Ulm Baden-Württemberg 89073"_s;
+        QTest::newRow("capital E after a break")
+            << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"Evil backslash \\ way Ulm Newlines Country evil 89073"_s;
+        QTest::newRow("TEL folded after TYPE=") << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"+1-919-676-9564"_s;
+        QTest::newRow("capital B after a break")
+            << u"mangstadt-ez-vcard__outlook-2007.vcf"_s
+            << u" But I'm not sure because there's text formatting going on here."_s; // a line of its own after a CR
+        QTest::newRow("f after a break") << u"CyanogenMod-android_frameworks_opt_vcard__v21_complicated.vcf"_s
+                                         << u"Now's the time for all folk to come to the aid of their country."_s;
+        QTest::newRow("plain value ending in =")
+            << u"pohly-syncevolution__eds_contact.vcf"_s
+            << u"triggers parser bug in Funambol 3.0: trailing = is mistaken for soft line break="_s;
+    }
+
+    void softLineBreaksAndPlainEquals()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, value);
+        const QStringList lines =
+            convertedLines(file, u"txt"_s, {u"--no-sort"_s}).join(u'\n').split(QRegularExpression(u"[\r\n]"_s));
+        QVERIFY2(lines.contains(value), qPrintable(lines.join(u'|')));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestCorpus)

@@ -112,6 +112,7 @@ private Q_SLOTS:
     void exportPresets();
     void xlsAfterYahooKeepsFlavour();
     void wholeExportToCsv();
+    void ansiExportTellsWhatBecameQuestionMarks();
     void noDataFound();
     void exportButtonDuringJob();
     void secondExportWhileFirstWrites();
@@ -614,6 +615,35 @@ void TestMainWindow::wholeExportToCsv()
     QVERIFY(written.endsWith("\r\n"));
     QCOMPARE(form.progressBar->value(), 0);
     QVERIFY(form.exportButton->isEnabled());
+}
+
+void TestMainWindow::ansiExportTellsWhatBecameQuestionMarks()
+{
+    // The Outlook preset writes ANSI (code page 1252 in the tests' English locale): the file is
+    // written as asked, and the success box says what became "?" and that UTF-8 keeps it.
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("names.vcf")),
+                        "BEGIN:VCARD\r\nFN:Ay\xC5\x9F" "e Y\xC4\xB1lmaz\r\nEND:VCARD\r\n"
+                        "BEGIN:VCARD\r\nFN:\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E\r\nEND:VCARD\r\n"
+                        "BEGIN:VCARD\r\nFN:J\xC3\xBCrgen\r\nEND:VCARD\r\n"));
+    const QString target = path(QStringLiteral("outlook.csv"));
+    answerSave(target);
+    form.exportOutlookCsv();
+    QVERIFY(waitForJobs(form));
+    QVERIFY(form.ansiRadio->isChecked());
+
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).icon, MessageIcon::Information);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
+    QCOMPARE(Dialogs::displayText(messages.at(0).text),
+             QStringLiteral("Process completed!\n\nFilename: ") + target
+                 + QStringLiteral("\n\nCharacters written as \"?\" because the chosen encoding cannot hold them: 6, in "
+                                  "2 of the rows; choose UTF-8 to keep them."));
+    const QByteArray written = readFile(target);
+    QVERIFY(written.contains("\"Ay?e Y?lmaz\""));
+    QVERIFY(written.contains("\"?? ??\""));
+    QVERIFY(written.contains("\"J\xFCrgen\""));
 }
 
 void TestMainWindow::noDataFound()

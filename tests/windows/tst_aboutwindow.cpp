@@ -4,7 +4,7 @@
 #include "windows/rainanimation.h"
 #include "widgets/dialogs.h"
 #include "widgets/menuunderbutton.h"
-#include "testfiles.h"
+#include "windowtesting.h"
 #include "i18n/translate.h"
 
 #include <QAction>
@@ -21,23 +21,10 @@
 
 Q_DECLARE_METATYPE(RainColor)
 
-namespace {
+using WindowTesting::MenuWatch;
+using WindowTesting::SavedVariable;
 
-/* Counts how often a menu opens and closes it again at once, as a click outside it would. */
-struct MenuWatch : QObject {
-    int shown = 0;
-    QPoint lastPos;
-    explicit MenuWatch(QMenu *menu)
-    {
-        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-            ++shown;
-            QTimer::singleShot(0, menu, [this, menu] {
-                lastPos = menu->pos();
-                menu->close();
-            });
-        });
-    }
-};
+namespace {
 
 /* A random source that always answers the low end of the range, except for the ranges given. */
 RainAnimation::RandomRange lowExcept(std::map<std::pair<int, int>, int> answers)
@@ -104,6 +91,9 @@ private Q_SLOTS:
 
 private:
     QList<QUrl> m_opened;
+    // What the cases change, as the program found it; cleanup() puts it back.
+    const SavedVariable m_webHost{"TESSALY_WEB_HOST"};
+    const std::function<quint32()> m_tickCount = MenuUnderButton::tickCount;
 };
 
 void TestAboutWindow::init()
@@ -118,8 +108,8 @@ void TestAboutWindow::cleanup()
 {
     clearActiveLanguage();
     QFile::remove(licensePath());
-    qunsetenv("TESSALY_WEB_HOST");
-    MenuUnderButton::tickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
+    m_webHost.restore();
+    MenuUnderButton::tickCount = m_tickCount;
 }
 
 // ---- the window ---------------------------------------------------------------------------------

@@ -55,22 +55,6 @@ QStringList actionTexts(const QList<QAction *> &actions)
     return texts;
 }
 
-/* Closes menu as soon as it has shown, noting where it appeared. */
-struct MenuWatch : QObject {
-    int shown = 0;
-    QPoint lastPos;
-    explicit MenuWatch(QMenu *menu)
-    {
-        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
-            ++shown;
-            QTimer::singleShot(0, menu, [this, menu] {
-                lastPos = menu->pos();
-                menu->close();
-            });
-        });
-    }
-};
-
 /* Receives the addresses the window asks the desktop to open. */
 class UrlCatcher : public QObject
 {
@@ -137,6 +121,9 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    // What the cases change, as the program found it; cleanup() puts it back.
+    const SavedVariable m_webHost{"TESSALY_WEB_HOST"};
+    const std::function<quint32()> m_tickCount = MainWindow::tickCount;
 };
 
 void TestMainWindow::initTestCase()
@@ -155,6 +142,9 @@ void TestMainWindow::init()
 
 void TestMainWindow::cleanup()
 {
+    m_webHost.restore();
+    MainWindow::tickCount = m_tickCount;
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     clearActiveLanguage();
     Dialogs::setAnsweringMode(true);
     QCOMPARE(QApplication::overrideCursor(), nullptr); // every busy cursor was restored
@@ -906,7 +896,6 @@ void TestMainWindow::menuUnderButtonGuard()
     now += 100;
     form.exportButton->click();
     QCOMPARE(watch.shown, reopens ? 3 : 2);
-    MainWindow::tickCount = [] { return quint32(QDateTime::currentMSecsSinceEpoch()); };
 }
 
 void TestMainWindow::fileMenuExportBeepsWhenDisabled()
@@ -934,8 +923,6 @@ void TestMainWindow::testHelpAddress()
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));
     QTest::keyClick(&form, Qt::Key_F1);
-    qunsetenv("TESSALY_WEB_HOST");
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
 
     QString page = appIdentity().appDescription.toLower();
     page.replace(u' ', u'-');
@@ -1096,7 +1083,6 @@ void TestMainWindow::updateCheck()
         QCOMPARE(messages.constFirst().text, important);
         QCOMPARE(messages.constFirst().icon, MessageIcon::Warning);
     }
-    qunsetenv("TESSALY_WEB_HOST");
 }
 
 void TestMainWindow::updateNotificationsSwitch()
@@ -1117,7 +1103,6 @@ void TestMainWindow::updateNotificationsSwitch()
     form.updateNotificationsAction->trigger();
     QVERIFY(!form.updateNotificationsAction->isChecked());
     QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
-    qunsetenv("TESSALY_WEB_HOST");
 }
 
 QTEST_MAIN(TestMainWindow)

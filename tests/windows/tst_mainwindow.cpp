@@ -13,14 +13,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDesktopServices>
-#include <QFileDialog>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
@@ -110,9 +106,6 @@ private Q_SLOTS:
     void menuUnderButtonGuard();
     void fileMenuExportBeepsWhenDisabled();
     void testHelpAddress();
-
-    void messageBoxShowsPlainText();
-    void saveDialogSettings();
 
     void updateCheck_data();
     void updateCheck();
@@ -929,91 +922,6 @@ void TestMainWindow::testHelpAddress()
     QVERIFY(!page.isEmpty());
     const QUrl expected(QStringLiteral("http://127.0.0.1:8080/help/") + page + u'/');
     QCOMPARE(catcher.urls, QList<QUrl>({expected, expected, expected}));
-}
-
-// ---- the real dialogs behind the wrapper ----------------------------------------------------------
-
-void TestMainWindow::messageBoxShowsPlainText()
-{
-    Dialogs::setAnsweringMode(false);
-    QString shownText;
-    QString shownTitle;
-    Qt::TextFormat format = Qt::AutoText;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    QTimer::singleShot(0, [&] {
-        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-        if (!box)
-            return;
-        shownText = box->text();
-        shownTitle = box->windowTitle();
-        format = box->textFormat();
-        icon = box->icon();
-        box->accept();
-    });
-    Dialogs::showMessage(nullptr, MessageIcon::Error, QStringLiteral("ERROR"),
-                         QStringLiteral("<b>not bold</b>\r\rFilename: /tmp/a&b.csv"));
-    QCOMPARE(shownTitle, QStringLiteral("ERROR"));
-    QCOMPARE(shownText, QStringLiteral("<b>not bold</b>\n\nFilename: /tmp/a&b.csv"));
-    QCOMPARE(format, Qt::PlainText);
-    QCOMPARE(icon, QMessageBox::Critical);
-}
-
-void TestMainWindow::saveDialogSettings()
-{
-    Dialogs::setAnsweringMode(false);
-    const QStringList filters{QStringLiteral("Excel File (*.xls)"), QStringLiteral("Excel 2007 File (*.xlsx)"),
-                              QStringLiteral("CSV File (*.csv)"), QStringLiteral("Text File (*.txt)")};
-    struct Seen {
-        QString filter;
-        bool confirmsOverwrite = false;
-        QString typedResult;
-    } seen;
-    const auto runDialog = [&](int index, const QString &initial, int pickIndex, const QString &typed) {
-        QTimer::singleShot(0, [&, pickIndex, typed] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            seen.filter = dialog->selectedNameFilter();
-            seen.confirmsOverwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
-            if (pickIndex > 0) {
-                // As the user does it: choose the type in the list.
-                auto *types = dialog->findChild<QComboBox *>(QStringLiteral("fileTypeCombo"));
-                if (types) {
-                    types->setFocus();
-                    QTest::keyClick(types, Qt::Key_Home);
-                    for (int i = 1; i < pickIndex; ++i)
-                        QTest::keyClick(types, Qt::Key_Down);
-                }
-            }
-            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                name->setText(typed);
-            static_cast<QDialog *>(dialog)->accept();
-        });
-        Dialogs::SaveRequest request;
-        request.nameFilters = filters;
-        request.filterIndex = index;
-        request.initialPath = initial;
-        request.defaultSuffix = QStringLiteral("xls");
-        return Dialogs::getSaveFileName(nullptr, request);
-    };
-
-    const QString initial = path(QStringLiteral("earlier.csv"));
-    std::optional<Dialogs::SaveAnswer> answer = runDialog(3, initial, 0, QStringLiteral("typed"));
-    QVERIFY(answer);
-    QCOMPARE(seen.filter, filters.at(2));
-    QVERIFY(seen.confirmsOverwrite);
-    QCOMPARE(answer->fileName, path(QStringLiteral("typed.csv"))); // the selected type's extension
-    QCOMPARE(answer->filterIndex, 3);
-
-    answer = runDialog(1, initial, 2, QStringLiteral("book"));
-    QVERIFY(answer);
-    QCOMPARE(seen.filter, filters.at(0));
-    QCOMPARE(answer->fileName, path(QStringLiteral("book.xlsx")));
-    QCOMPARE(answer->filterIndex, 2);
-
-    answer = runDialog(4, initial, 0, QStringLiteral("notes.csv"));
-    QVERIFY(answer);
-    QCOMPARE(answer->fileName, path(QStringLiteral("notes.csv"))); // a typed extension stays
 }
 
 // ---- update check ------------------------------------------------------------------------------

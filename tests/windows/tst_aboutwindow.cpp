@@ -65,8 +65,7 @@ private Q_SLOTS:
     void captions_data();
     void captions();
     void nameAndVersion();
-    void menuUnderInfoButtonGuard_data();
-    void menuUnderInfoButtonGuard();
+    void infoButtonOpensMenuUnderIt();
     void dragging_data();
     void dragging();
     void escOnEitherButtonCloses_data();
@@ -160,20 +159,10 @@ void TestAboutWindow::nameAndVersion()
     QCOMPARE(box.size(), QSize(446, 374));
 }
 
-void TestAboutWindow::menuUnderInfoButtonGuard_data()
+void TestAboutWindow::infoButtonOpensMenuUnderIt()
 {
-    QTest::addColumn<quint32>("gap");
-    QTest::addColumn<bool>("reopens");
-    QTest::newRow("click that closes the menu") << quint32(40) << false;
-    QTest::newRow("100 ms later") << quint32(100) << true;
-}
-
-void TestAboutWindow::menuUnderInfoButtonGuard()
-{
-    QFETCH(quint32, gap);
-    QFETCH(bool, reopens);
-    quint32 now = 0xFFFFFFF0u; // the counter wraps between the clicks
-    MenuUnderButton::tickCount = [&now] { return now; };
+    // The guard's timing is tested with MenuUnderButton; here only that the button uses it.
+    MenuUnderButton::tickCount = [] { return quint32(5000); };
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
@@ -182,13 +171,11 @@ void TestAboutWindow::menuUnderInfoButtonGuard()
     box.infoButton->click();
     QCOMPARE(watch.shown, 1);
     QCOMPARE(watch.lastPos, box.infoButton->mapToGlobal(QPoint(0, box.infoButton->height())));
-    now += gap;
+    // The click that closes the menu reaches the button at once and opens nothing.
     box.infoButton->click();
-    QCOMPARE(watch.shown, reopens ? 2 : 1);
-    // Either way a click 100 ms after the menu closed opens it again.
-    now += 100;
+    QCOMPARE(watch.shown, 1);
     box.infoButton->click();
-    QCOMPARE(watch.shown, reopens ? 3 : 2);
+    QCOMPARE(watch.shown, 2);
 }
 
 void TestAboutWindow::dragging_data()

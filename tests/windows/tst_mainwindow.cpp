@@ -3,7 +3,6 @@
 
 #include "windowtesting.h"
 
-#include "windows/newversionnotice.h"
 #include "testserver.h"
 
 #include "core/startup.h"
@@ -21,7 +20,6 @@
 #include <QProcess>
 #include <QProgressBar>
 #include <QRadioButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -106,10 +104,6 @@ private Q_SLOTS:
     void fileMenuExportBeepsWhenDisabled();
     void testHelpAddress();
 
-    void updateCheck_data();
-    void updateCheck();
-    void updateNotificationsSwitch();
-
 private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -151,8 +145,6 @@ void TestMainWindow::stateAtStart()
     QVERIFY(form.loadButton->isEnabled() && form.feedbackButton->isEnabled() && form.aboutButton->isEnabled());
     QVERIFY(!form.ansiRadio->isChecked() && form.utf8Radio->isChecked() && !form.utf16Radio->isChecked());
     QVERIFY(form.headersCheck->isChecked() && form.sortCheck->isChecked());
-    QVERIFY(!form.updateNotificationsAction->isEnabled());
-    QVERIFY(form.updateNotificationsAction->isCheckable() && form.updateNotificationsAction->isChecked());
     QCOMPARE(form.loadButton->text(), kLoadCaption);
     QCOMPARE(form.exportButton->text(), QStringLiteral("Export to File..."));
     QCOMPARE(form.feedbackButton->text(), QStringLiteral("Send Feedback..."));
@@ -205,9 +197,6 @@ void TestMainWindow::stateAtStart()
     for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton),
                                 form.feedbackButton, form.aboutButton})
         QVERIFY2(!button->icon().pixmap(32).isNull(), qPrintable(button->text()));
-
-    QVERIFY(form.updateCheckTimer->isActive());
-    QCOMPARE(form.updateCheckTimer->interval(), 1000);
 }
 
 void TestMainWindow::layoutFitsAndNothingOverlaps()
@@ -905,95 +894,6 @@ void TestMainWindow::testHelpAddress()
     QVERIFY(!page.isEmpty());
     const QUrl expected(QStringLiteral("http://127.0.0.1:8080/help/") + page + u'/');
     QCOMPARE(catcher.urls, QList<QUrl>({expected, expected, expected}));
-}
-
-// ---- update check ------------------------------------------------------------------------------
-
-namespace {
-
-QSettings updateSettings()
-{
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly"));
-}
-
-/* A fresh store and a local server answering the update check with reply. */
-void serveUpdateReply(TestWebServer &server, const QByteArray &reply)
-{
-    updateSettings().clear();
-    CannedReply canned;
-    canned.body = reply;
-    server.setReply(true, canned);
-    qputenv("TESSALY_WEB_HOST", server.host().toUtf8());
-}
-
-/* Lets the window's own timer start the check and apply its results. */
-bool waitForUpdateCheck(const MainWindow &form)
-{
-    return QTest::qWaitFor([&form] { return !form.updateCheckTimer->isActive(); }, 30000);
-}
-
-} // namespace
-
-void TestMainWindow::updateCheck_data()
-{
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<bool>("notice");
-    QTest::addColumn<QString>("important");
-    const QByteArray tail = "\n\n<result>1</result>\n";
-    QTest::newRow("same version") << "<version>" + appIdentity().appVersion.toUtf8() + "</version>\n<url></url>" + tail
-                                  << false << QString();
-    QTest::newRow("new version") << "<version>9.9</version>\n<url>https://127.0.0.1/get</url>" + tail << true << QString();
-    QTest::newRow("important message")
-        << "<version>9.9</version>\n<url></url>" + tail + "\n<important>Please <b>update</b></important>\n" << true
-        << QStringLiteral("Please <b>update</b>");
-    QTest::newRow("server error") << QByteArray("ERROR: busy") << false << QString();
-}
-
-void TestMainWindow::updateCheck()
-{
-    QFETCH(QByteArray, reply);
-    QFETCH(bool, notice);
-    QFETCH(QString, important);
-    TestWebServer server;
-    serveUpdateReply(server, reply);
-
-    MainWindow form;
-    QVERIFY(waitForUpdateCheck(form));
-    QCOMPARE(server.requests().size(), 1);
-    QVERIFY(server.requests().constFirst().tls);
-    QVERIFY(server.requests().constFirst().body.startsWith("cmd=check&appname="));
-    QVERIFY(form.updateNotificationsAction->isEnabled() && form.updateNotificationsAction->isChecked());
-    NewVersionNotice *shown = form.findChild<NewVersionNotice *>();
-    QCOMPARE(shown != nullptr, notice);
-
-    // The server's message is shown by the window, as a warning, while the check waits.
-    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
-    QCOMPARE(messages.size(), important.isEmpty() ? 0 : 1);
-    if (!important.isEmpty()) {
-        QCOMPARE(messages.constFirst().caption, QStringLiteral("IMPORTANT"));
-        QCOMPARE(messages.constFirst().text, important);
-        QCOMPARE(messages.constFirst().icon, MessageIcon::Warning);
-    }
-}
-
-void TestMainWindow::updateNotificationsSwitch()
-{
-    TestWebServer server;
-    serveUpdateReply(server, QByteArray());
-    updateSettings().setValue(QStringLiteral("Settings/ShowUpdate"), QStringLiteral("0"));
-
-    MainWindow form;
-    QVERIFY(waitForUpdateCheck(form));
-    QVERIFY(server.requests().isEmpty()); // switched off: no request at all
-    QVERIFY(form.updateNotificationsAction->isEnabled());
-    QVERIFY(!form.updateNotificationsAction->isChecked());
-
-    form.updateNotificationsAction->trigger();
-    QVERIFY(form.updateNotificationsAction->isChecked());
-    QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("1"));
-    form.updateNotificationsAction->trigger();
-    QVERIFY(!form.updateNotificationsAction->isChecked());
-    QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
 }
 
 QTEST_MAIN(TestMainWindow)

@@ -1,5 +1,7 @@
-// The main window driven as a user drives it: loading, Clear, drag and drop, the command
-// line, the export menu's presets and whole exports on real files (offscreen platform).
+// The main window driven as a user drives it: its state at the start, captions and layout,
+// loading by button, menu, drop and command line, Clear, load warnings, a language file gone
+// after the start and the help address (offscreen platform). The export menu, export jobs,
+// the update check and the dialog wrapper have test programs of their own.
 
 #include "windowtesting.h"
 
@@ -20,7 +22,6 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
-#include <QTimer>
 
 using namespace WindowTesting;
 
@@ -37,14 +38,6 @@ QList<QWidget *> exportControls(const MainWindow &form)
 bool allEnabled(const QList<QWidget *> &controls, bool enabled)
 {
     return std::all_of(controls.begin(), controls.end(), [enabled](QWidget *w) { return w->isEnabled() == enabled; });
-}
-
-QStringList actionTexts(const QList<QAction *> &actions)
-{
-    QStringList texts;
-    for (const QAction *action : actions)
-        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
-    return texts;
 }
 
 /* Receives the addresses the window asks the desktop to open. */
@@ -84,14 +77,7 @@ private Q_SLOTS:
     void commandLine_data();
     void commandLine();
 
-    void exportPresets_data();
-    void exportPresets();
-    void xlsAfterYahooKeepsFlavour();
-    void wholeExportToCsv();
     void languageFileRemovedAfterStart();
-
-    void exportButtonOpensMenuUnderIt();
-    void fileMenuExportBeepsWhenDisabled();
     void testHelpAddress();
 
 private:
@@ -99,7 +85,6 @@ private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // What the cases change, as the program found it; cleanup() puts it back.
     const SavedVariable m_webHost{"TESSALY_WEB_HOST"};
-    const std::function<quint32()> m_tickCount = MainWindow::tickCount;
 };
 
 void TestMainWindow::initTestCase()
@@ -119,7 +104,6 @@ void TestMainWindow::init()
 void TestMainWindow::cleanup()
 {
     m_webHost.restore();
-    MainWindow::tickCount = m_tickCount;
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     clearActiveLanguage();
     Dialogs::setAnsweringMode(true);
@@ -170,15 +154,7 @@ void TestMainWindow::stateAtStart()
                           QStringLiteral("Send Feedback..."), QStringLiteral("About"), QStringLiteral("-"),
                           QStringLiteral("Exit")}));
     QCOMPARE(actionTexts(form.loadMenu->actions()), QStringList({QStringLiteral("Clear")}));
-    QCOMPARE(actionTexts(form.exportMenu->actions()),
-             QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
-                          QStringLiteral("Text File (TXT)...")}));
-    QCOMPARE(form.exportMenu->actions().constFirst()->menu(), form.csvMenu);
-    QCOMPARE(actionTexts(form.csvMenu->actions()),
-             QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),
-                          QStringLiteral("Google CSV Format"), QStringLiteral("Outlook CSV Format"),
-                          QStringLiteral("Yahoo CSV Format")}));
-    for (QMenu *menu : {form.fileMenu, form.helpMenu, form.trayMenu, form.exportMenu, form.csvMenu}) {
+    for (QMenu *menu : {form.fileMenu, form.helpMenu, form.trayMenu}) {
         for (const QAction *action : menu->actions()) {
             if (!action->isSeparator() && action != form.updateNotificationsAction)
                 QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
@@ -448,134 +424,7 @@ void TestMainWindow::commandLine()
     QCOMPARE(loadedCards().loadedFileCount, count);
 }
 
-// ---- export menu --------------------------------------------------------------------------------
-
-void TestMainWindow::exportPresets_data()
-{
-    QTest::addColumn<QString>("entry");
-    QTest::addColumn<int>("encodingBefore"); // 1 ANSI, 2 UTF-8, 3 UTF-16
-    QTest::addColumn<bool>("headersBefore");
-    QTest::addColumn<int>("encodingAfter");
-    QTest::addColumn<bool>("headersAfter");
-    QTest::addColumn<QString>("flavourAfter"); // "*" for unchanged ("before")
-    QTest::addColumn<int>("filterIndex");
-
-    QTest::newRow("Default, UTF-16") << "DefaultFormat1" << 3 << false << 3 << false << "" << 3;
-    QTest::newRow("Excel CSV, ANSI") << "ExcelCSVFormat1" << 1 << false << 3 << false << "" << 3;
-    QTest::newRow("Google, ANSI") << "GoogleCSVFormat1" << 1 << false << 1 << true << "google" << 3;
-    QTest::newRow("Google, UTF-16") << "GoogleCSVFormat1" << 3 << false << 2 << true << "google" << 3;
-    QTest::newRow("Outlook, UTF-8") << "OutlookCSVFormat1" << 2 << false << 1 << true << "outlook" << 3;
-    QTest::newRow("Yahoo, UTF-16") << "YahooCSVFormat1" << 3 << true << 2 << true << "yahoo" << 3;
-    QTest::newRow("Yahoo, ANSI") << "YahooCSVFormat1" << 1 << false << 1 << true << "yahoo" << 3;
-    QTest::newRow("XLS, UTF-16") << "ExcelXLS1" << 3 << false << 3 << false << "*" << 1;
-    QTest::newRow("TXT, ANSI") << "extTXT1" << 1 << true << 1 << true << "*" << 4;
-}
-
-void TestMainWindow::exportPresets()
-{
-    QFETCH(QString, entry);
-    QFETCH(int, encodingBefore);
-    QFETCH(bool, headersBefore);
-    QFETCH(int, encodingAfter);
-    QFETCH(bool, headersAfter);
-    QFETCH(QString, flavourAfter);
-    QFETCH(int, filterIndex);
-
-    MainWindow form;
-    form.loadFile(writeFile(path(QStringLiteral("presets.vcf")), makeCards(2, QStringLiteral("Preset"))));
-    form.exportOutlookCsv(); // cancelled; leaves the flavour "outlook"
-    QRadioButton *radios[] = {form.ansiRadio, form.utf8Radio, form.utf16Radio};
-    radios[encodingBefore - 1]->setChecked(true);
-    form.headersCheck->setChecked(headersBefore);
-    form.sortCheck->setChecked(false);
-    Dialogs::takeSaveRequests();
-
-    // The entry is chosen from the menu; no answer is queued, so the save dialog is cancelled.
-    const QMap<QString, QAction *> entries{{QStringLiteral("DefaultFormat1"), form.defaultCsvAction},
-                                           {QStringLiteral("ExcelCSVFormat1"), form.excelCsvAction},
-                                           {QStringLiteral("GoogleCSVFormat1"), form.googleCsvAction},
-                                           {QStringLiteral("OutlookCSVFormat1"), form.outlookCsvAction},
-                                           {QStringLiteral("YahooCSVFormat1"), form.yahooCsvAction},
-                                           {QStringLiteral("ExcelXLS1"), form.xlsAction},
-                                           {QStringLiteral("extTXT1"), form.txtAction}};
-    QAction *action = entries.value(entry);
-    QVERIFY(action);
-    action->trigger();
-    QList<Dialogs::SaveRequest> requests;
-    QTRY_VERIFY(!(requests += Dialogs::takeSaveRequests()).isEmpty());
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests.at(0).filterIndex, filterIndex);
-
-    QVERIFY(radios[encodingAfter - 1]->isChecked());
-    QCOMPARE(form.headersCheck->isChecked(), headersAfter);
-    QVERIFY(!form.sortCheck->isChecked()); // Sort is never changed
-    QCOMPARE(form.exportFlavor(), flavourAfter == QLatin1String("*") ? QStringLiteral("outlook") : flavourAfter);
-    QCOMPARE(form.runningJobs(), 0);
-    QVERIFY(Dialogs::takeShownMessages().isEmpty());
-    QTest::qWait(20);
-    QCOMPARE(form.runningJobs(), 0);
-}
-
-void TestMainWindow::xlsAfterYahooKeepsFlavour()
-{
-    MainWindow form;
-    form.loadFile(writeFile(path(QStringLiteral("yahoo.vcf")), makeCards(2, QStringLiteral("Yahoo"))));
-    const QString csv = path(QStringLiteral("yahoo.csv"));
-    const QString xls = path(QStringLiteral("after-yahoo.xls"));
-    answerSave(csv);
-    form.exportYahooCsv();
-    QVERIFY(waitForJobs(form));
-    answerSave(xls, 1);
-    form.exportXls();
-    QVERIFY(waitForJobs(form));
-    QCOMPARE(form.exportFlavor(), QStringLiteral("yahoo"));
-    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
-    QCOMPARE(requests.size(), 2);
-    QCOMPARE(requests.at(0).filterIndex, 3);
-    QCOMPARE(requests.at(1).filterIndex, 1);
-    QCOMPARE(requests.at(1).initialPath, csv); // the path chosen last time
-    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
-    QCOMPARE(messages.size(), 2);
-    QCOMPARE(messages.at(1).caption, QStringLiteral("SUCCESS"));
-    // The workbook has the default layout: it starts with the OLE2 signature and is not CSV text.
-    QVERIFY(readFile(xls).startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")));
-}
-
-void TestMainWindow::wholeExportToCsv()
-{
-    MainWindow form;
-    form.loadFile(writeFile(path(QStringLiteral("whole.vcf")), makeCards(3, QStringLiteral("Whole"))));
-    const QString target = path(QStringLiteral("out dir/whole export.csv"));
-    QDir().mkpath(QFileInfo(target).absolutePath());
-    answerSave(target);
-    form.defaultCsvAction->trigger();
-    QTRY_COMPARE(form.runningJobs(), 1);
-    QVERIFY(waitForJobs(form));
-
-    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
-    QCOMPARE(requests.size(), 1);
-    QCOMPARE(requests.at(0).nameFilters,
-             QStringList({QStringLiteral("Excel File (*.xls)"), QStringLiteral("Excel 2007 File (*.xlsx)"),
-                          QStringLiteral("CSV File (*.csv)"), QStringLiteral("Text File (*.txt)")}));
-    QCOMPARE(requests.at(0).filterIndex, 3);
-    QCOMPARE(requests.at(0).defaultSuffix, QStringLiteral("xls"));
-    QCOMPARE(requests.at(0).initialPath, QString());
-
-    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
-    QCOMPARE(messages.size(), 1);
-    QCOMPARE(messages.at(0).icon, MessageIcon::Information);
-    QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
-    QCOMPARE(messages.at(0).text, QStringLiteral("Process completed!\r\rFilename: ") + target);
-    QCOMPARE(Dialogs::displayText(messages.at(0).text), QStringLiteral("Process completed!\n\nFilename: ") + target);
-
-    const QByteArray written = readFile(target);
-    QVERIFY(written.startsWith("\xef\xbb\xbf\"Name\""));
-    QVERIFY(written.contains("\"Whole 1\""));
-    QVERIFY(written.contains("\"Whole 3\""));
-    QVERIFY(written.endsWith("\r\n"));
-    QCOMPARE(form.progressBar->value(), 0);
-    QVERIFY(form.exportButton->isEnabled());
-}
+// ---- language and help ---------------------------------------------------------------------------
 
 void TestMainWindow::languageFileRemovedAfterStart()
 {
@@ -598,41 +447,6 @@ void TestMainWindow::languageFileRemovedAfterStart()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).caption, QStringLiteral("ERFOLG"));
     QVERIFY(messages.at(0).text.startsWith(QStringLiteral("Vorgang abgeschlossen!")));
-}
-
-// ---- menus, beep, help -----------------------------------------------------------------------------
-
-void TestMainWindow::exportButtonOpensMenuUnderIt()
-{
-    // The guard's timing is tested with MenuUnderButton; here only that the button uses it.
-    quint32 now = 5000;
-    MainWindow::tickCount = [&now] { return now; };
-    MainWindow form;
-    form.show();
-    form.loadFile(writeFile(path(QStringLiteral("menu.vcf")), makeCards(1, QStringLiteral("Menu"))));
-    MenuWatch watch(form.exportMenu);
-
-    form.exportButton->click();
-    QCOMPARE(watch.shown, 1);
-    QCOMPARE(watch.lastPos, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
-    // The click that closes the menu reaches the button at once and opens nothing.
-    form.exportButton->click();
-    QCOMPARE(watch.shown, 1);
-    form.exportButton->click();
-    QCOMPARE(watch.shown, 2);
-}
-
-void TestMainWindow::fileMenuExportBeepsWhenDisabled()
-{
-    MainWindow form;
-    MenuWatch watch(form.exportMenu);
-    form.exportAction->trigger();
-    QCOMPARE(Dialogs::beepCount(), 1);
-    QCOMPARE(watch.shown, 0);
-    form.loadFile(writeFile(path(QStringLiteral("beep.vcf")), makeCards(1, QStringLiteral("Beep"))));
-    form.exportAction->trigger();
-    QCOMPARE(Dialogs::beepCount(), 1);
-    QCOMPARE(watch.shown, 1);
 }
 
 void TestMainWindow::testHelpAddress()

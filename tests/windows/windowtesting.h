@@ -8,6 +8,7 @@
 #include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -39,6 +40,15 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/* The captions of a menu's entries, "-" for a separator. */
+inline QStringList actionTexts(const QList<QAction *> &actions)
+{
+    QStringList texts;
+    for (const QAction *action : actions)
+        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
 }
 
 /* Confirms the next save dialog with path (file type index as given). */

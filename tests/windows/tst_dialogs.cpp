@@ -1,8 +1,8 @@
 // The dialog wrapper on its own: answering mode (queued answers, recorded messages, dialogs
 // and save requests) and the real message boxes and file dialogs behind it (offscreen).
 
-#include "widgets/dialogs.h"
 #include "testfiles.h"
+#include "widgets/dialogs.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -188,9 +188,9 @@ void TestDialogs::askedDialogs()
     QFETCH(int, answer);
     if (queued != QMessageBox::NoButton)
         Dialogs::setNextDialogAnswer(QMessageBox::StandardButton(queued));
-    const QMessageBox::StandardButton given = Dialogs::showCaptionedDialog(
-        nullptr, QStringLiteral("Restart?\r\rNow"), QMessageBox::Question, QMessageBox::StandardButtons(buttons),
-        QStringLiteral("Confirmation"), captions);
+    const QMessageBox::StandardButton given
+        = Dialogs::showCaptionedDialog(nullptr, QStringLiteral("Restart?\r\rNow"), QMessageBox::Question,
+                                       QMessageBox::StandardButtons(buttons), QStringLiteral("Confirmation"), captions);
     QCOMPARE(int(given), answer);
 
     const QList<Dialogs::AskedDialog> asked = Dialogs::takeAskedDialogs();
@@ -275,8 +275,8 @@ void TestDialogs::escapeAnswer_data()
     QTest::newRow("OK and Cancel") << int(QMessageBox::Ok | QMessageBox::Cancel) << int(QMessageBox::Cancel);
     QTest::newRow("Yes and No") << int(QMessageBox::Yes | QMessageBox::No) << int(QMessageBox::No);
     QTest::newRow("the only button") << int(QMessageBox::Retry) << int(QMessageBox::Retry);
-    QTest::newRow("two buttons, neither Cancel nor No") << int(QMessageBox::Ok | QMessageBox::Retry)
-                                                        << int(QMessageBox::NoButton);
+    QTest::newRow("two buttons, neither Cancel nor No")
+        << int(QMessageBox::Ok | QMessageBox::Retry) << int(QMessageBox::NoButton);
     QTest::newRow("no buttons") << int(QMessageBox::NoButton) << int(QMessageBox::NoButton);
 }
 
@@ -296,7 +296,8 @@ void TestDialogs::displayText_data()
     QTest::newRow("CR LF is one break") << QStringLiteral("one\r\ntwo\r\n\r\nthree")
                                         << QStringLiteral("one\ntwo\n\nthree");
     QTest::newRow("LF stays") << QStringLiteral("one\ntwo") << QStringLiteral("one\ntwo");
-    QTest::newRow("mixed, markup untouched") << QStringLiteral("<b>a</b>\r\r\nb\r") << QStringLiteral("<b>a</b>\n\nb\n");
+    QTest::newRow("mixed, markup untouched")
+        << QStringLiteral("<b>a</b>\r\r\nb\r") << QStringLiteral("<b>a</b>\n\nb\n");
     QTest::newRow("empty") << QString() << QString();
 }
 
@@ -312,7 +313,8 @@ void TestDialogs::nameFilter_data()
     QTest::addColumn<QString>("description");
     QTest::addColumn<QString>("filter");
     QTest::newRow("pattern added") << QStringLiteral("VCF Files") << QStringLiteral("VCF Files (*.vcf)");
-    QTest::newRow("pattern already there") << QStringLiteral("VCF Files (*.vcf)") << QStringLiteral("VCF Files (*.vcf)");
+    QTest::newRow("pattern already there")
+        << QStringLiteral("VCF Files (*.vcf)") << QStringLiteral("VCF Files (*.vcf)");
     QTest::newRow("a translation naming another pattern")
         << QStringLiteral("vCard-Dateien (*.vcard)") << QStringLiteral("vCard-Dateien (*.vcard) (*.vcf)");
 }
@@ -388,15 +390,15 @@ void TestDialogs::captionedDialog_data()
 {
     QTest::addColumn<int>("buttons");
     QTest::addColumn<QStringList>("captions");
-    QTest::addColumn<int>("press"); // the button to click; NoButton: Esc; Abort: the close box
+    QTest::addColumn<int>("press");               // the button to click; NoButton: Esc; Abort: the close box
     QTest::addColumn<QStringList>("buttonTexts"); // in the order of the flags
     QTest::addColumn<int>("answer");
     const int yesNo = int(QMessageBox::Yes | QMessageBox::No);
     const QStringList german{QStringLiteral("Ja"), QStringLiteral("Nein")};
     QTest::newRow("Yes clicked") << yesNo << german << int(QMessageBox::Yes) << german << int(QMessageBox::Yes);
     QTest::newRow("Esc answers No") << yesNo << german << int(QMessageBox::NoButton) << german << int(QMessageBox::No);
-    QTest::newRow("the close box answers No") << yesNo << german << int(QMessageBox::Abort) << german
-                                              << int(QMessageBox::No);
+    QTest::newRow("the close box answers No")
+        << yesNo << german << int(QMessageBox::Abort) << german << int(QMessageBox::No);
     QTest::newRow("OK and Cancel, one caption, Esc")
         << int(QMessageBox::Ok | QMessageBox::Cancel) << QStringList{QStringLiteral("Weiter")}
         << int(QMessageBox::NoButton) << QStringList{QStringLiteral("Weiter"), QStringLiteral("Cancel")}
@@ -441,10 +443,9 @@ void TestDialogs::captionedDialog()
         else
             box->button(QMessageBox::StandardButton(press))->click();
     });
-    const QMessageBox::StandardButton given =
-        Dialogs::showCaptionedDialog(nullptr, QStringLiteral("Restart <i>now</i>?\r\rYour files stay."),
-                                     QMessageBox::Question, QMessageBox::StandardButtons(buttons),
-                                     QStringLiteral("Confirmation"), captions);
+    const QMessageBox::StandardButton given = Dialogs::showCaptionedDialog(
+        nullptr, QStringLiteral("Restart <i>now</i>?\r\rYour files stay."), QMessageBox::Question,
+        QMessageBox::StandardButtons(buttons), QStringLiteral("Confirmation"), captions);
     QCOMPARE(seen.title, QStringLiteral("Confirmation"));
     QCOMPARE(seen.text, QStringLiteral("Restart <i>now</i>?\n\nYour files stay."));
     QCOMPARE(seen.format, Qt::PlainText);

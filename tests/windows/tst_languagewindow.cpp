@@ -9,7 +9,7 @@
 #include "core/restartscript.h"
 #include "i18n/translate.h"
 #include "windows/languagewindow.h"
-#include "testfiles.h"
+#include "windowtesting.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
@@ -193,6 +193,8 @@ private slots:
     {
         Dialogs::setAnsweringMode(false);
         clearActiveLanguage();
+        m_webHost.restore();
+        QDesktopServices::unsetUrlHandler(u"https"_qs);
     }
 
     void listsTheLanguagesSorted_data()
@@ -470,12 +472,14 @@ private slots:
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(u"https"_qs, &recorder, "open");
         QTest::mouseClick(form.contributeLink, Qt::LeftButton, {}, form.contributeLink->rect().center());
-        QDesktopServices::unsetUrlHandler(u"https"_qs);
-        qunsetenv("TESSALY_WEB_HOST");
         QCOMPARE(recorder.opened, QList<QUrl>{QUrl(u"https://translations.test:8443/translation/"_qs)});
         QCOMPARE(form.contributeLink->toolTip(), u"https://translations.test:8443/translation/"_qs);
         QCOMPARE(form.contributeLink->text(), u"Contribute to Translation"_qs);
     }
+
+private:
+    // As the program found it; cleanup() puts it back.
+    const WindowTesting::SavedVariable m_webHost{"TESSALY_WEB_HOST"};
 };
 
 QTEST_MAIN(TestLanguageWindow)

@@ -2,15 +2,19 @@
 
 #include "testfiles.h"
 
-// Helpers shared by the main window's tests: fixture files and waiting for exports.
+// Helpers shared by the window tests: fixture files, waiting for exports, watching menus and
+// putting back what a test changed in the process's environment.
 
 #include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 namespace WindowTesting {
 
@@ -38,6 +42,15 @@ inline QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+/* The captions of a menu's entries, "-" for a separator. */
+inline QStringList actionTexts(const QList<QAction *> &actions)
+{
+    QStringList texts;
+    for (const QAction *action : actions)
+        texts.append(action->isSeparator() ? QStringLiteral("-") : action->text());
+    return texts;
+}
+
 /* Confirms the next save dialog with path (file type index as given). */
 inline void answerSave(const QString &path, int filterIndex = 3)
 {
@@ -52,5 +65,51 @@ inline bool waitForJobs(const MainWindow &form, int timeoutMs = 60000)
 {
     return QTest::qWaitFor([&form] { return form.runningJobs() == 0; }, timeoutMs);
 }
+
+/* Counts how often a menu opens and closes it as soon as it has shown, as a click outside it
+   would, noting where it appeared. */
+struct MenuWatch : QObject {
+    int shown = 0;
+    QPoint lastPos;
+    explicit MenuWatch(QMenu *menu)
+    {
+        connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+            ++shown;
+            QTimer::singleShot(0, menu, [this, menu] {
+                lastPos = menu->pos();
+                menu->close();
+            });
+        });
+    }
+};
+
+/*
+ * An environment variable as it was when this object was made; restore() puts that value, or
+ * its absence, back. A test object keeps one per variable its cases change and restores it in
+ * cleanup(), so a failing case leaves the next one the environment the program started with.
+ */
+class SavedVariable
+{
+public:
+    explicit SavedVariable(const char *name)
+        : m_name(name)
+        , m_wasSet(qEnvironmentVariableIsSet(name))
+        , m_value(qgetenv(name))
+    {
+    }
+
+    void restore() const
+    {
+        if (m_wasSet)
+            qputenv(m_name, m_value);
+        else
+            qunsetenv(m_name);
+    }
+
+private:
+    const char *m_name;
+    bool m_wasSet;
+    QByteArray m_value;
+};
 
 } // namespace WindowTesting

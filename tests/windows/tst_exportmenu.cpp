@@ -1,0 +1,277 @@
+// The main window's export menu: its entries, the export button that opens it, what each entry
+// sets before the save dialog (encoding, Headers, CSV layout, file type), the save dialog's
+// settings and answers, and the files written (offscreen platform, real files).
+
+#include "windowtesting.h"
+
+#include "testserver.h"
+
+#include "core/startup.h"
+#include "i18n/translate.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QMenu>
+#include <QProgressBar>
+#include <QRadioButton>
+
+using namespace WindowTesting;
+
+class TestExportMenu : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void menuEntries();
+    void exportButtonOpensMenuUnderIt();
+    void fileMenuExportBeepsWhenDisabled();
+    void exportPresets_data();
+    void exportPresets();
+    void xlsAfterYahooKeepsFlavour();
+    void wholeExportToCsv();
+    void ansiExportTellsWhatBecameQuestionMarks();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    // The real clock, put back in cleanup() whatever the case did.
+    const std::function<quint32()> m_tickCount = MainWindow::tickCount;
+};
+
+void TestExportMenu::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    TestWebServer::trustTestAuthority(); // no proxy between the window's update check and 127.0.0.1
+    runStartup(QCoreApplication::applicationFilePath());
+    clearActiveLanguage();
+}
+
+void TestExportMenu::init()
+{
+    loadedCards().clearLoaded();
+    Dialogs::setAnsweringMode(true);
+}
+
+void TestExportMenu::cleanup()
+{
+    MainWindow::tickCount = m_tickCount;
+    clearActiveLanguage();
+    Dialogs::setAnsweringMode(true);
+    QCOMPARE(QApplication::overrideCursor(), nullptr); // every busy cursor was restored
+}
+
+void TestExportMenu::menuEntries()
+{
+    MainWindow form;
+    QCOMPARE(actionTexts(form.exportMenu->actions()),
+             QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
+                          QStringLiteral("Text File (TXT)...")}));
+    QCOMPARE(form.exportMenu->actions().constFirst()->menu(), form.csvMenu);
+    QCOMPARE(actionTexts(form.csvMenu->actions()),
+             QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),
+                          QStringLiteral("Google CSV Format"), QStringLiteral("Outlook CSV Format"),
+                          QStringLiteral("Yahoo CSV Format")}));
+    for (QMenu *menu : {form.exportMenu, form.csvMenu}) {
+        for (const QAction *action : menu->actions()) {
+            if (!action->isSeparator())
+                QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
+        }
+    }
+}
+
+void TestExportMenu::exportButtonOpensMenuUnderIt()
+{
+    // The guard's timing is tested with MenuUnderButton; here only that the button uses it.
+    quint32 now = 5000;
+    MainWindow::tickCount = [&now] { return now; };
+    MainWindow form;
+    form.show();
+    form.loadFile(writeFile(path(QStringLiteral("menu.vcf")), makeCards(1, QStringLiteral("Menu"))));
+    MenuWatch watch(form.exportMenu);
+
+    form.exportButton->click();
+    QCOMPARE(watch.shown, 1);
+    QCOMPARE(watch.lastPos, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
+    // The click that closes the menu reaches the button at once and opens nothing.
+    form.exportButton->click();
+    QCOMPARE(watch.shown, 1);
+    form.exportButton->click();
+    QCOMPARE(watch.shown, 2);
+}
+
+void TestExportMenu::fileMenuExportBeepsWhenDisabled()
+{
+    MainWindow form;
+    MenuWatch watch(form.exportMenu);
+    form.exportAction->trigger();
+    QCOMPARE(Dialogs::beepCount(), 1);
+    QCOMPARE(watch.shown, 0);
+    form.loadFile(writeFile(path(QStringLiteral("beep.vcf")), makeCards(1, QStringLiteral("Beep"))));
+    form.exportAction->trigger();
+    QCOMPARE(Dialogs::beepCount(), 1);
+    QCOMPARE(watch.shown, 1);
+}
+
+void TestExportMenu::exportPresets_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<int>("encodingBefore"); // 1 ANSI, 2 UTF-8, 3 UTF-16
+    QTest::addColumn<bool>("headersBefore");
+    QTest::addColumn<int>("encodingAfter");
+    QTest::addColumn<bool>("headersAfter");
+    QTest::addColumn<QString>("flavourAfter"); // "*" for unchanged ("before")
+    QTest::addColumn<int>("filterIndex");
+
+    QTest::newRow("Default, UTF-16") << "DefaultFormat1" << 3 << false << 3 << false << "" << 3;
+    QTest::newRow("Excel CSV, ANSI") << "ExcelCSVFormat1" << 1 << false << 3 << false << "" << 3;
+    QTest::newRow("Google, ANSI") << "GoogleCSVFormat1" << 1 << false << 1 << true << "google" << 3;
+    QTest::newRow("Google, UTF-16") << "GoogleCSVFormat1" << 3 << false << 2 << true << "google" << 3;
+    QTest::newRow("Outlook, UTF-8") << "OutlookCSVFormat1" << 2 << false << 1 << true << "outlook" << 3;
+    QTest::newRow("Yahoo, UTF-16") << "YahooCSVFormat1" << 3 << true << 2 << true << "yahoo" << 3;
+    QTest::newRow("Yahoo, ANSI") << "YahooCSVFormat1" << 1 << false << 1 << true << "yahoo" << 3;
+    QTest::newRow("XLS, UTF-16") << "ExcelXLS1" << 3 << false << 3 << false << "*" << 1;
+    QTest::newRow("TXT, ANSI") << "extTXT1" << 1 << true << 1 << true << "*" << 4;
+}
+
+void TestExportMenu::exportPresets()
+{
+    QFETCH(QString, entry);
+    QFETCH(int, encodingBefore);
+    QFETCH(bool, headersBefore);
+    QFETCH(int, encodingAfter);
+    QFETCH(bool, headersAfter);
+    QFETCH(QString, flavourAfter);
+    QFETCH(int, filterIndex);
+
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("presets.vcf")), makeCards(2, QStringLiteral("Preset"))));
+    form.exportOutlookCsv(); // cancelled; leaves the flavour "outlook"
+    QRadioButton *radios[] = {form.ansiRadio, form.utf8Radio, form.utf16Radio};
+    radios[encodingBefore - 1]->setChecked(true);
+    form.headersCheck->setChecked(headersBefore);
+    form.sortCheck->setChecked(false);
+    Dialogs::takeSaveRequests();
+
+    // The entry is chosen from the menu; no answer is queued, so the save dialog is cancelled.
+    const QMap<QString, QAction *> entries{{QStringLiteral("DefaultFormat1"), form.defaultCsvAction},
+                                           {QStringLiteral("ExcelCSVFormat1"), form.excelCsvAction},
+                                           {QStringLiteral("GoogleCSVFormat1"), form.googleCsvAction},
+                                           {QStringLiteral("OutlookCSVFormat1"), form.outlookCsvAction},
+                                           {QStringLiteral("YahooCSVFormat1"), form.yahooCsvAction},
+                                           {QStringLiteral("ExcelXLS1"), form.xlsAction},
+                                           {QStringLiteral("extTXT1"), form.txtAction}};
+    QAction *action = entries.value(entry);
+    QVERIFY(action);
+    action->trigger();
+    QList<Dialogs::SaveRequest> requests;
+    QTRY_VERIFY(!(requests += Dialogs::takeSaveRequests()).isEmpty());
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).filterIndex, filterIndex);
+
+    QVERIFY(radios[encodingAfter - 1]->isChecked());
+    QCOMPARE(form.headersCheck->isChecked(), headersAfter);
+    QVERIFY(!form.sortCheck->isChecked()); // Sort is never changed
+    QCOMPARE(form.exportFlavor(), flavourAfter == QLatin1String("*") ? QStringLiteral("outlook") : flavourAfter);
+    QCOMPARE(form.runningJobs(), 0);
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
+    QTest::qWait(20);
+    QCOMPARE(form.runningJobs(), 0);
+}
+
+void TestExportMenu::xlsAfterYahooKeepsFlavour()
+{
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("yahoo.vcf")), makeCards(2, QStringLiteral("Yahoo"))));
+    const QString csv = path(QStringLiteral("yahoo.csv"));
+    const QString xls = path(QStringLiteral("after-yahoo.xls"));
+    answerSave(csv);
+    form.exportYahooCsv();
+    QVERIFY(waitForJobs(form));
+    answerSave(xls, 1);
+    form.exportXls();
+    QVERIFY(waitForJobs(form));
+    QCOMPARE(form.exportFlavor(), QStringLiteral("yahoo"));
+    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
+    QCOMPARE(requests.size(), 2);
+    QCOMPARE(requests.at(0).filterIndex, 3);
+    QCOMPARE(requests.at(1).filterIndex, 1);
+    QCOMPARE(requests.at(1).initialPath, csv); // the path chosen last time
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(1).caption, QStringLiteral("SUCCESS"));
+    // The workbook has the default layout: it starts with the OLE2 signature and is not CSV text.
+    QVERIFY(readFile(xls).startsWith(QByteArray::fromHex("d0cf11e0a1b11ae1")));
+}
+
+void TestExportMenu::wholeExportToCsv()
+{
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("whole.vcf")), makeCards(3, QStringLiteral("Whole"))));
+    const QString target = path(QStringLiteral("out dir/whole export.csv"));
+    QDir().mkpath(QFileInfo(target).absolutePath());
+    answerSave(target);
+    form.defaultCsvAction->trigger();
+    QTRY_COMPARE(form.runningJobs(), 1);
+    QVERIFY(waitForJobs(form));
+
+    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).nameFilters,
+             QStringList({QStringLiteral("Excel File (*.xls)"), QStringLiteral("Excel 2007 File (*.xlsx)"),
+                          QStringLiteral("CSV File (*.csv)"), QStringLiteral("Text File (*.txt)")}));
+    QCOMPARE(requests.at(0).filterIndex, 3);
+    QCOMPARE(requests.at(0).defaultSuffix, QStringLiteral("xls"));
+    QCOMPARE(requests.at(0).initialPath, QString());
+
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).icon, MessageIcon::Information);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
+    QCOMPARE(messages.at(0).text, QStringLiteral("Process completed!\r\rFilename: ") + target);
+    QCOMPARE(Dialogs::displayText(messages.at(0).text), QStringLiteral("Process completed!\n\nFilename: ") + target);
+
+    const QByteArray written = readFile(target);
+    QVERIFY(written.startsWith("\xef\xbb\xbf\"Name\""));
+    QVERIFY(written.contains("\"Whole 1\""));
+    QVERIFY(written.contains("\"Whole 3\""));
+    QVERIFY(written.endsWith("\r\n"));
+    QCOMPARE(form.progressBar->value(), 0);
+    QVERIFY(form.exportButton->isEnabled());
+}
+
+void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
+{
+    // The Outlook preset writes ANSI (code page 1252 in the tests' English locale): the file is
+    // written as asked, and the success box says what became "?" and that UTF-8 keeps it.
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("names.vcf")),
+                        "BEGIN:VCARD\r\nFN:Ay\xC5\x9F" "e Y\xC4\xB1lmaz\r\nEND:VCARD\r\n"
+                        "BEGIN:VCARD\r\nFN:\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E\r\nEND:VCARD\r\n"
+                        "BEGIN:VCARD\r\nFN:J\xC3\xBCrgen\r\nEND:VCARD\r\n"));
+    const QString target = path(QStringLiteral("outlook.csv"));
+    answerSave(target);
+    form.exportOutlookCsv();
+    QVERIFY(waitForJobs(form));
+    QVERIFY(form.ansiRadio->isChecked());
+
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).icon, MessageIcon::Information);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
+    QCOMPARE(Dialogs::displayText(messages.at(0).text),
+             QStringLiteral("Process completed!\n\nFilename: ") + target
+                 + QStringLiteral("\n\nCharacters written as \"?\" because the chosen encoding cannot hold them: 6, in "
+                                  "2 of the rows; choose UTF-8 to keep them."));
+    const QByteArray written = readFile(target);
+    QVERIFY(written.contains("\"Ay?e Y?lmaz\""));
+    QVERIFY(written.contains("\"?? ??\""));
+    QVERIFY(written.contains("\"J\xFCrgen\""));
+}
+
+QTEST_MAIN(TestExportMenu)
+#include "tst_exportmenu.moc"

@@ -1,5 +1,7 @@
 #include "xlscheck.h"
 
+#include "checkreading.h"
+
 #include <QList>
 #include <QtEndian>
 
@@ -9,27 +11,10 @@
 namespace xlscheck {
 namespace {
 
-struct Damage {
-    QString why;
-};
-
-void require(bool condition, const QString &why)
-{
-    if (!condition)
-        throw Damage{why};
-}
-
-quint16 U16(QByteArrayView bytes, qsizetype at)
-{
-    require(at >= 0 && at + 2 <= bytes.size(), QStringLiteral("read past the end"));
-    return qFromLittleEndian<quint16>(bytes.data() + at);
-}
-
-quint32 U32(QByteArrayView bytes, qsizetype at)
-{
-    require(at >= 0 && at + 4 <= bytes.size(), QStringLiteral("read past the end"));
-    return qFromLittleEndian<quint32>(bytes.data() + at);
-}
+using checkreading::Damage;
+using checkreading::require;
+using checkreading::u16;
+using checkreading::u32;
 
 // ---------------------------------------------------------------------------------------------
 // Compound file
@@ -88,16 +73,16 @@ private:
     void readHeader()
     {
         require(header().startsWith("\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"), QStringLiteral("signature"));
-        require(U16(header(), 24) == 0x3E && U16(header(), 26) == 3, QStringLiteral("version"));
-        require(U16(header(), 28) == 0xFFFE, QStringLiteral("byte order"));
-        require(U16(header(), 30) == 9 && U16(header(), 32) == 6, QStringLiteral("sector sizes"));
-        require(U32(header(), 40) == 0, QStringLiteral("directory sector count must be 0 in version 3"));
-        require(U32(header(), 56) == 4096, QStringLiteral("mini-stream cut-off"));
-        require(U32(header(), 60) == kEnd && U32(header(), 64) == 0, QStringLiteral("a mini FAT"));
-        m_fatCount = U32(header(), 44);
-        m_directoryStart = U32(header(), 48);
-        m_difatStart = U32(header(), 68);
-        m_difatCount = U32(header(), 72);
+        require(u16(header(), 24) == 0x3E && u16(header(), 26) == 3, QStringLiteral("version"));
+        require(u16(header(), 28) == 0xFFFE, QStringLiteral("byte order"));
+        require(u16(header(), 30) == 9 && u16(header(), 32) == 6, QStringLiteral("sector sizes"));
+        require(u32(header(), 40) == 0, QStringLiteral("directory sector count must be 0 in version 3"));
+        require(u32(header(), 56) == 4096, QStringLiteral("mini-stream cut-off"));
+        require(u32(header(), 60) == kEnd && u32(header(), 64) == 0, QStringLiteral("a mini FAT"));
+        m_fatCount = u32(header(), 44);
+        m_directoryStart = u32(header(), 48);
+        m_difatStart = u32(header(), 68);
+        m_difatCount = u32(header(), 72);
     }
 
     void readFat()
@@ -112,7 +97,7 @@ private:
             }
         };
         for (int i = 0; i < 109; ++i)
-            take(U32(header(), 76 + 4 * i));
+            take(u32(header(), 76 + 4 * i));
         std::vector<quint32> difatSectors;
         quint32 next = m_difatCount > 0 ? m_difatStart : kEnd;
         require(m_difatCount > 0 || m_difatStart == kEnd, QStringLiteral("DIFAT start without DIFAT sectors"));
@@ -120,8 +105,8 @@ private:
             claim(next, Role::Difat);
             difatSectors.push_back(next);
             for (int i = 0; i < 127; ++i)
-                take(U32(sector(next), 4 * i));
-            next = U32(sector(next), 508);
+                take(u32(sector(next), 4 * i));
+            next = u32(sector(next), 508);
         }
         require(next == kEnd, QStringLiteral("DIFAT chain does not end"));
         require(quint32(fatSectors.size()) == m_fatCount, QStringLiteral("fewer FAT sectors listed than counted"));
@@ -129,7 +114,7 @@ private:
         for (quint32 id : fatSectors) {
             claim(id, Role::Fat);
             for (int i = 0; i < 128; ++i)
-                m_fat.push_back(U32(sector(id), 4 * i));
+                m_fat.push_back(u32(sector(id), 4 * i));
         }
         for (quint32 id : fatSectors)
             require(m_fat[id] == kFatMark, QStringLiteral("FAT sector %1 not marked").arg(id));
@@ -152,12 +137,12 @@ private:
 
     QString entryName(QByteArrayView entry) const
     {
-        const quint16 bytes = U16(entry, 64);
+        const quint16 bytes = u16(entry, 64);
         require(bytes >= 2 && bytes <= 64 && bytes % 2 == 0, QStringLiteral("directory name length"));
         QString name;
         for (int i = 0; i + 1 < bytes / 2; ++i)
-            name += QChar(U16(entry, 2 * i));
-        require(U16(entry, bytes - 2) == 0, QStringLiteral("directory name not terminated"));
+            name += QChar(u16(entry, 2 * i));
+        require(u16(entry, bytes - 2) == 0, QStringLiteral("directory name not terminated"));
         return name;
     }
 
@@ -170,10 +155,10 @@ private:
         auto entry = [&](quint32 id) { return QByteArrayView(directory).sliced(qsizetype(id) * 128, 128); };
         require(entryName(entry(0)) == QStringLiteral("Root Entry") && quint8(entry(0)[66]) == 5,
                 QStringLiteral("root entry"));
-        require(U32(entry(0), 120) == 0, QStringLiteral("a mini stream"));
+        require(u32(entry(0), 120) == 0, QStringLiteral("a mini stream"));
         // Walk the root's tree of children; each entry is met once.
         std::vector<bool> seen(size_t(entryCount), false);
-        std::vector<quint32> pending{U32(entry(0), 76)};
+        std::vector<quint32> pending{u32(entry(0), 76)};
         QList<QPair<quint32, quint32>> streams;
         while (!pending.empty()) {
             const quint32 id = pending.back();
@@ -184,11 +169,11 @@ private:
             seen[id] = true;
             const QByteArrayView e = entry(id);
             require(quint8(e[66]) == 2, QStringLiteral("only streams below the root"));
-            require(U32(e, 76) == kNoEntry, QStringLiteral("a stream with children"));
+            require(u32(e, 76) == kNoEntry, QStringLiteral("a stream with children"));
             if (entryName(e) == QStringLiteral("Workbook"))
-                streams.append({U32(e, 116), U32(e, 120)});
-            pending.push_back(U32(e, 68));
-            pending.push_back(U32(e, 72));
+                streams.append({u32(e, 116), u32(e, 120)});
+            pending.push_back(u32(e, 68));
+            pending.push_back(u32(e, 72));
         }
         require(streams.size() == 1, QStringLiteral("%1 Workbook streams").arg(streams.size()));
         for (qsizetype id = 1; id < entryCount; ++id)
@@ -237,8 +222,8 @@ QList<Record> splitRecords(const QByteArray &stream)
     int eofs = 0;
     qsizetype at = 0;
     while (eofs < 2) {
-        const quint16 type = U16(stream, at);
-        const quint16 length = U16(stream, at + 2);
+        const quint16 type = u16(stream, at);
+        const quint16 length = u16(stream, at + 2);
         require(length <= 8224, QStringLiteral("record of %1 bytes at %2").arg(length).arg(at));
         require(at + 4 + length <= stream.size(), QStringLiteral("record past the stream's end"));
         records.append({type, at, QByteArrayView(stream).sliced(at + 4, length)});
@@ -262,8 +247,8 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
 {
     SharedStrings sst;
     const Record &first = records[index];
-    sst.totalCount = U32(first.data, 0);
-    const quint32 unique = U32(first.data, 4);
+    sst.totalCount = u32(first.data, 0);
+    const quint32 unique = u32(first.data, 4);
     qsizetype part = index;
     qsizetype offset = 8;
     auto nextPart = [&] {
@@ -277,7 +262,7 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
         require(records[part].data.size() - offset >= 3, QStringLiteral("string header split"));
         sst.positions.append(records[part].position + 4 + offset);
         sst.recordOffsets.append(quint16(4 + offset));
-        qsizetype remaining = U16(records[part].data, offset);
+        qsizetype remaining = u16(records[part].data, offset);
         quint8 flags = quint8(records[part].data[offset + 2]);
         offset += 3;
         QString text;
@@ -287,7 +272,7 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
             const qsizetype room = records[part].data.size() - offset;
             const qsizetype count = std::min(remaining, room / unit);
             for (qsizetype i = 0; i < count; ++i, offset += unit)
-                text += QChar(unit == 2 ? U16(records[part].data, offset) : quint8(records[part].data[offset]));
+                text += QChar(unit == 2 ? u16(records[part].data, offset) : quint8(records[part].data[offset]));
             remaining -= count;
             if (remaining == 0)
                 break;
@@ -297,7 +282,7 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
             require(records[part].data.size() > 1, QStringLiteral("empty CONTINUE"));
             flags = quint8(records[part].data[offset++]);
             const QChar last = text.back();
-            const QChar following = QChar(flags == 1 ? U16(records[part].data, offset) : quint8(records[part].data[offset]));
+            const QChar following = QChar(flags == 1 ? u16(records[part].data, offset) : quint8(records[part].data[offset]));
             require(!(last.isHighSurrogate() && following.isLowSurrogate()), QStringLiteral("surrogate pair split"));
         }
         sst.texts.append(text);
@@ -310,20 +295,20 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
 void checkExtSst(const Record &record, const SharedStrings &sst)
 {
     require(record.type == kExtSst, QStringLiteral("no EXTSST after the SST"));
-    const quint16 bucket = U16(record.data, 0);
+    const quint16 bucket = u16(record.data, 0);
     require(bucket >= 8, QStringLiteral("EXTSST bucket size"));
     require((record.data.size() - 2) % 8 == 0, QStringLiteral("EXTSST length"));
     const qsizetype entries = (record.data.size() - 2) / 8;
     require(entries == (sst.texts.size() + bucket - 1) / bucket, QStringLiteral("EXTSST entry count"));
     for (qsizetype k = 0; k < entries; ++k) {
-        require(U32(record.data, 2 + 8 * k) == sst.positions[k * bucket], QStringLiteral("EXTSST position %1").arg(k));
-        require(U16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket], QStringLiteral("EXTSST offset %1").arg(k));
+        require(u32(record.data, 2 + 8 * k) == sst.positions[k * bucket], QStringLiteral("EXTSST position %1").arg(k));
+        require(u16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket], QStringLiteral("EXTSST offset %1").arg(k));
     }
 }
 
 void checkBof(const Record &record, quint16 substream)
 {
-    require(record.type == kBof && U16(record.data, 0) == 0x0600 && U16(record.data, 2) == substream,
+    require(record.type == kBof && u16(record.data, 0) == 0x0600 && u16(record.data, 2) == substream,
             QStringLiteral("BOF of substream %1").arg(substream));
 }
 
@@ -339,10 +324,10 @@ Workbook readStream(const QByteArray &stream)
         const Record &record = records[i];
         require(record.type != kContinue && record.type != kBof, QStringLiteral("stray record %1").arg(record.type));
         if (record.type == kXf) {
-            xfFormats.append(U16(record.data, 2));
+            xfFormats.append(u16(record.data, 2));
         } else if (record.type == kBoundSheet) {
             require(!sheetOffset, QStringLiteral("two sheets"));
-            sheetOffset = U32(record.data, 0);
+            sheetOffset = u32(record.data, 0);
         } else if (record.type == kSst) {
             require(!sst, QStringLiteral("two SSTs"));
             sst = readSharedStrings(records, i);
@@ -356,8 +341,8 @@ Workbook readStream(const QByteArray &stream)
 
     Workbook book;
     if (records[i].type == kColInfo) {
-        require(U16(records[i].data, 0) == 0, QStringLiteral("COLINFO from column 0"));
-        book.widthColumns = U16(records[i].data, 2) + 1;
+        require(u16(records[i].data, 0) == 0, QStringLiteral("COLINFO from column 0"));
+        book.widthColumns = u16(records[i].data, 2) + 1;
         ++i;
     }
     require(records[i].type == kDimensions, QStringLiteral("no DIMENSIONS"));
@@ -368,14 +353,14 @@ Workbook readStream(const QByteArray &stream)
     for (; records[i].type == kLabelSst || records[i].type == kBlank; ++i) {
         const Record &cell = records[i];
         require(cell.data.size() == (cell.type == kLabelSst ? 10 : 6), QStringLiteral("cell record length"));
-        const QPair<int, int> place{U16(cell.data, 0), U16(cell.data, 2)};
+        const QPair<int, int> place{u16(cell.data, 0), u16(cell.data, 2)};
         require(place > previous, QStringLiteral("cells out of order at %1,%2").arg(place.first).arg(place.second));
         previous = place;
-        const quint16 xf = U16(cell.data, 4);
+        const quint16 xf = u16(cell.data, 4);
         require(xf < xfFormats.size() && xfFormats[xf] == 49, QStringLiteral("cell without the text format"));
         QString text;
         if (cell.type == kLabelSst) {
-            const quint32 string = U32(cell.data, 6);
+            const quint32 string = u32(cell.data, 6);
             require(string < quint32(sst->texts.size()), QStringLiteral("string index %1").arg(string));
             text = sst->texts[string];
             require(!text.isEmpty(), QStringLiteral("a label cell with an empty text"));
@@ -389,8 +374,8 @@ Workbook readStream(const QByteArray &stream)
     }
     require(labels == sst->totalCount, QStringLiteral("SST counts %1 uses, the sheet %2").arg(sst->totalCount).arg(labels));
     const bool empty = book.cells.isEmpty();
-    require(U32(dimensions, 0) == (empty ? 0u : quint32(firstRow)) && U32(dimensions, 4) == quint32(lastRow + 1)
-                && U16(dimensions, 8) == (empty ? 0 : firstColumn) && U16(dimensions, 10) == quint16(lastColumn + 1),
+    require(u32(dimensions, 0) == (empty ? 0u : quint32(firstRow)) && u32(dimensions, 4) == quint32(lastRow + 1)
+                && u16(dimensions, 8) == (empty ? 0 : firstColumn) && u16(dimensions, 10) == quint16(lastColumn + 1),
             QStringLiteral("DIMENSIONS do not match the cells"));
     require(records[i++].type == kWindow2, QStringLiteral("no WINDOW2 after the cells"));
     require(records[i].type == kEof && i + 1 == records.size(), QStringLiteral("records after WINDOW2"));

@@ -1,5 +1,7 @@
 #include "xlsxcheck.h"
 
+#include "checkreading.h"
+
 #include <QXmlStreamReader>
 #include <QtEndian>
 
@@ -8,27 +10,10 @@
 namespace xlsxcheck {
 namespace {
 
-struct Damage {
-    QString why;
-};
-
-void require(bool condition, const QString &why)
-{
-    if (!condition)
-        throw Damage{why};
-}
-
-quint16 u16(QByteArrayView bytes, qsizetype at)
-{
-    require(at >= 0 && at + 2 <= bytes.size(), QStringLiteral("zip read past the end"));
-    return qFromLittleEndian<quint16>(bytes.data() + at);
-}
-
-quint32 u32(QByteArrayView bytes, qsizetype at)
-{
-    require(at >= 0 && at + 4 <= bytes.size(), QStringLiteral("zip read past the end"));
-    return qFromLittleEndian<quint32>(bytes.data() + at);
-}
+using checkreading::Damage;
+using checkreading::require;
+using checkreading::u16;
+using checkreading::u32;
 
 QByteArray inflateRaw(QByteArrayView data, qsizetype size)
 {

@@ -13,7 +13,7 @@ packages=(
   # session and a notification area for the window's tests
   famfamfam-silk famfamfam-flag-png breeze-icon-theme libqt6svg6 dbus-daemon trayer
   # the online tests: a test certificate authority; the fuzzers: clang with libFuzzer
-  openssl clang libclang-rt-14-dev
+  openssl clang libclang-rt-14-dev zlib1g-dev
   # the format check of .ci/run
   clang-format-14
 )

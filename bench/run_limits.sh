@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Limits of tessaly-convert that must stay bounded: a 2 GB input file, lines of 100 MB, and
-# 10,000 input files loaded one after the other. Prints wall time, CPU time, peak memory, exit
-# status and what was written for each case. See bench/README.md.
+# Limits of tessaly-convert that must stay bounded: a 2 GB input file, lines of 100 MB, 10,000
+# input files loaded one after the other, and memory: 200 MB of line feeds, and running out of
+# memory under an address-space limit. Prints wall time, CPU time, peak memory, exit status and
+# what was written for each case. See bench/README.md.
 set -euo pipefail
 
 usage() {
@@ -13,7 +14,7 @@ Usage: bench/run_limits.sh [options]
   --data DIR         inputs, outputs and logs (default $TESSALY_BENCH_DATA/limits or
                      /tmp/tessaly-limits); existing inputs are reused
   --gigabytes N      size of the large input in GB of 2^30 bytes (default 2)
-  --skip CASES       comma-separated cases to leave out: large, line, files
+  --skip CASES       comma-separated cases to leave out: large, line, files, memory
   -h, --help         this text
 EOF
 }
@@ -57,6 +58,20 @@ measure() {
     shift
     local status=0
     "$TIME" -v -o "$DATA/logs/$name.time" "$BIN" "$@" >"$DATA/logs/$name.out" 2>&1 || status=$?
+    awk -v status="$status" '
+        /Elapsed \(wall clock\)/ { n = split($NF, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
+        /User time/ { cpu += $NF }
+        /System time/ { cpu += $NF }
+        /Maximum resident set size/ { rss = $NF / 1000 }
+        END { printf "%.1f %.1f %.0f %d\n", wall, cpu, rss, status }' "$DATA/logs/$name.time"
+}
+
+# The same under an address-space limit of $2 bytes (prlimit --as), name first.
+measure_limited() {
+    local name=$1 limit=$2
+    shift 2
+    local status=0
+    "$TIME" -v -o "$DATA/logs/$name.time" prlimit --as="$limit" "$BIN" "$@" >"$DATA/logs/$name.out" 2>&1 || status=$?
     awk -v status="$status" '
         /Elapsed \(wall clock\)/ { n = split($NF, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
         /User time/ { cpu += $NF }
@@ -149,6 +164,42 @@ if ! skipped files; then
     out="$DATA/out/files.csv"
     m=$(measure files -o "$out" "${files[@]}")
     report "10,000 files to CSV" "10,000 files of one card" "$m" "$(csv_records "$out") records"
+    rm -f "$out"
+fi
+
+# --- 4. Memory: many short lines, and running out of memory -------------------------------
+if ! skipped memory; then
+    # One card, then 200 MB of line feeds: 200 million empty lines, where the bookkeeping of
+    # each line counts, not its text.
+    feeds="$DATA/feeds-200mb.vcf"
+    if [[ ! -f "$feeds" ]]; then
+        { printf 'BEGIN:VCARD\r\nFN:Ann Lee\r\nEND:VCARD\r\n'; head -c 200000000 /dev/zero | tr '\0' '\n'; } >"$feeds"
+    fi
+    out="$DATA/out/feeds.csv"
+    rm -f "$out"
+    m=$(measure feeds -o "$out" "$feeds")
+    report "200 MB of line feeds" "$(stat -c %s "$feeds") bytes" "$m" "$(csv_records "$out") records"
+    rm -f "$out"
+    m=$(measure_limited feeds-limited 2500000000 -o "$out" "$feeds")
+    report "same, --as 2.5 GB" "$(stat -c %s "$feeds") bytes" "$m" \
+        "$([[ -f "$out" ]] && echo "$(csv_records "$out") records" || grep -m1 -o 'Not enough memory[^.]*' "$DATA/logs/feeds-limited.out")"
+    rm -f "$out"
+
+    # A 200 MB NOTE line with 700 MB of address space: the export must end with exit status 3
+    # and its message, the older file untouched, instead of an abort.
+    note="$DATA/note-200mb.vcf"
+    if [[ ! -f "$note" ]]; then
+        {
+            printf 'BEGIN:VCARD\r\nFN:Long\r\nNOTE:'
+            head -c 200000000 < <(yes abcdefghij | tr -d '\n')
+            printf '\r\nEND:VCARD\r\n'
+        } >"$note"
+    fi
+    out="$DATA/out/note.csv"
+    echo old >"$out"
+    m=$(measure_limited note-limited 700000000 -o "$out" "$note")
+    report "200 MB NOTE, --as 700 MB" "$(stat -c %s "$note") bytes" "$m" \
+        "$(grep -m1 -o 'Not enough memory[^.]*' "$DATA/logs/note-limited.out"); old file $([[ $(cat "$out") == old ]] && echo kept || echo CHANGED)"
     rm -f "$out"
 fi
 

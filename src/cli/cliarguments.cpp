@@ -32,6 +32,17 @@ QString typeForExtension(const QString &output)
 }
 
 /* What a preset's menu entry does to the encoding, Headers and the flavour. */
+/*
+ * Whether a separator keeps every row whole: a letter or digit would split values apart, a
+ * quotation mark would end the quoted fields, a line break would end the row, and a space
+ * splits ordinary values.
+ */
+bool isSeparatorAllowed(QChar separator)
+{
+    return !separator.isLetterOrNumber() && separator != u'"' && separator != u'\r' && separator != u'\n'
+        && separator != u' ';
+}
+
 CliParse usageError(const QString &message)
 {
     CliParse parse;
@@ -49,6 +60,7 @@ QString cliUsageText()
         "                       [--separator CHAR] -o OUTPUT INPUT...\n"
         "\n"
         "Converts vCard files to a CSV, text or workbook file chosen by OUTPUT's extension.\n"
+        "OUTPUT \"-\" writes to standard output; having no extension, it gets the text layout.\n"
         "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
 }
 
@@ -75,6 +87,8 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
         return parse;
     }
 
+    if (parser.values(output).size() > 1)
+        return usageError(QStringLiteral("The output file is given more than once (-o OUTPUT)."));
     CliOptions options;
     options.inputs = parser.positionalArguments();
     options.request.exportFileName = parser.value(output);
@@ -98,6 +112,11 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
         const QString text = parser.value(separator);
         if (text.size() != 1)
             return usageError(QStringLiteral("The separator must be exactly one character."));
+        if (!isSeparatorAllowed(text.at(0)))
+            return usageError(QStringLiteral("The separator \"%1\" could break a row. Use a character that is not "
+                                             "a letter, a digit, a quotation mark (\"), a space or a line break, "
+                                             "such as , ; | or a tab.")
+                                  .arg(text));
         options.separator = text.at(0);
     }
 

@@ -3,7 +3,9 @@
 #include "cli/cliarguments.h"
 #include "engine/conversionjob.h"
 #include "engine/loading.h"
+#include "i18n/translate.h"
 #include "platform/listseparator.h"
+#include "text/outputfile.h"
 
 #include <QFileInfo>
 
@@ -73,6 +75,9 @@ public:
             printLine(m_err, encodingNote);
     }
 
+    /* The output itself goes to standard output: the result message goes to err then. */
+    void keepOutputClear() { m_out = m_err; }
+
 private:
     void endProgressLine()
     {
@@ -83,18 +88,21 @@ private:
     }
 
     ExportOptions m_options;
-    FILE *m_out;
+    FILE *m_out; // where the result message goes
     FILE *m_err;
     bool m_showProgress;
     bool m_barShown = false;
 };
 
-/* Loads every input in order; returns the loaded text. */
-LoadedVcards loadInputs(const CliOptions &options, FILE *err)
+/* Loads every input in order into loaded; false when memory ran out, which ends the run. */
+bool loadInputs(const CliOptions &options, FILE *err, LoadedVcards &loaded)
 {
-    LoadedVcards loaded;
     for (const QString &input : options.inputs) {
         const LoadOutcome outcome = appendVcfFile(input, options.loadEncoding, loaded);
+        if (outcome.kind == LoadOutcome::NoMemory) {
+            printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+            return false;
+        }
         if (outcome.kind == LoadOutcome::Missing) {
             const QString reason = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
             printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
@@ -102,7 +110,7 @@ LoadedVcards loadInputs(const CliOptions &options, FILE *err)
             printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
         }
     }
-    return loaded;
+    return true;
 }
 
 } // namespace
@@ -120,12 +128,18 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
         return CliBadUsage;
     }
     const CliOptions &options = *parse.options;
-    const LoadedVcards loaded = loadInputs(options, err);
+    LoadedVcards loaded;
+    if (!loadInputs(options, err, loaded)) {
+        printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + NotEnoughMemoryMessage());
+        return CliNotWritten;
+    }
 
     CliHost host(options.writeOptions, out, err, showProgress);
+    if (OutputFile::isStandardOutput(options.request.exportFileName))
+        host.keepOutputClear();
     const RowFormat format{options.separator, u'"'};
     switch (runConversion(loaded.loadedLines, options.request, format, host)) {
-    case ConversionOutcome::writtenBytes:
+    case ConversionOutcome::Written:
         return CliWritten;
     case ConversionOutcome::NoData:
         return CliNoData;

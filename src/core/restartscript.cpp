@@ -1,7 +1,9 @@
 #include "core/restartscript.h"
 
+#include "text/devicewrite.h"
+#include "text/outputfile.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 QByteArray shellQuoted(const QByteArray &text)
 {
@@ -24,11 +26,12 @@ QString writeRestartScript(const QString &dataDir, const QString &programFile, Q
 {
     const QString folder = dataDir.endsWith(u'/') ? dataDir : dataDir + u'/';
     const QString path = folder + QString::fromUtf16(kRestartScriptName);
-    QSaveFile file(path);
-    const QByteArray text = restartScriptText(programFile);
-    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size() || !file.commit()) {
+    OutputFile file(path);
+    if (file.open())
+        writeAllBytes(file.device(), restartScriptText(programFile)); // a failed write fails commit()
+    if (!file.commit()) {
         if (error)
-            *error = QStringLiteral("Cannot create file \"%1\". %2").arg(path, file.errorString());
+            *error = file.errorString();
         return QString();
     }
     // The script is started through /bin/sh, so a file system that refuses the execute bit

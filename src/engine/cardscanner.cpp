@@ -1,5 +1,7 @@
 #include "engine/cardscanner.h"
 
+#include "engine/helperthread.h"
+
 #include "engine/valuedecoding.h"
 #include "text/textformat.h"
 
@@ -470,7 +472,8 @@ std::vector<ContactCard> scanCards(const TextLines &lines, QChar delimiter)
     if (split == 0)
         return scanRange(lines, 0, lines.size(), delimiter);
     std::vector<ContactCard> secondHalf;
-    std::thread helper([&] { secondHalf = scanRange(lines, split, lines.size(), delimiter); });
+    // A failure of the second half (memory running out) reaches this thread through join().
+    HelperThread helper([&] { secondHalf = scanRange(lines, split, lines.size(), delimiter); });
     std::vector<ContactCard> cards = scanRange(lines, 0, split, delimiter);
     helper.join();
     cards.insert(cards.end(), std::make_move_iterator(secondHalf.begin()), std::make_move_iterator(secondHalf.end()));

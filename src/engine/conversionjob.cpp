@@ -2,11 +2,14 @@
 
 #include "engine/cardscanner.h"
 #include "engine/rowsort.h"
+#include "text/outputfile.h"
 #include "text/textwriter.h"
 #include "engine/workbookexport.h"
 #include "i18n/translate.h"
 
 #include <QFileInfo>
+
+#include <new>
 
 OutputKind outputKindForFileName(const QString &fileName)
 {
@@ -58,21 +61,10 @@ TableParts partsFor(OutputKind kind)
     return kind == OutputKind::TxtLines ? TableParts::Both : TableParts::Rows;
 }
 
-} // namespace
-
-ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
-                                ConversionHost &host)
+/* The export from scanning to the final message. */
+ConversionOutcome runConverter(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+                          ConversionHost &host)
 {
-    host.setProgress(0);
-    host.setBusy(true);
-    host.disableExportButton();
-
-    auto finish = [&](ConversionOutcome outcome) {
-        host.setProgress(0);
-        host.setBusy(false);
-        return outcome;
-    };
-
     std::vector<ContactCard> cards = scanCards(loadedLines, format.delimiter);
     host.setProgress(10);
     const ColumnPresence presence = computeColumnPresence(cards);
@@ -92,7 +84,7 @@ ConversionOutcome runConversion(const TextLines &loadedLines, const ExportReques
         host.showMessage(MessageIcon::Warning, translate(QStringLiteral("Warning")),
                          translate(QStringLiteral("No data found!")));
         host.enableExportControls();
-        return finish(ConversionOutcome::NoData);
+        return ConversionOutcome::NoData;
     }
 
     const ExportOptions options = host.readExportOptions();
@@ -108,14 +100,45 @@ ConversionOutcome runConversion(const TextLines &loadedLines, const ExportReques
                                          format, host, &replaced);
     table = ExportTable();
     host.setProgress(100);
-    if (written && QFileInfo::exists(request.exportFileName)) {
+    if (written && (OutputFile::isStandardOutput(request.exportFileName) || QFileInfo::exists(request.exportFileName))) {
         host.showSuccess(translate(QStringLiteral("SUCCESS")),
                          translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
                              + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName),
                          replacedCharactersNote(replaced));
-        return finish(ConversionOutcome::writtenBytes);
+        return ConversionOutcome::Written;
     }
     host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")),
                      translate(QStringLiteral("The file could not be created!")));
+    return ConversionOutcome::NotWritten;
+}
+
+} // namespace
+
+ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+                                ConversionHost &host)
+{
+    host.setProgress(0);
+    host.setBusy(true);
+    host.disableExportButton();
+
+    auto finish = [&](ConversionOutcome outcome) {
+        host.setProgress(0);
+        host.setBusy(false);
+        return outcome;
+    };
+    try {
+        return finish(runConverter(loadedLines, request, format, host));
+    } catch (const std::bad_alloc &) {
+        // Everything the export held is freed by now, and an unfinished output file has been
+        // removed with its writer: the target is as it was.
+    }
+    host.setProgress(100);
+    host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")), NotEnoughMemoryMessage());
+    host.enableExportControls();
     return finish(ConversionOutcome::NotWritten);
+}
+
+QString NotEnoughMemoryMessage()
+{
+    return translate(QStringLiteral("Not enough memory to convert the loaded files. Nothing was written."));
 }

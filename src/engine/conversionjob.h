@@ -57,7 +57,7 @@ public:
 };
 
 /** What a job came to. */
-enum class ConversionOutcome { writtenBytes, NoData, NotWritten };
+enum class ConversionOutcome { Written, NoData, NotWritten };
 
 /** Which list is written, and by which writer, decided by the extension (any letter case). */
 enum class OutputKind { Workbook, Rows, TxtLines };
@@ -114,8 +114,13 @@ QString replacedCharactersNote(const ReplacedCharacters &replaced);
 
 /**
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
- * final message. Success is reported only when the writer succeeded and the file exists; its
- * message tells when the output encoding could not hold some characters.
+ * final message. Success is reported only when the writer succeeded and the file exists
+ * ("-", standard output, always does); its message tells when the output encoding could not
+ * hold some characters. Running out of memory ends the export with NotEnoughMemoryMessage() as
+ * an "ERROR" box and NotWritten; the target is left as it was.
  */
 ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host);
+
+/** "Not enough memory to convert the loaded files. Nothing was written." in the current language. */
+QString NotEnoughMemoryMessage();

@@ -1,10 +1,11 @@
 #include "engine/exporttable.h"
 
+#include "engine/helperthread.h"
 #include "text/textformat.h"
 
 #include <QHashFunctions>
 
-#include <thread>
+#include <optional>
 #include <unordered_set>
 
 namespace {
@@ -187,9 +188,9 @@ ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
     constexpr qint64 kCardsWorthASecondThread = 20000;
     const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
     std::vector<HashedRow> laterRows;
-    std::thread helper;
+    std::optional<HelperThread> helper;
     if (half < count) {
-        helper = std::thread([&] {
+        helper.emplace([&] {
             laterRows.reserve(size_t(count - half));
             for (qint64 i = half; i < count; ++i) {
                 laterRows.push_back(HashedRow::of(buildRow(cards[size_t(i)], presence, format)));
@@ -203,8 +204,8 @@ ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
     for (qint64 i = 0; i < count; ++i) {
         if (progress)
             progress(i + 1, count);
-        if (i == half && helper.joinable())
-            helper.join();
+        if (i == half && helper)
+            helper->join();
         ContactCard &card = cards[size_t(i)];
         if (wantRows)
             distinct.add(i < half ? HashedRow::of(buildRow(card, presence, format)) : std::move(laterRows[size_t(i - half)]));

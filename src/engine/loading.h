@@ -20,8 +20,9 @@ struct LoadedVcards {
 struct LoadOutcome {
     enum Kind {
         Missing, // no file at the path: nothing happened, nothing to show
-        loadedCards,  // lines appended and counted (warning set for an empty file)
-        failure,  // nothing appended; warning holds the reason
+        Loaded,   // lines appended and counted (warning set for an empty file)
+        Failed,   // nothing appended; warning holds the reason
+        NoMemory, // nothing appended: memory ran out while reading; warning says so
     };
     Kind kind = Missing;
     /** Caption and text of the warning to show, when warningText is not empty. */
@@ -33,6 +34,8 @@ struct LoadOutcome {
  * The loading steps of one file: reads path in the chosen encoding and appends its lines and
  * one empty line to target, counting the file. A missing path changes nothing. An empty file
  * is loaded with a "The file is empty!" warning; a file that cannot be read or decoded leaves
- * target unchanged and returns the error as a warning with caption "WARNING".
+ * target unchanged and returns the error as a warning with caption "WARNING" that names the
+ * file (a file that is not valid in the chosen encoding gets the hint that another encoding
+ * may read it). Running out of memory leaves target unchanged too (NoMemory).
  */
 LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target);

@@ -1,10 +1,11 @@
 #include "engine/rowsort.h"
 
+#include "engine/helperthread.h"
+
 #include <QCollator>
 #include <QLocale>
 
 #include <algorithm>
-#include <thread>
 
 namespace {
 
@@ -50,7 +51,7 @@ void sortRowsIgnoringCase(QStringList &rows)
     // equal rows, so the sort stays stable.
     QString *const data = rows.data();
     const qsizetype half = count / 2;
-    std::thread helper(sortRange, data + half, data + count);
+    HelperThread helper([=] { sortRange(data + half, data + count); });
     sortRange(data, data + half);
     helper.join();
     QStringList merged;

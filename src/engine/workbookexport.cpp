@@ -3,16 +3,9 @@
 #include "engine/xlsfile.h"
 #include "engine/xlsxfile.h"
 #include "i18n/translate.h"
+#include "text/outputfile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QSaveFile>
-#include <QTemporaryFile>
-
-#include <cstdio>
-
-#include <sys/stat.h>
+#include <QLocale>
 
 namespace {
 
@@ -116,99 +109,53 @@ private:
     qsizetype m_rows;
 };
 
-/* What a new file gets: read and write for everyone, less the process's umask. */
-QFile::Permissions defaultFilePermissions()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    QFile::Permissions permissions;
-    const std::pair<mode_t, QFile::Permission> bits[] = {
-        {S_IRUSR, QFile::ReadOwner}, {S_IWUSR, QFile::WriteOwner}, {S_IRGRP, QFile::ReadGroup},
-        {S_IWGRP, QFile::WriteGroup}, {S_IROTH, QFile::ReadOther}, {S_IWOTH, QFile::WriteOther}};
-    for (const auto &[bit, permission] : bits) {
-        if (!(mask & bit))
-            permissions |= permission;
-    }
-    if (permissions & QFile::ReadOwner)
-        permissions |= QFile::ReadUser;
-    if (permissions & QFile::WriteOwner)
-        permissions |= QFile::WriteUser;
-    return permissions;
-}
-
-QString cannotCreate(const QString &path, const QString &reason)
-{
-    return formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
-}
-
 bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
               WorkbookProgress &progress, QString &error)
 {
+    OutputFile file(path);
+    if (!file.open()) {
+        error = file.errorString();
+        return false;
+    }
     std::vector<QStringList> cells;
     cells.reserve(size_t(rows.size()));
     for (qsizetype n = 0; n < rows.size(); ++n) {
         progress.row(n + 1);
         cells.push_back(splitRow(rows.at(n), delimiter));
     }
-    QSaveFile file(path);
-    // Unbuffered, so that a failed write reports the system's reason (a full disk, say).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
-        error = cannotCreate(path, file.errorString());
-        return false;
-    }
     QString writeError;
-    if (!writeXlsWorkbook(cells, widthColumns, file, &writeError)) {
-        file.cancelWriting();
-        error = cannotCreate(path, writeError);
-        return false;
-    }
-    if (!file.commit()) {
-        error = cannotCreate(path, file.errorString());
-        return false;
-    }
-    return true;
+    if (writeXlsWorkbook(cells, widthColumns, file.device(), &writeError) && file.commit())
+        return true;
+    error = writeError.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, writeError);
+    return false;
 }
 
-/* libxlsxwriter writes to a name, so the workbook goes to a new file beside the target first. */
+/* libxlsxwriter writes to a name: the output file's staging file, its own helper files beside it. */
 bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
                WorkbookProgress &progress, QString &error)
 {
-    const QFileInfo target(path);
-    QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.tessaly-XXXXXX.xlsx"));
-    if (!temporary.open()) {
-        error = cannotCreate(path, temporary.errorString());
+    OutputFile file(path);
+    if (!file.open(OutputFile::Writer::ByName)) {
+        error = file.errorString();
         return false;
     }
-    temporary.close();
-
-    XlsxFile workbook(temporary.fileName(), widthColumns);
+    XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
     const bool asciiDelimiter = delimiter.unicode() < 0x80;
-    for (qsizetype n = 0; n < rows.size(); ++n) {
+    bool written = workbook.isStarted();
+    for (qsizetype n = 0; written && n < rows.size(); ++n) {
         progress.row(n + 1);
-        const bool added = asciiDelimiter
+        written = asciiDelimiter
             ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
             : workbook.addRow(splitRow(rows.at(n), delimiter));
-        if (!added) {
-            error = cannotCreate(path, workbook.errorString());
-            return false;
-        }
     }
-    if (!workbook.close()) {
-        error = cannotCreate(path, workbook.errorString());
+    if (!written || !workbook.close()) {
+        error = cannotCreateFileMessage(path, workbook.errorString());
         return false;
     }
-    // A temporary file is private to its owner; the workbook gets the permissions that a newly
-    // saved file (or the file it replaces) would have.
-    if (!temporary.setPermissions(target.exists() ? target.permissions() : defaultFilePermissions())) {
-        error = cannotCreate(path, temporary.errorString());
+    if (!file.commit()) {
+        error = file.errorString();
         return false;
     }
-    // rename() replaces an existing target in one step.
-    if (std::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(path).constData()) != 0) {
-        error = cannotCreate(path, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
-    temporary.setAutoRemove(false);
     return true;
 }
 
@@ -219,8 +166,6 @@ bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &f
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
     const TableShape shape = measureTable(rows, delimiter, xlsx);
     QString error = limitViolation(shape, xlsx);
-    if (error.isEmpty() && QFileInfo(fileName).isDir())
-        error = cannotCreate(fileName, QStringLiteral("Is a directory"));
     if (error.isEmpty()) {
         WorkbookProgress progress(host, shape.rows);
         const int widthColumns = int(shape.lastRowFields);

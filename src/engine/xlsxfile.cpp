@@ -1,45 +1,124 @@
 #include "engine/xlsxfile.h"
 
+#include "platform/outputtarget.h"
+
 #include <QFile>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include <xlsxwriter.h>
 
 struct XlsxFile::Handles {
+    QByteArray helperFolder; // the library may keep the pointer: it lives as long as the workbook
     lxw_workbook *workbook = nullptr;
     lxw_worksheet *worksheet = nullptr;
     lxw_format *text = nullptr;
 };
 
-XlsxFile::XlsxFile(const QString &path, int widthColumns)
+namespace {
+
+/*
+ * libxlsxwriter keeps process-wide state in a few places: the C library's gmtime() buffer when
+ * it dates a workbook on closing, the generator of its temporary files' names. Workbooks are
+ * therefore started and closed one at a time; the rows of several may be written at once.
+ */
+std::mutex g_startAndClose;
+
+/* Whether the library failed in a file operation, so that errno holds the system's reason. */
+bool isFileError(lxw_error result)
+{
+    return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
+        || result == LXW_ERROR_READING_TMPFILE || result == LXW_ERROR_ZIP_FILE_OPERATION
+        || result == LXW_ERROR_ZIP_FILE_ADD || result == LXW_ERROR_ZIP_CLOSE;
+}
+
+/*
+ * The first line of what the library printed that helps a reader, without the library's
+ * "[ERROR][file.c:123]: " or "[ERROR] function(): " lead-in, and not one that names the
+ * temporary file the library was writing (its name means nothing to the user).
+ */
+QString LibraryDetail(const QString &printed, const QString &stagingName)
+{
+    for (QString line : printed.split(u'\n', Qt::SkipEmptyParts)) {
+        if (line.startsWith(u'[')) {
+            qsizetype lead = line.indexOf(QLatin1String("]: "));
+            qsizetype leadLength = 3;
+            if (lead < 0) {
+                lead = line.indexOf(QLatin1String("(): "));
+                leadLength = 4;
+            }
+            if (lead >= 0)
+                line = line.sliced(lead + leadLength);
+        }
+        line = line.trimmed();
+        if (!line.isEmpty() && !line.contains(stagingName))
+            return line;
+    }
+    return {};
+}
+
+} // namespace
+
+XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperFolder)
     : m_handles(std::make_unique<Handles>())
 {
+    const std::lock_guard lock(g_startAndClose);
+    m_stagingName = path;
+    m_handles->helperFolder = QFile::encodeName(helperFolder);
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they come: memory stays flat
+    options.tmpdir = m_handles->helperFolder.data();
     m_handles->workbook = workbook_new_opt(QFile::encodeName(path).constData(), &options);
     if (!m_handles->workbook) {
-        m_error = QStringLiteral("The workbook could not be started.");
+        setError(QStringLiteral("The workbook could not be started."));
         return;
     }
+    // In constant memory the worksheet opens its temporary file at once: this is where an
+    // unusable helper folder shows.
+    clearSystemError();
     m_handles->worksheet = workbook_add_worksheet(m_handles->workbook, nullptr);
+    if (!m_handles->worksheet) {
+        const int systemError = lastSystemError();
+        setError(systemError ? systemErrorText(systemError) : QStringLiteral("The worksheet could not be started."));
+        return;
+    }
     m_handles->text = workbook_add_format(m_handles->workbook);
+    if (!m_handles->text) {
+        setError(QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED)));
+        return;
+    }
     format_set_num_format(m_handles->text, "@");
     // The used columns carry the text format themselves, so an empty field needs no cell of its
     // own: most fields of an address book are empty, and a blank cell costs as much to write
     // as a filled one.
-    if (widthColumns > 0)
-        worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
+    if (widthColumns > 0) {
+        const lxw_error result =
+            worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
+        if (result != LXW_NO_ERROR)
+            setError(QString::fromUtf8(lxw_strerror(result)));
+    }
 }
 
 XlsxFile::~XlsxFile()
 {
     if (m_handles->workbook) {
         // An abandoned workbook still frees its memory; its file is the caller's to remove.
+        const std::lock_guard lock(g_startAndClose);
         workbook_close(m_handles->workbook);
     }
+}
+
+bool XlsxFile::isStarted() const
+{
+    return m_handles->workbook && m_handles->worksheet && m_handles->text && m_error.isEmpty();
+}
+
+void XlsxFile::setError(const QString &reason)
+{
+    const QString detail = LibraryDetail(m_libraryMessages.text(), m_stagingName);
+    m_error = detail.isEmpty() || reason.contains(detail) ? reason : reason + QStringLiteral(" (") + detail + u')';
 }
 
 namespace {
@@ -151,13 +230,13 @@ bool XlsxFile::writeCell(lxw_col_t column, QByteArrayView utf8)
         worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
     if (result == LXW_NO_ERROR)
         return true;
-    m_error = QString::fromUtf8(lxw_strerror(result));
+    setError(QString::fromUtf8(lxw_strerror(result)));
     return false;
 }
 
 bool XlsxFile::addRow(const QStringList &cells)
 {
-    if (!m_handles->workbook)
+    if (!isStarted())
         return false;
     for (qsizetype column = 0; column < cells.size(); ++column) {
         if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8()))
@@ -169,7 +248,7 @@ bool XlsxFile::addRow(const QStringList &cells)
 
 bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
 {
-    if (!m_handles->workbook)
+    if (!isStarted())
         return false;
     // One conversion for the whole row.
     const QByteArray utf8 = row.toUtf8();
@@ -196,31 +275,24 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
     return true;
 }
 
-namespace {
-
-/* Whether the library failed in a file operation, so that errno holds the system's reason. */
-bool isFileError(lxw_error result)
-{
-    return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
-        || result == LXW_ERROR_ZIP_FILE_OPERATION || result == LXW_ERROR_ZIP_FILE_ADD
-        || result == LXW_ERROR_ZIP_CLOSE;
-}
-
-} // namespace
-
 bool XlsxFile::close()
 {
     if (!m_handles->workbook)
         return false;
-    errno = 0;
+    const bool started = isStarted();
+    std::unique_lock lock(g_startAndClose);
+    clearSystemError();
     const lxw_error result = workbook_close(m_handles->workbook);
-    const int systemError = errno;
+    const int systemError = lastSystemError();
+    lock.unlock();
     m_handles->workbook = nullptr;
+    if (!started)
+        return false;
     if (result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.
-        m_error = isFileError(result) && systemError != 0 ? QString::fromLocal8Bit(std::strerror(systemError))
-                                                          : QString::fromUtf8(lxw_strerror(result));
+        setError(isFileError(result) && systemError != 0 ? systemErrorText(systemError)
+                                                         : QString::fromUtf8(lxw_strerror(result)));
         return false;
     }
     return true;

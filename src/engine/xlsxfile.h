@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/librarymessages.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,15 +23,25 @@ inline constexpr qsizetype kXlsxMaxCellChars = 32767;
  * and text that looks like such an escape has its "_" escaped as _x005F_, so spreadsheet
  * programs show the text itself. The caller keeps within the limits above, counted with
  * writtenLength().
+ *
+ * Every result of the library is checked. What the library prints about a failure is kept
+ * off standard error and becomes part of errorString(), after the system's reason.
  */
 class XlsxFile
 {
 public:
-    /** Starts a workbook that close() writes to path; widthColumns columns get the width 40. */
-    XlsxFile(const QString &path, int widthColumns);
+    /**
+     * Starts a workbook that close() writes to path; widthColumns columns get the width 40.
+     * The library's own temporary files go to helperFolder (the output's folder, so that a
+     * small system temporary folder cannot cut the workbook short).
+     */
+    XlsxFile(const QString &path, int widthColumns, const QString &helperFolder);
     ~XlsxFile();
     XlsxFile(const XlsxFile &) = delete;
     XlsxFile &operator=(const XlsxFile &) = delete;
+
+    /** Whether the workbook could be started; errorString() says why not. */
+    bool isStarted() const;
 
     /** Appends the next row; false with errorString() set when the cells cannot be stored. */
     bool addRow(const QStringList &cells);
@@ -49,10 +61,13 @@ public:
 
 private:
     bool writeCell(lxw_col_t column, QByteArrayView utf8);
+    void setError(const QString &reason);
 
+    LibraryMessageCapture m_libraryMessages; // first in, last out: it sees the whole workbook's life
     struct Handles;
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;
     QByteArray m_cellText; // the cell being written, ended with a NUL
+    QString m_stagingName;
     QString m_error;
 };

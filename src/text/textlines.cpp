@@ -10,22 +10,33 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 // ---------------------------------------------------------------------------
 // TextLines
 
-const TextLines::Chunk &TextLines::chunkOfLine(qsizetype i) const
+namespace {
+
+/* The largest end offset a line of a chunk can have, unless it is the chunk's last line. */
+constexpr qsizetype kMaxRelativeEnd = std::numeric_limits<quint32>::max();
+
+} // namespace
+
+const TextLines::Chunk &TextLines::chunkOfLine(qsizetype i, qsizetype *lastLine) const
 {
     auto after = std::upper_bound(m_chunks.begin(), m_chunks.end(), i,
                                   [](qsizetype line, const Chunk &chunk) { return line < chunk.firstLine; });
+    *lastLine = (after == m_chunks.end() ? m_size : after->firstLine) - 1;
     return *(after - 1);
 }
 
 QByteArrayView TextLines::utf8At(qsizetype i) const
 {
-    const Chunk &chunk = chunkOfLine(i);
-    const qsizetype start = i == chunk.firstLine ? 0 : m_lineEnds[size_t(i - 1)];
-    return QByteArrayView(chunk.bytes).sliced(start, m_lineEnds[size_t(i)] - start);
+    qsizetype lastLine = 0;
+    const Chunk &chunk = chunkOfLine(i, &lastLine);
+    const qsizetype start = i == chunk.firstLine ? chunk.base : chunk.base + relativeEnd(i - 1);
+    const qsizetype end = i == lastLine ? chunk.end : chunk.base + relativeEnd(i);
+    return QByteArrayView(chunk.bytes).sliced(start, end - start);
 }
 
 QString TextLines::at(qsizetype i) const
@@ -37,30 +48,103 @@ QString TextLines::at(qsizetype i) const
     return decoder.decode(utf8At(i));
 }
 
+void TextLines::reserveEnd()
+{
+    const size_t page = size_t(m_size >> kPageBits);
+    const qsizetype slot = m_size & (kPageSize - 1);
+    if (page == m_pages.size()) {
+        m_pages.reserve(page + 1);
+        m_pages.push_back(Page(new quint32[size_t(kPageSize)]));
+    } else if (m_pages[page].use_count() > 1) {
+        // A copy of this list shares the page: the slots from here on are this list's alone.
+        Page own(new quint32[size_t(kPageSize)]);
+        std::memcpy(own.get(), m_pages[page].get(), size_t(slot) * sizeof(quint32));
+        m_pages[page] = std::move(own);
+    }
+}
+
+void TextLines::storeEnd(quint32 relativeEnd)
+{
+    m_pages[size_t(m_size >> kPageBits)][size_t(m_size & (kPageSize - 1))] = relativeEnd;
+    ++m_size;
+}
+
 void TextLines::appendUtf8(QByteArrayView line)
 {
-    if (m_chunks.empty())
-        m_chunks.push_back(Chunk{QByteArray(), 0});
-    QByteArray &bytes = m_chunks.back().bytes;
-    bytes.append(line);
-    m_lineEnds.push_back(bytes.size());
+    reserveEnd();
+    const bool fits = !m_chunks.empty() && m_chunks.back().appendable
+        && m_chunks.back().end + line.size() - m_chunks.back().base <= kMaxRelativeEnd;
+    if (fits) {
+        Chunk &chunk = m_chunks.back();
+        chunk.bytes.append(line);
+        chunk.end = chunk.bytes.size();
+    } else {
+        m_chunks.reserve(m_chunks.size() + 1);
+        m_chunks.push_back(Chunk{line.toByteArray(), 0, line.size(), m_size, true});
+    }
+    const Chunk &chunk = m_chunks.back();
+    storeEnd(quint32(chunk.end - chunk.base));
 }
 
 void TextLines::appendLines(TextLines &&other)
 {
     if (other.isEmpty())
         return;
-    const qsizetype offset = size();
-    for (Chunk &chunk : other.m_chunks)
-        m_chunks.push_back(Chunk{std::move(chunk.bytes), chunk.firstLine + offset});
-    m_lineEnds.insert(m_lineEnds.end(), other.m_lineEnds.begin(), other.m_lineEnds.end());
+    if (isEmpty()) {
+        *this = std::move(other);
+        other.clear();
+        return;
+    }
+    const qsizetype offset = m_size;
+    m_chunks.reserve(m_chunks.size() + other.m_chunks.size());
+    // The ends are copied page by page; each of other's pages is freed once it is copied, so
+    // the two lists together never hold much more than one of them.
+    for (qsizetype i = 0; i < other.m_size;) {
+        reserveEnd();
+        const qsizetype slot = m_size & (kPageSize - 1);
+        const qsizetype otherSlot = i & (kPageSize - 1);
+        const qsizetype count = std::min({kPageSize - slot, kPageSize - otherSlot, other.m_size - i});
+        Page &from = other.m_pages[size_t(i >> kPageBits)];
+        std::memcpy(m_pages[size_t(m_size >> kPageBits)].get() + slot, from.get() + otherSlot,
+                    size_t(count) * sizeof(quint32));
+        m_size += count;
+        i += count;
+        if ((i & (kPageSize - 1)) == 0)
+            from.reset();
+    }
+    for (Chunk &chunk : other.m_chunks) {
+        chunk.firstLine += offset;
+        m_chunks.push_back(std::move(chunk));
+    }
     other.clear();
+}
+
+void TextLines::truncate(qsizetype count)
+{
+    if (count >= m_size)
+        return;
+    if (count <= 0) {
+        clear();
+        return;
+    }
+    qsizetype lastLine = 0;
+    chunkOfLine(count - 1, &lastLine);
+    while (m_chunks.back().firstLine >= count)
+        m_chunks.pop_back();
+    Chunk &chunk = m_chunks.back();
+    if (count - 1 < lastLine) // the new last line was not the chunk's last, so its end fits
+        chunk.end = chunk.base + relativeEnd(count - 1);
+    if (chunk.appendable)
+        chunk.bytes.truncate(chunk.end);
+    m_size = count;
+    m_pages.resize(size_t((count + kPageSize - 1) >> kPageBits));
 }
 
 void TextLines::clear()
 {
     m_chunks.clear();
-    m_lineEnds.clear();
+    m_pages.clear();
+    m_size = 0;
 }
 
 QStringList TextLines::toStringList() const
@@ -120,15 +204,18 @@ public:
     {
         if (m_open)
             endLine();
-        TextLines lines;
-        if (!m_lineEnds.empty()) {
-            m_bytes.truncate(m_size);
-            if (m_bytes.capacity() > m_size + m_size / 8)
-                m_bytes.squeeze();
-            lines.m_chunks.push_back(TextLines::Chunk{std::move(m_bytes), 0});
-            lines.m_lineEnds = std::move(m_lineEnds);
-        }
-        return lines;
+        if (m_chunkLines > 0)
+            closeChunk(m_lastEnd);
+        if (m_lines.isEmpty())
+            return {};
+        m_bytes.truncate(m_size);
+        if (m_bytes.capacity() > m_size + m_size / 8)
+            m_bytes.squeeze();
+        // Every chunk of the file shares its one buffer.
+        for (TextLines::Chunk &chunk : m_lines.m_chunks)
+            chunk.bytes = m_bytes;
+        m_bytes = QByteArray();
+        return std::move(m_lines);
     }
 
 private:
@@ -152,15 +239,41 @@ private:
         m_size += size;
     }
 
+    /* Ends the chunk that started at m_chunkBase with the line that ends at end. */
+    void closeChunk(qsizetype end)
+    {
+        m_lines.m_chunks.push_back(TextLines::Chunk{QByteArray(), m_chunkBase, end, m_chunkFirstLine, false});
+        m_chunkBase = end;
+        m_chunkFirstLine = m_lines.m_size;
+        m_chunkLines = 0;
+    }
+
+    /*
+     * Records the line that ends at m_size. A line's end is kept as 32 bits from its chunk's
+     * base, so a chunk ends before a line whose end would not fit; a line longer than that
+     * makes a chunk of its own, whose end the chunk keeps.
+     */
     void endLine()
     {
-        m_lineEnds.push_back(m_size);
+        const qsizetype end = m_size;
+        if (end - m_chunkBase > kMaxRelativeEnd && m_chunkLines > 0)
+            closeChunk(m_lastEnd);
+        m_lines.reserveEnd();
+        m_lines.storeEnd(quint32(end - m_chunkBase));
+        ++m_chunkLines;
+        m_lastEnd = end;
+        if (end - m_chunkBase > kMaxRelativeEnd)
+            closeChunk(end);
         m_open = false;
     }
 
     QByteArray m_bytes; // the first m_size bytes are in use
     qsizetype m_size = 0;
-    std::vector<qsizetype> m_lineEnds;
+    TextLines m_lines;             // the line ends and chunks found so far, without their bytes
+    qsizetype m_chunkBase = 0;     // where the open chunk starts
+    qsizetype m_chunkFirstLine = 0;
+    qsizetype m_chunkLines = 0;    // lines in the open chunk
+    qsizetype m_lastEnd = 0;       // where the last line ended
     bool m_open = false;      // bytes (or an empty line) have started since the last break
     bool m_pendingCr = false; // the last block ended with CR; an LF that follows belongs to it
 };

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <memory>
 #include <vector>
 
 /** The three encodings a user can choose for reading and writing text files. */
@@ -12,15 +13,16 @@ enum class TextEncoding { Ansi, Utf8, Utf16 };
 /**
  * An ordered list of text lines, stored compactly as UTF-8 without line-break characters.
  *
- * Lines are kept in large shared buffers (one per appended file) with one end offset per
- * line, so that millions of lines cost little more than their text. Lines are only ever
- * appended; the list can be emptied as a whole.
+ * Lines are kept in large shared buffers (one per appended file) with one 32-bit end offset
+ * per line, in pages that are never moved or copied as the list grows, so that millions of
+ * lines cost little more than their text: 4 bytes a line. Copies share the buffers and
+ * pages. Lines are only ever appended; the list can be emptied as a whole or cut short.
  */
 class TextLines
 {
 public:
-    qsizetype size() const { return qsizetype(m_lineEnds.size()); }
-    bool isEmpty() const { return m_lineEnds.empty(); }
+    qsizetype size() const { return m_size; }
+    bool isEmpty() const { return m_size == 0; }
 
     /** The bytes of line i (valid UTF-8), without its line break. */
     QByteArrayView utf8At(qsizetype i) const;
@@ -32,6 +34,8 @@ public:
     void appendUtf8(QByteArrayView line);
     /** Moves all lines of other to the end of this list. */
     void appendLines(TextLines &&other);
+    /** Keeps the first count lines and drops the rest. */
+    void truncate(qsizetype count);
     void clear();
 
     QStringList toStringList() const;
@@ -40,14 +44,33 @@ public:
 private:
     friend class LineSplitter;
 
+    /*
+     * A run of lines in one byte buffer. The chunks of one file share its buffer, cut where
+     * 32-bit offsets end; only a chunk with a buffer of its own takes appended lines.
+     */
     struct Chunk {
         QByteArray bytes;
-        qsizetype firstLine = 0;
+        qsizetype base = 0;      // where the chunk's first line starts in bytes
+        qsizetype end = 0;       // where its last line ends (a line may be longer than 4 GiB)
+        qsizetype firstLine = 0; // its first line's number in the list
+        bool appendable = false; // bytes hold this chunk alone and end with its last line
     };
-    const Chunk &chunkOfLine(qsizetype i) const;
+    static constexpr int kPageBits = 16;
+    static constexpr qsizetype kPageSize = qsizetype(1) << kPageBits;
+    using Page = std::shared_ptr<quint32[]>;
+
+    /** The chunk that holds line i, and the number of that chunk's last line. */
+    const Chunk &chunkOfLine(qsizetype i, qsizetype *lastLine) const;
+    /** Line i's end less its chunk's base; only the last line of a chunk may not fit. */
+    quint32 relativeEnd(qsizetype i) const { return m_pages[size_t(i >> kPageBits)][size_t(i & (kPageSize - 1))]; }
+    /** Makes room for one more end, in a page of this list's own; may throw before anything changes. */
+    void reserveEnd();
+    /** Appends line m_size's end after reserveEnd(); never throws. */
+    void storeEnd(quint32 relativeEnd);
 
     std::vector<Chunk> m_chunks;
-    std::vector<qsizetype> m_lineEnds; // end offset of each line within its chunk
+    std::vector<Page> m_pages; // the end of every line, less its chunk's base
+    qsizetype m_size = 0;
 };
 
 /**

@@ -1,11 +1,9 @@
 #include "text/textwriter.h"
 
 #include "text/devicewrite.h"
+#include "text/outputfile.h"
 #include "text/singlebytecodec.h"
-#include "text/textformat.h"
 
-#include <QFileInfo>
-#include <QSaveFile>
 #include <QtEndian>
 
 namespace {
@@ -106,23 +104,12 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
 bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced)
 {
-    auto fail = [&](const QString &reason) {
-        if (error)
-            *error = formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
-        return false;
-    };
-    if (QFileInfo(path).isDir())
-        return fail(QStringLiteral("Is a directory"));
-    QSaveFile file(path);
-    // Unbuffered, so that a failed write reports the system's reason (a full disk, say).
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered))
-        return fail(file.errorString());
-    QString writeError;
-    if (!writeTextLines(lines, file, encoding, &writeError, replaced)) {
-        file.cancelWriting();
-        return fail(writeError);
-    }
-    if (!file.commit())
-        return fail(file.errorString());
-    return true;
+    OutputFile file(path);
+    if (file.open())
+        writeTextLines(lines, file.device(), encoding, nullptr, replaced); // a failed write fails commit()
+    if (file.commit())
+        return true;
+    if (error)
+        *error = file.errorString();
+    return false;
 }

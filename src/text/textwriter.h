@@ -21,9 +21,9 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
                     ReplacedCharacters *replaced = nullptr);
 
 /**
- * Writes lines to the file at path, replacing it only once everything is written: a failure
- * leaves an existing file untouched and no partial file behind. The error text of a file
- * that cannot be created is "Cannot create file "<path>". <reason>".
+ * Writes lines to the file at path through OutputFile, so that it is replaced only once
+ * everything is written and synced: a failure leaves an existing file untouched and no partial
+ * file behind. The error text is cannotCreateFileMessage()'s.
  */
 bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced = nullptr);

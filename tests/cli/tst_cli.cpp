@@ -4,7 +4,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -13,6 +17,7 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -31,9 +36,11 @@ struct Run {
  * Runs tessaly-convert. With unprivileged set, it runs as "nobody" when the tests run as
  * root, so that permission bits stop reads and writes as they would for a user.
  */
-Run runConverter(const QStringList &arguments, bool unprivileged = false)
+Run runConverter(const QStringList &arguments, bool unprivileged = false,
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     QStringList command = QStringList{kConvert} + arguments;
     if (unprivileged)
         command = asUnprivilegedUser(command);
@@ -56,6 +63,37 @@ QByteArray manyCards(int n)
         many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
             + "\nEND:VCARD\n";
     return many;
+}
+
+/* The files and folders in a folder, hidden ones included. */
+QStringList FilesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+/* The first sheet of a workbook as Debian's readers see it (openpyxl, xlrd), as JSON. */
+QByteArray DumpWorkbook(const QString &path)
+{
+    QProcess process;
+    process.start(u"/usr/bin/python3"_qs, {QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py"), path});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0)
+        return "<unreadable> " + process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+/* What a reader makes of an output: a workbook's cells, any other file's bytes. */
+QByteArray OutputContent(const QString &path, const QString &kind)
+{
+    return kind == u"xlsx" || kind == u"xls" ? DumpWorkbook(path) : readTestFile(path);
+}
+
+/* The kind of file at path: 'c' character device, 'p' FIFO, 'f' regular file, '-' none or other. */
+char FileKind(const QString &path)
+{
+    struct stat status;
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0)
+        return '-';
+    return S_ISCHR(status.st_mode) ? 'c' : S_ISFIFO(status.st_mode) ? 'p' : S_ISREG(status.st_mode) ? 'f' : '-';
 }
 
 /* A folder that the unprivileged user may enter. */
@@ -133,6 +171,9 @@ private slots:
         QTest::newRow("unknown encoding") << QStringList{u"--encoding"_qs, u"latin9"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
         QTest::newRow("unknown preset") << QStringList{u"--preset"_qs, u"gmail"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
         QTest::newRow("unknown option") << QStringList{u"--frobnicate"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("output twice") << QStringList{u"-o"_qs, u"a.csv"_qs, u"-o"_qs, u"b.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("separator that breaks rows")
+            << QStringList{u"--separator"_qs, u"a"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
     }
 
     void badUsage()
@@ -141,6 +182,43 @@ private slots:
         const Run run = runConverter(arguments);
         QCOMPARE(run.exitCode, 2);
         QVERIFY(run.err.contains(u"Usage: tessaly-convert"_qs));
+    }
+
+    void separatorKeepsRowsWhole_data()
+    {
+        QTest::addColumn<QString>("separator");
+        QTest::addColumn<bool>("allowed");
+        QTest::newRow("comma") << u","_qs << true;
+        QTest::newRow("semicolon") << u";"_qs << true;
+        QTest::newRow("bar") << u"|"_qs << true;
+        QTest::newRow("tab") << u"\t"_qs << true;
+        QTest::newRow("section sign") << u"§"_qs << true;
+        QTest::newRow("letter") << u"a"_qs << false;
+        QTest::newRow("capital letter") << u"Z"_qs << false;
+        QTest::newRow("letter beyond ASCII") << u"é"_qs << false;
+        QTest::newRow("digit") << u"7"_qs << false;
+        QTest::newRow("quotation mark") << u"\""_qs << false;
+        QTest::newRow("space") << u" "_qs << false;
+        QTest::newRow("carriage return") << u"\r"_qs << false;
+        QTest::newRow("line feed") << u"\n"_qs << false;
+    }
+
+    void separatorKeepsRowsWhole()
+    {
+        QFETCH(QString, separator);
+        QFETCH(bool, allowed);
+        const CliParse parse =
+            parseCliArguments({u"--separator"_qs, separator, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs}, u',');
+        QCOMPARE(parse.options.has_value(), allowed);
+        if (allowed) {
+            QCOMPARE(QString(parse.options->separator), separator);
+        } else {
+            // The message says what may be used instead.
+            QCOMPARE(parse.usageError, u"The separator \""_qs + separator
+                                           + u"\" could break a row. Use a character that is not a letter, a digit, "
+                                             "a quotation mark (\"), a space or a line break, such as , ; | or a "
+                                             "tab."_qs);
+        }
     }
 
     void convertsAndReportsMissingInputs()
@@ -208,13 +286,112 @@ private slots:
         const QString last = writeTestFile(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
         const Run run = runConverter({u"-o"_qs, output, first, bad, last});
         QCOMPARE(run.exitCode, 0);
-        if (message.isEmpty())
+        if (message.isEmpty()) {
             QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
-        else
+        } else {
+            // The reason, then which of the inputs was left out.
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
+            QVERIFY2(run.err.contains(u"\nFilename: "_qs + bad + u'\n'), qPrintable(run.err));
+        }
         const QByteArray written = readTestFile(output);
         QVERIFY(written.startsWith("\xEF\xBB\xBF" "Ann Lee\r\n555 0100\r\n\r\n"));
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
+    }
+
+    void devicesAndFifosAreWrittenInPlace_data() { addOutputNames({u"csv"_qs, u"txt"_qs, u"xls"_qs, u"xlsx"_qs}); }
+
+    void devicesAndFifosAreWrittenInPlace()
+    {
+        // A device or FIFO is written, never replaced by a regular file, and nothing is left
+        // beside it or in the temporary folder (where a workbook is put together first).
+        QFETCH(QString, name);
+        const QString kind = name.sliced(name.lastIndexOf(u'.') + 1);
+        QTemporaryDir dir;
+        const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
+        for (const QString &folder : {u"regular"_qs, u"fifo"_qs, u"null"_qs, u"tmp"_qs})
+            QDir().mkpath(dir.filePath(folder));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"TMPDIR"_qs, dir.filePath(u"tmp"_qs));
+        const QString regular = dir.filePath(u"regular/"_qs + name);
+        QCOMPARE(runConverter({u"-o"_qs, regular, input}).exitCode, 0);
+
+        // A FIFO named like the output: its reader gets what the file would hold.
+        const QString fifo = dir.filePath(u"fifo/"_qs + name);
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0644), 0);
+        QProcess reader;
+        reader.setStandardOutputFile(dir.filePath(u"read."_qs + kind));
+        reader.start(u"cat"_qs, {fifo});
+        QVERIFY(reader.waitForStarted());
+        Run run = runConverter({u"-o"_qs, fifo, input}, false, environment);
+        QVERIFY(reader.waitForFinished(60000));
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(FileKind(fifo), 'p');
+        QCOMPARE(OutputContent(dir.filePath(u"read."_qs + kind), kind), OutputContent(regular, kind));
+        QCOMPARE(FilesIn(dir.filePath(u"fifo"_qs)), QStringList{name});
+
+        // A link, named like the output, to the null device (as root the device itself was
+        // once replaced by a regular file).
+        const QString link = dir.filePath(u"null/"_qs + name);
+        QVERIFY(QFile::link(u"/dev/null"_qs, link));
+        run = runConverter({u"-o"_qs, link, input}, false, environment);
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + link + u"\n"_qs);
+        QCOMPARE(FileKind(u"/dev/null"_qs), 'c');
+        QVERIFY(QFileInfo(link).isSymLink());
+        QCOMPARE(FilesIn(dir.filePath(u"null"_qs)), QStringList{name});
+        QCOMPARE(FilesIn(dir.filePath(u"tmp"_qs)), QStringList());
+    }
+
+    void standardOutputGetsTheExportAlone()
+    {
+        // "-o -": the export on standard output (the text layout: "-" has no extension), the
+        // result message on standard error.
+        QTemporaryDir dir;
+        const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString text = dir.filePath(u"out.txt"_qs);
+        QCOMPARE(runConverter({u"-o"_qs, text, input}).exitCode, 0);
+        QProcess process;
+        process.start(kConvert, {u"-o"_qs, u"-"_qs, input});
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 0);
+        QCOMPARE(process.readAllStandardOutput(), readTestFile(text));
+        QCOMPARE(process.readAllStandardError(), QByteArray("Process completed!\nFilename: -\n"));
+
+        // The null device named directly.
+        const Run run = runConverter({u"-o"_qs, u"/dev/null"_qs, input});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(FileKind(u"/dev/null"_qs), 'c');
+    }
+
+    void smallTemporaryFolderCannotCutAWorkbook()
+    {
+        // The .xlsx library puts a workbook together in temporary files; in a small /tmp they
+        // were cut short without an error, and a damaged workbook was reported as written.
+        if (geteuid() != 0)
+            QSKIP("a mount namespace with a small /tmp of its own needs root");
+        if (QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
+            QSKIP("unshare(1) is not installed");
+        // Input and output lie outside /tmp, in the folder the test runs in.
+        QTemporaryDir dir(QDir::currentPath() + u"/tst_cli-XXXXXX"_qs);
+        const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(20000));
+        const QString output = dir.filePath(u"out.xlsx"_qs);
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"TMPDIR"_qs, u"/tmp"_qs);
+        process.setProcessEnvironment(environment);
+        process.start(u"unshare"_qs, {u"-m"_qs, u"sh"_qs, u"-c"_qs,
+                                      u"mount -t tmpfs -o size=64k tmpfs /tmp && exec \"$0\" \"$@\""_qs, kConvert,
+                                      u"-o"_qs, output, input});
+        QVERIFY(process.waitForFinished(120000));
+        const QByteArray err = process.readAllStandardError();
+        if (err.contains("mount:"))
+            QSKIP(qPrintable(u"this machine cannot mount a tmpfs in a namespace: "_qs + QString::fromLocal8Bit(err)));
+        QCOMPARE(process.exitCode(), 0);
+        const QJsonArray cells =
+            QJsonDocument::fromJson(DumpWorkbook(output)).object().value(u"cells"_qs).toArray();
+        QCOMPARE(cells.size(), 20001); // the header and every card
+        QCOMPARE(cells.last().toArray().first().toString(), u"Person 9999"_qs); // sorted: "Person 9999" last
+        QCOMPARE(FilesIn(dir.path()), (QStringList{u"many.vcf"_qs, u"out.xlsx"_qs}));
     }
 
     void unwritableTargetsKeepTheOldFile_data() { addOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
@@ -235,7 +412,7 @@ private slots:
         QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
         QVERIFY(run.err.contains(u"The file could not be created!"_qs));
         QCOMPARE(readTestFile(old), QByteArray("old"));
-        QCOMPARE(QDir(locked).entryList(QDir::Files | QDir::Hidden), QStringList{name});
+        QCOMPARE(FilesIn(locked), QStringList{name});
 
         // An output path that is a folder.
         run = runConverter({u"-o"_qs, locked, input});
@@ -277,26 +454,40 @@ private slots:
             QSKIP("this machine cannot mount a tmpfs");
         const QString old = writeTestFile(mountPoint + u'/' + name, "old");
         const Run run = runConverter({u"-o"_qs, old, input});
-        const QStringList left = QDir(mountPoint).entryList(QDir::Files | QDir::Hidden);
+        const QStringList left = FilesIn(mountPoint);
         const QByteArray kept = readTestFile(old);
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
         QVERIFY2(run.err.contains(u"WARNING: Cannot create file \""_qs + old + u"\". No space left on device"_qs),
                  qPrintable(run.err));
         QVERIFY(run.err.contains(u"ERROR: The file could not be created!"_qs));
+        // The .xlsx library's own messages, which name its temporary files, stay off standard error.
+        QVERIFY2(!run.err.contains(u"[ERROR]"_qs) && !run.err.contains(u"tessaly-"_qs), qPrintable(run.err));
         QCOMPARE(left, QStringList{name});
         QCOMPARE(kept, QByteArray("old"));
         QCOMPARE(run.out, QString());
     }
 
-    void killedDuringExportKeepsTheOldFile_data() { addOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
-
-    void killedDuringExportKeepsTheOldFile()
+    void signalDuringExportKeepsTheOldFile_data()
     {
-        // SIGKILL at several moments of an export over an older file: the older file stays
-        // whole, or the new one is there complete. The only thing that may be left besides is
-        // the .xlsx writer's clearly named temporary file (".tessaly-XXXXXX.xlsx").
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("csv, SIGKILL") << u"out.csv"_qs << int(SIGKILL);
+        QTest::newRow("xlsx, SIGKILL") << u"out.xlsx"_qs << int(SIGKILL);
+        QTest::newRow("xls, SIGKILL") << u"out.xls"_qs << int(SIGKILL);
+        QTest::newRow("csv, SIGTERM") << u"out.csv"_qs << int(SIGTERM);
+        QTest::newRow("xlsx, SIGTERM") << u"out.xlsx"_qs << int(SIGTERM);
+        QTest::newRow("xls, SIGINT") << u"out.xls"_qs << int(SIGINT);
+    }
+
+    void signalDuringExportKeepsTheOldFile()
+    {
+        // A signal at several moments of an export over an older file: the older file stays
+        // whole, or the new one is there complete. After SIGINT or SIGTERM nothing is left
+        // beside it; after SIGKILL, which nothing can catch, at most the clearly named
+        // temporary file (".tessaly-XXXXXX.tmp") or, for .xlsx, folder (".tessaly-XXXXXX").
         QFETCH(QString, name);
+        QFETCH(int, signalNumber);
         QTemporaryDir dir;
         const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(60000));
         const QString folder = dir.filePath(u"out"_qs);
@@ -308,13 +499,24 @@ private slots:
         const qint64 wholeRun = clock.elapsed();
         const QByteArray complete = readTestFile(target);
 
-        for (const int percent : {30, 60, 80, 95}) {
+        // At moments through the run, and (-1) as soon as the temporary file is there.
+        for (const int percent : {30, 60, 80, 95, -1}) {
             writeTestFile(target, "old");
             QProcess process;
             process.start(kConvert, {u"-o"_qs, target, input});
             QVERIFY(process.waitForStarted());
-            QThread::msleep(wholeRun * percent / 100);
-            const bool killed = process.state() == QProcess::Running && ::kill(pid_t(process.processId()), SIGKILL) == 0;
+            if (percent >= 0) {
+                QThread::msleep(wholeRun * percent / 100);
+            } else {
+                bool temporaryFileSeen = false;
+                while (!temporaryFileSeen && process.state() == QProcess::Running) {
+                    temporaryFileSeen = !FilesIn(folder).filter(u".tessaly-"_qs).isEmpty();
+                    QThread::usleep(100);
+                }
+                QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
+            }
+            const bool signalled =
+                process.state() == QProcess::Running && ::kill(pid_t(process.processId()), signalNumber) == 0;
             QVERIFY(process.waitForFinished(60000));
 
             const QByteArray now = readTestFile(target);
@@ -322,15 +524,19 @@ private slots:
             const bool completeNow = name.endsWith(u".xlsx"_qs) ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
                                                                  : now == complete;
             QVERIFY2(now == "old" || completeNow, qPrintable(QString::number(percent)));
-            QStringList others = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+            QStringList others = FilesIn(folder);
             others.removeOne(name);
             for (const QString &other : others) {
-                QVERIFY2(killed && QRegularExpression(u"^\\.tessaly-\\w{6}\\.xlsx$"_qs).match(other).hasMatch(),
+                QVERIFY2(signalled && signalNumber == SIGKILL
+                             && QRegularExpression(u"^\\.tessaly-\\w{6}(\\.tmp)?$"_qs).match(other).hasMatch(),
                          qPrintable(other));
+                QDir(folder + u'/' + other).removeRecursively();
                 QFile::remove(folder + u'/' + other);
             }
-            qInfo("killed at %d%% of %lld ms: %s, %s, left beside it: %s", percent, wholeRun,
-                  killed ? "killed" : "had finished", now == "old" ? "old file kept" : "new file complete",
+            if (signalled && process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0)
+                qInfo("the export had finished before the signal reached it");
+            qInfo("signal %d at %d%% of %lld ms: %s, %s, left beside it: %s", signalNumber, percent, wholeRun,
+                  signalled ? "sent" : "too late", now == "old" ? "old file kept" : "new file complete",
                   others.isEmpty() ? "nothing" : qPrintable(others.join(u' ')));
         }
     }

@@ -58,7 +58,7 @@ private slots:
         RecordingHost host;
         const QString path = m_dir.filePath(u"progress.csv"_qs);
         QCOMPARE(runConversion(makeCards(count), {u"CSV"_qs, QString(), path}, RowFormat{}, host),
-                 ConversionOutcome::writtenBytes);
+                 ConversionOutcome::Written);
         const QList<int> building = rowBuildingReports(host.progress);
         if (reports.isEmpty()) {
             QCOMPARE(building.size(), 60);
@@ -73,7 +73,7 @@ private slots:
     {
         RecordingHost host;
         const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
-        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::writtenBytes);
+        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
         QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
         QCOMPARE(host.events.mid(0, 3), (QStringList{u"progress 0"_qs, u"busy"_qs, u"disable"_qs}));
         // The controls come back before writing; the box shows the path as chosen.
@@ -115,7 +115,7 @@ private slots:
         host.options.encoding = TextEncoding(encoding);
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runConversion(cards, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::writtenBytes);
+        QCOMPARE(runConversion(cards, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
         QTEST(readAll(path), "written");
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].icon, MessageIcon::Information);

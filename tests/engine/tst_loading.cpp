@@ -129,8 +129,8 @@ private slots:
     {
         LoadedVcards loaded;
         const QString card = writeFile(m_dir, u"card.vcf"_qs, "BEGIN:VCARD\r\nFN:Ann\r\nEND:VCARD");
-        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::loadedCards);
-        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::loadedCards);
+        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
+        QCOMPARE(appendVcfFile(card, TextEncoding::Utf8, loaded).kind, LoadOutcome::Loaded);
         const QStringList once{u"BEGIN:VCARD"_qs, u"FN:Ann"_qs, u"END:VCARD"_qs, u""_qs};
         QCOMPARE(loaded.loadedLines.toStringList(), once + once);
         QCOMPARE(loaded.loadedFileCount, 2);
@@ -140,19 +140,64 @@ private slots:
         QCOMPARE(missing.kind, LoadOutcome::Missing);
         QVERIFY(missing.warningText.isEmpty());
 
-        // Invalid UTF-8: the reason as a warning, nothing appended, the count unchanged.
+        // Invalid UTF-8: the reason as a warning that names the file and points to the other
+        // encodings; nothing appended, the count unchanged.
         const QString latin1 = writeFile(m_dir, u"latin1.vcf"_qs, "FN:J\xFCrgen\n");
         const LoadOutcome failed = appendVcfFile(latin1, TextEncoding::Utf8, loaded);
-        QCOMPARE(failed.kind, LoadOutcome::failure);
+        QCOMPARE(failed.kind, LoadOutcome::Failed);
         QCOMPARE(failed.warningCaption, u"WARNING"_qs);
-        QCOMPARE(failed.warningText, invalidUtf8Message());
+        QCOMPARE(failed.warningText, invalidUtf8Message() + u"\r\rFilename: "_qs + latin1
+                                         + u"\r\rThe file may be saved in another encoding: choose ANSI or UTF-16 "
+                                           "and load it again."_qs);
         QCOMPARE(loaded.loadedLines.size(), 8);
         QCOMPARE(loaded.loadedFileCount, 2);
 
         // The same file loads as ANSI.
-        QCOMPARE(appendVcfFile(latin1, TextEncoding::Ansi, loaded).kind, LoadOutcome::loadedCards);
+        QCOMPARE(appendVcfFile(latin1, TextEncoding::Ansi, loaded).kind, LoadOutcome::Loaded);
         QCOMPARE(loaded.loadedLines.at(8), u"FN:Jürgen"_qs);
         QCOMPARE(loaded.loadedFileCount, 3);
+    }
+
+    void linesSurviveCopiesAppendsAndCuts()
+    {
+        // Two files of more lines than one page of line ends holds, so that appending,
+        // copying and cutting all cross page boundaries.
+        QStringList first, second;
+        for (int i = 0; i < 70000; ++i) {
+            first.append(QString::number(i));
+            second.append(u"line "_qs + QString::number(i));
+        }
+        TextLines lines, more;
+        QString error;
+        QVERIFY(readTextLines(writeFile(m_dir, u"first.txt"_qs, first.join(u'\n').toUtf8()), TextEncoding::Utf8,
+                              lines, &error));
+        QVERIFY(readTextLines(writeFile(m_dir, u"second.txt"_qs, second.join(u"\r\n"_qs).toUtf8()),
+                              TextEncoding::Utf8, more, &error));
+        lines.appendLines(std::move(more));
+        QVERIFY(more.isEmpty());
+        lines.appendUtf8("tail");
+        const QStringList all = first + second + QStringList{u"tail"_qs};
+        QCOMPARE(lines.toStringList(), all);
+
+        // A copy (an export's snapshot) shares the pages: what either list adds later stays its own.
+        const TextLines snapshot = lines;
+        TextLines copy = snapshot;
+        lines.appendUtf8("after");
+        copy.appendUtf8("copy");
+        QCOMPARE(snapshot.toStringList(), all);
+        QCOMPARE(lines.toStringList(), all + QStringList{u"after"_qs});
+        QCOMPARE(copy.toStringList(), all + QStringList{u"copy"_qs});
+
+        // Cut inside the second file, inside the first, and to nothing; each list goes on growing.
+        lines.truncate(70005);
+        lines.append(u"again");
+        QCOMPARE(lines.toStringList(), all.first(70005) + QStringList{u"again"_qs});
+        copy.truncate(3);
+        copy.append(u"x");
+        QCOMPARE(copy.toStringList(), (QStringList{u"0"_qs, u"1"_qs, u"2"_qs, u"x"_qs}));
+        copy.truncate(0);
+        QVERIFY(copy.isEmpty());
+        QCOMPARE(snapshot.toStringList(), all);
     }
 
     void emptyFileWarnsAndCounts()
@@ -162,7 +207,7 @@ private slots:
         LoadedVcards loaded;
         const QString path = writeFile(m_dir, u"empty.vcf"_qs, QByteArray());
         const LoadOutcome outcome = appendVcfFile(path, TextEncoding::Utf8, loaded);
-        QCOMPARE(outcome.kind, LoadOutcome::loadedCards);
+        QCOMPARE(outcome.kind, LoadOutcome::Loaded);
         QCOMPARE(outcome.warningCaption, u"Warning"_qs);
         QCOMPARE(outcome.warningText,
                  u"Dosya boş!\r\rDosya adı: "_qs + path

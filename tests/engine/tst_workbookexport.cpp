@@ -2,6 +2,8 @@
 
 #include "engine/conversionjob.h"
 #include "engine/workbookexport.h"
+#include "engine/xlsxfile.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -9,8 +11,18 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QSemaphore>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QTest>
+#include <QThread>
+
+#include <cstdio>
+
+#include <unistd.h>
+
+// The C library's checked fprintf, as libraries built with _FORTIFY_SOURCE call it.
+extern "C" int __fprintf_chk(FILE *stream, int flag, const char *format, ...);
 
 namespace {
 
@@ -119,7 +131,7 @@ private slots:
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
         QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, u"google"_qs, path}, RowFormat{}, host),
-                 ConversionOutcome::writtenBytes);
+                 ConversionOutcome::Written);
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
 
@@ -163,7 +175,7 @@ private slots:
             RecordingHost host;
             host.options.sort = false;
             QCOMPARE(runConversion(escapeCards(), {u"XLS"_qs, QString(), dir.filePath(output)}, RowFormat{}, host),
-                     ConversionOutcome::writtenBytes);
+                     ConversionOutcome::Written);
         }
         QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
         const QJsonObject dump = dumpWorkbook(dir.filePath(name), {u"--reader"_qs, reader, u"--profile"_qs, m_dir.filePath(u"profile"_qs)});
@@ -223,6 +235,45 @@ private slots:
         QCOMPARE(host.progress, (QList<int>{82, 85, 88, 90, 92, 95, 98, 100}));
     }
 
+    void libraryMessagesBecomeTheErrorText()
+    {
+        // The .xlsx library prints its failures on standard error; on the thread that writes
+        // the workbook they become part of the error text instead, while another thread's
+        // output at the same time still reaches standard error.
+        QTemporaryFile captured;
+        QVERIFY(captured.open());
+        std::fflush(stderr);
+        const int savedError = ::dup(STDERR_FILENO);
+        ::dup2(captured.handle(), STDERR_FILENO);
+
+        QSemaphore started, spoken;
+        QString error;
+        bool closed = true;
+        QThread *worker = QThread::create([&] {
+            XlsxFile workbook(m_dir.filePath(u"no such folder/out.xlsx"_qs), 1, m_dir.path());
+            closed = workbook.close();
+            error = workbook.errorString();
+            started.release();
+            spoken.acquire();
+        });
+        worker->start();
+        started.acquire();
+        // What a library built with _FORTIFY_SOURCE calls for fprintf(stderr, ...).
+        __fprintf_chk(stderr, 1, "%s\n", "the other thread speaks");
+        spoken.release();
+        worker->wait();
+        delete worker;
+
+        std::fflush(stderr);
+        ::dup2(savedError, STDERR_FILENO);
+        ::close(savedError);
+        const QByteArray printed = readTestFile(captured.fileName());
+        QCOMPARE(printed, QByteArray("the other thread speaks\n"));
+        // The library's message names the file it could not create; the system's reason says it all.
+        QVERIFY(!closed);
+        QCOMPARE(error, u"No such file or directory"_qs);
+    }
+
     void libreOfficeReadsBothKinds()
     {
         const QString office = QStandardPaths::findExecutable(u"soffice"_qs);
@@ -233,7 +284,7 @@ private slots:
             host.options.sort = false;
             const QString path = m_dir.filePath(name);
             QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, QString(), path}, RowFormat{}, host),
-                     ConversionOutcome::writtenBytes);
+                     ConversionOutcome::Written);
             const QString outDir = m_dir.filePath(name + u"-csv"_qs);
             QProcess process;
             process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs), u"--headless"_qs,

@@ -288,11 +288,17 @@ void TestMainWindow::loadWarnings_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("textStart");
+    QTest::addColumn<QString>("textEnd"); // after the file's name
     QTest::addColumn<int>("count");
     QTest::newRow("empty file") << QByteArray() << QStringLiteral("Warning")
-                                << QStringLiteral("The file is empty!\r\rFilename: ") << 1;
+                                << QStringLiteral("The file is empty!\r\rFilename: ")
+                                << QStringLiteral("matches the format of the file.") << 1;
     QTest::newRow("not UTF-8") << QByteArray("BEGIN:VCARD\r\nFN:J\xf6rg\r\nEND:VCARD\r\n") << QStringLiteral("WARNING")
-                               << QStringLiteral("No mapping for the Unicode character exists") << 0;
+                               << QStringLiteral("No mapping for the Unicode character exists in the target multi-byte "
+                                                 "code page\r\rFilename: ")
+                               << QStringLiteral("\r\rThe file may be saved in another encoding: choose ANSI or UTF-16 "
+                                                 "and load it again.")
+                               << 0;
 }
 
 void TestMainWindow::loadWarnings()
@@ -300,6 +306,7 @@ void TestMainWindow::loadWarnings()
     QFETCH(QByteArray, bytes);
     QFETCH(QString, caption);
     QFETCH(QString, textStart);
+    QFETCH(QString, textEnd);
     QFETCH(int, count);
     MainWindow form;
     const QString file = writeFile(path(QStringLiteral("warn.vcf")), bytes);
@@ -308,7 +315,9 @@ void TestMainWindow::loadWarnings()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Warning);
     QCOMPARE(messages.at(0).caption, caption);
-    QVERIFY2(messages.at(0).text.startsWith(textStart), qPrintable(messages.at(0).text));
+    // The file is named, so that a warning after a selection of many says which one it is.
+    QVERIFY2(messages.at(0).text.startsWith(textStart + file), qPrintable(messages.at(0).text));
+    QVERIFY2(messages.at(0).text.endsWith(textEnd), qPrintable(messages.at(0).text));
     QCOMPARE(loadedCards().loadedFileCount, count);
     // Even a failed load shows the count and enables the export controls.
     QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [%1]").arg(count));

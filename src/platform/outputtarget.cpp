@@ -1,0 +1,215 @@
+#include "platform/outputtarget.h"
+
+#include "platform/filecalls.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QByteArray nativeName(const QString &path)
+{
+    return QFile::encodeName(path);
+}
+
+QString folderOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.first(slash);
+}
+
+/* Writes all bytes through the file calls; 0 or the error number. */
+int writeAll(int fd, const char *data, qint64 size)
+{
+    while (size > 0) {
+        const qint64 written = fileCalls().write(fd, data, size);
+        if (written < 0)
+            return errno;
+        if (written == 0)
+            return EIO;
+        data += written;
+        size -= written;
+    }
+    return 0;
+}
+
+} // namespace
+
+int resolveSymbolicLinks(const QString &path, QString *resolved)
+{
+    QString current = path;
+    // The same limit as the kernel's for one path.
+    for (int hops = 0; hops <= 40; ++hops) {
+        struct stat info;
+        if (::lstat(nativeName(current).constData(), &info) != 0) {
+            if (errno != ENOENT)
+                return errno;
+            *resolved = current; // nothing there yet: the file is created at this path
+            return 0;
+        }
+        if (!S_ISLNK(info.st_mode)) {
+            *resolved = current;
+            return 0;
+        }
+        QByteArray target(qsizetype(info.st_size > 0 ? info.st_size : 4096) + 1, Qt::Uninitialized);
+        const ssize_t length = ::readlink(nativeName(current).constData(), target.data(), size_t(target.size()));
+        if (length < 0)
+            return errno;
+        if (length >= target.size())
+            return ENAMETOOLONG; // the link changed while it was read
+        const QString link = QFile::decodeName(target.first(length));
+        current = link.startsWith(u'/') ? link : folderOf(current) + u'/' + link;
+    }
+    return ELOOP;
+}
+
+int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
+{
+    *info = OutputTargetInfo();
+    const QByteArray name = nativeName(path);
+    struct stat status;
+    if (::stat(name.constData(), &status) != 0)
+        return errno == ENOENT ? 0 : errno;
+    if (S_ISDIR(status.st_mode)) {
+        info->kind = OutputTargetInfo::languageFolder;
+    } else if (S_ISREG(status.st_mode)) {
+        info->kind = OutputTargetInfo::RegularFile;
+        info->permissions = unsigned(status.st_mode & 07777);
+        // With the effective ids, as opening the file would check them.
+        if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0)
+            info->writeError = errno;
+    } else {
+        info->kind = OutputTargetInfo::Stream;
+    }
+    return 0;
+}
+
+int createTemporaryFile(const QString &folder, QString *path, int *fd)
+{
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    const QString prefix = (folder.endsWith(u'/') ? folder : folder + u'/') + QStringLiteral(".tessaly-");
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        QString candidate = prefix;
+        for (int i = 0; i < 6; ++i)
+            candidate += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+        candidate += QStringLiteral(".tmp");
+        const int opened =
+            ::open(nativeName(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        if (opened >= 0) {
+            *path = candidate;
+            *fd = opened;
+            return 0;
+        }
+        if (errno != EEXIST)
+            return errno;
+    }
+    return EEXIST;
+}
+
+int createTemporaryFolder(const QString &parent, QString *path)
+{
+    QByteArray name = nativeName((parent.endsWith(u'/') ? parent : parent + u'/') + QStringLiteral(".tessaly-XXXXXX"));
+    if (!::mkdtemp(name.data()))
+        return errno;
+    *path = QFile::decodeName(name);
+    return 0;
+}
+
+void removeFolderWithFiles(const QString &path)
+{
+    QDir(path).removeRecursively();
+}
+
+int openStreamForWriting(const QString &path, int *fd)
+{
+    const int opened = ::open(nativeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (opened < 0)
+        return errno;
+    *fd = opened;
+    return 0;
+}
+
+int setFilePermissions(int fd, unsigned mode)
+{
+    return ::fchmod(fd, mode_t(mode & 07777)) == 0 ? 0 : errno;
+}
+
+int replaceFile(const QString &from, const QString &to)
+{
+    return ::rename(nativeName(from).constData(), nativeName(to).constData()) == 0 ? 0 : errno;
+}
+
+int removeFile(const QString &path)
+{
+    return ::unlink(nativeName(path).constData()) == 0 || errno == ENOENT ? 0 : errno;
+}
+
+void closeFile(int fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+int syncFolder(const QString &folder)
+{
+    const int fd = ::open(nativeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int result = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return result;
+}
+
+int syncWrittenFile(int fd, bool writtenInPlace)
+{
+    if (fileCalls().sync(fd) == 0)
+        return 0;
+    const int error = errno;
+    const bool unsupported = error == EINVAL || error == EOPNOTSUPP || error == ENOTTY;
+    return writtenInPlace && unsupported ? 0 : error;
+}
+
+int copyFileContent(int fromFd, int toFd)
+{
+    if (::lseek(fromFd, 0, SEEK_SET) < 0)
+        return errno;
+    QByteArray buffer(1 << 16, Qt::Uninitialized);
+    for (;;) {
+        const ssize_t got = ::read(fromFd, buffer.data(), size_t(buffer.size()));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return errno;
+        }
+        if (got == 0)
+            return 0;
+        if (const int error = writeAll(toFd, buffer.constData(), got))
+            return error;
+    }
+}
+
+int lastSystemError()
+{
+    return errno;
+}
+
+void clearSystemError()
+{
+    errno = 0;
+}
+
+QString systemErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include <QString>
+
+/*
+ * The file-system steps of writing an output file: finding what a path leads to, creating a
+ * temporary file beside it, giving that file its permissions and putting it in the target's
+ * place. Each returns 0 or the system's error number; systemErrorText() turns that into words.
+ */
+
+/** What is at the path an output file is to be written to. */
+struct OutputTargetInfo {
+    enum Kind {
+        Missing,     // nothing yet: a new file is created
+        RegularFile, // replaced as a whole
+        languageFolder,      // never written
+        Stream,      // a device, FIFO or socket: written in place
+    };
+    Kind kind = Missing;
+    unsigned permissions = 0; // of an existing file
+    int writeError = 0;       // why the user may not write the existing file (EACCES, EROFS), or 0
+};
+
+/** The descriptor of standard output, written in place as the output "-". */
+inline constexpr int kStandardOutputDescriptor = 1;
+
+/** Follows symbolic links, a dangling last one too, to the path that writing to path reaches. */
+int resolveSymbolicLinks(const QString &path, QString *resolved);
+
+/** Looks at what is at path (links followed); a missing file is no error. */
+int inspectOutputTarget(const QString &path, OutputTargetInfo *info);
+
+/**
+ * Creates a new empty file with a short name of its own (".tessaly-XXXXXX.tmp") in folder,
+ * open for writing and readable only by its owner, and returns its path and descriptor.
+ */
+int createTemporaryFile(const QString &folder, QString *path, int *fd);
+
+/** Creates a new folder with a short name of its own (".tessaly-XXXXXX") in parent, private to its owner. */
+int createTemporaryFolder(const QString &parent, QString *path);
+
+/** Removes a folder and the files in it. */
+void removeFolderWithFiles(const QString &path);
+
+/** Opens an existing device or FIFO for writing, without creating or truncating anything. */
+int openStreamForWriting(const QString &path, int *fd);
+
+/** fchmod(2) with the permission bits (07777) of mode. */
+int setFilePermissions(int fd, unsigned mode);
+
+/** Puts the file from in the place of to in one step, replacing what was there. */
+int replaceFile(const QString &from, const QString &to);
+
+/** Removes the file (not a folder); a missing file is no error. */
+int removeFile(const QString &path);
+
+void closeFile(int fd);
+
+/** Syncs the folder's entries, so that a file just renamed in it stays after a crash. */
+int syncFolder(const QString &folder);
+
+/**
+ * Syncs what was written to fd through fileCalls(). For a target written in place (a device,
+ * FIFO or pipe) a sync the kind cannot do is no failure: there is nothing of it to keep.
+ */
+int syncWrittenFile(int fd, bool writtenInPlace);
+
+/** Copies everything in the file open at fromFd, from its start, to toFd through fileCalls(). */
+int copyFileContent(int fromFd, int toFd);
+
+/** The number of the last failed system call on this thread (errno). */
+int lastSystemError();
+
+/** Sets errno to 0, so that a library call that fails without a system error leaves it at 0. */
+void clearSystemError();
+
+/** The system's words for an error number ("No space left on device"). */
+QString systemErrorText(int error);

@@ -1,0 +1,208 @@
+#include "text/outputfile.h"
+
+#include "platform/filecalls.h"
+#include "platform/outputtarget.h"
+#include "platform/processumask.h"
+#include "platform/terminationcleanup.h"
+#include "text/textformat.h"
+
+#include <QDir>
+
+#include <cerrno>
+
+QString cannotCreateFileMessage(const QString &path, const QString &reason)
+{
+    return formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
+}
+
+namespace {
+
+QString folderOf(const QString &path)
+{
+    const qsizetype slash = path.lastIndexOf(u'/');
+    if (slash < 0)
+        return QStringLiteral(".");
+    return slash == 0 ? QStringLiteral("/") : path.first(slash);
+}
+
+} // namespace
+
+/* Writes straight to a descriptor through the file calls, unbuffered, with the system's reason on failure. */
+class OutputFile::DescriptorDevice final : public QIODevice
+{
+public:
+    explicit DescriptorDevice(int fd)
+        : m_fd(fd)
+    {
+        QIODevice::open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+
+    bool isSequential() const override { return true; }
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        for (qint64 done = 0; done < size;) {
+            const qint64 written = fileCalls().write(m_fd, data + done, size - done);
+            if (written <= 0) {
+                setErrorString(systemErrorText(written < 0 ? lastSystemError() : EIO));
+                m_failed = true;
+                return -1;
+            }
+            done += written;
+        }
+        return size;
+    }
+
+private:
+    int m_fd;
+    bool m_failed = false;
+};
+
+OutputFile::OutputFile(const QString &path)
+    : m_path(path)
+{
+}
+
+OutputFile::~OutputFile()
+{
+    discard();
+}
+
+bool OutputFile::isStandardOutput(const QString &path)
+{
+    return path == u"-";
+}
+
+bool OutputFile::open(Writer writer)
+{
+    discard();
+    m_error.clear();
+    if (isStandardOutput(m_path)) {
+        m_stream = true;
+        m_streamFd = kStandardOutputDescriptor;
+    } else {
+        if (const int error = resolveSymbolicLinks(m_path, &m_target))
+            return failWithError(error);
+        OutputTargetInfo target;
+        if (const int error = inspectOutputTarget(m_target, &target))
+            return failWithError(error);
+        switch (target.kind) {
+        case OutputTargetInfo::languageFolder:
+            return failWithError(EISDIR);
+        case OutputTargetInfo::Stream:
+            if (const int error = openStreamForWriting(m_target, &m_streamFd))
+                return failWithError(error);
+            m_stream = true;
+            m_ownsStreamFd = true;
+            break;
+        case OutputTargetInfo::RegularFile:
+            // The folder may let anyone rename over the file; the file's own permissions decide.
+            if (target.writeError)
+                return failWithError(target.writeError);
+            m_permissions = target.permissions;
+            m_replace = true;
+            break;
+        case OutputTargetInfo::Missing:
+            m_permissions = newFilePermissions();
+            m_replace = true;
+            break;
+        }
+    }
+
+    if (m_stream && writer == Writer::ThroughDevice) {
+        m_device = std::make_unique<DescriptorDevice>(m_streamFd);
+        return true;
+    }
+    // The temporary file lies beside the target, so that renaming it stays on one file system.
+    // A device has no folder for it: the system's temporary folder has to do.
+    const QString folder = m_stream ? QDir::tempPath() : folderOf(m_target);
+    if (writer == Writer::ByName) {
+        // A library that writes by name keeps temporary files of its own as well: they all go
+        // into one private folder, which is removed as a whole.
+        if (const int error = createTemporaryFolder(folder, &m_helperFolder))
+            return failWithError(error);
+        m_cleanupSlot = registerFolderToRemove(m_helperFolder);
+        if (const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd))
+            return failWithError(error);
+    } else {
+        if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd))
+            return failWithError(error);
+        m_cleanupSlot = registerFileToRemove(m_temporaryPath);
+    }
+    m_device = std::make_unique<DescriptorDevice>(m_temporaryFd);
+    return true;
+}
+
+QIODevice &OutputFile::device()
+{
+    Q_ASSERT(m_device);
+    return *m_device;
+}
+
+bool OutputFile::commit()
+{
+    if (!m_device)
+        return false; // open() failed and said why
+    if (m_device->failed())
+        return fail(m_device->errorString());
+    if (m_replace) {
+        if (const int error = setFilePermissions(m_temporaryFd, m_permissions))
+            return failWithError(error);
+        if (const int error = syncWrittenFile(m_temporaryFd, false))
+            return failWithError(error);
+        closeFile(m_temporaryFd);
+        m_temporaryFd = -1;
+        if (const int error = replaceFile(m_temporaryPath, m_target))
+            return failWithError(error);
+        m_temporaryPath.clear();
+        // The rename itself reaches the disk with the folder; the file is in place either way.
+        syncFolder(folderOf(m_target));
+    } else {
+        if (m_temporaryFd >= 0) {
+            if (const int error = copyFileContent(m_temporaryFd, m_streamFd))
+                return failWithError(error);
+        }
+        if (const int error = syncWrittenFile(m_streamFd, true))
+            return failWithError(error);
+    }
+    m_device.reset();
+    discard();
+    return true;
+}
+
+bool OutputFile::fail(const QString &reason)
+{
+    m_error = cannotCreateFileMessage(m_path, reason);
+    discard();
+    return false;
+}
+
+bool OutputFile::failWithError(int error)
+{
+    return fail(systemErrorText(error));
+}
+
+void OutputFile::discard()
+{
+    m_device.reset();
+    closeFile(m_temporaryFd);
+    m_temporaryFd = -1;
+    if (!m_helperFolder.isEmpty())
+        removeFolderWithFiles(m_helperFolder);
+    else if (!m_temporaryPath.isEmpty())
+        removeFile(m_temporaryPath);
+    m_temporaryPath.clear();
+    m_helperFolder.clear();
+    unregisterFileToRemove(m_cleanupSlot);
+    m_cleanupSlot = -1;
+    if (m_ownsStreamFd)
+        closeFile(m_streamFd);
+    m_streamFd = -1;
+    m_ownsStreamFd = false;
+    m_stream = false;
+    m_replace = false;
+}

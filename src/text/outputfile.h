@@ -1,0 +1,89 @@
+#pragma once
+
+#include <QIODevice>
+#include <QString>
+
+#include <memory>
+
+/** The one message for an output file that could not be written: "Cannot create file "<path>". <reason>". */
+QString cannotCreateFileMessage(const QString &path, const QString &reason);
+
+/**
+ * Writes one output file so that the file at its path is either replaced whole or left as it
+ * was; every writer of the program (CSV and text, both workbook kinds, settings.ini, start.sh)
+ * writes through it.
+ *
+ * The bytes go to a new temporary file with a short name in the target's folder (for a writer
+ * that writes by name, in a private folder there that also takes the writer's own temporary
+ * files); commit()
+ * syncs it to disk (a failed sync fails the write), gives it the permissions of the file it
+ * replaces (or those of any new file: 0666 less the umask) and renames it over the target.
+ * A symbolic link is followed, so the file it points to is replaced and the link stays. A
+ * folder, and an existing file the user may not write, are refused. A device or FIFO, and
+ * "-" for standard output, are written in place, without a temporary file. While a temporary
+ * file or folder exists it is registered to be removed should SIGINT or SIGTERM end the
+ * process; an object destroyed before commit() removes it.
+ */
+class OutputFile
+{
+public:
+    /** How the writer puts its bytes in. */
+    enum class Writer {
+        ThroughDevice, // through device()
+        ByName,        // a library opens stagingFileName() by name and writes it itself
+    };
+
+    explicit OutputFile(const QString &path);
+    ~OutputFile();
+    OutputFile(const OutputFile &) = delete;
+    OutputFile &operator=(const OutputFile &) = delete;
+
+    /** Checks the target and prepares where the bytes go; false with errorString() set. */
+    bool open(Writer writer = Writer::ThroughDevice);
+
+    /** Where a ThroughDevice writer writes; a failed write reports the system's reason. */
+    QIODevice &device();
+
+    /**
+     * For a ByName writer: the file to write, a temporary file in helperFolder() (for a device
+     * target that folder is in the system's temporary folder: commit() copies the file to the
+     * device).
+     */
+    QString stagingFileName() const { return m_temporaryPath; }
+
+    /** For a ByName writer: the private folder, beside the target, for the writer's own temporary files. */
+    QString helperFolder() const { return m_helperFolder; }
+
+    /**
+     * Makes the written file the target; false with errorString() set, and the target
+     * untouched, also when a write to device() failed or open() did.
+     */
+    bool commit();
+
+    /** The "Cannot create file" message of the last failure. */
+    QString errorString() const { return m_error; }
+
+    /** Whether path names standard output ("-"). */
+    static bool isStandardOutput(const QString &path);
+
+private:
+    bool fail(const QString &reason);
+    bool failWithError(int error);
+    void discard();
+
+    class DescriptorDevice;
+
+    const QString m_path;
+    QString m_target;
+    bool m_replace = false;     // a temporary file is renamed over the target
+    bool m_stream = false;      // the target is written in place
+    unsigned m_permissions = 0; // what the written file gets
+    int m_temporaryFd = -1;
+    QString m_temporaryPath;
+    int m_cleanupSlot = -1;
+    int m_streamFd = -1;
+    bool m_ownsStreamFd = false;
+    QString m_helperFolder;
+    std::unique_ptr<DescriptorDevice> m_device;
+    QString m_error;
+};

@@ -1,0 +1,321 @@
+/*
+ * Every writer of the program replaces its file the same way: CSV, TXT, both workbook kinds,
+ * settings.ini and start.sh, each through the real writer onto real files.
+ */
+#include "core/inistore.h"
+#include "core/restartscript.h"
+#include "engine/conversionjob.h"
+#include "engine/recordinghost.h"
+#include "platform/filecalls.h"
+#include "testfiles.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <cerrno>
+#include <functional>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* One writer: the name it writes (start.sh has only one) and how to make it write a file. */
+struct Writer {
+    QString fileName;
+    QByteArray newStart; // how every file it writes begins
+    std::function<bool(const QString &path, QString *error)> write;
+};
+
+bool WriteExport(const QString &path, QString *error)
+{
+    RecordingHost host;
+    const bool written = writeExportFile({u"\"Ann Lee\",\"555\""_qs}, {u"Ann Lee"_qs, u"555"_qs, QString()}, path,
+                                         TextEncoding::Utf8, RowFormat{}, host);
+    if (!written)
+        *error = host.messages.value(0).text;
+    return written;
+}
+
+const QList<std::pair<const char *, Writer>> kWriters{
+    {"csv", {u"out.csv"_qs, "\xEF\xBB\xBF\"Ann Lee\"", WriteExport}},
+    {"txt", {u"out.txt"_qs, "\xEF\xBB\xBF" "Ann Lee\r\n", WriteExport}},
+    {"xls", {u"out.xls"_qs, "\xD0\xCF\x11\xE0", WriteExport}},
+    {"xlsx", {u"out.xlsx"_qs, "PK\x03\x04", WriteExport}},
+    {"settings.ini", {u"settings.ini"_qs, "\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n",
+                      [](const QString &path, QString *error) {
+                          IniStore settings;
+                          settings.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
+                          return settings.save(path, error);
+                      }}},
+    {"start.sh", {u"start.sh"_qs, "#!/bin/sh\n",
+                  [](const QString &path, QString *error) {
+                      return !writeRestartScript(QFileInfo(path).path(), u"/opt/tessaly/tessaly"_qs, error).isEmpty();
+                  }}},
+};
+
+Writer WriterNamed(const QString &name)
+{
+    for (const auto &[rowName, writer] : kWriters) {
+        if (name == QLatin1String(rowName))
+            return writer;
+    }
+    qFatal("no writer %s", qPrintable(name));
+}
+
+void AddWriterColumn(bool withStartScript = true)
+{
+    QTest::addColumn<QString>("writer");
+    for (const auto &[rowName, writer] : kWriters) {
+        if (withStartScript || writer.fileName != u"start.sh")
+            QTest::newRow(rowName) << QString::fromLatin1(rowName);
+    }
+}
+
+unsigned ModeOf(const QString &path)
+{
+    struct stat status;
+    return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? unsigned(status.st_mode & 07777) : 0u;
+}
+
+/* The script is made executable for everyone after it is written; every other file keeps its mode. */
+unsigned ExpectedMode(const Writer &writer, unsigned kept)
+{
+    return writer.fileName == u"start.sh" ? 0755u : kept;
+}
+
+QStringList FilesIn(const QString &folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+/* Write and sync calls that fail with one error number, as a failing or full disk would. */
+class FailingCalls final : public FileCalls
+{
+public:
+    enum Step { Write, Sync };
+    FailingCalls(Step step, int error)
+        : m_step(step)
+        , m_error(error)
+    {
+    }
+
+    qint64 write(int fd, const char *data, qint64 size) override
+    {
+        if (m_step != Write)
+            return FileCalls::write(fd, data, size);
+        errno = m_error;
+        return -1;
+    }
+
+    int sync(int fd) override
+    {
+        if (m_step != Sync)
+            return FileCalls::sync(fd);
+        errno = m_error;
+        return -1;
+    }
+
+private:
+    Step m_step;
+    int m_error;
+};
+
+/* The unprivileged user "nobody" as this process's effective user while it lives, when run as root. */
+class AsNobody
+{
+public:
+    AsNobody()
+        : m_switched(geteuid() == 0)
+    {
+        if (m_switched && (setegid(65534) != 0 || seteuid(65534) != 0))
+            qFatal("cannot become nobody");
+    }
+    ~AsNobody()
+    {
+        if (m_switched && (seteuid(0) != 0 || setegid(0) != 0))
+            qFatal("cannot become root again");
+    }
+
+private:
+    bool m_switched;
+};
+
+} // namespace
+
+class TestOutputFiles : public QObject
+{
+    Q_OBJECT
+
+private:
+    unsigned m_umask = 0;
+
+private slots:
+    void initTestCase()
+    {
+        // Read while this test is the only thread; the program never sets the mask at all.
+        m_umask = unsigned(::umask(0));
+        ::umask(mode_t(m_umask));
+    }
+
+    void cleanup() { setFileCalls(nullptr); }
+
+    void symbolicLinksAreFollowed_data() { AddWriterColumn(); }
+
+    void symbolicLinksAreFollowed()
+    {
+        QFETCH(QString, writer);
+        const Writer w = WriterNamed(writer);
+        QTemporaryDir dir;
+        QDir().mkpath(dir.filePath(u"real"_qs));
+        QDir().mkpath(dir.filePath(u"links"_qs));
+        const QString real = writeTestFile(dir.filePath(u"real/target"_qs), "old");
+        QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+        const QString link = dir.filePath(u"links/"_qs + w.fileName);
+        QVERIFY(QFile::link(u"../real/target"_qs, link));
+
+        QString error;
+        QVERIFY2(w.write(link, &error), qPrintable(error));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY2(readTestFile(real).startsWith(w.newStart), readTestFile(real).left(40).constData());
+        QCOMPARE(ModeOf(real), ExpectedMode(w, 0640));
+        QCOMPARE(FilesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
+        QCOMPARE(FilesIn(dir.filePath(u"links"_qs)), QStringList{w.fileName});
+
+        // A link to a file that does not exist yet creates that file.
+        QVERIFY(QFile::remove(real));
+        QVERIFY2(w.write(link, &error), qPrintable(error));
+        QVERIFY(QFileInfo(link).isSymLink());
+        QVERIFY(readTestFile(real).startsWith(w.newStart));
+        QCOMPARE(ModeOf(real), ExpectedMode(w, 0666 & ~m_umask));
+        QCOMPARE(FilesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
+    }
+
+    void readOnlyFilesAreRefused_data() { AddWriterColumn(); }
+
+    void readOnlyFilesAreRefused()
+    {
+        // The folder lets anyone rename over the file; the file's own permissions must still count.
+        QFETCH(QString, writer);
+        const Writer w = WriterNamed(writer);
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7777));
+        const QString path = writeTestFile(dir.filePath(w.fileName), "old");
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        QString error;
+        bool written = false;
+        {
+            AsNobody nobody;
+            written = w.write(path, &error);
+        }
+        QVERIFY(!written);
+        QCOMPARE(error, u"Cannot create file \""_qs + path + u"\". Permission denied"_qs);
+        QCOMPARE(readTestFile(path), QByteArray("old"));
+        QCOMPARE(FilesIn(dir.path()), QStringList{w.fileName});
+    }
+
+    void failedWriteOrSyncKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("step");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("reason");
+        for (const auto &[rowName, writer] : kWriters) {
+            const QString name = QString::fromLatin1(rowName);
+            QTest::addRow("%s, sync fails", rowName) << name << int(FailingCalls::Sync) << EIO
+                                                     << u"Input/output error"_qs;
+            // The .xlsx library writes its file itself; a full disk under it is the command-line test's.
+            if (name != u"xlsx")
+                QTest::addRow("%s, disk full", rowName) << name << int(FailingCalls::Write) << ENOSPC
+                                                        << u"No space left on device"_qs;
+        }
+    }
+
+    void failedWriteOrSyncKeepsTheOldFile()
+    {
+        QFETCH(QString, writer);
+        QFETCH(int, step);
+        QFETCH(int, error);
+        QFETCH(QString, reason);
+        const Writer w = WriterNamed(writer);
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(w.fileName), "old");
+        FailingCalls calls(FailingCalls::Step(step), error);
+        setFileCalls(&calls);
+        QString message;
+        QVERIFY(!w.write(path, &message));
+        setFileCalls(nullptr);
+        QCOMPARE(message, u"Cannot create file \""_qs + path + u"\". "_qs + reason);
+        QCOMPARE(readTestFile(path), QByteArray("old"));
+        QCOMPARE(FilesIn(dir.path()), QStringList{w.fileName});
+    }
+
+    void longNamesAreReplaced_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("length");
+        for (const auto &[rowName, writer] : kWriters) {
+            if (writer.fileName == u"start.sh")
+                continue; // it has one name
+            for (const int length : {249, 255})
+                QTest::addRow("%s, %d bytes", rowName, length) << QString::fromLatin1(rowName) << length;
+        }
+    }
+
+    void longNamesAreReplaced()
+    {
+        // A temporary name made from the target's would pass the file system's 255 bytes.
+        QFETCH(QString, writer);
+        QFETCH(int, length);
+        const Writer w = WriterNamed(writer);
+        const QString extension = w.fileName.sliced(w.fileName.lastIndexOf(u'.'));
+        const QString name = QString(length - extension.size(), u'n') + extension;
+        QCOMPARE(QFile::encodeName(name).size(), length);
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(name), "old");
+        QString error;
+        QVERIFY2(w.write(path, &error), qPrintable(error));
+        QVERIFY(readTestFile(path).startsWith(w.newStart));
+        QCOMPARE(FilesIn(dir.path()), QStringList{name});
+    }
+
+    void newFilesGetTheUmaskOnEveryThread()
+    {
+        // Two threads export at once, again and again: every new file gets 0666 less the mask
+        // the process started with, and the mask is the same afterwards.
+        QTemporaryDir dir;
+        const QStringList kinds{u"csv"_qs, u"txt"_qs, u"xls"_qs, u"xlsx"_qs, u"settings.ini"_qs};
+        const int perThread = 1000;
+        auto run = [&](int thread, QStringList *wrong) {
+            for (int n = 0; n < perThread; ++n) {
+                const Writer w = WriterNamed(kinds.at(n % kinds.size()));
+                const QString path = dir.filePath(QStringLiteral("%1-%2-%3").arg(thread).arg(n).arg(w.fileName));
+                QString error;
+                if (!w.write(path, &error))
+                    wrong->append(error);
+                else if (ModeOf(path) != (0666 & ~m_umask))
+                    wrong->append(QStringLiteral("%1: %2").arg(path).arg(ModeOf(path), 4, 8, QLatin1Char('0')));
+            }
+        };
+        QStringList wrongFirst, wrongSecond;
+        QThread *first = QThread::create(run, 1, &wrongFirst);
+        QThread *second = QThread::create(run, 2, &wrongSecond);
+        first->start();
+        second->start();
+        QVERIFY(first->wait(120000) && second->wait(120000));
+        delete first;
+        delete second;
+        QVERIFY2(wrongFirst.isEmpty(), qPrintable(wrongFirst.join(u'\n')));
+        QVERIFY2(wrongSecond.isEmpty(), qPrintable(wrongSecond.join(u'\n')));
+        QCOMPARE(FilesIn(dir.path()).size(), 2 * perThread);
+        const mode_t now = ::umask(0);
+        ::umask(now);
+        QCOMPARE(unsigned(now), m_umask);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestOutputFiles)
+#include "tst_outputfiles.moc"

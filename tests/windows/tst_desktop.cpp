@@ -1,0 +1,283 @@
+// The main window as a desktop user meets it (offscreen): Qt's own dialogs in the window's
+// language, the save dialog's suggested name, closing and "Clear" while an export runs, and
+// the keyboard.
+
+#include "windowtesting.h"
+
+#include "core/startup.h"
+#include "i18n/languagechoice.h"
+#include "i18n/qttranslations.h"
+#include "i18n/translate.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <functional>
+
+using namespace WindowTesting;
+
+namespace {
+
+const QString kResourcesDir = QDir::cleanPath(QStringLiteral(TESSALY_TEST_SOURCE_DIR "/../resources"));
+
+/* Makes a shipped language file active, with Qt's catalogue for it. */
+bool useLanguage(const QString &fileName)
+{
+    if (!loadLanguageFrom(fileName, kResourcesDir, 0))
+        return false;
+    return installQtTranslations();
+}
+
+/*
+ * Calls step with the modal widget of type T as soon as one is open (checked every 20 ms),
+ * once; gives up after ten seconds and closes whatever is modal then, so that a dialog that
+ * never comes fails the test instead of hanging it.
+ */
+template<typename T>
+void whenModal(QObject *context, std::function<void(T *)> step)
+{
+    auto *timer = new QTimer(context);
+    auto *waited = new int(0);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, waited, step] {
+        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            delete waited;
+            step(widget);
+        } else if (++*waited > 500) {
+            timer->deleteLater();
+            delete waited;
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+        }
+    });
+    timer->start(20);
+}
+
+QStringList buttonTexts(const QList<QAbstractButton *> &buttons)
+{
+    QStringList texts;
+    for (const QAbstractButton *button : buttons)
+        texts.append(button->text());
+    texts.sort();
+    return texts;
+}
+
+} // namespace
+
+class TestDesktop : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+
+    void saveDialogSpeaksTheWindowsLanguage_data();
+    void saveDialogSpeaksTheWindowsLanguage();
+    void suggestedNameFollowsTheType_data();
+    void suggestedNameFollowsTheType();
+    void enterSavesUnderTheSuggestedName();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TestDesktop::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    runStartup(QCoreApplication::applicationFilePath());
+    clearActiveLanguage();
+    installQtTranslations();
+}
+
+void TestDesktop::init()
+{
+    loadedCards().clearLoaded();
+    Dialogs::setAnsweringMode(true);
+}
+
+void TestDesktop::cleanup()
+{
+    clearActiveLanguage();
+    installQtTranslations();
+    Dialogs::setAnsweringMode(true);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+// ---- Qt's dialogs in the window's language ------------------------------------------------------
+
+void TestDesktop::saveDialogSpeaksTheWindowsLanguage_data()
+{
+    QTest::addColumn<QString>("languageFile");
+    QTest::addColumn<QString>("exportCaption"); // the window's own caption, for comparison
+    QTest::addColumn<QStringList>("labels");    // look in, file name, file type
+    QTest::addColumn<QStringList>("buttons");   // the dialog's buttons, sorted
+    QTest::addColumn<QString>("question");      // the overwrite question, %1 for the file name
+    QTest::addColumn<QStringList>("answers");   // its buttons, sorted
+    QTest::newRow("German") << u"German.lang.txt"_qs << u"In Datei exportieren..."_qs
+                            << QStringList{u"Suchen in:"_qs, u"Datei&name:"_qs, u"Dateien des Typs:"_qs}
+                            << QStringList{u"Abbrechen"_qs, u"S&peichern"_qs}
+                            << u"Die Datei %1 existiert bereits.\nSoll sie überschrieben werden?"_qs
+                            << QStringList{u"&Ja"_qs, u"&Nein"_qs};
+    QTest::newRow("Russian") << u"Russian.lang.txt"_qs << u"Экспорт в файл..."_qs
+                             << QStringList{u"Перейти к:"_qs, u"&Имя файла:"_qs, u"Типы файлов:"_qs}
+                             << QStringList{u"&Сохранить"_qs, u"Отмена"_qs} << u"%1 уже существует.\nЗаменить его?"_qs
+                             << QStringList{u"&Да"_qs, u"&Нет"_qs};
+    QTest::newRow("English") << QString() << u"Export to File..."_qs
+                             << QStringList{u"Look in:"_qs, u"File &name:"_qs, u"Files of type:"_qs}
+                             << QStringList{u"&Save"_qs, u"Cancel"_qs}
+                             << u"%1 already exists.\nDo you want to replace it?"_qs
+                             << QStringList{u"&No"_qs, u"&Yes"_qs};
+}
+
+void TestDesktop::saveDialogSpeaksTheWindowsLanguage()
+{
+    QFETCH(QString, languageFile);
+    QFETCH(QString, exportCaption);
+    QFETCH(QStringList, labels);
+    QFETCH(QStringList, buttons);
+    QFETCH(QString, question);
+    QFETCH(QStringList, answers);
+    if (!languageFile.isEmpty())
+        QVERIFY(useLanguage(languageFile));
+    MainWindow form;
+    QCOMPARE(form.exportButton->text(), exportCaption);
+    form.loadFile(writeFile(path(u"speak.vcf"_qs), makeCards(2, u"Speak"_qs)));
+    const QString existing = writeFile(path(u"there.csv"_qs), "old");
+    Dialogs::setAnsweringMode(false);
+
+    // The dialog as it opens, then the question after Enter on a file that exists.
+    QStringList seenLabels;
+    QStringList seenButtons;
+    QString seenQuestion;
+    QStringList seenAnswers;
+    whenModal<QFileDialog>(this, [&](QFileDialog *dialog) {
+        for (const char *name : {"lookInLabel", "fileNameLabel", "fileTypeLabel"}) {
+            const auto *label = dialog->findChild<QLabel *>(QLatin1String(name));
+            seenLabels.append(label ? label->text() : u"<none>"_qs);
+        }
+        if (const auto *box = dialog->findChild<QDialogButtonBox *>(u"buttonBox"_qs))
+            seenButtons = buttonTexts(box->buttons());
+        whenModal<QMessageBox>(this, [&, dialog](QMessageBox *box) {
+            seenQuestion = box->text();
+            seenAnswers = buttonTexts(box->buttons());
+            box->button(QMessageBox::No)->click();
+            // Refused: the dialog stays open, and is cancelled.
+            QTimer::singleShot(50, dialog, &QDialog::reject);
+        });
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_qs);
+        QVERIFY(name);
+        dialog->setDirectory(m_dir.path());
+        name->setText(u"there.csv"_qs);
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    form.exportDefaultCsv();
+
+    QCOMPARE(seenLabels, labels);
+    QCOMPARE(seenButtons, buttons);
+    QCOMPARE(seenQuestion, question.arg(u"there.csv"_qs));
+    QCOMPARE(seenAnswers, answers);
+    QCOMPARE(form.runningJobs(), 0);
+    QCOMPARE(readFile(existing), QByteArray("old"));
+}
+
+// ---- the save dialog's suggested name ---------------------------------------------------------
+
+void TestDesktop::suggestedNameFollowsTheType_data()
+{
+    QTest::addColumn<QString>("first");     // the export menu's entry used first
+    QTest::addColumn<QString>("firstName"); // the name chosen for it (with the type index chosen)
+    QTest::addColumn<int>("firstIndex");
+    QTest::addColumn<QString>("second");    // the entry used next
+    QTest::addColumn<QString>("suggested"); // the name the dialog suggests for it
+    QTest::addColumn<int>("suggestedIndex");
+    QTest::newRow("TXT, then Google CSV")
+        << u"txt"_qs << u"plain1.txt"_qs << 4 << u"google"_qs << u"plain1.csv"_qs << 3;
+    QTest::newRow("CSV, then XLS") << u"default"_qs << u"list.csv"_qs << 3 << u"xls"_qs << u"list.xls"_qs << 1;
+    QTest::newRow("xlsx, then TXT") << u"xls"_qs << u"book.XLSX"_qs << 2 << u"txt"_qs << u"book.txt"_qs << 4;
+    QTest::newRow("XLS, then XLS") << u"xls"_qs << u"book.xlsx"_qs << 2 << u"xls"_qs << u"book.xls"_qs << 1;
+    QTest::newRow("other extension kept")
+        << u"txt"_qs << u"notes.backup"_qs << 4 << u"outlook"_qs << u"notes.backup.csv"_qs << 3;
+    QTest::newRow("dotted folder") << u"txt"_qs << u"v1.2/names"_qs << 4 << u"yahoo"_qs << u"v1.2/names.csv"_qs << 3;
+}
+
+void TestDesktop::suggestedNameFollowsTheType()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, firstName);
+    QFETCH(int, firstIndex);
+    QFETCH(QString, second);
+    QFETCH(QString, suggested);
+    QFETCH(int, suggestedIndex);
+    MainWindow form;
+    form.loadFile(writeFile(path(u"suggest.vcf"_qs), makeCards(2, u"Suggest"_qs)));
+    const QHash<QString, void (MainWindow::*)()> entries{{u"default"_qs, &MainWindow::exportDefaultCsv},
+                                                         {u"google"_qs, &MainWindow::exportGoogleCsv},
+                                                         {u"outlook"_qs, &MainWindow::exportOutlookCsv},
+                                                         {u"yahoo"_qs, &MainWindow::exportYahooCsv},
+                                                         {u"xls"_qs, &MainWindow::exportXls},
+                                                         {u"txt"_qs, &MainWindow::exportTxt}};
+    QDir().mkpath(QFileInfo(path(firstName)).absolutePath());
+    answerSave(path(firstName), firstIndex);
+    (form.*entries.value(first))();
+    QVERIFY(waitForJobs(form));
+    QCOMPARE(Dialogs::takeSaveRequests().size(), 1);
+
+    (form.*entries.value(second))(); // cancelled: no answer is queued
+    const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).initialPath, path(suggested));
+    QCOMPARE(requests.at(0).filterIndex, suggestedIndex);
+}
+
+void TestDesktop::enterSavesUnderTheSuggestedName()
+{
+    MainWindow form;
+    form.loadFile(writeFile(path(u"enter.vcf"_qs), makeCards(3, u"Enter"_qs)));
+    const QString text = path(u"plain1.txt"_qs);
+    answerSave(text, 4);
+    form.exportTxt();
+    QVERIFY(waitForJobs(form));
+    const QByteArray textLayout = readFile(text);
+    QVERIFY(textLayout.contains("Enter 3"));
+
+    // The real dialog: Enter takes the suggestion as it stands.
+    Dialogs::setAnsweringMode(false);
+    QString shownName;
+    QString shownType;
+    bool questionAsked = false;
+    whenModal<QFileDialog>(this, [&](QFileDialog *dialog) {
+        auto *name = dialog->findChild<QLineEdit *>(u"fileNameEdit"_qs);
+        QVERIFY(name);
+        shownName = name->text();
+        shownType = dialog->selectedNameFilter();
+        whenModal<QMessageBox>(this, [&](QMessageBox *box) {
+            questionAsked = true;
+            box->button(QMessageBox::No)->click();
+            QTimer::singleShot(50, dialog, &QDialog::reject);
+        });
+        QTest::keyClick(name, Qt::Key_Return);
+    });
+    form.exportGoogleCsv();
+    Dialogs::setAnsweringMode(true);
+    QVERIFY(waitForJobs(form));
+
+    QCOMPARE(shownName, u"plain1.csv"_qs);
+    QCOMPARE(shownType, u"CSV File (*.csv)"_qs);
+    QVERIFY(!questionAsked);
+    QCOMPARE(readFile(text), textLayout); // the text export stays as it was
+    const QByteArray google = readFile(path(u"plain1.csv"_qs));
+    QVERIFY2(google.contains("Phone 1 - Value") && google.contains("Enter 3"), google.constData());
+}
+
+QTEST_MAIN(TestDesktop)
+#include "tst_desktop.moc"

@@ -462,6 +462,7 @@ void MainWindow::loadFile(const QString &inputfile)
         Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption, outcome.warningText);
     updateLoadButtonCaption();
     QApplication::restoreOverrideCursor();
+    m_filesLoaded = true;
     enableExportControls();
 }
 
@@ -503,6 +504,7 @@ void MainWindow::clearLoaded()
     waitForSnapshots();
     loadedCards().clearLoaded();
     loadButton->setText(m_loadCaption);
+    m_filesLoaded = false;
     disableExportControls();
     progressBar->setValue(0);
     setLauncherProgress(0);
@@ -528,6 +530,12 @@ void MainWindow::setBusy(bool busy)
 void MainWindow::disableExportButton()
 {
     exportButton->setEnabled(false);
+}
+
+void MainWindow::restoreExportControls()
+{
+    if (m_filesLoaded)
+        enableExportControls();
 }
 
 ExportOptions MainWindow::readExportOptions() const

@@ -66,6 +66,11 @@ public:
     // ---- what a running export asks of the window (on the window's thread) -----------
     void setBusy(bool busy);
     void disableExportButton();
+    /**
+     * Enables the export controls again once a job's rows are finished, when files are loaded;
+     * after "Clear" left nothing loaded they stay disabled.
+     */
+    void restoreExportControls();
     ExportOptions readExportOptions() const;
     void showJobMessage(MessageIcon icon, const QString &caption, const QString &text);
 
@@ -196,6 +201,7 @@ private:
     QStringList m_arguments;
     bool m_shownOnce = false;
     bool m_closing = false;
+    bool m_filesLoaded = false; // a file was loaded since the start or the last "Clear"
     int m_runningJobs = 0;
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;

@@ -11,12 +11,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QTimer>
 
 #include <functional>
@@ -85,6 +87,8 @@ private Q_SLOTS:
     void suggestedNameFollowsTheType_data();
     void suggestedNameFollowsTheType();
     void enterSavesUnderTheSuggestedName();
+    void clearDuringAnExport_data();
+    void clearDuringAnExport();
 
 private:
     QTemporaryDir m_dir;
@@ -277,6 +281,66 @@ void TestDesktop::enterSavesUnderTheSuggestedName()
     QCOMPARE(readFile(text), textLayout); // the text export stays as it was
     const QByteArray google = readFile(path(u"plain1.csv"_qs));
     QVERIFY2(google.contains("Phone 1 - Value") && google.contains("Enter 3"), google.constData());
+}
+
+// ---- "Clear" while an export runs ------------------------------------------------------------------
+
+void TestDesktop::clearDuringAnExport_data()
+{
+    QTest::addColumn<bool>("loadAfterClear");
+    QTest::addColumn<bool>("enabledAtTheEnd");
+    QTest::newRow("Clear") << false << false;
+    QTest::newRow("Clear, then load") << true << true;
+}
+
+void TestDesktop::clearDuringAnExport()
+{
+    QFETCH(bool, loadAfterClear);
+    QFETCH(bool, enabledAtTheEnd);
+    MainWindow form;
+    form.loadFile(writeFile(path(u"running.vcf"_qs), makeCards(3000, u"Running"_qs)));
+    const QString later = writeFile(path(u"later.vcf"_qs), makeCards(1, u"Later"_qs));
+    const QString target = path(u"running.csv"_qs);
+    const QList<QWidget *> controls{static_cast<QWidget *>(form.exportButton),
+                                    form.ansiRadio,
+                                    form.utf8Radio,
+                                    form.utf16Radio,
+                                    form.headersCheck,
+                                    form.sortCheck,
+                                    form.encodingLabel,
+                                    form.optionsLabel};
+
+    // While the job builds its rows (its export button is disabled then).
+    bool cleared = false;
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (cleared || value < 20 || value >= 80)
+            return;
+        cleared = true;
+        form.clearLoaded();
+        if (loadAfterClear)
+            form.loadFile(later);
+    });
+    answerSave(target);
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
+    QVERIFY(cleared);
+
+    // The job finished its own file and told so.
+    QCOMPARE(readFile(target).count("\"Running "), 3000);
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).caption, u"SUCCESS"_qs);
+    // The controls are as the loaded files have them.
+    for (QWidget *control : controls)
+        QVERIFY2(control->isEnabled() == enabledAtTheEnd, control->metaObject()->className());
+    QCOMPARE(form.loadButton->text(), u"Load vCards from VCF file..."_qs + (loadAfterClear ? u" [1]"_qs : QString()));
+    if (!enabledAtTheEnd) {
+        // Nothing loaded: the File menu's export only beeps, no save dialog, no "No data found!".
+        const int beeps = Dialogs::beepCount();
+        form.exportAction->trigger();
+        QCOMPARE(Dialogs::beepCount() - beeps, 1);
+        QVERIFY(Dialogs::takeSaveRequests().size() == 1); // the one of the export above
+    }
 }
 
 QTEST_MAIN(TestDesktop)

@@ -1,9 +1,15 @@
 #include "engine/xlsxfile.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <future>
+#include <utility>
 
 #include <xlsxwriter.h>
 
@@ -15,6 +21,7 @@ struct XlsxFile::Handles {
 
 XlsxFile::XlsxFile(const QString &path, int widthColumns)
     : m_handles(std::make_unique<Handles>())
+    , m_path(path)
 {
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they come: memory stays flat
@@ -104,14 +111,50 @@ bool isFileError(lxw_error result)
 
 } // namespace
 
-bool XlsxFile::close()
+/*
+ * The size the packed file will have: the sheet's XML written so far (the library keeps it in
+ * a temporary file until close), shrunk as much as its first megabyte shrinks under the same
+ * compression, plus the workbook's other, small parts.
+ */
+qint64 XlsxFile::expectedFileSize() const
+{
+    constexpr qint64 kOtherParts = 8 * 1024;
+    FILE *sheet = m_handles->worksheet ? m_handles->worksheet->optimize_tmpfile : nullptr;
+    if (!sheet || std::fflush(sheet) != 0)
+        return kOtherParts;
+    const long end = std::ftell(sheet);
+    QByteArray sample(qsizetype(std::min<long>(end, 1024 * 1024)), Qt::Uninitialized);
+    std::rewind(sheet);
+    sample.resize(qsizetype(std::fread(sample.data(), 1, size_t(sample.size()), sheet)));
+    std::fseek(sheet, end, SEEK_SET);
+    if (end <= 0 || sample.isEmpty())
+        return kOtherParts;
+    const double ratio = double(qCompress(sample).size()) / double(sample.size());
+    return qint64(double(end) * ratio) + kOtherParts;
+}
+
+bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> &packing)
 {
     if (!m_handles->workbook)
         return false;
-    errno = 0;
-    const lxw_error result = workbook_close(m_handles->workbook);
-    const int systemError = errno;
-    m_handles->workbook = nullptr;
+    lxw_workbook *const workbook = std::exchange(m_handles->workbook, nullptr);
+    // errno is the closing thread's own, so it is read there.
+    const auto closeWorkbook = [workbook] {
+        errno = 0;
+        const lxw_error result = workbook_close(workbook);
+        return std::pair(result, errno);
+    };
+    std::pair<lxw_error, int> closed;
+    if (packing) {
+        const qint64 expected = expectedFileSize();
+        std::future<std::pair<lxw_error, int>> closing = std::async(std::launch::async, closeWorkbook);
+        while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
+            packing(QFileInfo(m_path).size(), expected);
+        closed = closing.get();
+    } else {
+        closed = closeWorkbook();
+    }
+    const auto [result, systemError] = closed;
     if (result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.

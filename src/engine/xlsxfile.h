@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include <xlsxwriter/common.h>
@@ -34,15 +35,23 @@ public:
      * each with its enclosing quote marks removed. Spares a string per cell on large tables.
      */
     bool addDelimitedRow(QStringView row, char delimiter, char quoteMark);
-    /** Writes the file; false with errorString() set when that fails. */
-    bool close();
+    /**
+     * Writes the file; false with errorString() set when that fails. The library packs the
+     * sheet into the file only now, which takes about as long as adding its rows: meanwhile
+     * packing(written, expected) is called about every 50 ms with the bytes in the file so far
+     * and the size the file is expected to reach.
+     */
+    bool close(const std::function<void(qint64 written, qint64 expected)> &packing = {});
     QString errorString() const { return m_error; }
 
 private:
     bool writeCell(lxw_col_t column, const char *utf8);
 
     struct Handles;
+    qint64 expectedFileSize() const;
+
     std::unique_ptr<Handles> m_handles;
+    QString m_path;
     quint32 m_nextRow = 0;
     QString m_error;
 };

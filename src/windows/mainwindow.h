@@ -87,6 +87,15 @@ public:
     void waitForSnapshots();
     /** How many exports are running. */
     int runningJobs() const { return m_runningJobs; }
+    /**
+     * Whether the user chose, when closing the window during an export, to close the program
+     * once the file is written: the window is hidden where the desktop has a tray (whose icon
+     * shows the progress in its tooltip and the result as a notification), and stays shown
+     * where it has none.
+     */
+    bool closesWhenWritten() const { return m_closeWhenWritten; }
+    /** How long the result's notification shows before the program ends (10 s; tests shorten it). */
+    int notificationMs = 10000;
 
     /** The encoding the radio buttons select, tested in the order ANSI, UTF-8, UTF-16. */
     TextEncoding selectedEncoding() const;
@@ -195,13 +204,19 @@ private:
     void onFirstShow();
     void updateLoadButtonCaption();
     void onJobEnded();
+    bool askCloseWhenWritten();
+    void finishClosing();
+    void quitAfterExports();
     void startUpdateCheck();
     void showNewVersionNotice();
 
     QStringList m_arguments;
     bool m_shownOnce = false;
     bool m_closing = false;
-    bool m_filesLoaded = false; // a file was loaded since the start or the last "Clear"
+    bool m_closeWhenWritten = false;
+    QTimer *m_quitTimer = nullptr; // ends the program once the result's notification was shown
+    // A file was loaded since the start or the last "Clear".
+    bool m_filesLoaded = false;
     int m_runningJobs = 0;
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;

@@ -19,6 +19,7 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRadioButton>
+#include <QSystemTrayIcon>
 #include <QTimer>
 
 #include <functional>
@@ -89,6 +90,8 @@ private Q_SLOTS:
     void enterSavesUnderTheSuggestedName();
     void clearDuringAnExport_data();
     void clearDuringAnExport();
+    void closingDuringAnExportWithoutTray_data();
+    void closingDuringAnExportWithoutTray();
 
 private:
     QTemporaryDir m_dir;
@@ -341,6 +344,79 @@ void TestDesktop::clearDuringAnExport()
         QCOMPARE(Dialogs::beepCount() - beeps, 1);
         QVERIFY(Dialogs::takeSaveRequests().size() == 1); // the one of the export above
     }
+}
+
+// ---- closing while an export runs ------------------------------------------------------------------
+
+void TestDesktop::closingDuringAnExportWithoutTray_data()
+{
+    QTest::addColumn<bool>("throughExit"); // the File menu's Exit (Ctrl+Q) instead of the close box
+    QTest::addColumn<bool>("closeWhenWritten");
+    QTest::newRow("close box, keep the window") << false << false;
+    QTest::newRow("close box, close when written") << false << true;
+    QTest::newRow("Exit, close when written") << true << true;
+}
+
+void TestDesktop::closingDuringAnExportWithoutTray()
+{
+    QFETCH(bool, throughExit);
+    QFETCH(bool, closeWhenWritten);
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        QSKIP("this desktop has a notification area (tst_desktoptray covers it)");
+    MainWindow form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.loadFile(writeFile(path(u"closing.vcf"_qs), makeCards(20000, u"Closing"_qs)));
+    const QString target = path(u"closing.csv"_qs);
+
+    // Once the job builds its rows, the user closes the window; the later reports see whether
+    // it is still shown.
+    bool asked = false;
+    bool shownWhileWriting = true;
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (asked) {
+            shownWhileWriting = shownWhileWriting && (value == 0 || form.isVisible());
+            return;
+        }
+        if (value < 20)
+            return;
+        asked = true;
+        Dialogs::setNextDialogAnswer(closeWhenWritten ? QMessageBox::Yes : QMessageBox::No);
+        if (throughExit)
+            form.exitAction->trigger(); // queued: the window closes right after this report
+        else
+            form.close();
+    });
+    // The program ends through the event loop; the safety exit fails the test instead of hanging it.
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    safety.start(60000);
+    answerSave(target);
+    form.exportDefaultCsv();
+    if (closeWhenWritten) {
+        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(form.runningJobs(), 0); // ended only once the file was written
+    } else {
+        QVERIFY(waitForJobs(form));
+    }
+    QVERIFY(asked);
+    const QList<Dialogs::AskedDialog> questions = Dialogs::takeAskedDialogs();
+    QCOMPARE(questions.size(), 1);
+    QCOMPARE(questions.at(0).caption, appIdentity().appCaption);
+    QCOMPARE(questions.at(0).text, u"A file is still being exported.\r\rClose the program when the file is written, "
+                                   u"or keep the window open?"_qs);
+    QCOMPARE(questions.at(0).buttonTexts, (QStringList{u"Close When Written"_qs, u"Keep Window Open"_qs}));
+
+    // Without a tray the window stays until the file is written, then closes if asked to.
+    QVERIFY(shownWhileWriting);
+    QCOMPARE(form.isVisible(), !closeWhenWritten);
+    QCOMPARE(form.closesWhenWritten(), false);
+    QCOMPARE(readFile(target).count("\"Closing "), 20000);
+    // The result was shown in the window all the same.
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).text, u"Process completed!\r\rFilename: "_qs + target);
 }
 
 QTEST_MAIN(TestDesktop)

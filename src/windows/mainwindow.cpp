@@ -14,6 +14,7 @@
 #include "i18n/translate.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
@@ -147,6 +148,12 @@ void MainWindow::createControls()
         row->addWidget(radio);
     }
     row->addStretch();
+    // One group: Tab stops at the checked button only and the arrow keys move the choice, so
+    // tabbing into the row never lands on an unchecked encoding that Space would choose.
+    encodingGroup = new QButtonGroup(this);
+    for (const auto &[radio, width] : radios)
+        encodingGroup->addButton(radio);
+    connect(encodingGroup, &QButtonGroup::buttonToggled, this, &MainWindow::updateEncodingTabStop);
     utf8Radio->setChecked(true);
     column->addWidget(encodingPanel);
 
@@ -210,6 +217,12 @@ void MainWindow::createControls()
     connect(aboutButton, &QPushButton::clicked, this, &MainWindow::openAboutWindow);
 }
 
+void MainWindow::updateEncodingTabStop()
+{
+    for (QAbstractButton *radio : encodingGroup->buttons())
+        radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
 void MainWindow::createMenus()
 {
     mainMenuBar = new QMenuBar(this);
@@ -230,6 +243,9 @@ void MainWindow::createMenus()
     exportAction = action(fileMenu, QStringLiteral("save48"));
     fileMenu->addSeparator();
     exitAction = action(fileMenu, QStringLiteral("exit"));
+    loadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     helpMenu = mainMenuBar->addMenu(QString());
     helpAction = action(helpMenu, QStringLiteral("help"));
@@ -665,10 +681,17 @@ void MainWindow::onExportClicked()
 
 void MainWindow::onExportTriggered()
 {
-    if (exportButton->isEnabled())
-        exportMenu->exec(QCursor::pos());
-    else
+    if (!exportButton->isEnabled()) {
         Dialogs::beep();
+        return;
+    }
+    // At the mouse when it is over the window (the File menu's entry); from the keyboard with
+    // the mouse elsewhere, under the export button.
+    const QPoint mouse = QCursor::pos();
+    if (frameGeometry().contains(mouse))
+        exportMenu->exec(mouse);
+    else
+        exportMenu->exec(exportButton->mapToGlobal(QPoint(0, exportButton->height())));
 }
 
 QString MainWindow::helpAddress() const

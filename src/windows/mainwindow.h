@@ -13,6 +13,7 @@
 
 class CheckResults;
 class QAction;
+class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -115,6 +116,7 @@ public:
     QRadioButton *ansiRadio = nullptr;
     QRadioButton *utf8Radio = nullptr;
     QRadioButton *utf16Radio = nullptr;
+    QButtonGroup *encodingGroup = nullptr; // the three encodings: Tab reaches the checked one
     QWidget *optionsPanel = nullptr;
     QLabel *optionsLabel = nullptr;
     QCheckBox *sortCheck = nullptr;
@@ -200,6 +202,7 @@ private:
     void createMenus();
     void createExportMenu();
     void createTrayIcon();
+    void updateEncodingTabStop();
     void translateCaptions();
     void onFirstShow();
     void updateLoadButtonCaption();

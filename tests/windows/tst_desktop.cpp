@@ -8,16 +8,22 @@
 #include "i18n/languagechoice.h"
 #include "i18n/qttranslations.h"
 #include "i18n/translate.h"
+#include "windows/feedbackwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
 #include <QRadioButton>
 #include <QSystemTrayIcon>
 #include <QTimer>
@@ -92,6 +98,10 @@ private Q_SLOTS:
     void clearDuringAnExport();
     void closingDuringAnExportWithoutTray_data();
     void closingDuringAnExportWithoutTray();
+
+    void shortcuts();
+    void tabReachesTheCheckedEncoding();
+    void feedbackChoicesByKeyboard();
 
 private:
     QTemporaryDir m_dir;
@@ -417,6 +427,135 @@ void TestDesktop::closingDuringAnExportWithoutTray()
     const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).text, u"Process completed!\r\rFilename: "_qs + target);
+}
+
+// ---- the keyboard ------------------------------------------------------------------------------
+
+namespace {
+
+/* Receives the addresses the window asks the desktop to open. */
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+/* Shows and activates a window, so that it gets the keys. */
+bool activate(QWidget &window)
+{
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
+}
+
+} // namespace
+
+void TestDesktop::shortcuts()
+{
+    MainWindow form;
+    // In the menus, where Qt shows them beside the entries.
+    QCOMPARE(form.fileMenu->actions().at(1), form.loadAction);
+    QCOMPARE(form.loadAction->shortcut(), QKeySequence(u"Ctrl+O"_qs));
+    QCOMPARE(form.exportAction->shortcut(), QKeySequence(u"Ctrl+E"_qs));
+    QCOMPARE(form.exitAction->shortcut(), QKeySequence(u"Ctrl+Q"_qs));
+    QCOMPARE(form.helpAction->shortcut(), QKeySequence(u"F1"_qs));
+    for (QAction *action : {form.loadAction, form.exportAction, form.exitAction})
+        QVERIFY(form.fileMenu->actions().contains(action));
+    QVERIFY(form.helpMenu->actions().contains(form.helpAction));
+    QVERIFY(activate(form));
+
+    // Ctrl+O: the open dialog.
+    QTest::keyClick(&form, Qt::Key_O, Qt::ControlModifier);
+    QCOMPARE(Dialogs::openDialogCount(), 1);
+
+    // Ctrl+E: a beep while nothing is loaded, then the export menu, under its button when the
+    // mouse is elsewhere.
+    QTest::keyClick(&form, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(Dialogs::beepCount(), 1);
+    form.loadFile(writeFile(path(u"keys.vcf"_qs), makeCards(1, u"Keys"_qs)));
+    QCursor::setPos(form.frameGeometry().bottomRight() + QPoint(50, 50));
+    QPoint menuAt;
+    connect(form.exportMenu, &QMenu::aboutToShow, &form, [&] {
+        QTimer::singleShot(0, form.exportMenu, [&] {
+            menuAt = form.exportMenu->pos();
+            form.exportMenu->close();
+        });
+    });
+    QTest::keyClick(&form, Qt::Key_E, Qt::ControlModifier);
+    QCOMPARE(menuAt, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
+
+    // F1: the help page.
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler(u"http"_qs, &catcher, "open");
+    QTest::keyClick(&form, Qt::Key_F1);
+    QDesktopServices::unsetUrlHandler(u"http"_qs);
+    QCOMPARE(catcher.urls, QList<QUrl>{QUrl(form.helpAddress())});
+
+    // Ctrl+Q: the window closes (no export runs, so nothing is asked). A window of its own, as
+    // the offscreen platform leaves the closed menu the active window.
+    MainWindow other;
+    QVERIFY(activate(other));
+    QTest::keyClick(&other, Qt::Key_Q, Qt::ControlModifier);
+    QTRY_VERIFY(!other.isVisible());
+    QVERIFY(Dialogs::takeAskedDialogs().isEmpty());
+}
+
+void TestDesktop::tabReachesTheCheckedEncoding()
+{
+    MainWindow form;
+    QVERIFY(activate(form));
+    form.loadFile(writeFile(path(u"tab.vcf"_qs), makeCards(1, u"Tab"_qs)));
+    QVERIFY(form.encodingGroup->exclusive());
+    QCOMPARE(form.encodingGroup->buttons(),
+             (QList<QAbstractButton *>{form.ansiRadio, form.utf8Radio, form.utf16Radio}));
+
+    // Into the row from the load button: the checked encoding, which Space leaves as it is.
+    form.loadButton->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.utf8Radio);
+    QTest::keyClick(form.utf8Radio, Qt::Key_Space);
+    QCOMPARE(form.selectedEncoding(), TextEncoding::Utf8);
+    // Out of the row with one Tab, and back with one Shift+Tab.
+    QTest::keyClick(form.utf8Radio, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.sortCheck);
+    QTest::keyClick(form.sortCheck, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), form.utf8Radio);
+    // The arrow keys move the choice.
+    QTest::keyClick(form.utf8Radio, Qt::Key_Right);
+    QCOMPARE(form.selectedEncoding(), TextEncoding::Utf16);
+    QCOMPARE(QApplication::focusWidget(), form.utf16Radio);
+
+    // A preset that changes the encoding moves the stop with it.
+    form.exportOutlookCsv(); // ANSI; the save dialog is cancelled
+    form.loadButton->setFocus();
+    QTest::keyClick(form.loadButton, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), form.ansiRadio);
+}
+
+void TestDesktop::feedbackChoicesByKeyboard()
+{
+    FeedbackWindow window({u"Tessaly"_qs, appIdentity().appCaption, u"2.3"_qs});
+    QVERIFY(activate(window));
+    QCOMPARE(QApplication::focusWidget(), window.feedbackEdit);
+    // Back from the comment: "I dislike it!", then "I like it!"; Space chooses.
+    QTest::keyClick(window.feedbackEdit, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), window.dislikePanel);
+    QTest::keyClick(window.dislikePanel, Qt::Key_Space);
+    QVERIFY(window.isChosen(window.dislikePanel) && !window.isChosen(window.likePanel));
+    QTest::keyClick(window.dislikePanel, Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), window.likePanel);
+    QTest::keyClick(window.likePanel, Qt::Key_Space);
+    QVERIFY(window.isChosen(window.likePanel) && !window.isChosen(window.dislikePanel));
+    QVERIFY(window.feedbackText().startsWith(u"I like it!\r"_qs));
+    // Onwards to the comment, the address and Send.
+    for (QWidget *next : std::initializer_list<QWidget *>{window.dislikePanel, window.feedbackEdit, window.emailEdit,
+                                                          window.sendButton}) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), next);
+    }
 }
 
 QTEST_MAIN(TestDesktop)

@@ -7,6 +7,8 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config ccache
   qt6-base-dev qt6-base-dev-tools libxlsxwriter-dev libpcre2-dev
+  # Qt's own texts (dialogs, buttons) in the shipped languages
+  qt6-translations-l10n
   # tests: workbook readers, a display server for windows, setpriv and mount
   python3 python3-openpyxl python3-xlrd libreoffice-calc-nogui xvfb xauth util-linux
   # the window: icon sets bundled at build time, the SVG icon engine, a private D-Bus

@@ -14,7 +14,8 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("tessaly"));
     const StartupNotes notes = runStartup(QCoreApplication::applicationFilePath());
     // Start-up carries on whatever it could not do; what it noticed goes to standard error.
-    for (const QString &note : {notes.versionError, notes.settingsError, notes.languageError}) {
+    for (const QString &note :
+         {notes.versionError, notes.settingsError, notes.languageError, notes.qtTranslationsError}) {
         if (!note.isEmpty())
             std::fprintf(stderr, "%s: %s\n", qPrintable(translate(QStringLiteral("WARNING"))), qPrintable(note));
     }

@@ -6,6 +6,7 @@
 #include "platform/processmarker.h"
 #include "platform/uilanguage.h"
 #include "i18n/languagechoice.h"
+#include "i18n/qttranslations.h"
 #include "versioninfo/versioninfo.h"
 
 #include <QDir>
@@ -135,6 +136,8 @@ StartupNotes runStartup(const QString &programFile, quint16 langId)
     values.listSeparator = systemListSeparator();
     loadLanguageFrom(values.settings.value(kSettingsSection, kLanguageFileKey), programFolder, langId,
                      &notes.languageError);
+    // Qt's dialogs and buttons speak the language of the window.
+    installQtTranslations(&notes.qtTranslationsError);
     return notes;
 }
 

@@ -30,12 +30,15 @@ struct StartupNotes {
     QString versionError;  // the program file's version data was unreadable: the built-in copy was used
     QString settingsError; // settings.ini could not be read and was replaced by an empty store
     QString languageError; // the chosen language file could not be read: texts stay English
+    // Qt's catalogue for the language's locale is missing: Qt's dialogs and buttons stay English
+    QString qtTranslationsError;
 };
 
 /**
  * The start of the program: the process marker, the identity texts, the data folder, the
- * settings store, the list separator and quote mark, the empty loaded lines and the active
- * language. programFile is the running program's own file.
+ * settings store, the list separator and quote mark, the empty loaded lines, the active
+ * language and Qt's own catalogue for it (see installQtTranslations). programFile is the
+ * running program's own file.
  */
 StartupNotes runStartup(const QString &programFile);
 /** runStartup with the user's interface language identifier given. */

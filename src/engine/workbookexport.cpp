@@ -92,21 +92,31 @@ QString limitViolation(const TableShape &shape, bool xlsx)
     return {};
 }
 
-/* The workbook stage shows 81 to 100 as its rows are written. */
+/*
+ * The workbook stage shows 81 to 100: up to 90 as the rows are handed to the writer, then up
+ * to 99 as the writer puts them into the file (the writers do most of their work after the
+ * last row came), and 100 once the file is complete.
+ */
 class WorkbookProgress
 {
 public:
     WorkbookProgress(ConversionHost &host, qsizetype rows)
-        : m_stage(host, 80, 20)
-        , m_rows(rows)
+        : m_host(host)
+        , m_rows(host, 80, 10)
+        , m_writing(host, 90, 9)
+        , m_count(rows)
     {
     }
 
-    void row(qsizetype n) { m_stage.step(n, m_rows); }
+    void row(qsizetype n) { m_rows.step(n, m_count); }
+    void writing(qint64 done, qint64 total) { m_writing.step(std::min(done, total), total); }
+    void complete() { m_host.setProgress(100); }
 
 private:
-    StageProgress m_stage;
-    qsizetype m_rows;
+    ConversionHost &m_host;
+    StageProgress m_rows;
+    StageProgress m_writing;
+    qsizetype m_count;
 };
 
 bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
@@ -124,7 +134,8 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
         cells.push_back(splitRow(rows.at(n), delimiter));
     }
     QString writeError;
-    if (writeXlsWorkbook(cells, widthColumns, file.device(), &writeError) && file.commit())
+    const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
+    if (writeXlsWorkbook(cells, widthColumns, file.device(), &writeError, writing) && file.commit())
         return true;
     error = writeError.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, writeError);
     return false;
@@ -148,7 +159,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
             ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
             : workbook.addRow(splitRow(rows.at(n), delimiter));
     }
-    if (!written || !workbook.close()) {
+    if (!written || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());
         return false;
     }
@@ -171,8 +182,10 @@ bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &f
         const int widthColumns = int(shape.lastRowFields);
         const bool written = xlsx ? writeXlsx(rows, delimiter, fileName, widthColumns, progress, error)
                                   : writeXls(rows, delimiter, fileName, widthColumns, progress, error);
-        if (written)
+        if (written) {
+            progress.complete();
             return true;
+        }
     }
     host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
     return false;

@@ -338,8 +338,30 @@ bool fitsLimits(const std::vector<QStringList> &cells)
     return true;
 }
 
+/* Counts the rows of the writer's three passes for the caller's progress. */
+class PassProgress
+{
+public:
+    PassProgress(const std::function<void(qint64, qint64)> &rowDone, qsizetype rows)
+        : m_rowDone(rowDone)
+        , m_total(3 * qint64(rows))
+    {
+    }
+
+    void row()
+    {
+        if (m_rowDone)
+            m_rowDone(++m_done, m_total);
+    }
+
+private:
+    const std::function<void(qint64, qint64)> &m_rowDone;
+    qint64 m_total;
+    qint64 m_done = 0;
+};
+
 /** Numbers the distinct texts in the order they first appear, so equal texts share one entry. */
-CellIndex indexCells(const std::vector<QStringList> &cells)
+CellIndex indexCells(const std::vector<QStringList> &cells, PassProgress &progress)
 {
     CellIndex index;
     qsizetype cellCount = 0;
@@ -368,11 +390,13 @@ CellIndex indexCells(const std::vector<QStringList> &cells)
             index.firstColumn = std::min(index.firstColumn, c);
             index.lastColumn = std::max(index.lastColumn, c);
         }
+        progress.row();
     }
     return index;
 }
 
-void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
+void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
+                         PassProgress &progress)
 {
     SstWriter sst(out, quint32(index.stringOfCell.size()), index.uniqueCount);
     // Strings were numbered in order of first appearance, so one more walk writes them in order.
@@ -387,6 +411,7 @@ void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells,
                 ++next;
             }
         }
+        progress.row();
     }
     sst.finish();
 }
@@ -417,7 +442,8 @@ void appendDimensions(QByteArray &out, const CellIndex &index)
     endRecord(out, start);
 }
 
-void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index)
+void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
+                     PassProgress &progress)
 {
     constexpr quint16 kLabelSstSize = 10;
     constexpr quint16 kBlankSize = 6;
@@ -445,6 +471,7 @@ void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, con
                 out.append(label.data(), label.size());
             }
         }
+        progress.row();
     }
 }
 
@@ -462,9 +489,9 @@ void appendWindow2(QByteArray &out)
     endRecord(out, start);
 }
 
-QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns)
+QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns, PassProgress &progress)
 {
-    const CellIndex index = indexCells(cells);
+    const CellIndex index = indexCells(cells, progress);
     QByteArray out;
     out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4 + index.uniqueUnits * 2);
 
@@ -475,14 +502,14 @@ QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthC
     appendXfs(out);
     appendNormalStyle(out);
     const qsizetype sheetOffsetPosition = appendBoundSheet(out);
-    appendSharedStrings(out, cells, index);
+    appendSharedStrings(out, cells, index, progress);
     appendEof(out);
 
     qToLittleEndian(quint32(out.size()), out.data() + sheetOffsetPosition);
     appendBof(out, kBofWorksheet);
     appendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
     appendDimensions(out, index);
-    appendTextCells(out, cells, index);
+    appendTextCells(out, cells, index, progress);
     appendWindow2(out);
     appendEof(out);
     return out;
@@ -673,7 +700,8 @@ bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
 
 } // namespace
 
-bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error)
+bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
+                      const std::function<void(qint64 done, qint64 total)> &rowDone)
 {
     if (!fitsLimits(cells)) {
         setError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
@@ -683,7 +711,8 @@ bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, Q
                             .arg(kXlsMaxCellChars));
         return false;
     }
-    QByteArray stream = buildWorkbookStream(cells, widthColumns);
+    PassProgress progress(rowDone, qsizetype(cells.size()));
+    QByteArray stream = buildWorkbookStream(cells, widthColumns, progress);
     if (stream.size() > kMaxStreamSize) {
         setError(error, QStringLiteral("The workbook is too large for the .xls format."));
         return false;

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 /** Limits of the .xls format. */
@@ -21,5 +22,8 @@ inline constexpr qsizetype kXlsMaxCellChars = 32767;
  * gets a width record. Returns false with an error text (device error) when writing fails.
  * The caller checks the limits above before calling; a table beyond them is refused with
  * false and an error text instead of writing a damaged file.
+ * The writer goes over the rows three times (strings, shared strings, cells); rowDone(done,
+ * total) is called after each row of each pass, total being three times the rows.
  */
-bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error);
+bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
+                      const std::function<void(qint64 done, qint64 total)> &rowDone = {});

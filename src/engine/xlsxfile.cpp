@@ -1,12 +1,18 @@
 #include "engine/xlsxfile.h"
 
+#include "platform/librarymessages.h"
 #include "platform/outputtarget.h"
 
+#include <QByteArray>
 #include <QFile>
+#include <QFileInfo>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
 #include <mutex>
+#include <utility>
 
 #include <xlsxwriter.h>
 
@@ -117,7 +123,7 @@ bool XlsxFile::isStarted() const
 
 void XlsxFile::setError(const QString &reason)
 {
-    const QString detail = LibraryDetail(m_libraryMessages.text(), m_stagingName);
+    const QString detail = LibraryDetail(m_libraryMessages.text() + m_closingMessages, m_stagingName);
     m_error = detail.isEmpty() || reason.contains(detail) ? reason : reason + QStringLiteral(" (") + detail + u')';
 }
 
@@ -275,19 +281,62 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
     return true;
 }
 
-bool XlsxFile::close()
+/*
+ * The size the packed file will have: the sheet's XML written so far (the library keeps it in
+ * a temporary file until close), shrunk as much as its first megabyte shrinks under the same
+ * compression, plus the workbook's other, small parts.
+ */
+qint64 XlsxFile::expectedFileSize() const
+{
+    constexpr qint64 kOtherParts = 8 * 1024;
+    FILE *sheet = m_handles->worksheet ? m_handles->worksheet->optimize_tmpfile : nullptr;
+    if (!sheet || std::fflush(sheet) != 0)
+        return kOtherParts;
+    const long end = std::ftell(sheet);
+    QByteArray sample(qsizetype(std::min<long>(end, 1024 * 1024)), Qt::Uninitialized);
+    std::rewind(sheet);
+    sample.resize(qsizetype(std::fread(sample.data(), 1, size_t(sample.size()), sheet)));
+    std::fseek(sheet, end, SEEK_SET);
+    if (end <= 0 || sample.isEmpty())
+        return kOtherParts;
+    const double ratio = double(qCompress(sample).size()) / double(sample.size());
+    return qint64(double(end) * ratio) + kOtherParts;
+}
+
+bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> &packing)
 {
     if (!m_handles->workbook)
         return false;
     const bool started = isStarted();
-    std::unique_lock lock(g_startAndClose);
-    clearSystemError();
-    const lxw_error result = workbook_close(m_handles->workbook);
-    const int systemError = lastSystemError();
-    lock.unlock();
-    m_handles->workbook = nullptr;
+    lxw_workbook *const workbook = std::exchange(m_handles->workbook, nullptr);
+    // The system's error and the library's messages belong to the closing thread: they are
+    // read there.
+    struct Closed {
+        lxw_error result = LXW_NO_ERROR;
+        int systemError = 0;
+        QString messages;
+    };
+    const auto closeWorkbook = [workbook] {
+        const LibraryMessageCapture capture;
+        const std::lock_guard lock(g_startAndClose);
+        clearSystemError();
+        const lxw_error result = workbook_close(workbook);
+        return Closed{result, lastSystemError(), capture.text()};
+    };
+    Closed closed;
+    if (packing) {
+        const qint64 expected = expectedFileSize();
+        std::future<Closed> closing = std::async(std::launch::async, closeWorkbook);
+        while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
+            packing(QFileInfo(m_stagingName).size(), expected);
+        closed = closing.get();
+    } else {
+        closed = closeWorkbook();
+    }
+    m_closingMessages = closed.messages;
     if (!started)
         return false;
+    const auto [result, systemError, messages] = closed;
     if (result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 #include <xlsxwriter/common.h>
@@ -50,8 +51,13 @@ public:
      * each with its enclosing quote marks removed. Spares a string per cell on large tables.
      */
     bool addDelimitedRow(QStringView row, char delimiter, char quoteMark);
-    /** Writes the file; false with errorString() set when that fails. */
-    bool close();
+    /**
+     * Writes the file; false with errorString() set when that fails. The library packs the
+     * sheet into the file only now, which takes about as long as adding its rows: meanwhile
+     * packing(written, expected) is called about every 50 ms with the bytes in the file so far
+     * and the size the file is expected to reach.
+     */
+    bool close(const std::function<void(qint64 written, qint64 expected)> &packing = {});
     QString errorString() const { return m_error; }
 
     /** The text of a cell as it is written into the file, every escape in place (UTF-8 in and out). */
@@ -65,9 +71,12 @@ private:
 
     LibraryMessageCapture m_libraryMessages; // first in, last out: it sees the whole workbook's life
     struct Handles;
+    qint64 expectedFileSize() const;
+
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;
     QByteArray m_cellText; // the cell being written, ended with a NUL
     QString m_stagingName;
+    QString m_closingMessages; // what the library printed while the workbook closed
     QString m_error;
 };

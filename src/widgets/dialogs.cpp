@@ -165,6 +165,23 @@ QString suffixOfFilter(const QStringList &nameFilters, int index)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
+QString nameForType(const QString &path, const QStringList &nameFilters, int index)
+{
+    const QString suffix = suffixOfFilter(nameFilters, index);
+    if (path.isEmpty() || suffix.isEmpty())
+        return path;
+    const QString fileName = QFileInfo(path).fileName();
+    const qsizetype dot = fileName.lastIndexOf(u'.');
+    const QString extension = dot < 0 ? QString() : fileName.sliced(dot + 1);
+    bool typeExtension = false;
+    for (int n = 1; n <= nameFilters.size() && !extension.isEmpty(); ++n) {
+        if (extension.compare(suffixOfFilter(nameFilters, n), Qt::CaseInsensitive) == 0)
+            typeExtension = true;
+    }
+    const QString base = typeExtension ? path.chopped(extension.size() + 1) : path;
+    return base + u'.' + suffix;
+}
+
 QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
 {
     Answering &state = answeringState();

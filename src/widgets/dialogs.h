@@ -101,6 +101,14 @@ QString nameFilter(const QString &description, const QString &pattern);
 /** The extension the n-th (1-based) name filter gives ("csv" for "CSV File (*.csv)"), or "". */
 QString suffixOfFilter(const QStringList &nameFilters, int index);
 
+/**
+ * The name the save dialog suggests for the n-th (1-based) file type after path was chosen
+ * last: the same folder and base name with that type's extension. An extension of any of the
+ * types is replaced, another one is kept and the type's added; an empty path stays empty, and
+ * a type without an extension leaves the path as it is.
+ */
+QString nameForType(const QString &path, const QStringList &nameFilters, int index);
+
 // ---- test hooks -----------------------------------------------------------------------
 
 /** Switches answering mode on or off and forgets all queued answers and records. */

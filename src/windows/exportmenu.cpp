@@ -90,7 +90,8 @@ void MainWindow::startExport(const QString &fileType)
     Dialogs::SaveRequest dialog;
     dialog.nameFilters = m_saveFilters;
     dialog.filterIndex = m_saveFilterIndex;
-    dialog.initialPath = m_lastSavePath;
+    // The last folder and name, with the extension of the type asked for now.
+    dialog.initialPath = Dialogs::nameForType(m_lastSavePath, m_saveFilters, m_saveFilterIndex);
     dialog.defaultSuffix = QStringLiteral("xls");
     const std::optional<Dialogs::SaveAnswer> answer = Dialogs::getSaveFileName(this, dialog);
     if (!answer || answer->fileName.isEmpty())

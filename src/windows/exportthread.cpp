@@ -36,7 +36,7 @@ public:
 
     void enableExportControls() override
     {
-        onWindowThread([this] { m_form->enableExportControls(); });
+        onWindowThread([this] { m_form->restoreExportControls(); });
     }
 
     ExportOptions readExportOptions() override

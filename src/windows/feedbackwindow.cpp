@@ -9,12 +9,15 @@
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QVBoxLayout>
@@ -54,6 +57,30 @@ QFont boldPixelFont(int pixels)
     font.setBold(true);
     return font;
 }
+
+/*
+ * A choice panel: chosen by a click, or from the keyboard by Space once Tab has reached it, and
+ * showing the focus as the style draws it.
+ */
+class ChoicePanel : public QFrame
+{
+public:
+    using QFrame::QFrame;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QFrame::paintEvent(event);
+        if (!hasFocus())
+            return;
+        QStylePainter painter(this);
+        QStyleOptionFocusRect option;
+        option.initFrom(this);
+        option.rect = contentsRect().adjusted(1, 1, -1, -1);
+        option.backgroundColor = palette().color(backgroundRole());
+        painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+    }
+};
 
 } // namespace
 
@@ -116,6 +143,8 @@ FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
     column->addLayout(addressRow);
     column->addLayout(buttonRow);
 
+    setTabOrder(likePanel, dislikePanel);
+    setTabOrder(dislikePanel, feedbackEdit);
     setTabOrder(feedbackEdit, emailEdit);
     setTabOrder(emailEdit, sendButton);
     feedbackEdit->setFocus();
@@ -129,7 +158,8 @@ FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
 /* A clickable panel with a 32 by 32 picture at its left and its caption beside it. */
 QFrame *FeedbackWindow::addChoicePanel(const QString &role, QLabel **image)
 {
-    auto *panel = new QFrame(this);
+    auto *panel = new ChoicePanel(this);
+    panel->setFocusPolicy(Qt::StrongFocus);
     panel->setFixedHeight(40);
     panel->setLineWidth(1);
     panel->setAutoFillBackground(true);
@@ -192,6 +222,16 @@ void FeedbackWindow::onDislikeClicked()
 
 bool FeedbackWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if ((watched == likePanel || watched == dislikePanel) && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Space || key == Qt::Key_Select) {
+            if (watched == likePanel)
+                onLikeClicked();
+            else
+                onDislikeClicked();
+            return true;
+        }
+    }
     if ((watched == likePanel || watched == dislikePanel) && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const auto *panel = static_cast<QFrame *>(watched);

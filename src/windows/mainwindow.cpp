@@ -14,6 +14,7 @@
 #include "i18n/translate.h"
 
 #include <QApplication>
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QCursor>
@@ -24,6 +25,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QProgressBar>
 #include <QRadioButton>
@@ -91,6 +93,10 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     createExportMenu();
     createTrayIcon();
 
+    m_quitTimer = new QTimer(this);
+    m_quitTimer->setSingleShot(true);
+    connect(m_quitTimer, &QTimer::timeout, this, &MainWindow::quitAfterExports);
+
     updateCheckTimer = new QTimer(this);
     updateCheckTimer->setInterval(1000);
     connect(updateCheckTimer, &QTimer::timeout, this, &MainWindow::onUpdateCheckTimer);
@@ -142,6 +148,12 @@ void MainWindow::createControls()
         row->addWidget(radio);
     }
     row->addStretch();
+    // One group: Tab stops at the checked button only and the arrow keys move the choice, so
+    // tabbing into the row never lands on an unchecked encoding that Space would choose.
+    encodingGroup = new QButtonGroup(this);
+    for (const auto &[radio, width] : radios)
+        encodingGroup->addButton(radio);
+    connect(encodingGroup, &QButtonGroup::buttonToggled, this, &MainWindow::updateEncodingTabStop);
     utf8Radio->setChecked(true);
     column->addWidget(encodingPanel);
 
@@ -205,6 +217,12 @@ void MainWindow::createControls()
     connect(aboutButton, &QPushButton::clicked, this, &MainWindow::openAboutWindow);
 }
 
+void MainWindow::updateEncodingTabStop()
+{
+    for (QAbstractButton *radio : encodingGroup->buttons())
+        radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
+}
+
 void MainWindow::createMenus()
 {
     mainMenuBar = new QMenuBar(this);
@@ -225,6 +243,9 @@ void MainWindow::createMenus()
     exportAction = action(fileMenu, QStringLiteral("save48"));
     fileMenu->addSeparator();
     exitAction = action(fileMenu, QStringLiteral("exit"));
+    loadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     helpMenu = mainMenuBar->addMenu(QString());
     helpAction = action(helpMenu, QStringLiteral("help"));
@@ -250,7 +271,8 @@ void MainWindow::createMenus()
     connect(loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
     connect(loadAction, &QAction::triggered, loadButton, &QPushButton::click);
     connect(exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
-    connect(exitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    // Through the window's closing, which asks first while an export runs.
+    connect(exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
     connect(helpAction, &QAction::triggered, this, &MainWindow::openHelp);
     connect(updateNotificationsAction, &QAction::triggered, this, &MainWindow::onUpdateNotificationsTriggered);
     connect(languageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
@@ -289,6 +311,11 @@ void MainWindow::createTrayIcon()
     connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             onTrayIconClicked();
+    });
+    // A click on the result's notification ends the wait for the program's end.
+    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+        if (m_quitTimer->isActive())
+            quitAfterExports();
     });
     trayIcon->show();
 }
@@ -405,9 +432,57 @@ void MainWindow::onFirstShow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_runningJobs > 0) {
+        // The export's file comes first: the window closes once it is written, if the user
+        // wants that, and stays as it is otherwise. Asked once.
+        event->ignore();
+        if (m_closeWhenWritten || !askCloseWhenWritten())
+            return;
+        // The export may have ended while the question was open; then the window closes now.
+        if (m_runningJobs > 0) {
+            m_closeWhenWritten = true;
+            // With a tray the window goes now and the tray icon tells how far the export is;
+            // without one the window is all the user has, so it stays until the file is written.
+            if (trayIcon) {
+                hide();
+                setProgress(progressBar->value());
+            }
+            return;
+        }
+    }
     QMainWindow::closeEvent(event);
     // The tray icon would otherwise keep the program alive with no window.
     qApp->quit();
+}
+
+bool MainWindow::askCloseWhenWritten()
+{
+    const QString question
+        = translate(QStringLiteral("A file is still being exported.")) + QStringLiteral("\r\r")
+          + translate(QStringLiteral("Close the program when the file is written, or keep the window open?"));
+    const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
+        this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, appIdentity().appCaption,
+        {translate(QStringLiteral("Close When Written")), translate(QStringLiteral("Keep Window Open"))});
+    return answer == QMessageBox::Yes;
+}
+
+/* The last export the user waited for has ended: the program ends, after its notification. */
+void MainWindow::finishClosing()
+{
+    if (trayIcon && !isVisible()) {
+        trayIcon->setToolTip(appIdentity().appCaption);
+        m_quitTimer->start(notificationMs);
+        return;
+    }
+    quitAfterExports();
+}
+
+void MainWindow::quitAfterExports()
+{
+    m_closeWhenWritten = false;
+    if (trayIcon)
+        trayIcon->hide();
+    close(); // hidden or not, the window's closing ends the program
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event)
@@ -462,6 +537,7 @@ void MainWindow::loadFile(const QString &inputfile)
         Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption, outcome.warningText);
     updateLoadButtonCaption();
     QApplication::restoreOverrideCursor();
+    m_filesLoaded = true;
     enableExportControls();
 }
 
@@ -516,6 +592,7 @@ void MainWindow::clearLoaded()
     waitForSnapshots();
     loadedCards().clearLoaded();
     loadButton->setText(m_loadCaption);
+    m_filesLoaded = false;
     disableExportControls();
     progressBar->setValue(0);
     setLauncherProgress(0);
@@ -527,6 +604,9 @@ void MainWindow::setProgress(int value)
 {
     progressBar->setValue(value);
     setLauncherProgress(value);
+    if (m_closeWhenWritten && trayIcon && !isVisible())
+        trayIcon->setToolTip(appIdentity().appCaption + u'\n'
+                             + formatText(translate(QStringLiteral("Exporting: %s%")), QString::number(value)));
     Q_EMIT progressShown(value);
 }
 
@@ -541,6 +621,12 @@ void MainWindow::setBusy(bool busy)
 void MainWindow::disableExportButton()
 {
     exportButton->setEnabled(false);
+}
+
+void MainWindow::restoreExportControls()
+{
+    if (m_filesLoaded)
+        enableExportControls();
 }
 
 ExportOptions MainWindow::readExportOptions() const
@@ -559,12 +645,21 @@ void MainWindow::showJobMessage(MessageIcon icon, const QString &caption, const 
         std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(Dialogs::displayText(text)));
         return;
     }
+    if (m_closeWhenWritten && trayIcon && !isVisible()) {
+        // The window was closed: the desktop tells the result.
+        const QSystemTrayIcon::MessageIcon kinds[]
+            = {QSystemTrayIcon::Information, QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
+        trayIcon->showMessage(caption, Dialogs::displayText(text), kinds[int(icon)], notificationMs);
+        return;
+    }
     Dialogs::showMessage(this, icon, caption, text);
 }
 
 void MainWindow::onJobEnded()
 {
     --m_runningJobs;
+    if (m_closeWhenWritten && m_runningJobs == 0)
+        finishClosing();
 }
 
 void MainWindow::waitForSnapshots()
@@ -599,10 +694,17 @@ void MainWindow::onExportClicked()
 
 void MainWindow::onExportTriggered()
 {
-    if (exportButton->isEnabled())
-        exportMenu->exec(QCursor::pos());
-    else
+    if (!exportButton->isEnabled()) {
         Dialogs::beep();
+        return;
+    }
+    // At the mouse when it is over the window (the File menu's entry); from the keyboard with
+    // the mouse elsewhere, under the export button.
+    const QPoint mouse = QCursor::pos();
+    if (frameGeometry().contains(mouse))
+        exportMenu->exec(mouse);
+    else
+        exportMenu->exec(exportButton->mapToGlobal(QPoint(0, exportButton->height())));
 }
 
 QString MainWindow::helpAddress() const
@@ -648,6 +750,12 @@ void MainWindow::openAboutWindow()
 
 void MainWindow::onTrayIconClicked()
 {
+    // The user wants the window back: the program no longer ends with the export.
+    if (m_closeWhenWritten || m_quitTimer->isActive()) {
+        m_closeWhenWritten = false;
+        m_quitTimer->stop();
+        trayIcon->setToolTip(appIdentity().appCaption);
+    }
     showNormal();
     raise();
     activateWindow();

@@ -14,6 +14,7 @@
 
 class CheckResults;
 class QAction;
+class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QMenu;
@@ -67,6 +68,11 @@ public:
     // ---- what a running export asks of the window (on the window's thread) -----------
     void setBusy(bool busy);
     void disableExportButton();
+    /**
+     * Enables the export controls again once a job's rows are finished, when files are loaded;
+     * after "Clear" left nothing loaded they stay disabled.
+     */
+    void restoreExportControls();
     ExportOptions readExportOptions() const;
     void showJobMessage(MessageIcon icon, const QString &caption, const QString &text);
 
@@ -83,6 +89,15 @@ public:
     void waitForSnapshots();
     /** How many exports are running. */
     int runningJobs() const { return m_runningJobs; }
+    /**
+     * Whether the user chose, when closing the window during an export, to close the program
+     * once the file is written: the window is hidden where the desktop has a tray (whose icon
+     * shows the progress in its tooltip and the result as a notification), and stays shown
+     * where it has none.
+     */
+    bool closesWhenWritten() const { return m_closeWhenWritten; }
+    /** How long the result's notification shows before the program ends (10 s; tests shorten it). */
+    int notificationMs = 10000;
 
     /** The encoding the radio buttons select, tested in the order ANSI, UTF-8, UTF-16. */
     TextEncoding selectedEncoding() const;
@@ -104,6 +119,7 @@ public:
     QRadioButton *ansiRadio = nullptr;
     QRadioButton *utf8Radio = nullptr;
     QRadioButton *utf16Radio = nullptr;
+    QButtonGroup *encodingGroup = nullptr; // the three encodings: Tab reaches the checked one
     QWidget *optionsPanel = nullptr;
     QLabel *optionsLabel = nullptr;
     QCheckBox *sortCheck = nullptr;
@@ -191,16 +207,24 @@ private:
     void createMenus();
     void createExportMenu();
     void createTrayIcon();
+    void updateEncodingTabStop();
     void translateCaptions();
     void onFirstShow();
     void updateLoadButtonCaption();
     void onJobEnded();
+    bool askCloseWhenWritten();
+    void finishClosing();
+    void quitAfterExports();
     void startUpdateCheck();
     void showNewVersionNotice();
 
     QStringList m_arguments;
     bool m_shownOnce = false;
     bool m_closing = false;
+    bool m_closeWhenWritten = false;
+    QTimer *m_quitTimer = nullptr; // ends the program once the result's notification was shown
+    // A file was loaded since the start or the last "Clear".
+    bool m_filesLoaded = false;
     int m_runningJobs = 0;
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;

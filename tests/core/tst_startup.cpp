@@ -214,11 +214,15 @@ private slots:
         QCOMPARE(languageName(), u"German"_qs);
         QCOMPARE(translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
         QVERIFY(notes.languageError.isEmpty());
+        // Qt's own dialogs follow: its German catalogue is installed.
+        QVERIFY2(notes.qtTranslationsError.isEmpty(), qPrintable(notes.qtTranslationsError));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"), u"Datei&name:"_qs);
         QVERIFY(!QFile::exists(dir.filePath(u"german/settings.ini"_qs))); // nothing is written at start
 
         // An English user gets English, until the setting names a file.
         runStartup(program, 1033);
         QCOMPARE(languageFilePath(), QString());
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "File &name:"), u"File &name:"_qs);
         QString error;
         QVERIFY(setLanguageFile(u"German.lang.txt"_qs, &error));
         QCOMPARE(readTestFile(dir.filePath(u"german/settings.ini"_qs)),

@@ -232,7 +232,12 @@ private slots:
         for (int i = 0; i < 8; ++i)
             rows.append(QStringLiteral("\"row %1\"").arg(i));
         QVERIFY(exportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host));
-        QCOMPARE(host.progress, (QList<int>{82, 85, 88, 90, 92, 95, 98, 100}));
+        // The rows handed to the writer take it to 90; packing them (too short here for more
+        // than a report or two) and the complete file take it to 100.
+        QCOMPARE(host.progress.mid(0, 8), (QList<int>{81, 82, 84, 85, 86, 88, 89, 90}));
+        QCOMPARE(host.progress.constLast(), 100);
+        for (qsizetype i = 1; i < host.progress.size(); ++i)
+            QVERIFY(host.progress[i] > host.progress[i - 1]);
     }
 
     void libraryMessagesBecomeTheErrorText()

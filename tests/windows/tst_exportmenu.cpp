@@ -200,7 +200,7 @@ void TestExportMenu::xlsAfterYahooKeepsFlavour()
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests.at(0).filterIndex, 3);
     QCOMPARE(requests.at(1).filterIndex, 1);
-    QCOMPARE(requests.at(1).initialPath, csv); // the path chosen last time
+    QCOMPARE(requests.at(1).initialPath, path(QStringLiteral("yahoo.xls"))); // the last name, the type's extension
     const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 2);
     QCOMPARE(messages.at(1).caption, QStringLiteral("SUCCESS"));

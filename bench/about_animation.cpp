@@ -11,8 +11,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QWindow>
 #include <QTimer>
+#include <QWindow>
 
 #include <sys/resource.h>
 
@@ -83,7 +83,7 @@ int main(int argc, char *argv[])
     const double cpu = cpuSeconds() - cpuBefore;
     const double elapsed = double(wall.elapsed()) / 1000.0;
     const int ticks = box ? box->rain().rainTick() - ticksBefore : 0;
-    std::printf("%s\twall_s=%.2f\tcpu_s=%.3f\tcpu_percent=%.2f\tticks=%d\n", idle ? "idle" : "about",
-                elapsed, cpu, 100.0 * cpu / elapsed, ticks);
+    std::printf("%s\twall_s=%.2f\tcpu_s=%.3f\tcpu_percent=%.2f\tticks=%d\n", idle ? "idle" : "about", elapsed, cpu,
+                100.0 * cpu / elapsed, ticks);
     return 0;
 }

@@ -7,8 +7,8 @@
 // late each of its ticks comes. The largest delay is the longest the window stood still.
 
 #include "core/startup.h"
-#include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
+#include "windows/mainwindow.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -90,9 +90,8 @@ int main(int argc, char *argv[])
     const double exportSeconds = clock.nsecsElapsed() / 1e9;
 
     std::sort(delays.begin(), delays.end());
-    const auto percentile = [&delays](double p) {
-        return delays.empty() ? 0.0 : delays[size_t(p * double(delays.size() - 1))] / 1e6;
-    };
+    const auto percentile
+        = [&delays](double p) { return delays.empty() ? 0.0 : delays[size_t(p * double(delays.size() - 1))] / 1e6; };
     std::printf("input: %s (%lld lines), loaded in %.1f s\n", qPrintable(input),
                 static_cast<long long>(loadedCards().loadedLines.size()), loadSeconds);
     std::printf("export: %s in %.1f s, outcome %s\n", qPrintable(output), exportSeconds, qPrintable(outcome));

@@ -4,9 +4,9 @@
 
 #include "fuzzsupport.h"
 
-#include "text/utf8.h"
 #include "engine/valuedecoding.h"
 #include "text/textformat.h"
+#include "text/utf8.h"
 
 #include <cstdint>
 

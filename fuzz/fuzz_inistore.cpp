@@ -27,8 +27,8 @@ void checkLookups(const IniStore &store)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const QString path = writeScratchFile(QStringLiteral("settings.ini"), reinterpret_cast<const char *>(data),
-                                          qsizetype(size));
+    const QString path
+        = writeScratchFile(QStringLiteral("settings.ini"), reinterpret_cast<const char *>(data), qsizetype(size));
     IniStore store;
     QString error;
     if (!store.load(path, &error)) {

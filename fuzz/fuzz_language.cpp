@@ -5,9 +5,9 @@
 
 #include "fuzzsupport.h"
 
-#include "text/textlines.h"
 #include "i18n/languagechoice.h"
 #include "i18n/translate.h"
+#include "text/textlines.h"
 
 #include <cstdint>
 
@@ -26,8 +26,7 @@ QString ProgramFolder()
 /* Texts the program translates, and the keys and key prefixes the input's lines spell. */
 QStringList keysToLookUp(const QStringList &lines)
 {
-    QStringList keys = {QStringLiteral("Clear"), QStringLiteral("Filename: %s"), QStringLiteral("WARNING"),
-                        QString()};
+    QStringList keys = {QStringLiteral("Clear"), QStringLiteral("Filename: %s"), QStringLiteral("WARNING"), QString()};
     for (const QString &line : lines.first(std::min<qsizetype>(lines.size(), 16))) {
         const qsizetype close = line.indexOf(u'}');
         if (line.startsWith(u'{') && close > 0) {
@@ -46,7 +45,8 @@ void checkLookups(const QStringList &lines)
         if (key.contains(u'}'))
             continue; // no entry line can carry such a key
         const QString looked = lookupInLines(key, lines);
-        FUZZ_CHECK(translated == (looked.isEmpty() ? key : looked), key + QStringLiteral(" -> ") + translated + QStringLiteral(" | ") + looked);
+        FUZZ_CHECK(translated == (looked.isEmpty() ? key : looked),
+                   key + QStringLiteral(" -> ") + translated + QStringLiteral(" | ") + looked);
         // A translated text never acts as a format: each "%s" takes one value, the rest stays.
         const QString formatted = formatText(translated, QStringList{QStringLiteral("%s%d"), QStringLiteral("x")});
         const qsizetype markers = translated.count(QStringLiteral("%s"));
@@ -75,8 +75,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto *bytes = reinterpret_cast<const char *>(data);
     const QString folder = ProgramFolder();
-    const QString languageFile = writeScratchFile(QStringLiteral("program/Languages/German.lang.txt"), bytes, qsizetype(size));
-    const QString codesFile = writeScratchFile(QStringLiteral("program/Languages/LanguageCodes.csv"), bytes, qsizetype(size));
+    const QString languageFile
+        = writeScratchFile(QStringLiteral("program/Languages/German.lang.txt"), bytes, qsizetype(size));
+    const QString codesFile
+        = writeScratchFile(QStringLiteral("program/Languages/LanguageCodes.csv"), bytes, qsizetype(size));
 
     TextLines fileLines;
     const bool readable = readTextLines(languageFile, TextEncoding::Utf8, fileLines, nullptr);

@@ -13,8 +13,8 @@
 
 namespace {
 
-const QStringList kTags = {QStringLiteral("version"), QStringLiteral("url"), QStringLiteral("result"),
-                           QStringLiteral("important")};
+const QStringList kTags
+    = {QStringLiteral("version"), QStringLiteral("url"), QStringLiteral("result"), QStringLiteral("important")};
 
 bool isWebAddress(const QString &address)
 {

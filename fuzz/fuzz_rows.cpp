@@ -10,11 +10,11 @@
 
 #include "engine/cardscanner.h"
 #include "engine/exporttable.h"
-#include "text/singlebytecodec.h"
-#include "text/textlines.h"
 #include "engine/rowsort.h"
 #include "engine/workbookexport.h"
 #include "engine/xlsxfile.h"
+#include "text/singlebytecodec.h"
+#include "text/textlines.h"
 #include "text/textwriter.h"
 #include "text/utf8.h"
 
@@ -36,8 +36,8 @@ struct Options {
 
 Options optionsFrom(quint8 byte)
 {
-    static const TextEncoding encodings[] = {TextEncoding::Ansi, TextEncoding::Utf8, TextEncoding::Utf16,
-                                             TextEncoding::Utf8};
+    static const TextEncoding encodings[]
+        = {TextEncoding::Ansi, TextEncoding::Utf8, TextEncoding::Utf16, TextEncoding::Utf8};
     static const QChar delimiters[] = {u',', u';', u'\t', QChar(0x00E9)}; // é: a delimiter beyond ASCII
     static const char *const flavors[] = {"", "outlook", "google", "yahoo"};
     return Options{encodings[byte & 3], delimiters[(byte >> 2) & 3],
@@ -48,9 +48,15 @@ Options optionsFrom(quint8 byte)
 /* The file's text as the documented rules give it, decoded in one piece; false for bad UTF-8. */
 bool expectedText(QByteArrayView bytes, TextEncoding encoding, QString &text)
 {
-    enum { Ansi, Utf8, Utf16LE, Utf16BE } kind = encoding == TextEncoding::Ansi ? Ansi
-                                                 : encoding == TextEncoding::Utf8 ? Utf8
-                                                                                   : Utf16LE;
+    enum {
+        Ansi,
+        Utf8,
+        Utf16LE,
+        Utf16BE
+    } kind
+        = encoding == TextEncoding::Ansi   ? Ansi
+          : encoding == TextEncoding::Utf8 ? Utf8
+                                           : Utf16LE;
     if (bytes.startsWith("\xEF\xBB\xBF")) {
         kind = Utf8;
         bytes = bytes.sliced(3);
@@ -109,7 +115,8 @@ void checkReading(QByteArrayView file, TextEncoding encoding, bool read, const T
         return;
     }
     const QStringList expected = referenceLines(text);
-    FUZZ_CHECK(lines.size() == expected.size(), QStringLiteral("%1 lines, expected %2").arg(lines.size()).arg(expected.size()));
+    FUZZ_CHECK(lines.size() == expected.size(),
+               QStringLiteral("%1 lines, expected %2").arg(lines.size()).arg(expected.size()));
     for (qsizetype i = 0; i < lines.size(); ++i) {
         FUZZ_CHECK(utf8::isValid(lines.utf8At(i)));
         FUZZ_CHECK(lines.at(i) == expected.at(i),
@@ -197,7 +204,8 @@ void checkWriting(const QStringList &lines, TextEncoding encoding)
         FUZZ_CHECK(bytes == "\xEF\xBB\xBF" + joined.toUtf8());
         break;
     case TextEncoding::Utf16:
-        FUZZ_CHECK(bytes.startsWith("\xFF\xFE") && QStringDecoder(QStringConverter::Utf16LE).decode(bytes.sliced(2)) == joined);
+        FUZZ_CHECK(bytes.startsWith("\xFF\xFE")
+                   && QStringDecoder(QStringConverter::Utf16LE).decode(bytes.sliced(2)) == joined);
         break;
     }
 }
@@ -208,10 +216,10 @@ class QuietHost final : public ConversionHost
 public:
     QStringList messages;
 
-    void setProgress(int) override {}
-    void setBusy(bool) override {}
-    void disableExportButton() override {}
-    void enableExportControls() override {}
+    void setProgress(int) override { }
+    void setBusy(bool) override { }
+    void disableExportButton() override { }
+    void enableExportControls() override { }
     ExportOptions readExportOptions() override { return {}; }
     void showMessage(MessageIcon, const QString &, const QString &text) override { messages.append(text); }
 };
@@ -239,7 +247,8 @@ void checkXlsxCells(const QStringList &rows, RowFormat format)
     QuietHost host;
     const bool written = exportToWorkbook(rows, format.delimiter, path, host);
     if (tooLong) {
-        FUZZ_CHECK(!written && host.messages.size() == 1 && host.messages.front().startsWith(QStringLiteral("A value has")),
+        FUZZ_CHECK(!written && host.messages.size() == 1
+                       && host.messages.front().startsWith(QStringLiteral("A value has")),
                    host.messages.join(u'|'));
         return;
     }

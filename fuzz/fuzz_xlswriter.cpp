@@ -68,7 +68,8 @@ void checkCells(const xlscheck::Workbook &book, const std::vector<QStringList> &
         for (qsizetype c = 0; c < cells[size_t(r)].size(); ++c)
             expected.insert({int(r), int(c)}, cells[size_t(r)][c]);
     }
-    FUZZ_CHECK(book.cells.size() == expected.size(), QStringLiteral("%1 cells, expected %2").arg(book.cells.size()).arg(expected.size()));
+    FUZZ_CHECK(book.cells.size() == expected.size(),
+               QStringLiteral("%1 cells, expected %2").arg(book.cells.size()).arg(expected.size()));
     for (auto it = expected.cbegin(); it != expected.cend(); ++it)
         FUZZ_CHECK(book.cells.value(it.key(), QStringLiteral("<none>")) == it.value(),
                    QStringLiteral("cell %1,%2").arg(it.key().first).arg(it.key().second));
@@ -94,7 +95,8 @@ void writeDirectly(FuzzedDataProvider &input)
 {
     QStringList earlier;
     // Now and then many empty rows first, up to beyond the 65,536 rows of a sheet.
-    std::vector<QStringList> cells(input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeIntegralInRange(0, 66000) : 0);
+    std::vector<QStringList> cells(input.ConsumeIntegralInRange(0, 15) == 0 ? input.ConsumeIntegralInRange(0, 66000)
+                                                                            : 0);
     const int rows = input.ConsumeIntegralInRange(0, 40);
     for (int r = 0; r < rows; ++r)
         cells.push_back(makeRow(input, earlier));
@@ -122,9 +124,9 @@ public:
     QList<int> progress;
 
     void setProgress(int value) override { progress.append(value); }
-    void setBusy(bool) override {}
-    void disableExportButton() override {}
-    void enableExportControls() override {}
+    void setBusy(bool) override { }
+    void disableExportButton() override { }
+    void enableExportControls() override { }
     ExportOptions readExportOptions() override { return {}; }
     void showMessage(MessageIcon, const QString &caption, const QString &) override { captions.append(caption); }
 };
@@ -176,7 +178,8 @@ void writeThroughExport(FuzzedDataProvider &input)
     QFile::remove(path);
     QuietHost host;
     const bool written = exportToWorkbook(rows, delimiter, path, host);
-    const QStringList left = QDir(scratchDir().path()).entryList({QStringLiteral("export*")}, QDir::Files | QDir::Hidden);
+    const QStringList left
+        = QDir(scratchDir().path()).entryList({QStringLiteral("export*")}, QDir::Files | QDir::Hidden);
     FUZZ_CHECK(written == fits);
     FUZZ_CHECK(host.captions == (written ? QStringList() : QStringList{QStringLiteral("WARNING")}));
     FUZZ_CHECK(std::is_sorted(host.progress.begin(), host.progress.end()));

@@ -14,16 +14,16 @@
 #include <cstdlib>
 
 /* Stops the run (libFuzzer saves the input) when an expectation about the engine fails. */
-#define FUZZ_CHECK(condition, ...)                                                                      \
-    do {                                                                                               \
-        if (!(condition)) {                                                                            \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition);          \
-            fuzzDetail(__VA_ARGS__);                                                                   \
-            std::abort();                                                                              \
-        }                                                                                              \
+#define FUZZ_CHECK(condition, ...)                                                             \
+    do {                                                                                       \
+        if (!(condition)) {                                                                    \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
+            fuzzDetail(__VA_ARGS__);                                                           \
+            std::abort();                                                                      \
+        }                                                                                      \
     } while (false)
 
-inline void fuzzDetail() {}
+inline void fuzzDetail() { }
 inline void fuzzDetail(const QString &detail)
 {
     std::fprintf(stderr, "  %s\n", detail.toUtf8().constData());

@@ -238,8 +238,8 @@ QList<Record> splitRecords(const QByteArray &stream)
 struct SharedStrings {
     quint32 totalCount = 0;
     QStringList texts;
-    QList<qsizetype> positions;     // stream position of each string's header
-    QList<quint16> recordOffsets;   // of that header from its record's header
+    QList<qsizetype> positions;   // stream position of each string's header
+    QList<quint16> recordOffsets; // of that header from its record's header
 };
 
 /* Reads the SST at records[index] and its CONTINUE records; index is left after them. */
@@ -282,7 +282,8 @@ SharedStrings readSharedStrings(const QList<Record> &records, qsizetype &index)
             require(records[part].data.size() > 1, QStringLiteral("empty CONTINUE"));
             flags = quint8(records[part].data[offset++]);
             const QChar last = text.back();
-            const QChar following = QChar(flags == 1 ? u16(records[part].data, offset) : quint8(records[part].data[offset]));
+            const QChar following
+                = QChar(flags == 1 ? u16(records[part].data, offset) : quint8(records[part].data[offset]));
             require(!(last.isHighSurrogate() && following.isLowSurrogate()), QStringLiteral("surrogate pair split"));
         }
         sst.texts.append(text);
@@ -302,7 +303,8 @@ void checkExtSst(const Record &record, const SharedStrings &sst)
     require(entries == (sst.texts.size() + bucket - 1) / bucket, QStringLiteral("EXTSST entry count"));
     for (qsizetype k = 0; k < entries; ++k) {
         require(u32(record.data, 2 + 8 * k) == sst.positions[k * bucket], QStringLiteral("EXTSST position %1").arg(k));
-        require(u16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket], QStringLiteral("EXTSST offset %1").arg(k));
+        require(u16(record.data, 6 + 8 * k) == sst.recordOffsets[k * bucket],
+                QStringLiteral("EXTSST offset %1").arg(k));
     }
 }
 
@@ -372,7 +374,8 @@ Workbook readStream(const QByteArray &stream)
         firstColumn = std::min(firstColumn, place.second);
         lastColumn = std::max(lastColumn, place.second);
     }
-    require(labels == sst->totalCount, QStringLiteral("SST counts %1 uses, the sheet %2").arg(sst->totalCount).arg(labels));
+    require(labels == sst->totalCount,
+            QStringLiteral("SST counts %1 uses, the sheet %2").arg(sst->totalCount).arg(labels));
     const bool empty = book.cells.isEmpty();
     require(u32(dimensions, 0) == (empty ? 0u : quint32(firstRow)) && u32(dimensions, 4) == quint32(lastRow + 1)
                 && u16(dimensions, 8) == (empty ? 0 : firstColumn) && u16(dimensions, 10) == quint16(lastColumn + 1),

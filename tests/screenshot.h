@@ -15,7 +15,8 @@
 inline bool saveScreenArea(const QRect &area, const QString &file, int settleMs = 300)
 {
     QTest::qWait(settleMs);
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QPixmap shot
+        = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     const bool saved = shot.save(file);
     std::printf("%s %s\n", saved ? "wrote" : "FAILED", qPrintable(file));
     return saved;

@@ -33,5 +33,5 @@ inline QStringList asUnprivilegedUser(const QStringList &command)
         return command;
     return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                        QStringLiteral("--clear-groups"), QStringLiteral("--")}
-        + command;
+           + command;
 }

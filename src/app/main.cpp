@@ -1,6 +1,6 @@
 #include "core/startup.h"
-#include "windows/mainwindow.h"
 #include "i18n/translate.h"
+#include "windows/mainwindow.h"
 
 #include <QApplication>
 

@@ -40,7 +40,7 @@ QString typeForExtension(const QString &output)
 bool isSeparatorAllowed(QChar separator)
 {
     return !separator.isLetterOrNumber() && separator != u'"' && separator != u'\r' && separator != u'\n'
-        && separator != u' ';
+           && separator != u' ';
 }
 
 CliParse usageError(const QString &message)
@@ -54,14 +54,13 @@ CliParse usageError(const QString &message)
 
 QString cliUsageText()
 {
-    return QStringLiteral(
-        "Usage: tessaly-convert [--preset default|excel|google|outlook|yahoo] [--type CSV|XLS|TXT]\n"
-        "                       [--encoding ansi|utf-8|utf-16] [--no-headers] [--no-sort]\n"
-        "                       [--separator CHAR] -o OUTPUT INPUT...\n"
-        "\n"
-        "Converts vCard files to a CSV, text or workbook file chosen by OUTPUT's extension.\n"
-        "OUTPUT \"-\" writes to standard output; having no extension, it gets the text layout.\n"
-        "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
+    return QStringLiteral("Usage: tessaly-convert [--preset default|excel|google|outlook|yahoo] [--type CSV|XLS|TXT]\n"
+                          "                       [--encoding ansi|utf-8|utf-16] [--no-headers] [--no-sort]\n"
+                          "                       [--separator CHAR] -o OUTPUT INPUT...\n"
+                          "\n"
+                          "Converts vCard files to a CSV, text or workbook file chosen by OUTPUT's extension.\n"
+                          "OUTPUT \"-\" writes to standard output; having no extension, it gets the text layout.\n"
+                          "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
 }
 
 CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
@@ -75,8 +74,7 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     const QCommandLineOption noHeaders(QStringLiteral("no-headers"), QString());
     const QCommandLineOption noSort(QStringLiteral("no-sort"), QString());
     const QCommandLineOption separator(QStringLiteral("separator"), QString(), QStringLiteral("char"));
-    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(),
-                                    QStringLiteral("file"));
+    const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("file"));
     parser.addOptions({help, preset, type, encoding, noHeaders, noSort, separator, output});
 
     if (!parser.parse(QStringList{QStringLiteral("tessaly-convert")} + arguments))

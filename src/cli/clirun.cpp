@@ -53,9 +53,9 @@ public:
         std::fflush(m_err);
     }
 
-    void setBusy(bool) override {}
-    void disableExportButton() override {}
-    void enableExportControls() override {}
+    void setBusy(bool) override { }
+    void disableExportButton() override { }
+    void enableExportControls() override { }
     ExportOptions readExportOptions() override { return m_options; }
 
     void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
@@ -104,7 +104,8 @@ bool loadInputs(const CliOptions &options, FILE *err, LoadedVcards &loaded)
             return false;
         }
         if (outcome.kind == LoadOutcome::Missing) {
-            const QString reason = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
+            const QString reason
+                = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
             printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
         } else if (!outcome.warningText.isEmpty()) {
             printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);

@@ -1,13 +1,12 @@
 #include "core/inistore.h"
 
-#include "text/textlines.h"
 #include "text/textformat.h"
+#include "text/textlines.h"
 #include "text/textwriter.h"
 
 #include <QFileInfo>
 
 namespace {
-
 
 bool sameName(const QString &a, const QString &b)
 {
@@ -44,8 +43,8 @@ bool IniStore::load(const QString &path, QString *error)
         if (equals < 0)
             current->entries.append(Entry{line, QString()});
         else
-            current->entries.append(Entry{trimControlAndBlank(line.first(equals)),
-                                          trimControlAndBlank(line.sliced(equals + 1))});
+            current->entries.append(
+                Entry{trimControlAndBlank(line.first(equals)), trimControlAndBlank(line.sliced(equals + 1))});
     }
     return true;
 }

@@ -19,7 +19,7 @@ QByteArray restartScriptText(const QString &programFile)
                              "# It is safe to delete this file.\n"
                              "sleep 1\n"
                              "exec ")
-        + shellQuoted(QFile::encodeName(programFile)) + '\n';
+           + shellQuoted(QFile::encodeName(programFile)) + '\n';
 }
 
 QString writeRestartScript(const QString &dataDir, const QString &programFile, QString *error)

@@ -1,12 +1,12 @@
 #include "core/startup.h"
 
+#include "i18n/languagechoice.h"
+#include "i18n/qttranslations.h"
 #include "platform/appdatafolder.h"
 #include "platform/exclusivefile.h"
 #include "platform/listseparator.h"
 #include "platform/processmarker.h"
 #include "platform/uilanguage.h"
-#include "i18n/languagechoice.h"
-#include "i18n/qttranslations.h"
 #include "versioninfo/versioninfo.h"
 
 #include <QDir>
@@ -129,8 +129,7 @@ StartupNotes runStartup(const QString &programFile, quint16 langId)
     ProcessValues &values = processValues();
     values.identity = readIdentity(programFile, notes.versionError);
     const QString programFolder = QFileInfo(programFile).absolutePath();
-    values.dataDir = settleDataDir(programFolder, values.identity.appCompanyName,
-                                   values.identity.appDescription);
+    values.dataDir = settleDataDir(programFolder, values.identity.appCompanyName, values.identity.appDescription);
     openSettings(values.settings, values.dataDir + QStringLiteral("settings.ini"), notes.settingsError);
     values.loaded.clearLoaded();
     values.listSeparator = systemListSeparator();

@@ -157,7 +157,7 @@ private:
  * themselves) is its own line followed by a suffix of the pieces, so it shares their bytes.
  */
 struct ContinuationRun {
-    std::vector<qsizetype> pieceLines; // the physical line where each piece starts
+    std::vector<qsizetype> pieceLines;  // the physical line where each piece starts
     std::vector<qsizetype> pieceStarts; // where each piece's decoded bytes start in bytes
     QByteArray bytes;
 
@@ -211,7 +211,8 @@ struct JoinedValue {
     bool isEmpty() const
     {
         return head.isEmpty()
-            && (firstPiece >= qsizetype(run->pieceStarts.size()) || run->pieceStarts[size_t(firstPiece)] == run->bytes.size());
+               && (firstPiece >= qsizetype(run->pieceStarts.size())
+                   || run->pieceStarts[size_t(firstPiece)] == run->bytes.size());
     }
 
     QString decode(QChar delimiter) const
@@ -410,8 +411,8 @@ std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsize
         qsizetype next;
         const QByteArrayView line = logical.read(index, next, lineStorage, continuesValue);
         // The scan meets the pieces of a run one by one, as logical lines read the same way.
-        const bool inRun = run && nextPiece < qsizetype(run->pieceLines.size())
-            && run->pieceLines[size_t(nextPiece)] == index;
+        const bool inRun
+            = run && nextPiece < qsizetype(run->pieceLines.size()) && run->pieceLines[size_t(nextPiece)] == index;
         if (inRun)
             ++nextPiece;
         const Target target = classify(line, upperName);
@@ -420,7 +421,7 @@ std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsize
         const bool declared = target != Target::Begin && colon >= 0 && declaresQuotedPrintable(upperName);
         // Whether the lines after this one continue a declared value, after a soft line break.
         const bool softBreak = (continuesValue || declared) && line.endsWith('=') && next < logical.size()
-            && !logical.isBlankAsLoaded(next);
+                               && !logical.isBlankAsLoaded(next);
         if (target == Target::Begin) {
             working = WorkingCard();
         } else if (target == Target::End) {
@@ -438,7 +439,8 @@ std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsize
                     run = ContinuationRun::find(logical, next, head.last(cut).toByteArray());
                     nextPiece = 0;
                 }
-                storeField(working, target, JoinedValue{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece});
+                storeField(working, target,
+                           JoinedValue{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece});
             } else {
                 storeField(working, target, decodePropertyValue(value, delimiter, declared));
             }

@@ -2,10 +2,10 @@
 
 #include "engine/cardscanner.h"
 #include "engine/rowsort.h"
-#include "text/outputfile.h"
-#include "text/textwriter.h"
 #include "engine/workbookexport.h"
 #include "i18n/translate.h"
+#include "text/outputfile.h"
+#include "text/textwriter.h"
 
 #include <QFileInfo>
 
@@ -32,8 +32,8 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
     return quotient;
 }
 
-bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
-                     TextEncoding encoding, RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
+bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path, TextEncoding encoding,
+                     RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
     if (kind == OutputKind::Workbook)
@@ -63,7 +63,7 @@ TableParts partsFor(OutputKind kind)
 
 /* The export from scanning to the final message. */
 ConversionOutcome runConverter(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
-                          ConversionHost &host)
+                               ConversionHost &host)
 {
     std::vector<ContactCard> cards = scanCards(loadedLines, format.delimiter);
     host.setProgress(10);
@@ -72,9 +72,9 @@ ConversionOutcome runConverter(const TextLines &loadedLines, const ExportRequest
 
     const OutputKind kind = outputKindForFileName(request.exportFileName);
     StageProgress rowBuilding(host, 20, 60);
-    ExportTable table = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor,
-                                         format, partsFor(kind),
-                                         [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
+    ExportTable table
+        = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor, format,
+                           partsFor(kind), [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
     host.setProgress(80);
     removeBlankRows(table.rows);
     host.setProgress(80);
@@ -89,18 +89,19 @@ ConversionOutcome runConverter(const TextLines &loadedLines, const ExportRequest
 
     const ExportOptions options = host.readExportOptions();
     const QString headerRow = options.headers
-        ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
-        : QString();
+                                  ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
+                                  : QString();
     if (kind != OutputKind::TxtLines)
         finishRows(table.rows, options.headers, options.sort, headerRow);
     host.enableExportControls();
 
     ReplacedCharacters replaced;
-    const bool written = writeExportFile(table.rows, table.txtLines, request.exportFileName, options.encoding,
-                                         format, host, &replaced);
+    const bool written = writeExportFile(table.rows, table.txtLines, request.exportFileName, options.encoding, format,
+                                         host, &replaced);
     table = ExportTable();
     host.setProgress(100);
-    if (written && (OutputFile::isStandardOutput(request.exportFileName) || QFileInfo::exists(request.exportFileName))) {
+    if (written
+        && (OutputFile::isStandardOutput(request.exportFileName) || QFileInfo::exists(request.exportFileName))) {
         host.showSuccess(translate(QStringLiteral("SUCCESS")),
                          translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
                              + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName),

@@ -102,9 +102,8 @@ private:
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
  * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
  */
-bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path,
-                     TextEncoding encoding, RowFormat format, ConversionHost &host,
-                     ReplacedCharacters *replaced = nullptr);
+bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path, TextEncoding encoding,
+                     RowFormat format, ConversionHost &host, ReplacedCharacters *replaced = nullptr);
 
 /**
  * The sentence that tells how many characters in how many rows the output encoding could not

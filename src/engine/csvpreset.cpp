@@ -3,7 +3,7 @@
 std::optional<CsvPreset> csvPresetNamed(QStringView name)
 {
     static const std::pair<QStringView, CsvPreset> names[] = {
-        {u"default", CsvPreset::Default}, {u"excel", CsvPreset::Excel},   {u"google", CsvPreset::Google},
+        {u"default", CsvPreset::Default}, {u"excel", CsvPreset::Excel}, {u"google", CsvPreset::Google},
         {u"outlook", CsvPreset::Outlook}, {u"yahoo", CsvPreset::Yahoo},
     };
     for (const auto &[text, preset] : names) {

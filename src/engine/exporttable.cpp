@@ -86,8 +86,7 @@ QString buildRow(const ContactCard &card, const ColumnPresence &presence, RowFor
     return row;
 }
 
-void appendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence,
-                    QChar quoteMark)
+void appendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence, QChar quoteMark)
 {
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (!presence[size_t(column)])
@@ -168,8 +167,7 @@ ColumnPresence flavorDrops(const QString &flavor)
 }
 
 ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
-                             const QString &flavor, RowFormat format, TableParts parts,
-                             const CardProgress &progress)
+                             const QString &flavor, RowFormat format, TableParts parts, const CardProgress &progress)
 {
     ExportTable table;
     if (fileType == QLatin1String("CSV")) {
@@ -208,7 +206,8 @@ ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
             helper->join();
         ContactCard &card = cards[size_t(i)];
         if (wantRows)
-            distinct.add(i < half ? HashedRow::of(buildRow(card, presence, format)) : std::move(laterRows[size_t(i - half)]));
+            distinct.add(i < half ? HashedRow::of(buildRow(card, presence, format))
+                                  : std::move(laterRows[size_t(i - half)]));
         if (wantTxt)
             appendTxtBlock(table.txtLines, card, presence, format.quoteMark);
         card = ContactCard(); // its text is no longer needed
@@ -221,8 +220,7 @@ void removeBlankRows(QStringList &rows)
     rows.removeIf([](const QString &row) { return trimControlAndBlank(row).isEmpty(); });
 }
 
-QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
-                       RowFormat format)
+QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor, RowFormat format)
 {
     const int index = flavorIndex(fileType, flavor);
     QString header;

@@ -12,9 +12,9 @@ QString emptyFileMessage(const QString &path)
 {
     const QString twoCr = QStringLiteral("\r\r");
     return translate(QStringLiteral("The file is empty!")) + twoCr
-        + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
-        + translate(QStringLiteral("Verify that the file has not been corrupted and that the file "
-                                   "extension matches the format of the file."));
+           + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
+           + translate(QStringLiteral("Verify that the file has not been corrupted and that the file "
+                                      "extension matches the format of the file."));
 }
 
 /* A file that could not be decoded, named, with the hint that another encoding may read it. */
@@ -22,14 +22,14 @@ QString UndecodableFileMessage(const QString &reason, const QString &path)
 {
     const QString twoCr = QStringLiteral("\r\r");
     return reason + twoCr + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
-        + translate(QStringLiteral("The file may be saved in another encoding: choose ANSI or UTF-16 and load it "
-                                   "again."));
+           + translate(QStringLiteral("The file may be saved in another encoding: choose ANSI or UTF-16 and load it "
+                                      "again."));
 }
 
 QString NoMemoryMessage(const QString &path)
 {
     return translate(QStringLiteral("Not enough memory to load the file.")) + QStringLiteral("\r\r")
-        + formatText(translate(QStringLiteral("Filename: %s")), path);
+           + formatText(translate(QStringLiteral("Filename: %s")), path);
 }
 
 } // namespace

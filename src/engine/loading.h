@@ -19,7 +19,7 @@ struct LoadedVcards {
 /** What became of one file handed to appendVcfFile. */
 struct LoadOutcome {
     enum Kind {
-        Missing, // no file at the path: nothing happened, nothing to show
+        Missing,  // no file at the path: nothing happened, nothing to show
         Loaded,   // lines appended and counted (warning set for an empty file)
         Failed,   // nothing appended; warning holds the reason
         NoMemory, // nothing appended: memory ran out while reading; warning says so

@@ -57,8 +57,8 @@ void sortRowsIgnoringCase(QStringList &rows)
     QStringList merged;
     merged.reserve(count);
     std::merge(std::make_move_iterator(data), std::make_move_iterator(data + half),
-               std::make_move_iterator(data + half), std::make_move_iterator(data + count),
-               std::back_inserter(merged), RowOrder());
+               std::make_move_iterator(data + half), std::make_move_iterator(data + count), std::back_inserter(merged),
+               RowOrder());
     rows = std::move(merged);
 }
 

@@ -46,8 +46,9 @@ TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
         const bool escapes = xlsx && mayHoldXlsxEscapes(row);
         // Fields are enclosed in quote marks, which the cells leave out.
         auto cellLength = [&](qsizetype start, qsizetype end) {
-            return escapes && end - start >= 2 ? XlsxFile::writtenLength(QStringView(row).sliced(start + 1, end - start - 2))
-                                               : end - start - 2;
+            return escapes && end - start >= 2
+                       ? XlsxFile::writtenLength(QStringView(row).sliced(start + 1, end - start - 2))
+                       : end - start - 2;
         };
         qsizetype fields = 1, start = 0;
         for (qsizetype at = row.indexOf(delimiter); at >= 0; at = row.indexOf(delimiter, start)) {
@@ -79,16 +80,16 @@ QString limitViolation(const TableShape &shape, bool xlsx)
     if (shape.rows > maxRows)
         return formatText(translate(QStringLiteral("The table has %s rows. %s holds at most %s rows.")),
                           {numberText(shape.rows), kind, numberText(maxRows)})
-            + u' ' + instead;
+               + u' ' + instead;
     if (shape.widestRow > maxColumns)
         return formatText(translate(QStringLiteral("The table has %s columns. %s holds at most %s columns.")),
                           {numberText(shape.widestRow), kind, numberText(maxColumns)})
-            + u' ' + instead;
+               + u' ' + instead;
     if (shape.longestCell > kXlsxMaxCellChars)
         return formatText(translate(QStringLiteral("A value has %s characters. A workbook cell holds at most %s "
                                                    "characters.")),
                           {numberText(shape.longestCell), numberText(kXlsxMaxCellChars)})
-            + u' ' + translate(QStringLiteral("Save it as a CSV file instead."));
+               + u' ' + translate(QStringLiteral("Save it as a CSV file instead."));
     return {};
 }
 
@@ -156,10 +157,11 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
     for (qsizetype n = 0; written && n < rows.size(); ++n) {
         progress.row(n + 1);
         written = asciiDelimiter
-            ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
-            : workbook.addRow(splitRow(rows.at(n), delimiter));
+                      ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
+                      : workbook.addRow(splitRow(rows.at(n), delimiter));
     }
-    if (!written || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
+    if (!written
+        || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());
         return false;
     }

@@ -36,8 +36,8 @@ std::mutex g_startAndClose;
 bool isFileError(lxw_error result)
 {
     return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
-        || result == LXW_ERROR_READING_TMPFILE || result == LXW_ERROR_ZIP_FILE_OPERATION
-        || result == LXW_ERROR_ZIP_FILE_ADD || result == LXW_ERROR_ZIP_CLOSE;
+           || result == LXW_ERROR_READING_TMPFILE || result == LXW_ERROR_ZIP_FILE_OPERATION
+           || result == LXW_ERROR_ZIP_FILE_ADD || result == LXW_ERROR_ZIP_CLOSE;
 }
 
 /*
@@ -100,8 +100,8 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     // own: most fields of an address book are empty, and a blank cell costs as much to write
     // as a filled one.
     if (widthColumns > 0) {
-        const lxw_error result =
-            worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
+        const lxw_error result
+            = worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
         if (result != LXW_NO_ERROR)
             setError(QString::fromUtf8(lxw_strerror(result)));
     }
@@ -232,8 +232,8 @@ bool XlsxFile::writeCell(lxw_col_t column, QByteArrayView utf8)
         m_cellText.resize(utf8.size());
         std::memcpy(m_cellText.data(), utf8.data(), size_t(utf8.size()));
     }
-    const lxw_error result =
-        worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
+    const lxw_error result
+        = worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
     if (result == LXW_NO_ERROR)
         return true;
     setError(QString::fromUtf8(lxw_strerror(result)));

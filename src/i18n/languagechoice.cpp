@@ -1,9 +1,9 @@
 #include "i18n/languagechoice.h"
 
-#include "text/textlines.h"
-#include "text/textformat.h"
-#include "platform/uilanguage.h"
 #include "i18n/translate.h"
+#include "platform/uilanguage.h"
+#include "text/textformat.h"
+#include "text/textlines.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -21,7 +21,6 @@ LanguageFolder &languageFolder()
     static LanguageFolder folder;
     return folder;
 }
-
 
 QString asciiLower(const QString &text)
 {

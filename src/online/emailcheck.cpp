@@ -46,8 +46,8 @@ bool isValidEmail(const QString &address)
         pcre2_match_data_create_from_pattern(pattern, nullptr));
     if (!matchData)
         return false;
-    const int result = pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(subject.constData()),
-                                   static_cast<PCRE2_SIZE>(subject.size()), 0, PCRE2_NOTEMPTY, matchData.get(),
-                                   nullptr);
+    const int result
+        = pcre2_match(pattern, reinterpret_cast<PCRE2_SPTR>(subject.constData()),
+                      static_cast<PCRE2_SIZE>(subject.size()), 0, PCRE2_NOTEMPTY, matchData.get(), nullptr);
     return result > 0;
 }

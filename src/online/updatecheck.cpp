@@ -72,7 +72,8 @@ std::shared_ptr<const CheckResults> UpdateCheck::launch(CheckerInputs inputs)
 }
 
 UpdateCheck::UpdateCheck(CheckerInputs inputs, std::shared_ptr<CheckResults> results)
-    : m_inputs(std::move(inputs)), m_results(std::move(results))
+    : m_inputs(std::move(inputs))
+    , m_results(std::move(results))
 {
     setObjectName(QStringLiteral("TChecker"));
 }
@@ -114,7 +115,7 @@ void UpdateCheck::runSteps()
 }
 
 void UpdateCheck::requestAndProcess(UpdateStore &store, const QString &guid, const QString &lastDate, int count,
-                                 const QString &today)
+                                    const QString &today)
 {
     CheckResults &results = *m_results;
     // No failure may leave the thread: whatever goes wrong is recorded and ends the check.
@@ -163,7 +164,7 @@ QString UpdateCheck::post(const QStringList &fields)
 }
 
 void UpdateCheck::processReply(UpdateStore &store, const QStringList &lines, const QString &lastDate, int count,
-                            const QString &today)
+                               const QString &today)
 {
     CheckResults &results = *m_results;
     const int newCount = lastDate == today ? count + 1 : 1;
@@ -182,7 +183,8 @@ void UpdateCheck::processReply(UpdateStore &store, const QStringList &lines, con
     // Any difference counts, older versions too; only a version of digits and dots is offered.
     if (results.m_currentVersion != m_inputs.appVersion) {
         const QString digits = QString(results.m_currentVersion).remove(u'.');
-        if (parseDecimalInt(digits, true) && results.m_showUpdate == 1 && (lastDate != today || newCount < kRepliesPerDay))
+        if (parseDecimalInt(digits, true) && results.m_showUpdate == 1
+            && (lastDate != today || newCount < kRepliesPerDay))
             results.m_showNewVersion = true;
     }
 }

@@ -32,9 +32,7 @@ QByteArray formEncode(const QStringList &fields)
         const QString name = equals < 0 ? field : field.left(equals);
         const QString value = equals < 0 ? QString() : field.mid(equals + 1);
         // Letters, digits and "-._~" stay; a space becomes "+" ("+" itself is encoded first).
-        const auto encode = [](const QString &text) {
-            return text.toUtf8().toPercentEncoding(" ").replace(' ', '+');
-        };
+        const auto encode = [](const QString &text) { return text.toUtf8().toPercentEncoding(" ").replace(' ', '+'); };
         pairs.append(encode(name) + '=' + encode(value));
     }
     return pairs.join('&');
@@ -122,7 +120,9 @@ QUrl transportUrl(const QString &url, bool secure)
 class PostCall
 {
 public:
-    PostCall(QNetworkReply *reply, int timeoutMs, QEventLoop &loop) : m_reply(reply), m_timeoutMs(timeoutMs)
+    PostCall(QNetworkReply *reply, int timeoutMs, QEventLoop &loop)
+        : m_reply(reply)
+        , m_timeoutMs(timeoutMs)
     {
         // Precise: a coarse timer may fire 5 % early, before the time-out has passed.
         for (QTimer *timer : {&m_idle, &m_whole}) {

@@ -2,8 +2,7 @@
 
 #include <QProcess>
 
-bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder,
-                   qint64 *pid)
+bool startDetached(const QString &program, const QStringList &arguments, const QString &workingFolder, qint64 *pid)
 {
     // QProcess starts a detached process in a session of its own (setsid), so it has no
     // controlling terminal and outlives this process; nothing of it is shown.

@@ -1,8 +1,8 @@
 #include "platform/launcherprogress.h"
 
+#include <QVariantMap>
 #include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
-#include <QVariantMap>
 
 #include <algorithm>
 
@@ -24,8 +24,8 @@ void setLauncherProgress(int value)
     if (!bus.isConnected())
         return;
     value = std::clamp(value, 0, 100);
-    QDBusMessage signal = QDBusMessage::createSignal(launcherObjectPath(), QStringLiteral("com.canonical.Unity.LauncherEntry"),
-                                                     QStringLiteral("Update"));
+    QDBusMessage signal = QDBusMessage::createSignal(
+        launcherObjectPath(), QStringLiteral("com.canonical.Unity.LauncherEntry"), QStringLiteral("Update"));
     QVariantMap properties;
     properties.insert(QStringLiteral("progress"), double(value) / 100.0);
     properties.insert(QStringLiteral("progress-visible"), value != 0);

@@ -42,8 +42,8 @@ QString LibraryMessageCapture::text() const
  */
 extern "C" int __vfprintf_chk(FILE *stream, int flag, const char *format, va_list arguments);
 
-extern "C" __attribute__((visibility("default"), used)) int __fprintf_chk(FILE *stream, int flag,
-                                                                           const char *format, ...)
+extern "C" __attribute__((visibility("default"), used)) int __fprintf_chk(FILE *stream, int flag, const char *format,
+                                                                          ...)
 {
     va_list arguments;
     va_start(arguments, format);

@@ -42,12 +42,12 @@ MachineGuidResult readMachineGuid(const QString &machineIdPath)
 
     // The same derivation as sd_id128_get_machine_app_specific(): HMAC-SHA256 keyed by the
     // machine ID over the application ID, the first 16 bytes made a version-4 UUID.
-    QByteArray id = QMessageAuthenticationCode::hash(QByteArray(kApplicationId, 16), machineId,
-                                                     QCryptographicHash::Sha256)
-                        .left(16);
+    QByteArray id
+        = QMessageAuthenticationCode::hash(QByteArray(kApplicationId, 16), machineId, QCryptographicHash::Sha256)
+              .left(16);
     id[6] = char((id[6] & 0x0F) | 0x40);
     id[8] = char((id[8] & 0x3F) | 0x80);
     result.guid = hexPart(id, 0, 4) + u'-' + hexPart(id, 4, 6) + u'-' + hexPart(id, 6, 8) + u'-' + hexPart(id, 8, 10)
-                + u'-' + hexPart(id, 10, 16);
+                  + u'-' + hexPart(id, 10, 16);
     return result;
 }

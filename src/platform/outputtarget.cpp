@@ -104,8 +104,8 @@ int createTemporaryFile(const QString &folder, QString *path, int *fd)
         for (int i = 0; i < 6; ++i)
             candidate += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
         candidate += QStringLiteral(".tmp");
-        const int opened =
-            ::open(nativeName(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        const int opened
+            = ::open(nativeName(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
         if (opened >= 0) {
             *path = candidate;
             *fd = opened;

@@ -1,8 +1,8 @@
 #include "text/textlines.h"
 
 #include "text/singlebytecodec.h"
-#include "text/utf8.h"
 #include "text/textformat.h"
+#include "text/utf8.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -73,7 +73,7 @@ void TextLines::appendUtf8(QByteArrayView line)
 {
     reserveEnd();
     const bool fits = !m_chunks.empty() && m_chunks.back().appendable
-        && m_chunks.back().end + line.size() - m_chunks.back().base <= kMaxRelativeEnd;
+                      && m_chunks.back().end + line.size() - m_chunks.back().base <= kMaxRelativeEnd;
     if (fits) {
         Chunk &chunk = m_chunks.back();
         chunk.bytes.append(line);
@@ -269,13 +269,13 @@ private:
 
     QByteArray m_bytes; // the first m_size bytes are in use
     qsizetype m_size = 0;
-    TextLines m_lines;             // the line ends and chunks found so far, without their bytes
-    qsizetype m_chunkBase = 0;     // where the open chunk starts
+    TextLines m_lines;         // the line ends and chunks found so far, without their bytes
+    qsizetype m_chunkBase = 0; // where the open chunk starts
     qsizetype m_chunkFirstLine = 0;
-    qsizetype m_chunkLines = 0;    // lines in the open chunk
-    qsizetype m_lastEnd = 0;       // where the last line ended
-    bool m_open = false;      // bytes (or an empty line) have started since the last break
-    bool m_pendingCr = false; // the last block ended with CR; an LF that follows belongs to it
+    qsizetype m_chunkLines = 0; // lines in the open chunk
+    qsizetype m_lastEnd = 0;    // where the last line ended
+    bool m_open = false;        // bytes (or an empty line) have started since the last break
+    bool m_pendingCr = false;   // the last block ended with CR; an LF that follows belongs to it
 };
 
 // ---------------------------------------------------------------------------

@@ -83,7 +83,9 @@ struct SectionTable {
 bool readSectionTable(QFile &file, SectionTable &table, QString &reason)
 {
     QByteArray header;
-    if (!readRange(file, 0, Elf::kHeaderSize, header) || !header.startsWith("\x7f" "ELF")) {
+    if (!readRange(file, 0, Elf::kHeaderSize, header)
+        || !header.startsWith("\x7f"
+                              "ELF")) {
         reason = u"it is not an ELF program file"_qs;
         return false;
     }
@@ -113,7 +115,7 @@ bool readSectionTable(QFile &file, SectionTable &table, QString &reason)
     // multiplying keeps a huge count from wrapping around to a table that looks small.
     const quint64 room = quint64(file.size()) - tableOffset;
     return table.count <= room / table.entrySize && table.namesIndex < table.count
-        && readRange(file, tableOffset, table.count * table.entrySize, table.entries);
+           && readRange(file, tableOffset, table.count * table.entrySize, table.entries);
 }
 
 // The bytes of the version section, reading only the headers, the section name table and the
@@ -330,7 +332,8 @@ bool readFixedFileVersion(const QString &fileName, FixedFileVersion &version, QS
 
 bool ownVersionData(ExeVersionData &data, FixedFileVersion &version)
 {
-    const std::optional<Entries> entries = parseBlock(QByteArrayView(tessaly_version_block, qstrlen(tessaly_version_block)));
+    const std::optional<Entries> entries
+        = parseBlock(QByteArrayView(tessaly_version_block, qstrlen(tessaly_version_block)));
     ExeVersionData filled = data;
     FixedFileVersion fixed;
     QString reason;

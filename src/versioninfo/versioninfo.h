@@ -29,8 +29,8 @@
 
 /** The twelve standard version texts of a program file, in this order. */
 struct ExeVersionData {
-    QString companyName, fileDescription, fileVersion, internalName, legalCopyright, legalTrademarks,
-            originalFileName, productName, productVersion, comments, privateBuild, specialBuild;
+    QString companyName, fileDescription, fileVersion, internalName, legalCopyright, legalTrademarks, originalFileName,
+        productName, productVersion, comments, privateBuild, specialBuild;
 
     friend bool operator==(const ExeVersionData &, const ExeVersionData &) = default;
 };

@@ -45,7 +45,8 @@ protected:
     {
         const QStringList files = selectedFiles();
         const bool namesMissingFile = !files.isEmpty()
-            && std::any_of(files.cbegin(), files.cend(), [](const QString &file) { return !QFileInfo::exists(file); });
+                                      && std::any_of(files.cbegin(), files.cend(),
+                                                     [](const QString &file) { return !QFileInfo::exists(file); });
         if (!namesMissingFile) {
             QFileDialog::accept(); // also opens a typed folder instead of returning it
             return;
@@ -226,9 +227,10 @@ std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &re
         dialog.selectNameFilter(request.nameFilters.at(request.filterIndex - 1));
     dialog.setDefaultSuffix(suffixFor(request.filterIndex));
     // A name typed without an extension takes the extension of the file type selected now.
-    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog, &request, suffixFor](const QString &filter) {
-        dialog.setDefaultSuffix(suffixFor(int(request.nameFilters.indexOf(filter)) + 1));
-    });
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                     [&dialog, &request, suffixFor](const QString &filter) {
+                         dialog.setDefaultSuffix(suffixFor(int(request.nameFilters.indexOf(filter)) + 1));
+                     });
     if (!request.initialPath.isEmpty())
         dialog.selectFile(request.initialPath);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())

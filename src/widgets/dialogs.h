@@ -38,10 +38,10 @@ struct AskedDialog {
 
 /** The save dialog's settings for one export. */
 struct SaveRequest {
-    QStringList nameFilters;       // descriptions with their patterns, in index order
-    int filterIndex = 1;           // 1-based index of the preselected file type
-    QString initialPath;           // the path chosen last time, empty at first
-    QString defaultSuffix;         // used when the selected file type gives no extension
+    QStringList nameFilters; // descriptions with their patterns, in index order
+    int filterIndex = 1;     // 1-based index of the preselected file type
+    QString initialPath;     // the path chosen last time, empty at first
+    QString defaultSuffix;   // used when the selected file type gives no extension
 };
 
 /** What the user confirmed in the save dialog. */

@@ -1,9 +1,9 @@
 #include "windows/aboutwindow.h"
 
+#include "i18n/translate.h"
+#include "platform/webhost.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
-#include "platform/webhost.h"
-#include "i18n/translate.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -33,7 +33,7 @@ static void registerAboutResources()
 namespace {
 
 constexpr int kTickInterval = 50; // milliseconds between two steps of the animation
-const QSize logoSize(344, 105);  // the logo's size at 96 dots per inch
+const QSize logoSize(344, 105);   // the logo's size at 96 dots per inch
 // The baseline of a character inside its 12-pixel cell: the letters of the alphabet have no
 // descenders, so this leaves one pixel below them and room above.
 constexpr int kGlyphBaseline = 10;
@@ -45,8 +45,8 @@ QColor toQColor(const RainColor &color)
 
 QRect cellRect(int column, int row)
 {
-    return QRect(column * RainAnimation::kCharWidth, row * RainAnimation::kCharHeight,
-                 RainAnimation::kCharWidth, RainAnimation::kCharHeight);
+    return QRect(column * RainAnimation::kCharWidth, row * RainAnimation::kCharHeight, RainAnimation::kCharWidth,
+                 RainAnimation::kCharHeight);
 }
 
 /* Black window, white text, dark buttons (the captions are white). */
@@ -145,7 +145,8 @@ void AboutWindow::createControls(const QString &description, const QString &vers
     QFont linkFont = pixelFont(11, QStringLiteral("MS Sans Serif"));
     linkFont.setUnderline(true);
     const int linkHeight = QFontMetrics(linkFont).height() + 2;
-    webLinkLabel = plainLabel(contentPanel, QRect(0, contentPanel->height() - linkHeight, contentPanel->width(), linkHeight));
+    webLinkLabel
+        = plainLabel(contentPanel, QRect(0, contentPanel->height() - linkHeight, contentPanel->width(), linkHeight));
     webLinkLabel->setFont(linkFont);
     webLinkLabel->setAlignment(Qt::AlignCenter);
     QPalette linkPalette = webLinkLabel->palette();

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "windows/rainanimation.h"
 #include "widgets/menuunderbutton.h"
+#include "windows/rainanimation.h"
 
 #include <QDialog>
 #include <QFont>
@@ -105,7 +105,7 @@ private:
     QFont m_rainFont;
     QList<QStaticText> m_glyphs; // one per character of the alphabet
     QString m_alphabet;
-    int m_glyphTop = 0;          // where a glyph's box starts below its cell's top
+    int m_glyphTop = 0; // where a glyph's box starts below its cell's top
 
     bool m_dragging = false;
     int m_dragX = 0;

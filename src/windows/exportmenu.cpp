@@ -1,9 +1,9 @@
 // The export menu of the main window: its entries, their presets and the start of a job.
 
 #include "core/startup.h"
-#include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
 #include "windows/exportthread.h"
+#include "windows/mainwindow.h"
 
 #include <QCheckBox>
 #include <QFileInfo>

@@ -64,7 +64,7 @@ private:
 } // namespace
 
 ExportThread::ExportThread(MainWindow *form, const ExportRequest &request, const TextLines *source,
-                                 QSemaphore *snapshotTaken, RowFormat format)
+                           QSemaphore *snapshotTaken, RowFormat format)
     : m_form(form)
     , m_request(request)
     , m_source(source)

@@ -25,7 +25,7 @@ class ExportThread : public QThread
 
 public:
     ExportThread(MainWindow *form, const ExportRequest &request, const TextLines *source, QSemaphore *snapshotTaken,
-                    RowFormat format);
+                 RowFormat format);
 
 protected:
     void run() override;

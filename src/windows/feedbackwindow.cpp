@@ -1,10 +1,10 @@
 #include "windows/feedbackwindow.h"
 
-#include "widgets/dialogs.h"
-#include "widgets/icons.h"
+#include "i18n/translate.h"
 #include "online/emailcheck.h"
 #include "online/webrequest.h"
-#include "i18n/translate.h"
+#include "widgets/dialogs.h"
+#include "widgets/icons.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -169,7 +169,8 @@ QFrame *FeedbackWindow::addChoicePanel(const QString &role, QLabel **image)
     *image = new QLabel(panel);
     (*image)->setFixedSize(32, 32);
     (*image)->setScaledContents(true);
-    (*image)->setPixmap(roleIcon(role).pixmap(QSize(16, 16)).scaled(32, 32, Qt::KeepAspectRatio, Qt::FastTransformation));
+    (*image)->setPixmap(
+        roleIcon(role).pixmap(QSize(16, 16)).scaled(32, 32, Qt::KeepAspectRatio, Qt::FastTransformation));
     auto *caption = plainLabel(pixelFont(16), panel);
     caption->setObjectName(QStringLiteral("caption"));
     // Clicks on the picture and the caption are clicks on the panel.

@@ -1,14 +1,14 @@
 #include "windows/languagewindow.h"
 
-#include "text/textlines.h"
-#include "text/textformat.h"
-#include "widgets/dialogs.h"
-#include "widgets/icons.h"
+#include "core/restartscript.h"
+#include "i18n/languagechoice.h"
+#include "i18n/translate.h"
 #include "platform/detachedstart.h"
 #include "platform/webhost.h"
-#include "i18n/languagechoice.h"
-#include "core/restartscript.h"
-#include "i18n/translate.h"
+#include "text/textformat.h"
+#include "text/textlines.h"
+#include "widgets/dialogs.h"
+#include "widgets/icons.h"
 
 #include <QAbstractItemView>
 #include <QCollator>
@@ -23,8 +23,8 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
-#include <QStyledItemDelegate>
 #include <QStylePainter>
+#include <QStyledItemDelegate>
 #include <QUrl>
 
 #include <cstdio>
@@ -172,10 +172,10 @@ private:
 
 } // namespace
 
-LanguageWindow::ScriptStarter LanguageWindow::startScript =
-    [](const QString &program, const QStringList &arguments, const QString &workingFolder) {
-        return startDetached(program, arguments, workingFolder);
-    };
+LanguageWindow::ScriptStarter LanguageWindow::startScript
+    = [](const QString &program, const QStringList &arguments, const QString &workingFolder) {
+          return startDetached(program, arguments, workingFolder);
+      };
 
 LanguageWindow::LanguageWindow(LanguageFileSetter setLanguageFile, const QString &dataDir, QWidget *parent)
     : QDialog(parent)
@@ -313,14 +313,12 @@ QString LanguageWindow::flagImageName(const QString &entry)
 const QStringList &LanguageWindow::flagImageNames()
 {
     static const QStringList names = {
-        QStringLiteral("xx"), QStringLiteral("flag"), QStringLiteral("de"), QStringLiteral("fr"),
-        QStringLiteral("tr"), QStringLiteral("al"),   QStringLiteral("sa"), QStringLiteral("bg"),
-        QStringLiteral("cn"), QStringLiteral("tw"),   QStringLiteral("cz"), QStringLiteral("nl"),
-        QStringLiteral("fi"), QStringLiteral("gr"),   QStringLiteral("il"), QStringLiteral("hu"),
-        QStringLiteral("it"), QStringLiteral("jp"),   QStringLiteral("kr"), QStringLiteral("ir"),
-        QStringLiteral("pl"), QStringLiteral("br"),   QStringLiteral("pt"), QStringLiteral("ru"),
-        QStringLiteral("si"), QStringLiteral("es"),   QStringLiteral("se"), QStringLiteral("ua"),
-        QStringLiteral("us"),
+        QStringLiteral("xx"), QStringLiteral("flag"), QStringLiteral("de"), QStringLiteral("fr"), QStringLiteral("tr"),
+        QStringLiteral("al"), QStringLiteral("sa"),   QStringLiteral("bg"), QStringLiteral("cn"), QStringLiteral("tw"),
+        QStringLiteral("cz"), QStringLiteral("nl"),   QStringLiteral("fi"), QStringLiteral("gr"), QStringLiteral("il"),
+        QStringLiteral("hu"), QStringLiteral("it"),   QStringLiteral("jp"), QStringLiteral("kr"), QStringLiteral("ir"),
+        QStringLiteral("pl"), QStringLiteral("br"),   QStringLiteral("pt"), QStringLiteral("ru"), QStringLiteral("si"),
+        QStringLiteral("es"), QStringLiteral("se"),   QStringLiteral("ua"), QStringLiteral("us"),
     };
     return names;
 }
@@ -381,10 +379,10 @@ void LanguageWindow::onOkClicked()
         close();
         return;
     }
-    const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
-        this, translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
-        QMessageBox::Yes | QMessageBox::No, translate(QStringLiteral("Confirmation")),
-        {translate(QStringLiteral("Yes")), translate(QStringLiteral("No"))});
+    const QMessageBox::StandardButton answer
+        = Dialogs::showCaptionedDialog(this, translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+                                       QMessageBox::Yes | QMessageBox::No, translate(QStringLiteral("Confirmation")),
+                                       {translate(QStringLiteral("Yes")), translate(QStringLiteral("No"))});
     if (answer == QMessageBox::Yes)
         restartInLanguage(entry);
 }

@@ -32,8 +32,8 @@ public:
     using LanguageFileSetter = std::function<bool(const QString &fileName, QString *error)>;
 
     /** Starts the restart script as a process of its own; false when it could not be started. */
-    using ScriptStarter = std::function<bool(const QString &program, const QStringList &arguments,
-                                             const QString &workingFolder)>;
+    using ScriptStarter
+        = std::function<bool(const QString &program, const QStringList &arguments, const QString &workingFolder)>;
 
     /**
      * Builds the window from the active language and the listed language files.

@@ -1,17 +1,17 @@
 #include "windows/mainwindow.h"
 
-#include "windows/aboutwindow.h"
 #include "core/startup.h"
-#include "widgets/dialogs.h"
-#include "widgets/icons.h"
-#include "windows/feedbackwindow.h"
-#include "windows/newversionnotice.h"
+#include "i18n/translate.h"
 #include "online/updatecheck.h"
 #include "online/updatestore.h"
 #include "platform/launcherprogress.h"
 #include "platform/webhost.h"
+#include "widgets/dialogs.h"
+#include "widgets/icons.h"
+#include "windows/aboutwindow.h"
+#include "windows/feedbackwindow.h"
 #include "windows/languagewindow.h"
-#include "i18n/translate.h"
+#include "windows/newversionnotice.h"
 
 #include <QApplication>
 #include <QButtonGroup>

@@ -133,15 +133,15 @@ public:
     // Menu bar
     QMenu *fileMenu = nullptr;
     QMenu *helpMenu = nullptr;
-    QAction *clearAction = nullptr; // Clear
-    QAction *loadAction = nullptr; // Load vCards from VCF file...
+    QAction *clearAction = nullptr;  // Clear
+    QAction *loadAction = nullptr;   // Load vCards from VCF file...
     QAction *exportAction = nullptr; // Export to File...
-    QAction *exitAction = nullptr; // Exit
-    QAction *helpAction = nullptr; // Online Help
+    QAction *exitAction = nullptr;   // Exit
+    QAction *helpAction = nullptr;   // Online Help
     QAction *updateNotificationsAction = nullptr;
     QAction *languageAction = nullptr;
     QAction *feedbackAction = nullptr; // Send Feedback...
-    QAction *aboutAction = nullptr; // About
+    QAction *aboutAction = nullptr;    // About
 
     // Tray menu; the tray icon exists only where the desktop has a tray.
     QSystemTrayIcon *trayIcon = nullptr;

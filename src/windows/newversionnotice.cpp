@@ -1,8 +1,8 @@
 #include "windows/newversionnotice.h"
 
-#include "widgets/icons.h"
-#include "online/updatecheck.h"
 #include "i18n/translate.h"
+#include "online/updatecheck.h"
+#include "widgets/icons.h"
 
 #include <QCursor>
 #include <QDesktopServices>
@@ -14,8 +14,8 @@
 #include <QScreen>
 #include <QTimer>
 #include <QToolButton>
-#include <QVariantAnimation>
 #include <QVBoxLayout>
+#include <QVariantAnimation>
 
 namespace {
 
@@ -36,8 +36,8 @@ QLabel *plainLabel(QWidget *parent)
 
 } // namespace
 
-NewVersionNotice::NewVersionNotice(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
-                 QWidget *parent)
+NewVersionNotice::NewVersionNotice(const QString &appDescription, const QString &currentVersion,
+                                   const QString &currentURL, QWidget *parent)
     : QWidget(parent, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::WindowDoesNotAcceptFocus)
     , m_opener([](const QUrl &url) { QDesktopServices::openUrl(url); })
     , m_currentUrl(currentURL)
@@ -51,7 +51,8 @@ NewVersionNotice::NewVersionNotice(const QString &appDescription, const QString 
 
     buildControls();
     titleLabel->setText(translate(QStringLiteral("UPDATE AVAILABLE")));
-    downloadLink->setText(translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' ' + currentVersion);
+    downloadLink->setText(translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' '
+                          + currentVersion);
 
     m_home = homeGeometry();
     setGeometry(m_home);
@@ -152,8 +153,7 @@ void NewVersionNotice::onLinkTimer()
 {
     const bool pointerOnLink = downloadLink->rect().contains(downloadLink->mapFromGlobal(QCursor::pos()));
     QPalette colours = downloadLink->palette();
-    colours.setColor(QPalette::WindowText,
-                     palette().color(pointerOnLink ? QPalette::Highlight : QPalette::WindowText));
+    colours.setColor(QPalette::WindowText, palette().color(pointerOnLink ? QPalette::Highlight : QPalette::WindowText));
     downloadLink->setPalette(colours);
 }
 

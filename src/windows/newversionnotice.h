@@ -36,7 +36,7 @@ public:
      * ties the notice's lifetime to it (it is still a window of its own).
      */
     NewVersionNotice(const QString &appDescription, const QString &currentVersion, const QString &currentURL,
-            QWidget *parent = nullptr);
+                     QWidget *parent = nullptr);
 
     /** Replaces the desktop's web browser for the link (tests record the address instead). */
     void setUrlOpener(std::function<void(const QUrl &)> opener);
@@ -44,16 +44,16 @@ public:
     /** Where the notice sits when fully shown: 5 pixels from the top and right edges of the primary screen. */
     static QRect homeGeometry();
 
-    QFrame *framePanel = nullptr;      // fills the window, thin raised edge
-    QLabel *iconImage = nullptr;      // the program's icon
-    QLabel *titleLabel = nullptr;      // "UPDATE AVAILABLE"
-    QLabel *downloadLink = nullptr;      // the download link
-    QWidget *closePanel = nullptr;     // right edge, holds the close button
+    QFrame *framePanel = nullptr;   // fills the window, thin raised edge
+    QLabel *iconImage = nullptr;    // the program's icon
+    QLabel *titleLabel = nullptr;   // "UPDATE AVAILABLE"
+    QLabel *downloadLink = nullptr; // the download link
+    QWidget *closePanel = nullptr;  // right edge, holds the close button
     QToolButton *closeButton = nullptr;
 
     QTimer *showTimer = nullptr;  // once, right after creation: show
-    QTimer *linkTimer = nullptr;   // every 100 ms: link colour from the pointer
-    QTimer *closeTimer = nullptr;  // every second: the countdown
+    QTimer *linkTimer = nullptr;  // every 100 ms: link colour from the pointer
+    QTimer *closeTimer = nullptr; // every second: the countdown
 
     void onShowTimer();
     void onLinkTimer();
@@ -80,8 +80,8 @@ private:
     std::function<void(const QUrl &)> m_opener;
     QString m_currentUrl; // as the reply named it; the link decides what to open when clicked
     QPointer<QVariantAnimation> m_animation;
-    QRect m_home;             // the geometry when fully shown, moved by dragging
+    QRect m_home; // the geometry when fully shown, moved by dragging
     int m_ticksLeft = 11;
     bool m_dragging = false;
-    QPointF m_lastDragPoint;  // pointer position in screen coordinates
+    QPointF m_lastDragPoint; // pointer position in screen coordinates
 };

@@ -36,11 +36,11 @@ struct RainDrop {
 /** The cells one drop changes when it is drawn, in cell coordinates. */
 struct DropDrawing {
     int column = 0;
-    int eraseRow = 0;       // filled black
-    bool hasTrail = false;  // false at row 0: there is no cell above
-    int trailRow = 0;       // row - 1, drawn in the trail colour
+    int eraseRow = 0;      // filled black
+    bool hasTrail = false; // false at row 0: there is no cell above
+    int trailRow = 0;      // row - 1, drawn in the trail colour
     RainColor trail;
-    int headRow = 0;        // the drop's row, drawn in the head colour
+    int headRow = 0; // the drop's row, drawn in the head colour
     RainColor head;
     QChar character;
 };

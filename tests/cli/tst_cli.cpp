@@ -8,9 +8,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -37,7 +37,7 @@ struct Run {
  * root, so that permission bits stop reads and writes as they would for a user.
  */
 Run runConverter(const QStringList &arguments, bool unprivileged = false,
-            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+                 const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
@@ -54,14 +54,13 @@ Run runConverter(const QStringList &arguments, bool unprivileged = false,
     return run;
 }
 
-
 /* n cards with a name and a note each. */
 QByteArray manyCards(int n)
 {
     QByteArray many;
     for (int i = 0; i < n; ++i)
         many += "BEGIN:VCARD\nFN:Person " + QByteArray::number(i) + "\nNOTE:" + QByteArray::number(i * 7919)
-            + "\nEND:VCARD\n";
+                + "\nEND:VCARD\n";
     return many;
 }
 
@@ -106,8 +105,8 @@ QString openFolder(const QTemporaryDir &dir, const QString &name, QFile::Permiss
     return path;
 }
 
-const QFile::Permissions kReadOnlyFolder = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup
-    | QFile::ReadOther | QFile::ExeOther;
+const QFile::Permissions kReadOnlyFolder
+    = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup | QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther;
 const QFile::Permissions kOpenFolder = kReadOnlyFolder | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
 
 } // namespace
@@ -134,20 +133,21 @@ private slots:
         QTest::addColumn<int>("write");
         QTest::addColumn<bool>("headers");
         const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
-        QTest::newRow("defaults, type from .xlsx") << u"-o a.xlsx in.vcf"_qs << u"XLS"_qs << QString() << utf8 << utf8 << true;
+        QTest::newRow("defaults, type from .xlsx")
+            << u"-o a.xlsx in.vcf"_qs << u"XLS"_qs << QString() << utf8 << utf8 << true;
         QTest::newRow("type from .CSV") << u"-o a.CSV in.vcf"_qs << u"CSV"_qs << QString() << utf8 << utf8 << true;
         QTest::newRow("type from other") << u"-o a.dat in.vcf --no-headers"_qs << u"TXT"_qs << QString() << utf8 << utf8
                                          << false;
-        QTest::newRow("outlook forces ANSI and headers")
-            << u"--preset outlook --no-headers -o a.xls in.vcf"_qs << u"CSV"_qs << u"outlook"_qs << utf8 << ansi << true;
-        QTest::newRow("excel writes UTF-16") << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs
-                                             << QString() << ansi << utf16 << true;
-        QTest::newRow("google leaves UTF-16 for UTF-8")
-            << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs << u"CSV"_qs << u"google"_qs << utf16 << utf8 << true;
+        QTest::newRow("outlook forces ANSI and headers") << u"--preset outlook --no-headers -o a.xls in.vcf"_qs
+                                                         << u"CSV"_qs << u"outlook"_qs << utf8 << ansi << true;
+        QTest::newRow("excel writes UTF-16")
+            << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs << QString() << ansi << utf16 << true;
+        QTest::newRow("google leaves UTF-16 for UTF-8") << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs
+                                                        << u"CSV"_qs << u"google"_qs << utf16 << utf8 << true;
         QTest::newRow("google keeps ANSI") << u"--preset google --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs
                                            << u"google"_qs << ansi << ansi << true;
-        QTest::newRow("explicit type wins") << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << u"XLS"_qs
-                                            << u"yahoo"_qs << utf8 << utf8 << true;
+        QTest::newRow("explicit type wins")
+            << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << u"XLS"_qs << u"yahoo"_qs << utf8 << utf8 << true;
     }
 
     void parsesPresetsAndTypes()
@@ -167,9 +167,12 @@ private slots:
         QTest::addColumn<QStringList>("arguments");
         QTest::newRow("no output") << QStringList{u"in.vcf"_qs};
         QTest::newRow("no input") << QStringList{u"-o"_qs, u"a.csv"_qs};
-        QTest::newRow("long separator") << QStringList{u"--separator"_qs, u";;"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
-        QTest::newRow("unknown encoding") << QStringList{u"--encoding"_qs, u"latin9"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
-        QTest::newRow("unknown preset") << QStringList{u"--preset"_qs, u"gmail"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("long separator") << QStringList{u"--separator"_qs, u";;"_qs, u"-o"_qs, u"a.csv"_qs,
+                                                       u"in.vcf"_qs};
+        QTest::newRow("unknown encoding")
+            << QStringList{u"--encoding"_qs, u"latin9"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
+        QTest::newRow("unknown preset") << QStringList{u"--preset"_qs, u"gmail"_qs, u"-o"_qs, u"a.csv"_qs,
+                                                       u"in.vcf"_qs};
         QTest::newRow("unknown option") << QStringList{u"--frobnicate"_qs, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs};
         QTest::newRow("output twice") << QStringList{u"-o"_qs, u"a.csv"_qs, u"-o"_qs, u"b.csv"_qs, u"in.vcf"_qs};
         QTest::newRow("separator that breaks rows")
@@ -207,8 +210,8 @@ private slots:
     {
         QFETCH(QString, separator);
         QFETCH(bool, allowed);
-        const CliParse parse =
-            parseCliArguments({u"--separator"_qs, separator, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs}, u',');
+        const CliParse parse
+            = parseCliArguments({u"--separator"_qs, separator, u"-o"_qs, u"a.csv"_qs, u"in.vcf"_qs}, u',');
         QCOMPARE(parse.options.has_value(), allowed);
         if (allowed) {
             QCOMPARE(QString(parse.options->separator), separator);
@@ -226,7 +229,8 @@ private slots:
         QTemporaryDir dir;
         const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
         const QString output = dir.filePath(u"out.csv"_qs);
-        const Run run = runConverter({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
+        const Run run
+            = runConverter({u"--separator"_qs, u";"_qs, u"-o"_qs, output, dir.filePath(u"missing.vcf"_qs), input});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
         QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
@@ -294,7 +298,8 @@ private slots:
             QVERIFY2(run.err.contains(u"\nFilename: "_qs + bad + u'\n'), qPrintable(run.err));
         }
         const QByteArray written = readTestFile(output);
-        QVERIFY(written.startsWith("\xEF\xBB\xBF" "Ann Lee\r\n555 0100\r\n\r\n"));
+        QVERIFY(written.startsWith("\xEF\xBB\xBF"
+                                   "Ann Lee\r\n555 0100\r\n\r\n"));
         QVERIFY(written.endsWith("Bo\r\n\r\n"));
     }
 
@@ -379,17 +384,16 @@ private slots:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"TMPDIR"_qs, u"/tmp"_qs);
         process.setProcessEnvironment(environment);
-        process.start(u"unshare"_qs, {u"-m"_qs, u"sh"_qs, u"-c"_qs,
-                                      u"mount -t tmpfs -o size=64k tmpfs /tmp && exec \"$0\" \"$@\""_qs, kConvert,
-                                      u"-o"_qs, output, input});
+        process.start(u"unshare"_qs,
+                      {u"-m"_qs, u"sh"_qs, u"-c"_qs, u"mount -t tmpfs -o size=64k tmpfs /tmp && exec \"$0\" \"$@\""_qs,
+                       kConvert, u"-o"_qs, output, input});
         QVERIFY(process.waitForFinished(120000));
         const QByteArray err = process.readAllStandardError();
         if (err.contains("mount:"))
             QSKIP(qPrintable(u"this machine cannot mount a tmpfs in a namespace: "_qs + QString::fromLocal8Bit(err)));
         QCOMPARE(process.exitCode(), 0);
-        const QJsonArray cells =
-            QJsonDocument::fromJson(DumpWorkbook(output)).object().value(u"cells"_qs).toArray();
-        QCOMPARE(cells.size(), 20001); // the header and every card
+        const QJsonArray cells = QJsonDocument::fromJson(DumpWorkbook(output)).object().value(u"cells"_qs).toArray();
+        QCOMPARE(cells.size(), 20001);                                          // the header and every card
         QCOMPARE(cells.last().toArray().first().toString(), u"Person 9999"_qs); // sorted: "Person 9999" last
         QCOMPARE(FilesIn(dir.path()), (QStringList{u"many.vcf"_qs, u"out.xlsx"_qs}));
     }
@@ -515,14 +519,15 @@ private slots:
                 }
                 QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
             }
-            const bool signalled =
-                process.state() == QProcess::Running && ::kill(pid_t(process.processId()), signalNumber) == 0;
+            const bool signalled
+                = process.state() == QProcess::Running && ::kill(pid_t(process.processId()), signalNumber) == 0;
             QVERIFY(process.waitForFinished(60000));
 
             const QByteArray now = readTestFile(target);
             // A workbook carries its time of writing; a complete one ends with the zip directory's end.
-            const bool completeNow = name.endsWith(u".xlsx"_qs) ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
-                                                                 : now == complete;
+            const bool completeNow = name.endsWith(u".xlsx"_qs)
+                                         ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
+                                         : now == complete;
             QVERIFY2(now == "old" || completeNow, qPrintable(QString::number(percent)));
             QStringList others = FilesIn(folder);
             others.removeOne(name);

@@ -42,19 +42,25 @@ bool WriteExport(const QString &path, QString *error)
 
 const QList<std::pair<const char *, Writer>> kWriters{
     {"csv", {u"out.csv"_qs, "\xEF\xBB\xBF\"Ann Lee\"", WriteExport}},
-    {"txt", {u"out.txt"_qs, "\xEF\xBB\xBF" "Ann Lee\r\n", WriteExport}},
+    {"txt",
+     {u"out.txt"_qs,
+      "\xEF\xBB\xBF"
+      "Ann Lee\r\n",
+      WriteExport}},
     {"xls", {u"out.xls"_qs, "\xD0\xCF\x11\xE0", WriteExport}},
     {"xlsx", {u"out.xlsx"_qs, "PK\x03\x04", WriteExport}},
-    {"settings.ini", {u"settings.ini"_qs, "\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n",
-                      [](const QString &path, QString *error) {
-                          IniStore settings;
-                          settings.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
-                          return settings.save(path, error);
-                      }}},
-    {"start.sh", {u"start.sh"_qs, "#!/bin/sh\n",
-                  [](const QString &path, QString *error) {
-                      return !writeRestartScript(QFileInfo(path).path(), u"/opt/tessaly/tessaly"_qs, error).isEmpty();
-                  }}},
+    {"settings.ini",
+     {u"settings.ini"_qs, "\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n",
+      [](const QString &path, QString *error) {
+          IniStore settings;
+          settings.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
+          return settings.save(path, error);
+      }}},
+    {"start.sh",
+     {u"start.sh"_qs, "#!/bin/sh\n",
+      [](const QString &path, QString *error) {
+          return !writeRestartScript(QFileInfo(path).path(), u"/opt/tessaly/tessaly"_qs, error).isEmpty();
+      }}},
 };
 
 Writer WriterNamed(const QString &name)
@@ -225,12 +231,12 @@ private slots:
         QTest::addColumn<QString>("reason");
         for (const auto &[rowName, writer] : kWriters) {
             const QString name = QString::fromLatin1(rowName);
-            QTest::addRow("%s, sync fails", rowName) << name << int(FailingCalls::Sync) << EIO
-                                                     << u"Input/output error"_qs;
+            QTest::addRow("%s, sync fails", rowName)
+                << name << int(FailingCalls::Sync) << EIO << u"Input/output error"_qs;
             // The .xlsx library writes its file itself; a full disk under it is the command-line test's.
             if (name != u"xlsx")
-                QTest::addRow("%s, disk full", rowName) << name << int(FailingCalls::Write) << ENOSPC
-                                                        << u"No space left on device"_qs;
+                QTest::addRow("%s, disk full", rowName)
+                    << name << int(FailingCalls::Write) << ENOSPC << u"No space left on device"_qs;
         }
     }
 

@@ -3,17 +3,16 @@
 #include "i18n/translate.h"
 #include "testfiles.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QCoreApplication>
 #include <QTest>
 
 #include <unistd.h>
 
 namespace {
-
 
 /* A copy of a program with the Languages folder beside it, in a folder of its own. */
 QString installProgram(const QString &folder, const QString &source)
@@ -60,9 +59,8 @@ private slots:
         QTest::newRow("mark, blanks, any case")
             << QByteArray("\xEF\xBB\xBF  [settings]  \n  languagefile =  Türkçe.lang.txt \n") << u"SETTINGS"_qs
             << u"LanguageFile"_qs << u"Türkçe.lang.txt"_qs;
-        QTest::newRow("comment lines skipped")
-            << QByteArray("[Settings]\n;LanguageFile=no\nLanguageFile=yes\n") << u"Settings"_qs << u"LanguageFile"_qs
-            << u"yes"_qs;
+        QTest::newRow("comment lines skipped") << QByteArray("[Settings]\n;LanguageFile=no\nLanguageFile=yes\n")
+                                               << u"Settings"_qs << u"LanguageFile"_qs << u"yes"_qs;
         QTest::newRow("keys before a section dropped")
             << QByteArray("LanguageFile=lost\n[Settings]\n") << u"Settings"_qs << u"LanguageFile"_qs << u"-"_qs;
         QTest::newRow("value holding =") << QByteArray("[A]\nk=a=b\n") << u"A"_qs << u"k"_qs << u"a=b"_qs;
@@ -92,14 +90,15 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = writeTestFile(dir.filePath(u"settings.ini"_qs),
-                                   "[Other]\nkeep=1\n[settings]\nlanguagefile=old\nMore = x\n");
+                                           "[Other]\nkeep=1\n[settings]\nlanguagefile=old\nMore = x\n");
         IniStore store;
         QVERIFY(store.load(path, nullptr));
         store.setValue(u"Settings"_qs, u"LanguageFile"_qs, u"German.lang.txt"_qs);
         store.setValue(u"New"_qs, u"k"_qs, u"v"_qs);
         QVERIFY(store.save(path, nullptr));
-        QCOMPARE(readTestFile(path), QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
-                                           "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
+        QCOMPARE(readTestFile(path),
+                 QByteArray("\xEF\xBB\xBF[Other]\r\nkeep=1\r\n\r\n[settings]\r\nlanguagefile=German.lang.txt\r\n"
+                            "More=x\r\n\r\n[New]\r\nk=v\r\n\r\n"));
     }
 
     void savedIniReadsBackUnchanged()
@@ -107,8 +106,8 @@ private slots:
         // Names that begin with U+FEFF (a byte-order mark inside the file) once lost one mark
         // at each read, until a key became a ";" comment and was gone.
         QTemporaryDir dir;
-        const QString path = writeTestFile(dir.filePath(u"settings.ini"_qs),
-                                           "[s]\n\xEF\xBB\xBF\xEF\xBB\xBF;S\n\xEF\xBB\xBFk=v\n");
+        const QString path
+            = writeTestFile(dir.filePath(u"settings.ini"_qs), "[s]\n\xEF\xBB\xBF\xEF\xBB\xBF;S\n\xEF\xBB\xBFk=v\n");
         IniStore store;
         QVERIFY(store.load(path, nullptr));
         QVERIFY(store.save(path, nullptr));
@@ -123,7 +122,8 @@ private slots:
         QTemporaryDir dir;
         IniStore store;
         QString error;
-        QVERIFY(!store.load(writeTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
+        QVERIFY(
+            !store.load(writeTestFile(dir.filePath(u"settings.ini"_qs), "[Settings]\nLanguageFile=\xFF\n"), &error));
         QVERIFY(!error.isEmpty());
         QVERIFY(store.load(dir.filePath(u"missing.ini"_qs), &error)); // no file: an empty store
         QCOMPARE(store.value(u"Settings"_qs, u"LanguageFile"_qs), QString());
@@ -150,7 +150,9 @@ private slots:
         const QString folder = dir.filePath(u"readonly"_qs);
         QDir().mkpath(folder);
         const bool mounted = geteuid() == 0
-            && QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"ro,size=16k"_qs, u"tmpfs"_qs, folder}) == 0;
+                             && QProcess::execute(u"mount"_qs, {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"ro,size=16k"_qs,
+                                                                u"tmpfs"_qs, folder})
+                                    == 0;
         if (geteuid() == 0 && !mounted)
             QSKIP("this machine cannot mount a read-only file system");
         if (!mounted)

@@ -73,7 +73,8 @@ private slots:
     {
         RecordingHost host;
         const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
-        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
+        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host),
+                 ConversionOutcome::Written);
         QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
         QCOMPARE(host.events.mid(0, 3), (QStringList{u"progress 0"_qs, u"busy"_qs, u"disable"_qs}));
         // The controls come back before writing; the box shows the path as chosen.
@@ -91,14 +92,17 @@ private slots:
         QTest::addColumn<int>("encoding");
         QTest::addColumn<QByteArray>("written");
         QTest::addColumn<QString>("note"); // the message's last part, if any
-        const QString note = u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
-                             "rows; choose UTF-8 to keep them."_qs;
+        const QString note
+            = u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
+              "rows; choose UTF-8 to keep them."_qs;
         QTest::newRow("ANSI CSV") << u"ansi.csv"_qs << int(TextEncoding::Ansi)
-                                  << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n") << note;
+                                  << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n")
+                                  << note;
         QTest::newRow("ANSI text") << u"ansi.txt"_qs << int(TextEncoding::Ansi)
                                    << QByteArray("Ay?e Y?lmaz\r\n\r\n?? ??\r\n\r\nJ\xFCrgen\r\n\r\n") << note;
         QTest::newRow("UTF-8") << u"utf8.csv"_qs << int(TextEncoding::Utf8)
-                               << QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Ayşe Yılmaz\"\r\n\"山田 太郎\"\r\n\"Jürgen\"\r\n")
+                               << QByteArray(
+                                      "\xEF\xBB\xBF\"Name\"\r\n\"Ayşe Yılmaz\"\r\n\"山田 太郎\"\r\n\"Jürgen\"\r\n")
                                << QString();
     }
 
@@ -109,8 +113,8 @@ private slots:
         QFETCH(int, encoding);
         QFETCH(QString, note);
         const TextLines cards = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"FN:Ayşe Yılmaz"_qs, u"END:VCARD"_qs,
-                                                            u"BEGIN:VCARD"_qs, u"FN:山田 太郎"_qs, u"END:VCARD"_qs,
-                                                            u"BEGIN:VCARD"_qs, u"FN:Jürgen"_qs, u"END:VCARD"_qs});
+                                                           u"BEGIN:VCARD"_qs, u"FN:山田 太郎"_qs, u"END:VCARD"_qs,
+                                                           u"BEGIN:VCARD"_qs, u"FN:Jürgen"_qs, u"END:VCARD"_qs});
         RecordingHost host;
         host.options.encoding = TextEncoding(encoding);
         host.options.sort = false;
@@ -165,8 +169,9 @@ private slots:
         QTest::addColumn<QString>("reason");
         QTest::newRow("path is a folder") << u"folder.csv"_qs << 1 << u"Is a directory"_qs;
         QTest::newRow("more rows than .xls holds")
-            << u"kept.xls"_qs << 65536 << u"The table has 65,537 rows. An Excel 97-2003 workbook (.xls) holds at most "
-                                          "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+            << u"kept.xls"_qs << 65536
+            << u"The table has 65,537 rows. An Excel 97-2003 workbook (.xls) holds at most "
+               "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
     }
 
     void failedWriteIsNeverSuccess()

@@ -25,7 +25,7 @@ ContactCard fullCard()
 }
 
 ExportTable buildTable(std::vector<ContactCard> cards, const QString &fileType = u"CSV"_qs,
-                  const QString &flavor = QString())
+                       const QString &flavor = QString())
 {
     const ColumnPresence presence = computeColumnPresence(cards);
     return buildExportTable(std::move(cards), presence, fileType, flavor, RowFormat{});
@@ -58,7 +58,8 @@ private slots:
         };
         const ExportTable table = buildTable(cards);
         QCOMPARE(table.rows, (QStringList{u"\"Ann Lee\",\"555 0100\",\"\""_qs, u"\"Bo\",\"\",\"bo@x\""_qs}));
-        QCOMPARE(table.txtLines, (QStringList{u"Ann Lee"_qs, u"555 0100"_qs, QString(), u"Bo"_qs, u"bo@x"_qs, QString()}));
+        QCOMPARE(table.txtLines,
+                 (QStringList{u"Ann Lee"_qs, u"555 0100"_qs, QString(), u"Bo"_qs, u"bo@x"_qs, QString()}));
         QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{}), u"\"Name\",\"Phone\",\"Email\""_qs);
         QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{u';', u'"'}),
                  u"\"Name\";\"Phone\";\"Email\""_qs);
@@ -76,7 +77,7 @@ private slots:
         // Identical rows are kept once, case counts, and quote marks vanish from the values.
         QCOMPARE(table.rows, (QStringList{u"\"Ann\",\"\""_qs, u"\"ann\",\"\""_qs}));
         QCOMPARE(table.txtLines.count(u"Ann"_qs), 3); // every card keeps its TXT block
-        QVERIFY(table.presence[size_t(C::Note)]); // a field of quote marks only is still present
+        QVERIFY(table.presence[size_t(C::Note)]);     // a field of quote marks only is still present
     }
 
     void flavours_data()
@@ -122,7 +123,8 @@ private slots:
 
     void noValuesNoRows()
     {
-        ExportTable table = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
+        ExportTable table
+            = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
         removeBlankRows(table.rows);
         QCOMPARE(table.rows, QStringList{u"\"\""_qs}); // the quote-only note is present but empty
 
@@ -138,11 +140,11 @@ private slots:
 
     void finishRowsSortsIgnoringCaseBelowTheHeader()
     {
-        QStringList rows{u"\"beta\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"Ärger\""_qs, u"\"Zed\""_qs,
-                         u"\"ALPHA\""_qs};
+        QStringList rows{u"\"beta\""_qs,  u"\"Alpha\""_qs, u"\"alpha\""_qs,
+                         u"\"Ärger\""_qs, u"\"Zed\""_qs,   u"\"ALPHA\""_qs};
         finishRows(rows, true, true, u"\"Name\""_qs);
-        QCOMPARE(rows, (QStringList{u"\"Name\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"ALPHA\""_qs,
-                                    u"\"Ärger\""_qs, u"\"beta\""_qs, u"\"Zed\""_qs}));
+        QCOMPARE(rows, (QStringList{u"\"Name\""_qs, u"\"Alpha\""_qs, u"\"alpha\""_qs, u"\"ALPHA\""_qs, u"\"Ärger\""_qs,
+                                    u"\"beta\""_qs, u"\"Zed\""_qs}));
 
         QStringList unsorted{u"b"_qs, u"a"_qs};
         finishRows(unsorted, false, false, QString());
@@ -170,9 +172,8 @@ private slots:
         QTest::newRow("ANSI") << int(TextEncoding::Ansi) << QByteArray("J\xFCrgen \xE9?\r\n\r\n");
         QTest::newRow("UTF-8") << int(TextEncoding::Utf8)
                                << QByteArray("\xEF\xBB\xBFJ\xC3\xBCrgen \xC3\xA9\xE2\x82\xBD\r\n\r\n");
-        QTest::newRow("UTF-16")
-            << int(TextEncoding::Utf16)
-            << QByteArray("\xFF\xFEJ\0\xFC\0r\0g\0e\0n\0 \0\xE9\0\xBD\x20\r\0\n\0\r\0\n\0", 28);
+        QTest::newRow("UTF-16") << int(TextEncoding::Utf16)
+                                << QByteArray("\xFF\xFEJ\0\xFC\0r\0g\0e\0n\0 \0\xE9\0\xBD\x20\r\0\n\0\r\0\n\0", 28);
     }
 
     void testWrittenBytes()
@@ -193,11 +194,15 @@ private slots:
         const QStringList names{u"Ayşe Yılmaz"_qs, u"山田 太郎"_qs, u"Jürgen"_qs, u"Emoji 😀"_qs};
         QTest::newRow("ANSI") << int(TextEncoding::Ansi) << names
                               << QByteArray("Ay?e Y?lmaz\r\n?? ??\r\nJ\xFCrgen\r\nEmoji ?\r\n") << 7 << 3;
-        QTest::newRow("UTF-8 keeps them") << int(TextEncoding::Utf8) << names
-                                          << (QByteArray("\xEF\xBB\xBF") + names.join(u"\r\n"_qs).toUtf8() + "\r\n") << 0 << 0;
+        QTest::newRow("UTF-8 keeps them")
+            << int(TextEncoding::Utf8) << names
+            << (QByteArray("\xEF\xBB\xBF") + names.join(u"\r\n"_qs).toUtf8() + "\r\n") << 0 << 0;
         QTest::newRow("UTF-16, a surrogate without its pair")
             << int(TextEncoding::Utf16) << QStringList{u"a"_qs + QChar(0xD800) + u"b😀"_qs, QString(QChar(0xDC00))}
-            << QByteArray("\xFF\xFE" "a\0?\0b\0\x3D\xD8\x00\xDE\r\0\n\0?\0\r\0\n\0", 22) << 2 << 2;
+            << QByteArray("\xFF\xFE"
+                          "a\0?\0b\0\x3D\xD8\x00\xDE\r\0\n\0?\0\r\0\n\0",
+                          22)
+            << 2 << 2;
     }
 
     void replacedCharactersAreCounted()

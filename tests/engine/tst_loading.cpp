@@ -1,6 +1,6 @@
 #include "engine/loading.h"
-#include "text/singlebytecodec.h"
 #include "i18n/translate.h"
+#include "text/singlebytecodec.h"
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -51,21 +51,26 @@ private slots:
         QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << utf8 << QStringList{u"a"_qs, u"b"_qs};
         QTest::newRow("LF, no final break") << QByteArray("a\nb") << utf8 << QStringList{u"a"_qs, u"b"_qs};
         QTest::newRow("lone CR") << QByteArray("a\rb\r") << utf8 << QStringList{u"a"_qs, u"b"_qs};
-        QTest::newRow("CR CR LF is two breaks") << QByteArray("a\r\r\nb") << utf8 << QStringList{u"a"_qs, u""_qs, u"b"_qs};
+        QTest::newRow("CR CR LF is two breaks")
+            << QByteArray("a\r\r\nb") << utf8 << QStringList{u"a"_qs, u""_qs, u"b"_qs};
         QTest::newRow("empty lines kept") << QByteArray("\n\na\n") << utf8 << QStringList{u""_qs, u""_qs, u"a"_qs};
         QTest::newRow("empty file") << QByteArray() << utf8 << QStringList();
         QTest::newRow("only a mark") << QByteArray("\xEF\xBB\xBF") << utf8 << QStringList();
         QTest::newRow("UTF-8 mark wins over ANSI")
             << QByteArray("\xEF\xBB\xBF\xC3\xBC\n") << ansi << QStringList{u"ü"_qs};
         QTest::newRow("ANSI without mark") << QByteArray("\xC3\xBC\n") << ansi << QStringList{u"Ã¼"_qs};
-        QTest::newRow("UTF-16 LE mark wins over UTF-8")
-            << QByteArray("\xFF\xFE" "a\0\r\0\n\0\x1F\x04", 10) << utf8 << QStringList{u"a"_qs, u"П"_qs};
+        QTest::newRow("UTF-16 LE mark wins over UTF-8") << QByteArray("\xFF\xFE"
+                                                                      "a\0\r\0\n\0\x1F\x04",
+                                                                      10)
+                                                        << utf8 << QStringList{u"a"_qs, u"П"_qs};
         QTest::newRow("UTF-16 BE mark") << QByteArray("\xFE\xFF\0a\0\n\0b", 8) << ansi << QStringList{u"a"_qs, u"b"_qs};
-        QTest::newRow("UTF-16 chosen, no mark") << QByteArray("a\0\n\0\xFC\0", 6) << utf16 << QStringList{u"a"_qs, u"ü"_qs};
+        QTest::newRow("UTF-16 chosen, no mark")
+            << QByteArray("a\0\n\0\xFC\0", 6) << utf16 << QStringList{u"a"_qs, u"ü"_qs};
         // Only the file's own mark goes: a second one, as from files put together, stays text.
         QTest::newRow("UTF-8, second mark") << QByteArray("\xEF\xBB\xBF\xEF\xBB\xBF=\n\xEF\xBB\xBF;S") << ansi
                                             << QStringList{u"\uFEFF="_qs, u"\uFEFF;S"_qs};
-        QTest::newRow("UTF-16, second mark") << QByteArray("\xFF\xFE\xFF\xFE=\0", 6) << utf8 << QStringList{u"\uFEFF="_qs};
+        QTest::newRow("UTF-16, second mark")
+            << QByteArray("\xFF\xFE\xFF\xFE=\0", 6) << utf8 << QStringList{u"\uFEFF="_qs};
         // An odd last byte cannot be a UTF-16 unit; it shows as U+FFFD instead of vanishing.
         QTest::newRow("UTF-16, odd last byte")
             << QByteArray("a\0\n\0b\0c", 7) << utf16 << QStringList{u"a"_qs, u"b\uFFFD"_qs};
@@ -169,10 +174,10 @@ private slots:
         }
         TextLines lines, more;
         QString error;
-        QVERIFY(readTextLines(writeFile(m_dir, u"first.txt"_qs, first.join(u'\n').toUtf8()), TextEncoding::Utf8,
-                              lines, &error));
-        QVERIFY(readTextLines(writeFile(m_dir, u"second.txt"_qs, second.join(u"\r\n"_qs).toUtf8()),
-                              TextEncoding::Utf8, more, &error));
+        QVERIFY(readTextLines(writeFile(m_dir, u"first.txt"_qs, first.join(u'\n').toUtf8()), TextEncoding::Utf8, lines,
+                              &error));
+        QVERIFY(readTextLines(writeFile(m_dir, u"second.txt"_qs, second.join(u"\r\n"_qs).toUtf8()), TextEncoding::Utf8,
+                              more, &error));
         lines.appendLines(std::move(more));
         QVERIFY(more.isEmpty());
         lines.appendUtf8("tail");

@@ -21,8 +21,8 @@ QString Field(const ContactFields &card, ContactColumn column)
 /* The one card made of BEGIN, the given lines, END; the empty line keeps END out of soft line breaks. */
 ContactFields oneCard(const QStringList &body, QChar delimiter = u',')
 {
-    const auto cards =
-        scanLines(QStringList{u"BEGIN:VCARD"_qs} + body + QStringList{QString(), u"END:VCARD"_qs, QString()}, delimiter);
+    const auto cards = scanLines(
+        QStringList{u"BEGIN:VCARD"_qs} + body + QStringList{QString(), u"END:VCARD"_qs, QString()}, delimiter);
     if (cards.size() != 1)
         qFatal("expected exactly one card");
     return cards.front();
@@ -60,17 +60,19 @@ private slots:
         // Quoted-printable only where the property line declares it; every other "=" stays.
         QTest::newRow("query string") << u"URL:https://example.com/?id=42&lang=de"_qs << url << comma
                                       << u"https://example.com/?id=42&lang=de"_qs;
-        QTest::newRow("equals and one digit at the end") << u"URL:shop/item?id=7"_qs << url << comma << u"shop/item?id=7"_qs;
-        QTest::newRow("equals in a note") << u"NOTE:Rabatt 10=20 Prozent"_qs << note << comma << u"Rabatt 10=20 Prozent"_qs;
-        QTest::newRow("escapes without declaration") << u"FN;CHARSET=UTF-8:J=C3=BCrgen =00"_qs << fn << comma
-                                                     << u"J=C3=BCrgen =00"_qs;
+        QTest::newRow("equals and one digit at the end")
+            << u"URL:shop/item?id=7"_qs << url << comma << u"shop/item?id=7"_qs;
+        QTest::newRow("equals in a note")
+            << u"NOTE:Rabatt 10=20 Prozent"_qs << note << comma << u"Rabatt 10=20 Prozent"_qs;
+        QTest::newRow("escapes without declaration")
+            << u"FN;CHARSET=UTF-8:J=C3=BCrgen =00"_qs << fn << comma << u"J=C3=BCrgen =00"_qs;
         QTest::newRow("declaration only in another parameter")
             << u"NOTE;TYPE=QUOTED-PRINTABLE:a=41"_qs << note << comma << u"a=41"_qs;
         QTest::newRow("bare QUOTED-PRINTABLE") << u"NOTE;QUOTED-PRINTABLE:a=3Db"_qs << note << comma << u"a=b"_qs;
         QTest::newRow("declaration in lower case")
             << u"note;charset=utf-8;encoding=quoted-printable:=C3=A9"_qs << note << comma << u"é"_qs;
-        QTest::newRow("declared with a group prefix") << u"item2.ORG;ENCODING=QUOTED-PRINTABLE:A=3DB"_qs << org << comma
-                                                      << u"A=B"_qs;
+        QTest::newRow("declared with a group prefix")
+            << u"item2.ORG;ENCODING=QUOTED-PRINTABLE:A=3DB"_qs << org << comma << u"A=B"_qs;
 
         // vCard escapes are undone in every value, once.
         QTest::newRow("escaped comma") << u"ORG:Acme\\, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
@@ -91,7 +93,8 @@ private slots:
         QTest::newRow("N with SORT-AS") << u"N;SORT-AS=\"Lee\":Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
         QTest::newRow("fn in lower case") << u"fn;charset=utf-8:Ann"_qs << fn << comma << u"Ann"_qs;
         QTest::newRow("FN with a group") << u"item1.FN:Ann Lee"_qs << fn << comma << u"Ann Lee"_qs;
-        QTest::newRow("N with a group and parameters") << u"A-2.n;LANGUAGE=de:Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
+        QTest::newRow("N with a group and parameters")
+            << u"A-2.n;LANGUAGE=de:Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
         QTest::newRow("a group is letters, digits and -") << u"item 1.FN:Ann"_qs << fn << comma << QString();
         QTest::newRow("X-FN in a group is not FN") << u"item1.X-FN:Ann"_qs << fn << comma << QString();
         QTest::newRow("URL in a NOTE line") << u"NOTE:see URL: here"_qs << url << comma << u"see URL: here"_qs;
@@ -110,7 +113,7 @@ private slots:
     {
         // BEGIN in any letter case opens a card; a trailing blank keeps it from doing so.
         auto cards = scanLines({u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs, u"BEGIN:VCARD "_qs,
-                           u"TEL:2"_qs, u"END:VCARD"_qs});
+                                u"TEL:2"_qs, u"END:VCARD"_qs});
         QCOMPARE(cards.size(), size_t(2));
         QCOMPARE(Field(cards[0], ContactColumn::FormattedName), QString());
         QCOMPARE(Field(cards[1], ContactColumn::Phone2), u"2"_qs); // not emptied: carried over
@@ -142,15 +145,15 @@ private slots:
 
     void quotedPrintableSoftBreaks()
     {
-        const ContactFields card = oneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs,
-                                            u"=C3=A9="_qs, u" x"_qs, u"TEL:5"_qs});
+        const ContactFields card
+            = oneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs, u"=C3=A9="_qs, u" x"_qs, u"TEL:5"_qs});
         // The blank-led line after "=" belongs to the value and is not a fold.
         QCOMPARE(Field(card, ContactColumn::FormattedName), u"éé x"_qs);
         QCOMPARE(Field(card, ContactColumn::Phone1), u"5"_qs);
 
         // A line that was blank as loaded ends the join, so files never run into each other.
-        const auto cards = scanLines({u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(),
-                                 u" TEL:9"_qs, u"END:VCARD"_qs});
+        const auto cards = scanLines(
+            {u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(), u" TEL:9"_qs, u"END:VCARD"_qs});
         QCOMPARE(Field(cards.at(0), ContactColumn::Note), u"a"_qs);
         QCOMPARE(Field(cards.at(0), ContactColumn::Phone1), u"9"_qs);
     }
@@ -187,14 +190,16 @@ private slots:
 
         // A soft line break goes whole: the next line's first characters are text, never hex digits.
         QTest::newRow("break before a hex letter")
-            << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:Meeting at 10="_qs, u"am in Berlin"_qs, QString(), end}
+            << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:Meeting at 10="_qs, u"am in Berlin"_qs, QString(),
+                           end}
             << note << QStringList{u"Meeting at 10am in Berlin"_qs};
         QTest::newRow("break before a digit")
-            << QStringList{begin, u"ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Hauptstr. 6="_qs, u"0;Ulm;;89073="_qs, u";DE"_qs, end}
+            << QStringList{begin, u"ADR;HOME;ENCODING=QUOTED-PRINTABLE:;;Hauptstr. 6="_qs, u"0;Ulm;;89073="_qs,
+                           u";DE"_qs, end}
             << adr << QStringList{u"Hauptstr. 60 Ulm 89073 DE"_qs};
         QTest::newRow("break inside a UTF-8 sequence")
-            << QStringList{begin, u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Br=C3="_qs, u"=BCning"_qs, end}
-            << fn << QStringList{u"Brüning"_qs};
+            << QStringList{begin, u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Br=C3="_qs, u"=BCning"_qs, end} << fn
+            << QStringList{u"Brüning"_qs};
         QTest::newRow("blank after a break belongs to the value")
             << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:a="_qs, u" b"_qs, end} << note << QStringList{u"a b"_qs};
         QTest::newRow("declaration completed by a fold")
@@ -215,10 +220,9 @@ private slots:
             << QStringList{begin, u"NOTE:a="_qs, u" b"_qs, end} << note << QStringList{u"a=b"_qs};
 
         // Declared properties among the continuation lines take the rest of the same lines.
-        QTest::newRow("declared lines in a run")
-            << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:ab="_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:cd="_qs,
-                           u"ef"_qs, end}
-            << note << QStringList{u"cdef"_qs};
+        QTest::newRow("declared lines in a run") << QStringList{begin, u"NOTE;ENCODING=QUOTED-PRINTABLE:ab="_qs,
+                                                                u"NOTE;ENCODING=QUOTED-PRINTABLE:cd="_qs, u"ef"_qs, end}
+                                                 << note << QStringList{u"cdef"_qs};
         QTest::newRow("e-mails in a run, first slot")
             << QStringList{begin, u"EMAIL;QUOTED-PRINTABLE:a="_qs, u"EMAIL;QUOTED-PRINTABLE:b="_qs, u"c"_qs, end}
             << email1 << QStringList{u"aEMAIL QUOTED-PRINTABLE:bc"_qs};

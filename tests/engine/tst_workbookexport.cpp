@@ -10,8 +10,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QStandardPaths>
 #include <QSemaphore>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -34,9 +34,21 @@ const QString kDumpScript = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/work
 TextLines trickyCards()
 {
     return TextLines::fromStringList({
-        u"BEGIN:VCARD"_qs, u"FN:Şişli İğdır"_qs, u"TEL:0555 123"_qs, u"NOTE:+1-2"_qs, u"END:VCARD"_qs,
-        u"BEGIN:VCARD"_qs, u"FN:Дмитрий Иванов"_qs, u"TEL:00123"_qs, u"ORG:東京 \"Ltd\""_qs, u"END:VCARD"_qs,
-        u"BEGIN:VCARD"_qs, u"FN:Emoji 😀"_qs, u"TEL:+44 20 7946 0000"_qs, u"NOTE:1/2"_qs, u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs,
+        u"FN:Şişli İğdır"_qs,
+        u"TEL:0555 123"_qs,
+        u"NOTE:+1-2"_qs,
+        u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs,
+        u"FN:Дмитрий Иванов"_qs,
+        u"TEL:00123"_qs,
+        u"ORG:東京 \"Ltd\""_qs,
+        u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs,
+        u"FN:Emoji 😀"_qs,
+        u"TEL:+44 20 7946 0000"_qs,
+        u"NOTE:1/2"_qs,
+        u"END:VCARD"_qs,
         QString(),
     });
 }
@@ -52,10 +64,16 @@ const QList<QStringList> kTrickyTable{
 TextLines escapeCards()
 {
     return TextLines::fromStringList({
-        u"BEGIN:VCARD"_qs, u"FN:_x0041_"_qs, u"ORG:Nul"_qs + QChar(0) + u"after"_qs,
-        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Dtwo"_qs, u"END:VCARD"_qs,
-        u"BEGIN:VCARD"_qs, u"FN:Emoji 😀"_qs, u"ORG:_x005F_x0041_ _X0041_"_qs,
-        u"NOTE;ENCODING=QUOTED-PRINTABLE:_x0041=01 and =EF=BF=BF"_qs, u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs,
+        u"FN:_x0041_"_qs,
+        u"ORG:Nul"_qs + QChar(0) + u"after"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Dtwo"_qs,
+        u"END:VCARD"_qs,
+        u"BEGIN:VCARD"_qs,
+        u"FN:Emoji 😀"_qs,
+        u"ORG:_x005F_x0041_ _X0041_"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:_x0041=01 and =EF=BF=BF"_qs,
+        u"END:VCARD"_qs,
         QString(),
     });
 }
@@ -178,7 +196,8 @@ private slots:
                      ConversionOutcome::Written);
         }
         QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
-        const QJsonObject dump = dumpWorkbook(dir.filePath(name), {u"--reader"_qs, reader, u"--profile"_qs, m_dir.filePath(u"profile"_qs)});
+        const QJsonObject dump = dumpWorkbook(dir.filePath(name),
+                                              {u"--reader"_qs, reader, u"--profile"_qs, m_dir.filePath(u"profile"_qs)});
         QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kEscapeTable);
     }
 
@@ -292,9 +311,9 @@ private slots:
                      ConversionOutcome::Written);
             const QString outDir = m_dir.filePath(name + u"-csv"_qs);
             QProcess process;
-            process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs), u"--headless"_qs,
-                                   u"--convert-to"_qs, u"csv:Text - txt - csv (StarCalc):44,34,76,1"_qs,
-                                   u"--outdir"_qs, outDir, path});
+            process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs),
+                                   u"--headless"_qs, u"--convert-to"_qs,
+                                   u"csv:Text - txt - csv (StarCalc):44,34,76,1"_qs, u"--outdir"_qs, outDir, path});
             QVERIFY(process.waitForFinished(180000));
             QFile csv(outDir + u'/' + QFileInfo(name).completeBaseName() + u".csv"_qs);
             QVERIFY2(csv.open(QIODevice::ReadOnly), process.readAllStandardError().constData());

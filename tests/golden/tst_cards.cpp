@@ -131,8 +131,8 @@ private slots:
         const std::optional<QStringList> options = caseOptions(*ini, error);
         QVERIFY2(options.has_value(), qPrintable(error));
 
-        const QStringList expectedFiles =
-            dir.entryList({u"expected.*"_s}, QDir::Files | QDir::CaseSensitive, QDir::Name);
+        const QStringList expectedFiles
+            = dir.entryList({u"expected.*"_s}, QDir::Files | QDir::CaseSensitive, QDir::Name);
         QVERIFY2(!expectedFiles.isEmpty(), "the case has neither expected.csv nor expected.txt");
         for (const QString &expectedName : expectedFiles) {
             const QString kind = QFileInfo(expectedName).suffix();

@@ -92,9 +92,8 @@ private slots:
             if (text.isEmpty() || text.startsWith(u'#'))
                 continue;
             const QRegularExpressionMatch match = line.match(text);
-            QVERIFY2(match.hasMatch(), qPrintable(u"corpus-sha256.txt line %1 is not \"HASH  KIND  FILE\": %2"_s
-                                                      .arg(i + 1)
-                                                      .arg(text)));
+            QVERIFY2(match.hasMatch(),
+                     qPrintable(u"corpus-sha256.txt line %1 is not \"HASH  KIND  FILE\": %2"_s.arg(i + 1).arg(text)));
             QString &hash = m_recorded[match.captured(3)][match.captured(2)];
             QVERIFY2(hash.isEmpty(), qPrintable(u"corpus-sha256.txt line %1 repeats %2"_s.arg(i + 1).arg(text)));
             hash = match.captured(1);
@@ -104,8 +103,7 @@ private slots:
     void everyFileGivesItsRecordedOutputs_data()
     {
         QTest::addColumn<QString>("file");
-        const QStringList files =
-            QDir(kCorpus).entryList({u"*.vcf"_s}, QDir::Files | QDir::CaseSensitive, QDir::Name);
+        const QStringList files = QDir(kCorpus).entryList({u"*.vcf"_s}, QDir::Files | QDir::CaseSensitive, QDir::Name);
         QVERIFY2(!files.isEmpty(), qPrintable(u"no .vcf files in "_s + kCorpus));
         // The corpus files and the recorded ones: a file on one side only fails its row.
         QStringList names = files + m_recorded.keys();
@@ -118,10 +116,13 @@ private slots:
     void everyFileGivesItsRecordedOutputs()
     {
         QFETCH(QString, file);
-        const QString regenerate = u"; tools/corpus-hashes.sh writes the file (read the outputs before you commit it)"_s;
-        QVERIFY2(m_recorded.contains(file), qPrintable(file + u" has no recorded hash in corpus-sha256.txt"_s + regenerate));
+        const QString regenerate
+            = u"; tools/corpus-hashes.sh writes the file (read the outputs before you commit it)"_s;
+        QVERIFY2(m_recorded.contains(file),
+                 qPrintable(file + u" has no recorded hash in corpus-sha256.txt"_s + regenerate));
         const std::optional<QByteArray> input = readWholeFile(kCorpus + u'/' + file);
-        QVERIFY2(input.has_value(), qPrintable(file + u" is recorded in corpus-sha256.txt but missing from "_s + kCorpus));
+        QVERIFY2(input.has_value(),
+                 qPrintable(file + u" is recorded in corpus-sha256.txt but missing from "_s + kCorpus));
 
         const QString encoding = readingEncoding(*input);
         for (const QString &kind : kKinds) {
@@ -131,15 +132,17 @@ private slots:
             // "No data found" is a result too, when it comes as exit status 1 with nothing written.
             QString actual;
             if (conversion.run.exitCode == 0 && conversion.written)
-                actual = QString::fromLatin1(QCryptographicHash::hash(*conversion.written, QCryptographicHash::Sha256).toHex());
+                actual = QString::fromLatin1(
+                    QCryptographicHash::hash(*conversion.written, QCryptographicHash::Sha256).toHex());
             else if (conversion.run.exitCode == 1 && !conversion.written)
                 actual = kNoOutput;
             else
                 QFAIL(qPrintable(conversion.describe(file, kind)));
-            QVERIFY2(actual == recorded,
-                     qPrintable(u"%1 (%2, read as %3): SHA-256 %4, recorded %5"_s.arg(file, kind, encoding, actual, recorded)
-                                + (conversion.written ? u"; its first line: "_s + outputLines(*conversion.written).value(0)
-                                                      : QString())));
+            QVERIFY2(
+                actual == recorded,
+                qPrintable(u"%1 (%2, read as %3): SHA-256 %4, recorded %5"_s.arg(file, kind, encoding, actual, recorded)
+                           + (conversion.written ? u"; its first line: "_s + outputLines(*conversion.written).value(0)
+                                                 : QString())));
         }
     }
 
@@ -160,17 +163,17 @@ private slots:
                               u"\"黄世勇\",\"黄 世勇\",\"北京 丰台区\",\"http://weibo.com/3094900433?闪闪H红星\""_s}));
 
         // An ANSI file written back as ANSI, one value per line in the text layout.
-        const QStringList text =
-            convertedLines(u"FolkerKinzel-VCards__v3Ansi.vcf"_s, u"txt"_s, {u"--encoding"_s, u"ansi"_s});
+        const QStringList text
+            = convertedLines(u"FolkerKinzel-VCards__v3Ansi.vcf"_s, u"txt"_s, {u"--encoding"_s, u"ansi"_s});
         QCOMPARE(text.mid(8), (QStringList{u"KMS Außenstelle"_s, u"KMS WSF"_s, u"03443-303776"_s, u"03443-333440"_s,
                                            u"KMS Außenstelle"_s, u"blablö@blub.com"_s, QString()}));
 
         // A folded photo does not leak into other fields; the grouped URL is kept.
-        QCOMPARE(convertedLines(u"CyanogenMod-android_frameworks_opt_vcard__v30_ios_613_multiline.vcf"_s, u"txt"_s,
-                                unsorted)
-                     .mid(0, 7),
-                 (QStringList{u"Bob Smith"_s, u"Smith Bob"_s, u"(650) 555-1212"_s, u"Smith Auto Repair"_s,
-                              u"bob@smithauto.com"_s, u"www.smithauto.com"_s, QString()}));
+        QCOMPARE(
+            convertedLines(u"CyanogenMod-android_frameworks_opt_vcard__v30_ios_613_multiline.vcf"_s, u"txt"_s, unsorted)
+                .mid(0, 7),
+            (QStringList{u"Bob Smith"_s, u"Smith Bob"_s, u"(650) 555-1212"_s, u"Smith Auto Repair"_s,
+                         u"bob@smithauto.com"_s, u"www.smithauto.com"_s, QString()}));
     }
 
     void softLineBreaksAndPlainEquals_data()
@@ -182,9 +185,10 @@ private slots:
         QTest::newRow("name after a break") << u"GNOME-evolution-data-server__vcard_12.vcf"_s << u"Brüning Michael"_s;
         QTest::newRow("postal code after a break")
             << u"GNOME-evolution-data-server__vcard_12.vcf"_s << u"Münsterplatz 21 Ulm Baden-Württemberg 89073"_s;
-        QTest::newRow("capital E after a break")
-            << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"Evil backslash \\ way Ulm Newlines Country evil 89073"_s;
-        QTest::newRow("TEL folded after TYPE=") << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"+1-919-676-9564"_s;
+        QTest::newRow("capital E after a break") << u"GNOME-evolution-data-server__vcard_13.vcf"_s
+                                                 << u"Evil backslash \\ way Ulm Newlines Country evil 89073"_s;
+        QTest::newRow("TEL folded after TYPE=")
+            << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"+1-919-676-9564"_s;
         QTest::newRow("capital B after a break")
             << u"mangstadt-ez-vcard__outlook-2007.vcf"_s
             << u" But I'm not sure because there's text formatting going on here."_s; // a line of its own after a CR
@@ -199,8 +203,8 @@ private slots:
     {
         QFETCH(QString, file);
         QFETCH(QString, value);
-        const QStringList lines =
-            convertedLines(file, u"txt"_s, {u"--no-sort"_s}).join(u'\n').split(QRegularExpression(u"[\r\n]"_s));
+        const QStringList lines
+            = convertedLines(file, u"txt"_s, {u"--no-sort"_s}).join(u'\n').split(QRegularExpression(u"[\r\n]"_s));
         QVERIFY2(lines.contains(value), qPrintable(lines.join(u'|')));
     }
 };

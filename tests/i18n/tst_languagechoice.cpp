@@ -43,12 +43,13 @@ private slots:
             << u"  "_qs << QByteArray(" 1033 , english.lang.txt \r\n") << u"English"_qs << u"Okay"_qs;
         QTest::newRow("first line for the identifier wins, even when its file is missing")
             << QString() << QByteArray("1033,Missing.lang.txt\r\n1033,English.lang.txt\r\n") << u"-"_qs << u"OK"_qs;
-        QTest::newRow("no line for the identifier") << QString() << QByteArray("1031,German.lang.txt\r\n") << u"-"_qs
-                                                    << u"OK"_qs;
+        QTest::newRow("no line for the identifier")
+            << QString() << QByteArray("1031,German.lang.txt\r\n") << u"-"_qs << u"OK"_qs;
         QTest::newRow("the setting wins over the codes")
             << u"German.lang.txt"_qs << QByteArray("1033,English.lang.txt\r\n") << u"German"_qs << u"Gut"_qs;
         QTest::newRow("a configured name without .lang.txt") << u"de.txt"_qs << QByteArray() << QString() << u"Gut"_qs;
-        QTest::newRow("a configured file that is missing") << u"French.lang.txt"_qs << QByteArray() << u"-"_qs << u"OK"_qs;
+        QTest::newRow("a configured file that is missing")
+            << u"French.lang.txt"_qs << QByteArray() << u"-"_qs << u"OK"_qs;
         // The name "English.lang.txt,x" is not a listed language file, so none is chosen.
         QTest::newRow("everything after the first comma names the file")
             << QString() << QByteArray("1033,English.lang.txt,x\r\n") << u"-"_qs << u"OK"_qs;

@@ -4,9 +4,9 @@
  * file, translations keep the "%s" markers and file patterns the callers rely on, the files are
  * well-formed UTF-8, and LanguageCodes.csv leads the users of each language to its file.
  */
-#include "platform/uilanguage.h"
 #include "i18n/languagechoice.h"
 #include "i18n/translate.h"
+#include "platform/uilanguage.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -63,7 +63,7 @@ QString identifierBefore(const QString &code, qsizetype end)
 bool isStringPrefix(const QString &identifier)
 {
     return identifier.isEmpty() || identifier == u"u8" || identifier == u"u" || identifier == u"U"
-        || identifier == u"L";
+           || identifier == u"L";
 }
 
 /* The position just after the quoted literal that starts at quote (a " or ' character). */
@@ -124,7 +124,11 @@ QString withoutComments(const QString &code)
 class LiteralReader
 {
 public:
-    LiteralReader(const QString &code, qsizetype pos) : m_code(code), m_pos(pos) {}
+    LiteralReader(const QString &code, qsizetype pos)
+        : m_code(code)
+        , m_pos(pos)
+    {
+    }
 
     qsizetype position() const { return m_pos; }
 
@@ -156,8 +160,7 @@ public:
             qsizetype quote = m_pos;
             while (quote < m_code.size() && isIdentifierChar(m_code[quote]))
                 ++quote;
-            if (quote >= m_code.size() || m_code[quote] != u'"'
-                || !isStringPrefix(m_code.sliced(m_pos, quote - m_pos)))
+            if (quote >= m_code.size() || m_code[quote] != u'"' || !isStringPrefix(m_code.sliced(m_pos, quote - m_pos)))
                 break;
             m_pos = quote;
             text += quotedText();
@@ -197,8 +200,9 @@ private:
 
 /* The wrappers that turn a literal into the QString that translate() takes. */
 const QStringList kLiteralWrappers = {
-    u"QStringLiteral"_qs, u"QString::fromUtf8"_qs,  u"QString::fromLatin1"_qs, u"QLatin1StringView"_qs,
-    u"QLatin1String"_qs,  u"QStringView"_qs,        u"QString"_qs,
+    u"QStringLiteral"_qs,    u"QString::fromUtf8"_qs, u"QString::fromLatin1"_qs,
+    u"QLatin1StringView"_qs, u"QLatin1String"_qs,     u"QStringView"_qs,
+    u"QString"_qs,
 };
 
 /* A literal, wrapped (QStringLiteral("a")) or not (u"a"_s), read from the reader's position. */
@@ -238,8 +242,8 @@ std::optional<QString> constantText(const QString &code, const QString &identifi
 
 /* What the program's sources pass to translate(). */
 struct SourceTexts {
-    QMap<QString, QString> texts;  // English text -> where it is first passed ("src/x.cpp:12")
-    QStringList untraceable;       // calls whose text cannot be known from the code, with their place
+    QMap<QString, QString> texts; // English text -> where it is first passed ("src/x.cpp:12")
+    QStringList untraceable;      // calls whose text cannot be known from the code, with their place
 };
 
 qsizetype lineOf(const QString &code, qsizetype pos)
@@ -407,10 +411,9 @@ private slots:
         QCOMPARE(found.texts.keys(), QStringList({u"From UTF-8"_qs, u"Joined over lines"_qs, u"Plain"_qs,
                                                   u"Suffixed"_qs, u"Through a constant"_qs}));
         QCOMPARE(found.texts.value(u"Joined over lines"_qs), u"fixture.cpp:7"_qs);
-        QCOMPARE(found.untraceable,
-                 QStringList({u"fixture.cpp:15: translate(Reassigned);"_qs,
-                              u"fixture.cpp:16: translate(QStringLiteral(\"Built \") + name);"_qs,
-                              u"fixture.cpp:17: translate(table[i]);"_qs}));
+        QCOMPARE(found.untraceable, QStringList({u"fixture.cpp:15: translate(Reassigned);"_qs,
+                                                 u"fixture.cpp:16: translate(QStringLiteral(\"Built \") + name);"_qs,
+                                                 u"fixture.cpp:17: translate(table[i]);"_qs}));
     }
 
     // A text that reaches translate() in a way the scan cannot follow escapes the completeness check.

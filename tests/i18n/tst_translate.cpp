@@ -18,8 +18,7 @@ private slots:
         QTest::newRow("entry found") << QStringList{u"{OK}Tamam"_qs} << u"OK"_qs << u"Tamam"_qs;
         QTest::newRow("empty text falls back") << QStringList{u"{OK}"_qs} << u"OK"_qs << u"OK"_qs;
         QTest::newRow("first line wins") << QStringList{u"{OK}Tamam"_qs, u"{OK}Peki"_qs} << u"OK"_qs << u"Tamam"_qs;
-        QTest::newRow("empty first line still wins")
-            << QStringList{u"{OK}"_qs, u"{OK}Peki"_qs} << u"OK"_qs << u"OK"_qs;
+        QTest::newRow("empty first line still wins") << QStringList{u"{OK}"_qs, u"{OK}Peki"_qs} << u"OK"_qs << u"OK"_qs;
         QTest::newRow("case counts") << QStringList{u"{Ok}Tamam"_qs} << u"OK"_qs << u"OK"_qs;
         QTest::newRow("leading blank never matches") << QStringList{u" {OK}Tamam"_qs} << u"OK"_qs << u"OK"_qs;
         QTest::newRow("blanks belong to the text") << QStringList{u"{OK} Tamam "_qs} << u"OK"_qs << u" Tamam "_qs;

@@ -47,20 +47,22 @@ TlsMaterial makeTlsMaterial()
     const QString dir = folder.path();
     const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
                             QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
-    runOpenSsl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
-                        + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
-                                      QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
-                                      QStringLiteral("-subj"), QStringLiteral("/CN=Tessaly Test Authority"),
-                                      QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
-                                      QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
+    runOpenSsl(dir,
+               QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
+                   + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
+                                 QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                                 QStringLiteral("-subj"), QStringLiteral("/CN=Tessaly Test Authority"),
+                                 QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
+                                 QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
     runOpenSsl(dir, QStringList{QStringLiteral("req")} + ecKey
                         + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                      QStringLiteral("server.csr"), QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")});
+                                      QStringLiteral("server.csr"), QStringLiteral("-subj"),
+                                      QStringLiteral("/CN=127.0.0.1")});
     QFile extensions(dir + QStringLiteral("/server.ext"));
     if (!extensions.open(QIODevice::WriteOnly)
         || extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
                             "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n")
-            < 0)
+               < 0)
         qFatal("cannot write the certificate extensions");
     extensions.close();
     runOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
@@ -128,7 +130,8 @@ class Connection : public QObject
 {
 public:
     Connection(qintptr descriptor, std::shared_ptr<TestWebServer::Shared> shared, QObject *parent)
-        : QObject(parent), m_shared(std::move(shared))
+        : QObject(parent)
+        , m_shared(std::move(shared))
     {
         m_socket = new QSslSocket(this);
         connect(m_socket, &QSslSocket::readyRead, this, &Connection::onReadyRead);
@@ -269,7 +272,10 @@ private:
 class TestWebServer::Listener : public QTcpServer
 {
 public:
-    explicit Listener(std::shared_ptr<Shared> shared) : m_shared(std::move(shared)) {}
+    explicit Listener(std::shared_ptr<Shared> shared)
+        : m_shared(std::move(shared))
+    {
+    }
 
 protected:
     void incomingConnection(qintptr descriptor) override { new Connection(descriptor, m_shared, this); }
@@ -278,7 +284,8 @@ private:
     std::shared_ptr<Shared> m_shared;
 };
 
-TestWebServer::TestWebServer() : m_shared(std::make_shared<Shared>())
+TestWebServer::TestWebServer()
+    : m_shared(std::make_shared<Shared>())
 {
     (void)tlsMaterial(); // make the certificates before the first handshake needs them
     m_thread = new QThread;

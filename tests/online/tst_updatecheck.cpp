@@ -20,12 +20,13 @@ const QString kGuid = QStringLiteral("c4a81ffb-389e-479e-b53b-d543bc62eddc");
 QByteArray replyBody(const QByteArray &version, const QByteArray &result = "1", const QByteArray &important = {})
 {
     return "<version>" + version + "</version>\r\n<url>https://www.orvanta.example/download/</url>\r\n\r\n<result>"
-         + result + "</result>\r\n\r\n<important>" + important + "</important>\r\n";
+           + result + "</result>\r\n\r\n<important>" + important + "</important>\r\n";
 }
 
 /* The store as the tests see it: the same native file, group "Settings". */
 struct StoreView {
-    QSettings settings{QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly")};
+    QSettings settings{QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"),
+                       QStringLiteral("Tessaly")};
     StoreView() { settings.beginGroup(QStringLiteral("Settings")); }
 };
 
@@ -110,7 +111,8 @@ private:
     void verifyNothingStoredButInstalledVersion(const QString &appVersion)
     {
         QCOMPARE(storedValue(u"InstalledVersion"_qs), appVersion);
-        for (const QString &key : {u"LastUpdateCheck"_qs, u"LastUpdateCheckCount"_qs, u"CurrentVersion"_qs, u"CurrentURL"_qs})
+        for (const QString &key :
+             {u"LastUpdateCheck"_qs, u"LastUpdateCheckCount"_qs, u"CurrentVersion"_qs, u"CurrentURL"_qs})
             QCOMPARE(storedValue(key), u"<absent>"_qs);
     }
 
@@ -159,9 +161,10 @@ private slots:
         QTest::newRow("version compared with case") << u"4.2a"_qs << replyBody("4.2A") << false << u"4.2A"_qs;
         QTest::newRow("result 0 is valid too") << u"2.3"_qs << replyBody("4.3", "0") << true << u"4.3"_qs;
         QTest::newRow("line 1 not a version line")
-            << u"4.2"_qs << QByteArray("<build>4.3</build>\n<url>u</url>\n\n<result>1</result>\n") << false << QString();
-        QTest::newRow("LF line ends, no line 6") << u"4.2"_qs << QByteArray("<version>5.0</version>\n\n\n<result>1</result>")
-                                                 << true << u"5.0"_qs;
+            << u"4.2"_qs << QByteArray("<build>4.3</build>\n<url>u</url>\n\n<result>1</result>\n") << false
+            << QString();
+        QTest::newRow("LF line ends, no line 6")
+            << u"4.2"_qs << QByteArray("<version>5.0</version>\n\n\n<result>1</result>") << true << u"5.0"_qs;
     }
 
     void validReply()
@@ -207,7 +210,8 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::newRow("begins with ERROR") << QByteArray("ERROR\r\n") + replyBody("4.3");
-        QTest::newRow("ERROR on line 1 of a well-formed reply") << replyBody("4.3").replace("<version>", "ERROR<version>");
+        QTest::newRow("ERROR on line 1 of a well-formed reply")
+            << replyBody("4.3").replace("<version>", "ERROR<version>");
         QTest::newRow("three lines") << QByteArray("<version>4.3</version>\r\n<url>x</url>\r\n\r\n");
         QTest::newRow("result 2") << replyBody("4.3", "2");
         QTest::newRow("result empty") << replyBody("4.3", "");
@@ -316,9 +320,10 @@ private slots:
         QTest::newRow("machine without identity") << true << 200 << none << true << QString() << QString();
         QTest::newRow("GUID failure stops processing")
             << true << 200 << broken << false << u"Error: GUID generate problem!"_qs << QString();
-        QTest::newRow("HTTPS refused, HTTP answers") << false << 200 << MachineGuidResult{kGuid, {}} << true << QString()
-                                                     << kGuid;
-        QTest::newRow("HTTP success clears the GUID failure") << false << 200 << broken << true << QString() << QString();
+        QTest::newRow("HTTPS refused, HTTP answers")
+            << false << 200 << MachineGuidResult{kGuid, {}} << true << QString() << kGuid;
+        QTest::newRow("HTTP success clears the GUID failure")
+            << false << 200 << broken << true << QString() << QString();
     }
 
     void transportsAndIdentity()
@@ -360,11 +365,12 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QStringList>("shown");
-        QTest::newRow("message") << replyBody("4.2", "1", " Please update now ") << QStringList{u" Please update now "_qs};
+        QTest::newRow("message") << replyBody("4.2", "1", " Please update now ")
+                                 << QStringList{u" Please update now "_qs};
         QTest::newRow("blanks only") << replyBody("4.2", "1", "   ") << QStringList{};
         QTest::newRow("empty") << replyBody("4.2", "1", "") << QStringList{};
-        QTest::newRow("on line 7 it is ignored") << replyBody("4.2", "1", "").replace("<important>", "\r\n<important>x")
-                                                 << QStringList{};
+        QTest::newRow("on line 7 it is ignored")
+            << replyBody("4.2", "1", "").replace("<important>", "\r\n<important>x") << QStringList{};
         QTest::newRow("invalid reply shows nothing") << replyBody("4.2", "9", "Please update now") << QStringList{};
     }
 

@@ -42,10 +42,7 @@ private:
     }
 
 private slots:
-    void initTestCase()
-    {
-        TestWebServer::trustTestAuthority();
-    }
+    void initTestCase() { TestWebServer::trustTestAuthority(); }
 
     void init()
     {
@@ -141,8 +138,8 @@ private slots:
         QTest::addColumn<bool>("tls");
         QTest::addColumn<CannedReply>("reply");
         QTest::addColumn<QString>("message");
-        QTest::newRow("HTTP 500 over TLS") << true << CannedReply{.status = 500, .body = "<result>1</result>"}
-                                           << u"HTTP 500"_qs;
+        QTest::newRow("HTTP 500 over TLS")
+            << true << CannedReply{.status = 500, .body = "<result>1</result>"} << u"HTTP 500"_qs;
         QTest::newRow("HTTP 404 plain") << false << CannedReply{.status = 404, .body = "missing"} << u"HTTP 404"_qs;
         QTest::newRow("50 MB declared") << false << CannedReply{.body = "0123456789", .repeatBodyToBytes = 50'000'000}
                                         << u"longer than 1048576 bytes"_qs;
@@ -169,7 +166,8 @@ private slots:
 
     void replyJustWithinTheBound()
     {
-        m_server->setReply(false, CannedReply{.contentType = "text/plain", .body = "x", .repeatBodyToBytes = kMaxReplyBytes});
+        m_server->setReply(false,
+                           CannedReply{.contentType = "text/plain", .body = "x", .repeatBodyToBytes = kMaxReplyBytes});
         const PostResult result = httpPostForm(url(u"http://"_qs), {u"cmd=check"_qs}, 5000);
         QVERIFY2(result.ok, qPrintable(result.error));
         QCOMPARE(result.body.size(), kMaxReplyBytes);
@@ -213,12 +211,12 @@ private slots:
         QTest::addColumn<QByteArray>("contentType");
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("text");
-        QTest::newRow("windows-1254 over TLS") << true << QByteArray("text/plain; charset=windows-1254")
-                                               << QByteArray("\xDE\xFD\xF0\xFE") << u"Şığş"_qs;
-        QTest::newRow("ISO-8859-9 plain, quoted, upper case") << false << QByteArray("text/html; CHARSET=\"ISO-8859-9\"")
-                                                              << QByteArray("\xDD\xE7") << u"İç"_qs;
-        QTest::newRow("TLS without charset reads UTF-8") << true << QByteArray("text/plain") << QByteArray("\xC3\xBC")
-                                                         << u"ü"_qs;
+        QTest::newRow("windows-1254 over TLS")
+            << true << QByteArray("text/plain; charset=windows-1254") << QByteArray("\xDE\xFD\xF0\xFE") << u"Şığş"_qs;
+        QTest::newRow("ISO-8859-9 plain, quoted, upper case")
+            << false << QByteArray("text/html; CHARSET=\"ISO-8859-9\"") << QByteArray("\xDD\xE7") << u"İç"_qs;
+        QTest::newRow("TLS without charset reads UTF-8")
+            << true << QByteArray("text/plain") << QByteArray("\xC3\xBC") << u"ü"_qs;
         QTest::newRow("plain without charset reads one byte a character")
             << false << QByteArray("text/plain") << QByteArray("\xC3\xBC") << u"Ã¼"_qs;
         QTest::newRow("plain without Content-Type") << false << QByteArray() << QByteArray("\xFC") << u"ü"_qs;
@@ -270,7 +268,8 @@ private slots:
         QTest::addColumn<QStringList>("lines");
         QTest::newRow("CR LF, CR and LF") << u"a\r\nb\rc\nd"_qs << QStringList{u"a"_qs, u"b"_qs, u"c"_qs, u"d"_qs};
         QTest::newRow("final break adds nothing") << u"a\r\nb\r\n"_qs << QStringList{u"a"_qs, u"b"_qs};
-        QTest::newRow("empty lines inside stay") << u"a\n\n\r\rb"_qs << QStringList{u"a"_qs, u""_qs, u""_qs, u""_qs, u"b"_qs};
+        QTest::newRow("empty lines inside stay")
+            << u"a\n\n\r\rb"_qs << QStringList{u"a"_qs, u""_qs, u""_qs, u""_qs, u"b"_qs};
         QTest::newRow("LF CR is two breaks") << u"a\n\rb"_qs << QStringList{u"a"_qs, u""_qs, u"b"_qs};
         QTest::newRow("empty reply") << QString() << QStringList{};
         QTest::newRow("one break") << u"\n"_qs << QStringList{u""_qs};
@@ -291,8 +290,8 @@ private slots:
         // The value systemd-id128 machine-id --app-specific gives for this machine ID and our application ID.
         QTest::newRow("machine ID") << QByteArray("0123456789abcdef0123456789abcdef\n")
                                     << u"c4a81ffb-389e-479e-b53b-d543bc62eddc"_qs << false;
-        QTest::newRow("upper-case machine ID") << QByteArray("0123456789ABCDEF0123456789ABCDEF")
-                                               << u"c4a81ffb-389e-479e-b53b-d543bc62eddc"_qs << false;
+        QTest::newRow("upper-case machine ID")
+            << QByteArray("0123456789ABCDEF0123456789ABCDEF") << u"c4a81ffb-389e-479e-b53b-d543bc62eddc"_qs << false;
         QTest::newRow("no file") << QByteArray("<none>") << QString() << false;
         QTest::newRow("empty file") << QByteArray() << QString() << false;
         QTest::newRow("not yet initialised") << QByteArray("uninitialized\n") << QString() << false;
@@ -328,7 +327,8 @@ private slots:
         if (!QFile::exists(defaultMachineIdPath()))
             QSKIP("this machine has no machine ID");
         QVERIFY2(result.error.isEmpty(), qPrintable(result.error));
-        static const QRegularExpression form(u"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"_qs);
+        static const QRegularExpression form(
+            u"^[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}$"_qs);
         QVERIFY2(form.match(result.guid).hasMatch(), qPrintable(result.guid));
         const QString machineId = QString::fromLatin1(readTestFile(defaultMachineIdPath()).trimmed());
         QVERIFY(!QString(result.guid).remove(u'-').contains(machineId));
@@ -343,10 +343,11 @@ private slots:
         QTest::newRow("Debian") << u"NAME=\"Debian GNU/Linux\"\nPRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\n"_qs
                                 << u"6.1.0-18-amd64"_qs << true
                                 << u"Debian GNU/Linux 12 (bookworm) (Version 6.1, Build 0, 64-bit Edition)"_qs;
-        QTest::newRow("patch level is the build") << u"PRETTY_NAME='Fedora Linux 40'\n"_qs << u"6.18.44-fc-v1403"_qs
-                                                  << true << u"Fedora Linux 40 (Version 6.18, Build 44, 64-bit Edition)"_qs;
-        QTest::newRow("NAME without PRETTY_NAME") << u"NAME=Alpine\n"_qs << u"5.15.2"_qs << false
-                                                  << u"Alpine (Version 5.15, Build 2, 32-bit Edition)"_qs;
+        QTest::newRow("patch level is the build")
+            << u"PRETTY_NAME='Fedora Linux 40'\n"_qs << u"6.18.44-fc-v1403"_qs << true
+            << u"Fedora Linux 40 (Version 6.18, Build 44, 64-bit Edition)"_qs;
+        QTest::newRow("NAME without PRETTY_NAME")
+            << u"NAME=Alpine\n"_qs << u"5.15.2"_qs << false << u"Alpine (Version 5.15, Build 2, 32-bit Edition)"_qs;
         QTest::newRow("escaped quote") << u"PRETTY_NAME=\"My \\\"Best\\\" OS\"\n"_qs << u"6"_qs << true
                                        << u"My \"Best\" OS (Version 6.0, Build 0, 64-bit Edition)"_qs;
         QTest::newRow("no os-release") << QString() << u"weird"_qs << true

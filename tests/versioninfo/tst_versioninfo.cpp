@@ -18,10 +18,10 @@ Q_DECLARE_METATYPE(FixedFileVersion)
 namespace {
 
 constexpr std::array kAllFields{
-    &ExeVersionData::companyName,    &ExeVersionData::fileDescription, &ExeVersionData::fileVersion,
-    &ExeVersionData::internalName,   &ExeVersionData::legalCopyright,  &ExeVersionData::legalTrademarks,
-    &ExeVersionData::originalFileName, &ExeVersionData::productName,   &ExeVersionData::productVersion,
-    &ExeVersionData::comments,       &ExeVersionData::privateBuild,    &ExeVersionData::specialBuild,
+    &ExeVersionData::companyName,      &ExeVersionData::fileDescription, &ExeVersionData::fileVersion,
+    &ExeVersionData::internalName,     &ExeVersionData::legalCopyright,  &ExeVersionData::legalTrademarks,
+    &ExeVersionData::originalFileName, &ExeVersionData::productName,     &ExeVersionData::productVersion,
+    &ExeVersionData::comments,         &ExeVersionData::privateBuild,    &ExeVersionData::specialBuild,
 };
 
 // Every field holds its own text, so a value landing in the wrong field shows.
@@ -48,7 +48,7 @@ QByteArray block(const QByteArray &lines)
     return "TESSALY VERSION DATA 1\n" + lines + '\0';
 }
 
-template <typename T>
+template<typename T>
 void put(QByteArray &image, qsizetype at, T value)
 {
     qToLittleEndian(value, image.data() + at);
@@ -70,7 +70,10 @@ QByteArray minimalElf(const QByteArray &block, const QByteArray &sectionName = "
     const qsizetype tableOffset = (blockOffset + block.size() + 7) / 8 * 8;
     QByteArray image(tableOffset + 3 * kSectionEntrySize, '\0');
 
-    image.replace(0, 7, QByteArray("\x7f" "ELF\x02\x01\x01", 7)); // magic, 64-bit, little endian, version 1
+    image.replace(0, 7,
+                  QByteArray("\x7f"
+                             "ELF\x02\x01\x01",
+                             7));  // magic, 64-bit, little endian, version 1
     put<quint16>(image, 0x10, 2);  // executable
     put<quint16>(image, 0x12, 62); // x86-64
     put<quint32>(image, 0x14, 1);
@@ -110,20 +113,29 @@ QByteArray patched(QByteArray image, const Patches &patches)
 {
     const qsizetype table = qsizetype(qFromLittleEndian<quint64>(image.constData() + 0x28));
     for (const Patch &patch : patches) {
-        const qsizetype at = patch.section == kFileHeader ? patch.offset : table + patch.section * kSectionEntrySize + patch.offset;
+        const qsizetype at
+            = patch.section == kFileHeader ? patch.offset : table + patch.section * kSectionEntrySize + patch.offset;
         switch (patch.width) {
-        case 1: put<quint8>(image, at, quint8(patch.value)); break;
-        case 2: put<quint16>(image, at, quint16(patch.value)); break;
-        case 4: put<quint32>(image, at, quint32(patch.value)); break;
-        default: put<quint64>(image, at, patch.value); break;
+        case 1:
+            put<quint8>(image, at, quint8(patch.value));
+            break;
+        case 2:
+            put<quint16>(image, at, quint16(patch.value));
+            break;
+        case 4:
+            put<quint32>(image, at, quint32(patch.value));
+            break;
+        default:
+            put<quint64>(image, at, patch.value);
+            break;
         }
     }
     return image;
 }
 
 const QByteArray kEnglishBlock = block("Translation=0409 04E4\n"
-                                      "FixedFileVersion=2.3.0.0\n"
-                                      "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n");
+                                       "FixedFileVersion=2.3.0.0\n"
+                                       "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n");
 
 } // namespace
 
@@ -139,7 +151,8 @@ char *toString(const ExeVersionData &data)
 
 char *toString(const FixedFileVersion &version)
 {
-    return QTest::toString(u"%1.%2.%3.%4"_qs.arg(version.major).arg(version.minor).arg(version.build).arg(version.revision));
+    return QTest::toString(
+        u"%1.%2.%3.%4"_qs.arg(version.major).arg(version.minor).arg(version.build).arg(version.revision));
 }
 
 class TestVersionInfo : public QObject
@@ -189,7 +202,7 @@ private slots:
         QCOMPARE(data.companyName, u"ORVANTA"_qs);
         QCOMPARE(data.productName, u"Tessaly"_qs);
         QCOMPARE(data.fileVersion, QStringLiteral(TESSALY_PROJECT_VERSION));
-        QCOMPARE(data.originalFileName, QFileInfo(path).fileName()); // recorded as "OriginalFilename"
+        QCOMPARE(data.originalFileName, QFileInfo(path).fileName());                   // recorded as "OriginalFilename"
         QVERIFY2(data.legalCopyright.contains(u'©'), qPrintable(data.legalCopyright)); // read as UTF-8
         QCOMPARE(data.comments, u"set before"_qs);
         QCOMPARE(data.privateBuild, QString());
@@ -199,7 +212,8 @@ private slots:
         QVERIFY2(readFixedFileVersion(path, version, &error), qPrintable(error));
         const QStringList parts = QStringLiteral(TESSALY_PROJECT_VERSION).split(u'.');
         QCOMPARE(parts.size(), 4);
-        QCOMPARE(version, (FixedFileVersion{parts[0].toUShort(), parts[1].toUShort(), parts[2].toUShort(), parts[3].toUShort()}));
+        QCOMPARE(version, (FixedFileVersion{parts[0].toUShort(), parts[1].toUShort(), parts[2].toUShort(),
+                                            parts[3].toUShort()}));
     }
 
     void ownBlockMatchesProgramFile()
@@ -278,10 +292,12 @@ private slots:
     void sectionNumbersKeptInSectionZero()
     {
         // How files with more sections than the 16-bit header fields can count record them.
-        const Patches extended{{kFileHeader, 0x3c, 2, 0}, {kFileHeader, 0x3e, 2, 0xffff}, {0, 0x20, 8, 3}, {0, 0x28, 4, 1}};
+        const Patches extended{
+            {kFileHeader, 0x3c, 2, 0}, {kFileHeader, 0x3e, 2, 0xffff}, {0, 0x20, 8, 3}, {0, 0x28, 4, 1}};
         ExeVersionData data;
         QString error;
-        QVERIFY2(readExeVersionData(writeFile(patched(minimalElf(kEnglishBlock), extended)), data, &error), qPrintable(error));
+        QVERIFY2(readExeVersionData(writeFile(patched(minimalElf(kEnglishBlock), extended)), data, &error),
+                 qPrintable(error));
         QCOMPARE(data.companyName, u"ORVANTA"_qs);
     }
 
@@ -307,27 +323,23 @@ private slots:
         QTest::addColumn<ExeVersionData>("expected");
         using D = ExeVersionData;
 
-        QTest::newRow("0407/04B0 reads table 040704B0")
-            << block("Translation=0407 04B0\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=Company\n"
-                     "\\StringFileInfo\\040904E4\\ProductName=Product\n"
-                     "\\StringFileInfo\\040704B0\\CompanyName=Firma\n")
-            << untouchedExcept({{&D::companyName, u"Firma"_qs}});
-        QTest::newRow("0C0A/04E4 reads table 0C0A04E4")
-            << block("Translation=0c0a 04e4\n"
-                     "\\StringFileInfo\\0C0A04E4\\ProductName=Producto\n")
-            << untouchedExcept({{&D::productName, u"Producto"_qs}});
-        QTest::newRow("numbers padded to four digits")
-            << block("Translation=0007 03A4\n"
-                     "\\StringFileInfo\\73A4\\Comments=unpadded\n"
-                     "\\StringFileInfo\\000703A4\\Comments=padded\n")
-            << untouchedExcept({{&D::comments, u"padded"_qs}});
-        QTest::newRow("only the first pair counts")
-            << block("Translation=0409 04E4 0407 04B0\n"
-                     "\\StringFileInfo\\040704B0\\CompanyName=Second\n"
-                     "\\StringFileInfo\\040704B0\\ProductName=Second only\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=First\n")
-            << untouchedExcept({{&D::companyName, u"First"_qs}});
+        QTest::newRow("0407/04B0 reads table 040704B0") << block("Translation=0407 04B0\n"
+                                                                 "\\StringFileInfo\\040904E4\\CompanyName=Company\n"
+                                                                 "\\StringFileInfo\\040904E4\\ProductName=Product\n"
+                                                                 "\\StringFileInfo\\040704B0\\CompanyName=Firma\n")
+                                                        << untouchedExcept({{&D::companyName, u"Firma"_qs}});
+        QTest::newRow("0C0A/04E4 reads table 0C0A04E4") << block("Translation=0c0a 04e4\n"
+                                                                 "\\StringFileInfo\\0C0A04E4\\ProductName=Producto\n")
+                                                        << untouchedExcept({{&D::productName, u"Producto"_qs}});
+        QTest::newRow("numbers padded to four digits") << block("Translation=0007 03A4\n"
+                                                                "\\StringFileInfo\\73A4\\Comments=unpadded\n"
+                                                                "\\StringFileInfo\\000703A4\\Comments=padded\n")
+                                                       << untouchedExcept({{&D::comments, u"padded"_qs}});
+        QTest::newRow("only the first pair counts") << block("Translation=0409 04E4 0407 04B0\n"
+                                                             "\\StringFileInfo\\040704B0\\CompanyName=Second\n"
+                                                             "\\StringFileInfo\\040704B0\\ProductName=Second only\n"
+                                                             "\\StringFileInfo\\040904E4\\CompanyName=First\n")
+                                                    << untouchedExcept({{&D::companyName, u"First"_qs}});
         QTest::newRow("names ignore letter case")
             << block("Translation=0409 04E4\n"
                      "\\StringFileInfo\\040904E4\\companyname=lower\n"
@@ -336,41 +348,37 @@ private slots:
             << untouchedExcept({{&D::companyName, u"lower"_qs},
                                 {&D::originalFileName, u"upper"_qs},
                                 {&D::specialBuild, u"path in lower case"_qs}});
-        QTest::newRow("all twelve names")
-            << block("Translation=0409 04E4\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=1\n"
-                     "\\StringFileInfo\\040904E4\\FileDescription=2\n"
-                     "\\StringFileInfo\\040904E4\\FileVersion=3\n"
-                     "\\StringFileInfo\\040904E4\\InternalName=4\n"
-                     "\\StringFileInfo\\040904E4\\LegalCopyright=5\n"
-                     "\\StringFileInfo\\040904E4\\LegalTrademarks=6\n"
-                     "\\StringFileInfo\\040904E4\\OriginalFilename=7\n"
-                     "\\StringFileInfo\\040904E4\\ProductName=8\n"
-                     "\\StringFileInfo\\040904E4\\ProductVersion=9\n"
-                     "\\StringFileInfo\\040904E4\\Comments=10\n"
-                     "\\StringFileInfo\\040904E4\\PrivateBuild=11\n"
-                     "\\StringFileInfo\\040904E4\\SpecialBuild=12\n")
-            << D{u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs, u"5"_qs, u"6"_qs,
-                 u"7"_qs, u"8"_qs, u"9"_qs, u"10"_qs, u"11"_qs, u"12"_qs};
-        QTest::newRow("values kept as written")
-            << block("Translation=0409 04E4\r\n"
-                     "\\StringFileInfo\\040904E4\\Comments= a=b \r\n"
-                     "\\StringFileInfo\\040904E4\\LegalTrademarks=\n"
-                     "\\StringFileInfo\\040904E4\\LegalCopyright=Société ©\n"
-                     "a line without an equals sign\n")
-            << untouchedExcept({{&D::comments, u" a=b "_qs},
-                                {&D::legalTrademarks, QString()},
-                                {&D::legalCopyright, u"Société ©"_qs}});
-        QTest::newRow("first of two lines wins")
-            << block("Translation=0409 04E4\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=first\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=second\n")
-            << untouchedExcept({{&D::companyName, u"first"_qs}});
-        QTest::newRow("the block ends at its NUL")
-            << block("Translation=0409 04E4\n"
-                     "\\StringFileInfo\\040904E4\\CompanyName=inside\n")
-                   + "\n\\StringFileInfo\\040904E4\\Comments=after the end\n"
-            << untouchedExcept({{&D::companyName, u"inside"_qs}});
+        QTest::newRow("all twelve names") << block("Translation=0409 04E4\n"
+                                                   "\\StringFileInfo\\040904E4\\CompanyName=1\n"
+                                                   "\\StringFileInfo\\040904E4\\FileDescription=2\n"
+                                                   "\\StringFileInfo\\040904E4\\FileVersion=3\n"
+                                                   "\\StringFileInfo\\040904E4\\InternalName=4\n"
+                                                   "\\StringFileInfo\\040904E4\\LegalCopyright=5\n"
+                                                   "\\StringFileInfo\\040904E4\\LegalTrademarks=6\n"
+                                                   "\\StringFileInfo\\040904E4\\OriginalFilename=7\n"
+                                                   "\\StringFileInfo\\040904E4\\ProductName=8\n"
+                                                   "\\StringFileInfo\\040904E4\\ProductVersion=9\n"
+                                                   "\\StringFileInfo\\040904E4\\Comments=10\n"
+                                                   "\\StringFileInfo\\040904E4\\PrivateBuild=11\n"
+                                                   "\\StringFileInfo\\040904E4\\SpecialBuild=12\n")
+                                          << D{u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs,  u"5"_qs,  u"6"_qs,
+                                               u"7"_qs, u"8"_qs, u"9"_qs, u"10"_qs, u"11"_qs, u"12"_qs};
+        QTest::newRow("values kept as written") << block("Translation=0409 04E4\r\n"
+                                                         "\\StringFileInfo\\040904E4\\Comments= a=b \r\n"
+                                                         "\\StringFileInfo\\040904E4\\LegalTrademarks=\n"
+                                                         "\\StringFileInfo\\040904E4\\LegalCopyright=Société ©\n"
+                                                         "a line without an equals sign\n")
+                                                << untouchedExcept({{&D::comments, u" a=b "_qs},
+                                                                    {&D::legalTrademarks, QString()},
+                                                                    {&D::legalCopyright, u"Société ©"_qs}});
+        QTest::newRow("first of two lines wins") << block("Translation=0409 04E4\n"
+                                                          "\\StringFileInfo\\040904E4\\CompanyName=first\n"
+                                                          "\\StringFileInfo\\040904E4\\CompanyName=second\n")
+                                                 << untouchedExcept({{&D::companyName, u"first"_qs}});
+        QTest::newRow("the block ends at its NUL") << block("Translation=0409 04E4\n"
+                                                            "\\StringFileInfo\\040904E4\\CompanyName=inside\n")
+                                                          + "\n\\StringFileInfo\\040904E4\\Comments=after the end\n"
+                                                   << untouchedExcept({{&D::companyName, u"inside"_qs}});
     }
 
     void stringTables()
@@ -400,8 +408,9 @@ private slots:
     void unusableTranslation()
     {
         QFETCH(QByteArray, translation);
-        const QString path = writeFile(minimalElf(block(translation + "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n"
-                                                                      "FixedFileVersion=1.2.3.4\n")));
+        const QString path = writeFile(minimalElf(block(translation
+                                                        + "\\StringFileInfo\\040904E4\\CompanyName=ORVANTA\n"
+                                                          "FixedFileVersion=1.2.3.4\n")));
         ExeVersionData data = untouched();
         QString error;
         QVERIFY(!readExeVersionData(path, data, &error));
@@ -420,7 +429,8 @@ private slots:
         QTest::addColumn<FixedFileVersion>("expected");
         const FixedFileVersion unchanged{9, 8, 7, 6};
         QTest::newRow("four parts") << QByteArray("FixedFileVersion=1.2.3.4") << true << FixedFileVersion{1, 2, 3, 4};
-        QTest::newRow("16-bit limits") << QByteArray("fixedfileversion=65535.0.00007.0") << true << FixedFileVersion{65535, 0, 7, 0};
+        QTest::newRow("16-bit limits") << QByteArray("fixedfileversion=65535.0.00007.0") << true
+                                       << FixedFileVersion{65535, 0, 7, 0};
         QTest::newRow("missing") << QByteArray() << false << unchanged;
         QTest::newRow("three parts") << QByteArray("FixedFileVersion=1.2.3") << false << unchanged;
         QTest::newRow("five parts") << QByteArray("FixedFileVersion=1.2.3.4.5") << false << unchanged;

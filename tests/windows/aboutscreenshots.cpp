@@ -4,9 +4,9 @@
 //
 //     tessaly_about_screenshots OUTPUT_FOLDER PREFIX
 
-#include "windows/aboutwindow.h"
 #include "core/startup.h"
 #include "widgets/dialogs.h"
+#include "windows/aboutwindow.h"
 
 #include "screenshot.h"
 

@@ -42,11 +42,11 @@ bool prepareProgramFolder(const QString &folder, const QString &languageFile)
     QDir().mkpath(folder + QStringLiteral("/Languages"));
     for (const QString &name : shipped.entryList(QDir::Files))
         QFile::copy(shipped.filePath(name), folder + QStringLiteral("/Languages/") + name);
-    bool ok = writeFile(folder + QStringLiteral("/Languages/Latin.lang.txt"),
-                        "{INFO:Translated By}Ana, Ben ,Cem\r\n");
+    bool ok = writeFile(folder + QStringLiteral("/Languages/Latin.lang.txt"), "{INFO:Translated By}Ana, Ben ,Cem\r\n");
     if (!languageFile.isEmpty())
         ok = writeFile(folder + QStringLiteral("/settings.ini"),
-                       "[Settings]\r\nLanguageFile=" + languageFile.toUtf8() + "\r\n") && ok;
+                       "[Settings]\r\nLanguageFile=" + languageFile.toUtf8() + "\r\n")
+             && ok;
     return ok;
 }
 

@@ -6,10 +6,10 @@
 //
 // PROGRAM_FOLDER holds the "Languages" folder; LANGUAGE_FILE names one of its files.
 
+#include "i18n/languagechoice.h"
 #include "widgets/dialogs.h"
 #include "windows/feedbackwindow.h"
 #include "windows/newversionnotice.h"
-#include "i18n/languagechoice.h"
 
 #include "screenshot.h"
 
@@ -36,7 +36,8 @@ bool shootFeedback(const QString &base)
     const QRect area = form.frameGeometry().adjusted(-6, -6, 6, 6);
     bool ok = saveScreenArea(area, base + QStringLiteral("-feedback.png"), 400);
     QTest::mouseClick(form.likePanel, Qt::LeftButton);
-    form.feedbackEdit->setPlainText(QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
+    form.feedbackEdit->setPlainText(
+        QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
     form.emailEdit->setText(QStringLiteral("someone@example.org"));
     form.emailEdit->setFocus();
     return saveScreenArea(area, base + QStringLiteral("-feedback-filled.png"), 400) && ok;
@@ -44,10 +45,12 @@ bool shootFeedback(const QString &base)
 
 bool shootNotice(const QString &base)
 {
-    auto *notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("2.4"), QStringLiteral("https://example.org/"));
+    auto *notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("2.4"),
+                                        QStringLiteral("https://example.org/"));
     notice->closeTimer->stop();
     notice->setUrlOpener([](const QUrl &) {});
-    if (!QTest::qWaitFor([notice] { return notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 3000))
+    if (!QTest::qWaitFor(
+            [notice] { return notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 3000))
         return false;
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect corner(screen.right() - 400, screen.top(), 401, 100);

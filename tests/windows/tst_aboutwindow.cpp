@@ -1,11 +1,11 @@
 // The About window (offscreen) and the arithmetic of its falling characters.
 
-#include "windows/aboutwindow.h"
-#include "windows/rainanimation.h"
+#include "i18n/translate.h"
 #include "widgets/dialogs.h"
 #include "widgets/menuunderbutton.h"
+#include "windows/aboutwindow.h"
+#include "windows/rainanimation.h"
 #include "windowtesting.h"
-#include "i18n/translate.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -248,8 +248,8 @@ void TestAboutWindow::webPages_data()
     QTest::newRow("link") << QStringLiteral("link") << QStringLiteral("http://127.0.0.1:8080/");
     QTest::newRow("Acknowledgements") << QStringLiteral("credits")
                                       << QStringLiteral("https://127.0.0.1:8080/blog/credits-and-acknowledgements/");
-    QTest::newRow("How to uninstall") << QStringLiteral("uninstall")
-                                      << QStringLiteral("http://127.0.0.1:8080/blog/how-to-uninstall-orvanta-software/");
+    QTest::newRow("How to uninstall") << QStringLiteral(
+        "uninstall") << QStringLiteral("http://127.0.0.1:8080/blog/how-to-uninstall-orvanta-software/");
 }
 
 void TestAboutWindow::webPages()
@@ -314,8 +314,9 @@ void TestAboutWindow::tickDrawsHeadsIntoCanvas()
             continue;
         const int green = rainHeadColor(drop.brightness).green;
         const int brightest = brightestGreen(box.canvas(), cell);
-        QVERIFY2(brightest <= green && brightest >= green / 2,
-                 qPrintable(QStringLiteral("drop %1: brightest green %2, head green %3").arg(i).arg(brightest).arg(green)));
+        QVERIFY2(
+            brightest <= green && brightest >= green / 2,
+            qPrintable(QStringLiteral("drop %1: brightest green %2, head green %3").arg(i).arg(brightest).arg(green)));
         ++checked;
     }
     QVERIFY(checked > columns / 2);

@@ -236,11 +236,12 @@ void TestExportJobs::clearLoadAndExportWhileAWorkbookIsWritten()
     QCOMPARE(Dialogs::takeShownMessages().size(), 2);
 
     QProcess reader;
-    reader.start(QStringLiteral("/usr/bin/python3"),
-                 {QStringLiteral("-c"),
-                  QStringLiteral("import sys, zipfile; "
-                                 "print(zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml').decode().count('Book '))"),
-                  book});
+    reader.start(
+        QStringLiteral("/usr/bin/python3"),
+        {QStringLiteral("-c"),
+         QStringLiteral("import sys, zipfile; "
+                        "print(zipfile.ZipFile(sys.argv[1]).read('xl/worksheets/sheet1.xml').decode().count('Book '))"),
+         book});
     QVERIFY(reader.waitForFinished(60000));
     QCOMPARE(reader.readAllStandardOutput().trimmed(), QByteArray("3000"));
     const QByteArray two = readFile(csv);

@@ -250,9 +250,10 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     // written as asked, and the success box says what became "?" and that UTF-8 keeps it.
     MainWindow form;
     form.loadFile(writeFile(path(QStringLiteral("names.vcf")),
-                        "BEGIN:VCARD\r\nFN:Ay\xC5\x9F" "e Y\xC4\xB1lmaz\r\nEND:VCARD\r\n"
-                        "BEGIN:VCARD\r\nFN:\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E\r\nEND:VCARD\r\n"
-                        "BEGIN:VCARD\r\nFN:J\xC3\xBCrgen\r\nEND:VCARD\r\n"));
+                            "BEGIN:VCARD\r\nFN:Ay\xC5\x9F"
+                            "e Y\xC4\xB1lmaz\r\nEND:VCARD\r\n"
+                            "BEGIN:VCARD\r\nFN:\xE5\xB1\xB1\xE7\x94\xB0 \xE5\xA4\xAA\xE9\x83\x8E\r\nEND:VCARD\r\n"
+                            "BEGIN:VCARD\r\nFN:J\xC3\xBCrgen\r\nEND:VCARD\r\n"));
     const QString target = path(QStringLiteral("outlook.csv"));
     answerSave(target);
     form.exportOutlookCsv();

@@ -2,12 +2,12 @@
 // Languages folder and settings.ini), message boxes answered by the test, and the restart
 // script's start taken by a recorder, except where the test runs the real script.
 
+#include "core/restartscript.h"
 #include "core/startup.h"
+#include "i18n/translate.h"
+#include "platform/detachedstart.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
-#include "platform/detachedstart.h"
-#include "core/restartscript.h"
-#include "i18n/translate.h"
 #include "windows/languagewindow.h"
 #include "windowtesting.h"
 
@@ -33,8 +33,10 @@ Q_DECLARE_METATYPE(Files)
 namespace {
 
 const QByteArray kGermanFile = "\xEF\xBB\xBF{INFO:Translated By}Ana, Ben ,Cem\r\n"
-                               "{Language}Sprache\r\n{User Interface Language:}Sprache der Benutzeroberfl\xC3\xA4""che:\r\n"
-                               "{Contribute to Translation}An der \xC3\x9C""bersetzung mitwirken\r\n{OK}OK\r\n{Cancel}Abbrechen\r\n"
+                               "{Language}Sprache\r\n{User Interface Language:}Sprache der Benutzeroberfl\xC3\xA4"
+                               "che:\r\n"
+                               "{Contribute to Translation}An der \xC3\x9C"
+                               "bersetzung mitwirken\r\n{OK}OK\r\n{Cancel}Abbrechen\r\n"
                                "{Restart Application?}Programm neu starten?\r\n{Confirmation}Best\xC3\xA4tigung\r\n"
                                "{Yes}Ja\r\n{No}Nein\r\n{ERROR}FEHLER\r\n";
 const QByteArray kTurkishFile = "{INFO:Translated By}Can\r\n{OK}Tamam\r\n";
@@ -204,9 +206,10 @@ private slots:
         QTest::addColumn<QStringList>("entries");
         QTest::addColumn<QString>("selected");
         QTest::newRow("no Languages folder") << Files() << QByteArray() << QStringList{u"English"_qs} << u"English"_qs;
-        QTest::newRow("German active")
-            << Files{{u"Turkish.lang.txt"_qs, kTurkishFile}, {u"German.lang.txt"_qs, kGermanFile}} << kGermanSetting
-            << QStringList{u"English"_qs, u"German"_qs, u"Turkish"_qs} << u"German"_qs;
+        QTest::newRow("German active") << Files{{u"Turkish.lang.txt"_qs, kTurkishFile},
+                                                {u"German.lang.txt"_qs, kGermanFile}}
+                                       << kGermanSetting << QStringList{u"English"_qs, u"German"_qs, u"Turkish"_qs}
+                                       << u"German"_qs;
         QTest::newRow("letter case ignored, English stays selected")
             << Files{{u"turkish.lang.txt"_qs, kTurkishFile}, {u"Albanian.lang.txt"_qs, kTurkishFile}} << QByteArray()
             << QStringList{u"Albanian"_qs, u"English"_qs, u"turkish"_qs} << u"English"_qs;
@@ -215,7 +218,8 @@ private slots:
             << Files{{u"mylang.txt"_qs, kTurkishFile}, {u"German.lang.txt"_qs, kGermanFile}} << QByteArray()
             << QStringList{QString(), u"English"_qs, u"German"_qs} << QString();
         QTest::newRow("English.lang.txt beside the built-in entry")
-            << Files{{u"English.lang.txt"_qs, kTurkishFile}} << QByteArray("[Settings]\r\nLanguageFile=English.lang.txt\r\n")
+            << Files{{u"English.lang.txt"_qs, kTurkishFile}}
+            << QByteArray("[Settings]\r\nLanguageFile=English.lang.txt\r\n")
             << QStringList{u"English"_qs, u"English"_qs} << u"English"_qs;
     }
 
@@ -241,7 +245,8 @@ private slots:
         // The long label ends before the list, the link before the OK button.
         QCOMPARE(form.languageLabel->text(), u"Sprache der Benutzeroberfläche:"_qs);
         QVERIFY(form.languageLabel->geometry().right() < form.languageCombo->x());
-        QVERIFY(form.languageLabel->fontMetrics().horizontalAdvance(form.languageLabel->text()) <= form.languageLabel->width());
+        QVERIFY(form.languageLabel->fontMetrics().horizontalAdvance(form.languageLabel->text())
+                <= form.languageLabel->width());
         QVERIFY(form.contributeLink->geometry().right() < form.okButton->x());
     }
 
@@ -260,9 +265,10 @@ private slots:
     {
         QFETCH(QString, entry);
         QFETCH(QString, image);
-        const ProgramFolder program(
-            {{u"German.lang.txt"_qs, kGermanFile}, {u"Latin.lang.txt"_qs, kTurkishFile},
-             {u"mylang.txt"_qs, kTurkishFile}, {u"english.lang.txt"_qs, kTurkishFile}});
+        const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile},
+                                     {u"Latin.lang.txt"_qs, kTurkishFile},
+                                     {u"mylang.txt"_qs, kTurkishFile},
+                                     {u"english.lang.txt"_qs, kTurkishFile}});
         LanguageWindow form(setLanguageFile, dataDir());
         const int index = form.languageCombo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
         QVERIFY(index >= 0);
@@ -373,11 +379,12 @@ private slots:
     void yesStoresTheChoiceWritesTheScriptAndEnds()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
-        const QString script = writeTestFile(program.path(u"start.sh"_qs), "an earlier script, longer than the new one\n"
-                                                                           "an earlier script, longer than the new one\n"
-                                                                           "an earlier script, longer than the new one\n"
-                                                                           "an earlier script, longer than the new one\n"
-                                                                           "an earlier script, longer than the new one\n");
+        const QString script
+            = writeTestFile(program.path(u"start.sh"_qs), "an earlier script, longer than the new one\n"
+                                                          "an earlier script, longer than the new one\n"
+                                                          "an earlier script, longer than the new one\n"
+                                                          "an earlier script, longer than the new one\n"
+                                                          "an earlier script, longer than the new one\n");
         LanguageWindow form(setLanguageFile, dataDir());
         form.show();
         selectEntry(form, u"English"_qs);
@@ -393,7 +400,8 @@ private slots:
                                        "# This file was created automatically to restart the program.\n"
                                        "# It is safe to delete this file.\n"
                                        "sleep 1\n"
-                                       "exec '" + QFile::encodeName(programFile) + "'\n");
+                                       "exec '"
+                                           + QFile::encodeName(programFile) + "'\n");
         QVERIFY(QFileInfo(script).isExecutable());
         QCOMPARE(startsRecorded().size(), 1);
         QCOMPARE(startsRecorded().at(0).program, u"/bin/sh"_qs);
@@ -442,7 +450,8 @@ private slots:
         QVERIFY(QDir().mkpath(dataDir) && QDir().mkpath(programFolder));
         // The program reports its folder, its standard input and its session, then renames
         // the report into place so that it is never read half-written.
-        const QString program = writeTestFile(programFolder + u"/program"_qs,
+        const QString program = writeTestFile(
+            programFolder + u"/program"_qs,
             "#!/bin/sh\n{ pwd; readlink /proc/$$/fd/0; cut -d' ' -f6 /proc/$$/stat; } > '" + QFile::encodeName(report)
                 + ".part' && mv '" + QFile::encodeName(report) + ".part' '" + QFile::encodeName(report) + "'\n");
         QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));

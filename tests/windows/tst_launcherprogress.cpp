@@ -6,8 +6,8 @@
 #include "core/startup.h"
 #include "platform/launcherprogress.h"
 
-#include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusArgument>
+#include <QtDBus/QDBusConnection>
 #include <QtDBus/QDBusMessage>
 
 using namespace WindowTesting;
@@ -36,8 +36,9 @@ public Q_SLOTS:
             const QVariantMap properties = qdbus_cast<QVariantMap>(args.at(1));
             update.progress = properties.value(QStringLiteral("progress"), -1.0).toDouble();
             update.visible = properties.value(QStringLiteral("progress-visible")).toBool();
-            update.hasBoth = properties.size() == 2 && properties.value(QStringLiteral("progress")).metaType()
-                                                           == QMetaType::fromType<double>();
+            update.hasBoth
+                = properties.size() == 2
+                  && properties.value(QStringLiteral("progress")).metaType() == QMetaType::fromType<double>();
         }
         updates.append(update);
     }
@@ -59,7 +60,8 @@ private Q_SLOTS:
     void progressOfOneExport()
     {
         // A second, separate connection to the bus listens as a dock would.
-        QDBusConnection listenerBus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("dock"));
+        QDBusConnection listenerBus
+            = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("dock"));
         QVERIFY(listenerBus.isConnected());
         LauncherListener listener;
         QVERIFY(listenerBus.connect(QString(), QString(), QStringLiteral("com.canonical.Unity.LauncherEntry"),

@@ -31,7 +31,7 @@ const QString kLoadCaption = QStringLiteral("Load vCards from VCF file...");
 
 QList<QWidget *> exportControls(const MainWindow &form)
 {
-    return {form.exportButton, form.ansiRadio, form.utf8Radio, form.utf16Radio,
+    return {form.exportButton, form.ansiRadio, form.utf8Radio,     form.utf16Radio,
             form.headersCheck, form.sortCheck, form.encodingLabel, form.optionsLabel};
 }
 
@@ -160,8 +160,8 @@ void TestMainWindow::stateAtStart()
                 QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
         }
     }
-    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton),
-                                form.feedbackButton, form.aboutButton})
+    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton),
+                                static_cast<QPushButton *>(form.exportButton), form.feedbackButton, form.aboutButton})
         QVERIFY2(!button->icon().pixmap(32).isNull(), qPrintable(button->text()));
 }
 
@@ -176,17 +176,19 @@ void TestMainWindow::layoutFitsAndNothingOverlaps()
 
     QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
     QCOMPARE(form.ansiRadio->mapTo(&form, QPoint()).x(), form.sortCheck->mapTo(&form, QPoint()).x());
-    const QList<QWidget *> controls{form.mainMenuBar, form.loadButton, form.encodingLabel, form.ansiRadio,
-                                    form.utf8Radio, form.utf16Radio, form.optionsLabel, form.sortCheck,
-                                    form.headersCheck, form.exportButton, form.feedbackButton, form.aboutButton, form.progressBar};
+    const QList<QWidget *> controls{form.mainMenuBar,  form.loadButton,   form.encodingLabel,  form.ansiRadio,
+                                    form.utf8Radio,    form.utf16Radio,   form.optionsLabel,   form.sortCheck,
+                                    form.headersCheck, form.exportButton, form.feedbackButton, form.aboutButton,
+                                    form.progressBar};
     QList<QRect> rects;
     for (QWidget *control : controls) {
         const QRect rect(control->mapTo(&form, QPoint()), control->size());
         QVERIFY2(form.rect().contains(rect), control->metaObject()->className());
         for (qsizetype i = 0; i < rects.size(); ++i)
-            QVERIFY2(!rects.at(i).intersects(rect), qPrintable(QStringLiteral("%1 overlaps control %2")
-                                                                   .arg(QLatin1String(control->metaObject()->className()))
-                                                                   .arg(i)));
+            QVERIFY2(!rects.at(i).intersects(rect),
+                     qPrintable(QStringLiteral("%1 overlaps control %2")
+                                    .arg(QLatin1String(control->metaObject()->className()))
+                                    .arg(i)));
         rects.append(rect);
         // Captions are never cut.
         QVERIFY2(control->width() >= control->sizeHint().width() || control == form.progressBar
@@ -199,7 +201,8 @@ void TestMainWindow::layoutFitsAndNothingOverlaps()
     QCOMPARE(form.encodingPanel->height(), 40);
     QCOMPARE(form.progressBar->height(), 17);
     QCOMPARE(form.feedbackButton->height(), 50);
-    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton)}) {
+    for (QPushButton *button :
+         {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton)}) {
         const int needed = 10 + 32 + button->fontMetrics().horizontalAdvance(button->text());
         QVERIFY2(needed < button->width(), qPrintable(button->text()));
     }
@@ -249,7 +252,8 @@ void TestMainWindow::longTranslatedCaptionsWiden()
         QVERIFY(form.headersCheck->width() > englishWidth);
     // The wider label sets both widths.
     QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
-    QVERIFY(form.encodingLabel->width() >= form.optionsLabel->fontMetrics().horizontalAdvance(form.optionsLabel->text()));
+    QVERIFY(form.encodingLabel->width()
+            >= form.optionsLabel->fontMetrics().horizontalAdvance(form.optionsLabel->text()));
 }
 
 // ---- loading ----------------------------------------------------------------------------------

@@ -2,13 +2,13 @@
 // on 127.0.0.1 (HTTPS with a test certificate authority, and plain HTTP), and the new-version
 // notice. Message boxes and beeps go through the answering mode of the dialogs.
 
-#include "widgets/dialogs.h"
+#include "i18n/translate.h"
 #include "online/emailcheck.h"
-#include "windows/feedbackwindow.h"
-#include "windows/newversionnotice.h"
 #include "online/webrequest.h"
 #include "testserver.h"
-#include "i18n/translate.h"
+#include "widgets/dialogs.h"
+#include "windows/feedbackwindow.h"
+#include "windows/newversionnotice.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -89,7 +89,8 @@ private:
                 opened->append(address.toString());
         });
         const bool shown = QTest::qWaitFor(
-            [&] { return notice && notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 2000);
+            [&] { return notice && notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); },
+            2000);
         return shown ? notice : nullptr;
     }
 
@@ -211,8 +212,8 @@ private slots:
         QTest::addColumn<QString>("feedback");
         QTest::addColumn<QString>("email"); // empty: no email item
 
-        QTest::newRow("like chosen, empty comment") << QStringList() << Choice::Like << QString() << QString()
-                                                    << QStringLiteral("I like it!\r") << QString();
+        QTest::newRow("like chosen, empty comment")
+            << QStringList() << Choice::Like << QString() << QString() << QStringLiteral("I like it!\r") << QString();
         QTest::newRow("translated caption in brackets")
             << QStringList{QStringLiteral("{I like it!}Gef\u00e4llt mir!")} << Choice::Like << QStringLiteral("Gut")
             << QString() << QStringLiteral("I like it! (Gef\u00e4llt mir!)\rGut") << QString();
@@ -220,8 +221,8 @@ private slots:
             << QStringList() << Choice::Dislike << QStringLiteral(" \n\t first line\n\nsecond line \n\n")
             << QStringLiteral("  a@b.c  ") << QStringLiteral("I dislike it!\rfirst line\r\n\r\nsecond line")
             << QStringLiteral("a@b.c");
-        QTest::newRow("comment alone") << QStringList() << Choice::None << QStringLiteral("a & b = c?")
-                                       << QString() << QStringLiteral("a & b = c?") << QString();
+        QTest::newRow("comment alone") << QStringList() << Choice::None << QStringLiteral("a & b = c?") << QString()
+                                       << QStringLiteral("a & b = c?") << QString();
     }
 
     void fieldsOnTheWire()
@@ -369,12 +370,14 @@ private slots:
     {
         QTest::addColumn<QString>("widget");
         QTest::addColumn<int>("key");
-        QTest::addColumn<bool>("sends");  // Send was pressed: with nothing entered, a beep
+        QTest::addColumn<bool>("sends"); // Send was pressed: with nothing entered, a beep
         QTest::addColumn<bool>("closes");
-        QTest::newRow("Enter in the comment") << QStringLiteral("feedbackEdit") << int(Qt::Key_Return) << false << false;
+        QTest::newRow("Enter in the comment")
+            << QStringLiteral("feedbackEdit") << int(Qt::Key_Return) << false << false;
         QTest::newRow("Enter in the address") << QStringLiteral("emailEdit") << int(Qt::Key_Return) << true << false;
         QTest::newRow("Enter on Send") << QStringLiteral("sendButton") << int(Qt::Key_Return) << true << false;
-        QTest::newRow("Escape in the comment") << QStringLiteral("feedbackEdit") << int(Qt::Key_Escape) << false << true;
+        QTest::newRow("Escape in the comment")
+            << QStringLiteral("feedbackEdit") << int(Qt::Key_Escape) << false << true;
         QTest::newRow("Escape in the address") << QStringLiteral("emailEdit") << int(Qt::Key_Escape) << false << true;
         QTest::newRow("Escape on Send") << QStringLiteral("sendButton") << int(Qt::Key_Escape) << false << true;
     }
@@ -389,8 +392,8 @@ private slots:
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QWidget *target = widget == QStringLiteral("feedbackEdit") ? static_cast<QWidget *>(form.feedbackEdit)
-            : widget == QStringLiteral("emailEdit")             ? static_cast<QWidget *>(form.emailEdit)
-                                                            : static_cast<QWidget *>(form.sendButton);
+                          : widget == QStringLiteral("emailEdit")  ? static_cast<QWidget *>(form.emailEdit)
+                                                                   : static_cast<QWidget *>(form.sendButton);
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(Dialogs::beepCount(), sends ? 1 : 0);
@@ -423,10 +426,10 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::newRow("English") << QStringList() << QStringLiteral("UPDATE AVAILABLE")
                                  << QStringLiteral("Click to download Tessaly 4.3");
-        QTest::newRow("translated")
-            << QStringList{QStringLiteral("{UPDATE AVAILABLE}UPDATE VERF\u00dcGBAR"),
-                           QStringLiteral("{Click to download}Jetzt herunterladen:")}
-            << QStringLiteral("UPDATE VERF\u00dcGBAR") << QStringLiteral("Jetzt herunterladen: Tessaly 4.3");
+        QTest::newRow("translated") << QStringList{QStringLiteral("{UPDATE AVAILABLE}UPDATE VERF\u00dcGBAR"),
+                                                   QStringLiteral("{Click to download}Jetzt herunterladen:")}
+                                    << QStringLiteral("UPDATE VERF\u00dcGBAR")
+                                    << QStringLiteral("Jetzt herunterladen: Tessaly 4.3");
     }
 
     void noticeTexts()
@@ -448,8 +451,8 @@ private slots:
         QTest::addColumn<QString>("opened"); // empty: the home page
         QTest::newRow("https address") << QStringLiteral("https://www.orvanta.example/get/tessaly-4.3.tar.gz")
                                        << QStringLiteral("https://www.orvanta.example/get/tessaly-4.3.tar.gz");
-        QTest::newRow("http address, scheme in capitals") << QStringLiteral("HTTP://mirror.example/t.zip")
-                                                          << QStringLiteral("http://mirror.example/t.zip");
+        QTest::newRow("http address, scheme in capitals")
+            << QStringLiteral("HTTP://mirror.example/t.zip") << QStringLiteral("http://mirror.example/t.zip");
         QTest::newRow("no address") << QString() << QString();
         QTest::newRow("file address") << QStringLiteral("file:///usr/bin/xterm") << QString();
         QTest::newRow("program path") << QStringLiteral("/usr/bin/xterm") << QString();
@@ -476,7 +479,8 @@ private slots:
         QTest::addColumn<bool>("moves");
         QTest::newRow("left button on the heading") << QStringLiteral("titleLabel") << int(Qt::LeftButton) << true;
         QTest::newRow("left button on the icon") << QStringLiteral("iconImage") << int(Qt::LeftButton) << true;
-        QTest::newRow("middle button on the close column") << QStringLiteral("closePanel") << int(Qt::MiddleButton) << true;
+        QTest::newRow("middle button on the close column")
+            << QStringLiteral("closePanel") << int(Qt::MiddleButton) << true;
         QTest::newRow("right button on the heading") << QStringLiteral("titleLabel") << int(Qt::RightButton) << false;
         QTest::newRow("right button on the panel") << QStringLiteral("framePanel") << int(Qt::RightButton) << false;
         QTest::newRow("left button on the link") << QStringLiteral("downloadLink") << int(Qt::LeftButton) << false;
@@ -490,11 +494,11 @@ private slots:
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
         notice->closeTimer->stop();
-        QWidget *widget = part == QStringLiteral("titleLabel") ? static_cast<QWidget *>(notice->titleLabel)
-            : part == QStringLiteral("iconImage")             ? static_cast<QWidget *>(notice->iconImage)
-            : part == QStringLiteral("closePanel")             ? notice->closePanel
-            : part == QStringLiteral("framePanel")             ? static_cast<QWidget *>(notice->framePanel)
-                                                           : static_cast<QWidget *>(notice->downloadLink);
+        QWidget *widget = part == QStringLiteral("titleLabel")   ? static_cast<QWidget *>(notice->titleLabel)
+                          : part == QStringLiteral("iconImage")  ? static_cast<QWidget *>(notice->iconImage)
+                          : part == QStringLiteral("closePanel") ? notice->closePanel
+                          : part == QStringLiteral("framePanel") ? static_cast<QWidget *>(notice->framePanel)
+                                                                 : static_cast<QWidget *>(notice->downloadLink);
         const QPoint start = notice->pos();
         const QPoint grip(widget->width() / 2, widget->height() - 3);
         QTest::mousePress(widget, Qt::MouseButton(button), {}, grip);
@@ -509,7 +513,7 @@ private slots:
     {
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->closeTimer->stop(); // the test gives the ticks
+        notice->closeTimer->stop();                   // the test gives the ticks
         QCursor::setPos(notice->geometry().center()); // resting on it does not keep it open
         for (int tick = 1; tick <= 10; ++tick)
             notice->onCloseTimer();
@@ -522,7 +526,8 @@ private slots:
 
     void closesByItselfWithItsOwnTimer()
     {
-        QPointer<NewVersionNotice> notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
+        QPointer<NewVersionNotice> notice
+            = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
         notice->closeTimer->setInterval(30); // the countdown in fast motion: eleven ticks, about 0.3 s
         QTRY_VERIFY_WITH_TIMEOUT(!notice, 3000);
         QVERIFY(!noticeOnScreen());

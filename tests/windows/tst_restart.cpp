@@ -13,8 +13,8 @@
 // Exit status 0 when the program came back in German, 1 otherwise.
 
 #include "core/startup.h"
-#include "windows/mainwindow.h"
 #include "windows/languagewindow.h"
+#include "windows/mainwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -4,8 +4,8 @@
 
 #include "windowtesting.h"
 
-#include "windows/newversionnotice.h"
 #include "testserver.h"
+#include "windows/newversionnotice.h"
 
 #include "core/startup.h"
 #include "i18n/translate.h"
@@ -21,7 +21,8 @@ namespace {
 
 QSettings updateSettings()
 {
-    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"), QStringLiteral("Tessaly"));
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("ORVANTA"),
+                     QStringLiteral("Tessaly"));
 }
 
 /* A fresh store and a local server answering the update check with reply. */
@@ -119,10 +120,11 @@ void TestUpdateCheckWiring::updateCheck_data()
     const QByteArray tail = "\n\n<result>1</result>\n";
     QTest::newRow("same version") << "<version>" + appIdentity().appVersion.toUtf8() + "</version>\n<url></url>" + tail
                                   << false << QString();
-    QTest::newRow("new version") << "<version>9.9</version>\n<url>https://127.0.0.1/get</url>" + tail << true << QString();
-    QTest::newRow("important message")
-        << "<version>9.9</version>\n<url></url>" + tail + "\n<important>Please <b>update</b></important>\n" << true
-        << QStringLiteral("Please <b>update</b>");
+    QTest::newRow("new version") << "<version>9.9</version>\n<url>https://127.0.0.1/get</url>" + tail << true
+                                 << QString();
+    QTest::newRow("important message") << "<version>9.9</version>\n<url></url>" + tail
+                                              + "\n<important>Please <b>update</b></important>\n"
+                                       << true << QStringLiteral("Please <b>update</b>");
     QTest::newRow("server error") << QByteArray("ERROR: busy") << false << QString();
 }
 

@@ -5,8 +5,8 @@
 //     tessaly_screenshots OUTPUT_FOLDER PREFIX VCF_FILE
 
 #include "core/startup.h"
-#include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
+#include "windows/mainwindow.h"
 
 #include "screenshot.h"
 
@@ -50,7 +50,9 @@ int main(int argc, char *argv[])
         form.csvMenu->popup(form.exportMenu->geometry().topRight());
         QTimer::singleShot(400, &form, [&] {
             const QRect area = window.united(form.exportMenu->geometry()).united(form.csvMenu->geometry());
-            ok = saveScreenArea(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + QStringLiteral("-export-menu.png")) && ok;
+            ok = saveScreenArea(area.adjusted(0, 0, 10, 10),
+                                folder + u'/' + prefix + QStringLiteral("-export-menu.png"))
+                 && ok;
             form.csvMenu->close();
             form.exportMenu->close();
         });

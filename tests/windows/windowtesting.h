@@ -5,8 +5,8 @@
 // Helpers shared by the window tests: fixture files, waiting for exports, watching menus and
 // putting back what a test changed in the process's environment.
 
-#include "windows/mainwindow.h"
 #include "widgets/dialogs.h"
+#include "windows/mainwindow.h"
 
 #include <QAction>
 #include <QDir>

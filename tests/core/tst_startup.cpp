@@ -29,7 +29,7 @@ QString installProgram(const QString &folder, const QString &source)
     return program;
 }
 
-void openToAll(const QString &path)
+[[maybe_unused]] void openToAll(const QString &path) // used only where the program is built
 {
     QFile::setPermissions(path, QFile::Permissions(0x7777));
 }

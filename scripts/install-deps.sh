@@ -18,6 +18,8 @@ packages=(
   openssl clang libclang-rt-14-dev zlib1g-dev
   # the format check of .ci/run
   clang-format-14
+  # the Debian package (scripts/package-check.sh): dependencies, manual pages and its checks
+  dpkg-dev help2man gzip man-db lintian appstream
 )
 
 missing=()

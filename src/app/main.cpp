@@ -1,5 +1,6 @@
 #include "core/startup.h"
 #include "i18n/translate.h"
+#include "platform/terminationsignal.h"
 #include "windows/mainwindow.h"
 
 #include <QApplication>
@@ -23,6 +24,9 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     MainWindow form(arguments);
+    // The session ending, kill or Ctrl+C end the program as its own Exit does when nothing
+    // runs: running exports still finish their files below.
+    onTerminationSignal(&form, [] { QCoreApplication::quit(); });
     form.show();
     const int result = app.exec();
     // Exports still running finish their files before the program ends.

@@ -63,11 +63,48 @@ QString cliUsageText()
                           "Exit status: 0 written, 1 no data found, 2 bad usage, 3 the file could not be written.\n");
 }
 
+QString cliHelpText()
+{
+    return QStringLiteral("Usage: tessaly-convert [OPTION]... -o OUTPUT INPUT...\n"
+                          "Convert vCard files (.vcf) into a CSV table, a text file or an Excel workbook.\n"
+                          "\n"
+                          "The inputs are read in the order given and converted together. OUTPUT's extension\n"
+                          "picks the writer: .csv writes the table, .xls and .xlsx a workbook, any other name\n"
+                          "the text layout with one value per line.\n"
+                          "\n"
+                          "Options:\n"
+                          "  -o, --output=FILE        write the result to FILE (required)\n"
+                          "      --preset=NAME        the layout and settings of a CSV export: default, excel\n"
+                          "                           (UTF-16), google, outlook (ANSI) or yahoo; google,\n"
+                          "                           outlook and yahoo always write the header row\n"
+                          "      --type=TYPE          the layout of the table: CSV, XLS or TXT (default: CSV\n"
+                          "                           with a preset, else from OUTPUT's extension)\n"
+                          "      --encoding=ENCODING  how the inputs are read and, unless a preset changes\n"
+                          "                           it, how the output is written: ansi (the single-byte\n"
+                          "                           code page of your locale), utf-8 (default) or utf-16\n"
+                          "      --no-headers         write no header row\n"
+                          "      --no-sort            keep the rows in the order of the inputs\n"
+                          "      --separator=CHAR     the field separator (default: the list separator of\n"
+                          "                           your locale)\n"
+                          "  -h, --help               show this help and exit\n"
+                          "      --version            show the version and exit\n"
+                          "\n"
+                          "Exit status:\n"
+                          "  0  the file was written\n"
+                          "  1  no data found in the inputs\n"
+                          "  2  bad usage\n"
+                          "  3  the file could not be written\n"
+                          "\n"
+                          "Example:\n"
+                          "  tessaly-convert --preset google -o contacts.csv phone.vcf laptop.vcf\n");
+}
+
 CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
 {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")}, QString());
+    const QCommandLineOption version(QStringLiteral("version"), QString());
     const QCommandLineOption preset(QStringLiteral("preset"), QString(), QStringLiteral("name"));
     const QCommandLineOption type(QStringLiteral("type"), QString(), QStringLiteral("type"));
     const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("encoding"));
@@ -75,13 +112,18 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     const QCommandLineOption noSort(QStringLiteral("no-sort"), QString());
     const QCommandLineOption separator(QStringLiteral("separator"), QString(), QStringLiteral("char"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("file"));
-    parser.addOptions({help, preset, type, encoding, noHeaders, noSort, separator, output});
+    parser.addOptions({help, version, preset, type, encoding, noHeaders, noSort, separator, output});
 
     if (!parser.parse(QStringList{QStringLiteral("tessaly-convert")} + arguments))
         return usageError(parser.errorText());
     if (parser.isSet(help)) {
         CliParse parse;
         parse.helpRequested = true;
+        return parse;
+    }
+    if (parser.isSet(version)) {
+        CliParse parse;
+        parse.versionRequested = true;
         return parse;
     }
 

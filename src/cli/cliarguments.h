@@ -22,6 +22,7 @@ struct CliParse {
     std::optional<CliOptions> options;
     QString usageError; // empty with options; may also be empty when help was asked for
     bool helpRequested = false;
+    bool versionRequested = false;
 };
 
 /**
@@ -31,4 +32,11 @@ struct CliParse {
  */
 CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator);
 
+/** The short usage, printed after a usage error. */
 QString cliUsageText();
+
+/**
+ * The whole help for --help: usage, description, every option, the exit statuses and an
+ * example, laid out as help2man reads it to make the manual page.
+ */
+QString cliHelpText();

@@ -7,6 +7,7 @@
 #include "platform/listseparator.h"
 #include "text/outputfile.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 
 namespace {
@@ -120,7 +121,13 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
 {
     const CliParse parse = parseCliArguments(arguments, systemListSeparator());
     if (parse.helpRequested) {
-        std::fprintf(out, "%s", cliUsageText().toLocal8Bit().constData());
+        std::fprintf(out, "%s", cliHelpText().toLocal8Bit().constData());
+        return CliWritten;
+    }
+    if (parse.versionRequested) {
+        // The version the program records of itself (main() sets it from its version data).
+        std::fprintf(out, "%s %s\n", qPrintable(QCoreApplication::applicationName()),
+                     qPrintable(QCoreApplication::applicationVersion()));
         return CliWritten;
     }
     if (!parse.options) {

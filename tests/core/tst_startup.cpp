@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 #include <unistd.h>
 
 namespace {
@@ -26,7 +28,7 @@ QString installProgram(const QString &folder, const QString &source)
     return program;
 }
 
-void openToAll(const QString &path)
+[[maybe_unused]] void openToAll(const QString &path) // used only where the program is built
 {
     QFile::setPermissions(path, QFile::Permissions(0x7777));
 }
@@ -309,6 +311,45 @@ private slots:
         QVERIFY(process.waitForFinished(10000));
         QVERIFY(!QFile::exists(folder + u"/chk.tmp"_qs));
         QVERIFY(!QFile::exists(folder + u"/settings.ini"_qs));
+#endif
+    }
+
+    void terminationEndsTheProgramInOrder()
+    {
+#ifndef TESSALY_APP_BIN
+        QSKIP("built without the windows: there is no program to start");
+#else
+        // The real program in a folder of its own, started in German as a desktop would.
+        QTemporaryDir dir;
+        const QString program = installProgram(dir.filePath(u"term"_qs), QStringLiteral(TESSALY_APP_BIN));
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        environment.insert(u"LANG"_qs, u"de_DE.UTF-8"_qs);
+        environment.insert(u"XDG_CONFIG_HOME"_qs, dir.filePath(u"config"_qs));
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        QVERIFY(process.waitForStarted());
+        // Up once it catches SIGTERM (bit 15 of the caught-signals mask).
+        const QString status = u"/proc/%1/status"_qs.arg(process.processId());
+        const auto catchesTerm = [&status] {
+            QFile file(status);
+            if (!file.open(QIODevice::ReadOnly))
+                return false;
+            for (const QByteArray &line : file.readAll().split('\n')) {
+                if (line.startsWith("SigCgt:"))
+                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+            }
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(catchesTerm(), 20000);
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        // Nothing was missing at the start: the language file and Qt's German catalogue.
+        const QByteArray errors = process.readAllStandardError();
+        QVERIFY2(!errors.contains("WARNUNG") && !errors.contains("WARNING"), errors.constData());
 #endif
     }
 

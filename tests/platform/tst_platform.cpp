@@ -1,8 +1,11 @@
 #include "platform/ansicodepage.h"
 #include "platform/listseparator.h"
+#include "platform/terminationsignal.h"
 #include "platform/uilanguage.h"
 
 #include <QTest>
+
+#include <csignal>
 
 class TestPlatform : public QObject
 {
@@ -41,6 +44,22 @@ private slots:
         QTEST(ansiCodePageForLocale(chosen), "codePage");
         QTEST(QString(listSeparatorForLocale(chosen)), "separator");
         QTEST(int(langIdForLocale(chosen)), "langId");
+    }
+
+    // The three signals reach the event loop, once each, and the process lives on.
+    void terminationSignalsReachTheEventLoop()
+    {
+        QList<int> seen;
+        int current = 0;
+        QVERIFY(onTerminationSignal(this, [&] { seen.append(current); }));
+        QVERIFY(!onTerminationSignal(this, [] {})); // once per process
+        const QList<int> caught{SIGTERM, SIGINT, SIGHUP};
+        for (const int signal : caught) {
+            current = signal;
+            QVERIFY(std::raise(signal) == 0);
+            QTRY_COMPARE(seen.size(), caught.indexOf(signal) + 1);
+        }
+        QCOMPARE(seen, caught);
     }
 };
 

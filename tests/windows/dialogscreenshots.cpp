@@ -131,7 +131,7 @@ int main(int argc, char *argv[])
         feedback.move(40, 40);
         feedback.show();
         feedback.activateWindow();
-        QTest::qWaitForWindowExposed(&feedback);
+        ok = QTest::qWaitForWindowExposed(&feedback) && ok;
         feedback.onDislikeClicked();
         // Back from the comment to "I like it!" with Shift+Tab, as a keyboard user gets there.
         QTest::keyClick(feedback.feedbackEdit, Qt::Key_Backtab, Qt::ShiftModifier);
@@ -157,13 +157,13 @@ int main(int argc, char *argv[])
         });
     });
     QTimer::singleShot(100, &form, &QWidget::close);
-    QTest::qWaitFor([&] { return answered; }, 20000);
+    ok = QTest::qWaitFor([&] { return answered; }, 20000) && ok;
     if (QSystemTrayIcon::isSystemTrayAvailable()) {
         // The window is gone, the tray icon stays, and the result comes as a notification.
         const QRect screen = QGuiApplication::primaryScreen()->geometry();
         const QRect corner(screen.right() - 520, 0, 520, 220);
         ok = saveScreenArea(corner, out + QStringLiteral("-tray-writing.png")) && ok;
-        QTest::qWaitFor([&] { return balloon() != nullptr; }, 60000);
+        ok = QTest::qWaitFor([&] { return balloon() != nullptr; }, 60000) && ok;
         ok = saveScreenArea(corner, out + QStringLiteral("-tray-notification.png"), 500) && ok;
     } else {
         std::printf("no notification area: no tray screenshots\n");

@@ -62,8 +62,8 @@ TableParts partsFor(OutputKind kind)
 }
 
 /* The export from scanning to the final message. */
-ConversionOutcome runConverter(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
-                               ConversionHost &host)
+ConversionOutcome runExport(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+                            ConversionHost &host)
 {
     std::vector<ContactCard> cards = scanCards(loadedLines, format.delimiter);
     host.setProgress(10);
@@ -128,7 +128,7 @@ ConversionOutcome runConversion(const TextLines &loadedLines, const ExportReques
         return outcome;
     };
     try {
-        return finish(runConverter(loadedLines, request, format, host));
+        return finish(runExport(loadedLines, request, format, host));
     } catch (const std::bad_alloc &) {
         // Everything the export held is freed by now, and an unfinished output file has been
         // removed with its writer: the target is as it was.

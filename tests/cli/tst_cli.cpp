@@ -376,17 +376,22 @@ private slots:
             QSKIP("a mount namespace with a small /tmp of its own needs root");
         if (QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
             QSKIP("unshare(1) is not installed");
-        // Input and output lie outside /tmp, in the folder the test runs in.
+        // Input and output lie in the folder the test runs in. The build may itself lie below
+        // /tmp, so the real /tmp stays reachable under /mnt inside the namespace before the
+        // small one covers it.
         QTemporaryDir dir(QDir::currentPath() + u"/tst_cli-XXXXXX"_qs);
         const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(20000));
         const QString output = dir.filePath(u"out.xlsx"_qs);
+        const auto reachable
+            = [](const QString &path) { return path.startsWith(u"/tmp/"_qs) ? u"/mnt/"_qs + path.sliced(5) : path; };
         QProcess process;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(u"TMPDIR"_qs, u"/tmp"_qs);
         process.setProcessEnvironment(environment);
-        process.start(u"unshare"_qs,
-                      {u"-m"_qs, u"sh"_qs, u"-c"_qs, u"mount -t tmpfs -o size=64k tmpfs /tmp && exec \"$0\" \"$@\""_qs,
-                       kConvert, u"-o"_qs, output, input});
+        process.start(u"unshare"_qs, {u"-m"_qs, u"sh"_qs, u"-c"_qs,
+                                      u"mount --bind /tmp /mnt && mount -t tmpfs -o size=64k tmpfs /tmp && "
+                                      "exec \"$0\" \"$@\""_qs,
+                                      reachable(kConvert), u"-o"_qs, reachable(output), reachable(input)});
         QVERIFY(process.waitForFinished(120000));
         const QByteArray err = process.readAllStandardError();
         if (err.contains("mount:"))

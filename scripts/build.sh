@@ -19,7 +19,7 @@ case "${1:-}" in
              "-DCMAKE_CXX_FLAGS=-fsanitize=thread -fno-omit-frame-pointer"
              "-DCMAKE_C_FLAGS=-fsanitize=thread -fno-omit-frame-pointer"
              -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread)
-    targets=(--target tst_mainwindow tst_conversionjob tst_cli tst_outputfiles tessaly-convert)
+    targets=(--target tst_mainwindow tst_exportjobs tst_exportmenu tst_conversionjob tst_cli tst_outputfiles tessaly-convert)
     ;;
 esac
 [ "${CI:-}" = "true" ] && options+=(-DTESSALY_WERROR=ON -DTESSALY_REQUIRE_CORPUS=ON)

@@ -44,29 +44,18 @@ while [[ $# -gt 0 ]]; do
 done
 skipped() { [[ ",$SKIP," == *",$1,"* ]]; }
 
-echo "load: $(uptime)"
-echo "cores: $(nproc); memory: $(free -g | awk '/^Mem:/ {print $2 " GB, " $7 " GB available"}')"
-
-if [[ -z "$BIN" ]]; then
-    cmake -S "$REPO" -B "$BUILD_DIR" -G Ninja -DTESSALY_TESTS=OFF -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$BUILD_DIR" --target tessaly-convert --parallel "$(nproc)" >/dev/null
-    BIN="$BUILD_DIR/src/cli/tessaly-convert"
-fi
+# shellcheck source=bench/timedruns.sh
+source "$REPO/bench/timedruns.sh"
+print_machine
+ensure_converter
 echo "binary: $BIN"
 mkdir -p "$DATA/out" "$DATA/logs"
 
 # Prints "wall cpu rss exit" of one run of tessaly-convert; its messages go to the log.
-measure() {
+measure() { # name, arguments...
     local name=$1
     shift
-    local status=0
-    "$TIME" -v -o "$DATA/logs/$name.time" "$BIN" "$@" >"$DATA/logs/$name.out" 2>&1 || status=$?
-    awk -v status="$status" '
-        /Elapsed \(wall clock\)/ { n = split($NF, t, ":"); wall = (n == 3) ? t[1] * 3600 + t[2] * 60 + t[3] : t[1] * 60 + t[2] }
-        /User time/ { cpu += $NF }
-        /System time/ { cpu += $NF }
-        /Maximum resident set size/ { rss = $NF / 1000 }
-        END { printf "%.2f %.2f %.0f %d\n", wall, cpu, rss, status }' "$DATA/logs/$name.time"
+    timed_run "$name" 2 "$BIN" "$@"
 }
 
 # One card of N lines "NOTE;ENCODING=QUOTED-PRINTABLE:abcdefgh=": every line is a declared

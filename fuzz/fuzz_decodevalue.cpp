@@ -41,6 +41,26 @@ void checkDecoded(QByteArrayView value, QChar delimiter, bool quotedPrintable)
         FUZZ_CHECK(decoded.count(u'=') == QString::fromUtf8(value).count(u'='), decoded);
 }
 
+/* The scanner's pipeline on UTF-8 gives the UTF-8 of what the text pipeline gives. */
+void checkUtf8Pipeline(QByteArrayView value, QChar delimiter, bool quotedPrintable)
+{
+    const QByteArray delimiterUtf8 = QString(delimiter).toUtf8();
+    QByteArray bytes;
+    decodePropertyValueUtf8(value, delimiterUtf8, quotedPrintable, bytes);
+    const QString decoded = decodePropertyValue(value, delimiter, quotedPrintable);
+    FUZZ_CHECK(utf8::isValid(bytes) || !utf8::isValid(value), decoded);
+    // Decoded quoted-printable bytes may be anything: they are read in any case.
+    QByteArray finished;
+    finishDecodedValueUtf8(value, delimiterUtf8, finished);
+    FUZZ_CHECK(utf8::isValid(finished) && finished == finishDecodedValue(value, delimiter).toUtf8());
+    if (!utf8::isValid(value))
+        return; // loaded lines are always valid UTF-8
+    FUZZ_CHECK(bytes == decoded.toUtf8(), decoded);
+    QByteArray normalized = decoded.toUtf8();
+    normalizeFieldUtf8(normalized);
+    FUZZ_CHECK(normalized == normalizeFieldValue(trimControlAndBlank(decoded)).toUtf8(), decoded);
+}
+
 void checkNormalized(const QString &text)
 {
     const QString trimmed = trimControlAndBlank(text);
@@ -61,6 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const bool quotedPrintable = (data[0] & 0x08) == 0;
     const QByteArrayView value(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     checkDecoded(value, delimiter, quotedPrintable);
+    checkUtf8Pipeline(value, delimiter, quotedPrintable);
     checkNormalized(decodePropertyValue(value, delimiter, quotedPrintable));
     checkNormalized(QString::fromUtf8(value));
     return 0;

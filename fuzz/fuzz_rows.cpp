@@ -125,17 +125,19 @@ void checkReading(QByteArrayView file, TextEncoding encoding, bool read, const T
 }
 
 /* Every field is normalised: no delimiter or ";", no blank ends, no leading "=", no double space. */
-void checkCards(const std::vector<ContactCard> &cards, QChar delimiter)
+void checkCards(const CardList &cards, QChar delimiter)
 {
-    for (const ContactCard &card : cards) {
+    for (qsizetype card = 0; card < cards.size(); ++card) {
+        const ContactFields fields = cards.fields(card);
         for (int column = 0; column < kContactColumnCount; ++column) {
-            const QStringView field = card.field(column);
+            FUZZ_CHECK(utf8::isValid(cards.field(card, column)));
+            const QString &field = fields[size_t(column)];
             if (field.isEmpty())
                 continue;
-            FUZZ_CHECK(!field.contains(delimiter) && !field.contains(u';'), field.toString());
-            FUZZ_CHECK(field.front().unicode() > 0x20 && field.back().unicode() > 0x20, field.toString());
-            FUZZ_CHECK(field.front() != u'=', field.toString());
-            FUZZ_CHECK(!field.contains(u"  "), field.toString());
+            FUZZ_CHECK(!field.contains(delimiter) && !field.contains(u';'), field);
+            FUZZ_CHECK(field.front().unicode() > 0x20 && field.back().unicode() > 0x20, field);
+            FUZZ_CHECK(field.front() != u'=', field);
+            FUZZ_CHECK(!field.contains(u"  "), field);
         }
     }
 }
@@ -188,13 +190,19 @@ void checkFinishing(const QStringList &before, const QStringList &after, const Q
 }
 
 /* The written bytes are the byte-order mark and the lines with CR LF, in the encoding. */
-void checkWriting(const QStringList &lines, TextEncoding encoding)
+/* Writes lines kept as UTF-8; the bytes must be those of the same lines written as text. */
+void checkWriting(const TextLines &utf8Lines, TextEncoding encoding)
 {
+    const QStringList lines = utf8Lines.toStringList();
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    FUZZ_CHECK(writeTextLines(lines, buffer, encoding, &error), error);
+    FUZZ_CHECK(writeTextLines(utf8Lines, buffer, encoding, &error), error);
     const QByteArray bytes = buffer.data();
+    QBuffer textBuffer;
+    textBuffer.open(QIODevice::WriteOnly);
+    FUZZ_CHECK(writeTextLines(lines, textBuffer, encoding, &error), error);
+    FUZZ_CHECK(textBuffer.data() == bytes);
     const QString joined = lines.isEmpty() ? QString() : lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n");
     switch (encoding) {
     case TextEncoding::Ansi:
@@ -284,20 +292,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         return 0;
 
     const RowFormat format{options.delimiter, u'"'};
-    std::vector<ContactCard> cards = scanCards(lines, format.delimiter);
+    CardList cards = scanCards(lines, format.delimiter);
     checkCards(cards, format.delimiter);
-    const qsizetype cardCount = qsizetype(cards.size());
+    const qsizetype cardCount = cards.size();
     const ColumnPresence presence = computeColumnPresence(cards);
     ExportTable table = buildExportTable(std::move(cards), presence, options.fileType, options.flavor, format);
     FUZZ_CHECK(table.rows.size() <= cardCount);
-    checkRows(table.rows, table.presence, format);
+    checkRows(table.rows.toStringList(), table.presence, format);
     removeBlankRows(table.rows);
 
     const QString header = buildHeaderRow(table.presence, options.fileType, options.flavor, format);
-    QStringList finished = table.rows;
-    finishRows(finished, true, options.sort, header);
-    checkFinishing(table.rows, finished, header, options.sort);
-    checkWriting(finished, options.encoding);
+    TextLines finishedLines = table.rows;
+    finishRows(finishedLines, true, options.sort, header);
+    const QStringList finished = finishedLines.toStringList();
+    checkFinishing(table.rows.toStringList(), finished, header, options.sort);
+    checkWriting(finishedLines, options.encoding);
     checkWriting(table.txtLines, options.encoding);
     // A workbook costs some milliseconds (the xlsx library's own temporary files): only for the
     // workbook file type, and only when there are cells to compare.

@@ -215,12 +215,12 @@ struct JoinedValue {
                    || run->pieceStarts[size_t(firstPiece)] == run->bytes.size());
     }
 
-    QString decode(QChar delimiter) const
+    void decodeInto(QByteArray &out, QByteArrayView delimiter) const
     {
         QByteArray bytes = head;
         if (firstPiece < qsizetype(run->pieceStarts.size()))
             bytes.append(QByteArrayView(run->bytes).sliced(run->pieceStarts[size_t(firstPiece)]));
-        return finishDecodedValue(bytes, delimiter);
+        finishDecodedValueUtf8(bytes, delimiter, out);
     }
 };
 
@@ -297,30 +297,40 @@ Target classify(QByteArrayView line, QByteArray &upperName)
 }
 
 /*
- * The card being collected. A value that took continuation lines waits undecoded in joined
- * until the card is finished, as a later line may still replace it.
+ * The card being collected, as UTF-8. A value that took continuation lines waits undecoded in
+ * joined until the card is finished, as a later line may still replace it. The buffers are
+ * reused from card to card, so that collecting a card allocates nothing.
  */
 struct WorkingCard {
-    ContactFields fields;
+    std::array<QByteArray, kContactColumnCount> fields;
     std::array<std::optional<JoinedValue>, kContactColumnCount> joined;
 
     bool isFree(size_t column) const { return fields[column].isEmpty() && !joined[column]; }
 
-    void set(size_t column, QString &&value)
+    void reset()
     {
-        fields[column] = std::move(value);
+        for (QByteArray &field : fields)
+            field.resize(0); // keeps the buffer
+        for (std::optional<JoinedValue> &value : joined)
+            value.reset();
+    }
+
+    /* Takes value's bytes; value gets this field's old buffer for reuse. */
+    void set(size_t column, QByteArray &value)
+    {
+        fields[column].swap(value);
         joined[column].reset();
     }
 
-    void set(size_t column, JoinedValue &&value)
+    void set(size_t column, JoinedValue &value)
     {
-        fields[column].clear();
+        fields[column].resize(0);
         joined[column] = std::move(value);
     }
 };
 
 /* Whether a value leaves a multi-slot field's slot free (an empty one does). */
-bool isEmptyValue(const QString &value)
+bool isEmptyValue(const QByteArray &value)
 {
     return value.isEmpty();
 }
@@ -332,30 +342,31 @@ bool isEmptyValue(const JoinedValue &value)
 
 /* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
 template<typename Value>
-void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value &&value)
+void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value &value)
 {
     if (isEmptyValue(value))
         return; // an empty value in the first free slot leaves it free
     for (int k = 0; k < slotCount; ++k) {
         const size_t slot = size_t(int(first) + k);
         if (card.isFree(slot)) {
-            card.set(slot, std::move(value));
+            card.set(slot, value);
             return;
         }
     }
 }
 
+/* Stores a value (taking its bytes) in the target's field. */
 template<typename Value>
-void storeField(WorkingCard &card, Target target, Value &&value)
+void storeField(WorkingCard &card, Target target, Value &value)
 {
-    auto set = [&](ContactColumn column) { card.set(size_t(column), std::move(value)); };
+    auto set = [&](ContactColumn column) { card.set(size_t(column), value); };
     switch (target) {
     case Target::FormattedName:
         return set(ContactColumn::FormattedName);
     case Target::StructuredName:
         return set(ContactColumn::StructuredName);
     case Target::Email:
-        return fillFirstFree(card, ContactColumn::Email1, 5, std::move(value));
+        return fillFirstFree(card, ContactColumn::Email1, 5, value);
     case Target::Url:
         return set(ContactColumn::Url);
     case Target::Note:
@@ -367,7 +378,7 @@ void storeField(WorkingCard &card, Target target, Value &&value)
     case Target::Address:
         return set(ContactColumn::Address);
     case Target::Phone:
-        return fillFirstFree(card, ContactColumn::Phone1, 3, std::move(value));
+        return fillFirstFree(card, ContactColumn::Phone1, 3, value);
     case Target::None:
     case Target::Begin:
     case Target::End:
@@ -375,29 +386,56 @@ void storeField(WorkingCard &card, Target target, Value &&value)
     }
 }
 
-ContactCard finishCard(WorkingCard &working, QChar delimiter)
+/* Removes bytes up to U+0020 from both ends, as trimControlAndBlank does. */
+void trimControlAndBlankUtf8(QByteArray &field)
 {
-    ContactFields normalized;
+    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    qsizetype end = field.size();
+    while (end > 0 && isBlank(field.at(end - 1)))
+        --end;
+    qsizetype begin = 0;
+    while (begin < end && isBlank(field.at(begin)))
+        ++begin;
+    field.truncate(end);
+    if (begin > 0)
+        field.remove(0, begin);
+}
+
+/*
+ * Appends the finished card to cards. The working card keeps its fields trimmed but not
+ * normalised: a card without "BEGIN:VCARD" after it carries that text on.
+ */
+void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
+                std::array<QByteArray, kContactColumnCount> &normalized)
+{
+    ContactFieldsUtf8 views;
     for (int i = 0; i < kContactColumnCount; ++i) {
-        QString &field = working.fields[size_t(i)];
+        QByteArray &field = working.fields[size_t(i)];
         if (std::optional<JoinedValue> &joined = working.joined[size_t(i)]) {
-            // Decoded once: a card without "BEGIN:VCARD" after it carries the text on.
-            field = joined->decode(delimiter);
+            // Decoded once, into the field's own buffer.
+            joined->decodeInto(field, delimiter);
             joined.reset();
         }
-        if (field.isEmpty())
-            continue;
-        field = trimControlAndBlank(field);
-        normalized[size_t(i)] = normalizeFieldValue(field);
+        QByteArray &out = normalized[size_t(i)];
+        out.resize(0);
+        if (!field.isEmpty()) {
+            trimControlAndBlankUtf8(field);
+            out.append(field);
+            normalizeFieldUtf8(out);
+        }
+        views[size_t(i)] = out;
     }
-    return ContactCard(normalized);
+    cards.append(views);
 }
 
 /* Scans the logical lines that start in [from, to); joins may read on past to. */
-std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiter)
+CardList scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiterChar)
 {
-    std::vector<ContactCard> cards;
+    const QByteArray delimiter = QString(delimiterChar).toUtf8();
+    CardList cards;
     WorkingCard working;
+    std::array<QByteArray, kContactColumnCount> normalized;
+    QByteArray value;
     const LogicalLines logical(lines);
     QByteArray upperName;
     QByteArray lineStorage;
@@ -423,26 +461,27 @@ std::vector<ContactCard> scanRange(const TextLines &lines, qsizetype from, qsize
         const bool softBreak = (continuesValue || declared) && line.endsWith('=') && next < logical.size()
                                && !logical.isBlankAsLoaded(next);
         if (target == Target::Begin) {
-            working = WorkingCard();
+            working.reset();
         } else if (target == Target::End) {
-            cards.push_back(finishCard(working, delimiter));
+            finishCard(working, delimiter, cards, normalized);
         } else if (target != Target::None) {
-            const QByteArrayView value = colon < 0 ? line : line.sliced(colon + 1);
+            const QByteArrayView propertyValue = colon < 0 ? line : line.sliced(colon + 1);
             if (declared && softBreak) {
                 // The value takes the continuation lines: the rest of the run when this line
                 // is one of its pieces, else the lines that start here, found once.
                 // An escape cut off at the end of this line goes in front of the next one: the
                 // run takes it when it starts here, and already holds it when this is a piece.
-                const QByteArrayView head = value.chopped(1);
+                const QByteArrayView head = propertyValue.chopped(1);
                 const qsizetype cut = cutEscapeLength(head);
                 if (!inRun) {
                     run = ContinuationRun::find(logical, next, head.last(cut).toByteArray());
                     nextPiece = 0;
                 }
-                storeField(working, target,
-                           JoinedValue{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece});
+                JoinedValue joined{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece};
+                storeField(working, target, joined);
             } else {
-                storeField(working, target, decodePropertyValue(value, delimiter, declared));
+                decodePropertyValueUtf8(propertyValue, delimiter, declared, value);
+                storeField(working, target, value);
             }
         }
         continuesValue = softBreak;
@@ -467,17 +506,17 @@ qsizetype splitPoint(const TextLines &lines)
 
 } // namespace
 
-std::vector<ContactCard> scanCards(const TextLines &lines, QChar delimiter)
+CardList scanCards(const TextLines &lines, QChar delimiter)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;
     const qsizetype split = lines.size() >= kLinesWorthASecondThread ? splitPoint(lines) : 0;
     if (split == 0)
         return scanRange(lines, 0, lines.size(), delimiter);
-    std::vector<ContactCard> secondHalf;
+    CardList secondHalf;
     // A failure of the second half (memory running out) reaches this thread through join().
     HelperThread helper([&] { secondHalf = scanRange(lines, split, lines.size(), delimiter); });
-    std::vector<ContactCard> cards = scanRange(lines, 0, split, delimiter);
+    CardList cards = scanRange(lines, 0, split, delimiter);
     helper.join();
-    cards.insert(cards.end(), std::make_move_iterator(secondHalf.begin()), std::make_move_iterator(secondHalf.end()));
+    cards.appendList(std::move(secondHalf));
     return cards;
 }

@@ -15,6 +15,6 @@
  * decodePropertyValue. Only a value whose own property line declares quoted-printable encoding
  * is decoded as such and takes the lines after its soft line breaks (each "=" at a line's end
  * goes with the break). Only "BEGIN:VCARD" empties the working card; "END:VCARD" appends a
- * normalised copy of it. Never fails; the time grows linearly with the input.
+ * normalised copy of it, as UTF-8. Never fails; the time grows linearly with the input.
  */
-std::vector<ContactCard> scanCards(const TextLines &lines, QChar delimiter);
+CardList scanCards(const TextLines &lines, QChar delimiter);

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 
 #include <array>
+#include <vector>
 
 /** The fifteen fields of a contact, in the fixed order that every export keeps. */
 enum class ContactColumn {
@@ -26,45 +28,45 @@ enum class ContactColumn {
 
 inline constexpr int kContactColumnCount = 15;
 
-/** The fifteen field texts of one card, as the scanner collects them. */
+/** The fifteen field texts of one card. */
 using ContactFields = std::array<QString, kContactColumnCount>;
 
+/** The fifteen fields of one card as UTF-8. */
+using ContactFieldsUtf8 = std::array<QByteArrayView, kContactColumnCount>;
+
 /**
- * One contact: fifteen text fields in column order, kept in one string so that a million
- * cards cost little more than their text.
+ * The cards of a scan, in order, with their fields as UTF-8.
+ *
+ * Each card is one record in a large block: the fifteen field lengths in a few bytes, then the
+ * fields' bytes. A million cards cost little more than their text, and appending never moves
+ * what is stored already.
  */
-class ContactCard
+class CardList
 {
 public:
-    ContactCard() = default;
-    explicit ContactCard(const ContactFields &fields)
-    {
-        qsizetype total = 0;
-        for (const QString &field : fields)
-            total += field.size();
-        m_text.reserve(total);
-        for (int i = 0; i < kContactColumnCount; ++i) {
-            m_text += fields[size_t(i)];
-            m_ends[size_t(i)] = m_text.size();
-        }
-    }
+    qsizetype size() const { return qsizetype(m_cards.size()); }
+    bool isEmpty() const { return m_cards.empty(); }
 
-    QStringView field(ContactColumn column) const { return field(int(column)); }
-    QStringView field(int index) const
-    {
-        const qsizetype start = index == 0 ? 0 : m_ends[size_t(index - 1)];
-        return QStringView(m_text).sliced(start, m_ends[size_t(index)] - start);
-    }
+    /** Field column of card index, as UTF-8. */
+    QByteArrayView field(qsizetype index, int column) const;
+    QByteArrayView field(qsizetype index, ContactColumn column) const { return field(index, int(column)); }
+    /** All fields of card index, as UTF-8. */
+    ContactFieldsUtf8 fieldsUtf8(qsizetype index) const;
+    /** All fields of card index, as text. */
+    ContactFields fields(qsizetype index) const;
 
-    ContactFields fields() const
-    {
-        ContactFields result;
-        for (int i = 0; i < kContactColumnCount; ++i)
-            result[size_t(i)] = field(i).toString();
-        return result;
-    }
+    void append(const ContactFieldsUtf8 &fields);
+    void append(const ContactFields &fields);
+    /** Moves all cards of other to the end of this list. */
+    void appendList(CardList &&other);
+    void clear();
 
 private:
-    QString m_text;
-    std::array<qsizetype, kContactColumnCount> m_ends{};
+    struct CardRef {
+        quint32 block;
+        quint32 offset;
+    };
+
+    std::vector<QByteArray> m_blocks;
+    std::vector<CardRef> m_cards;
 };

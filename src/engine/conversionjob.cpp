@@ -32,12 +32,12 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
     return quotient;
 }
 
-bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path, TextEncoding encoding,
+bool writeExportFile(const TextLines &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
                      RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
     if (kind == OutputKind::Workbook)
-        return exportToWorkbook(rows, format.delimiter, path, host);
+        return exportToWorkbook(rows.toStringList(), format.delimiter, path, host);
     QString error;
     if (writeTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error, replaced))
         return true;
@@ -65,7 +65,7 @@ TableParts partsFor(OutputKind kind)
 ConversionOutcome runExport(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                             ConversionHost &host)
 {
-    std::vector<ContactCard> cards = scanCards(loadedLines, format.delimiter);
+    CardList cards = scanCards(loadedLines, format.delimiter);
     host.setProgress(10);
     const ColumnPresence presence = computeColumnPresence(cards);
     host.setProgress(20);

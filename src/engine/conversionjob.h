@@ -102,7 +102,7 @@ private:
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
  * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
  */
-bool writeExportFile(const QStringList &rows, const QStringList &txtLines, const QString &path, TextEncoding encoding,
+bool writeExportFile(const TextLines &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
                      RowFormat format, ConversionHost &host, ReplacedCharacters *replaced = nullptr);
 
 /**

@@ -5,8 +5,8 @@
 
 #include <QHashFunctions>
 
+#include <algorithm>
 #include <optional>
-#include <unordered_set>
 
 namespace {
 
@@ -45,112 +45,128 @@ const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
     {"Note", "Notes", "Notes", "Notes"},
 };
 
-void appendWithoutQuotes(QString &out, QStringView text, QChar quoteMark)
-{
-    if (std::find(text.begin(), text.end(), quoteMark) == text.end()) {
-        out.append(text.data(), text.size());
-        return;
-    }
-    const qsizetype start = out.size();
-    out.resize(start + text.size());
-    QChar *write = out.data() + start;
-    for (const QChar c : text) {
-        if (c != quoteMark)
-            *write++ = c;
-    }
-    out.truncate(write - out.constData());
-}
-
 void chopTrailingDelimiter(QString &row, QChar delimiter)
 {
     if (row.endsWith(delimiter))
         row.chop(1);
 }
 
-QString buildRow(const ContactCard &card, const ColumnPresence &presence, RowFormat format)
-{
-    qsizetype length = 0;
-    for (int column = 0; column < kContactColumnCount; ++column)
-        length += presence[size_t(column)] ? card.field(column).size() + 3 : 0;
-    QString row;
-    row.reserve(length);
-    for (int column = 0; column < kContactColumnCount; ++column) {
-        if (!presence[size_t(column)])
-            continue;
-        row += format.quoteMark;
-        appendWithoutQuotes(row, card.field(column), format.quoteMark);
-        row += format.quoteMark;
-        row += format.delimiter;
-    }
-    chopTrailingDelimiter(row, format.delimiter);
-    return row;
-}
+/* The characters that shape a row, as UTF-8. */
+struct RowBytes {
+    QByteArray delimiter;
+    QByteArray quoteMark;
 
-void appendTxtBlock(QStringList &txtLines, const ContactCard &card, const ColumnPresence &presence, QChar quoteMark)
-{
-    for (int column = 0; column < kContactColumnCount; ++column) {
-        if (!presence[size_t(column)])
-            continue;
-        QString text;
-        appendWithoutQuotes(text, card.field(column), quoteMark);
-        if (!trimControlAndBlank(text).isEmpty())
-            txtLines.append(text);
-    }
-    txtLines.append(QString());
-}
-
-/* A row with its hash, so that hashing can happen on the thread that built the row. */
-struct HashedRow {
-    QString text;
-    size_t hash = 0;
-
-    static HashedRow of(QString text)
+    explicit RowBytes(RowFormat format)
+        : delimiter(QString(format.delimiter).toUtf8())
+        , quoteMark(QString(format.quoteMark).toUtf8())
     {
-        const size_t hash = qHash(text);
-        return {std::move(text), hash};
     }
 };
 
-/* Keeps the first of identical rows (exact, case-sensitive), in the order they come. */
+/* Appends text without any quote mark; in UTF-8 a character's bytes never occur inside another's. */
+void appendWithoutQuotes(QByteArray &out, QByteArrayView text, QByteArrayView quoteMark)
+{
+    for (qsizetype at = text.indexOf(quoteMark); at >= 0 && !quoteMark.isEmpty(); at = text.indexOf(quoteMark)) {
+        out.append(text.first(at));
+        text = text.sliced(at + quoteMark.size());
+    }
+    out.append(text);
+}
+
+void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPresence &presence, const RowBytes &shape)
+{
+    row.resize(0);
+    for (int column = 0; column < kContactColumnCount; ++column) {
+        if (!presence[size_t(column)])
+            continue;
+        row.append(shape.quoteMark);
+        appendWithoutQuotes(row, fields[size_t(column)], shape.quoteMark);
+        row.append(shape.quoteMark);
+        row.append(shape.delimiter);
+    }
+    if (row.endsWith(shape.delimiter))
+        row.chop(shape.delimiter.size());
+}
+
+bool isBlankText(QByteArrayView text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
+}
+
+void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const ColumnPresence &presence,
+                    QByteArrayView quoteMark, QByteArray &scratch)
+{
+    for (int column = 0; column < kContactColumnCount; ++column) {
+        if (!presence[size_t(column)])
+            continue;
+        scratch.resize(0);
+        appendWithoutQuotes(scratch, fields[size_t(column)], quoteMark);
+        if (!isBlankText(scratch))
+            txtLines.appendUtf8(scratch);
+    }
+    txtLines.appendUtf8(QByteArrayView());
+}
+
+/*
+ * Keeps the first of identical rows (exact, case-sensitive), in the order they come, in an
+ * open-addressing table of row numbers: 8 bytes a row, the rows' bytes stored once.
+ */
 class DistinctRows
 {
 public:
-    DistinctRows(QStringList &rows, qint64 expected)
+    DistinctRows(TextLines &rows, qint64 expected)
         : m_rows(rows)
     {
-        m_rows.reserve(expected);
-        m_seen.reserve(size_t(expected));
+        size_t capacity = 16;
+        while (capacity < size_t(expected) * 2)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        m_mask = capacity - 1;
     }
 
-    void add(HashedRow row)
+    static size_t hashOf(QByteArrayView row) { return qHash(row); }
+
+    void add(QByteArrayView row, size_t hash)
     {
-        // The view stays valid after the move: a moved string keeps its text where it is.
-        if (m_seen.insert(Key{QStringView(row.text), row.hash}).second)
-            m_rows.append(std::move(row.text));
+        const auto tag = quint32(quint64(hash) >> 32);
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.rowPlusOne == 0) {
+                m_rows.appendUtf8(row);
+                slot = Slot{quint32(m_rows.size()), tag};
+                return;
+            }
+            if (slot.tag == tag && m_rows.utf8At(slot.rowPlusOne - 1) == row)
+                return;
+        }
     }
 
 private:
-    struct Key {
-        QStringView text;
-        size_t hash;
-        bool operator==(const Key &other) const { return text == other.text; }
-    };
-    struct KeyHash {
-        size_t operator()(const Key &key) const { return key.hash; }
+    struct Slot {
+        quint32 rowPlusOne = 0; // 0: free
+        quint32 tag = 0;        // the hash's high bits, to skip most byte comparisons
     };
 
-    QStringList &m_rows;
-    std::unordered_set<Key, KeyHash> m_seen;
+    TextLines &m_rows;
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+};
+
+/* The rows of cards [from, to) with their hashes, built on a second thread. */
+struct HashedRows {
+    TextLines rows;
+    std::vector<size_t> hashes;
 };
 
 } // namespace
 
-ColumnPresence computeColumnPresence(const std::vector<ContactCard> &cards)
+ColumnPresence computeColumnPresence(const CardList &cards)
 {
     ColumnPresence presence{};
-    for (const ContactCard &card : cards) {
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        const ContactFieldsUtf8 fields = cards.fieldsUtf8(i);
         for (int column = 0; column < kContactColumnCount; ++column) {
-            if (!card.field(column).isEmpty())
+            if (!fields[size_t(column)].isEmpty())
                 presence[size_t(column)] = true;
         }
     }
@@ -166,8 +182,8 @@ ColumnPresence flavorDrops(const QString &flavor)
     return drops;
 }
 
-ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
-                             const QString &flavor, RowFormat format, TableParts parts, const CardProgress &progress)
+ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
+                             RowFormat format, TableParts parts, const CardProgress &progress)
 {
     ExportTable table;
     if (fileType == QLatin1String("CSV")) {
@@ -179,45 +195,60 @@ ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence pres
 
     const bool wantRows = int(parts) & int(TableParts::Rows);
     const bool wantTxt = int(parts) & int(TableParts::TxtLines);
-    const qint64 count = qint64(cards.size());
+    const qint64 count = cards.size();
+    const RowBytes shape(format);
 
     // On large tables a second thread builds the rows of the later half while this one builds
     // and keeps the earlier half; rows are then kept in card order, so the result is the same.
     constexpr qint64 kCardsWorthASecondThread = 20000;
     const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
-    std::vector<HashedRow> laterRows;
+    HashedRows later;
     std::optional<HelperThread> helper;
     if (half < count) {
         helper.emplace([&] {
-            laterRows.reserve(size_t(count - half));
+            later.hashes.reserve(size_t(count - half));
+            QByteArray row;
             for (qint64 i = half; i < count; ++i) {
-                laterRows.push_back(HashedRow::of(buildRow(cards[size_t(i)], presence, format)));
-                if (!wantTxt)
-                    cards[size_t(i)] = ContactCard();
+                buildRow(row, cards.fieldsUtf8(i), presence, shape);
+                later.rows.appendUtf8(row);
+                later.hashes.push_back(DistinctRows::hashOf(row));
             }
         });
     }
 
     DistinctRows distinct(table.rows, wantRows ? count : 0);
+    QByteArray row;
     for (qint64 i = 0; i < count; ++i) {
         if (progress)
             progress(i + 1, count);
         if (i == half && helper)
             helper->join();
-        ContactCard &card = cards[size_t(i)];
-        if (wantRows)
-            distinct.add(i < half ? HashedRow::of(buildRow(card, presence, format))
-                                  : std::move(laterRows[size_t(i - half)]));
+        const ContactFieldsUtf8 fields = cards.fieldsUtf8(i);
+        if (wantRows && i < half) {
+            buildRow(row, fields, presence, shape);
+            distinct.add(row, DistinctRows::hashOf(row));
+        } else if (wantRows) {
+            distinct.add(later.rows.utf8At(i - half), later.hashes[size_t(i - half)]);
+        }
         if (wantTxt)
-            appendTxtBlock(table.txtLines, card, presence, format.quoteMark);
-        card = ContactCard(); // its text is no longer needed
+            appendTxtBlock(table.txtLines, fields, presence, shape.quoteMark, row);
     }
     return table;
 }
 
-void removeBlankRows(QStringList &rows)
+void removeBlankRows(TextLines &rows)
 {
-    rows.removeIf([](const QString &row) { return trimControlAndBlank(row).isEmpty(); });
+    qsizetype blank = 0;
+    while (blank < rows.size() && !isBlankText(rows.utf8At(blank)))
+        ++blank;
+    if (blank == rows.size())
+        return;
+    TextLines kept;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (!isBlankText(rows.utf8At(i)))
+            kept.appendUtf8(rows.utf8At(i));
+    }
+    rows = std::move(kept);
 }
 
 QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor, RowFormat format)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/contactcard.h"
+#include "text/textlines.h"
 
 #include <QChar>
 #include <QString>
@@ -24,9 +25,9 @@ enum class TableParts { Rows = 1, TxtLines = 2, Both = 3 };
 
 struct ExportTable {
     /** Delimited rows, one per distinct contact, in the order of first occurrence. */
-    QStringList rows;
+    TextLines rows;
     /** The text layout: each card's non-blank values on their own lines, then an empty line. */
-    QStringList txtLines;
+    TextLines txtLines;
     /** The presence flags after the flavour's drops. */
     ColumnPresence presence{};
 };
@@ -35,7 +36,7 @@ struct ExportTable {
 using CardProgress = std::function<void(qint64 card, qint64 count)>;
 
 /** A column is present when at least one card has non-empty text in it. */
-ColumnPresence computeColumnPresence(const std::vector<ContactCard> &cards);
+ColumnPresence computeColumnPresence(const CardList &cards);
 
 /** The columns a CSV flavour ("", "outlook", "google", "yahoo") leaves out. */
 ColumnPresence flavorDrops(const QString &flavor);
@@ -43,14 +44,13 @@ ColumnPresence flavorDrops(const QString &flavor);
 /**
  * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
  * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
- * keeps its TXT block. The cards are consumed, so that their memory is freed as rows grow.
+ * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
  */
-ExportTable buildExportTable(std::vector<ContactCard> cards, ColumnPresence presence, const QString &fileType,
-                             const QString &flavor, RowFormat format, TableParts parts = TableParts::Both,
-                             const CardProgress &progress = {});
+ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
+                             RowFormat format, TableParts parts = TableParts::Both, const CardProgress &progress = {});
 
 /** Removes the rows that are empty after trimming. */
-void removeBlankRows(QStringList &rows);
+void removeBlankRows(TextLines &rows);
 
 /**
  * The header row: the quoted names of the present columns in the flavour's name set for a

@@ -4,12 +4,14 @@
 
 #include <QCollator>
 #include <QLocale>
+#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -19,17 +21,23 @@ constexpr char16_t kFirstPrintable = 0x20;
 constexpr char16_t kLastPrintable = 0x7E;
 constexpr int kPrintableCount = kLastPrintable - kFirstPrintable + 1;
 
-bool isPrintableAscii(char16_t c)
+/* For a byte of UTF-8: a printable ASCII character (never part of another character's bytes). */
+bool isPrintableAscii(char c)
 {
-    return c >= kFirstPrintable && c <= kLastPrintable;
+    return c >= char(kFirstPrintable) && c <= char(kLastPrintable);
+}
+
+bool isAscii(char c)
+{
+    return static_cast<unsigned char>(c) < 0x80;
 }
 
 /* The first index from `from` on where a and b differ, or size when they agree up to there. */
-qsizetype firstDifference(const char16_t *a, const char16_t *b, qsizetype from, qsizetype size)
+qsizetype firstDifference(const char *a, const char *b, qsizetype from, qsizetype size)
 {
     qsizetype i = from;
-    // Four units at a time: rows that share a long prefix are common (the same name on many cards).
-    for (; i + 4 <= size; i += 4) {
+    // Eight bytes at a time: rows that share a long prefix are common (the same name on many cards).
+    for (; i + 8 <= size; i += 8) {
         quint64 x;
         quint64 y;
         std::memcpy(&x, a + i, sizeof x);
@@ -59,6 +67,7 @@ public:
 
     bool isValid() const { return m_valid; }
     quint8 rank(char16_t c) const { return m_ranks[size_t(c - kFirstPrintable)]; }
+    quint8 rank(char c) const { return m_ranks[size_t(c - char(kFirstPrintable))]; }
 
 private:
     bool readRanks(const QCollator &collator)
@@ -123,28 +132,34 @@ private:
 };
 
 /*
- * Compares rows by the user's locale collation, ignoring letter case. One per thread: a
- * collator is not shared between threads.
+ * Compares rows (UTF-8) by the user's locale collation, ignoring letter case. One per thread:
+ * a collator is not shared between threads.
  *
- * Most comparisons are decided without the collator: the rows are compared unit by unit up
+ * Most comparisons are decided without the collator: the rows are compared byte by byte up
  * to their first difference, and when that difference and its neighbours are printable ASCII,
- * the ranks decide exactly as the collator would. Anything else goes to the collator.
+ * the ranks decide exactly as the collator would. Anything else goes to the collator, as text.
  */
 class RowOrder
 {
 public:
-    explicit RowOrder(std::shared_ptr<const AsciiRanks> ranks)
+    /*
+     * texts holds the rows as text, made when the collator first needs one: the rows this
+     * order compares are its own while other threads sort other rows.
+     */
+    RowOrder(std::shared_ptr<const AsciiRanks> ranks, std::vector<QString> &texts)
         : m_collator(QLocale())
         , m_plain(isPlainLocale())
         , m_ranks(std::move(ranks))
+        , m_texts(texts)
     {
         m_collator.setCaseSensitivity(Qt::CaseInsensitive);
     }
 
-    int compare(QStringView a, QStringView b) const
+    /* Compares rows a and b, the rows numbered indexA and indexB. */
+    int compare(QByteArrayView a, quint32 indexA, QByteArrayView b, quint32 indexB)
     {
         // The C locale has no collation of its own: case-folded code points.
-        return m_plain ? comparePlain(a, b) : compareCollated(a, b);
+        return m_plain ? comparePlain(a, b) : compareCollated(Row{a, indexA}, Row{b, indexB});
     }
 
     static bool isPlainLocale() { return QLocale().language() == QLocale::C; }
@@ -160,35 +175,40 @@ public:
     }
 
 private:
-    static char16_t asciiLower(char16_t c) { return c >= u'A' && c <= u'Z' ? char16_t(c + 0x20) : c; }
+    static char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 0x20) : c; }
 
     /* QString::compare ignoring case, with the common ASCII differences decided here. */
-    static int comparePlain(QStringView a, QStringView b)
+    int comparePlain(QByteArrayView a, QByteArrayView b)
     {
-        const char16_t *pa = a.utf16();
-        const char16_t *pb = b.utf16();
         const qsizetype size = std::min(a.size(), b.size());
-        for (qsizetype i = firstDifference(pa, pb, 0, size); i < size; i = firstDifference(pa, pb, i + 1, size)) {
-            if (pa[i] >= 0x80 || pb[i] >= 0x80)
-                return a.compare(b, Qt::CaseInsensitive);
-            const int difference = int(asciiLower(pa[i])) - int(asciiLower(pb[i]));
+        for (qsizetype i = firstDifference(a.data(), b.data(), 0, size); i < size;
+             i = firstDifference(a.data(), b.data(), i + 1, size)) {
+            if (!isAscii(a[i]) || !isAscii(b[i]))
+                return compareFoldedFrom(a, b, characterStart(a, i));
+            const int difference = int(asciiLower(a[i])) - int(asciiLower(b[i]));
             if (difference != 0)
                 return difference;
         }
         return a.size() == b.size() ? 0 : a.size() < b.size() ? -1 : 1;
     }
 
-    int compareCollated(QStringView a, QStringView b) const
+    struct Row {
+        QByteArrayView bytes;
+        quint32 index;
+    };
+
+    int compareCollated(Row rowA, Row rowB)
     {
+        const QByteArrayView a = rowA.bytes;
+        const QByteArrayView b = rowB.bytes;
         if (!m_ranks || a.isEmpty() || b.isEmpty())
-            return m_collator.compare(a, b);
-        const char16_t *pa = a.utf16();
-        const char16_t *pb = b.utf16();
+            return collate(rowA, rowB, 0);
         const qsizetype size = std::min(a.size(), b.size());
-        for (qsizetype i = firstDifference(pa, pb, 0, size); i < size; i = firstDifference(pa, pb, i + 1, size)) {
-            if (!isPrintableAscii(pa[i]) || !isPrintableAscii(pb[i]))
-                return m_collator.compare(a, b);
-            const int difference = int(m_ranks->rank(pa[i])) - int(m_ranks->rank(pb[i]));
+        for (qsizetype i = firstDifference(a.data(), b.data(), 0, size); i < size;
+             i = firstDifference(a.data(), b.data(), i + 1, size)) {
+            if (!isPrintableAscii(a[i]) || !isPrintableAscii(b[i]))
+                return collate(rowA, rowB, i);
+            const int difference = int(m_ranks->rank(a[i])) - int(m_ranks->rank(b[i]));
             if (difference == 0)
                 continue; // the same letter in another case
             // The ranks decide only where no other character can join in: the characters just
@@ -196,28 +216,136 @@ private:
             // it, say, could change its place).
             if (standsAlone(a, i) && standsAlone(b, i))
                 return difference;
-            return m_collator.compare(a, b);
+            return collate(rowA, rowB, i);
         }
         if (a.size() == b.size())
             return 0;
         // One row is the other and more: the longer comes later, as long as what follows is a
         // character that counts and cannot join the one before it.
-        const QStringView longer = a.size() > b.size() ? a : b;
-        if (isPrintableAscii(longer[size].unicode()) && (size == 0 || isPrintableAscii(longer[size - 1].unicode())))
+        const QByteArrayView longer = a.size() > b.size() ? a : b;
+        if (isPrintableAscii(longer[size]) && (size == 0 || isPrintableAscii(longer[size - 1])))
             return a.size() < b.size() ? -1 : 1;
-        return m_collator.compare(a, b);
+        return collate(rowA, rowB, size - 1);
     }
 
-    /* Whether the characters around index i of text are printable ASCII (or none). */
-    static bool standsAlone(QStringView text, qsizetype i)
+    /*
+     * The collator's answer for rows that agree up to byte difference. The text they share
+     * is left out up to a place where two printable ASCII characters meet, which no
+     * contraction or combining mark can span once the ranks are known to hold: the collator
+     * orders the rest as it orders the whole rows, and it has less text to read.
+     */
+    int collate(Row a, Row b, qsizetype difference)
     {
-        return (i == 0 || isPrintableAscii(text[i - 1].unicode()))
-               && (i + 1 == text.size() || isPrintableAscii(text[i + 1].unicode()));
+        qsizetype cut = m_ranks ? difference : 0;
+        while (cut > 0
+               && !(isPrintableAscii(a.bytes[cut - 1]) && isPrintableAscii(a.bytes[cut])
+                    && isPrintableAscii(b.bytes[cut])))
+            --cut;
+        const qsizetype units = utf16Length(a.bytes.first(cut)); // the same text in both rows
+        return m_collator.compare(QStringView(textOf(a)).sliced(units), QStringView(textOf(b)).sliced(units));
+    }
+
+    const QString &textOf(Row row)
+    {
+        QString &text = m_texts[row.index];
+        if (text.isNull())
+            text = m_decoder.decode(row.bytes);
+        return text;
+    }
+
+    /* How many UTF-16 units the UTF-8 text takes: one per character, two for one outside the BMP. */
+    static qsizetype utf16Length(QByteArrayView text)
+    {
+        qsizetype units = 0;
+        for (const char c : text) {
+            const auto byte = static_cast<unsigned char>(c);
+            units += (byte & 0xC0) != 0x80 ? (byte >= 0xF0 ? 2 : 1) : 0;
+        }
+        return units;
+    }
+
+    /* The start of the UTF-8 character that byte i belongs to. */
+    static qsizetype characterStart(QByteArrayView text, qsizetype i)
+    {
+        while (i > 0 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+            --i;
+        return i;
+    }
+
+    /*
+     * QString::compare ignoring case for rows that agree before byte from (a character's
+     * start): their UTF-16 units compared one by one once case-folded, as Qt folds them, read
+     * straight from the UTF-8 without making text.
+     */
+    static int compareFoldedFrom(QByteArrayView a, QByteArrayView b, qsizetype from)
+    {
+        FoldedUnits x(a.sliced(from));
+        FoldedUnits y(b.sliced(from));
+        for (;;) {
+            const int unitX = x.next();
+            const int unitY = y.next();
+            if (unitX != unitY || unitX < 0)
+                return unitX - unitY;
+        }
+    }
+
+    /* The case-folded UTF-16 units of UTF-8 text, one by one; -1 at its end. */
+    class FoldedUnits
+    {
+    public:
+        explicit FoldedUnits(QByteArrayView text)
+            : m_at(reinterpret_cast<const unsigned char *>(text.data()))
+            , m_end(m_at + text.size())
+        {
+        }
+
+        int next()
+        {
+            if (m_pendingLow != 0)
+                return std::exchange(m_pendingLow, char16_t(0));
+            if (m_at == m_end)
+                return -1;
+            const char32_t c = decode();
+            // Qt folds a character outside the BMP as a whole but keeps its high surrogate.
+            if (QChar::requiresSurrogates(c)) {
+                m_pendingLow = QChar::lowSurrogate(QChar::toCaseFolded(c));
+                return QChar::highSurrogate(c);
+            }
+            return int(QChar::toCaseFolded(c));
+        }
+
+    private:
+        /* One character of valid UTF-8. */
+        char32_t decode()
+        {
+            const unsigned char lead = *m_at++;
+            if (lead < 0x80)
+                return lead;
+            const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+            char32_t c = lead & (0x3F >> extra);
+            for (int k = 0; k < extra; ++k)
+                c = (c << 6) | (*m_at++ & 0x3F);
+            return c;
+        }
+
+        const unsigned char *m_at;
+        const unsigned char *m_end;
+        char16_t m_pendingLow = 0;
+    };
+
+    /* Whether the characters around byte i of text are printable ASCII (or none). */
+    static bool standsAlone(QByteArrayView text, qsizetype i)
+    {
+        return (i == 0 || isPrintableAscii(text[i - 1])) && (i + 1 == text.size() || isPrintableAscii(text[i + 1]));
     }
 
     QCollator m_collator;
     bool m_plain;
     std::shared_ptr<const AsciiRanks> m_ranks;
+    // Rows are valid UTF-8; a U+FEFF at a row's start is text, as it is in the row.
+    QStringDecoder m_decoder{QStringConverter::Utf8,
+                             QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom};
+    std::vector<QString> &m_texts;
 };
 
 /*
@@ -227,7 +355,7 @@ private:
  */
 struct SortEntry {
     quint64 head[2] = {0, 0}; // big-endian; byte i is character i's rank plus one, 0 past the known part
-    QStringView row;          // read only when the heads cannot tell
+    QByteArrayView row;       // read only when the heads cannot tell
     quint32 index = 0;
     quint8 known = 0;      // how many leading bytes of head are known
     bool complete = false; // the whole row is in head: the 0 after its known bytes is its end
@@ -261,18 +389,17 @@ int compareHeads(const SortEntry &a, const SortEntry &b)
  * neighbours are printable ASCII, as RowOrder decides with the ranks; in the C locale every
  * ASCII character is known, case-folded.
  */
-SortEntry makeEntry(const QString &row, quint32 index, const AsciiRanks *ranks, bool plain)
+SortEntry makeEntry(QByteArrayView row, quint32 index, const AsciiRanks *ranks, bool plain)
 {
     SortEntry entry;
     entry.row = row;
     entry.index = index;
     if (!ranks && !plain)
         return entry;
-    const auto *text = reinterpret_cast<const char16_t *>(row.constData());
     const qsizetype size = row.size();
     const qsizetype scan = std::min<qsizetype>(size, kHeadBytes + 1);
     qsizetype fast = 0; // leading characters that the ranks (or the folding) know
-    while (fast < scan && (plain ? text[fast] < 0x80 : isPrintableAscii(text[fast])))
+    while (fast < scan && (plain ? isAscii(row[fast]) : isPrintableAscii(row[fast])))
         ++fast;
     qsizetype known = fast;
     if (!plain && fast < size)
@@ -281,8 +408,9 @@ SortEntry makeEntry(const QString &row, quint32 index, const AsciiRanks *ranks, 
     entry.known = quint8(known);
     entry.complete = known == size;
     for (qsizetype i = 0; i < known; ++i) {
-        const char16_t c = text[i];
-        const quint64 byte = plain ? (c >= u'A' && c <= u'Z' ? c + 0x20 : c) + 1 : ranks->rank(c) + 1;
+        const char c = row[i];
+        const quint64 byte = plain ? quint64(static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c)) + 1
+                                   : quint64(ranks->rank(c)) + 1;
         entry.head[i / 8] |= byte << (56 - 8 * (i % 8));
     }
     return entry;
@@ -292,8 +420,8 @@ SortEntry makeEntry(const QString &row, quint32 index, const AsciiRanks *ranks, 
 class EntryOrder
 {
 public:
-    explicit EntryOrder(std::shared_ptr<const AsciiRanks> ranks)
-        : m_order(std::move(ranks))
+    explicit EntryOrder(RowOrder &order)
+        : m_order(&order)
     {
     }
 
@@ -301,61 +429,67 @@ public:
     {
         int result = compareHeads(a, b);
         if (result == 0)
-            result = m_order.compare(a.row, b.row);
+            result = m_order->compare(a.row, a.index, b.row, b.index);
         return result != 0 ? result < 0 : a.index < b.index;
     }
 
 private:
-    RowOrder m_order;
+    RowOrder *m_order;
 };
 
-void makeEntries(const QStringList &rows, SortEntry *entries, qsizetype from, qsizetype to, const AsciiRanks *ranks,
-                 bool plain)
+/* Makes and sorts the entries of rows [from, to) on the calling thread. */
+void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizetype to,
+              const std::shared_ptr<const AsciiRanks> &ranks, std::vector<QString> &texts)
 {
+    const bool plain = RowOrder::isPlainLocale();
     for (qsizetype i = from; i < to; ++i)
-        entries[i] = makeEntry(rows.at(i), quint32(i), ranks, plain);
+        entries[i] = makeEntry(rows.utf8At(i), quint32(i), ranks.get(), plain);
+    RowOrder order(ranks, texts);
+    std::sort(entries + from, entries + to, EntryOrder(order));
 }
 
-void sortRowsIgnoringCase(QStringList &rows)
+/* The rows in sorted order, after the header row when there is one. */
+TextLines sortRowsIgnoringCase(const TextLines &rows, const QByteArray *header)
 {
     const qsizetype count = rows.size();
-    if (count < 2)
-        return;
     // Reading the ranks takes a few milliseconds: worth it only for many rows.
     constexpr qsizetype kRowsWorthRanks = 5000;
     const std::shared_ptr<const AsciiRanks> ranks = count >= kRowsWorthRanks ? RowOrder::ranksForLocale() : nullptr;
-    const bool plain = RowOrder::isPlainLocale();
     std::vector<SortEntry> entries(static_cast<size_t>(count));
     SortEntry *const data = entries.data();
+    std::vector<QString> texts(static_cast<size_t>(count));
     if (count < 20000) {
-        makeEntries(rows, data, 0, count, ranks.get(), plain);
-        std::sort(data, data + count, EntryOrder(ranks));
+        sortPart(rows, data, 0, count, ranks, texts);
     } else {
         // Two halves on two threads, then one merge; the index breaks ties, so the result is
         // the stable order whichever half a row was in.
         const qsizetype half = count / 2;
-        HelperThread helper([&] {
-            makeEntries(rows, data, half, count, ranks.get(), plain);
-            std::sort(data + half, data + count, EntryOrder(ranks));
-        });
-        makeEntries(rows, data, 0, half, ranks.get(), plain);
-        std::sort(data, data + half, EntryOrder(ranks));
+        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, texts); });
+        sortPart(rows, data, 0, half, ranks, texts);
         helper.join();
-        std::inplace_merge(data, data + half, data + count, EntryOrder(ranks));
+        RowOrder order(ranks, texts);
+        std::inplace_merge(data, data + half, data + count, EntryOrder(order));
     }
-    QStringList sorted;
-    sorted.reserve(count);
+    texts = std::vector<QString>();
+    TextLines sorted;
+    if (header)
+        sorted.appendUtf8(*header);
     for (const SortEntry &entry : entries)
-        sorted.append(std::move(rows[entry.index]));
-    rows = std::move(sorted);
+        sorted.appendUtf8(entry.row);
+    return sorted;
 }
 
 } // namespace
 
-void finishRows(QStringList &rows, bool headers, bool sort, const QString &headerRow)
+void finishRows(TextLines &rows, bool headers, bool sort, const QString &headerRow)
 {
-    if (sort)
-        sortRowsIgnoringCase(rows);
-    if (headers)
-        rows.prepend(headerRow);
+    const QByteArray header = headerRow.toUtf8();
+    if (sort) {
+        rows = sortRowsIgnoringCase(rows, headers ? &header : nullptr);
+    } else if (headers) {
+        TextLines withHeader;
+        withHeader.appendUtf8(header);
+        withHeader.appendLines(std::move(rows));
+        rows = std::move(withHeader);
+    }
 }

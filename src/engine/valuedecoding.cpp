@@ -228,3 +228,134 @@ QString normalizeFieldValue(const QString &value)
     merged.truncate(write - start);
     return merged;
 }
+
+// ---------------------------------------------------------------------------
+// The pipeline on UTF-8 bytes. Every step that changes text touches only ASCII characters,
+// which UTF-8 keeps as single bytes that never occur inside other characters' sequences.
+
+namespace {
+
+constexpr QByteArrayView kByteOrderMark("\xEF\xBB\xBF");
+
+/* Appends bytes as QString::fromUtf8 reads them: a U+FEFF at the start is dropped. */
+void appendWithoutLeadingMark(QByteArray &out, QByteArrayView bytes)
+{
+    out.append(bytes.startsWith(kByteOrderMark) ? bytes.sliced(kByteOrderMark.size()) : bytes);
+}
+
+/* readDecodedBytes as UTF-8: a sequence read on its own drops a U+FEFF, as the text does. */
+void appendDecodedBytes(QByteArray &out, QByteArrayView bytes)
+{
+    if (utf8::isValid(bytes)) {
+        appendWithoutLeadingMark(out, bytes);
+        return;
+    }
+    const SingleByteCodec &ansi = SingleByteCodec::ansi();
+    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
+    const auto *end = p + bytes.size();
+    while (p != end) {
+        const int length = utf8::sequenceLength(p, end);
+        if (length > 0) {
+            const QByteArrayView sequence(reinterpret_cast<const char *>(p), length);
+            if (sequence != kByteOrderMark)
+                out.append(sequence);
+            p += length;
+        } else {
+            ansi.appendUtf8(*p, out);
+            ++p;
+        }
+    }
+}
+
+/* undoVcardEscapes in place. */
+void undoVcardEscapesUtf8(QByteArray &value)
+{
+    qsizetype at = value.indexOf('\\');
+    if (at < 0)
+        return;
+    char *const data = value.data();
+    const qsizetype size = value.size();
+    qsizetype write = at;
+    for (qsizetype i = at; i < size; ++i) {
+        const char c = data[i];
+        if (c != '\\' || i + 1 == size) {
+            data[write++] = c;
+            continue;
+        }
+        const char next = data[i + 1];
+        if (next == 'n' || next == 'N') {
+            data[write++] = ' ';
+            ++i;
+        } else if (next == ',' || next == ';' || next == ':' || next == '\\') {
+            data[write++] = next;
+            ++i;
+        } else {
+            data[write++] = c;
+        }
+    }
+    value.truncate(write);
+}
+
+/* finishValueText in place: vCard escapes, then the delimiter and ";" become spaces. */
+void finishValueTextUtf8(QByteArray &value, QByteArrayView delimiter)
+{
+    undoVcardEscapesUtf8(value);
+    if (delimiter.size() == 1)
+        value.replace(delimiter.front(), ' ');
+    else if (!delimiter.isEmpty())
+        value.replace(delimiter, " ");
+    value.replace(';', ' ');
+}
+
+} // namespace
+
+void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out)
+{
+    out.resize(0);
+    const char asciiDelimiter = delimiter.size() == 1 ? delimiter.front() : '\0';
+    if (asciiDelimiter != '\0'
+        && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter, quotedPrintable](char c) {
+               return (quotedPrintable && c == '=') || c == '\\' || c == ';' || c == asciiDelimiter;
+           })) {
+        appendWithoutLeadingMark(out, utf8Value);
+        return;
+    }
+    if (quotedPrintable && utf8Value.contains('='))
+        appendDecodedBytes(out, decodeQuotedPrintableLine(utf8Value, true));
+    else
+        appendWithoutLeadingMark(out, utf8Value);
+    finishValueTextUtf8(out, delimiter);
+}
+
+void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out)
+{
+    out.resize(0);
+    appendDecodedBytes(out, decodedBytes);
+    finishValueTextUtf8(out, delimiter);
+}
+
+void normalizeFieldUtf8(QByteArray &field)
+{
+    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
+    char *const data = field.data();
+    qsizetype begin = 0;
+    qsizetype end = field.size();
+    while (begin < end && isBlank(data[begin]))
+        ++begin;
+    while (end > begin && isBlank(data[end - 1]))
+        --end;
+    // Leading "=" signs go with the blanks between them.
+    while (begin < end && data[begin] == '=') {
+        ++begin;
+        while (begin < end && isBlank(data[begin]))
+            ++begin;
+    }
+    // Every run of spaces becomes one space, as the text moves to the front.
+    qsizetype size = 0;
+    for (qsizetype i = begin; i < end; ++i) {
+        if (data[i] == ' ' && size > 0 && data[size - 1] == ' ')
+            continue;
+        data[size++] = data[i];
+    }
+    field.truncate(size);
+}

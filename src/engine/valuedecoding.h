@@ -59,3 +59,14 @@ QString decodePropertyValue(const QString &value, QChar delimiter, bool quotedPr
  * after each), and every run of spaces (U+0020) made one space.
  */
 QString normalizeFieldValue(const QString &value);
+
+/*
+ * The same pipeline on UTF-8, for the scanner: the results are the UTF-8 of the texts that the
+ * functions above give (a U+FEFF that they drop is dropped here too). out is overwritten; its
+ * capacity is kept, so that a buffer reused for every value costs no allocation. The delimiter
+ * is given as its UTF-8 bytes.
+ */
+void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out);
+void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out);
+/** trimControlAndBlank and then normalizeFieldValue, in place on UTF-8. */
+void normalizeFieldUtf8(QByteArray &field);

@@ -101,8 +101,42 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
     return ok;
 }
 
-bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
+bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced)
+{
+    constexpr qsizetype kBatchBytes = 1 << 20;
+    bool ok = writeAllBytes(device, byteOrderMark(encoding));
+    QByteArray batch;
+    batch.reserve(2 * kBatchBytes + 1024);
+    for (qsizetype i = 0; ok && i < lines.size(); ++i) {
+        if (encoding == TextEncoding::Utf8) {
+            batch.append(lines.utf8At(i));
+            batch.append("\r\n", 2);
+        } else {
+            // Line by line, to count the lines with characters that the encoding cannot hold.
+            const qsizetype lost = appendEncodedLine(lines.at(i), encoding, batch);
+            appendEncodedLine(u"\r\n", encoding, batch);
+            if (lost > 0 && replaced) {
+                replaced->characters += lost;
+                ++replaced->lines;
+            }
+        }
+        if (batch.size() >= kBatchBytes || i + 1 == lines.size()) {
+            ok = writeAllBytes(device, batch);
+            batch.resize(0); // the capacity stays for the next batch
+        }
+    }
+    if (!ok && error)
+        *error = device.errorString();
+    return ok;
+}
+
+namespace {
+
+/* Writes through OutputFile, so that the file at path is replaced only once all is written and synced. */
+template<typename Lines>
+bool writeLinesToFile(const Lines &lines, const QString &path, TextEncoding encoding, QString *error,
+                      ReplacedCharacters *replaced)
 {
     OutputFile file(path);
     if (file.open())
@@ -112,4 +146,18 @@ bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding 
     if (error)
         *error = file.errorString();
     return false;
+}
+
+} // namespace
+
+bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced)
+{
+    return writeLinesToFile(lines, path, encoding, error, replaced);
+}
+
+bool writeTextLines(const TextLines &lines, const QString &path, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced)
+{
+    return writeLinesToFile(lines, path, encoding, error, replaced);
 }

@@ -27,3 +27,9 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
  */
 bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced = nullptr);
+
+/** The same for lines kept as UTF-8: in UTF-8 their bytes are written as they are. */
+bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced = nullptr);
+bool writeTextLines(const TextLines &lines, const QString &path, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced = nullptr);

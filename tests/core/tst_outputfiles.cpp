@@ -33,7 +33,8 @@ struct Writer {
 bool WriteExport(const QString &path, QString *error)
 {
     RecordingHost host;
-    const bool written = writeExportFile({u"\"Ann Lee\",\"555\""_qs}, {u"Ann Lee"_qs, u"555"_qs, QString()}, path,
+    const bool written = writeExportFile(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}),
+                                         TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path,
                                          TextEncoding::Utf8, RowFormat{}, host);
     if (!written)
         *error = host.messages.value(0).text;

@@ -8,8 +8,9 @@ namespace {
 std::vector<ContactFields> scanLines(const QStringList &lines, QChar delimiter = u',')
 {
     std::vector<ContactFields> result;
-    for (const ContactCard &card : scanCards(TextLines::fromStringList(lines), delimiter))
-        result.push_back(card.fields());
+    const CardList cards = scanCards(TextLines::fromStringList(lines), delimiter);
+    for (qsizetype i = 0; i < cards.size(); ++i)
+        result.push_back(cards.fields(i));
     return result;
 }
 

@@ -146,7 +146,8 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
     if (OutputFile::isStandardOutput(options.request.exportFileName))
         host.keepOutputClear();
     const RowFormat format{options.separator, u'"'};
-    switch (runConversion(loaded.loadedLines, options.request, format, host)) {
+    // The loaded text is needed only until the cards are read: the job frees it then.
+    switch (runConversion(std::move(loaded.loadedLines), options.request, format, host)) {
     case ConversionOutcome::Written:
         return CliWritten;
     case ConversionOutcome::NoData:

@@ -62,10 +62,11 @@ TableParts partsFor(OutputKind kind)
 }
 
 /* The export from scanning to the final message. */
-ConversionOutcome runExport(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+ConversionOutcome runExport(TextLines &loadedLines, const ExportRequest &request, RowFormat format,
                             ConversionHost &host)
 {
     CardList cards = scanCards(loadedLines, format.delimiter);
+    loadedLines.clear();
     host.setProgress(10);
     const ColumnPresence presence = computeColumnPresence(cards);
     host.setProgress(20);
@@ -115,7 +116,7 @@ ConversionOutcome runExport(const TextLines &loadedLines, const ExportRequest &r
 
 } // namespace
 
-ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+ConversionOutcome runConversion(TextLines loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host)
 {
     host.setProgress(0);

@@ -115,10 +115,12 @@ QString replacedCharactersNote(const ReplacedCharacters &replaced);
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
  * final message. Success is reported only when the writer succeeded and the file exists
  * ("-", standard output, always does); its message tells when the output encoding could not
- * hold some characters. Running out of memory ends the export with NotEnoughMemoryMessage() as
+ * hold some characters. The job lets go of its loadedLines once the cards are read: a caller
+ * that moves its lines in has their memory back for the rest of the export (a copy costs
+ * little, as copies share the text). Running out of memory ends the export with NotEnoughMemoryMessage() as
  * an "ERROR" box and NotWritten; the target is left as it was.
  */
-ConversionOutcome runConversion(const TextLines &loadedLines, const ExportRequest &request, RowFormat format,
+ConversionOutcome runConversion(TextLines loadedLines, const ExportRequest &request, RowFormat format,
                                 ConversionHost &host);
 
 /** "Not enough memory to convert the loaded files. Nothing was written." in the current language. */

@@ -77,9 +77,9 @@ ExportThread::ExportThread(MainWindow *form, const ExportRequest &request, const
 void ExportThread::run()
 {
     // The lines' buffers are shared, not copied; only their offsets are.
-    const TextLines lines = *m_source;
+    TextLines lines = *m_source;
     m_source = nullptr;
     m_snapshotTaken->release();
     WindowHost host(m_form);
-    runConversion(lines, m_request, m_format, host);
+    runConversion(std::move(lines), m_request, m_format, host);
 }

@@ -1,6 +1,6 @@
 #include "engine/cardscanner.h"
 
-#include "engine/helperthread.h"
+#include "text/helperthread.h"
 
 #include "engine/valuedecoding.h"
 #include "text/textformat.h"

@@ -1,6 +1,6 @@
 #include "engine/exporttable.h"
 
-#include "engine/helperthread.h"
+#include "text/helperthread.h"
 #include "text/textformat.h"
 
 #include <QHashFunctions>

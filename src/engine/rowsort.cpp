@@ -1,6 +1,6 @@
 #include "engine/rowsort.h"
 
-#include "engine/helperthread.h"
+#include "text/helperthread.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -11,6 +11,7 @@
 #include <bit>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -129,6 +130,101 @@ private:
 
     std::array<quint8, kPrintableCount> m_ranks{};
     bool m_valid = false;
+};
+
+/* The CJK unified ideographs of the basic block: one collation weight each, no decompositions. */
+constexpr char32_t kFirstIdeograph = 0x4E00;
+constexpr char32_t kLastIdeograph = 0x9FFF;
+
+bool isBasicIdeograph(char32_t c)
+{
+    return c >= kFirstIdeograph && c <= kLastIdeograph;
+}
+
+/* One character of valid UTF-8 at at, which moves past it. */
+char32_t decodeUtf8(const unsigned char *&at)
+{
+    const unsigned char lead = *at++;
+    if (lead < 0x80)
+        return lead;
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    char32_t c = lead & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k)
+        c = (c << 6) | (*at++ & 0x3F);
+    return c;
+}
+
+/*
+ * The bytes of the heads in a collated locale: the printable ASCII characters and the
+ * ideographs that the rows begin with most, all in the collator's order, one byte each (0 for
+ * any other character). An ideograph of the basic block is never joined with its neighbours
+ * nor expanded by a collation, so its place among single characters is its place in a row.
+ */
+class HeadRanks
+{
+public:
+    HeadRanks(const QCollator &collator, const std::vector<char32_t> &ideographs)
+        : m_ideographs(size_t(kLastIdeograph - kFirstIdeograph + 1), 0)
+    {
+        std::vector<QString> characters;
+        for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c)
+            characters.push_back(QString(QChar(c)));
+        for (const char32_t c : ideographs)
+            characters.push_back(QString(QChar(char16_t(c))));
+        std::stable_sort(characters.begin(), characters.end(),
+                         [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
+        int rank = 1;
+        for (size_t i = 0; i < characters.size(); ++i) {
+            if (i > 0 && collator.compare(characters[i - 1], characters[i]) != 0)
+                ++rank;
+            const char16_t c = characters[i][0].unicode();
+            if (isPrintableAscii(char(c)) && c < 0x80)
+                m_ascii[size_t(c - kFirstPrintable)] = quint8(rank);
+            else if (collator.compare(QStringLiteral("a") + characters[i], QStringLiteral("a")) > 0)
+                m_ideographs[size_t(c - kFirstIdeograph)] = quint8(rank); // an ignored one stays unknown
+        }
+    }
+
+    /* The head byte of character c: its rank from 1, or 0 when the heads do not know it. */
+    quint8 byteOf(char32_t c) const
+    {
+        if (c >= kFirstPrintable && c <= kLastPrintable)
+            return m_ascii[size_t(c - kFirstPrintable)];
+        return isBasicIdeograph(c) ? m_ideographs[size_t(c - kFirstIdeograph)] : 0;
+    }
+
+    /* The ideographs most common among the rows' first characters, as many as one byte leaves room for. */
+    static std::vector<char32_t> commonIdeographs(const TextLines &rows, int headLength)
+    {
+        std::vector<quint32> counts(size_t(kLastIdeograph - kFirstIdeograph + 1), 0);
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            const QByteArrayView row = rows.utf8At(i);
+            const auto *at = reinterpret_cast<const unsigned char *>(row.data());
+            const auto *end = at + row.size();
+            for (int k = 0; k < headLength && at != end; ++k) {
+                const char32_t c = decodeUtf8(at);
+                if (isBasicIdeograph(c))
+                    ++counts[size_t(c - kFirstIdeograph)];
+            }
+        }
+        std::vector<char32_t> found;
+        for (size_t i = 0; i < counts.size(); ++i) {
+            if (counts[i] > 0)
+                found.push_back(kFirstIdeograph + char32_t(i));
+        }
+        constexpr size_t kRoom = 255 - kPrintableCount;
+        if (found.size() > kRoom) {
+            std::partial_sort(found.begin(), found.begin() + kRoom, found.end(), [&](char32_t a, char32_t b) {
+                return counts[a - kFirstIdeograph] > counts[b - kFirstIdeograph];
+            });
+            found.resize(kRoom);
+        }
+        return found;
+    }
+
+private:
+    std::array<quint8, kPrintableCount> m_ascii{};
+    std::vector<quint8> m_ideographs;
 };
 
 /*
@@ -305,7 +401,7 @@ private:
                 return std::exchange(m_pendingLow, char16_t(0));
             if (m_at == m_end)
                 return -1;
-            const char32_t c = decode();
+            const char32_t c = decodeUtf8(m_at);
             // Qt folds a character outside the BMP as a whole but keeps its high surrogate.
             if (QChar::requiresSurrogates(c)) {
                 m_pendingLow = QChar::lowSurrogate(QChar::toCaseFolded(c));
@@ -315,19 +411,6 @@ private:
         }
 
     private:
-        /* One character of valid UTF-8. */
-        char32_t decode()
-        {
-            const unsigned char lead = *m_at++;
-            if (lead < 0x80)
-                return lead;
-            const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-            char32_t c = lead & (0x3F >> extra);
-            for (int k = 0; k < extra; ++k)
-                c = (c << 6) | (*m_at++ & 0x3F);
-            return c;
-        }
-
         const unsigned char *m_at;
         const unsigned char *m_end;
         char16_t m_pendingLow = 0;
@@ -386,33 +469,41 @@ int compareHeads(const SortEntry &a, const SortEntry &b)
 
 /*
  * Makes the head of a row. For a collated locale, character i is known when it and its
- * neighbours are printable ASCII, as RowOrder decides with the ranks; in the C locale every
- * ASCII character is known, case-folded.
+ * neighbours have head bytes (as RowOrder decides with the ranks, where a character after it
+ * might join it); in the C locale every ASCII character is known, case-folded.
  */
-SortEntry makeEntry(QByteArrayView row, quint32 index, const AsciiRanks *ranks, bool plain)
+SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, bool plain)
 {
     SortEntry entry;
     entry.row = row;
     entry.index = index;
-    if (!ranks && !plain)
+    if (!heads && !plain)
         return entry;
-    const qsizetype size = row.size();
-    const qsizetype scan = std::min<qsizetype>(size, kHeadBytes + 1);
-    qsizetype fast = 0; // leading characters that the ranks (or the folding) know
-    while (fast < scan && (plain ? isAscii(row[fast]) : isPrintableAscii(row[fast])))
-        ++fast;
-    qsizetype known = fast;
-    if (!plain && fast < size)
-        known = std::max<qsizetype>(fast - 1, 0); // the character before an unknown one may join it
-    known = std::min<qsizetype>(known, kHeadBytes);
-    entry.known = quint8(known);
-    entry.complete = known == size;
-    for (qsizetype i = 0; i < known; ++i) {
-        const char c = row[i];
-        const quint64 byte = plain ? quint64(static_cast<unsigned char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c)) + 1
-                                   : quint64(ranks->rank(c)) + 1;
-        entry.head[i / 8] |= byte << (56 - 8 * (i % 8));
+    std::array<quint8, kHeadBytes + 1> bytes{};
+    const auto *at = reinterpret_cast<const unsigned char *>(row.data());
+    const auto *const end = at + row.size();
+    int fast = 0; // leading characters with a head byte
+    while (fast < kHeadBytes + 1 && at != end) {
+        const unsigned char *const next = at;
+        const char32_t c = plain ? *at++ : decodeUtf8(at);
+        const quint8 byte = !plain     ? heads->byteOf(c)
+                            : c < 0x80 ? quint8((c >= 'A' && c <= 'Z' ? c + 0x20 : c) + 1)
+                                       : 0;
+        if (byte == 0) {
+            at = next;
+            break;
+        }
+        bytes[size_t(fast++)] = byte;
     }
+    const bool whole = at == end;
+    int known = fast;
+    if (!plain && !whole)
+        known = std::max(fast - 1, 0); // the character before an unknown one may join it
+    known = std::min(known, kHeadBytes);
+    entry.known = quint8(known);
+    entry.complete = whole && known == fast;
+    for (int i = 0; i < known; ++i)
+        entry.head[i / 8] |= quint64(bytes[size_t(i)]) << (56 - 8 * (i % 8));
     return entry;
 }
 
@@ -439,11 +530,11 @@ private:
 
 /* Makes and sorts the entries of rows [from, to) on the calling thread. */
 void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizetype to,
-              const std::shared_ptr<const AsciiRanks> &ranks, std::vector<QString> &texts)
+              const std::shared_ptr<const AsciiRanks> &ranks, const HeadRanks *heads, std::vector<QString> &texts)
 {
     const bool plain = RowOrder::isPlainLocale();
     for (qsizetype i = from; i < to; ++i)
-        entries[i] = makeEntry(rows.utf8At(i), quint32(i), ranks.get(), plain);
+        entries[i] = makeEntry(rows.utf8At(i), quint32(i), heads, plain);
     RowOrder order(ranks, texts);
     std::sort(entries + from, entries + to, EntryOrder(order));
 }
@@ -458,14 +549,21 @@ TextLines sortRowsIgnoringCase(const TextLines &rows, const QByteArray *header)
     std::vector<SortEntry> entries(static_cast<size_t>(count));
     SortEntry *const data = entries.data();
     std::vector<QString> texts(static_cast<size_t>(count));
+    std::optional<HeadRanks> heads;
+    if (ranks) {
+        QCollator collator{QLocale()};
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        heads.emplace(collator, HeadRanks::commonIdeographs(rows, kHeadBytes + 1));
+    }
+    const HeadRanks *const headRanks = heads ? &*heads : nullptr;
     if (count < 20000) {
-        sortPart(rows, data, 0, count, ranks, texts);
+        sortPart(rows, data, 0, count, ranks, headRanks, texts);
     } else {
         // Two halves on two threads, then one merge; the index breaks ties, so the result is
         // the stable order whichever half a row was in.
         const qsizetype half = count / 2;
-        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, texts); });
-        sortPart(rows, data, 0, half, ranks, texts);
+        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, headRanks, texts); });
+        sortPart(rows, data, 0, half, ranks, headRanks, texts);
         helper.join();
         RowOrder order(ranks, texts);
         std::inplace_merge(data, data + half, data + count, EntryOrder(order));

@@ -1,5 +1,6 @@
 #include "text/textlines.h"
 
+#include "text/helperthread.h"
 #include "text/singlebytecodec.h"
 #include "text/textformat.h"
 #include "text/utf8.h"
@@ -170,8 +171,25 @@ TextLines TextLines::fromStringList(const QStringList &lines)
 class LineSplitter
 {
 public:
+    /* Lines go into a buffer of the splitter's own that grows as needed. */
     explicit LineSplitter(qsizetype expectedBytes)
         : m_bytes(expectedBytes, Qt::Uninitialized)
+    {
+    }
+
+    /*
+     * Lines stay in buffer, the whole file as read: the text fed must be buffer's own bytes,
+     * from offset from on, and each line moves down over the line breaks before it. Splitters
+     * of separate parts of one buffer may run on separate threads; data is buffer's bytes,
+     * taken once, as the buffer must not be detached there.
+     */
+    LineSplitter(const QByteArray &buffer, char *data, qsizetype from)
+        : m_bytes(buffer)
+        , m_data(data)
+        , m_inPlace(true)
+        , m_size(from)
+        , m_chunkBase(from)
+        , m_lastEnd(from)
     {
     }
 
@@ -208,6 +226,11 @@ public:
             closeChunk(m_lastEnd);
         if (m_lines.isEmpty())
             return {};
+        if (m_inPlace) {
+            for (TextLines::Chunk &chunk : m_lines.m_chunks)
+                chunk.bytes = m_bytes;
+            return std::move(m_lines);
+        }
         m_bytes.truncate(m_size);
         if (m_bytes.capacity() > m_size + m_size / 8)
             m_bytes.squeeze();
@@ -233,6 +256,13 @@ private:
     /* Appends bytes, growing the buffer geometrically: plain copies, no per-line bookkeeping. */
     void append(const char *data, qsizetype size)
     {
+        if (m_inPlace) {
+            // The bytes are already in the buffer, at or after the place they go to.
+            if (data != m_data + m_size)
+                std::memmove(m_data + m_size, data, size_t(size));
+            m_size += size;
+            return;
+        }
         if (m_size + size > m_bytes.size())
             m_bytes.resize(std::max(m_size + size, m_bytes.size() + m_bytes.size() / 2 + 4096));
         std::memcpy(m_bytes.data() + m_size, data, size_t(size));
@@ -267,7 +297,9 @@ private:
         m_open = false;
     }
 
-    QByteArray m_bytes; // the first m_size bytes are in use
+    QByteArray m_bytes;     // the first m_size bytes are in use
+    char *m_data = nullptr; // in place: m_bytes's bytes
+    bool m_inPlace = false;
     qsizetype m_size = 0;
     TextLines m_lines;         // the line ends and chunks found so far, without their bytes
     qsizetype m_chunkBase = 0; // where the open chunk starts
@@ -283,7 +315,7 @@ private:
 
 namespace {
 
-constexpr qsizetype kBlockSize = 4096;
+constexpr qsizetype kBlockSize = qsizetype(64) << 10;
 
 enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
@@ -413,6 +445,75 @@ QString invalidUtf8Message()
     return QStringLiteral("No mapping for the Unicode character exists in the target multi-byte code page");
 }
 
+namespace {
+
+QString cannotReadMessage(const QString &path, const QFile &file)
+{
+    return formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
+}
+
+/* Reads the rest of file after the bytes already in buffer; false on a read error. */
+bool readRest(QFile &file, QByteArray &buffer)
+{
+    qsizetype used = buffer.size();
+    buffer.resize(std::max<qsizetype>(used, file.size()) + 1);
+    for (;;) {
+        if (used == buffer.size())
+            buffer.resize(used + used / 2 + kBlockSize);
+        const qint64 got = file.read(buffer.data() + used, buffer.size() - used);
+        if (got < 0)
+            return false;
+        if (got == 0)
+            break;
+        used += got;
+    }
+    buffer.truncate(used);
+    return true;
+}
+
+/* The first line break at or after from, or size when there is none. */
+qsizetype nextLineFeed(QByteArrayView bytes, qsizetype from)
+{
+    const qsizetype at = bytes.sliced(from).indexOf('\n');
+    return at < 0 ? bytes.size() : from + at + 1;
+}
+
+/*
+ * Splits the UTF-8 text of buffer after its first skip bytes into lines, in place: the lines
+ * keep the buffer. Large files are split in two halves after a line feed, each checked and
+ * split on its own thread. Returns false when the text is not valid UTF-8.
+ */
+bool splitUtf8Buffer(QByteArray &buffer, qsizetype skip, TextLines &lines)
+{
+    char *const data = buffer.data(); // detached once, before any second thread starts
+    const qsizetype size = buffer.size();
+    auto splitPart = [&](qsizetype from, qsizetype to, TextLines &part) {
+        const auto *begin = reinterpret_cast<const unsigned char *>(data);
+        if (utf8::checkBlock(begin + from, begin + to) != 0)
+            return false;
+        LineSplitter splitter(buffer, data, from);
+        splitter.feed(data + from, to - from);
+        part = splitter.finish();
+        return true;
+    };
+    constexpr qsizetype kBytesWorthASecondThread = qsizetype(16) << 20;
+    const qsizetype middle
+        = size - skip >= kBytesWorthASecondThread ? nextLineFeed(buffer, skip + (size - skip) / 2) : size;
+    if (middle >= size)
+        return splitPart(skip, size, lines);
+    TextLines later;
+    bool laterValid = false;
+    HelperThread helper([&] { laterValid = splitPart(middle, size, later); });
+    const bool earlierValid = splitPart(skip, middle, lines);
+    helper.join();
+    if (!earlierValid || !laterValid)
+        return false;
+    lines.appendLines(std::move(later));
+    return true;
+}
+
+} // namespace
+
 bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
 {
     lines.clear();
@@ -424,35 +525,47 @@ bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines,
         return false;
     }
 
-    LineSplitter splitter(file.size());
-    std::unique_ptr<BlockDecoder> decoder;
     QByteArray block(kBlockSize, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = file.read(block.data(), kBlockSize);
-        if (got < 0) {
+    const qint64 first = file.read(block.data(), kBlockSize);
+    if (first < 0) {
+        if (error)
+            *error = cannotReadMessage(path, file);
+        return false;
+    }
+    block.truncate(first);
+    FileEncoding fileEncoding = encodingFromChoice(encoding);
+    const qsizetype markLength = detectByteOrderMark(block, fileEncoding);
+
+    if (fileEncoding == FileEncoding::Utf8) {
+        // The whole file in one buffer, split where it lies: no second copy of the text.
+        if (!readRest(file, block)) {
             if (error)
-                *error = formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
+                *error = cannotReadMessage(path, file);
             return false;
         }
-        QByteArrayView data(block.constData(), got);
-        if (!decoder) {
-            FileEncoding fileEncoding = encodingFromChoice(encoding);
-            data = data.sliced(detectByteOrderMark(data, fileEncoding));
-            decoder = std::make_unique<BlockDecoder>(fileEncoding);
-        }
-        if (got == 0)
-            break;
-        if (!decoder->feed(data, splitter)) {
+        if (!splitUtf8Buffer(block, markLength, lines)) {
+            lines.clear();
             if (error)
                 *error = invalidUtf8Message();
             return false;
         }
+        return true;
     }
-    if (!decoder->finish(splitter)) {
-        if (error)
-            *error = invalidUtf8Message();
-        return false;
+
+    LineSplitter splitter(file.size());
+    BlockDecoder decoder(fileEncoding);
+    QByteArrayView data = QByteArrayView(block).sliced(markLength);
+    while (!data.isEmpty()) {
+        decoder.feed(data, splitter);
+        const qint64 got = file.read(block.data(), kBlockSize);
+        if (got < 0) {
+            if (error)
+                *error = cannotReadMessage(path, file);
+            return false;
+        }
+        data = QByteArrayView(block.constData(), got);
     }
+    decoder.finish(splitter);
     lines = splitter.finish();
     return true;
 }

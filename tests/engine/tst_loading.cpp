@@ -87,7 +87,8 @@ private slots:
 
     void utf8AcrossBlockBoundaries()
     {
-        // Multi-byte letters of 2, 3 and 4 bytes land across every 4096-byte boundary.
+        // Multi-byte letters of 2, 3 and 4 bytes land across every 4096-byte boundary (and
+        // across the blocks that files in other encodings are read in).
         QString line;
         while (line.toUtf8().size() < 3 * 4096)
             line += u"aé€😀"_qs;
@@ -99,6 +100,28 @@ private slots:
         crlf += "\r\nnext";
         QCOMPARE(readLines(writeFile(m_dir, u"crlf.vcf"_qs, crlf), TextEncoding::Utf8),
                  (QStringList{QString(4095, u'x'), u"next"_qs}));
+    }
+
+    void largeFilesReadInTwoHalves()
+    {
+        // From 16 MB on, a file is split after a line feed near its middle and the halves are
+        // read on two threads: every kind of line break and letter must come out as one read.
+        QByteArray bytes;
+        QStringList expected;
+        static const char *const breaks[] = {"\r\n", "\n", "\r", "\n\n"};
+        for (int i = 0; bytes.size() < (17 << 20); ++i) {
+            const QString line = QStringLiteral("%1 aé€😀").arg(i);
+            bytes += line.toUtf8() + breaks[i % 4];
+            expected.append(line);
+            if (i % 4 == 3)
+                expected.append(QString());
+        }
+        QCOMPARE(readLines(writeFile(m_dir, u"large.vcf"_qs, bytes), TextEncoding::Utf8), expected);
+
+        // An invalid byte near the end fails the whole read, as it does in a small file.
+        bytes[bytes.size() - 10] = '\xFF';
+        QCOMPARE(readLines(writeFile(m_dir, u"large-invalid.vcf"_qs, bytes), TextEncoding::Utf8),
+                 QStringList{u"<failed>"_qs});
     }
 
     void invalidUtf8FailsWholeRead_data()

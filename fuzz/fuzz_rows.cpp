@@ -191,13 +191,17 @@ void checkFinishing(const QStringList &before, const QStringList &after, const Q
 
 /* The written bytes are the byte-order mark and the lines with CR LF, in the encoding. */
 /* Writes lines kept as UTF-8; the bytes must be those of the same lines written as text. */
-void checkWriting(const TextLines &utf8Lines, TextEncoding encoding)
+void checkWriting(qsizetype count, const Utf8LineAt &lineAt, TextEncoding encoding)
 {
-    const QStringList lines = utf8Lines.toStringList();
+    QStringList lines;
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    for (qsizetype i = 0; i < count; ++i)
+        lines.append(decoder.decode(lineAt(i)));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;
-    FUZZ_CHECK(writeTextLines(utf8Lines, buffer, encoding, &error), error);
+    FUZZ_CHECK(writeUtf8Lines(count, lineAt, buffer, encoding, &error), error);
     const QByteArray bytes = buffer.data();
     QBuffer textBuffer;
     textBuffer.open(QIODevice::WriteOnly);
@@ -302,12 +306,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     removeBlankRows(table.rows);
 
     const QString header = buildHeaderRow(table.presence, options.fileType, options.flavor, format);
-    TextLines finishedLines = table.rows;
-    finishRows(finishedLines, true, options.sort, header);
-    const QStringList finished = finishedLines.toStringList();
+    const FinishedRows finishedRows = finishRows(table.rows, true, options.sort, header);
+    const QStringList finished = finishedRows.toStringList();
     checkFinishing(table.rows.toStringList(), finished, header, options.sort);
-    checkWriting(finishedLines, options.encoding);
-    checkWriting(table.txtLines, options.encoding);
+    checkWriting(
+        finished.size(), [&](qsizetype i) { return finishedRows.utf8At(i); }, options.encoding);
+    checkWriting(
+        table.txtLines.size(), [&](qsizetype i) { return table.txtLines.utf8At(i); }, options.encoding);
     // A workbook costs some milliseconds (the xlsx library's own temporary files): only for the
     // workbook file type, and only when there are cells to compare.
     if (options.fileType == QLatin1String("XLS") && !table.rows.isEmpty())

@@ -420,8 +420,7 @@ void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
         out.resize(0);
         if (!field.isEmpty()) {
             trimControlAndBlankUtf8(field);
-            out.append(field);
-            normalizeFieldUtf8(out);
+            normalizeFieldUtf8(field, out);
         }
         views[size_t(i)] = out;
     }

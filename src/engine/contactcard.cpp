@@ -1,6 +1,7 @@
 #include "engine/contactcard.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -8,14 +9,15 @@ namespace {
 /* Blocks are this large unless one card needs more; a block stays below 4 GiB for 32-bit offsets. */
 constexpr qsizetype kBlockBytes = qsizetype(4) << 20;
 
-/* A length in 7-bit groups, low group first, the high bit set on all groups but the last. */
-void appendLength(QByteArray &out, quint64 length)
+/* Writes a length in 7-bit groups, low group first, the high bit set on all groups but the last. */
+char *writeLength(char *out, quint64 length)
 {
     while (length >= 0x80) {
-        out.append(char(0x80 | (length & 0x7F)));
+        *out++ = char(0x80 | (length & 0x7F));
         length >>= 7;
     }
-    out.append(char(length));
+    *out++ = char(length);
+    return out;
 }
 
 quint64 readLength(const char *&at)
@@ -85,10 +87,15 @@ void CardList::append(const ContactFieldsUtf8 &fields)
     }
     QByteArray &block = m_blocks.back();
     const qsizetype offset = block.size();
+    block.resize(offset + recordBytes); // within the capacity: nothing moves
+    char *out = block.data() + offset;
     for (QByteArrayView field : fields)
-        appendLength(block, quint64(field.size()));
-    for (QByteArrayView field : fields)
-        block.append(field);
+        out = writeLength(out, quint64(field.size()));
+    for (QByteArrayView field : fields) {
+        std::memcpy(out, field.data(), size_t(field.size()));
+        out += field.size();
+    }
+    block.truncate(out - block.constData());
     m_cards.push_back(CardRef{quint32(m_blocks.size() - 1), quint32(offset)});
 }
 

@@ -1,7 +1,6 @@
 #include "engine/conversionjob.h"
 
 #include "engine/cardscanner.h"
-#include "engine/rowsort.h"
 #include "engine/workbookexport.h"
 #include "i18n/translate.h"
 #include "text/outputfile.h"
@@ -32,14 +31,17 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
     return quotient;
 }
 
-bool writeExportFile(const TextLines &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
+bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
                      RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
     if (kind == OutputKind::Workbook)
         return exportToWorkbook(rows.toStringList(), format.delimiter, path, host);
     QString error;
-    if (writeTextLines(kind == OutputKind::Rows ? rows : txtLines, path, encoding, &error, replaced))
+    const bool written = kind == OutputKind::Rows ? writeUtf8Lines(
+                             rows.size(), [&](qsizetype i) { return rows.utf8At(i); }, path, encoding, &error, replaced)
+                                                  : writeTextLines(txtLines, path, encoding, &error, replaced);
+    if (written)
         return true;
     host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
     return false;
@@ -92,13 +94,14 @@ ConversionOutcome runExport(TextLines &loadedLines, const ExportRequest &request
     const QString headerRow = options.headers
                                   ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
                                   : QString();
-    if (kind != OutputKind::TxtLines)
-        finishRows(table.rows, options.headers, options.sort, headerRow);
+    const FinishedRows rows = kind != OutputKind::TxtLines
+                                  ? finishRows(std::move(table.rows), options.headers, options.sort, headerRow)
+                                  : FinishedRows();
     host.enableExportControls();
 
     ReplacedCharacters replaced;
-    const bool written = writeExportFile(table.rows, table.txtLines, request.exportFileName, options.encoding, format,
-                                         host, &replaced);
+    const bool written
+        = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, host, &replaced);
     table = ExportTable();
     host.setProgress(100);
     if (written

@@ -2,6 +2,7 @@
 
 #include "engine/exporttable.h"
 #include "engine/messageicon.h"
+#include "engine/rowsort.h"
 #include "text/textlines.h"
 #include "text/textwriter.h"
 
@@ -102,7 +103,7 @@ private:
  * On failure the writer's message has been shown as a "WARNING" box and false is returned.
  * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
  */
-bool writeExportFile(const TextLines &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
+bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
                      RowFormat format, ConversionHost &host, ReplacedCharacters *replaced = nullptr);
 
 /**

@@ -6,6 +6,7 @@
 #include <QHashFunctions>
 
 #include <algorithm>
+#include <cstring>
 #include <optional>
 
 namespace {
@@ -63,29 +64,56 @@ struct RowBytes {
     }
 };
 
-/* Appends text without any quote mark; in UTF-8 a character's bytes never occur inside another's. */
-void appendWithoutQuotes(QByteArray &out, QByteArrayView text, QByteArrayView quoteMark)
+/*
+ * Copies text to out without any quote mark and returns the end of what it wrote; in UTF-8 a
+ * character's bytes never occur inside another's.
+ */
+char *copyWithoutQuotes(char *out, QByteArrayView text, QByteArrayView quoteMark)
 {
+    if (quoteMark.size() == 1) {
+        const char quote = quoteMark.front();
+        if (!text.contains(quote)) {
+            std::memcpy(out, text.data(), size_t(text.size()));
+            return out + text.size();
+        }
+        return std::remove_copy(text.begin(), text.end(), out, quote);
+    }
     for (qsizetype at = text.indexOf(quoteMark); at >= 0 && !quoteMark.isEmpty(); at = text.indexOf(quoteMark)) {
-        out.append(text.first(at));
+        out = std::copy_n(text.data(), at, out);
         text = text.sliced(at + quoteMark.size());
     }
-    out.append(text);
+    return std::copy_n(text.data(), text.size(), out);
 }
 
+void appendWithoutQuotes(QByteArray &out, QByteArrayView text, QByteArrayView quoteMark)
+{
+    const qsizetype start = out.size();
+    out.resize(start + text.size());
+    out.truncate(copyWithoutQuotes(out.data() + start, text, quoteMark) - out.constData());
+}
+
+/* Writes the row into row's buffer, which keeps its memory from row to row. */
 void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPresence &presence, const RowBytes &shape)
 {
-    row.resize(0);
+    const QByteArrayView quote = shape.quoteMark;
+    const QByteArrayView delimiter = shape.delimiter;
+    qsizetype most = 0;
+    for (int column = 0; column < kContactColumnCount; ++column)
+        most += presence[size_t(column)] ? fields[size_t(column)].size() + 2 * quote.size() + delimiter.size() : 0;
+    row.resize(most);
+    char *const begin = row.data();
+    char *out = begin;
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (!presence[size_t(column)])
             continue;
-        row.append(shape.quoteMark);
-        appendWithoutQuotes(row, fields[size_t(column)], shape.quoteMark);
-        row.append(shape.quoteMark);
-        row.append(shape.delimiter);
+        out = std::copy_n(quote.data(), quote.size(), out);
+        out = copyWithoutQuotes(out, fields[size_t(column)], quote);
+        out = std::copy_n(quote.data(), quote.size(), out);
+        out = std::copy_n(delimiter.data(), delimiter.size(), out);
     }
-    if (row.endsWith(shape.delimiter))
-        row.chop(shape.delimiter.size());
+    row.truncate(out - begin);
+    if (row.endsWith(delimiter))
+        row.chop(delimiter.size());
 }
 
 bool isBlankText(QByteArrayView text)

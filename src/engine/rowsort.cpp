@@ -437,14 +437,15 @@ private:
  * the collator.
  */
 struct SortEntry {
-    quint64 head[2] = {0, 0}; // big-endian; byte i is character i's rank plus one, 0 past the known part
-    QByteArrayView row;       // read only when the heads cannot tell
+    std::array<quint64, 4> head{}; // big-endian; byte i is character i's rank plus one, 0 past the known part
+    QByteArrayView row;            // read only when the heads cannot tell
     quint32 index = 0;
     quint8 known = 0;      // how many leading bytes of head are known
     bool complete = false; // the whole row is in head: the 0 after its known bytes is its end
 };
 
-constexpr int kHeadBytes = 16;
+// Long enough to reach past the name that many rows share, into the phone number.
+constexpr int kHeadBytes = 32;
 
 /*
  * Compares two heads: negative or positive when they decide, 0 when only the rows can tell.
@@ -453,15 +454,14 @@ constexpr int kHeadBytes = 16;
  */
 int compareHeads(const SortEntry &a, const SortEntry &b)
 {
-    int word = 0;
-    if (a.head[0] == b.head[0]) {
-        if (a.head[1] == b.head[1])
+    size_t word = 0;
+    while (a.head[word] == b.head[word]) {
+        if (++word == a.head.size())
             return 0;
-        word = 1;
     }
     const quint64 x = a.head[word];
     const quint64 y = b.head[word];
-    const int at = word * 8 + std::countl_zero(x ^ y) / 8;
+    const int at = int(word) * 8 + std::countl_zero(x ^ y) / 8;
     if (at >= a.known + int(a.complete) || at >= b.known + int(b.complete))
         return 0;
     return x < y ? -1 : 1;
@@ -539,8 +539,8 @@ void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizety
     std::sort(entries + from, entries + to, EntryOrder(order));
 }
 
-/* The rows in sorted order, after the header row when there is one. */
-TextLines sortRowsIgnoringCase(const TextLines &rows, const QByteArray *header)
+/* The order of the rows once sorted, as row numbers. */
+std::vector<quint32> sortedOrder(const TextLines &rows)
 {
     const qsizetype count = rows.size();
     // Reading the ranks takes a few milliseconds: worth it only for many rows.
@@ -568,26 +568,46 @@ TextLines sortRowsIgnoringCase(const TextLines &rows, const QByteArray *header)
         RowOrder order(ranks, texts);
         std::inplace_merge(data, data + half, data + count, EntryOrder(order));
     }
-    texts = std::vector<QString>();
-    TextLines sorted;
-    if (header)
-        sorted.appendUtf8(*header);
+    std::vector<quint32> order;
+    order.reserve(entries.size());
     for (const SortEntry &entry : entries)
-        sorted.appendUtf8(entry.row);
-    return sorted;
+        order.push_back(entry.index);
+    return order;
 }
 
 } // namespace
 
-void finishRows(TextLines &rows, bool headers, bool sort, const QString &headerRow)
+FinishedRows::FinishedRows(TextLines rows, std::vector<quint32> order, bool hasHeader, const QString &header)
+    : m_rows(std::move(rows))
+    , m_order(std::move(order))
+    , m_hasHeader(hasHeader)
+    , m_header(header.toUtf8())
 {
-    const QByteArray header = headerRow.toUtf8();
-    if (sort) {
-        rows = sortRowsIgnoringCase(rows, headers ? &header : nullptr);
-    } else if (headers) {
-        TextLines withHeader;
-        withHeader.appendUtf8(header);
-        withHeader.appendLines(std::move(rows));
-        rows = std::move(withHeader);
+}
+
+QByteArrayView FinishedRows::utf8At(qsizetype i) const
+{
+    if (m_hasHeader) {
+        if (i == 0)
+            return m_header;
+        --i;
     }
+    return m_rows.utf8At(m_order.empty() ? i : qsizetype(m_order[size_t(i)]));
+}
+
+QStringList FinishedRows::toStringList() const
+{
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QStringList result;
+    result.reserve(size());
+    for (qsizetype i = 0; i < size(); ++i)
+        result.append(decoder.decode(utf8At(i)));
+    return result;
+}
+
+FinishedRows finishRows(TextLines rows, bool headers, bool sort, const QString &headerRow)
+{
+    std::vector<quint32> order = sort ? sortedOrder(rows) : std::vector<quint32>();
+    return FinishedRows(std::move(rows), std::move(order), headers, headerRow);
 }

@@ -334,10 +334,10 @@ void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimite
     finishValueTextUtf8(out, delimiter);
 }
 
-void normalizeFieldUtf8(QByteArray &field)
+void normalizeFieldUtf8(QByteArrayView field, QByteArray &out)
 {
     const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    char *const data = field.data();
+    const char *const data = field.data();
     qsizetype begin = 0;
     qsizetype end = field.size();
     while (begin < end && isBlank(data[begin]))
@@ -350,12 +350,14 @@ void normalizeFieldUtf8(QByteArray &field)
         while (begin < end && isBlank(data[begin]))
             ++begin;
     }
-    // Every run of spaces becomes one space, as the text moves to the front.
+    // Every run of spaces becomes one space.
+    out.resize(end - begin);
+    char *const write = out.data();
     qsizetype size = 0;
     for (qsizetype i = begin; i < end; ++i) {
-        if (data[i] == ' ' && size > 0 && data[size - 1] == ' ')
+        if (data[i] == ' ' && size > 0 && write[size - 1] == ' ')
             continue;
-        data[size++] = data[i];
+        write[size++] = data[i];
     }
-    field.truncate(size);
+    out.truncate(size);
 }

@@ -68,5 +68,5 @@ QString normalizeFieldValue(const QString &value);
  */
 void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out);
 void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out);
-/** trimControlAndBlank and then normalizeFieldValue, in place on UTF-8. */
-void normalizeFieldUtf8(QByteArray &field);
+/** trimControlAndBlank and then normalizeFieldValue on UTF-8: out gets the normalised field. */
+void normalizeFieldUtf8(QByteArrayView field, QByteArray &out);

@@ -4,6 +4,7 @@
 #include "text/outputfile.h"
 #include "text/singlebytecodec.h"
 
+#include <QStringDecoder>
 #include <QtEndian>
 
 namespace {
@@ -101,27 +102,30 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
     return ok;
 }
 
-bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding encoding, QString *error,
+bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced)
 {
     constexpr qsizetype kBatchBytes = 1 << 20;
     bool ok = writeAllBytes(device, byteOrderMark(encoding));
     QByteArray batch;
     batch.reserve(2 * kBatchBytes + 1024);
-    for (qsizetype i = 0; ok && i < lines.size(); ++i) {
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    for (qsizetype i = 0; ok && i < count; ++i) {
+        const QByteArrayView line = lineAt(i);
         if (encoding == TextEncoding::Utf8) {
-            batch.append(lines.utf8At(i));
+            batch.append(line);
             batch.append("\r\n", 2);
         } else {
             // Line by line, to count the lines with characters that the encoding cannot hold.
-            const qsizetype lost = appendEncodedLine(lines.at(i), encoding, batch);
+            const qsizetype lost = appendEncodedLine(QString(decoder.decode(line)), encoding, batch);
             appendEncodedLine(u"\r\n", encoding, batch);
             if (lost > 0 && replaced) {
                 replaced->characters += lost;
                 ++replaced->lines;
             }
         }
-        if (batch.size() >= kBatchBytes || i + 1 == lines.size()) {
+        if (batch.size() >= kBatchBytes || i + 1 == count) {
             ok = writeAllBytes(device, batch);
             batch.resize(0); // the capacity stays for the next batch
         }
@@ -131,16 +135,22 @@ bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding enco
     return ok;
 }
 
+bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced)
+{
+    return writeUtf8Lines(
+        lines.size(), [&](qsizetype i) { return lines.utf8At(i); }, device, encoding, error, replaced);
+}
+
 namespace {
 
 /* Writes through OutputFile, so that the file at path is replaced only once all is written and synced. */
-template<typename Lines>
-bool writeLinesToFile(const Lines &lines, const QString &path, TextEncoding encoding, QString *error,
-                      ReplacedCharacters *replaced)
+template<typename Write>
+bool writeLinesToFile(const Write &write, const QString &path, QString *error)
 {
     OutputFile file(path);
     if (file.open())
-        writeTextLines(lines, file.device(), encoding, nullptr, replaced); // a failed write fails commit()
+        write(file.device()); // a failed write fails commit()
     if (file.commit())
         return true;
     if (error)
@@ -153,11 +163,20 @@ bool writeLinesToFile(const Lines &lines, const QString &path, TextEncoding enco
 bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced)
 {
-    return writeLinesToFile(lines, path, encoding, error, replaced);
+    return writeLinesToFile([&](QIODevice &device) { writeTextLines(lines, device, encoding, nullptr, replaced); },
+                            path, error);
+}
+
+bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, const QString &path, TextEncoding encoding,
+                    QString *error, ReplacedCharacters *replaced)
+{
+    return writeLinesToFile(
+        [&](QIODevice &device) { writeUtf8Lines(count, lineAt, device, encoding, nullptr, replaced); }, path, error);
 }
 
 bool writeTextLines(const TextLines &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced)
 {
-    return writeLinesToFile(lines, path, encoding, error, replaced);
+    return writeUtf8Lines(
+        lines.size(), [&](qsizetype i) { return lines.utf8At(i); }, path, encoding, error, replaced);
 }

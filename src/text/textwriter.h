@@ -5,6 +5,8 @@
 #include <QIODevice>
 #include <QStringList>
 
+#include <functional>
+
 /** Characters that the output encoding could not hold and that were written as "?", and in how many lines. */
 struct ReplacedCharacters {
     qint64 characters = 0;
@@ -28,7 +30,17 @@ bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding en
 bool writeTextLines(const QStringList &lines, const QString &path, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced = nullptr);
 
-/** The same for lines kept as UTF-8: in UTF-8 their bytes are written as they are. */
+/** Line i of a list of count lines, as valid UTF-8. */
+using Utf8LineAt = std::function<QByteArrayView(qsizetype i)>;
+
+/**
+ * The same for lines kept as UTF-8: in UTF-8 their bytes are written as they are. A U+FEFF at
+ * a line's start is text, as it is in the line.
+ */
+bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device, TextEncoding encoding, QString *error,
+                    ReplacedCharacters *replaced = nullptr);
+bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, const QString &path, TextEncoding encoding,
+                    QString *error, ReplacedCharacters *replaced = nullptr);
 bool writeTextLines(const TextLines &lines, QIODevice &device, TextEncoding encoding, QString *error,
                     ReplacedCharacters *replaced = nullptr);
 bool writeTextLines(const TextLines &lines, const QString &path, TextEncoding encoding, QString *error,

@@ -33,9 +33,9 @@ struct Writer {
 bool WriteExport(const QString &path, QString *error)
 {
     RecordingHost host;
-    const bool written = writeExportFile(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}),
-                                         TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path,
-                                         TextEncoding::Utf8, RowFormat{}, host);
+    const bool written = writeExportFile(
+        FinishedRows(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}), {}, false, QString()),
+        TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8, RowFormat{}, host);
     if (!written)
         *error = host.messages.value(0).text;
     return written;

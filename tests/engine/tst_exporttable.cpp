@@ -38,9 +38,7 @@ ExportTable buildTable(const std::vector<ContactFields> &cardFields, const QStri
 /* Applies finishRows to rows given as text. */
 QStringList finishedRows(const QStringList &rows, bool headers, bool sort, const QString &headerRow)
 {
-    TextLines lines = TextLines::fromStringList(rows);
-    finishRows(lines, headers, sort, headerRow);
-    return lines.toStringList();
+    return finishRows(TextLines::fromStringList(rows), headers, sort, headerRow).toStringList();
 }
 
 QByteArray writtenBytes(const QStringList &lines, TextEncoding encoding)

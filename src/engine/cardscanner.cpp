@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <thread>
 
@@ -259,17 +260,18 @@ std::string_view propertyWithoutGroup(std::string_view name)
     return name.substr(dot + 1);
 }
 
-/* Decides which rule a line matches; the first rule that matches wins. */
-Target classify(QByteArrayView line, QByteArray &upperName)
+/*
+ * Decides which rule a line matches; the first rule that matches wins. colon is where the
+ * line's first ":" is (-1 when none); upperName gets the upper-cased text before it.
+ */
+Target classify(QByteArrayView line, qsizetype colon, std::string &upperName)
 {
     if (line.size() == 11 && equalsUpper(line, "BEGIN:VCARD"))
         return Target::Begin;
 
-    const qsizetype colon = line.indexOf(':');
-    upperName.resize(colon < 0 ? 0 : colon);
-    for (qsizetype i = 0; i < upperName.size(); ++i)
-        upperName[i] = asciiUpper(line[i]);
-    const std::string_view name(upperName.constData(), size_t(upperName.size()));
+    upperName.resize(size_t(colon < 0 ? 0 : colon));
+    std::transform(line.begin(), line.begin() + qsizetype(upperName.size()), upperName.begin(), asciiUpper);
+    const std::string_view name(upperName);
 
     // FN and N are recognised with any parameters and group prefix, but not inside other names.
     const std::string_view property = propertyWithoutGroup(name.substr(0, name.find(';')));
@@ -436,7 +438,7 @@ CardList scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar d
     std::array<QByteArray, kContactColumnCount> normalized;
     QByteArray value;
     const LogicalLines logical(lines);
-    QByteArray upperName;
+    std::string upperName;
     QByteArray lineStorage;
     // The line at index continues a declared quoted-printable value (after a soft line break).
     bool continuesValue = false;
@@ -452,10 +454,11 @@ CardList scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar d
             = run && nextPiece < qsizetype(run->pieceLines.size()) && run->pieceLines[size_t(nextPiece)] == index;
         if (inRun)
             ++nextPiece;
-        const Target target = classify(line, upperName);
         const qsizetype colon = line.indexOf(':');
+        const Target target = classify(line, colon, upperName);
         // (A "BEGIN:VCARD" line leaves upperName as it was: it declares nothing.)
-        const bool declared = target != Target::Begin && colon >= 0 && declaresQuotedPrintable(upperName);
+        const bool declared = target != Target::Begin && colon >= 0
+                              && declaresQuotedPrintable(QByteArrayView(upperName.data(), qsizetype(upperName.size())));
         // Whether the lines after this one continue a declared value, after a soft line break.
         const bool softBreak = (continuesValue || declared) && line.endsWith('=') && next < logical.size()
                                && !logical.isBlankAsLoaded(next);

@@ -154,6 +154,37 @@ char32_t decodeUtf8(const unsigned char *&at)
     return c;
 }
 
+/* The case-folded UTF-16 units of UTF-8 text, one by one; -1 at its end. */
+class FoldedUnits
+{
+public:
+    explicit FoldedUnits(QByteArrayView text)
+        : m_at(reinterpret_cast<const unsigned char *>(text.data()))
+        , m_end(m_at + text.size())
+    {
+    }
+
+    int next()
+    {
+        if (m_pendingLow != 0)
+            return std::exchange(m_pendingLow, char16_t(0));
+        if (m_at == m_end)
+            return -1;
+        const char32_t c = decodeUtf8(m_at);
+        // Qt folds a character outside the BMP as a whole but keeps its high surrogate.
+        if (QChar::requiresSurrogates(c)) {
+            m_pendingLow = QChar::lowSurrogate(QChar::toCaseFolded(c));
+            return QChar::highSurrogate(c);
+        }
+        return int(QChar::toCaseFolded(c));
+    }
+
+private:
+    const unsigned char *m_at;
+    const unsigned char *m_end;
+    char16_t m_pendingLow = 0;
+};
+
 /*
  * The bytes of the heads in a collated locale: the printable ASCII characters and the
  * ideographs that the rows begin with most, all in the collator's order, one byte each (0 for
@@ -385,37 +416,6 @@ private:
         }
     }
 
-    /* The case-folded UTF-16 units of UTF-8 text, one by one; -1 at its end. */
-    class FoldedUnits
-    {
-    public:
-        explicit FoldedUnits(QByteArrayView text)
-            : m_at(reinterpret_cast<const unsigned char *>(text.data()))
-            , m_end(m_at + text.size())
-        {
-        }
-
-        int next()
-        {
-            if (m_pendingLow != 0)
-                return std::exchange(m_pendingLow, char16_t(0));
-            if (m_at == m_end)
-                return -1;
-            const char32_t c = decodeUtf8(m_at);
-            // Qt folds a character outside the BMP as a whole but keeps its high surrogate.
-            if (QChar::requiresSurrogates(c)) {
-                m_pendingLow = QChar::lowSurrogate(QChar::toCaseFolded(c));
-                return QChar::highSurrogate(c);
-            }
-            return int(QChar::toCaseFolded(c));
-        }
-
-    private:
-        const unsigned char *m_at;
-        const unsigned char *m_end;
-        char16_t m_pendingLow = 0;
-    };
-
     /* Whether the characters around byte i of text are printable ASCII (or none). */
     static bool standsAlone(QByteArrayView text, qsizetype i)
     {
@@ -468,16 +468,46 @@ int compareHeads(const SortEntry &a, const SortEntry &b)
 }
 
 /*
+ * The head of a row in the C locale: its case-folded UTF-16 units, an ASCII one as one byte
+ * (its value plus one) and any other as 0xFF and its two bytes, an encoding whose byte order is
+ * the units' order. Every character is known, however far the head reaches.
+ */
+void makePlainHead(QByteArrayView row, SortEntry &entry)
+{
+    std::array<quint8, kHeadBytes + 2> bytes{};
+    int size = 0;
+    FoldedUnits units(row);
+    int unit = units.next();
+    for (; unit >= 0 && size < kHeadBytes; unit = units.next()) {
+        if (unit < 0x80) {
+            bytes[size_t(size++)] = quint8(unit + 1);
+        } else {
+            bytes[size_t(size++)] = 0xFF;
+            bytes[size_t(size++)] = quint8(unit >> 8);
+            bytes[size_t(size++)] = quint8(unit & 0xFF);
+        }
+    }
+    entry.known = quint8(std::min(size, kHeadBytes));
+    entry.complete = unit < 0 && size <= kHeadBytes;
+    for (int i = 0; i < entry.known; ++i)
+        entry.head[size_t(i / 8)] |= quint64(bytes[size_t(i)]) << (56 - 8 * (i % 8));
+}
+
+/*
  * Makes the head of a row. For a collated locale, character i is known when it and its
  * neighbours have head bytes (as RowOrder decides with the ranks, where a character after it
- * might join it); in the C locale every ASCII character is known, case-folded.
+ * might join it).
  */
 SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, bool plain)
 {
     SortEntry entry;
     entry.row = row;
     entry.index = index;
-    if (!heads && !plain)
+    if (plain) {
+        makePlainHead(row, entry);
+        return entry;
+    }
+    if (!heads)
         return entry;
     std::array<quint8, kHeadBytes + 1> bytes{};
     const auto *at = reinterpret_cast<const unsigned char *>(row.data());
@@ -485,10 +515,7 @@ SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, b
     int fast = 0; // leading characters with a head byte
     while (fast < kHeadBytes + 1 && at != end) {
         const unsigned char *const next = at;
-        const char32_t c = plain ? *at++ : decodeUtf8(at);
-        const quint8 byte = !plain     ? heads->byteOf(c)
-                            : c < 0x80 ? quint8((c >= 'A' && c <= 'Z' ? c + 0x20 : c) + 1)
-                                       : 0;
+        const quint8 byte = heads->byteOf(decodeUtf8(at));
         if (byte == 0) {
             at = next;
             break;
@@ -496,14 +523,12 @@ SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, b
         bytes[size_t(fast++)] = byte;
     }
     const bool whole = at == end;
-    int known = fast;
-    if (!plain && !whole)
-        known = std::max(fast - 1, 0); // the character before an unknown one may join it
+    int known = whole ? fast : std::max(fast - 1, 0); // the character before an unknown one may join it
     known = std::min(known, kHeadBytes);
     entry.known = quint8(known);
     entry.complete = whole && known == fast;
     for (int i = 0; i < known; ++i)
-        entry.head[i / 8] |= quint64(bytes[size_t(i)]) << (56 - 8 * (i % 8));
+        entry.head[size_t(i / 8)] |= quint64(bytes[size_t(i)]) << (56 - 8 * (i % 8));
     return entry;
 }
 

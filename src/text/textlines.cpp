@@ -23,23 +23,6 @@ constexpr qsizetype kMaxRelativeEnd = std::numeric_limits<quint32>::max();
 
 } // namespace
 
-const TextLines::Chunk &TextLines::chunkOfLine(qsizetype i, qsizetype *lastLine) const
-{
-    auto after = std::upper_bound(m_chunks.begin(), m_chunks.end(), i,
-                                  [](qsizetype line, const Chunk &chunk) { return line < chunk.firstLine; });
-    *lastLine = (after == m_chunks.end() ? m_size : after->firstLine) - 1;
-    return *(after - 1);
-}
-
-QByteArrayView TextLines::utf8At(qsizetype i) const
-{
-    qsizetype lastLine = 0;
-    const Chunk &chunk = chunkOfLine(i, &lastLine);
-    const qsizetype start = i == chunk.firstLine ? chunk.base : chunk.base + relativeEnd(i - 1);
-    const qsizetype end = i == lastLine ? chunk.end : chunk.base + relativeEnd(i);
-    return QByteArrayView(chunk.bytes).sliced(start, end - start);
-}
-
 QString TextLines::at(qsizetype i) const
 {
     // QString::fromUtf8 would drop a U+FEFF at the line's start, so that a line read, saved

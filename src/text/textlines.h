@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,14 @@ public:
     bool isEmpty() const { return m_size == 0; }
 
     /** The bytes of line i (valid UTF-8), without its line break. */
-    QByteArrayView utf8At(qsizetype i) const;
+    QByteArrayView utf8At(qsizetype i) const
+    {
+        qsizetype lastLine = 0;
+        const Chunk &chunk = chunkOfLine(i, &lastLine);
+        const qsizetype start = i == chunk.firstLine ? chunk.base : chunk.base + relativeEnd(i - 1);
+        const qsizetype end = i == lastLine ? chunk.end : chunk.base + relativeEnd(i);
+        return QByteArrayView(chunk.bytes.constData() + start, end - start);
+    }
     /** Line i as text (a U+FEFF at its start included). */
     QString at(qsizetype i) const;
 
@@ -60,7 +68,22 @@ private:
     using Page = std::shared_ptr<quint32[]>;
 
     /** The chunk that holds line i, and the number of that chunk's last line. */
-    const Chunk &chunkOfLine(qsizetype i, qsizetype *lastLine) const;
+    const Chunk &chunkOfLine(qsizetype i, qsizetype *lastLine) const
+    {
+        // A chunk or two per file: a short list is searched from its end, a long one halved.
+        size_t k = m_chunks.size() - 1;
+        if (k < 8) {
+            while (m_chunks[k].firstLine > i)
+                --k;
+        } else {
+            k = size_t(std::upper_bound(m_chunks.begin(), m_chunks.end(), i,
+                                        [](qsizetype line, const Chunk &chunk) { return line < chunk.firstLine; })
+                       - m_chunks.begin())
+                - 1;
+        }
+        *lastLine = (k + 1 == m_chunks.size() ? m_size : m_chunks[k + 1].firstLine) - 1;
+        return m_chunks[k];
+    }
     /** Line i's end less its chunk's base; only the last line of a chunk may not fit. */
     quint32 relativeEnd(qsizetype i) const { return m_pages[size_t(i >> kPageBits)][size_t(i & (kPageSize - 1))]; }
     /** Makes room for one more end, in a page of this list's own; may throw before anything changes. */

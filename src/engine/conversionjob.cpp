@@ -58,9 +58,15 @@ QString replacedCharactersNote(const ReplacedCharacters &replaced)
 
 namespace {
 
-TableParts partsFor(OutputKind kind)
+/*
+ * The lists an export needs. A text file needs the rows only to tell whether there is any
+ * data, which the columns alone tell when no row can be blank.
+ */
+TableParts partsFor(OutputKind kind, bool rowsNeverBlank)
 {
-    return kind == OutputKind::TxtLines ? TableParts::Both : TableParts::Rows;
+    if (kind != OutputKind::TxtLines)
+        return TableParts::Rows;
+    return rowsNeverBlank ? TableParts::TxtLines : TableParts::Both;
 }
 
 /* The export from scanning to the final message. */
@@ -74,15 +80,20 @@ ConversionOutcome runExport(TextLines &loadedLines, const ExportRequest &request
     host.setProgress(20);
 
     const OutputKind kind = outputKindForFileName(request.exportFileName);
+    const qsizetype cardCount = cards.size();
+    const bool rowsNeverBlank
+        = rowsAreNeverBlank(exportedColumns(presence, request.exportFileType, request.exportFlavor), format);
+    const TableParts parts = partsFor(kind, rowsNeverBlank);
     StageProgress rowBuilding(host, 20, 60);
     ExportTable table
-        = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor, format,
-                           partsFor(kind), [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
+        = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor, format, parts,
+                           [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
     host.setProgress(80);
     removeBlankRows(table.rows);
     host.setProgress(80);
 
-    if (table.rows.isEmpty()) {
+    const bool noData = parts == TableParts::TxtLines ? cardCount == 0 : table.rows.isEmpty();
+    if (noData) {
         host.setProgress(100);
         host.showMessage(MessageIcon::Warning, translate(QStringLiteral("Warning")),
                          translate(QStringLiteral("No data found!")));

@@ -210,15 +210,27 @@ ColumnPresence flavorDrops(const QString &flavor)
     return drops;
 }
 
-ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
-                             RowFormat format, TableParts parts, const CardProgress &progress)
+ColumnPresence exportedColumns(ColumnPresence presence, const QString &fileType, const QString &flavor)
 {
-    ExportTable table;
     if (fileType == QLatin1String("CSV")) {
         const ColumnPresence drops = flavorDrops(flavor);
         for (int column = 0; column < kContactColumnCount; ++column)
             presence[size_t(column)] = presence[size_t(column)] && !drops[size_t(column)];
     }
+    return presence;
+}
+
+bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format)
+{
+    // Every row quotes every exported column.
+    return format.quoteMark.unicode() > 0x20 && std::find(exported.begin(), exported.end(), true) != exported.end();
+}
+
+ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
+                             RowFormat format, TableParts parts, const CardProgress &progress)
+{
+    ExportTable table;
+    presence = exportedColumns(presence, fileType, flavor);
     table.presence = presence;
 
     const bool wantRows = int(parts) & int(TableParts::Rows);

@@ -41,6 +41,15 @@ ColumnPresence computeColumnPresence(const CardList &cards);
 /** The columns a CSV flavour ("", "outlook", "google", "yahoo") leaves out. */
 ColumnPresence flavorDrops(const QString &flavor);
 
+/** The columns an export holds: the present ones less those that a CSV file's flavour leaves out. */
+ColumnPresence exportedColumns(ColumnPresence presence, const QString &fileType, const QString &flavor);
+
+/**
+ * Whether no row of an export with these columns can be blank: with a visible quote mark, a
+ * row of at least one column is never blank, whatever its values.
+ */
+bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
+
 /**
  * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
  * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card

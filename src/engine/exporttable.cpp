@@ -241,7 +241,8 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
     // On large tables a second thread builds the rows of the later half while this one builds
     // and keeps the earlier half; rows are then kept in card order, so the result is the same.
     constexpr qint64 kCardsWorthASecondThread = 20000;
-    const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
+    // This thread also keeps the distinct rows of both parts, so it builds the smaller part.
+    const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count * 2 / 5 : count;
     HashedRows later;
     std::optional<HelperThread> helper;
     if (half < count) {

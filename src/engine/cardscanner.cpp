@@ -35,20 +35,15 @@ bool equalsUpper(QByteArrayView text, QByteArrayView pattern)
     return true;
 }
 
-/* Whether the upper-cased text holds "URL:" or "URL;". Only the few colons and semicolons are visited. */
+/* Whether the upper-cased text holds "URL:" or "URL;": one pass that stops at each "L". */
 bool containsUrlMarker(QByteArrayView text)
 {
     const char *const begin = text.data();
-    const char *const end = begin + text.size();
-    for (const char stop : {':', ';'}) {
-        for (const char *at = begin + 3; at < end;) {
-            at = static_cast<const char *>(std::memchr(at, stop, size_t(end - at)));
-            if (!at)
-                break;
-            if (asciiUpper(at[-3]) == 'U' && asciiUpper(at[-2]) == 'R' && asciiUpper(at[-1]) == 'L')
-                return true;
-            ++at;
-        }
+    for (qsizetype i = 2; i + 1 < text.size(); ++i) {
+        if ((begin[i] | 0x20) != 'l' || (begin[i + 1] != ':' && begin[i + 1] != ';'))
+            continue;
+        if (asciiUpper(begin[i - 2]) == 'U' && asciiUpper(begin[i - 1]) == 'R' && asciiUpper(begin[i]) == 'L')
+            return true;
     }
     return false;
 }
@@ -240,10 +235,17 @@ enum class Target {
     Phone,
 };
 
-/* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain search. */
+/* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain loop. */
 bool nameHas(std::string_view name, std::string_view pattern)
 {
-    return name.find(pattern) != std::string_view::npos;
+    if (name.size() < pattern.size())
+        return false;
+    const size_t last = name.size() - pattern.size();
+    for (size_t i = 0; i <= last; ++i) {
+        if (name[i] == pattern[0] && name.compare(i, pattern.size(), pattern) == 0)
+            return true;
+    }
+    return false;
 }
 
 /* The property name without its group prefix ("ITEM1.FN" gives "FN"); a group is letters, digits and "-". */

@@ -225,15 +225,23 @@ public:
     }
 
 private:
+    /* The first CR or LF from from on, or end: eight bytes at a time, as lines are short. */
     static const char *nextBreak(const char *from, const char *end)
     {
-        const size_t length = size_t(end - from);
-        const void *lf = std::memchr(from, '\n', length);
-        const size_t crSearch = lf ? size_t(static_cast<const char *>(lf) - from) : length;
-        const void *cr = std::memchr(from, '\r', crSearch);
-        if (cr)
-            return static_cast<const char *>(cr);
-        return lf ? static_cast<const char *>(lf) : end;
+        constexpr quint64 kOnes = 0x0101010101010101ULL;
+        constexpr quint64 kHighs = 0x8080808080808080ULL;
+        for (; end - from >= 8; from += 8) {
+            quint64 word;
+            std::memcpy(&word, from, 8);
+            const quint64 lf = word ^ (kOnes * '\n');
+            const quint64 cr = word ^ (kOnes * '\r');
+            // A byte of lf or cr is zero where the word holds that break.
+            if (((lf - kOnes) & ~lf & kHighs) | ((cr - kOnes) & ~cr & kHighs))
+                break;
+        }
+        while (from != end && *from != '\n' && *from != '\r')
+            ++from;
+        return from;
     }
 
     /* Appends bytes, growing the buffer geometrically: plain copies, no per-line bookkeeping. */

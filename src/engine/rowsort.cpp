@@ -194,26 +194,21 @@ private:
 class HeadRanks
 {
 public:
-    HeadRanks(const QCollator &collator, const std::vector<char32_t> &ideographs)
+    HeadRanks(const QCollator &collator, std::vector<char32_t> ideographs)
         : m_ideographs(size_t(kLastIdeograph - kFirstIdeograph + 1), 0)
     {
-        std::vector<QString> characters;
-        for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c)
-            characters.push_back(QString(QChar(c)));
-        for (const char32_t c : ideographs)
-            characters.push_back(QString(QChar(char16_t(c))));
-        std::stable_sort(characters.begin(), characters.end(),
-                         [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
-        int rank = 1;
-        for (size_t i = 0; i < characters.size(); ++i) {
-            if (i > 0 && collator.compare(characters[i - 1], characters[i]) != 0)
-                ++rank;
-            const char16_t c = characters[i][0].unicode();
-            if (isPrintableAscii(char(c)) && c < 0x80)
-                m_ascii[size_t(c - kFirstPrintable)] = quint8(rank);
-            else if (collator.compare(QStringLiteral("a") + characters[i], QStringLiteral("a")) > 0)
-                m_ideographs[size_t(c - kFirstIdeograph)] = quint8(rank); // an ignored one stays unknown
+        // The letters decide how many ranks are left for the ideographs, one rank each.
+        std::vector<char32_t> characters;
+        for (char32_t c = kFirstPrintable; c <= kLastPrintable; ++c)
+            characters.push_back(c);
+        for (char32_t c = kFirstLatinLetter; c <= kLastLatinLetter; ++c) {
+            if (QChar::isLetter(c))
+                characters.push_back(c);
         }
+        const int letterRanks = assignRanks(collator, characters);
+        ideographs.resize(std::min(ideographs.size(), size_t(std::max(255 - letterRanks, 0))));
+        characters.insert(characters.end(), ideographs.begin(), ideographs.end());
+        assignRanks(collator, characters);
     }
 
     /* The head byte of character c: its rank from 1, or 0 when the heads do not know it. */
@@ -221,6 +216,8 @@ public:
     {
         if (c >= kFirstPrintable && c <= kLastPrintable)
             return m_ascii[size_t(c - kFirstPrintable)];
+        if (c >= kFirstLatinLetter && c <= kLastLatinLetter)
+            return m_latin[size_t(c - kFirstLatinLetter)];
         return isBasicIdeograph(c) ? m_ideographs[size_t(c - kFirstIdeograph)] : 0;
     }
 
@@ -243,18 +240,118 @@ public:
             if (counts[i] > 0)
                 found.push_back(kFirstIdeograph + char32_t(i));
         }
-        constexpr size_t kRoom = 255 - kPrintableCount;
-        if (found.size() > kRoom) {
-            std::partial_sort(found.begin(), found.begin() + kRoom, found.end(), [&](char32_t a, char32_t b) {
-                return counts[a - kFirstIdeograph] > counts[b - kFirstIdeograph];
-            });
-            found.resize(kRoom);
-        }
+        // Most common first: the ranks that the letters leave go to these.
+        std::stable_sort(found.begin(), found.end(), [&](char32_t a, char32_t b) {
+            return counts[a - kFirstIdeograph] > counts[b - kFirstIdeograph];
+        });
         return found;
     }
 
 private:
+    static constexpr char32_t kFirstLatinLetter = 0xC0; // the accented letters of Latin-1 and Latin Extended-A
+    static constexpr char32_t kLastLatinLetter = 0x17F;
+
+    quint8 &slotOf(char32_t c)
+    {
+        if (c <= kLastPrintable)
+            return m_ascii[size_t(c - kFirstPrintable)];
+        if (c <= kLastLatinLetter)
+            return m_latin[size_t(c - kFirstLatinLetter)];
+        return m_ideographs[size_t(c - kFirstIdeograph)];
+    }
+
+    static QString textOf(char32_t c) { return QString(QChar(char16_t(c))); }
+
+    /*
+     * Whether the collator gives a and b (neighbours in its order) the same primary weight:
+     * equal once case is ignored, or an accented letter and its base, which only what follows
+     * can then order ("oz" after "ö "). A letter that expands to two weights (English "æ" as
+     * "ae") is not the same as its first: it sorts after that first and a low character.
+     */
+    static bool sameWeight(const QCollator &collator, char32_t a, char32_t b, const QString &lowest,
+                           const QString &highest)
+    {
+        if (collator.compare(textOf(a), textOf(b)) == 0)
+            return true;
+        const bool letters = QChar::isLetter(a) && QChar::isLetter(b) && (a > 0x7F || b > 0x7F) && !isBasicIdeograph(a)
+                             && !isBasicIdeograph(b);
+        return letters && collator.compare(textOf(a) + highest, textOf(b) + lowest) > 0
+               && collator.compare(textOf(a) + lowest, textOf(b) + lowest + highest) < 0
+               && collator.compare(textOf(b) + lowest, textOf(a) + lowest + highest) < 0;
+    }
+
+    /*
+     * Sorts the characters with the collator and gives each its rank, the same rank to
+     * characters of the same weight; returns how many ranks there are. An accented letter of a
+     * rank of its own keeps it only when it holds its place in front of any character, as a
+     * letter that expands to two (German "ß" as "ss") would not; one that does not is unknown.
+     */
+    int assignRanks(const QCollator &collator, std::vector<char32_t> characters)
+    {
+        m_ascii.fill(0);
+        m_latin.fill(0);
+        std::fill(m_ideographs.begin(), m_ideographs.end(), quint8(0));
+        std::stable_sort(characters.begin(), characters.end(),
+                         [&](char32_t a, char32_t b) { return collator.compare(textOf(a), textOf(b)) < 0; });
+        // The printable ASCII characters that sort first and last, to follow a letter in the tests.
+        QString lowest;
+        QString highest;
+        for (const char32_t c : characters) {
+            if (c <= kLastPrintable) {
+                if (lowest.isEmpty())
+                    lowest = textOf(c);
+                highest = textOf(c);
+            }
+        }
+        std::vector<int> ranks(characters.size());
+        int rank = 1;
+        for (size_t i = 0; i < characters.size(); ++i) {
+            if (i > 0 && !sameWeight(collator, characters[i - 1], characters[i], lowest, highest))
+                ++rank;
+            ranks[i] = rank;
+        }
+        if (rank > 255)
+            return rank; // more than a byte holds: nothing is known
+        for (size_t first = 0; first < characters.size();) {
+            size_t last = first;
+            while (last + 1 < characters.size() && ranks[last + 1] == ranks[first])
+                ++last;
+            const bool ascii
+                = std::any_of(characters.begin() + qsizetype(first), characters.begin() + qsizetype(last) + 1,
+                              [](char32_t c) { return c <= kLastPrintable; });
+            const bool ideograph = isBasicIdeograph(characters[first]);
+            // A rank of accented letters alone must hold its place among its neighbours.
+            const bool known = ascii || ideograph || holdsItsPlace(collator, characters, first, last, lowest, highest);
+            for (size_t i = first; i <= last && known; ++i) {
+                const char32_t c = characters[i];
+                if (c > kLastPrintable && collator.compare(u"a"_qs + textOf(c), u"a"_qs) <= 0)
+                    continue; // an ignored character stays unknown
+                slotOf(c) = quint8(ranks[i]);
+            }
+            first = last + 1;
+        }
+        return rank;
+    }
+
+    /*
+     * Whether the characters first..last of sorted sort after their lower neighbour and before
+     * their upper one whatever follows them.
+     */
+    static bool holdsItsPlace(const QCollator &collator, const std::vector<char32_t> &sorted, size_t first, size_t last,
+                              const QString &lowest, const QString &highest)
+    {
+        for (size_t i = first; i <= last; ++i) {
+            const QString c = textOf(sorted[i]);
+            if (first > 0 && collator.compare(c + lowest, textOf(sorted[first - 1]) + highest) <= 0)
+                return false;
+            if (last + 1 < sorted.size() && collator.compare(c + highest, textOf(sorted[last + 1]) + lowest) >= 0)
+                return false;
+        }
+        return true;
+    }
+
     std::array<quint8, kPrintableCount> m_ascii{};
+    std::array<quint8, kLastLatinLetter - kFirstLatinLetter + 1> m_latin{};
     std::vector<quint8> m_ideographs;
 };
 

@@ -235,17 +235,48 @@ enum class Target {
     Phone,
 };
 
-/* Whether the upper-cased name holds the (upper-case) pattern. Names are short: a plain loop. */
-bool nameHas(std::string_view name, std::string_view pattern)
+// The words that a property name is recognised by, as flags.
+constexpr unsigned kEmail = 1;
+constexpr unsigned kNote = 2;
+constexpr unsigned kOrganization = 4;
+constexpr unsigned kRevision = 8;
+constexpr unsigned kAddress = 16;
+constexpr unsigned kAppleAddress = 32; // X-ABADR, which is not an address
+constexpr unsigned kPhone = 64;
+
+/* Which of the words the upper-cased name holds, anywhere in it: one pass over its letters. */
+unsigned namePatterns(std::string_view name)
 {
-    if (name.size() < pattern.size())
-        return false;
-    const size_t last = name.size() - pattern.size();
-    for (size_t i = 0; i <= last; ++i) {
-        if (name[i] == pattern[0] && name.compare(i, pattern.size(), pattern) == 0)
-            return true;
+    const auto at = [&](size_t i, std::string_view word) { return name.compare(i, word.size(), word) == 0; };
+    unsigned found = 0;
+    for (size_t i = 0; i < name.size(); ++i) {
+        switch (name[i]) {
+        case 'E':
+            found |= at(i, "EMAIL") ? kEmail : 0u;
+            break;
+        case 'N':
+            found |= at(i, "NOTE") ? kNote : 0u;
+            break;
+        case 'O':
+            found |= at(i, "ORG") ? kOrganization : 0u;
+            break;
+        case 'R':
+            found |= at(i, "REV") ? kRevision : 0u;
+            break;
+        case 'A':
+            found |= at(i, "ADR") ? kAddress : 0u;
+            break;
+        case 'X':
+            found |= at(i, "X-ABADR") ? kAppleAddress : 0u;
+            break;
+        case 'T':
+            found |= at(i, "TEL") ? kPhone : 0u;
+            break;
+        default:
+            break;
+        }
     }
-    return false;
+    return found;
 }
 
 /* The property name without its group prefix ("ITEM1.FN" gives "FN"); a group is letters, digits and "-". */
@@ -281,19 +312,20 @@ Target classify(QByteArrayView line, qsizetype colon, std::string &upperName)
         return Target::FormattedName;
     if (property == "N")
         return Target::StructuredName;
-    if (nameHas(name, "EMAIL"))
+    const unsigned patterns = namePatterns(name);
+    if (patterns & kEmail)
         return Target::Email;
     if (containsUrlMarker(line))
         return Target::Url;
-    if (nameHas(name, "NOTE"))
+    if (patterns & kNote)
         return Target::Note;
-    if (nameHas(name, "ORG"))
+    if (patterns & kOrganization)
         return Target::Organization;
-    if (nameHas(name, "REV"))
+    if (patterns & kRevision)
         return Target::Revision;
-    if (nameHas(name, "ADR"))
-        return nameHas(name, "X-ABADR") ? Target::None : Target::Address;
-    if (nameHas(name, "TEL"))
+    if (patterns & kAddress)
+        return (patterns & kAppleAddress) ? Target::None : Target::Address;
+    if (patterns & kPhone)
         return Target::Phone;
     if (line.size() == 9 && equalsUpper(line, "END:VCARD"))
         return Target::End;

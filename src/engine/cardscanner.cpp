@@ -345,8 +345,10 @@ struct WorkingCard {
 
     void reset()
     {
-        for (QByteArray &field : fields)
-            field.resize(0); // keeps the buffer
+        for (QByteArray &field : fields) {
+            if (!field.isEmpty())
+                field.resize(0); // keeps the buffer
+        }
         for (std::optional<JoinedValue> &value : joined)
             value.reset();
     }
@@ -432,7 +434,8 @@ void trimControlAndBlankUtf8(QByteArray &field)
     qsizetype begin = 0;
     while (begin < end && isBlank(field.at(begin)))
         ++begin;
-    field.truncate(end);
+    if (end < field.size())
+        field.truncate(end);
     if (begin > 0)
         field.remove(0, begin);
 }
@@ -452,12 +455,13 @@ void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
             joined->decodeInto(field, delimiter);
             joined.reset();
         }
-        QByteArray &out = normalized[size_t(i)];
-        out.resize(0);
-        if (!field.isEmpty()) {
-            trimControlAndBlankUtf8(field);
-            normalizeFieldUtf8(field, out);
+        if (field.isEmpty()) {
+            views[size_t(i)] = QByteArrayView();
+            continue;
         }
+        QByteArray &out = normalized[size_t(i)];
+        trimControlAndBlankUtf8(field);
+        normalizeFieldUtf8(field, out);
         views[size_t(i)] = out;
     }
     cards.append(views);

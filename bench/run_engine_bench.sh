@@ -18,6 +18,7 @@ Usage: bench/run_engine_bench.sh [options]
                      or /tmp/tessaly-bench); existing inputs are reused
   --lang NAME        run every measured tool with LANG and LC_ALL set to NAME
                      (e.g. en_US.UTF-8); by default the caller's locale is kept
+  --variants         also run tessaly-convert to .txt and with --no-sort on every size
   -h, --help         this text
 EOF
 }
@@ -36,6 +37,7 @@ BIN=""
 BUILD_DIR="$REPO/build-bench"
 DATA="${TESSALY_BENCH_DATA:-/tmp/tessaly-bench}"
 LANG_FOR_RUNS=""
+VARIANTS=0
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -46,6 +48,7 @@ while [[ $# -gt 0 ]]; do
         --build-dir) BUILD_DIR="${2:?--build-dir needs a folder}"; shift ;;
         --data) DATA="${2:?--data needs a folder}"; shift ;;
         --lang) LANG_FOR_RUNS="${2:?--lang needs a locale name}"; shift ;;
+        --variants) VARIANTS=1 ;;
         -h|--help) usage; exit 0 ;;
         *) echo "run_engine_bench.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -168,7 +171,7 @@ measure() {
     cpu=$(awk -F': ' '/User time \(seconds\)|System time \(seconds\)/ {s += $2} END {print s}' "$log")
     rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$log")
     # CSV records (not physical lines: a quoted field may hold a line break), header included.
-    lines=$([[ -f "$out" ]] && "$PY" -c 'import csv, sys
+    lines=$([[ -f "$out" && "$out" == *.csv ]] && "$PY" -c 'import csv, sys
 print(sum(1 for _ in csv.reader(open(sys.argv[1], encoding="utf-8-sig", errors="replace", newline=""))))' "$out" || echo 0)
     printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$tool" "$n" "$(stat -c %s "$in")" "$wall" "$cpu" "$rss" \
         "$status" "$lines" >> "$RESULTS"
@@ -184,6 +187,11 @@ for n in "${COUNTS[@]}"; do
     in=$(input_for "$n")
     out="$DATA/out/tessaly-$n.csv"
     measure tessaly-convert "$n" "$out" -- "$BIN" -o "$out" "$in"
+    if [[ $VARIANTS -eq 1 ]]; then
+        measure tessaly-convert-txt "$n" "$DATA/out/tessaly-$n.txt" -- "$BIN" -o "$DATA/out/tessaly-$n.txt" "$in"
+        measure tessaly-convert-nosort "$n" "$DATA/out/tessaly-nosort-$n.csv" -- \
+            "$BIN" --no-sort -o "$DATA/out/tessaly-nosort-$n.csv" "$in"
+    fi
     if [[ $n -eq $SMALLEST && $PEERS -eq 1 ]]; then
         if [[ $VOBJECT_OK -eq 1 ]]; then
             out="$DATA/out/vobject-$n.csv"
@@ -218,14 +226,14 @@ head = ["tool", "cards", "input MB", "wall s", "CPU s", "MB/s", "peak RSS MB", "
 table = []
 for r in rows:
     base = ours.get(r["n"])
-    peer = r["tool"] != "tessaly-convert" and base is not None
+    peer = not r["tool"].startswith("tessaly-convert") and base is not None
     table.append([
         r["tool"], f'{r["n"]:,}', f'{r["size"] / MB:.1f}', f'{r["wall"]:.2f}', f'{r["cpu"]:.2f}',
         f'{r["size"] / MB / r["wall"]:.2f}' if r["wall"] > 0 else "-",
         f'{r["rss"] / MB:.1f}', f'{r["rss"] / r["size"]:.2f}',
         f'{r["wall"] / base["wall"]:.2f}x' if peer and base["wall"] > 0 else "-",
         f'{r["rss"] / base["rss"]:.2f}x' if peer else "-",
-        str(r["status"]), f'{r["lines"]:,}',
+        str(r["status"]), f'{r["lines"]:,}' if r["lines"] else "-",
     ])
 width = [max(len(c) for c in col) for col in zip(head, *table)]
 fmt = lambda cells: "  ".join(c.ljust(w) if i == 0 else c.rjust(w) for i, (c, w) in enumerate(zip(cells, width)))

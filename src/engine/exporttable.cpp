@@ -262,17 +262,19 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
     for (qint64 i = 0; i < count; ++i) {
         if (progress)
             progress(i + 1, count);
-        if (i == half && helper)
+        if (i == half && helper) {
             helper->join();
-        const ContactFieldsUtf8 fields = cards.fieldsUtf8(i);
-        if (wantRows && i < half) {
-            buildRow(row, fields, presence, shape);
-            distinct.add(row, DistinctRows::hashOf(row));
-        } else if (wantRows) {
+            if (!wantTxt)
+                cards.clear(); // every row is built: the cards' memory goes before the rows grow
+        }
+        if (wantRows && i >= half) {
             distinct.add(later.rows.utf8At(i - half), later.hashes[size_t(i - half)]);
+        } else if (wantRows) {
+            buildRow(row, cards.fieldsUtf8(i), presence, shape);
+            distinct.add(row, DistinctRows::hashOf(row));
         }
         if (wantTxt)
-            appendTxtBlock(table.txtLines, fields, presence, shape.quoteMark, row);
+            appendTxtBlock(table.txtLines, cards.fieldsUtf8(i), presence, shape.quoteMark, row);
     }
     return table;
 }

@@ -534,6 +534,9 @@ bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines,
                 *error = cannotReadMessage(path, file);
             return false;
         }
+        // A small file keeps no more than its size (the first read took a whole block).
+        if (block.capacity() > block.size() + block.size() / 8)
+            block.squeeze();
         if (!splitUtf8Buffer(block, markLength, lines)) {
             lines.clear();
             if (error)

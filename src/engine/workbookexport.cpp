@@ -11,15 +11,34 @@ namespace {
 
 constexpr QChar kQuoteMark = u'"';
 
+/* A field's text without its enclosing quote marks. */
+QStringView withoutQuotes(QStringView field)
+{
+    if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
+        return field.sliced(1, field.size() - 2);
+    return field;
+}
+
 /* The field texts of a finished row: split at the delimiter, enclosing quotes removed. */
 QStringList splitRow(const QString &row, QChar delimiter)
 {
     QStringList fields = row.split(delimiter);
-    for (QString &field : fields) {
-        if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
-            field = field.sliced(1, field.size() - 2);
-    }
+    for (QString &field : fields)
+        field = withoutQuotes(field).toString();
     return fields;
+}
+
+/* Appends the row's field texts as views into the row, the same as splitRow() gives. */
+void appendRowCells(CellTable &table, QStringView row, QChar delimiter)
+{
+    for (qsizetype start = 0;;) {
+        const qsizetype end = row.indexOf(delimiter, start);
+        table.appendCell(withoutQuotes(row.sliced(start, (end < 0 ? row.size() : end) - start)));
+        if (end < 0)
+            break;
+        start = end + 1;
+    }
+    table.endRow();
 }
 
 struct TableShape {
@@ -128,11 +147,12 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
         error = file.errorString();
         return false;
     }
-    std::vector<QStringList> cells;
-    cells.reserve(size_t(rows.size()));
+    // The cells are views into the rows, which outlive the writing.
+    CellTable cells;
+    cells.reserve(rows.size(), rows.size() * widthColumns);
     for (qsizetype n = 0; n < rows.size(); ++n) {
         progress.row(n + 1);
-        cells.push_back(splitRow(rows.at(n), delimiter));
+        appendRowCells(cells, rows.at(n), delimiter);
     }
     QString writeError;
     const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };

@@ -3,12 +3,14 @@
 #include "text/devicewrite.h"
 
 #include <QFileDevice>
-#include <QHash>
+#include <QHashFunctions>
 #include <QStringView>
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -92,7 +94,11 @@ void endRecord(QByteArray &out, qsizetype dataStart)
 
 bool isLatin1(QStringView text)
 {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x100; });
+    // One OR over every unit, which the compiler vectorises, is quicker than stopping early.
+    char16_t units = 0;
+    for (QChar c : text)
+        units |= c.unicode();
+    return units < 0x100;
 }
 
 /** Appends UTF-16 units either as single bytes (all below 0x100) or as UTF-16LE. */
@@ -314,37 +320,34 @@ private:
     std::vector<Bucket> m_buckets;
 };
 
-/** Where the written cells lie, and which shared string each one uses. */
+/** Which shared string each cell uses, and where the cells lie. */
 struct CellIndex {
     std::vector<quint32> stringOfCell; // one entry per non-empty cell, row by row
-    quint32 uniqueCount = 0;
-    qsizetype uniqueUnits = 0;
-    qsizetype firstRow = -1;
+    std::vector<QStringView> texts;    // the distinct texts, in the order they first appear
+    qsizetype textUnits = 0;           // their UTF-16 units together
+    qsizetype firstRow = -1;           // the rows that have cells; every such row starts at column 0
     qsizetype lastRow = -1;
-    qsizetype firstColumn = kXlsMaxColumns;
     qsizetype lastColumn = -1;
 };
 
-bool fitsLimits(const std::vector<QStringList> &cells)
+bool fitsLimits(const CellTable &table)
 {
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            const QString &text = row[c];
-            if (r >= kXlsMaxRows || c >= kXlsMaxColumns || text.size() > kXlsMaxCellChars)
-                return false;
-        }
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const std::span<const QStringView> row = table.row(r);
+        if (!row.empty() && (r >= kXlsMaxRows || qsizetype(row.size()) > kXlsMaxColumns))
+            return false;
     }
-    return true;
+    return std::none_of(table.cells().begin(), table.cells().end(),
+                        [](QStringView text) { return text.size() > kXlsMaxCellChars; });
 }
 
-/* Counts the rows of the writer's three passes for the caller's progress. */
+/* Counts the rows of the writer's two passes for the caller's progress. */
 class PassProgress
 {
 public:
     PassProgress(const std::function<void(qint64, qint64)> &rowDone, qsizetype rows)
         : m_rowDone(rowDone)
-        , m_total(3 * qint64(rows))
+        , m_total(2 * qint64(rows))
     {
     }
 
@@ -360,59 +363,91 @@ private:
     qint64 m_done = 0;
 };
 
-/** Numbers the distinct texts in the order they first appear, so equal texts share one entry. */
-CellIndex indexCells(const std::vector<QStringList> &cells, PassProgress &progress)
+/**
+ * Numbers distinct texts in the order they first appear, so that equal texts share one entry.
+ * The table holds no copies: the texts are views into the caller's strings, which outlive the
+ * writing. Open addressing over (hash, number) pairs keeps a lookup to one or two slots, and
+ * a text is compared only when its hash matches.
+ */
+class TextNumbers
 {
-    CellIndex index;
-    qsizetype cellCount = 0;
-    for (const QStringList &row : cells)
-        cellCount += row.size();
-    index.stringOfCell.reserve(cellCount);
-    // The views point into the caller's strings, which outlive the writing.
-    QHash<QStringView, quint32> numbers;
-    numbers.reserve(cellCount);
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            const QString &text = row[c];
-            if (!text.isEmpty()) {
-                // Numbers are stored one-based so that a new entry's zero means "not seen yet".
-                quint32 &number = numbers[QStringView(text)];
-                if (number == 0) {
-                    number = ++index.uniqueCount;
-                    index.uniqueUnits += text.size();
-                }
-                index.stringOfCell.push_back(number - 1);
+public:
+    /** Room for at most maxTexts distinct texts, the table at most half full. */
+    explicit TextNumbers(qsizetype maxTexts)
+        : m_seed(QHashSeed::globalSeed())
+    {
+        size_t slotCount = 16;
+        while (slotCount < 2 * size_t(maxTexts))
+            slotCount *= 2;
+        m_slots.resize(slotCount);
+        m_mask = slotCount - 1;
+    }
+
+    /** The number of text, the next free one when the text is new. */
+    quint32 numberOf(QStringView text)
+    {
+        const size_t hash = qHash(text, m_seed);
+        const auto check = quint32(quint64(hash) >> 32);
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.number == 0) {
+                m_texts.push_back(text);
+                slot = {check, quint32(m_texts.size())};
+                return slot.number - 1;
             }
+            if (slot.check == check && m_texts[slot.number - 1] == text)
+                return slot.number - 1;
+        }
+    }
+
+    /** The distinct texts by number. */
+    std::vector<QStringView> takeTexts() { return std::move(m_texts); }
+
+private:
+    struct Slot {
+        quint32 check = 0;  // the high bits of the text's hash, which the slot's place does not tell
+        quint32 number = 0; // one-based, so that zero marks a free slot
+    };
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    size_t m_seed;
+    std::vector<QStringView> m_texts;
+};
+
+CellIndex indexCells(const CellTable &table, PassProgress &progress)
+{
+    const std::span<const QStringView> cells = table.cells();
+    const auto filled
+        = qsizetype(std::count_if(cells.begin(), cells.end(), [](QStringView text) { return !text.isEmpty(); }));
+    CellIndex index;
+    index.stringOfCell.reserve(size_t(filled));
+    TextNumbers numbers(filled);
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const std::span<const QStringView> row = table.row(r);
+        for (QStringView text : row) {
+            if (!text.isEmpty())
+                index.stringOfCell.push_back(numbers.numberOf(text));
+        }
+        if (!row.empty()) {
             if (index.firstRow < 0)
                 index.firstRow = r;
             index.lastRow = r;
-            index.firstColumn = std::min(index.firstColumn, c);
-            index.lastColumn = std::max(index.lastColumn, c);
+            index.lastColumn = std::max(index.lastColumn, qsizetype(row.size()) - 1);
         }
         progress.row();
     }
+    index.texts = numbers.takeTexts();
+    index.textUnits = std::accumulate(index.texts.begin(), index.texts.end(), qsizetype(0),
+                                      [](qsizetype units, QStringView text) { return units + text.size(); });
     return index;
 }
 
-void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
-                         PassProgress &progress)
+void appendSharedStrings(QByteArray &out, const CellIndex &index)
 {
-    SstWriter sst(out, quint32(index.stringOfCell.size()), index.uniqueCount);
-    // Strings were numbered in order of first appearance, so one more walk writes them in order.
-    quint32 next = 0;
-    size_t cell = 0;
-    for (const QStringList &row : cells) {
-        for (const QString &text : row) {
-            if (text.isEmpty())
-                continue;
-            if (index.stringOfCell[cell++] == next) {
-                sst.add(text);
-                ++next;
-            }
-        }
-        progress.row();
-    }
+    SstWriter sst(out, quint32(index.stringOfCell.size()), quint32(index.texts.size()));
+    for (QStringView text : index.texts)
+        sst.add(text);
     sst.finish();
 }
 
@@ -436,43 +471,78 @@ void appendDimensions(QByteArray &out, const CellIndex &index)
     const qsizetype start = beginRecord(out, kRecDimensions);
     appendU32(out, empty ? 0 : quint32(index.firstRow));
     appendU32(out, empty ? 0 : quint32(index.lastRow + 1)); // one past the last row
-    appendU16(out, empty ? 0 : quint16(index.firstColumn));
+    appendU16(out, 0);                                      // the first column
     appendU16(out, empty ? 0 : quint16(index.lastColumn + 1));
     appendU16(out, 0);
     endRecord(out, start);
 }
 
-void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
-                     PassProgress &progress)
+/**
+ * One fixed-size record per cell, an empty text as a blank cell that still carries the text
+ * format, as every used cell does. Their size is known beforehand, so they are filled in
+ * place from two prepared records.
+ */
+class CellRecords
 {
-    constexpr quint16 kLabelSstSize = 10;
-    constexpr quint16 kBlankSize = 6;
-    // One fixed-size record per cell, built on the stack to keep this loop allocation-free.
-    // An empty text is a blank cell that still carries the text format, as every used cell does.
-    std::array<char, kRecordHeaderSize + kLabelSstSize> label{};
-    qToLittleEndian(quint16(kRecLabelSst), label.data());
-    qToLittleEndian(kLabelSstSize, label.data() + 2);
-    qToLittleEndian(kTextCellXf, label.data() + 8);
-    std::array<char, kRecordHeaderSize + kBlankSize> blank{};
-    qToLittleEndian(quint16(kRecBlank), blank.data());
-    qToLittleEndian(kBlankSize, blank.data() + 2);
-    qToLittleEndian(kTextCellXf, blank.data() + 8);
-    size_t cell = 0;
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            char *const record = row[c].isEmpty() ? blank.data() : label.data();
-            qToLittleEndian(quint16(r), record + 4);
-            qToLittleEndian(quint16(c), record + 6);
-            if (row[c].isEmpty()) {
-                out.append(blank.data(), blank.size());
-            } else {
-                qToLittleEndian(index.stringOfCell[cell++], label.data() + 10);
-                out.append(label.data(), label.size());
-            }
+public:
+    CellRecords()
+    {
+        qToLittleEndian(quint16(kRecLabelSst), m_label.data());
+        qToLittleEndian(quint16(kLabelSize), m_label.data() + 2);
+        qToLittleEndian(kTextCellXf, m_label.data() + 8);
+        qToLittleEndian(quint16(kRecBlank), m_blank.data());
+        qToLittleEndian(quint16(kBlankSize), m_blank.data() + 2);
+        qToLittleEndian(kTextCellXf, m_blank.data() + 8);
+    }
+
+    static qsizetype bytesFor(qsizetype labels, qsizetype blanks)
+    {
+        return labels * qsizetype(sizeof m_label) + blanks * qsizetype(sizeof m_blank);
+    }
+
+    /** Writes the record at out and returns where the next one goes. */
+    char *putLabel(char *out, quint16 row, quint16 column, quint32 string) const
+    {
+        std::memcpy(out, m_label.data(), m_label.size());
+        qToLittleEndian(row, out + 4);
+        qToLittleEndian(column, out + 6);
+        qToLittleEndian(string, out + 10);
+        return out + m_label.size();
+    }
+
+    char *putBlank(char *out, quint16 row, quint16 column) const
+    {
+        std::memcpy(out, m_blank.data(), m_blank.size());
+        qToLittleEndian(row, out + 4);
+        qToLittleEndian(column, out + 6);
+        return out + m_blank.size();
+    }
+
+private:
+    static constexpr qsizetype kLabelSize = 10;
+    static constexpr qsizetype kBlankSize = 6;
+    std::array<char, kRecordHeaderSize + kLabelSize> m_label{};
+    std::array<char, kRecordHeaderSize + kBlankSize> m_blank{};
+};
+
+void appendTextCells(QByteArray &out, const CellTable &table, const CellIndex &index, PassProgress &progress)
+{
+    const CellRecords records;
+    const qsizetype labels = qsizetype(index.stringOfCell.size());
+    const qsizetype start = out.size();
+    out.resize(start + CellRecords::bytesFor(labels, table.cellCount() - labels));
+    char *next = out.data() + start;
+    const quint32 *string = index.stringOfCell.data();
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        quint16 column = 0;
+        for (QStringView text : table.row(r)) {
+            next = text.isEmpty() ? records.putBlank(next, quint16(r), column)
+                                  : records.putLabel(next, quint16(r), column, *string++);
+            ++column;
         }
         progress.row();
     }
+    Q_ASSERT(next == out.constData() + out.size());
 }
 
 void appendWindow2(QByteArray &out)
@@ -489,12 +559,21 @@ void appendWindow2(QByteArray &out)
     endRecord(out, start);
 }
 
-QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns, PassProgress &progress)
-{
-    const CellIndex index = indexCells(cells, progress);
-    QByteArray out;
-    out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4 + index.uniqueUnits * 2);
+/** The workbook stream as built, in two parts that are written one after the other. */
+struct WorkbookStream {
+    QByteArray globals; // the workbook's own records, the shared strings among them
+    QByteArray sheet;   // the worksheet's records, which follow directly
 
+    qsizetype size() const { return globals.size() + sheet.size(); }
+};
+
+QByteArray buildGlobals(const CellIndex &index)
+{
+    QByteArray out;
+    // Room for the fixed records and the shared strings at their widest: headers and two bytes a
+    // unit, and a few bytes more for every record they fill (a CONTINUE header, an option byte).
+    const qsizetype strings = qsizetype(index.texts.size()) * kStringHeaderSize + index.textUnits * 2;
+    out.reserve(8192 + strings + strings / 512);
     appendBof(out, kBofGlobals);
     appendU16Record(out, kRecCodePage, kCodePageUtf16);
     appendWindow1(out);
@@ -502,17 +581,30 @@ QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthC
     appendXfs(out);
     appendNormalStyle(out);
     const qsizetype sheetOffsetPosition = appendBoundSheet(out);
-    appendSharedStrings(out, cells, index, progress);
+    appendSharedStrings(out, index);
     appendEof(out);
-
+    // The worksheet's records follow right after these.
     qToLittleEndian(quint32(out.size()), out.data() + sheetOffsetPosition);
+    return out;
+}
+
+QByteArray buildSheet(const CellTable &table, const CellIndex &index, int widthColumns, PassProgress &progress)
+{
+    QByteArray out;
+    out.reserve(1024 + CellRecords::bytesFor(table.cellCount(), 0));
     appendBof(out, kBofWorksheet);
     appendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
     appendDimensions(out, index);
-    appendTextCells(out, cells, index, progress);
+    appendTextCells(out, table, index, progress);
     appendWindow2(out);
     appendEof(out);
     return out;
+}
+
+WorkbookStream buildWorkbookStream(const CellTable &table, int widthColumns, PassProgress &progress)
+{
+    const CellIndex index = indexCells(table, progress);
+    return {buildGlobals(index), buildSheet(table, index, widthColumns, progress)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -662,11 +754,6 @@ QByteArray difatSectors(const ContainerLayout &layout)
     return difat;
 }
 
-bool writeBytes(QIODevice &device, const QByteArray &bytes)
-{
-    return writeAllBytes(device, bytes);
-}
-
 void setError(QString *error, const QString &text)
 {
     if (error)
@@ -680,14 +767,19 @@ QString deviceError(const QIODevice &device)
     return reason.isEmpty() ? QStringLiteral("The data could not be written.") : reason;
 }
 
-/** Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT. */
-bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
+/**
+ * Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT.
+ * A stream below the mini stream's cutoff is padded up to it with zeros.
+ */
+bool writeContainer(const WorkbookStream &stream, QIODevice &device, QString *error)
 {
-    const ContainerLayout layout = planContainer(stream.size());
+    const qsizetype streamSize = std::max(stream.size(), kMiniStreamCutoff);
+    const ContainerLayout layout = planContainer(streamSize);
     const QByteArray streamTail(qsizetype(layout.streamSectors) * kSectorSize - stream.size(), '\0');
-    const QByteArray tables = directorySector(quint32(stream.size())) + fatSectors(layout) + difatSectors(layout);
-    bool written = writeBytes(device, containerHeader(layout)) && writeBytes(device, stream)
-                   && writeBytes(device, streamTail) && writeBytes(device, tables);
+    const QByteArray tables = directorySector(quint32(streamSize)) + fatSectors(layout) + difatSectors(layout);
+    bool written = writeAllBytes(device, containerHeader(layout)) && writeAllBytes(device, stream.globals)
+                   && writeAllBytes(device, stream.sheet) && writeAllBytes(device, streamTail)
+                   && writeAllBytes(device, tables);
     // A file device may keep the last bytes buffered; a full disk only shows when they go out.
     if (written) {
         if (auto *file = qobject_cast<QFileDevice *>(&device))
@@ -700,10 +792,22 @@ bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
 
 } // namespace
 
-bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
+void CellTable::reserve(qsizetype rows, qsizetype cells)
+{
+    m_rowEnds.reserve(size_t(rows));
+    m_cells.reserve(size_t(cells));
+}
+
+std::span<const QStringView> CellTable::row(qsizetype r) const
+{
+    const size_t begin = r == 0 ? 0 : m_rowEnds[size_t(r - 1)];
+    return std::span<const QStringView>(m_cells).subspan(begin, m_rowEnds[size_t(r)] - begin);
+}
+
+bool writeXlsWorkbook(const CellTable &table, int widthColumns, QIODevice &device, QString *error,
                       const std::function<void(qint64 done, qint64 total)> &rowDone)
 {
-    if (!fitsLimits(cells)) {
+    if (!fitsLimits(table)) {
         setError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
                                        "and %3 characters in a cell).")
                             .arg(kXlsMaxRows)
@@ -711,13 +815,26 @@ bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, Q
                             .arg(kXlsMaxCellChars));
         return false;
     }
-    PassProgress progress(rowDone, qsizetype(cells.size()));
-    QByteArray stream = buildWorkbookStream(cells, widthColumns, progress);
+    PassProgress progress(rowDone, table.rowCount());
+    const WorkbookStream stream = buildWorkbookStream(table, widthColumns, progress);
     if (stream.size() > kMaxStreamSize) {
         setError(error, QStringLiteral("The workbook is too large for the .xls format."));
         return false;
     }
-    if (stream.size() < kMiniStreamCutoff)
-        stream.append(kMiniStreamCutoff - stream.size(), '\0');
     return writeContainer(stream, device, error);
+}
+
+bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
+                      const std::function<void(qint64 done, qint64 total)> &rowDone)
+{
+    CellTable table;
+    table.reserve(qsizetype(cells.size()),
+                  std::accumulate(cells.begin(), cells.end(), qsizetype(0),
+                                  [](qsizetype sum, const QStringList &row) { return sum + row.size(); }));
+    for (const QStringList &row : cells) {
+        for (const QString &text : row)
+            table.appendCell(text);
+        table.endRow();
+    }
+    return writeXlsWorkbook(table, widthColumns, device, error, rowDone);
 }

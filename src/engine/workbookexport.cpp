@@ -1,11 +1,14 @@
 #include "engine/workbookexport.h"
 
+#include "engine/helperthread.h"
 #include "engine/xlsfile.h"
 #include "engine/xlsxfile.h"
 #include "i18n/translate.h"
 #include "text/outputfile.h"
 
 #include <QLocale>
+
+#include <span>
 
 namespace {
 
@@ -48,21 +51,13 @@ struct TableShape {
     qsizetype longestCell = 0;
 };
 
-/* Whether a row holds a character that an .xlsx cell may write as an escape ("_" or a control character). */
-bool mayHoldXlsxEscapes(const QString &row)
-{
-    return std::any_of(row.cbegin(), row.cend(), [](QChar c) {
-        return c == u'_' || (c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() >= 0xFFFE;
-    });
-}
-
 /* The fields' lengths count the characters a cell takes in the file: escapes included for .xlsx. */
-TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
+TableShape measureRows(std::span<const QString> rows, QChar delimiter, bool xlsx)
 {
     TableShape shape;
-    shape.rows = rows.size();
+    shape.rows = qsizetype(rows.size());
     for (const QString &row : rows) {
-        const bool escapes = xlsx && mayHoldXlsxEscapes(row);
+        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
         // Fields are enclosed in quote marks, which the cells leave out.
         auto cellLength = [&](qsizetype start, qsizetype end) {
             return escapes && end - start >= 2
@@ -80,6 +75,32 @@ TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
         shape.lastRowFields = fields;
     }
     return shape;
+}
+
+/* The shape of a table made of first's rows followed by second's. */
+TableShape joinedShape(const TableShape &first, const TableShape &second)
+{
+    TableShape shape;
+    shape.rows = first.rows + second.rows;
+    shape.widestRow = std::max(first.widestRow, second.widestRow);
+    shape.lastRowFields = second.rows > 0 ? second.lastRowFields : first.lastRowFields;
+    shape.longestCell = std::max(first.longestCell, second.longestCell);
+    return shape;
+}
+
+/* Large tables are measured in two halves at once; for a small one a second thread costs more than it saves. */
+TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
+{
+    constexpr qsizetype kRowsWorthAThread = 4096;
+    const std::span<const QString> all(rows.constData(), size_t(rows.size()));
+    if (rows.size() < kRowsWorthAThread)
+        return measureRows(all, delimiter, xlsx);
+    const size_t half = all.size() / 2;
+    TableShape second;
+    HelperThread helper([&] { second = measureRows(all.subspan(half), delimiter, xlsx); });
+    const TableShape first = measureRows(all.first(half), delimiter, xlsx);
+    helper.join();
+    return joinedShape(first, second);
 }
 
 QString numberText(qsizetype value)

@@ -213,8 +213,22 @@ QByteArray XlsxFile::cellText(QByteArrayView utf8)
     return out;
 }
 
+bool XlsxFile::mayNeedEscapes(QStringView text)
+{
+    // Without an early exit (and with a 16-bit result) the loop is vectorised, which over a
+    // whole row is quicker than stopping at the first find.
+    char16_t found = 0;
+    for (QChar c : text) {
+        const char16_t unit = c.unicode();
+        found |= (unit == u'_') | ((unit < 0x20) & (unit != u'\t') & (unit != u'\n')) | (unit >= 0xFFFE);
+    }
+    return found != 0;
+}
+
 qsizetype XlsxFile::writtenLength(QStringView text)
 {
+    if (!mayNeedEscapes(text))
+        return text.size();
     const QByteArray utf8 = text.toUtf8();
     if (!needsEscapes(utf8))
         return text.size();

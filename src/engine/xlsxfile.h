@@ -64,6 +64,11 @@ public:
     static QByteArray cellText(QByteArrayView utf8);
     /** How many characters a cell's text takes in the file, escapes counted: what the format's limit applies to. */
     static qsizetype writtenLength(QStringView text);
+    /**
+     * Whether text holds a character that a cell may write as an escape ("_", or one that
+     * XML cannot carry); when not, writtenLength() is the text's own length.
+     */
+    static bool mayNeedEscapes(QStringView text);
 
 private:
     bool writeCell(lxw_col_t column, QByteArrayView utf8);

@@ -295,26 +295,34 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
     return true;
 }
 
-/*
- * The size the packed file will have: the sheet's XML written so far (the library keeps it in
- * a temporary file until close), shrunk as much as its first megabyte shrinks under the same
- * compression, plus the workbook's other, small parts.
- */
-qint64 XlsxFile::expectedFileSize() const
+XlsxFile::SheetSample XlsxFile::sheetSample() const
 {
-    constexpr qint64 kOtherParts = 8 * 1024;
+    SheetSample sample;
     FILE *sheet = m_handles->worksheet ? m_handles->worksheet->optimize_tmpfile : nullptr;
     if (!sheet || std::fflush(sheet) != 0)
-        return kOtherParts;
+        return sample;
     const long end = std::ftell(sheet);
-    QByteArray sample(qsizetype(std::min<long>(end, 1024 * 1024)), Qt::Uninitialized);
+    if (end <= 0)
+        return sample;
+    sample.sheetSize = end;
+    sample.start.resize(qsizetype(std::min<long>(end, 1024 * 1024)));
     std::rewind(sheet);
-    sample.resize(qsizetype(std::fread(sample.data(), 1, size_t(sample.size()), sheet)));
+    sample.start.resize(qsizetype(std::fread(sample.start.data(), 1, size_t(sample.start.size()), sheet)));
     std::fseek(sheet, end, SEEK_SET);
-    if (end <= 0 || sample.isEmpty())
+    return sample;
+}
+
+/*
+ * The size the packed file will have: the sheet's XML, shrunk as much as its first megabyte
+ * shrinks under the same compression, plus the workbook's other, small parts.
+ */
+qint64 XlsxFile::expectedFileSize(const SheetSample &sample)
+{
+    constexpr qint64 kOtherParts = 8 * 1024;
+    if (sample.start.isEmpty())
         return kOtherParts;
-    const double ratio = double(qCompress(sample).size()) / double(sample.size());
-    return qint64(double(end) * ratio) + kOtherParts;
+    const double ratio = double(qCompress(sample.start).size()) / double(sample.start.size());
+    return qint64(double(sample.sheetSize) * ratio) + kOtherParts;
 }
 
 bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> &packing)
@@ -339,8 +347,11 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
     };
     Closed closed;
     if (packing) {
-        const qint64 expected = expectedFileSize();
+        // The sample is read before the library takes the sheet's file over, and compressed
+        // while the library packs the workbook.
+        const SheetSample sample = sheetSample();
         std::future<Closed> closing = std::async(std::launch::async, closeWorkbook);
+        const qint64 expected = expectedFileSize(sample);
         while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
             packing(QFileInfo(m_stagingName).size(), expected);
         closed = closing.get();

@@ -76,7 +76,17 @@ private:
 
     LibraryMessageCapture m_libraryMessages; // first in, last out: it sees the whole workbook's life
     struct Handles;
-    qint64 expectedFileSize() const;
+
+    /**
+     * The sheet's XML so far (the library keeps it in a temporary file until close): its size
+     * and its first megabyte, which the expected size of the packed file is estimated from.
+     */
+    struct SheetSample {
+        qint64 sheetSize = 0;
+        QByteArray start;
+    };
+    SheetSample sheetSample() const;
+    static qint64 expectedFileSize(const SheetSample &sample);
 
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;

@@ -8,7 +8,9 @@
 
 #include <QLocale>
 
+#include <optional>
 #include <span>
+#include <utility>
 
 namespace {
 
@@ -183,6 +185,48 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
     return false;
 }
 
+/* Makes the rows from first on, at most count of them, ready for the workbook, in place of the batch's rows. */
+void prepareRows(XlsxRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
+{
+    batch.clear();
+    const qsizetype end = std::min(rows.size(), first + count);
+    for (qsizetype n = first; n < end; ++n) {
+        if (delimiter.unicode() < 0x80)
+            batch.appendDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()));
+        else
+            batch.appendRow(splitRow(rows.at(n), delimiter));
+    }
+}
+
+/*
+ * Hands the rows to the workbook a batch at a time. The library takes several times as long
+ * over a row as making it ready does, so the next batch is made ready on a second thread
+ * while the library takes the current one. The two batches take turns and keep their memory.
+ */
+bool addRows(XlsxFile &workbook, const QStringList &rows, QChar delimiter, WorkbookProgress &progress)
+{
+    constexpr qsizetype kBatchRows = 4096;
+    XlsxRowBatch batch;
+    XlsxRowBatch next;
+    prepareRows(batch, rows, 0, kBatchRows, delimiter);
+    for (qsizetype first = 0; first < rows.size(); first += kBatchRows) {
+        std::optional<HelperThread> helper;
+        if (first + kBatchRows < rows.size())
+            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, delimiter); });
+        bool added = true;
+        for (qsizetype r = 0; added && r < batch.rowCount(); ++r) {
+            progress.row(first + r + 1);
+            added = workbook.addRow(batch, r);
+        }
+        if (helper)
+            helper->join();
+        if (!added)
+            return false;
+        std::swap(batch, next);
+    }
+    return true;
+}
+
 /* libxlsxwriter writes to a name: the output file's staging file, its own helper files beside it. */
 bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
                WorkbookProgress &progress, QString &error)
@@ -193,14 +237,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
         return false;
     }
     XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
-    const bool asciiDelimiter = delimiter.unicode() < 0x80;
-    bool written = workbook.isStarted();
-    for (qsizetype n = 0; written && n < rows.size(); ++n) {
-        progress.row(n + 1);
-        written = asciiDelimiter
-                      ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
-                      : workbook.addRow(splitRow(rows.at(n), delimiter));
-    }
+    const bool written = workbook.isStarted() && addRows(workbook, rows, delimiter, progress);
     if (!written
         || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());

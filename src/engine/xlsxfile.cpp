@@ -235,41 +235,36 @@ qsizetype XlsxFile::writtenLength(QStringView text)
     return QString::fromUtf8(cellText(utf8)).size();
 }
 
-bool XlsxFile::writeCell(lxw_col_t column, QByteArrayView utf8)
+void XlsxRowBatch::appendCell(lxw_col_t column, QByteArrayView utf8)
 {
     // The library takes text up to a NUL and escapes control characters itself, but leaves text
     // that looks like an escape alone: such cells are written with every escape in place.
-    const bool escape = needsEscapes(utf8);
-    if (escape) {
-        m_cellText = cellText(utf8);
-    } else {
-        m_cellText.resize(utf8.size());
-        std::memcpy(m_cellText.data(), utf8.data(), size_t(utf8.size()));
-    }
-    const lxw_error result
-        = worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
-    if (result == LXW_NO_ERROR)
-        return true;
-    setError(QString::fromUtf8(lxw_strerror(result)));
-    return false;
+    m_cells.push_back({m_texts.size(), column});
+    if (needsEscapes(utf8))
+        m_texts.append(XlsxFile::cellText(utf8));
+    else
+        m_texts.append(utf8);
+    m_texts.append('\0');
 }
 
-bool XlsxFile::addRow(const QStringList &cells)
+void XlsxRowBatch::clear()
 {
-    if (!isStarted())
-        return false;
+    m_texts.resize(0);
+    m_cells.clear();
+    m_rowEnds.clear();
+}
+
+void XlsxRowBatch::appendRow(const QStringList &cells)
+{
     for (qsizetype column = 0; column < cells.size(); ++column) {
-        if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8()))
-            return false;
+        if (!cells.at(column).isEmpty())
+            appendCell(lxw_col_t(column), cells.at(column).toUtf8());
     }
-    ++m_nextRow;
-    return true;
+    m_rowEnds.push_back(m_cells.size());
 }
 
-bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
+void XlsxRowBatch::appendDelimitedRow(QStringView row, char delimiter, char quoteMark)
 {
-    if (!isStarted())
-        return false;
     // One conversion for the whole row.
     const QByteArray utf8 = row.toUtf8();
     const char *const begin = utf8.constData();
@@ -285,11 +280,28 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
             ++first;
             --last;
         }
-        if (first != last && !writeCell(column, QByteArrayView(first, last - first)))
-            return false;
+        if (first != last)
+            appendCell(column, QByteArrayView(first, last - first));
         if (stop == end)
             break;
         start = stop + 1;
+    }
+    m_rowEnds.push_back(m_cells.size());
+}
+
+bool XlsxFile::addRow(const XlsxRowBatch &batch, qsizetype r)
+{
+    if (!isStarted())
+        return false;
+    const size_t begin = r == 0 ? 0 : batch.m_rowEnds[size_t(r - 1)];
+    for (size_t cell = begin; cell < batch.m_rowEnds[size_t(r)]; ++cell) {
+        const XlsxRowBatch::Cell &text = batch.m_cells[cell];
+        const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, text.column,
+                                                        batch.m_texts.constData() + text.text, m_handles->text);
+        if (result != LXW_NO_ERROR) {
+            setError(QString::fromUtf8(lxw_strerror(result)));
+            return false;
+        }
     }
     ++m_nextRow;
     return true;

@@ -16,34 +16,15 @@ namespace {
 
 constexpr QChar kQuoteMark = u'"';
 
-/* A field's text without its enclosing quote marks. */
-QStringView withoutQuotes(QStringView field)
-{
-    if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
-        return field.sliced(1, field.size() - 2);
-    return field;
-}
-
 /* The field texts of a finished row: split at the delimiter, enclosing quotes removed. */
 QStringList splitRow(const QString &row, QChar delimiter)
 {
     QStringList fields = row.split(delimiter);
-    for (QString &field : fields)
-        field = withoutQuotes(field).toString();
-    return fields;
-}
-
-/* Appends the row's field texts as views into the row, the same as splitRow() gives. */
-void appendRowCells(CellTable &table, QStringView row, QChar delimiter)
-{
-    for (qsizetype start = 0;;) {
-        const qsizetype end = row.indexOf(delimiter, start);
-        table.appendCell(withoutQuotes(row.sliced(start, (end < 0 ? row.size() : end) - start)));
-        if (end < 0)
-            break;
-        start = end + 1;
+    for (QString &field : fields) {
+        if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
+            field = field.sliced(1, field.size() - 2);
     }
-    table.endRow();
+    return fields;
 }
 
 struct TableShape {
@@ -162,29 +143,6 @@ private:
     qsizetype m_count;
 };
 
-bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
-              WorkbookProgress &progress, QString &error)
-{
-    OutputFile file(path);
-    if (!file.open()) {
-        error = file.errorString();
-        return false;
-    }
-    // The cells are views into the rows, which outlive the writing.
-    CellTable cells;
-    cells.reserve(rows.size(), rows.size() * widthColumns);
-    for (qsizetype n = 0; n < rows.size(); ++n) {
-        progress.row(n + 1);
-        appendRowCells(cells, rows.at(n), delimiter);
-    }
-    QString writeError;
-    const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
-    if (writeXlsWorkbook(cells, widthColumns, file.device(), &writeError, writing) && file.commit())
-        return true;
-    error = writeError.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, writeError);
-    return false;
-}
-
 /* Makes the rows from first on, at most count of them, ready for the workbook, in place of the batch's rows. */
 void prepareRows(XlsxRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
 {
@@ -198,16 +156,25 @@ void prepareRows(XlsxRowBatch &batch, const QStringList &rows, qsizetype first, 
     }
 }
 
+void prepareRows(XlsRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
+{
+    batch.clear();
+    const qsizetype end = std::min(rows.size(), first + count);
+    for (qsizetype n = first; n < end; ++n)
+        batch.appendDelimitedRow(rows.at(n), delimiter, kQuoteMark);
+}
+
 /*
- * Hands the rows to the workbook a batch at a time. The library takes several times as long
- * over a row as making it ready does, so the next batch is made ready on a second thread
- * while the library takes the current one. The two batches take turns and keep their memory.
+ * Hands the rows to the workbook a batch at a time. The workbook takes longer over a row than
+ * making it ready does, so the next batch is made ready on a second thread while the workbook
+ * takes the current one. The two batches take turns and keep their memory.
  */
-bool addRows(XlsxFile &workbook, const QStringList &rows, QChar delimiter, WorkbookProgress &progress)
+template<typename Batch, typename Workbook>
+bool addRows(Workbook &workbook, const QStringList &rows, QChar delimiter, WorkbookProgress &progress)
 {
     constexpr qsizetype kBatchRows = 4096;
-    XlsxRowBatch batch;
-    XlsxRowBatch next;
+    Batch batch;
+    Batch next;
     prepareRows(batch, rows, 0, kBatchRows, delimiter);
     for (qsizetype first = 0; first < rows.size(); first += kBatchRows) {
         std::optional<HelperThread> helper;
@@ -227,6 +194,24 @@ bool addRows(XlsxFile &workbook, const QStringList &rows, QChar delimiter, Workb
     return true;
 }
 
+bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+              WorkbookProgress &progress, QString &error)
+{
+    OutputFile file(path);
+    if (!file.open()) {
+        error = file.errorString();
+        return false;
+    }
+    XlsFile workbook(widthColumns, rows.size() * widthColumns);
+    const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
+    if (addRows<XlsRowBatch>(workbook, rows, delimiter, progress) && workbook.write(file.device(), writing)
+        && file.commit())
+        return true;
+    const QString reason = workbook.errorString();
+    error = reason.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, reason);
+    return false;
+}
+
 /* libxlsxwriter writes to a name: the output file's staging file, its own helper files beside it. */
 bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
                WorkbookProgress &progress, QString &error)
@@ -237,7 +222,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
         return false;
     }
     XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
-    const bool written = workbook.isStarted() && addRows(workbook, rows, delimiter, progress);
+    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, delimiter, progress);
     if (!written
         || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());

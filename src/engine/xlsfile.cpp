@@ -10,7 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <numeric>
+#include <span>
 
 namespace {
 
@@ -320,133 +320,19 @@ private:
     std::vector<Bucket> m_buckets;
 };
 
-/** Which shared string each cell uses, and where the cells lie. */
-struct CellIndex {
-    std::vector<quint32> stringOfCell; // one entry per non-empty cell, row by row
-    std::vector<QStringView> texts;    // the distinct texts, in the order they first appear
-    qsizetype textUnits = 0;           // their UTF-16 units together
-    qsizetype firstRow = -1;           // the rows that have cells; every such row starts at column 0
-    qsizetype lastRow = -1;
-    qsizetype lastColumn = -1;
+// A blank cell's entry where other cells have the number of their shared string.
+constexpr quint32 kBlank = 0xFFFFFFFF;
+
+/** The shared strings, numbered in the order they first appear, as the cells refer to them. */
+struct SharedStrings {
+    std::span<const QStringView> texts;
+    quint32 filledCells; // the cells that refer to them
 };
 
-bool fitsLimits(const CellTable &table)
+void appendSharedStrings(QByteArray &out, const SharedStrings &strings)
 {
-    for (qsizetype r = 0; r < table.rowCount(); ++r) {
-        const std::span<const QStringView> row = table.row(r);
-        if (!row.empty() && (r >= kXlsMaxRows || qsizetype(row.size()) > kXlsMaxColumns))
-            return false;
-    }
-    return std::none_of(table.cells().begin(), table.cells().end(),
-                        [](QStringView text) { return text.size() > kXlsMaxCellChars; });
-}
-
-/* Counts the rows of the writer's two passes for the caller's progress. */
-class PassProgress
-{
-public:
-    PassProgress(const std::function<void(qint64, qint64)> &rowDone, qsizetype rows)
-        : m_rowDone(rowDone)
-        , m_total(2 * qint64(rows))
-    {
-    }
-
-    void row()
-    {
-        if (m_rowDone)
-            m_rowDone(++m_done, m_total);
-    }
-
-private:
-    const std::function<void(qint64, qint64)> &m_rowDone;
-    qint64 m_total;
-    qint64 m_done = 0;
-};
-
-/**
- * Numbers distinct texts in the order they first appear, so that equal texts share one entry.
- * The table holds no copies: the texts are views into the caller's strings, which outlive the
- * writing. Open addressing over (hash, number) pairs keeps a lookup to one or two slots, and
- * a text is compared only when its hash matches.
- */
-class TextNumbers
-{
-public:
-    /** Room for at most maxTexts distinct texts, the table at most half full. */
-    explicit TextNumbers(qsizetype maxTexts)
-        : m_seed(QHashSeed::globalSeed())
-    {
-        size_t slotCount = 16;
-        while (slotCount < 2 * size_t(maxTexts))
-            slotCount *= 2;
-        m_slots.resize(slotCount);
-        m_mask = slotCount - 1;
-    }
-
-    /** The number of text, the next free one when the text is new. */
-    quint32 numberOf(QStringView text)
-    {
-        const size_t hash = qHash(text, m_seed);
-        const auto check = quint32(quint64(hash) >> 32);
-        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
-            Slot &slot = m_slots[i];
-            if (slot.number == 0) {
-                m_texts.push_back(text);
-                slot = {check, quint32(m_texts.size())};
-                return slot.number - 1;
-            }
-            if (slot.check == check && m_texts[slot.number - 1] == text)
-                return slot.number - 1;
-        }
-    }
-
-    /** The distinct texts by number. */
-    std::vector<QStringView> takeTexts() { return std::move(m_texts); }
-
-private:
-    struct Slot {
-        quint32 check = 0;  // the high bits of the text's hash, which the slot's place does not tell
-        quint32 number = 0; // one-based, so that zero marks a free slot
-    };
-
-    std::vector<Slot> m_slots;
-    size_t m_mask = 0;
-    size_t m_seed;
-    std::vector<QStringView> m_texts;
-};
-
-CellIndex indexCells(const CellTable &table, PassProgress &progress)
-{
-    const std::span<const QStringView> cells = table.cells();
-    const auto filled
-        = qsizetype(std::count_if(cells.begin(), cells.end(), [](QStringView text) { return !text.isEmpty(); }));
-    CellIndex index;
-    index.stringOfCell.reserve(size_t(filled));
-    TextNumbers numbers(filled);
-    for (qsizetype r = 0; r < table.rowCount(); ++r) {
-        const std::span<const QStringView> row = table.row(r);
-        for (QStringView text : row) {
-            if (!text.isEmpty())
-                index.stringOfCell.push_back(numbers.numberOf(text));
-        }
-        if (!row.empty()) {
-            if (index.firstRow < 0)
-                index.firstRow = r;
-            index.lastRow = r;
-            index.lastColumn = std::max(index.lastColumn, qsizetype(row.size()) - 1);
-        }
-        progress.row();
-    }
-    index.texts = numbers.takeTexts();
-    index.textUnits = std::accumulate(index.texts.begin(), index.texts.end(), qsizetype(0),
-                                      [](qsizetype units, QStringView text) { return units + text.size(); });
-    return index;
-}
-
-void appendSharedStrings(QByteArray &out, const CellIndex &index)
-{
-    SstWriter sst(out, quint32(index.stringOfCell.size()), quint32(index.texts.size()));
-    for (QStringView text : index.texts)
+    SstWriter sst(out, strings.filledCells, quint32(strings.texts.size()));
+    for (QStringView text : strings.texts)
         sst.add(text);
     sst.finish();
 }
@@ -465,14 +351,21 @@ void appendColumnWidths(QByteArray &out, int widthColumns)
     endRecord(out, start);
 }
 
-void appendDimensions(QByteArray &out, const CellIndex &index)
+/** The rows that have cells (each of them from column 0 on); firstRow -1 when there are none. */
+struct UsedRange {
+    qsizetype firstRow = -1;
+    qsizetype lastRow = -1;
+    qsizetype lastColumn = -1;
+};
+
+void appendDimensions(QByteArray &out, const UsedRange &used)
 {
-    const bool empty = index.firstRow < 0;
+    const bool empty = used.firstRow < 0;
     const qsizetype start = beginRecord(out, kRecDimensions);
-    appendU32(out, empty ? 0 : quint32(index.firstRow));
-    appendU32(out, empty ? 0 : quint32(index.lastRow + 1)); // one past the last row
-    appendU16(out, 0);                                      // the first column
-    appendU16(out, empty ? 0 : quint16(index.lastColumn + 1));
+    appendU32(out, empty ? 0 : quint32(used.firstRow));
+    appendU32(out, empty ? 0 : quint32(used.lastRow + 1)); // one past the last row
+    appendU16(out, 0);                                     // the first column
+    appendU16(out, empty ? 0 : quint16(used.lastColumn + 1));
     appendU16(out, 0);
     endRecord(out, start);
 }
@@ -525,22 +418,29 @@ private:
     std::array<char, kRecordHeaderSize + kBlankSize> m_blank{};
 };
 
-void appendTextCells(QByteArray &out, const CellTable &table, const CellIndex &index, PassProgress &progress)
+/** The cells as the rows laid them out: each one's shared string, or kBlank. */
+struct CellLayout {
+    std::span<const quint32> cellStrings; // row after row
+    std::span<const size_t> rowEnds;      // where each row's cells end in cellStrings
+    quint32 filledCells;
+};
+
+void appendTextCells(QByteArray &out, const CellLayout &cells, const std::function<void(qint64, qint64)> &rowDone)
 {
     const CellRecords records;
-    const qsizetype labels = qsizetype(index.stringOfCell.size());
+    const qsizetype labels = cells.filledCells;
     const qsizetype start = out.size();
-    out.resize(start + CellRecords::bytesFor(labels, table.cellCount() - labels));
+    out.resize(start + CellRecords::bytesFor(labels, qsizetype(cells.cellStrings.size()) - labels));
     char *next = out.data() + start;
-    const quint32 *string = index.stringOfCell.data();
-    for (qsizetype r = 0; r < table.rowCount(); ++r) {
-        quint16 column = 0;
-        for (QStringView text : table.row(r)) {
-            next = text.isEmpty() ? records.putBlank(next, quint16(r), column)
-                                  : records.putLabel(next, quint16(r), column, *string++);
-            ++column;
+    size_t cell = 0;
+    for (size_t r = 0; r < cells.rowEnds.size(); ++r) {
+        for (quint16 column = 0; cell < cells.rowEnds[r]; ++cell, ++column) {
+            const quint32 string = cells.cellStrings[cell];
+            next = string == kBlank ? records.putBlank(next, quint16(r), column)
+                                    : records.putLabel(next, quint16(r), column, string);
         }
-        progress.row();
+        if (rowDone)
+            rowDone(qint64(r + 1), qint64(cells.rowEnds.size()));
     }
     Q_ASSERT(next == out.constData() + out.size());
 }
@@ -567,13 +467,15 @@ struct WorkbookStream {
     qsizetype size() const { return globals.size() + sheet.size(); }
 };
 
-QByteArray buildGlobals(const CellIndex &index)
+QByteArray buildGlobals(const SharedStrings &strings)
 {
-    QByteArray out;
     // Room for the fixed records and the shared strings at their widest: headers and two bytes a
     // unit, and a few bytes more for every record they fill (a CONTINUE header, an option byte).
-    const qsizetype strings = qsizetype(index.texts.size()) * kStringHeaderSize + index.textUnits * 2;
-    out.reserve(8192 + strings + strings / 512);
+    qsizetype stringBytes = 0;
+    for (QStringView text : strings.texts)
+        stringBytes += kStringHeaderSize + 2 * text.size();
+    QByteArray out;
+    out.reserve(8192 + stringBytes + stringBytes / 512);
     appendBof(out, kBofGlobals);
     appendU16Record(out, kRecCodePage, kCodePageUtf16);
     appendWindow1(out);
@@ -581,30 +483,25 @@ QByteArray buildGlobals(const CellIndex &index)
     appendXfs(out);
     appendNormalStyle(out);
     const qsizetype sheetOffsetPosition = appendBoundSheet(out);
-    appendSharedStrings(out, index);
+    appendSharedStrings(out, strings);
     appendEof(out);
     // The worksheet's records follow right after these.
     qToLittleEndian(quint32(out.size()), out.data() + sheetOffsetPosition);
     return out;
 }
 
-QByteArray buildSheet(const CellTable &table, const CellIndex &index, int widthColumns, PassProgress &progress)
+QByteArray buildSheet(const CellLayout &cells, const UsedRange &used, int widthColumns,
+                      const std::function<void(qint64, qint64)> &rowDone)
 {
     QByteArray out;
-    out.reserve(1024 + CellRecords::bytesFor(table.cellCount(), 0));
+    out.reserve(1024 + CellRecords::bytesFor(qsizetype(cells.cellStrings.size()), 0));
     appendBof(out, kBofWorksheet);
     appendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
-    appendDimensions(out, index);
-    appendTextCells(out, table, index, progress);
+    appendDimensions(out, used);
+    appendTextCells(out, cells, rowDone);
     appendWindow2(out);
     appendEof(out);
     return out;
-}
-
-WorkbookStream buildWorkbookStream(const CellTable &table, int widthColumns, PassProgress &progress)
-{
-    const CellIndex index = indexCells(table, progress);
-    return {buildGlobals(index), buildSheet(table, index, widthColumns, progress)};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -792,49 +689,184 @@ bool writeContainer(const WorkbookStream &stream, QIODevice &device, QString *er
 
 } // namespace
 
-void CellTable::reserve(qsizetype rows, qsizetype cells)
+/**
+ * Numbers distinct texts in the order they first appear, so that equal texts share one entry.
+ * The table holds no copies: the texts are views into the caller's strings, which outlive the
+ * writing. Open addressing over (hash, number) pairs keeps a lookup to one or two slots, and
+ * a text is compared only when its hash matches.
+ */
+class XlsFile::TextNumbers
 {
-    m_rowEnds.reserve(size_t(rows));
-    m_cells.reserve(size_t(cells));
-}
+public:
+    explicit TextNumbers(qsizetype expectedTexts) { resize(expectedTexts); }
 
-std::span<const QStringView> CellTable::row(qsizetype r) const
-{
-    const size_t begin = r == 0 ? 0 : m_rowEnds[size_t(r - 1)];
-    return std::span<const QStringView>(m_cells).subspan(begin, m_rowEnds[size_t(r)] - begin);
-}
-
-bool writeXlsWorkbook(const CellTable &table, int widthColumns, QIODevice &device, QString *error,
-                      const std::function<void(qint64 done, qint64 total)> &rowDone)
-{
-    if (!fitsLimits(table)) {
-        setError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
-                                       "and %3 characters in a cell).")
-                            .arg(kXlsMaxRows)
-                            .arg(kXlsMaxColumns)
-                            .arg(kXlsMaxCellChars));
-        return false;
+    /** The number of text, whose hash is given, the next free one when the text is new. */
+    quint32 numberOf(QStringView text, size_t hash)
+    {
+        // At most half full, so that a search ends soon at a free slot.
+        if (2 * (m_texts.size() + 1) > m_slots.size())
+            resize(qsizetype(2 * m_slots.size()));
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.number == 0) {
+                m_texts.push_back(text);
+                m_hashes.push_back(hash);
+                slot = {checkOf(hash), quint32(m_texts.size())};
+                return slot.number - 1;
+            }
+            if (slot.check == checkOf(hash) && m_texts[slot.number - 1] == text)
+                return slot.number - 1;
+        }
     }
-    PassProgress progress(rowDone, table.rowCount());
-    const WorkbookStream stream = buildWorkbookStream(table, widthColumns, progress);
+
+    /** The distinct texts by number. */
+    const std::vector<QStringView> &texts() const { return m_texts; }
+
+private:
+    struct Slot {
+        quint32 check = 0;  // the high bits of the text's hash, which the slot's place does not tell
+        quint32 number = 0; // one-based, so that zero marks a free slot
+    };
+
+    static quint32 checkOf(size_t hash) { return quint32(quint64(hash) >> 32); }
+
+    /** Makes room for at least slots slots (a power of two) and puts the texts so far back in. */
+    void resize(qsizetype minimum)
+    {
+        size_t slotCount = 16;
+        while (slotCount < size_t(minimum))
+            slotCount *= 2;
+        m_slots.assign(slotCount, Slot());
+        m_mask = slotCount - 1;
+        for (size_t n = 0; n < m_texts.size(); ++n) {
+            size_t i = m_hashes[n] & m_mask;
+            while (m_slots[i].number != 0)
+                i = (i + 1) & m_mask;
+            m_slots[i] = {checkOf(m_hashes[n]), quint32(n + 1)};
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    std::vector<QStringView> m_texts;
+    std::vector<size_t> m_hashes; // of the texts, for putting them into a larger table
+};
+
+XlsRowBatch::XlsRowBatch()
+    : m_seed(QHashSeed::globalSeed())
+{
+}
+
+void XlsRowBatch::clear()
+{
+    m_cells.clear();
+    m_rowEnds.clear();
+}
+
+void XlsRowBatch::appendCell(QStringView text)
+{
+    m_cells.push_back({text, text.isEmpty() ? 0 : qHash(text, m_seed)});
+}
+
+void XlsRowBatch::appendRow(const QStringList &cells)
+{
+    for (const QString &text : cells)
+        appendCell(text);
+    m_rowEnds.push_back(m_cells.size());
+}
+
+void XlsRowBatch::appendDelimitedRow(QStringView row, QChar delimiter, QChar quoteMark)
+{
+    for (qsizetype start = 0;;) {
+        const qsizetype end = row.indexOf(delimiter, start);
+        QStringView field = row.sliced(start, (end < 0 ? row.size() : end) - start);
+        if (field.size() >= 2 && field.startsWith(quoteMark) && field.endsWith(quoteMark))
+            field = field.sliced(1, field.size() - 2);
+        appendCell(field);
+        if (end < 0)
+            break;
+        start = end + 1;
+    }
+    m_rowEnds.push_back(m_cells.size());
+}
+
+XlsFile::XlsFile(int widthColumns, qsizetype expectedCells)
+    : m_widthColumns(widthColumns)
+    , m_numbers(std::make_unique<TextNumbers>(expectedCells))
+{
+    m_cellStrings.reserve(size_t(expectedCells));
+}
+
+XlsFile::~XlsFile() = default;
+
+bool XlsFile::addRow(const XlsRowBatch &batch, qsizetype r)
+{
+    const size_t begin = r == 0 ? 0 : batch.m_rowEnds[size_t(r - 1)];
+    const size_t end = batch.m_rowEnds[size_t(r)];
+    const auto row = qsizetype(m_rowEnds.size());
+    if (begin != end && (row >= kXlsMaxRows || qsizetype(end - begin) > kXlsMaxColumns))
+        return refuseRow();
+    for (size_t cell = begin; cell < end; ++cell) {
+        const XlsRowBatch::Cell &text = batch.m_cells[cell];
+        if (text.text.size() > kXlsMaxCellChars)
+            return refuseRow();
+        if (text.text.isEmpty()) {
+            m_cellStrings.push_back(kBlank);
+        } else {
+            m_cellStrings.push_back(m_numbers->numberOf(text.text, text.hash));
+            ++m_filledCells;
+        }
+    }
+    m_rowEnds.push_back(m_cellStrings.size());
+    if (begin != end) {
+        if (m_firstRow < 0)
+            m_firstRow = row;
+        m_lastRow = row;
+        m_lastColumn = std::max(m_lastColumn, qsizetype(end - begin) - 1);
+    }
+    return true;
+}
+
+bool XlsFile::refuseRow()
+{
+    m_error = QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns and %3 "
+                             "characters in a cell).")
+                  .arg(kXlsMaxRows)
+                  .arg(kXlsMaxColumns)
+                  .arg(kXlsMaxCellChars);
+    return false;
+}
+
+bool XlsFile::write(QIODevice &device, const std::function<void(qint64 done, qint64 total)> &rowDone)
+{
+    if (!m_error.isEmpty())
+        return false; // a row was refused
+    const SharedStrings strings{m_numbers->texts(), m_filledCells};
+    const CellLayout cells{m_cellStrings, m_rowEnds, m_filledCells};
+    const WorkbookStream stream{buildGlobals(strings),
+                                buildSheet(cells, {m_firstRow, m_lastRow, m_lastColumn}, m_widthColumns, rowDone)};
     if (stream.size() > kMaxStreamSize) {
-        setError(error, QStringLiteral("The workbook is too large for the .xls format."));
+        m_error = QStringLiteral("The workbook is too large for the .xls format.");
         return false;
     }
-    return writeContainer(stream, device, error);
+    return writeContainer(stream, device, &m_error);
 }
 
 bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
                       const std::function<void(qint64 done, qint64 total)> &rowDone)
 {
-    CellTable table;
-    table.reserve(qsizetype(cells.size()),
-                  std::accumulate(cells.begin(), cells.end(), qsizetype(0),
-                                  [](qsizetype sum, const QStringList &row) { return sum + row.size(); }));
+    XlsRowBatch batch;
+    qsizetype cellCount = 0;
     for (const QStringList &row : cells) {
-        for (const QString &text : row)
-            table.appendCell(text);
-        table.endRow();
+        batch.appendRow(row);
+        cellCount += row.size();
     }
-    return writeXlsWorkbook(table, widthColumns, device, error, rowDone);
+    XlsFile workbook(widthColumns, cellCount);
+    bool written = true;
+    for (qsizetype r = 0; written && r < batch.rowCount(); ++r)
+        written = workbook.addRow(batch, r);
+    written = written && workbook.write(device, rowDone);
+    if (!written && error)
+        *error = workbook.errorString();
+    return written;
 }

@@ -1,5 +1,6 @@
 #include "engine/xlsfile.h"
 
+#include "engine/helperthread.h"
 #include "text/devicewrite.h"
 
 #include <QFileDevice>
@@ -841,10 +842,13 @@ bool XlsFile::write(QIODevice &device, const std::function<void(qint64 done, qin
 {
     if (!m_error.isEmpty())
         return false; // a row was refused
-    const SharedStrings strings{m_numbers->texts(), m_filledCells};
-    const CellLayout cells{m_cellStrings, m_rowEnds, m_filledCells};
-    const WorkbookStream stream{buildGlobals(strings),
-                                buildSheet(cells, {m_firstRow, m_lastRow, m_lastColumn}, m_widthColumns, rowDone)};
+    // The shared strings and the cells do not depend on each other, so the strings are laid
+    // out on a second thread while this one lays out the cells (and reports their progress).
+    WorkbookStream stream;
+    HelperThread helper([&] { stream.globals = buildGlobals({m_numbers->texts(), m_filledCells}); });
+    stream.sheet = buildSheet({m_cellStrings, m_rowEnds, m_filledCells}, {m_firstRow, m_lastRow, m_lastColumn},
+                              m_widthColumns, rowDone);
+    helper.join();
     if (stream.size() > kMaxStreamSize) {
         m_error = QStringLiteral("The workbook is too large for the .xls format.");
         return false;

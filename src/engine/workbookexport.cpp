@@ -1,11 +1,16 @@
 #include "engine/workbookexport.h"
 
+#include "engine/helperthread.h"
 #include "engine/xlsfile.h"
 #include "engine/xlsxfile.h"
 #include "i18n/translate.h"
 #include "text/outputfile.h"
 
 #include <QLocale>
+
+#include <optional>
+#include <span>
+#include <utility>
 
 namespace {
 
@@ -29,21 +34,13 @@ struct TableShape {
     qsizetype longestCell = 0;
 };
 
-/* Whether a row holds a character that an .xlsx cell may write as an escape ("_" or a control character). */
-bool mayHoldXlsxEscapes(const QString &row)
-{
-    return std::any_of(row.cbegin(), row.cend(), [](QChar c) {
-        return c == u'_' || (c.unicode() < 0x20 && c != u'\t' && c != u'\n') || c.unicode() >= 0xFFFE;
-    });
-}
-
 /* The fields' lengths count the characters a cell takes in the file: escapes included for .xlsx. */
-TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
+TableShape measureRows(std::span<const QString> rows, QChar delimiter, bool xlsx)
 {
     TableShape shape;
-    shape.rows = rows.size();
+    shape.rows = qsizetype(rows.size());
     for (const QString &row : rows) {
-        const bool escapes = xlsx && mayHoldXlsxEscapes(row);
+        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
         // Fields are enclosed in quote marks, which the cells leave out.
         auto cellLength = [&](qsizetype start, qsizetype end) {
             return escapes && end - start >= 2
@@ -51,7 +48,11 @@ TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
                        : end - start - 2;
         };
         qsizetype fields = 1, start = 0;
-        for (qsizetype at = row.indexOf(delimiter); at >= 0; at = row.indexOf(delimiter, start)) {
+        // One pass over the row: its fields are short, and a search call per field costs more.
+        const QChar *const units = row.constData();
+        for (qsizetype at = 0; at < row.size(); ++at) {
+            if (units[at] != delimiter)
+                continue;
             shape.longestCell = std::max(shape.longestCell, cellLength(start, at));
             start = at + 1;
             ++fields;
@@ -61,6 +62,32 @@ TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
         shape.lastRowFields = fields;
     }
     return shape;
+}
+
+/* The shape of a table made of first's rows followed by second's. */
+TableShape joinedShape(const TableShape &first, const TableShape &second)
+{
+    TableShape shape;
+    shape.rows = first.rows + second.rows;
+    shape.widestRow = std::max(first.widestRow, second.widestRow);
+    shape.lastRowFields = second.rows > 0 ? second.lastRowFields : first.lastRowFields;
+    shape.longestCell = std::max(first.longestCell, second.longestCell);
+    return shape;
+}
+
+/* Large tables are measured in two halves at once; for a small one a second thread costs more than it saves. */
+TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
+{
+    constexpr qsizetype kRowsWorthAThread = 4096;
+    const std::span<const QString> all(rows.constData(), size_t(rows.size()));
+    if (rows.size() < kRowsWorthAThread)
+        return measureRows(all, delimiter, xlsx);
+    const size_t half = all.size() / 2;
+    TableShape second;
+    HelperThread helper([&] { second = measureRows(all.subspan(half), delimiter, xlsx); });
+    const TableShape first = measureRows(all.first(half), delimiter, xlsx);
+    helper.join();
+    return joinedShape(first, second);
 }
 
 QString numberText(qsizetype value)
@@ -120,6 +147,57 @@ private:
     qsizetype m_count;
 };
 
+/* Makes the rows from first on, at most count of them, ready for the workbook, in place of the batch's rows. */
+void prepareRows(XlsxRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
+{
+    batch.clear();
+    const qsizetype end = std::min(rows.size(), first + count);
+    for (qsizetype n = first; n < end; ++n) {
+        if (delimiter.unicode() < 0x80)
+            batch.appendDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()));
+        else
+            batch.appendRow(splitRow(rows.at(n), delimiter));
+    }
+}
+
+void prepareRows(XlsRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
+{
+    batch.clear();
+    const qsizetype end = std::min(rows.size(), first + count);
+    for (qsizetype n = first; n < end; ++n)
+        batch.appendDelimitedRow(rows.at(n), delimiter, kQuoteMark);
+}
+
+/*
+ * Hands the rows to the workbook a batch at a time. The workbook takes longer over a row than
+ * making it ready does, so the next batch is made ready on a second thread while the workbook
+ * takes the current one. The two batches take turns and keep their memory.
+ */
+template<typename Batch, typename Workbook>
+bool addRows(Workbook &workbook, const QStringList &rows, QChar delimiter, WorkbookProgress &progress)
+{
+    constexpr qsizetype kBatchRows = 4096;
+    Batch batch;
+    Batch next;
+    prepareRows(batch, rows, 0, kBatchRows, delimiter);
+    for (qsizetype first = 0; first < rows.size(); first += kBatchRows) {
+        std::optional<HelperThread> helper;
+        if (first + kBatchRows < rows.size())
+            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, delimiter); });
+        bool added = true;
+        for (qsizetype r = 0; added && r < batch.rowCount(); ++r) {
+            progress.row(first + r + 1);
+            added = workbook.addRow(batch, r);
+        }
+        if (helper)
+            helper->join();
+        if (!added)
+            return false;
+        std::swap(batch, next);
+    }
+    return true;
+}
+
 bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
               WorkbookProgress &progress, QString &error)
 {
@@ -128,17 +206,13 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
         error = file.errorString();
         return false;
     }
-    std::vector<QStringList> cells;
-    cells.reserve(size_t(rows.size()));
-    for (qsizetype n = 0; n < rows.size(); ++n) {
-        progress.row(n + 1);
-        cells.push_back(splitRow(rows.at(n), delimiter));
-    }
-    QString writeError;
+    XlsFile workbook(widthColumns, rows.size() * widthColumns);
     const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
-    if (writeXlsWorkbook(cells, widthColumns, file.device(), &writeError, writing) && file.commit())
+    if (addRows<XlsRowBatch>(workbook, rows, delimiter, progress) && workbook.write(file.device(), writing)
+        && file.commit())
         return true;
-    error = writeError.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, writeError);
+    const QString reason = workbook.errorString();
+    error = reason.isEmpty() ? file.errorString() : cannotCreateFileMessage(path, reason);
     return false;
 }
 
@@ -152,14 +226,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
         return false;
     }
     XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
-    const bool asciiDelimiter = delimiter.unicode() < 0x80;
-    bool written = workbook.isStarted();
-    for (qsizetype n = 0; written && n < rows.size(); ++n) {
-        progress.row(n + 1);
-        written = asciiDelimiter
-                      ? workbook.addDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()))
-                      : workbook.addRow(splitRow(rows.at(n), delimiter));
-    }
+    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, delimiter, progress);
     if (!written
         || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());

@@ -1,14 +1,17 @@
 #include "engine/xlsfile.h"
 
+#include "engine/helperthread.h"
 #include "text/devicewrite.h"
 
 #include <QFileDevice>
-#include <QHash>
+#include <QHashFunctions>
 #include <QStringView>
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
+#include <cstring>
+#include <span>
 
 namespace {
 
@@ -92,7 +95,11 @@ void endRecord(QByteArray &out, qsizetype dataStart)
 
 bool isLatin1(QStringView text)
 {
-    return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x100; });
+    // One OR over every unit, which the compiler vectorises, is quicker than stopping early.
+    char16_t units = 0;
+    for (QChar c : text)
+        units |= c.unicode();
+    return units < 0x100;
 }
 
 /** Appends UTF-16 units either as single bytes (all below 0x100) or as UTF-16LE. */
@@ -314,105 +321,20 @@ private:
     std::vector<Bucket> m_buckets;
 };
 
-/** Where the written cells lie, and which shared string each one uses. */
-struct CellIndex {
-    std::vector<quint32> stringOfCell; // one entry per non-empty cell, row by row
-    quint32 uniqueCount = 0;
-    qsizetype uniqueUnits = 0;
-    qsizetype firstRow = -1;
-    qsizetype lastRow = -1;
-    qsizetype firstColumn = kXlsMaxColumns;
-    qsizetype lastColumn = -1;
+// A blank cell's entry where other cells have the number of their shared string.
+constexpr quint32 kBlank = 0xFFFFFFFF;
+
+/** The shared strings, numbered in the order they first appear, as the cells refer to them. */
+struct SharedStrings {
+    std::span<const QStringView> texts;
+    quint32 filledCells; // the cells that refer to them
 };
 
-bool fitsLimits(const std::vector<QStringList> &cells)
+void appendSharedStrings(QByteArray &out, const SharedStrings &strings)
 {
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            const QString &text = row[c];
-            if (r >= kXlsMaxRows || c >= kXlsMaxColumns || text.size() > kXlsMaxCellChars)
-                return false;
-        }
-    }
-    return true;
-}
-
-/* Counts the rows of the writer's three passes for the caller's progress. */
-class PassProgress
-{
-public:
-    PassProgress(const std::function<void(qint64, qint64)> &rowDone, qsizetype rows)
-        : m_rowDone(rowDone)
-        , m_total(3 * qint64(rows))
-    {
-    }
-
-    void row()
-    {
-        if (m_rowDone)
-            m_rowDone(++m_done, m_total);
-    }
-
-private:
-    const std::function<void(qint64, qint64)> &m_rowDone;
-    qint64 m_total;
-    qint64 m_done = 0;
-};
-
-/** Numbers the distinct texts in the order they first appear, so equal texts share one entry. */
-CellIndex indexCells(const std::vector<QStringList> &cells, PassProgress &progress)
-{
-    CellIndex index;
-    qsizetype cellCount = 0;
-    for (const QStringList &row : cells)
-        cellCount += row.size();
-    index.stringOfCell.reserve(cellCount);
-    // The views point into the caller's strings, which outlive the writing.
-    QHash<QStringView, quint32> numbers;
-    numbers.reserve(cellCount);
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            const QString &text = row[c];
-            if (!text.isEmpty()) {
-                // Numbers are stored one-based so that a new entry's zero means "not seen yet".
-                quint32 &number = numbers[QStringView(text)];
-                if (number == 0) {
-                    number = ++index.uniqueCount;
-                    index.uniqueUnits += text.size();
-                }
-                index.stringOfCell.push_back(number - 1);
-            }
-            if (index.firstRow < 0)
-                index.firstRow = r;
-            index.lastRow = r;
-            index.firstColumn = std::min(index.firstColumn, c);
-            index.lastColumn = std::max(index.lastColumn, c);
-        }
-        progress.row();
-    }
-    return index;
-}
-
-void appendSharedStrings(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
-                         PassProgress &progress)
-{
-    SstWriter sst(out, quint32(index.stringOfCell.size()), index.uniqueCount);
-    // Strings were numbered in order of first appearance, so one more walk writes them in order.
-    quint32 next = 0;
-    size_t cell = 0;
-    for (const QStringList &row : cells) {
-        for (const QString &text : row) {
-            if (text.isEmpty())
-                continue;
-            if (index.stringOfCell[cell++] == next) {
-                sst.add(text);
-                ++next;
-            }
-        }
-        progress.row();
-    }
+    SstWriter sst(out, strings.filledCells, quint32(strings.texts.size()));
+    for (QStringView text : strings.texts)
+        sst.add(text);
     sst.finish();
 }
 
@@ -430,49 +352,98 @@ void appendColumnWidths(QByteArray &out, int widthColumns)
     endRecord(out, start);
 }
 
-void appendDimensions(QByteArray &out, const CellIndex &index)
+/** The rows that have cells (each of them from column 0 on); firstRow -1 when there are none. */
+struct UsedRange {
+    qsizetype firstRow = -1;
+    qsizetype lastRow = -1;
+    qsizetype lastColumn = -1;
+};
+
+void appendDimensions(QByteArray &out, const UsedRange &used)
 {
-    const bool empty = index.firstRow < 0;
+    const bool empty = used.firstRow < 0;
     const qsizetype start = beginRecord(out, kRecDimensions);
-    appendU32(out, empty ? 0 : quint32(index.firstRow));
-    appendU32(out, empty ? 0 : quint32(index.lastRow + 1)); // one past the last row
-    appendU16(out, empty ? 0 : quint16(index.firstColumn));
-    appendU16(out, empty ? 0 : quint16(index.lastColumn + 1));
+    appendU32(out, empty ? 0 : quint32(used.firstRow));
+    appendU32(out, empty ? 0 : quint32(used.lastRow + 1)); // one past the last row
+    appendU16(out, 0);                                     // the first column
+    appendU16(out, empty ? 0 : quint16(used.lastColumn + 1));
     appendU16(out, 0);
     endRecord(out, start);
 }
 
-void appendTextCells(QByteArray &out, const std::vector<QStringList> &cells, const CellIndex &index,
-                     PassProgress &progress)
+/**
+ * One fixed-size record per cell, an empty text as a blank cell that still carries the text
+ * format, as every used cell does. Their size is known beforehand, so they are filled in
+ * place from two prepared records.
+ */
+class CellRecords
 {
-    constexpr quint16 kLabelSstSize = 10;
-    constexpr quint16 kBlankSize = 6;
-    // One fixed-size record per cell, built on the stack to keep this loop allocation-free.
-    // An empty text is a blank cell that still carries the text format, as every used cell does.
-    std::array<char, kRecordHeaderSize + kLabelSstSize> label{};
-    qToLittleEndian(quint16(kRecLabelSst), label.data());
-    qToLittleEndian(kLabelSstSize, label.data() + 2);
-    qToLittleEndian(kTextCellXf, label.data() + 8);
-    std::array<char, kRecordHeaderSize + kBlankSize> blank{};
-    qToLittleEndian(quint16(kRecBlank), blank.data());
-    qToLittleEndian(kBlankSize, blank.data() + 2);
-    qToLittleEndian(kTextCellXf, blank.data() + 8);
-    size_t cell = 0;
-    for (qsizetype r = 0; r < qsizetype(cells.size()); ++r) {
-        const QStringList &row = cells[r];
-        for (qsizetype c = 0; c < row.size(); ++c) {
-            char *const record = row[c].isEmpty() ? blank.data() : label.data();
-            qToLittleEndian(quint16(r), record + 4);
-            qToLittleEndian(quint16(c), record + 6);
-            if (row[c].isEmpty()) {
-                out.append(blank.data(), blank.size());
-            } else {
-                qToLittleEndian(index.stringOfCell[cell++], label.data() + 10);
-                out.append(label.data(), label.size());
-            }
-        }
-        progress.row();
+public:
+    CellRecords()
+    {
+        qToLittleEndian(quint16(kRecLabelSst), m_label.data());
+        qToLittleEndian(quint16(kLabelSize), m_label.data() + 2);
+        qToLittleEndian(kTextCellXf, m_label.data() + 8);
+        qToLittleEndian(quint16(kRecBlank), m_blank.data());
+        qToLittleEndian(quint16(kBlankSize), m_blank.data() + 2);
+        qToLittleEndian(kTextCellXf, m_blank.data() + 8);
     }
+
+    static qsizetype bytesFor(qsizetype labels, qsizetype blanks)
+    {
+        return labels * qsizetype(sizeof m_label) + blanks * qsizetype(sizeof m_blank);
+    }
+
+    /** Writes the record at out and returns where the next one goes. */
+    char *putLabel(char *out, quint16 row, quint16 column, quint32 string) const
+    {
+        std::memcpy(out, m_label.data(), m_label.size());
+        qToLittleEndian(row, out + 4);
+        qToLittleEndian(column, out + 6);
+        qToLittleEndian(string, out + 10);
+        return out + m_label.size();
+    }
+
+    char *putBlank(char *out, quint16 row, quint16 column) const
+    {
+        std::memcpy(out, m_blank.data(), m_blank.size());
+        qToLittleEndian(row, out + 4);
+        qToLittleEndian(column, out + 6);
+        return out + m_blank.size();
+    }
+
+private:
+    static constexpr qsizetype kLabelSize = 10;
+    static constexpr qsizetype kBlankSize = 6;
+    std::array<char, kRecordHeaderSize + kLabelSize> m_label{};
+    std::array<char, kRecordHeaderSize + kBlankSize> m_blank{};
+};
+
+/** The cells as the rows laid them out: each one's shared string, or kBlank. */
+struct CellLayout {
+    std::span<const quint32> cellStrings; // row after row
+    std::span<const size_t> rowEnds;      // where each row's cells end in cellStrings
+    quint32 filledCells;
+};
+
+void appendTextCells(QByteArray &out, const CellLayout &cells, const std::function<void(qint64, qint64)> &rowDone)
+{
+    const CellRecords records;
+    const qsizetype labels = cells.filledCells;
+    const qsizetype start = out.size();
+    out.resize(start + CellRecords::bytesFor(labels, qsizetype(cells.cellStrings.size()) - labels));
+    char *next = out.data() + start;
+    size_t cell = 0;
+    for (size_t r = 0; r < cells.rowEnds.size(); ++r) {
+        for (quint16 column = 0; cell < cells.rowEnds[r]; ++cell, ++column) {
+            const quint32 string = cells.cellStrings[cell];
+            next = string == kBlank ? records.putBlank(next, quint16(r), column)
+                                    : records.putLabel(next, quint16(r), column, string);
+        }
+        if (rowDone)
+            rowDone(qint64(r + 1), qint64(cells.rowEnds.size()));
+    }
+    Q_ASSERT(next == out.constData() + out.size());
 }
 
 void appendWindow2(QByteArray &out)
@@ -489,12 +460,23 @@ void appendWindow2(QByteArray &out)
     endRecord(out, start);
 }
 
-QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthColumns, PassProgress &progress)
-{
-    const CellIndex index = indexCells(cells, progress);
-    QByteArray out;
-    out.reserve(4096 + qsizetype(index.stringOfCell.size()) * 14 + index.uniqueCount * 4 + index.uniqueUnits * 2);
+/** The workbook stream as built, in two parts that are written one after the other. */
+struct WorkbookStream {
+    QByteArray globals; // the workbook's own records, the shared strings among them
+    QByteArray sheet;   // the worksheet's records, which follow directly
 
+    qsizetype size() const { return globals.size() + sheet.size(); }
+};
+
+QByteArray buildGlobals(const SharedStrings &strings)
+{
+    // Room for the fixed records and the shared strings at their widest: headers and two bytes a
+    // unit, and a few bytes more for every record they fill (a CONTINUE header, an option byte).
+    qsizetype stringBytes = 0;
+    for (QStringView text : strings.texts)
+        stringBytes += kStringHeaderSize + 2 * text.size();
+    QByteArray out;
+    out.reserve(8192 + stringBytes + stringBytes / 512);
     appendBof(out, kBofGlobals);
     appendU16Record(out, kRecCodePage, kCodePageUtf16);
     appendWindow1(out);
@@ -502,14 +484,22 @@ QByteArray buildWorkbookStream(const std::vector<QStringList> &cells, int widthC
     appendXfs(out);
     appendNormalStyle(out);
     const qsizetype sheetOffsetPosition = appendBoundSheet(out);
-    appendSharedStrings(out, cells, index, progress);
+    appendSharedStrings(out, strings);
     appendEof(out);
-
+    // The worksheet's records follow right after these.
     qToLittleEndian(quint32(out.size()), out.data() + sheetOffsetPosition);
+    return out;
+}
+
+QByteArray buildSheet(const CellLayout &cells, const UsedRange &used, int widthColumns,
+                      const std::function<void(qint64, qint64)> &rowDone)
+{
+    QByteArray out;
+    out.reserve(1024 + CellRecords::bytesFor(qsizetype(cells.cellStrings.size()), 0));
     appendBof(out, kBofWorksheet);
     appendColumnWidths(out, std::clamp(widthColumns, 0, int(kXlsMaxColumns)));
-    appendDimensions(out, index);
-    appendTextCells(out, cells, index, progress);
+    appendDimensions(out, used);
+    appendTextCells(out, cells, rowDone);
     appendWindow2(out);
     appendEof(out);
     return out;
@@ -662,11 +652,6 @@ QByteArray difatSectors(const ContainerLayout &layout)
     return difat;
 }
 
-bool writeBytes(QIODevice &device, const QByteArray &bytes)
-{
-    return writeAllBytes(device, bytes);
-}
-
 void setError(QString *error, const QString &text)
 {
     if (error)
@@ -680,14 +665,19 @@ QString deviceError(const QIODevice &device)
     return reason.isEmpty() ? QStringLiteral("The data could not be written.") : reason;
 }
 
-/** Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT. */
-bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
+/**
+ * Writes the compound file: header, the stream's sectors, the directory, the FAT, the DIFAT.
+ * A stream below the mini stream's cutoff is padded up to it with zeros.
+ */
+bool writeContainer(const WorkbookStream &stream, QIODevice &device, QString *error)
 {
-    const ContainerLayout layout = planContainer(stream.size());
+    const qsizetype streamSize = std::max(stream.size(), kMiniStreamCutoff);
+    const ContainerLayout layout = planContainer(streamSize);
     const QByteArray streamTail(qsizetype(layout.streamSectors) * kSectorSize - stream.size(), '\0');
-    const QByteArray tables = directorySector(quint32(stream.size())) + fatSectors(layout) + difatSectors(layout);
-    bool written = writeBytes(device, containerHeader(layout)) && writeBytes(device, stream)
-                   && writeBytes(device, streamTail) && writeBytes(device, tables);
+    const QByteArray tables = directorySector(quint32(streamSize)) + fatSectors(layout) + difatSectors(layout);
+    bool written = writeAllBytes(device, containerHeader(layout)) && writeAllBytes(device, stream.globals)
+                   && writeAllBytes(device, stream.sheet) && writeAllBytes(device, streamTail)
+                   && writeAllBytes(device, tables);
     // A file device may keep the last bytes buffered; a full disk only shows when they go out.
     if (written) {
         if (auto *file = qobject_cast<QFileDevice *>(&device))
@@ -700,24 +690,187 @@ bool writeContainer(const QByteArray &stream, QIODevice &device, QString *error)
 
 } // namespace
 
+/**
+ * Numbers distinct texts in the order they first appear, so that equal texts share one entry.
+ * The table holds no copies: the texts are views into the caller's strings, which outlive the
+ * writing. Open addressing over (hash, number) pairs keeps a lookup to one or two slots, and
+ * a text is compared only when its hash matches.
+ */
+class XlsFile::TextNumbers
+{
+public:
+    explicit TextNumbers(qsizetype expectedTexts) { resize(expectedTexts); }
+
+    /** The number of text, whose hash is given, the next free one when the text is new. */
+    quint32 numberOf(QStringView text, size_t hash)
+    {
+        // At most half full, so that a search ends soon at a free slot.
+        if (2 * (m_texts.size() + 1) > m_slots.size())
+            resize(qsizetype(2 * m_slots.size()));
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.number == 0) {
+                m_texts.push_back(text);
+                m_hashes.push_back(hash);
+                slot = {checkOf(hash), quint32(m_texts.size())};
+                return slot.number - 1;
+            }
+            if (slot.check == checkOf(hash) && m_texts[slot.number - 1] == text)
+                return slot.number - 1;
+        }
+    }
+
+    /** The distinct texts by number. */
+    const std::vector<QStringView> &texts() const { return m_texts; }
+
+private:
+    struct Slot {
+        quint32 check = 0;  // the high bits of the text's hash, which the slot's place does not tell
+        quint32 number = 0; // one-based, so that zero marks a free slot
+    };
+
+    static quint32 checkOf(size_t hash) { return quint32(quint64(hash) >> 32); }
+
+    /** Makes room for at least slots slots (a power of two) and puts the texts so far back in. */
+    void resize(qsizetype minimum)
+    {
+        size_t slotCount = 16;
+        while (slotCount < size_t(minimum))
+            slotCount *= 2;
+        m_slots.assign(slotCount, Slot());
+        m_mask = slotCount - 1;
+        for (size_t n = 0; n < m_texts.size(); ++n) {
+            size_t i = m_hashes[n] & m_mask;
+            while (m_slots[i].number != 0)
+                i = (i + 1) & m_mask;
+            m_slots[i] = {checkOf(m_hashes[n]), quint32(n + 1)};
+        }
+    }
+
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+    std::vector<QStringView> m_texts;
+    std::vector<size_t> m_hashes; // of the texts, for putting them into a larger table
+};
+
+XlsRowBatch::XlsRowBatch()
+    : m_seed(QHashSeed::globalSeed())
+{
+}
+
+void XlsRowBatch::clear()
+{
+    m_cells.clear();
+    m_rowEnds.clear();
+}
+
+void XlsRowBatch::appendCell(QStringView text)
+{
+    m_cells.push_back({text, text.isEmpty() ? 0 : qHash(text, m_seed)});
+}
+
+void XlsRowBatch::appendRow(const QStringList &cells)
+{
+    for (const QString &text : cells)
+        appendCell(text);
+    m_rowEnds.push_back(m_cells.size());
+}
+
+void XlsRowBatch::appendDelimitedRow(QStringView row, QChar delimiter, QChar quoteMark)
+{
+    for (qsizetype start = 0;;) {
+        const qsizetype end = row.indexOf(delimiter, start);
+        QStringView field = row.sliced(start, (end < 0 ? row.size() : end) - start);
+        if (field.size() >= 2 && field.startsWith(quoteMark) && field.endsWith(quoteMark))
+            field = field.sliced(1, field.size() - 2);
+        appendCell(field);
+        if (end < 0)
+            break;
+        start = end + 1;
+    }
+    m_rowEnds.push_back(m_cells.size());
+}
+
+XlsFile::XlsFile(int widthColumns, qsizetype expectedCells)
+    : m_widthColumns(widthColumns)
+    , m_numbers(std::make_unique<TextNumbers>(expectedCells))
+{
+    m_cellStrings.reserve(size_t(expectedCells));
+}
+
+XlsFile::~XlsFile() = default;
+
+bool XlsFile::addRow(const XlsRowBatch &batch, qsizetype r)
+{
+    const size_t begin = r == 0 ? 0 : batch.m_rowEnds[size_t(r - 1)];
+    const size_t end = batch.m_rowEnds[size_t(r)];
+    const auto row = qsizetype(m_rowEnds.size());
+    if (begin != end && (row >= kXlsMaxRows || qsizetype(end - begin) > kXlsMaxColumns))
+        return refuseRow();
+    for (size_t cell = begin; cell < end; ++cell) {
+        const XlsRowBatch::Cell &text = batch.m_cells[cell];
+        if (text.text.size() > kXlsMaxCellChars)
+            return refuseRow();
+        if (text.text.isEmpty()) {
+            m_cellStrings.push_back(kBlank);
+        } else {
+            m_cellStrings.push_back(m_numbers->numberOf(text.text, text.hash));
+            ++m_filledCells;
+        }
+    }
+    m_rowEnds.push_back(m_cellStrings.size());
+    if (begin != end) {
+        if (m_firstRow < 0)
+            m_firstRow = row;
+        m_lastRow = row;
+        m_lastColumn = std::max(m_lastColumn, qsizetype(end - begin) - 1);
+    }
+    return true;
+}
+
+bool XlsFile::refuseRow()
+{
+    m_error = QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns and %3 "
+                             "characters in a cell).")
+                  .arg(kXlsMaxRows)
+                  .arg(kXlsMaxColumns)
+                  .arg(kXlsMaxCellChars);
+    return false;
+}
+
+bool XlsFile::write(QIODevice &device, const std::function<void(qint64 done, qint64 total)> &rowDone)
+{
+    if (!m_error.isEmpty())
+        return false; // a row was refused
+    // The shared strings and the cells do not depend on each other, so the strings are laid
+    // out on a second thread while this one lays out the cells (and reports their progress).
+    WorkbookStream stream;
+    HelperThread helper([&] { stream.globals = buildGlobals({m_numbers->texts(), m_filledCells}); });
+    stream.sheet = buildSheet({m_cellStrings, m_rowEnds, m_filledCells}, {m_firstRow, m_lastRow, m_lastColumn},
+                              m_widthColumns, rowDone);
+    helper.join();
+    if (stream.size() > kMaxStreamSize) {
+        m_error = QStringLiteral("The workbook is too large for the .xls format.");
+        return false;
+    }
+    return writeContainer(stream, device, &m_error);
+}
+
 bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
                       const std::function<void(qint64 done, qint64 total)> &rowDone)
 {
-    if (!fitsLimits(cells)) {
-        setError(error, QStringLiteral("The table does not fit into an .xls worksheet (at most %1 rows, %2 columns "
-                                       "and %3 characters in a cell).")
-                            .arg(kXlsMaxRows)
-                            .arg(kXlsMaxColumns)
-                            .arg(kXlsMaxCellChars));
-        return false;
+    XlsRowBatch batch;
+    qsizetype cellCount = 0;
+    for (const QStringList &row : cells) {
+        batch.appendRow(row);
+        cellCount += row.size();
     }
-    PassProgress progress(rowDone, qsizetype(cells.size()));
-    QByteArray stream = buildWorkbookStream(cells, widthColumns, progress);
-    if (stream.size() > kMaxStreamSize) {
-        setError(error, QStringLiteral("The workbook is too large for the .xls format."));
-        return false;
-    }
-    if (stream.size() < kMiniStreamCutoff)
-        stream.append(kMiniStreamCutoff - stream.size(), '\0');
-    return writeContainer(stream, device, error);
+    XlsFile workbook(widthColumns, cellCount);
+    bool written = true;
+    for (qsizetype r = 0; written && r < batch.rowCount(); ++r)
+        written = workbook.addRow(batch, r);
+    written = written && workbook.write(device, rowDone);
+    if (!written && error)
+        *error = workbook.errorString();
+    return written;
 }

@@ -213,49 +213,58 @@ QByteArray XlsxFile::cellText(QByteArrayView utf8)
     return out;
 }
 
+bool XlsxFile::mayNeedEscapes(QStringView text)
+{
+    // Without an early exit (and with a 16-bit result) the loop is vectorised, which over a
+    // whole row is quicker than stopping at the first find.
+    char16_t found = 0;
+    for (QChar c : text) {
+        const char16_t unit = c.unicode();
+        found |= (unit == u'_') | ((unit < 0x20) & (unit != u'\t') & (unit != u'\n')) | (unit >= 0xFFFE);
+    }
+    return found != 0;
+}
+
 qsizetype XlsxFile::writtenLength(QStringView text)
 {
+    if (!mayNeedEscapes(text))
+        return text.size();
     const QByteArray utf8 = text.toUtf8();
     if (!needsEscapes(utf8))
         return text.size();
     return QString::fromUtf8(cellText(utf8)).size();
 }
 
-bool XlsxFile::writeCell(lxw_col_t column, QByteArrayView utf8)
+void XlsxRowBatch::appendCell(lxw_col_t column, QByteArrayView utf8)
 {
     // The library takes text up to a NUL and escapes control characters itself, but leaves text
     // that looks like an escape alone: such cells are written with every escape in place.
-    const bool escape = needsEscapes(utf8);
-    if (escape) {
-        m_cellText = cellText(utf8);
-    } else {
-        m_cellText.resize(utf8.size());
-        std::memcpy(m_cellText.data(), utf8.data(), size_t(utf8.size()));
-    }
-    const lxw_error result
-        = worksheet_write_string(m_handles->worksheet, m_nextRow, column, m_cellText.constData(), m_handles->text);
-    if (result == LXW_NO_ERROR)
-        return true;
-    setError(QString::fromUtf8(lxw_strerror(result)));
-    return false;
+    m_cells.push_back({m_texts.size(), column});
+    if (needsEscapes(utf8))
+        m_texts.append(XlsxFile::cellText(utf8));
+    else
+        m_texts.append(utf8);
+    m_texts.append('\0');
 }
 
-bool XlsxFile::addRow(const QStringList &cells)
+void XlsxRowBatch::clear()
 {
-    if (!isStarted())
-        return false;
+    m_texts.resize(0);
+    m_cells.clear();
+    m_rowEnds.clear();
+}
+
+void XlsxRowBatch::appendRow(const QStringList &cells)
+{
     for (qsizetype column = 0; column < cells.size(); ++column) {
-        if (!cells.at(column).isEmpty() && !writeCell(lxw_col_t(column), cells.at(column).toUtf8()))
-            return false;
+        if (!cells.at(column).isEmpty())
+            appendCell(lxw_col_t(column), cells.at(column).toUtf8());
     }
-    ++m_nextRow;
-    return true;
+    m_rowEnds.push_back(m_cells.size());
 }
 
-bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
+void XlsxRowBatch::appendDelimitedRow(QStringView row, char delimiter, char quoteMark)
 {
-    if (!isStarted())
-        return false;
     // One conversion for the whole row.
     const QByteArray utf8 = row.toUtf8();
     const char *const begin = utf8.constData();
@@ -271,36 +280,61 @@ bool XlsxFile::addDelimitedRow(QStringView row, char delimiter, char quoteMark)
             ++first;
             --last;
         }
-        if (first != last && !writeCell(column, QByteArrayView(first, last - first)))
-            return false;
+        if (first != last)
+            appendCell(column, QByteArrayView(first, last - first));
         if (stop == end)
             break;
         start = stop + 1;
+    }
+    m_rowEnds.push_back(m_cells.size());
+}
+
+bool XlsxFile::addRow(const XlsxRowBatch &batch, qsizetype r)
+{
+    if (!isStarted())
+        return false;
+    const size_t begin = r == 0 ? 0 : batch.m_rowEnds[size_t(r - 1)];
+    for (size_t cell = begin; cell < batch.m_rowEnds[size_t(r)]; ++cell) {
+        const XlsxRowBatch::Cell &text = batch.m_cells[cell];
+        const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, text.column,
+                                                        batch.m_texts.constData() + text.text, m_handles->text);
+        if (result != LXW_NO_ERROR) {
+            setError(QString::fromUtf8(lxw_strerror(result)));
+            return false;
+        }
     }
     ++m_nextRow;
     return true;
 }
 
-/*
- * The size the packed file will have: the sheet's XML written so far (the library keeps it in
- * a temporary file until close), shrunk as much as its first megabyte shrinks under the same
- * compression, plus the workbook's other, small parts.
- */
-qint64 XlsxFile::expectedFileSize() const
+XlsxFile::SheetSample XlsxFile::sheetSample() const
 {
-    constexpr qint64 kOtherParts = 8 * 1024;
+    SheetSample sample;
     FILE *sheet = m_handles->worksheet ? m_handles->worksheet->optimize_tmpfile : nullptr;
     if (!sheet || std::fflush(sheet) != 0)
-        return kOtherParts;
+        return sample;
     const long end = std::ftell(sheet);
-    QByteArray sample(qsizetype(std::min<long>(end, 1024 * 1024)), Qt::Uninitialized);
+    if (end <= 0)
+        return sample;
+    sample.sheetSize = end;
+    sample.start.resize(qsizetype(std::min<long>(end, 1024 * 1024)));
     std::rewind(sheet);
-    sample.resize(qsizetype(std::fread(sample.data(), 1, size_t(sample.size()), sheet)));
+    sample.start.resize(qsizetype(std::fread(sample.start.data(), 1, size_t(sample.start.size()), sheet)));
     std::fseek(sheet, end, SEEK_SET);
-    if (end <= 0 || sample.isEmpty())
+    return sample;
+}
+
+/*
+ * The size the packed file will have: the sheet's XML, shrunk as much as its first megabyte
+ * shrinks under the same compression, plus the workbook's other, small parts.
+ */
+qint64 XlsxFile::expectedFileSize(const SheetSample &sample)
+{
+    constexpr qint64 kOtherParts = 8 * 1024;
+    if (sample.start.isEmpty())
         return kOtherParts;
-    const double ratio = double(qCompress(sample).size()) / double(sample.size());
-    return qint64(double(end) * ratio) + kOtherParts;
+    const double ratio = double(qCompress(sample.start).size()) / double(sample.start.size());
+    return qint64(double(sample.sheetSize) * ratio) + kOtherParts;
 }
 
 bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> &packing)
@@ -325,8 +359,11 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
     };
     Closed closed;
     if (packing) {
-        const qint64 expected = expectedFileSize();
+        // The sample is read before the library takes the sheet's file over, and compressed
+        // while the library packs the workbook.
+        const SheetSample sample = sheetSample();
         std::future<Closed> closing = std::async(std::launch::async, closeWorkbook);
+        const qint64 expected = expectedFileSize(sample);
         while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
             packing(QFileInfo(m_stagingName).size(), expected);
         closed = closing.get();

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <xlsxwriter/common.h>
 
@@ -14,6 +15,42 @@
 inline constexpr qsizetype kXlsxMaxRows = 1048576;
 inline constexpr qsizetype kXlsxMaxColumns = 16384;
 inline constexpr qsizetype kXlsxMaxCellChars = 32767;
+
+/**
+ * Rows made ready for XlsxFile::addRow(): every non-empty cell's text in UTF-8, with its
+ * escapes in place and ended with a NUL, as the library takes it. Making rows ready is the
+ * part of the work that needs no workbook, so it can be done on another thread while the
+ * workbook takes the rows made ready before.
+ */
+class XlsxRowBatch
+{
+public:
+    /**
+     * Appends a row given as a delimited row: fields split at the (ASCII) delimiter, each with
+     * its enclosing quote marks removed.
+     */
+    void appendDelimitedRow(QStringView row, char delimiter, char quoteMark);
+    /** Appends a row given as its cells' texts. */
+    void appendRow(const QStringList &cells);
+
+    qsizetype rowCount() const { return qsizetype(m_rowEnds.size()); }
+    /** Removes the rows and keeps the memory for the next ones. */
+    void clear();
+
+private:
+    friend class XlsxFile;
+
+    struct Cell {
+        qsizetype text; // where the text starts in m_texts
+        lxw_col_t column;
+    };
+
+    void appendCell(lxw_col_t column, QByteArrayView utf8);
+
+    QByteArray m_texts;
+    std::vector<Cell> m_cells;     // the non-empty cells, row after row
+    std::vector<size_t> m_rowEnds; // where each row's cells end in m_cells
+};
 
 /**
  * Writes an Office Open XML workbook with one worksheet, row by row, in constant memory:
@@ -44,13 +81,8 @@ public:
     /** Whether the workbook could be started; errorString() says why not. */
     bool isStarted() const;
 
-    /** Appends the next row; false with errorString() set when the cells cannot be stored. */
-    bool addRow(const QStringList &cells);
-    /**
-     * Appends the next row given as a delimited row: fields split at the (ASCII) delimiter,
-     * each with its enclosing quote marks removed. Spares a string per cell on large tables.
-     */
-    bool addDelimitedRow(QStringView row, char delimiter, char quoteMark);
+    /** Appends row r of batch as the next row; false with errorString() set when the cells cannot be stored. */
+    bool addRow(const XlsxRowBatch &batch, qsizetype r);
     /**
      * Writes the file; false with errorString() set when that fails. The library packs the
      * sheet into the file only now, which takes about as long as adding its rows: meanwhile
@@ -64,18 +96,31 @@ public:
     static QByteArray cellText(QByteArrayView utf8);
     /** How many characters a cell's text takes in the file, escapes counted: what the format's limit applies to. */
     static qsizetype writtenLength(QStringView text);
+    /**
+     * Whether text holds a character that a cell may write as an escape ("_", or one that
+     * XML cannot carry); when not, writtenLength() is the text's own length.
+     */
+    static bool mayNeedEscapes(QStringView text);
 
 private:
-    bool writeCell(lxw_col_t column, QByteArrayView utf8);
     void setError(const QString &reason);
 
     LibraryMessageCapture m_libraryMessages; // first in, last out: it sees the whole workbook's life
     struct Handles;
-    qint64 expectedFileSize() const;
+
+    /**
+     * The sheet's XML so far (the library keeps it in a temporary file until close): its size
+     * and its first megabyte, which the expected size of the packed file is estimated from.
+     */
+    struct SheetSample {
+        qint64 sheetSize = 0;
+        QByteArray start;
+    };
+    SheetSample sheetSample() const;
+    static qint64 expectedFileSize(const SheetSample &sample);
 
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;
-    QByteArray m_cellText; // the cell being written, ended with a NUL
     QString m_stagingName;
     QString m_closingMessages; // what the library printed while the workbook closed
     QString m_error;

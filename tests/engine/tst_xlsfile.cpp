@@ -100,6 +100,7 @@ private slots:
     void readsBackEveryCell_data();
     void readsBackEveryCell();
     void readsBackLargestSheet();
+    void sameBytesHowEverTheRowsCome();
     void libreOfficeKeepsTextAsText();
     void refusesTableBeyondLimits_data();
     void refusesTableBeyondLimits();
@@ -312,6 +313,32 @@ void TestXlsFile::readsBackLargestSheet()
             expected[{r, c}] = table[r][c];
     }
     verifyCells(report, expected);
+}
+
+void TestXlsFile::sameBytesHowEverTheRowsCome()
+{
+    // All rows in one batch into a table of texts sized for every cell, or a few rows at a time
+    // into one sized for a single cell, which has to grow many times: the same workbook.
+    const Table table = manyShortStrings();
+    QBuffer whole;
+    QVERIFY(whole.open(QIODevice::WriteOnly));
+    QString error;
+    QVERIFY2(writeXlsWorkbook(table, 2, whole, &error), qPrintable(error));
+
+    XlsFile workbook(2, 1);
+    XlsRowBatch batch;
+    constexpr size_t kBatchRows = 7;
+    for (size_t first = 0; first < table.size(); first += kBatchRows) {
+        batch.clear();
+        for (size_t r = first; r < std::min(table.size(), first + kBatchRows); ++r)
+            batch.appendRow(table[r]);
+        for (qsizetype r = 0; r < batch.rowCount(); ++r)
+            QVERIFY2(workbook.addRow(batch, r), qPrintable(workbook.errorString()));
+    }
+    QBuffer inBatches;
+    QVERIFY(inBatches.open(QIODevice::WriteOnly));
+    QVERIFY2(workbook.write(inBatches), qPrintable(workbook.errorString()));
+    QCOMPARE(inBatches.data(), whole.data());
 }
 
 void TestXlsFile::libreOfficeKeepsTextAsText()

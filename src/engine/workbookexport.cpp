@@ -1,9 +1,9 @@
 #include "engine/workbookexport.h"
 
-#include "engine/helperthread.h"
 #include "engine/xlsfile.h"
 #include "engine/xlsxfile.h"
 #include "i18n/translate.h"
+#include "text/helperthread.h"
 #include "text/outputfile.h"
 
 #include <QLocale>

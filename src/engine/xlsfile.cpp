@@ -1,7 +1,7 @@
 #include "engine/xlsfile.h"
 
-#include "engine/helperthread.h"
 #include "text/devicewrite.h"
+#include "text/helperthread.h"
 
 #include <QFileDevice>
 #include <QHashFunctions>

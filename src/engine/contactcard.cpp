@@ -91,10 +91,8 @@ void CardList::append(const ContactFieldsUtf8 &fields)
     char *out = block.data() + offset;
     for (QByteArrayView field : fields)
         out = writeLength(out, quint64(field.size()));
-    for (QByteArrayView field : fields) {
-        std::memcpy(out, field.data(), size_t(field.size()));
-        out += field.size();
-    }
+    for (QByteArrayView field : fields)
+        out = std::copy_n(field.data(), field.size(), out); // an empty field may have no data at all
     block.truncate(out - block.constData());
     m_cards.push_back(CardRef{quint32(m_blocks.size() - 1), quint32(offset)});
 }

@@ -72,10 +72,8 @@ char *copyWithoutQuotes(char *out, QByteArrayView text, QByteArrayView quoteMark
 {
     if (quoteMark.size() == 1) {
         const char quote = quoteMark.front();
-        if (!text.contains(quote)) {
-            std::memcpy(out, text.data(), size_t(text.size()));
-            return out + text.size();
-        }
+        if (!text.contains(quote))
+            return std::copy_n(text.data(), text.size(), out); // an empty text may have no data at all
         return std::remove_copy(text.begin(), text.end(), out, quote);
     }
     for (qsizetype at = text.indexOf(quoteMark); at >= 0 && !quoteMark.isEmpty(); at = text.indexOf(quoteMark)) {

@@ -159,6 +159,9 @@ measure() {
     in=$(input_for "$n")
     log="$DATA/logs/$tool-$n.time"
     rm -f "$out"
+    # Earlier runs' outputs go to disk first: a tool that syncs its output (as tessaly-convert
+    # does before it replaces a file) must not pay for the previous tool's writes.
+    sync
     say "$tool on $n cards"
     set +e
     "$TIME" -v -o "$log" "$@" > "$DATA/logs/$tool-$n.out" 2>&1

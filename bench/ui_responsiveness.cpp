@@ -92,9 +92,9 @@ int main(int argc, char *argv[])
     std::sort(delays.begin(), delays.end());
     const auto percentile
         = [&delays](double p) { return delays.empty() ? 0.0 : delays[size_t(p * double(delays.size() - 1))] / 1e6; };
-    std::printf("input: %s (%lld lines), loaded in %.1f s\n", qPrintable(input),
+    std::printf("input: %s (%lld lines), loaded in %.2f s\n", qPrintable(input),
                 static_cast<long long>(loadedCards().loadedLines.size()), loadSeconds);
-    std::printf("export: %s in %.1f s, outcome %s\n", qPrintable(output), exportSeconds, qPrintable(outcome));
+    std::printf("export: %s in %.2f s, outcome %s\n", qPrintable(output), exportSeconds, qPrintable(outcome));
     std::printf("timer ticks: %zu, delay median %.2f ms, 99th percentile %.2f ms\n", delays.size(), percentile(0.5),
                 percentile(0.99));
     std::printf("largest delay of the window's thread: %.1f ms (at progress %d)\n", maxDelay / 1e6, progressAtMax);

@@ -160,8 +160,11 @@ measure() {
     log="$DATA/logs/$tool-$n.time"
     rm -f "$out"
     # Earlier runs' outputs go to disk first: a tool that syncs its output (as tessaly-convert
-    # does before it replaces a file) must not pay for the previous tool's writes.
+    # does before it replaces a file) must not pay for the previous tool's writes. The input is
+    # read once beforehand, so that every tool finds it in the page cache (the kernel may have
+    # let go of it while other files were written).
     sync
+    cat "$in" > /dev/null
     say "$tool on $n cards"
     set +e
     "$TIME" -v -o "$log" "$@" > "$DATA/logs/$tool-$n.out" 2>&1

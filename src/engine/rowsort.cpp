@@ -186,10 +186,11 @@ private:
 };
 
 /*
- * The bytes of the heads in a collated locale: the printable ASCII characters and the
- * ideographs that the rows begin with most, all in the collator's order, one byte each (0 for
- * any other character). An ideograph of the basic block is never joined with its neighbours
- * nor expanded by a collation, so its place among single characters is its place in a row.
+ * The bytes of the heads in a collated locale: the printable ASCII characters, the accented
+ * Latin and the Cyrillic letters, and the ideographs that the rows begin with most, all in the
+ * collator's order, one byte each (0 for any other character). An ideograph of the basic block
+ * is never joined with its neighbours nor expanded by a collation, so its place among single
+ * characters is its place in a row.
  */
 class HeadRanks
 {
@@ -202,6 +203,10 @@ public:
         for (char32_t c = kFirstPrintable; c <= kLastPrintable; ++c)
             characters.push_back(c);
         for (char32_t c = kFirstLatinLetter; c <= kLastLatinLetter; ++c) {
+            if (QChar::isLetter(c))
+                characters.push_back(c);
+        }
+        for (char32_t c = kFirstCyrillicLetter; c <= kLastCyrillicLetter; ++c) {
             if (QChar::isLetter(c))
                 characters.push_back(c);
         }
@@ -218,6 +223,8 @@ public:
             return m_ascii[size_t(c - kFirstPrintable)];
         if (c >= kFirstLatinLetter && c <= kLastLatinLetter)
             return m_latin[size_t(c - kFirstLatinLetter)];
+        if (c >= kFirstCyrillicLetter && c <= kLastCyrillicLetter)
+            return m_cyrillic[size_t(c - kFirstCyrillicLetter)];
         return isBasicIdeograph(c) ? m_ideographs[size_t(c - kFirstIdeograph)] : 0;
     }
 
@@ -250,6 +257,8 @@ public:
 private:
     static constexpr char32_t kFirstLatinLetter = 0xC0; // the accented letters of Latin-1 and Latin Extended-A
     static constexpr char32_t kLastLatinLetter = 0x17F;
+    static constexpr char32_t kFirstCyrillicLetter = 0x400; // the basic Cyrillic block
+    static constexpr char32_t kLastCyrillicLetter = 0x45F;
 
     quint8 &slotOf(char32_t c)
     {
@@ -257,6 +266,8 @@ private:
             return m_ascii[size_t(c - kFirstPrintable)];
         if (c <= kLastLatinLetter)
             return m_latin[size_t(c - kFirstLatinLetter)];
+        if (c <= kLastCyrillicLetter)
+            return m_cyrillic[size_t(c - kFirstCyrillicLetter)];
         return m_ideographs[size_t(c - kFirstIdeograph)];
     }
 
@@ -290,6 +301,7 @@ private:
     {
         m_ascii.fill(0);
         m_latin.fill(0);
+        m_cyrillic.fill(0);
         std::fill(m_ideographs.begin(), m_ideographs.end(), quint8(0));
         std::stable_sort(characters.begin(), characters.end(),
                          [&](char32_t a, char32_t b) { return collator.compare(textOf(a), textOf(b)) < 0; });
@@ -352,6 +364,7 @@ private:
 
     std::array<quint8, kPrintableCount> m_ascii{};
     std::array<quint8, kLastLatinLetter - kFirstLatinLetter + 1> m_latin{};
+    std::array<quint8, kLastCyrillicLetter - kFirstCyrillicLetter + 1> m_cyrillic{};
     std::vector<quint8> m_ideographs;
 };
 

@@ -178,8 +178,9 @@ private slots:
     {
         QTest::addColumn<QString>("locale");
         // English, and locales whose letters or letter pairs sort apart from the ASCII order.
-        for (const char *name : {"en_US", "C", "sv_SE", "cs_CZ", "hu_HU", "da_DK", "tr_TR", "lt_LT", "ja_JP", "zh_CN",
-                                 "th_TH", "de_DE", "es_ES", "et_EE", "pl_PL", "fi_FI"})
+        for (const char *name :
+             {"en_US", "C",     "sv_SE", "cs_CZ", "hu_HU", "da_DK", "tr_TR", "lt_LT", "ja_JP", "zh_CN",
+              "th_TH", "de_DE", "es_ES", "et_EE", "pl_PL", "fi_FI", "ru_RU", "uk_UA", "sr_RS", "bg_BG"})
             QTest::newRow(name) << QString::fromLatin1(name);
     }
 
@@ -191,13 +192,14 @@ private slots:
         QFETCH(QString, locale);
         QLocale::setDefault(QLocale(locale));
         const QStringList pieces{
-            u"\"Ahmet"_qs, u"\"ahmet"_qs, u"Aksoy\","_qs, u"aa"_qs, u"ch"_qs, u"CH"_qs, u"c"_qs,      u"h"_qs,
-            u"dzs"_qs,     u"cs"_qs,      u"y"_qs,        u"i"_qs,  u"I"_qs,  u"ı"_qs,  u"İ"_qs,      u"å"_qs,
-            u"a\u030A"_qs, u"é"_qs,       u"e\u0301"_qs,  u"Ö"_qs,  u"ö"_qs,  u"o"_qs,  u"ß"_qs,      u"ss"_qs,
-            u"æ"_qs,       u"ae"_qs,      u"ø"_qs,        u"ç"_qs,  u"ş"_qs,  u"ğ"_qs,  u"ü"_qs,      u"ñ"_qs,
-            u"ł"_qs,       u"ŀ"_qs,       u"z"_qs,        u"-"_qs,  u" "_qs,  u"\t"_qs, u"\u0001"_qs, u"😀"_qs,
-            u"山田"_qs,    u"田"_qs,      u"渡辺"_qs,     u"小"_qs, u"ไก่"_qs, u"0"_qs,  u"9"_qs,      u"\"\""_qs,
-            u","_qs,       u"'"_qs,       u"~"_qs};
+            u"\"Ahmet"_qs, u"\"ahmet"_qs, u"Aksoy\","_qs, u"aa"_qs,   u"ch"_qs,   u"CH"_qs,     u"c"_qs,    u"h"_qs,
+            u"dzs"_qs,     u"cs"_qs,      u"y"_qs,        u"i"_qs,    u"I"_qs,    u"ı"_qs,      u"İ"_qs,    u"å"_qs,
+            u"a\u030A"_qs, u"é"_qs,       u"e\u0301"_qs,  u"Ö"_qs,    u"ö"_qs,    u"o"_qs,      u"ß"_qs,    u"ss"_qs,
+            u"æ"_qs,       u"ae"_qs,      u"ø"_qs,        u"ç"_qs,    u"ş"_qs,    u"ğ"_qs,      u"ü"_qs,    u"ñ"_qs,
+            u"ł"_qs,       u"ŀ"_qs,       u"Иван"_qs,     u"иван"_qs, u"Ёлка"_qs, u"ель"_qs,    u"ї"_qs,    u"ђ"_qs,
+            u"Я"_qs,       u"z"_qs,       u"-"_qs,        u" "_qs,    u"\t"_qs,   u"\u0001"_qs, u"😀"_qs,    u"山田"_qs,
+            u"田"_qs,      u"渡辺"_qs,    u"小"_qs,       u"ไก่"_qs,   u"0"_qs,    u"9"_qs,      u"\"\""_qs, u","_qs,
+            u"'"_qs,       u"~"_qs};
         QStringList rows;
         quint32 seed = 12345;
         auto next = [&seed] { return (seed = seed * 1103515245u + 12345u) >> 8; };

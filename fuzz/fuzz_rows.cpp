@@ -194,10 +194,8 @@ void checkFinishing(const QStringList &before, const QStringList &after, const Q
 void checkWriting(qsizetype count, const Utf8LineAt &lineAt, TextEncoding encoding)
 {
     QStringList lines;
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     for (qsizetype i = 0; i < count; ++i)
-        lines.append(decoder.decode(lineAt(i)));
+        lines.append(utf8LineText(lineAt(i)));
     QBuffer buffer;
     buffer.open(QIODevice::WriteOnly);
     QString error;

@@ -50,11 +50,7 @@ bool containsUrlMarker(QByteArrayView text)
 
 bool isBlank(QByteArrayView line)
 {
-    for (char c : line) {
-        if (static_cast<unsigned char>(c) > 0x20)
-            return false;
-    }
-    return true;
+    return trimControlAndBlank(line).isEmpty();
 }
 
 /* A folded line: it starts with a space or a tab and holds more than white space. */
@@ -424,18 +420,13 @@ void storeField(WorkingCard &card, Target target, Value &value)
     }
 }
 
-/* Removes bytes up to U+0020 from both ends, as trimControlAndBlank does. */
-void trimControlAndBlankUtf8(QByteArray &field)
+/* trimControlAndBlank in place, keeping the field's buffer. */
+void trimControlAndBlankInPlace(QByteArray &field)
 {
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    qsizetype end = field.size();
-    while (end > 0 && isBlank(field.at(end - 1)))
-        --end;
-    qsizetype begin = 0;
-    while (begin < end && isBlank(field.at(begin)))
-        ++begin;
-    if (end < field.size())
-        field.truncate(end);
+    const QByteArrayView trimmed = trimControlAndBlank(QByteArrayView(field));
+    const qsizetype begin = trimmed.data() - field.constData();
+    if (begin + trimmed.size() < field.size())
+        field.truncate(begin + trimmed.size());
     if (begin > 0)
         field.remove(0, begin);
 }
@@ -460,7 +451,7 @@ void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
             continue;
         }
         QByteArray &out = normalized[size_t(i)];
-        trimControlAndBlankUtf8(field);
+        trimControlAndBlankInPlace(field);
         normalizeFieldUtf8(field, out);
         views[size_t(i)] = out;
     }

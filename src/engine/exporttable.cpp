@@ -116,7 +116,7 @@ void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPres
 
 bool isBlankText(QByteArrayView text)
 {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) <= 0x20; });
+    return trimControlAndBlank(text).isEmpty();
 }
 
 void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const ColumnPresence &presence,

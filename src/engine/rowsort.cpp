@@ -1,17 +1,16 @@
 #include "engine/rowsort.h"
 
 #include "text/helperthread.h"
+#include "text/utf8.h"
 
 #include <QCollator>
 #include <QLocale>
-#include <QStringDecoder>
 
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <cstring>
 #include <memory>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -51,87 +50,6 @@ qsizetype firstDifference(const char *a, const char *b, qsizetype from, qsizetyp
     return i;
 }
 
-/*
- * The collator's order of the printable ASCII characters, read from the collator itself:
- * one rank per character, the same for characters that compare equal ignoring case.
- *
- * It is used only when the collator orders strings of these characters one character after
- * the other by these ranks, with no character ignored and none joined to its neighbours (as
- * a contraction like Czech "ch" would be). That is checked on every string of two printable
- * characters and every string of three letters; a locale that fails it is sorted by the
- * collator alone.
- */
-class AsciiRanks
-{
-public:
-    explicit AsciiRanks(const QCollator &collator) { m_valid = readRanks(collator) && checkStrings(collator); }
-
-    bool isValid() const { return m_valid; }
-    quint8 rank(char16_t c) const { return m_ranks[size_t(c - kFirstPrintable)]; }
-    quint8 rank(char c) const { return m_ranks[size_t(c - char(kFirstPrintable))]; }
-
-private:
-    bool readRanks(const QCollator &collator)
-    {
-        std::vector<QString> characters;
-        for (char16_t c = kFirstPrintable; c <= kLastPrintable; ++c)
-            characters.push_back(QString(QChar(c)));
-        std::stable_sort(characters.begin(), characters.end(),
-                         [&](const QString &a, const QString &b) { return collator.compare(a, b) < 0; });
-        quint8 rank = 0;
-        for (size_t i = 0; i < characters.size(); ++i) {
-            if (i > 0 && collator.compare(characters[i - 1], characters[i]) != 0)
-                ++rank;
-            m_ranks[size_t(characters[i][0].unicode() - kFirstPrintable)] = rank;
-            // Every character must count: one that the collator skips would break the order.
-            if (collator.compare(QStringLiteral("a") + characters[i], QStringLiteral("a")) <= 0)
-                return false;
-        }
-        return true;
-    }
-
-    /* Whether the collator orders these strings exactly as their ranks do, one character at a time. */
-    bool agreesOn(const QCollator &collator, std::vector<QString> strings) const
-    {
-        auto ranksLess = [&](const QString &a, const QString &b) {
-            return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](QChar x, QChar y) {
-                return rank(x.unicode()) < rank(y.unicode());
-            });
-        };
-        std::stable_sort(strings.begin(), strings.end(), ranksLess);
-        // In a total order it is enough that every neighbour compares as the ranks say.
-        for (size_t i = 1; i < strings.size(); ++i) {
-            const int expected = ranksLess(strings[i - 1], strings[i]) ? -1 : 0;
-            const int actual = collator.compare(strings[i - 1], strings[i]);
-            if ((actual < 0 ? -1 : actual > 0 ? 1 : 0) != expected)
-                return false;
-        }
-        return true;
-    }
-
-    bool checkStrings(const QCollator &collator) const
-    {
-        std::vector<QString> pairs;
-        pairs.reserve(kPrintableCount * kPrintableCount);
-        for (char16_t a = kFirstPrintable; a <= kLastPrintable; ++a) {
-            for (char16_t b = kFirstPrintable; b <= kLastPrintable; ++b)
-                pairs.push_back(QString(QChar(a)) + QChar(b));
-        }
-        std::vector<QString> triples;
-        triples.reserve(26 * 26 * 26);
-        for (char16_t a = u'a'; a <= u'z'; ++a) {
-            for (char16_t b = u'a'; b <= u'z'; ++b) {
-                for (char16_t c = u'a'; c <= u'z'; ++c)
-                    triples.push_back(QString(QChar(a)) + QChar(b) + QChar(c));
-            }
-        }
-        return agreesOn(collator, std::move(pairs)) && agreesOn(collator, std::move(triples));
-    }
-
-    std::array<quint8, kPrintableCount> m_ranks{};
-    bool m_valid = false;
-};
-
 /* The CJK unified ideographs of the basic block: one collation weight each, no decompositions. */
 constexpr char32_t kFirstIdeograph = 0x4E00;
 constexpr char32_t kLastIdeograph = 0x9FFF;
@@ -139,19 +57,6 @@ constexpr char32_t kLastIdeograph = 0x9FFF;
 bool isBasicIdeograph(char32_t c)
 {
     return c >= kFirstIdeograph && c <= kLastIdeograph;
-}
-
-/* One character of valid UTF-8 at at, which moves past it. */
-char32_t decodeUtf8(const unsigned char *&at)
-{
-    const unsigned char lead = *at++;
-    if (lead < 0x80)
-        return lead;
-    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
-    char32_t c = lead & (0x3F >> extra);
-    for (int k = 0; k < extra; ++k)
-        c = (c << 6) | (*at++ & 0x3F);
-    return c;
 }
 
 /* The case-folded UTF-16 units of UTF-8 text, one by one; -1 at its end. */
@@ -170,7 +75,7 @@ public:
             return std::exchange(m_pendingLow, char16_t(0));
         if (m_at == m_end)
             return -1;
-        const char32_t c = decodeUtf8(m_at);
+        const char32_t c = utf8::decode(m_at);
         // Qt folds a character outside the BMP as a whole but keeps its high surrogate.
         if (QChar::requiresSurrogates(c)) {
             m_pendingLow = QChar::lowSurrogate(QChar::toCaseFolded(c));
@@ -186,16 +91,23 @@ private:
 };
 
 /*
- * The bytes of the heads in a collated locale: the printable ASCII characters, the accented
- * Latin and the Cyrillic letters, and the ideographs that the rows begin with most, all in the
- * collator's order, one byte each (0 for any other character). An ideograph of the basic block
- * is never joined with its neighbours nor expanded by a collation, so its place among single
- * characters is its place in a row.
+ * The collator's order of single characters, read from the collator itself: the printable
+ * ASCII characters, the accented Latin and the Cyrillic letters, and the ideographs that the
+ * rows begin with most, one rank each from 1, the same for characters that compare equal
+ * (0 for any other character). An ideograph of the basic block is never joined with its
+ * neighbours nor expanded by a collation, so its place among single characters is its place
+ * in a row.
+ *
+ * The ranks are used only when the collator orders strings of printable ASCII one character
+ * after the other by them, with no character ignored and none joined to its neighbours (as a
+ * contraction like Czech "ch" would be). That is checked on every string of two printable
+ * characters and every string of three letters; a locale that fails it is sorted by the
+ * collator alone.
  */
-class HeadRanks
+class CollationRanks
 {
 public:
-    HeadRanks(const QCollator &collator, std::vector<char32_t> ideographs)
+    CollationRanks(const QCollator &collator, std::vector<char32_t> ideographs)
         : m_ideographs(size_t(kLastIdeograph - kFirstIdeograph + 1), 0)
     {
         // The letters decide how many ranks are left for the ideographs, one rank each.
@@ -214,7 +126,13 @@ public:
         ideographs.resize(std::min(ideographs.size(), size_t(std::max(255 - letterRanks, 0))));
         characters.insert(characters.end(), ideographs.begin(), ideographs.end());
         assignRanks(collator, characters);
+        m_valid = asciiCounts(collator) && checkStrings(collator);
     }
+
+    bool isValid() const { return m_valid; }
+
+    /* The rank of a printable ASCII character given as a byte of UTF-8. */
+    quint8 rank(char c) const { return m_ascii[size_t(c - char(kFirstPrintable))]; }
 
     /* The head byte of character c: its rank from 1, or 0 when the heads do not know it. */
     quint8 byteOf(char32_t c) const
@@ -237,7 +155,7 @@ public:
             const auto *at = reinterpret_cast<const unsigned char *>(row.data());
             const auto *end = at + row.size();
             for (int k = 0; k < headLength && at != end; ++k) {
-                const char32_t c = decodeUtf8(at);
+                const char32_t c = utf8::decode(at);
                 if (isBasicIdeograph(c))
                     ++counts[size_t(c - kFirstIdeograph)];
             }
@@ -362,10 +280,59 @@ private:
         return true;
     }
 
+    /* Whether every printable ASCII character has a rank: one that the collator skips would break the order. */
+    bool asciiCounts(const QCollator &collator) const
+    {
+        for (char32_t c = kFirstPrintable; c <= kLastPrintable; ++c) {
+            if (byteOf(c) == 0 || collator.compare(u"a"_qs + textOf(c), u"a"_qs) <= 0)
+                return false;
+        }
+        return true;
+    }
+
+    /* Whether the collator orders these strings exactly as their ranks do, one character at a time. */
+    bool agreesOn(const QCollator &collator, std::vector<QString> strings) const
+    {
+        auto ranksLess = [&](const QString &a, const QString &b) {
+            return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [&](QChar x, QChar y) {
+                return byteOf(x.unicode()) < byteOf(y.unicode());
+            });
+        };
+        std::stable_sort(strings.begin(), strings.end(), ranksLess);
+        // In a total order it is enough that every neighbour compares as the ranks say.
+        for (size_t i = 1; i < strings.size(); ++i) {
+            const int expected = ranksLess(strings[i - 1], strings[i]) ? -1 : 0;
+            const int actual = collator.compare(strings[i - 1], strings[i]);
+            if ((actual < 0 ? -1 : actual > 0 ? 1 : 0) != expected)
+                return false;
+        }
+        return true;
+    }
+
+    bool checkStrings(const QCollator &collator) const
+    {
+        std::vector<QString> pairs;
+        pairs.reserve(kPrintableCount * kPrintableCount);
+        for (char16_t a = kFirstPrintable; a <= kLastPrintable; ++a) {
+            for (char16_t b = kFirstPrintable; b <= kLastPrintable; ++b)
+                pairs.push_back(QString(QChar(a)) + QChar(b));
+        }
+        std::vector<QString> triples;
+        triples.reserve(26 * 26 * 26);
+        for (char16_t a = u'a'; a <= u'z'; ++a) {
+            for (char16_t b = u'a'; b <= u'z'; ++b) {
+                for (char16_t c = u'a'; c <= u'z'; ++c)
+                    triples.push_back(QString(QChar(a)) + QChar(b) + QChar(c));
+            }
+        }
+        return agreesOn(collator, std::move(pairs)) && agreesOn(collator, std::move(triples));
+    }
+
     std::array<quint8, kPrintableCount> m_ascii{};
     std::array<quint8, kLastLatinLetter - kFirstLatinLetter + 1> m_latin{};
     std::array<quint8, kLastCyrillicLetter - kFirstCyrillicLetter + 1> m_cyrillic{};
     std::vector<quint8> m_ideographs;
+    bool m_valid = false;
 };
 
 /*
@@ -383,10 +350,10 @@ public:
      * texts holds the rows as text, made when the collator first needs one: the rows this
      * order compares are its own while other threads sort other rows.
      */
-    RowOrder(std::shared_ptr<const AsciiRanks> ranks, std::vector<QString> &texts)
+    RowOrder(const CollationRanks *ranks, std::vector<QString> &texts)
         : m_collator(QLocale())
         , m_plain(isPlainLocale())
-        , m_ranks(std::move(ranks))
+        , m_ranks(ranks)
         , m_texts(texts)
     {
         m_collator.setCaseSensitivity(Qt::CaseInsensitive);
@@ -400,16 +367,6 @@ public:
     }
 
     static bool isPlainLocale() { return QLocale().language() == QLocale::C; }
-
-    static std::shared_ptr<const AsciiRanks> ranksForLocale()
-    {
-        if (isPlainLocale())
-            return nullptr;
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
-        auto ranks = std::make_shared<const AsciiRanks>(collator);
-        return ranks->isValid() ? ranks : nullptr;
-    }
 
 private:
     static char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? char(c + 0x20) : c; }
@@ -486,7 +443,7 @@ private:
     {
         QString &text = m_texts[row.index];
         if (text.isNull())
-            text = m_decoder.decode(row.bytes);
+            text = utf8LineText(row.bytes);
         return text;
     }
 
@@ -534,10 +491,7 @@ private:
 
     QCollator m_collator;
     bool m_plain;
-    std::shared_ptr<const AsciiRanks> m_ranks;
-    // Rows are valid UTF-8; a U+FEFF at a row's start is text, as it is in the row.
-    QStringDecoder m_decoder{QStringConverter::Utf8,
-                             QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom};
+    const CollationRanks *m_ranks;
     std::vector<QString> &m_texts;
 };
 
@@ -608,7 +562,7 @@ void makePlainHead(QByteArrayView row, SortEntry &entry)
  * neighbours have head bytes (as RowOrder decides with the ranks, where a character after it
  * might join it).
  */
-SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, bool plain)
+SortEntry makeEntry(QByteArrayView row, quint32 index, const CollationRanks *ranks, bool plain)
 {
     SortEntry entry;
     entry.row = row;
@@ -617,7 +571,7 @@ SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, b
         makePlainHead(row, entry);
         return entry;
     }
-    if (!heads)
+    if (!ranks)
         return entry;
     std::array<quint8, kHeadBytes + 1> bytes{};
     const auto *at = reinterpret_cast<const unsigned char *>(row.data());
@@ -625,7 +579,7 @@ SortEntry makeEntry(QByteArrayView row, quint32 index, const HeadRanks *heads, b
     int fast = 0; // leading characters with a head byte
     while (fast < kHeadBytes + 1 && at != end) {
         const unsigned char *const next = at;
-        const quint8 byte = heads->byteOf(decodeUtf8(at));
+        const quint8 byte = ranks->byteOf(utf8::decode(at));
         if (byte == 0) {
             at = next;
             break;
@@ -664,41 +618,50 @@ private:
 };
 
 /* Makes and sorts the entries of rows [from, to) on the calling thread. */
-void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizetype to,
-              const std::shared_ptr<const AsciiRanks> &ranks, const HeadRanks *heads, std::vector<QString> &texts)
+void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizetype to, const CollationRanks *ranks,
+              std::vector<QString> &texts)
 {
     const bool plain = RowOrder::isPlainLocale();
     for (qsizetype i = from; i < to; ++i)
-        entries[i] = makeEntry(rows.utf8At(i), quint32(i), heads, plain);
+        entries[i] = makeEntry(rows.utf8At(i), quint32(i), ranks, plain);
     RowOrder order(ranks, texts);
     std::sort(entries + from, entries + to, EntryOrder(order));
+}
+
+/* The ranks of the user's collation, when it has them and there are rows enough to pay for reading them. */
+std::unique_ptr<const CollationRanks> ranksFor(const TextLines &rows)
+{
+    // Reading the ranks takes a few milliseconds: worth it only for many rows.
+    constexpr qsizetype kRowsWorthRanks = 5000;
+    if (rows.size() < kRowsWorthRanks || RowOrder::isPlainLocale())
+        return nullptr;
+    QCollator collator{QLocale()};
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    auto ranks
+        = std::make_unique<const CollationRanks>(collator, CollationRanks::commonIdeographs(rows, kHeadBytes + 1));
+    if (!ranks->isValid())
+        return nullptr;
+    return ranks;
 }
 
 /* The order of the rows once sorted, as row numbers. */
 std::vector<quint32> sortedOrder(const TextLines &rows)
 {
     const qsizetype count = rows.size();
-    // Reading the ranks takes a few milliseconds: worth it only for many rows.
-    constexpr qsizetype kRowsWorthRanks = 5000;
-    const std::shared_ptr<const AsciiRanks> ranks = count >= kRowsWorthRanks ? RowOrder::ranksForLocale() : nullptr;
+    const std::unique_ptr<const CollationRanks> collationRanks = ranksFor(rows);
+    const CollationRanks *const ranks = collationRanks.get();
     std::vector<SortEntry> entries(static_cast<size_t>(count));
     SortEntry *const data = entries.data();
-    std::vector<QString> texts(static_cast<size_t>(count));
-    std::optional<HeadRanks> heads;
-    if (ranks) {
-        QCollator collator{QLocale()};
-        collator.setCaseSensitivity(Qt::CaseInsensitive);
-        heads.emplace(collator, HeadRanks::commonIdeographs(rows, kHeadBytes + 1));
-    }
-    const HeadRanks *const headRanks = heads ? &*heads : nullptr;
+    // The rows as text, for the collator; the C locale never needs them.
+    std::vector<QString> texts(static_cast<size_t>(RowOrder::isPlainLocale() ? 0 : count));
     if (count < 20000) {
-        sortPart(rows, data, 0, count, ranks, headRanks, texts);
+        sortPart(rows, data, 0, count, ranks, texts);
     } else {
         // Two halves on two threads, then one merge; the index breaks ties, so the result is
         // the stable order whichever half a row was in.
         const qsizetype half = count / 2;
-        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, headRanks, texts); });
-        sortPart(rows, data, 0, half, ranks, headRanks, texts);
+        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, texts); });
+        sortPart(rows, data, 0, half, ranks, texts);
         helper.join();
         RowOrder order(ranks, texts);
         std::inplace_merge(data, data + half, data + count, EntryOrder(order));
@@ -732,12 +695,10 @@ QByteArrayView FinishedRows::utf8At(qsizetype i) const
 
 QStringList FinishedRows::toStringList() const
 {
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     QStringList result;
     result.reserve(size());
     for (qsizetype i = 0; i < size(); ++i)
-        result.append(decoder.decode(utf8At(i)));
+        result.append(utf8LineText(utf8At(i)));
     return result;
 }
 

@@ -336,18 +336,14 @@ void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimite
 
 void normalizeFieldUtf8(QByteArrayView field, QByteArray &out)
 {
-    const auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 0x20; };
-    const char *const data = field.data();
+    const QByteArrayView trimmed = trimControlAndBlank(field);
+    const char *const data = trimmed.data();
     qsizetype begin = 0;
-    qsizetype end = field.size();
-    while (begin < end && isBlank(data[begin]))
-        ++begin;
-    while (end > begin && isBlank(data[end - 1]))
-        --end;
+    const qsizetype end = trimmed.size();
     // Leading "=" signs go with the blanks between them.
     while (begin < end && data[begin] == '=') {
         ++begin;
-        while (begin < end && isBlank(data[begin]))
+        while (begin < end && isControlOrBlank(data[begin]))
             ++begin;
     }
     // Every run of spaces becomes one space.

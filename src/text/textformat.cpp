@@ -37,6 +37,17 @@ QString trimControlAndBlank(const QString &value)
     return value.sliced(begin, end - begin);
 }
 
+QByteArrayView trimControlAndBlank(QByteArrayView utf8)
+{
+    qsizetype begin = 0;
+    qsizetype end = utf8.size();
+    while (begin < end && isControlOrBlank(utf8[begin]))
+        ++begin;
+    while (end > begin && isControlOrBlank(utf8[end - 1]))
+        --end;
+    return utf8.sliced(begin, end - begin);
+}
+
 std::optional<int> parseDecimalInt(QStringView text, bool plusAllowed)
 {
     const bool signed_ = text.startsWith(u'-') || (plusAllowed && text.startsWith(u'+'));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -16,6 +17,15 @@ QString formatText(const QString &text, const QString &value);
 
 /** Removes leading and trailing characters up to U+0020. */
 QString trimControlAndBlank(const QString &value);
+
+/** Whether a byte of UTF-8 is a character up to U+0020 (never part of another character). */
+inline bool isControlOrBlank(char byte)
+{
+    return static_cast<unsigned char>(byte) <= 0x20;
+}
+
+/** The same for UTF-8: the part of utf8 without leading and trailing characters up to U+0020. */
+QByteArrayView trimControlAndBlank(QByteArrayView utf8);
 
 /**
  * Reads text as a decimal int: an optional sign ("-", and "+" when plusAllowed) followed by one

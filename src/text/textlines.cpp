@@ -23,13 +23,16 @@ constexpr qsizetype kMaxRelativeEnd = std::numeric_limits<quint32>::max();
 
 } // namespace
 
-QString TextLines::at(qsizetype i) const
+QString utf8LineText(QByteArrayView line)
 {
-    // QString::fromUtf8 would drop a U+FEFF at the line's start, so that a line read, saved
-    // and read again would change each time.
     QStringDecoder decoder(QStringConverter::Utf8,
                            QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
-    return decoder.decode(utf8At(i));
+    return decoder.decode(line);
+}
+
+QString TextLines::at(qsizetype i) const
+{
+    return utf8LineText(utf8At(i));
 }
 
 void TextLines::reserveEnd()

@@ -109,6 +109,12 @@ private:
  */
 bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);
 
+/**
+ * A line kept as UTF-8, as text. A U+FEFF at its start is text too (QString::fromUtf8 would drop
+ * it, so that a line read, saved and read again would change each time).
+ */
+QString utf8LineText(QByteArrayView line);
+
 /** The size of the named file in bytes, or -1 when there is no such file. */
 qint64 fileSize64(const QString &path);
 

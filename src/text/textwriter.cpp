@@ -4,7 +4,6 @@
 #include "text/outputfile.h"
 #include "text/singlebytecodec.h"
 
-#include <QStringDecoder>
 #include <QtEndian>
 
 namespace {
@@ -109,8 +108,6 @@ bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device
     bool ok = writeAllBytes(device, byteOrderMark(encoding));
     QByteArray batch;
     batch.reserve(2 * kBatchBytes + 1024);
-    QStringDecoder decoder(QStringConverter::Utf8,
-                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
     for (qsizetype i = 0; ok && i < count; ++i) {
         const QByteArrayView line = lineAt(i);
         if (encoding == TextEncoding::Utf8) {
@@ -118,7 +115,7 @@ bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device
             batch.append("\r\n", 2);
         } else {
             // Line by line, to count the lines with characters that the encoding cannot hold.
-            const qsizetype lost = appendEncodedLine(QString(decoder.decode(line)), encoding, batch);
+            const qsizetype lost = appendEncodedLine(utf8LineText(line), encoding, batch);
             appendEncodedLine(u"\r\n", encoding, batch);
             if (lost > 0 && replaced) {
                 replaced->characters += lost;

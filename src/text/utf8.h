@@ -70,6 +70,19 @@ inline qsizetype checkBlock(const unsigned char *p, const unsigned char *end)
     return 0;
 }
 
+/* The character of valid UTF-8 that starts at at, which moves past it. */
+inline char32_t decode(const unsigned char *&at)
+{
+    const unsigned char lead = *at++;
+    if (lead < 0x80)
+        return lead;
+    const int extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : 1;
+    char32_t c = lead & (0x3F >> extra);
+    for (int k = 0; k < extra; ++k)
+        c = (c << 6) | (*at++ & 0x3F);
+    return c;
+}
+
 inline bool isValid(QByteArrayView bytes)
 {
     const auto *begin = reinterpret_cast<const unsigned char *>(bytes.data());

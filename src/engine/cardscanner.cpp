@@ -240,36 +240,23 @@ constexpr unsigned kAddress = 16;
 constexpr unsigned kAppleAddress = 32; // X-ABADR, which is not an address
 constexpr unsigned kPhone = 64;
 
+struct NameWord {
+    std::string_view word;
+    unsigned flag;
+};
+constexpr NameWord kNameWords[] = {
+    {"EMAIL", kEmail},          {"NOTE", kNote}, {"ORG", kOrganization}, {"REV", kRevision}, {"ADR", kAddress},
+    {"X-ABADR", kAppleAddress}, {"TEL", kPhone},
+};
+
 /* Which of the words the upper-cased name holds, anywhere in it: one pass over its letters. */
 unsigned namePatterns(std::string_view name)
 {
-    const auto at = [&](size_t i, std::string_view word) { return name.compare(i, word.size(), word) == 0; };
     unsigned found = 0;
     for (size_t i = 0; i < name.size(); ++i) {
-        switch (name[i]) {
-        case 'E':
-            found |= at(i, "EMAIL") ? kEmail : 0u;
-            break;
-        case 'N':
-            found |= at(i, "NOTE") ? kNote : 0u;
-            break;
-        case 'O':
-            found |= at(i, "ORG") ? kOrganization : 0u;
-            break;
-        case 'R':
-            found |= at(i, "REV") ? kRevision : 0u;
-            break;
-        case 'A':
-            found |= at(i, "ADR") ? kAddress : 0u;
-            break;
-        case 'X':
-            found |= at(i, "X-ABADR") ? kAppleAddress : 0u;
-            break;
-        case 'T':
-            found |= at(i, "TEL") ? kPhone : 0u;
-            break;
-        default:
-            break;
+        for (const NameWord &word : kNameWords) {
+            if (name[i] == word.word[0] && name.compare(i, word.word.size(), word.word) == 0)
+                found |= word.flag;
         }
     }
     return found;

@@ -1,5 +1,7 @@
 #include "platform/outputtarget.h"
 
+#include "platform/terminationcleanup.h"
+
 #include "platform/filecalls.h"
 
 #include <QDir>
@@ -95,35 +97,57 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
     return 0;
 }
 
-int createTemporaryFile(const QString &folder, QString *path, int *fd)
+namespace {
+
+/* A new name in folder: ".tessaly-" and six random letters, then suffix. */
+QString temporaryName(const QString &folder, const QString &suffix)
 {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    const QString prefix = (folder.endsWith(u'/') ? folder : folder + u'/') + QStringLiteral(".tessaly-");
+    QString name = (folder.endsWith(u'/') ? folder : folder + u'/') + QStringLiteral(".tessaly-");
+    for (int i = 0; i < 6; ++i)
+        name += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+    return name + suffix;
+}
+
+/*
+ * Creates a file or folder under a new name, tried until one is free. Each name is registered
+ * for removal on termination before it is created, so that a signal in between cannot leave
+ * it behind; create returns 0 or errno.
+ */
+template<typename Create>
+int createUnderNewName(const QString &folder, const QString &suffix, bool isFolder, QString *path, int *cleanupSlot,
+                       const Create &create)
+{
     for (int attempt = 0; attempt < 100; ++attempt) {
-        QString candidate = prefix;
-        for (int i = 0; i < 6; ++i)
-            candidate += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
-        candidate += QStringLiteral(".tmp");
-        const int opened
-            = ::open(nativeName(candidate).constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        if (opened >= 0) {
+        const QString candidate = temporaryName(folder, suffix);
+        const int slot = isFolder ? registerFolderToRemove(candidate) : registerFileToRemove(candidate);
+        const int error = create(nativeName(candidate));
+        if (error == 0) {
             *path = candidate;
-            *fd = opened;
+            *cleanupSlot = slot;
             return 0;
         }
-        if (errno != EEXIST)
-            return errno;
+        unregisterFileToRemove(slot);
+        if (error != EEXIST)
+            return error;
     }
     return EEXIST;
 }
 
-int createTemporaryFolder(const QString &parent, QString *path)
+} // namespace
+
+int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot)
 {
-    QByteArray name = nativeName((parent.endsWith(u'/') ? parent : parent + u'/') + QStringLiteral(".tessaly-XXXXXX"));
-    if (!::mkdtemp(name.data()))
-        return errno;
-    *path = QFile::decodeName(name);
-    return 0;
+    return createUnderNewName(folder, QStringLiteral(".tmp"), false, path, cleanupSlot, [fd](const QByteArray &name) {
+        *fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
+        return *fd >= 0 ? 0 : errno;
+    });
+}
+
+int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot)
+{
+    return createUnderNewName(parent, QString(), true, path, cleanupSlot,
+                              [](const QByteArray &name) { return ::mkdir(name.constData(), 0700) == 0 ? 0 : errno; });
 }
 
 void removeFolderWithFiles(const QString &path)

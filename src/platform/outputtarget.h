@@ -32,12 +32,17 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info);
 
 /**
  * Creates a new empty file with a short name of its own (".tessaly-XXXXXX.tmp") in folder,
- * open for writing and readable only by its owner, and returns its path and descriptor.
+ * open for writing and readable only by its owner, and returns its path and descriptor. The
+ * file is registered for removal on termination from before it exists; cleanupSlot gets the
+ * slot to unregister once the file is renamed or removed.
  */
-int createTemporaryFile(const QString &folder, QString *path, int *fd);
+int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot);
 
-/** Creates a new folder with a short name of its own (".tessaly-XXXXXX") in parent, private to its owner. */
-int createTemporaryFolder(const QString &parent, QString *path);
+/**
+ * Creates a new folder with a short name of its own (".tessaly-XXXXXX") in parent, private to
+ * its owner, registered for removal with its files on termination as createTemporaryFile does.
+ */
+int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot);
 
 /** Removes a folder and the files in it. */
 void removeFolderWithFiles(const QString &path);

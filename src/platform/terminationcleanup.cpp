@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstring>
@@ -58,8 +59,12 @@ void removeAndEnd(int signalNumber)
         if (slot.state.load() != Ready)
             continue;
         if (slot.folder) {
-            removeFilesIn(slot.path);
-            ::rmdir(slot.path);
+            // Another thread may still be writing into the folder: empty it again until it goes.
+            for (int attempt = 0; attempt < 100; ++attempt) {
+                removeFilesIn(slot.path);
+                if (::rmdir(slot.path) == 0 || errno != ENOTEMPTY)
+                    break;
+            }
         } else {
             ::unlink(slot.path);
         }

@@ -123,15 +123,15 @@ bool OutputFile::open(Writer writer)
     if (writer == Writer::ByName) {
         // A library that writes by name keeps temporary files of its own as well: they all go
         // into one private folder, which is removed as a whole.
-        if (const int error = createTemporaryFolder(folder, &m_helperFolder))
+        if (const int error = createTemporaryFolder(folder, &m_helperFolder, &m_cleanupSlot))
             return failWithError(error);
-        m_cleanupSlot = registerFolderToRemove(m_helperFolder);
-        if (const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd))
+        int fileSlot = -1;
+        const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd, &fileSlot);
+        unregisterFileToRemove(fileSlot); // the folder's slot removes it with the folder
+        if (error)
             return failWithError(error);
-    } else {
-        if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd))
-            return failWithError(error);
-        m_cleanupSlot = registerFileToRemove(m_temporaryPath);
+    } else if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot)) {
+        return failWithError(error);
     }
     m_device = std::make_unique<DescriptorDevice>(m_temporaryFd);
     return true;

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -249,13 +250,38 @@ constexpr NameWord kNameWords[] = {
     {"X-ABADR", kAppleAddress}, {"TEL", kPhone},
 };
 
-/* Which of the words the upper-cased name holds, anywhere in it: one pass over its letters. */
+/* For each byte, the words (as bits of their index in kNameWords) that start with it. */
+constexpr std::array<unsigned char, 256> kWordsStartingWith = [] {
+    static_assert(std::size(kNameWords) <= 8, "one bit a word");
+    std::array<unsigned char, 256> table{};
+    for (size_t w = 0; w < std::size(kNameWords); ++w)
+        table[static_cast<unsigned char>(kNameWords[w].word[0])] |= static_cast<unsigned char>(1u << w);
+    return table;
+}();
+
+/* Whether text holds word at position at; an inline loop, as the words are a few letters long. */
+bool holdsWordAt(std::string_view text, size_t at, std::string_view word)
+{
+    if (text.size() - at < word.size())
+        return false;
+    for (size_t k = 1; k < word.size(); ++k) {
+        if (text[at + k] != word[k])
+            return false;
+    }
+    return true;
+}
+
+/*
+ * Which of the words the upper-cased name holds, anywhere in it: one pass over its letters,
+ * trying at each only the words that start with that letter.
+ */
 unsigned namePatterns(std::string_view name)
 {
     unsigned found = 0;
     for (size_t i = 0; i < name.size(); ++i) {
-        for (const NameWord &word : kNameWords) {
-            if (name[i] == word.word[0] && name.compare(i, word.word.size(), word.word) == 0)
+        for (unsigned words = kWordsStartingWith[static_cast<unsigned char>(name[i])]; words != 0; words &= words - 1) {
+            const NameWord &word = kNameWords[std::countr_zero(words)];
+            if (holdsWordAt(name, i, word.word))
                 found |= word.flag;
         }
     }

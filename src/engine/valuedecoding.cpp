@@ -300,9 +300,16 @@ void undoVcardEscapesUtf8(QByteArray &value)
 void finishValueTextUtf8(QByteArray &value, QByteArrayView delimiter)
 {
     undoVcardEscapesUtf8(value);
-    if (delimiter.size() == 1)
-        value.replace(delimiter.front(), ' ');
-    else if (!delimiter.isEmpty())
+    if (delimiter.size() == 1) {
+        // Both in one pass, the common case.
+        const char single = delimiter.front();
+        for (char &c : value) {
+            if (c == single || c == ';')
+                c = ' ';
+        }
+        return;
+    }
+    if (!delimiter.isEmpty())
         value.replace(delimiter, " ");
     value.replace(';', ' ');
 }

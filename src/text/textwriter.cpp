@@ -1,10 +1,15 @@
 #include "text/textwriter.h"
 
 #include "text/devicewrite.h"
+#include "text/helperthread.h"
 #include "text/outputfile.h"
 #include "text/singlebytecodec.h"
 
 #include <QtEndian>
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
 
 namespace {
 
@@ -60,6 +65,110 @@ QByteArray byteOrderMark(TextEncoding encoding)
     return QByteArrayLiteral("\xFF\xFE");
 }
 
+/*
+ * Writes full batches on a second thread, so that the next batch is gathered while the system
+ * copies the last one. One batch waits at most; the buffers go back and forth, so that their
+ * memory is reused. The thread starts with the first batch: a short text is written directly.
+ */
+class BatchWriter
+{
+public:
+    explicit BatchWriter(QIODevice &device)
+        : m_device(device)
+    {
+    }
+    BatchWriter(const BatchWriter &) = delete;
+    BatchWriter &operator=(const BatchWriter &) = delete;
+
+    ~BatchWriter()
+    {
+        // Reached with the thread still there only when the caller left by an exception: the
+        // thread is told to end and waited for, and a failure of its own is dropped.
+        if (m_thread) {
+            close();
+            m_thread.reset();
+        }
+    }
+
+    /* Hands batch over to be written and gives it an empty buffer back; false once a write failed. */
+    bool submit(QByteArray &batch)
+    {
+        if (!m_thread)
+            m_thread = std::make_unique<HelperThread>([this] { writeBatches(); });
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return !m_hasWaiting || m_failed; });
+        if (m_failed)
+            return false;
+        m_waiting.swap(batch);
+        m_hasWaiting = true;
+        batch.swap(m_spare);
+        batch.resize(0); // the capacity stays
+        m_changed.notify_all();
+        return true;
+    }
+
+    /* Writes the last batch once the others are written; false when any write failed. */
+    bool finish(QByteArrayView lastBatch)
+    {
+        stopThread();
+        return !m_failed && writeAllBytes(m_device, lastBatch);
+    }
+
+private:
+    void close()
+    {
+        {
+            const std::lock_guard lock(m_mutex);
+            m_closing = true;
+        }
+        m_changed.notify_all();
+    }
+
+    /* Lets the thread write what waits and end; throws what it threw. */
+    void stopThread()
+    {
+        if (!m_thread)
+            return;
+        close();
+        m_thread->join();
+        m_thread.reset();
+    }
+
+    void writeBatches()
+    {
+        QByteArray batch;
+        for (;;) {
+            {
+                std::unique_lock lock(m_mutex);
+                m_changed.wait(lock, [this] { return m_hasWaiting || m_closing; });
+                if (!m_hasWaiting)
+                    return;
+                batch.swap(m_waiting);
+                m_hasWaiting = false;
+            }
+            const bool written = writeAllBytes(m_device, batch);
+            {
+                const std::lock_guard lock(m_mutex);
+                m_spare.swap(batch);
+                m_failed = !written;
+            }
+            m_changed.notify_all();
+            if (!written)
+                return;
+        }
+    }
+
+    QIODevice &m_device;
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    QByteArray m_waiting; // the batch to write next, when m_hasWaiting
+    QByteArray m_spare;   // a written batch's buffer, for the next one
+    bool m_hasWaiting = false;
+    bool m_closing = false;
+    bool m_failed = false;
+    std::unique_ptr<HelperThread> m_thread; // last: it stops before the members it uses go
+};
+
 } // namespace
 
 bool writeTextLines(const QStringList &lines, QIODevice &device, TextEncoding encoding, QString *error,
@@ -105,9 +214,10 @@ bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device
                     ReplacedCharacters *replaced)
 {
     constexpr qsizetype kBatchBytes = 1 << 20;
-    bool ok = writeAllBytes(device, byteOrderMark(encoding));
-    QByteArray batch;
+    BatchWriter writer(device);
+    QByteArray batch = byteOrderMark(encoding);
     batch.reserve(2 * kBatchBytes + 1024);
+    bool ok = true;
     for (qsizetype i = 0; ok && i < count; ++i) {
         const QByteArrayView line = lineAt(i);
         if (encoding == TextEncoding::Utf8) {
@@ -122,11 +232,10 @@ bool writeUtf8Lines(qsizetype count, const Utf8LineAt &lineAt, QIODevice &device
                 ++replaced->lines;
             }
         }
-        if (batch.size() >= kBatchBytes || i + 1 == count) {
-            ok = writeAllBytes(device, batch);
-            batch.resize(0); // the capacity stays for the next batch
-        }
+        if (batch.size() >= kBatchBytes)
+            ok = writer.submit(batch);
     }
+    ok = writer.finish(ok ? QByteArrayView(batch) : QByteArrayView()) && ok;
     if (!ok && error)
         *error = device.errorString();
     return ok;

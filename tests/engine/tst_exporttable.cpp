@@ -52,6 +52,34 @@ QByteArray writtenBytes(const QStringList &lines, TextEncoding encoding)
     return bytes;
 }
 
+/* A device that takes room bytes and then fails, as a full disk does. */
+class DeviceWithRoom final : public QIODevice
+{
+public:
+    explicit DeviceWithRoom(qint64 room)
+        : m_room(room)
+    {
+        open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+    }
+    QByteArray written;
+
+protected:
+    qint64 readData(char *, qint64) override { return -1; }
+    qint64 writeData(const char *data, qint64 size) override
+    {
+        const qint64 taken = std::min(size, m_room - written.size());
+        if (taken <= 0) {
+            setErrorString(u"No space left on device"_qs);
+            return -1;
+        }
+        written.append(data, taken);
+        return taken;
+    }
+
+private:
+    qint64 m_room;
+};
+
 } // namespace
 
 class TestExportTable : public QObject
@@ -237,6 +265,31 @@ private slots:
         QFETCH(int, encoding);
         QFETCH(QByteArray, expected);
         QCOMPARE(writtenBytes({u"Jürgen é₽"_qs, QString()}, TextEncoding(encoding)), expected);
+    }
+
+    void largeTextsAreWrittenInOrderUntilTheDeviceFails()
+    {
+        // Several megabytes, written in many pieces: every line arrives once, in order.
+        TextLines lines;
+        QByteArray expected("\xEF\xBB\xBF");
+        for (int i = 0; i < 300000; ++i) {
+            const QByteArray line = "line " + QByteArray::number(i) + QByteArray(i % 37, 'x');
+            lines.appendUtf8(line);
+            expected += line + "\r\n";
+        }
+        QVERIFY(expected.size() > 8 << 20);
+        DeviceWithRoom device(expected.size());
+        QString error;
+        QVERIFY(writeTextLines(lines, device, TextEncoding::Utf8, &error));
+        QVERIFY(device.written == expected);
+
+        // A device that fills up halfway: the failure and its reason come back, and what was
+        // written is the text's beginning.
+        DeviceWithRoom full(expected.size() / 2);
+        QVERIFY(!writeTextLines(lines, full, TextEncoding::Utf8, &error));
+        QCOMPARE(error, u"No space left on device"_qs);
+        QCOMPARE(full.written.size(), expected.size() / 2);
+        QVERIFY(expected.startsWith(full.written));
     }
 
     void replacedCharactersAreCounted_data()

@@ -152,20 +152,18 @@ public:
 
     static size_t hashOf(QByteArrayView row) { return qHash(row); }
 
-    void add(QByteArrayView row, size_t hash)
+    /* Appends the row unless an identical one is there; returns whether it was appended. */
+    bool add(QByteArrayView row, size_t hash)
     {
-        const auto tag = quint32(quint64(hash) >> 32);
-        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
-            Slot &slot = m_slots[i];
-            if (slot.rowPlusOne == 0) {
-                m_rows.appendUtf8(row);
-                slot = Slot{quint32(m_rows.size()), tag};
-                return;
-            }
-            if (slot.tag == tag && m_rows.utf8At(slot.rowPlusOne - 1) == row)
-                return;
-        }
+        Slot &slot = find(row, hash);
+        if (slot.rowPlusOne != 0)
+            return false;
+        m_rows.appendUtf8(row);
+        slot = Slot{quint32(m_rows.size()), tagOf(hash)};
+        return true;
     }
+
+    bool contains(QByteArrayView row, size_t hash) { return find(row, hash).rowPlusOne != 0; }
 
 private:
     struct Slot {
@@ -173,15 +171,53 @@ private:
         quint32 tag = 0;        // the hash's high bits, to skip most byte comparisons
     };
 
+    static quint32 tagOf(size_t hash) { return quint32(quint64(hash) >> 32); }
+
+    /* The slot of the identical row, or the free slot where the row would go. */
+    Slot &find(QByteArrayView row, size_t hash)
+    {
+        const quint32 tag = tagOf(hash);
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.rowPlusOne == 0 || (slot.tag == tag && m_rows.utf8At(slot.rowPlusOne - 1) == row))
+                return slot;
+        }
+    }
+
     TextLines &m_rows;
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
 };
 
-/* The rows of cards [from, to) with their hashes, built on a second thread. */
-struct HashedRows {
+/*
+ * The distinct rows of the cards from a point on, with their hashes, built on a second thread:
+ * each is the first of its kind there, though it may still repeat a row of the earlier cards.
+ */
+struct LaterRows {
     TextLines rows;
     std::vector<size_t> hashes;
+
+    void build(const CardList &cards, qint64 from, const ColumnPresence &presence, const RowBytes &shape)
+    {
+        DistinctRows distinct(rows, cards.size() - from);
+        hashes.reserve(size_t(cards.size() - from));
+        QByteArray row;
+        for (qint64 i = from; i < cards.size(); ++i) {
+            buildRow(row, cards.fieldsUtf8(i), presence, shape);
+            const size_t hash = DistinctRows::hashOf(row);
+            if (distinct.add(row, hash))
+                hashes.push_back(hash);
+        }
+    }
+
+    /* Drops the rows that earlier holds as well. */
+    void removeRepeatsOf(DistinctRows &earlier)
+    {
+        std::vector<bool> repeated(size_t(rows.size()));
+        for (qsizetype i = 0; i < rows.size(); ++i)
+            repeated[size_t(i)] = earlier.contains(rows.utf8At(i), hashes[size_t(i)]);
+        rows.removeLines(repeated);
+    }
 };
 
 } // namespace
@@ -236,26 +272,17 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
     const qint64 count = cards.size();
     const RowBytes shape(format);
 
-    // On large tables a second thread builds the rows of the later half while this one builds
-    // and keeps the earlier half; rows are then kept in card order, so the result is the same.
+    // On large tables a second thread builds and keeps the distinct rows of the later half
+    // while this one does the earlier half; this one then drops the later rows that repeat
+    // earlier ones, which leaves the rows that one pass in card order keeps, in that order.
     constexpr qint64 kCardsWorthASecondThread = 20000;
-    // This thread also keeps the distinct rows of both parts, so it builds the smaller part.
-    const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count * 2 / 5 : count;
-    HashedRows later;
+    const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
+    LaterRows later;
     std::optional<HelperThread> helper;
-    if (half < count) {
-        helper.emplace([&] {
-            later.hashes.reserve(size_t(count - half));
-            QByteArray row;
-            for (qint64 i = half; i < count; ++i) {
-                buildRow(row, cards.fieldsUtf8(i), presence, shape);
-                later.rows.appendUtf8(row);
-                later.hashes.push_back(DistinctRows::hashOf(row));
-            }
-        });
-    }
+    if (half < count)
+        helper.emplace([&] { later.build(cards, half, presence, shape); });
 
-    DistinctRows distinct(table.rows, wantRows ? count : 0);
+    DistinctRows distinct(table.rows, wantRows ? half : 0);
     QByteArray row;
     for (qint64 i = 0; i < count; ++i) {
         if (progress)
@@ -264,10 +291,10 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
             helper->join();
             if (!wantTxt)
                 cards.clear(); // every row is built: the cards' memory goes before the rows grow
+            later.removeRepeatsOf(distinct);
+            table.rows.appendLines(std::move(later.rows));
         }
-        if (wantRows && i >= half) {
-            distinct.add(later.rows.utf8At(i - half), later.hashes[size_t(i - half)]);
-        } else if (wantRows) {
+        if (wantRows && i < half) {
             buildRow(row, cards.fieldsUtf8(i), presence, shape);
             distinct.add(row, DistinctRows::hashOf(row));
         }

@@ -127,6 +127,63 @@ void TextLines::truncate(qsizetype count)
     m_pages.resize(size_t((count + kPageSize - 1) >> kPageBits));
 }
 
+void TextLines::unsharePages()
+{
+    for (Page &page : m_pages) {
+        if (page.use_count() > 1) {
+            Page own(new quint32[size_t(kPageSize)]);
+            std::memcpy(own.get(), page.get(), size_t(kPageSize) * sizeof(quint32));
+            page = std::move(own);
+        }
+    }
+}
+
+void TextLines::removeLines(const std::vector<bool> &removed)
+{
+    Q_ASSERT(qsizetype(removed.size()) == m_size);
+    if (std::find(removed.begin(), removed.end(), true) == removed.end())
+        return;
+    unsharePages();
+    // Every line keeps its chunk. A line's new number is never above its old one, so its old
+    // end is read before the slot is written again.
+    std::vector<Chunk> chunks;
+    chunks.reserve(m_chunks.size());
+    qsizetype kept = 0;
+    for (size_t k = 0; k < m_chunks.size(); ++k) {
+        Chunk &chunk = m_chunks[k];
+        const qsizetype lastLine = (k + 1 == m_chunks.size() ? m_size : m_chunks[k + 1].firstLine) - 1;
+        const qsizetype firstKept = kept;
+        char *bytes = nullptr; // taken (and so detached) only once something moves
+        qsizetype oldStart = chunk.base;
+        qsizetype newEnd = chunk.base;
+        for (qsizetype i = chunk.firstLine; i <= lastLine; ++i) {
+            const qsizetype oldEnd = i == lastLine ? chunk.end : chunk.base + relativeEnd(i);
+            if (!removed[size_t(i)]) {
+                const qsizetype length = oldEnd - oldStart;
+                if (newEnd != oldStart) {
+                    if (!bytes)
+                        bytes = chunk.bytes.data();
+                    std::memmove(bytes + newEnd, bytes + oldStart, size_t(length));
+                }
+                newEnd += length;
+                m_pages[size_t(kept >> kPageBits)][size_t(kept & (kPageSize - 1))] = quint32(newEnd - chunk.base);
+                ++kept;
+            }
+            oldStart = oldEnd;
+        }
+        if (kept == firstKept)
+            continue; // every line of the chunk went
+        chunk.firstLine = firstKept;
+        chunk.end = newEnd;
+        if (chunk.appendable)
+            chunk.bytes.truncate(newEnd);
+        chunks.push_back(std::move(chunk));
+    }
+    m_chunks = std::move(chunks);
+    m_size = kept;
+    m_pages.resize(size_t((kept + kPageSize - 1) >> kPageBits));
+}
+
 void TextLines::clear()
 {
     m_chunks.clear();

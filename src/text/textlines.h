@@ -44,6 +44,12 @@ public:
     void appendLines(TextLines &&other);
     /** Keeps the first count lines and drops the rest. */
     void truncate(qsizetype count);
+    /**
+     * Drops every line i for which removed[i] is set (removed holds one flag a line). The
+     * lines that stay move down in their own buffers, without a second copy of the text; a
+     * buffer that a copy of this list shares is copied first.
+     */
+    void removeLines(const std::vector<bool> &removed);
     void clear();
 
     QStringList toStringList() const;
@@ -90,6 +96,8 @@ private:
     void reserveEnd();
     /** Appends line m_size's end after reserveEnd(); never throws. */
     void storeEnd(quint32 relativeEnd);
+    /** Gives this list pages of its own where a copy shares them. */
+    void unsharePages();
 
     std::vector<Chunk> m_chunks;
     std::vector<Page> m_pages; // the end of every line, less its chunk's base

@@ -4,6 +4,7 @@
 
 #include <QBuffer>
 #include <QCollator>
+#include <QSet>
 #include <QTest>
 
 namespace {
@@ -117,6 +118,27 @@ private slots:
         QCOMPARE(table.rows.toStringList(), (QStringList{u"\"Ann\",\"\""_qs, u"\"ann\",\"\""_qs}));
         QCOMPARE(table.txtLines.toStringList().count(u"Ann"_qs), 3); // every card keeps its TXT block
         QVERIFY(table.presence[size_t(C::Note)]);                    // a field of quote marks only is still present
+    }
+
+    void largeTablesKeepTheFirstOfIdenticalRows()
+    {
+        // Enough cards for two threads to build the rows; a row repeats within the earlier
+        // cards, within the later ones and across the two.
+        using C = ContactColumn;
+        std::vector<ContactFields> cards;
+        QStringList expected;
+        QSet<QString> seen;
+        for (int i = 0; i < 50000; ++i) {
+            const QString name = u"n"_qs + QString::number(i * 7919 % 17000);
+            cards.push_back(makeCard({{C::FormattedName, name}}));
+            if (!seen.contains(name)) {
+                seen.insert(name);
+                expected.append(u'"' + name + u'"');
+            }
+        }
+        const ExportTable table = buildTable(cards);
+        QCOMPARE(table.rows.toStringList(), expected);
+        QCOMPARE(table.txtLines.size(), 2 * 50000);
     }
 
     void flavours_data()

@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <functional>
+
 namespace {
 
 QString writeFile(const QTemporaryDir &dir, const QString &name, const QByteArray &bytes)
@@ -226,6 +228,54 @@ private slots:
         copy.truncate(0);
         QVERIFY(copy.isEmpty());
         QCOMPARE(snapshot.toStringList(), all);
+    }
+
+    void removedLinesLeaveTheRestInOrder()
+    {
+        // Two chunks (a file read, then appended lines) over more than one page of line ends,
+        // and a copy that shares them all and must not change.
+        QStringList read;
+        for (int i = 0; i < 70000; ++i)
+            read.append(u"read "_qs + QString::number(i));
+        TextLines lines;
+        QString error;
+        QVERIFY(readTextLines(writeFile(m_dir, u"read.txt"_qs, read.join(u'\n').toUtf8()), TextEncoding::Utf8, lines,
+                              &error));
+        QStringList all = read;
+        for (int i = 0; i < 70000; ++i) {
+            all.append(u"added "_qs + QString::number(i) + QString(i % 7, u'+'));
+            lines.append(all.back());
+        }
+        const TextLines copy = lines;
+
+        struct Case {
+            const char *name;
+            std::function<bool(qsizetype)> removes;
+        };
+        const Case cases[] = {
+            {"none", [](qsizetype) { return false; }},
+            {"every third", [](qsizetype i) { return i % 3 == 0; }},
+            {"all of the first chunk", [](qsizetype i) { return i < 70000; }},
+            {"all of the second chunk and the first line", [](qsizetype i) { return i == 0 || i >= 70000; }},
+            {"all but the last", [](qsizetype i) { return i + 1 < 140000; }},
+            {"all", [](qsizetype) { return true; }},
+        };
+        for (const Case &test : cases) {
+            TextLines cut = copy;
+            std::vector<bool> removed(size_t(cut.size()));
+            QStringList expected;
+            for (qsizetype i = 0; i < cut.size(); ++i) {
+                removed[size_t(i)] = test.removes(i);
+                if (!removed[size_t(i)])
+                    expected.append(all.at(i));
+            }
+            cut.removeLines(removed);
+            QVERIFY2(cut.toStringList() == expected, test.name);
+            // The list goes on growing after its own last line.
+            cut.append(u"more"_qs);
+            QVERIFY2(cut.toStringList() == expected + QStringList{u"more"_qs}, test.name);
+        }
+        QCOMPARE(copy.toStringList(), all);
     }
 
     void emptyFileWarnsAndCounts()

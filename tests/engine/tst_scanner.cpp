@@ -99,6 +99,14 @@ private slots:
         QTest::newRow("a group is letters, digits and -") << u"item 1.FN:Ann"_qs << fn << comma << QString();
         QTest::newRow("X-FN in a group is not FN") << u"item1.X-FN:Ann"_qs << fn << comma << QString();
         QTest::newRow("URL in a NOTE line") << u"NOTE:see URL: here"_qs << url << comma << u"see URL: here"_qs;
+        // The marker is looked for in words of eight bytes: far into the line, across a word's
+        // edge, in any case and at the very end.
+        QTest::newRow("url; inside a NOTE line") << u"NOTE:a long note with url;x in it and more"_qs << url << comma
+                                                 << u"a long note with url x in it and more"_qs;
+        QTest::newRow("Url: at the line's end")
+            << u"NOTE:1234567890123456 Url:"_qs << url << comma << u"1234567890123456 Url:"_qs;
+        QTest::newRow("URLS: is no marker")
+            << u"NOTE:see the URLS: here"_qs << note << comma << u"see the URLS: here"_qs;
     }
 
     void storedValues()

@@ -68,7 +68,8 @@ QByteArray byteOrderMark(TextEncoding encoding)
 /*
  * Writes full batches on a second thread, so that the next batch is gathered while the system
  * copies the last one. One batch waits at most; the buffers go back and forth, so that their
- * memory is reused. The thread starts with the first batch: a short text is written directly.
+ * memory is reused. The thread starts with the first batch: a short text is written directly,
+ * and so is every batch when the system refuses the thread.
  */
 class BatchWriter
 {
@@ -93,8 +94,17 @@ public:
     /* Hands batch over to be written and gives it an empty buffer back; false once a write failed. */
     bool submit(QByteArray &batch)
     {
-        if (!m_thread)
-            m_thread = std::make_unique<HelperThread>([this] { writeBatches(); });
+        if (!m_thread && !m_direct) {
+            m_thread = std::make_unique<HelperThread>([this] { writeBatches(); }, HelperThread::IfRefused::Drop);
+            m_direct = m_thread->wasRefused();
+            if (m_direct)
+                m_thread.reset();
+        }
+        if (m_direct) {
+            m_failed = !writeAllBytes(m_device, batch);
+            batch.resize(0);
+            return !m_failed;
+        }
         std::unique_lock lock(m_mutex);
         m_changed.wait(lock, [this] { return !m_hasWaiting || m_failed; });
         if (m_failed)
@@ -166,6 +176,7 @@ private:
     bool m_hasWaiting = false;
     bool m_closing = false;
     bool m_failed = false;
+    bool m_direct = false;                  // no second thread: batches are written as they come
     std::unique_ptr<HelperThread> m_thread; // last: it stops before the members it uses go
 };
 

@@ -403,6 +403,34 @@ private slots:
         QCOMPARE(FilesIn(dir.path()), (QStringList{u"many.vcf"_qs, u"out.xlsx"_qs}));
     }
 
+    void convertsWhenNoThreadMayStart_data() { addOutputNames({u"csv"_qs, u"txt"_qs, u"xls"_qs}); }
+
+    void convertsWhenNoThreadMayStart()
+    {
+        // Allowed one process, an unprivileged user gets no second thread: a large export
+        // does all its work on one thread and writes the same bytes.
+        QFETCH(QString, name);
+        if (geteuid() != 0)
+            QSKIP("the limit on processes binds only an unprivileged user, which only root may become");
+        QTemporaryDir dir;
+        const QString folder = openFolder(dir, u"open"_qs, kOpenFolder);
+        const QString input = writeTestFile(folder + u"/many.vcf"_qs, manyCards(40000));
+        QFile::setPermissions(input, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        const QString freely = folder + u"/freely-"_qs + name;
+        QCOMPARE(runConverter({u"-o"_qs, freely, input}).exitCode, 0);
+        QVERIFY(QFileInfo(freely).size() > 1 << 20); // more than one batch of writing
+
+        const QString alone = folder + u"/alone-"_qs + name;
+        QStringList command
+            = asUnprivilegedUser({u"prlimit"_qs, u"--nproc=1:1"_qs, u"--"_qs, kConvert, u"-o"_qs, alone, input});
+        QProcess process;
+        process.start(command.takeFirst(), command);
+        QVERIFY(process.waitForFinished(120000));
+        QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+                 process.readAllStandardError().constData());
+        QCOMPARE(readTestFile(alone), readTestFile(freely));
+    }
+
     void unwritableTargetsKeepTheOldFile_data() { addOutputNames({u"csv"_qs, u"xlsx"_qs, u"xls"_qs}); }
 
     void unwritableTargetsKeepTheOldFile()

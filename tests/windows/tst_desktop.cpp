@@ -29,6 +29,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 
 using namespace WindowTesting;
 
@@ -53,15 +54,14 @@ template<typename T>
 void whenModal(QObject *context, std::function<void(T *)> step)
 {
     auto *timer = new QTimer(context);
-    auto *waited = new int(0);
+    // The count goes with the connection, also when the context goes before the timer fires.
+    auto waited = std::make_shared<int>(0);
     QObject::connect(timer, &QTimer::timeout, context, [timer, waited, step] {
         if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
             timer->deleteLater();
-            delete waited;
             step(widget);
         } else if (++*waited > 500) {
             timer->deleteLater();
-            delete waited;
             if (QWidget *modal = QApplication::activeModalWidget())
                 modal->close();
         }

@@ -94,13 +94,9 @@ public:
     /* Hands batch over to be written and gives it an empty buffer back; false once a write failed. */
     bool submit(QByteArray &batch)
     {
-        if (!m_thread && !m_direct) {
+        if (!m_thread)
             m_thread = std::make_unique<HelperThread>([this] { writeBatches(); }, HelperThread::IfRefused::Drop);
-            m_direct = m_thread->wasRefused();
-            if (m_direct)
-                m_thread.reset();
-        }
-        if (m_direct) {
+        if (m_thread->wasRefused()) {
             m_failed = !writeAllBytes(m_device, batch);
             batch.resize(0);
             return !m_failed;
@@ -176,7 +172,6 @@ private:
     bool m_hasWaiting = false;
     bool m_closing = false;
     bool m_failed = false;
-    bool m_direct = false;                  // no second thread: batches are written as they come
     std::unique_ptr<HelperThread> m_thread; // last: it stops before the members it uses go
 };
 

@@ -2,22 +2,26 @@
 
 #include "platform/librarymessages.h"
 #include "platform/outputtarget.h"
+#include "platform/temporarystream.h"
 
 #include <QByteArray>
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <future>
 #include <mutex>
 #include <utility>
+#include <vector>
 
 #include <xlsxwriter.h>
 
 struct XlsxFile::Handles {
-    QByteArray helperFolder; // the library may keep the pointer: it lives as long as the workbook
+    QByteArray helperFolder;        // the library may keep the pointer: it lives as long as the workbook
+    std::atomic<int> writeError{0}; // the first write to one of the library's temporary files that failed
     lxw_workbook *workbook = nullptr;
     lxw_worksheet *worksheet = nullptr;
     lxw_format *text = nullptr;
@@ -31,6 +35,14 @@ namespace {
  * therefore started and closed one at a time; the rows of several may be written at once.
  */
 std::mutex g_startAndClose;
+
+/* The workbooks being written: the folder that takes each one's temporary files, and where their write errors go. */
+struct OpenWorkbook {
+    const QByteArray *helperFolder;
+    std::atomic<int> *writeError;
+};
+std::mutex g_openWorkbooksLock;
+std::vector<OpenWorkbook> g_openWorkbooks;
 
 /* Whether the library failed in a file operation, so that errno holds the system's reason. */
 bool isFileError(lxw_error result)
@@ -67,12 +79,37 @@ QString LibraryDetail(const QString &printed, const QString &stagingName)
 
 } // namespace
 
+/*
+ * libxlsxwriter makes every temporary file it writes through this function: the sheet's rows
+ * as they come, and each part of the workbook as it is packed. The library's own version
+ * never checks that the bytes reached the disk, so a disk that fills up would cut the sheet
+ * short and the library would pack what is left without an error. Defined in the program, it
+ * takes the place of the library's own (the library calls it through the dynamic linker), and
+ * a write that fails is kept for the workbook whose folder the file lies in.
+ */
+extern "C" FILE *lxw_tmpfile(char *tmpdir)
+{
+    std::atomic<int> *writeError = nullptr;
+    if (tmpdir) {
+        const std::lock_guard lock(g_openWorkbooksLock);
+        for (const OpenWorkbook &workbook : g_openWorkbooks) {
+            if (*workbook.helperFolder == tmpdir)
+                writeError = workbook.writeError;
+        }
+    }
+    return openTemporaryStream(tmpdir, writeError);
+}
+
 XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperFolder)
     : m_handles(std::make_unique<Handles>())
 {
     const std::lock_guard lock(g_startAndClose);
     m_stagingName = path;
     m_handles->helperFolder = QFile::encodeName(helperFolder);
+    {
+        const std::lock_guard listLock(g_openWorkbooksLock);
+        g_openWorkbooks.push_back({&m_handles->helperFolder, &m_handles->writeError});
+    }
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they come: memory stays flat
     options.tmpdir = m_handles->helperFolder.data();
@@ -114,6 +151,9 @@ XlsxFile::~XlsxFile()
         const std::lock_guard lock(g_startAndClose);
         workbook_close(m_handles->workbook);
     }
+    const std::lock_guard listLock(g_openWorkbooksLock);
+    std::erase_if(g_openWorkbooks,
+                  [this](const OpenWorkbook &workbook) { return workbook.writeError == &m_handles->writeError; });
 }
 
 bool XlsxFile::isStarted() const
@@ -304,6 +344,11 @@ bool XlsxFile::addRow(const XlsxRowBatch &batch, qsizetype r)
         }
     }
     ++m_nextRow;
+    // The library writes a row to its temporary file once the next one starts.
+    if (const int error = m_handles->writeError.load(std::memory_order_relaxed)) {
+        setError(systemErrorText(error));
+        return false;
+    }
     return true;
 }
 
@@ -374,6 +419,11 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
     if (!started)
         return false;
     const auto [result, systemError, messages] = closed;
+    if (const int error = m_handles->writeError.load()) {
+        // Some of what the library packed never reached its temporary file.
+        setError(systemErrorText(error));
+        return false;
+    }
     if (result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.

@@ -62,8 +62,10 @@ private:
  * programs show the text itself. The caller keeps within the limits above, counted with
  * writtenLength().
  *
- * Every result of the library is checked. What the library prints about a failure is kept
- * off standard error and becomes part of errorString(), after the system's reason.
+ * Every result of the library is checked, and so is every write to its temporary files (which
+ * the library itself leaves unchecked): a disk that fills up fails the workbook. What the
+ * library prints about a failure is kept off standard error and becomes part of errorString(),
+ * after the system's reason.
  */
 class XlsxFile
 {

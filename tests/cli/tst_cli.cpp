@@ -509,6 +509,49 @@ private slots:
         QCOMPARE(run.out, QString());
     }
 
+    void diskFillingWhileRowsAreWrittenKeepsTheOldFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("cards");
+        // A 64 KB file system: the rows of the smaller .xlsx fill it while the workbook is
+        // packed, the others while the rows are written.
+        QTest::newRow("csv") << u"out.csv"_qs << 4000;
+        QTest::newRow("txt") << u"out.txt"_qs << 4000;
+        QTest::newRow("xls") << u"out.xls"_qs << 4000;
+        QTest::newRow("xlsx, full while packing") << u"out.xlsx"_qs << 300;
+        QTest::newRow("xlsx, full while writing rows") << u"out.xlsx"_qs << 4000;
+    }
+
+    void diskFillingWhileRowsAreWrittenKeepsTheOldFile()
+    {
+        // In a mount namespace of its own, a small file system holds an older export; what is
+        // left there is copied out before the namespace ends.
+        QFETCH(QString, name);
+        QFETCH(int, cards);
+        if (geteuid() != 0 || QStandardPaths::findExecutable(u"unshare"_qs).isEmpty())
+            QSKIP("a mount namespace with a small file system needs root and unshare(1)");
+        QTemporaryDir dir;
+        const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(cards));
+        const QString small = dir.filePath(u"small"_qs);
+        QDir().mkpath(small);
+        const QString target = small + u'/' + name;
+        QProcess process;
+        process.start(u"unshare"_qs, {u"-m"_qs, u"sh"_qs, u"-c"_qs,
+                                      u"mount -t tmpfs -o size=64k tmpfs \"$1\" || exit 99; cd \"$1\"; "
+                                      "echo old > \"$2\"; \"$0\" -o \"$1/$2\" \"$3\"; echo \"exit $?\"; "
+                                      "ls -A; cat \"$2\" > \"$3.left\""_qs,
+                                      kConvert, small, name, input});
+        QVERIFY(process.waitForFinished(120000));
+        const QString out = QString::fromLocal8Bit(process.readAllStandardOutput());
+        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
+        if (process.exitCode() == 99)
+            QSKIP(qPrintable(u"this machine cannot mount a tmpfs in a namespace: "_qs + err));
+        QCOMPARE(out, u"exit 3\n"_qs + name + u'\n');
+        QCOMPARE(err, u"WARNING: Cannot create file \""_qs + target
+                          + u"\". No space left on device\nERROR: The file could not be created!\n"_qs);
+        QCOMPARE(readTestFile(input + u".left"_qs), QByteArray("old\n"));
+    }
+
     void signalDuringExportKeepsTheOldFile_data()
     {
         QTest::addColumn<QString>("name");

@@ -21,6 +21,18 @@ namespace {
 /* The largest end offset a line of a chunk can have, unless it is the chunk's last line. */
 constexpr qsizetype kMaxRelativeEnd = std::numeric_limits<quint32>::max();
 
+/*
+ * Makes room for count elements in all, doubling the capacity when it grows, so that appending
+ * one file after another copies the list a logarithmic number of times, not once per file.
+ * May throw before anything changes.
+ */
+template<typename T>
+void reserveGrowing(std::vector<T> &list, size_t count)
+{
+    if (count > list.capacity())
+        list.reserve(std::max(count, 2 * list.capacity()));
+}
+
 } // namespace
 
 QString utf8LineText(QByteArrayView line)
@@ -40,7 +52,7 @@ void TextLines::reserveEnd()
     const size_t page = size_t(m_size >> kPageBits);
     const qsizetype slot = m_size & (kPageSize - 1);
     if (page == m_pages.size()) {
-        m_pages.reserve(page + 1);
+        reserveGrowing(m_pages, page + 1);
         m_pages.push_back(Page(new quint32[size_t(kPageSize)]));
     } else if (m_pages[page].use_count() > 1) {
         // A copy of this list shares the page: the slots from here on are this list's alone.
@@ -66,7 +78,7 @@ void TextLines::appendUtf8(QByteArrayView line)
         chunk.bytes.append(line);
         chunk.end = chunk.bytes.size();
     } else {
-        m_chunks.reserve(m_chunks.size() + 1);
+        reserveGrowing(m_chunks, m_chunks.size() + 1);
         m_chunks.push_back(Chunk{line.toByteArray(), 0, line.size(), m_size, true});
     }
     const Chunk &chunk = m_chunks.back();
@@ -83,7 +95,7 @@ void TextLines::appendLines(TextLines &&other)
         return;
     }
     const qsizetype offset = m_size;
-    m_chunks.reserve(m_chunks.size() + other.m_chunks.size());
+    reserveGrowing(m_chunks, m_chunks.size() + other.m_chunks.size());
     // The ends are copied page by page; each of other's pages is freed once it is copied, so
     // the two lists together never hold much more than one of them.
     for (qsizetype i = 0; i < other.m_size;) {

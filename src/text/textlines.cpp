@@ -515,19 +515,17 @@ QString cannotReadMessage(const QString &path, const QFile &file)
     return formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
 }
 
-/* Reads the rest of file after the bytes already in buffer; false on a read error. */
-bool readRest(QFile &file, QByteArray &buffer)
+/* Reads the rest of file after the bytes already in buffer, up to size bytes in all; false on a read error. */
+bool readRest(QFile &file, qint64 size, QByteArray &buffer)
 {
     qsizetype used = buffer.size();
-    buffer.resize(std::max<qsizetype>(used, file.size()) + 1);
-    for (;;) {
-        if (used == buffer.size())
-            buffer.resize(used + used / 2 + kBlockSize);
+    buffer.resize(std::max<qsizetype>(used, size));
+    while (used < buffer.size()) {
         const qint64 got = file.read(buffer.data() + used, buffer.size() - used);
         if (got < 0)
             return false;
         if (got == 0)
-            break;
+            break; // the file was cut short meanwhile
         used += got;
     }
     buffer.truncate(used);
@@ -577,33 +575,54 @@ bool splitUtf8Buffer(QByteArray &buffer, qsizetype skip, TextLines &lines)
 
 } // namespace
 
-bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
+QString notEnoughMemoryToReadMessage(const QString &path)
+{
+    return formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, QStringLiteral("Not enough memory")});
+}
+
+TextFileReader::TextFileReader(const QString &path)
+    : m_path(path)
+    , m_file(std::make_unique<QFile>(path))
+{
+    if (QFileInfo(path).isDir())
+        m_openError = QStringLiteral("Is a directory");
+    else if (!m_file->open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+        m_openError = m_file->errorString();
+    else
+        m_size = m_file->size();
+}
+
+TextFileReader::~TextFileReader() = default;
+
+bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString *error)
 {
     lines.clear();
-    QFile file(path);
-    if (QFileInfo(path).isDir() || !file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
-        const QString reason = QFileInfo(path).isDir() ? QStringLiteral("Is a directory") : file.errorString();
+    QFile &file = *m_file;
+    if (!file.isOpen()) {
         if (error)
-            *error = formatText(QStringLiteral("Cannot open file \"%s\". %s"), {path, reason});
+            *error = formatText(QStringLiteral("Cannot open file \"%s\". %s"), {m_path, m_openError});
         return false;
     }
 
+    // Nothing beyond the size at the opening is read: lines appended meanwhile wait for the next read.
+    qint64 unread = m_size;
     QByteArray block(kBlockSize, Qt::Uninitialized);
-    const qint64 first = file.read(block.data(), kBlockSize);
+    const qint64 first = file.read(block.data(), std::min<qint64>(kBlockSize, unread));
     if (first < 0) {
         if (error)
-            *error = cannotReadMessage(path, file);
+            *error = cannotReadMessage(m_path, file);
         return false;
     }
+    unread -= first;
     block.truncate(first);
     FileEncoding fileEncoding = encodingFromChoice(encoding);
     const qsizetype markLength = detectByteOrderMark(block, fileEncoding);
 
     if (fileEncoding == FileEncoding::Utf8) {
         // The whole file in one buffer, split where it lies: no second copy of the text.
-        if (!readRest(file, block)) {
+        if (!readRest(file, m_size, block)) {
             if (error)
-                *error = cannotReadMessage(path, file);
+                *error = cannotReadMessage(m_path, file);
             return false;
         }
         // A small file keeps no more than its size (the first read took a whole block).
@@ -618,22 +637,28 @@ bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines,
         return true;
     }
 
-    LineSplitter splitter(file.size());
+    LineSplitter splitter(m_size);
     BlockDecoder decoder(fileEncoding);
     QByteArrayView data = QByteArrayView(block).sliced(markLength);
     while (!data.isEmpty()) {
         decoder.feed(data, splitter);
-        const qint64 got = file.read(block.data(), kBlockSize);
+        const qint64 got = unread > 0 ? file.read(block.data(), std::min<qint64>(kBlockSize, unread)) : 0;
         if (got < 0) {
             if (error)
-                *error = cannotReadMessage(path, file);
+                *error = cannotReadMessage(m_path, file);
             return false;
         }
+        unread -= got;
         data = QByteArrayView(block.constData(), got);
     }
     decoder.finish(splitter);
     lines = splitter.finish();
     return true;
+}
+
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
+{
+    return TextFileReader(path).readLines(encoding, lines, error);
 }
 
 qint64 fileSize64(const QString &path)

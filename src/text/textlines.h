@@ -8,6 +8,8 @@
 #include <memory>
 #include <vector>
 
+class QFile;
+
 /** The three encodings a user can choose for reading and writing text files. */
 enum class TextEncoding { Ansi, Utf8, Utf16 };
 
@@ -105,7 +107,31 @@ private:
 };
 
 /**
- * Reads a text file into lines.
+ * A text file opened for reading, with the size it had then. Reading takes no more than that
+ * size, so that a file that another program keeps appending to still ends where it ended when
+ * it was opened.
+ */
+class TextFileReader
+{
+public:
+    /** Opens the file at path; a failure is reported by readLines. */
+    explicit TextFileReader(const QString &path);
+    ~TextFileReader();
+    TextFileReader(const TextFileReader &) = delete;
+    TextFileReader &operator=(const TextFileReader &) = delete;
+
+    /** Reads the file into lines, as readTextLines does; once. */
+    bool readLines(TextEncoding encoding, TextLines &lines, QString *error);
+
+private:
+    QString m_path;
+    std::unique_ptr<QFile> m_file;
+    QString m_openError; // why the file could not be opened
+    qint64 m_size = 0;   // its size when it was opened
+};
+
+/**
+ * Reads a text file into lines, no further than the size the file had when it was opened.
  *
  * A byte-order mark (UTF-8, UTF-16 LE or BE) decides the encoding whatever the choice and is
  * not part of the first line; otherwise the chosen encoding is used (ANSI is the user's code
@@ -128,3 +154,6 @@ qint64 fileSize64(const QString &path);
 
 /** The error text of strict UTF-8 decoding. */
 QString invalidUtf8Message();
+
+/** The error text of a file too large for the memory: "Cannot read file "<path>". Not enough memory". */
+QString notEnoughMemoryToReadMessage(const QString &path);

@@ -1,0 +1,76 @@
+#include "testfiles.h"
+#include "text/textlines.h"
+
+#include <QStringEncoder>
+#include <QTemporaryDir>
+#include <QTest>
+
+class TestTextLines : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsNoFurtherThanTheSizeAtOpening_data()
+    {
+        QTest::addColumn<TextEncoding>("encoding");
+        QTest::addColumn<QByteArray>("mark");
+        QTest::newRow("UTF-8") << TextEncoding::Utf8 << QByteArray();
+        QTest::newRow("ANSI") << TextEncoding::Ansi << QByteArray();
+        QTest::newRow("UTF-16") << TextEncoding::Utf16 << QByteArray("\xFF\xFE");
+    }
+
+    void readsNoFurtherThanTheSizeAtOpening()
+    {
+        // Another program appends to the file after it was opened, beyond the first block that
+        // is read: the lines read are those the file held at the opening.
+        QFETCH(TextEncoding, encoding);
+        QFETCH(QByteArray, mark);
+        auto encoded = [&](const QString &text) {
+            QStringEncoder encoder(encoding == TextEncoding::Utf16 ? QStringConverter::Utf16LE
+                                                                   : QStringConverter::Utf8);
+            return QByteArray(encoder.encode(text));
+        };
+        QTemporaryDir dir;
+        const QString path
+            = writeTestFile(dir.filePath(u"growing.vcf"_qs), mark + encoded(u"BEGIN:VCARD\r\nFN:Ann"_qs));
+        TextFileReader reader(path);
+
+        QFile appender(path);
+        QVERIFY(appender.open(QIODevice::Append));
+        const QByteArray more = encoded(u" Lee\r\nNOTE:appended\r\n"_qs.repeated(20000));
+        QCOMPARE(appender.write(more), more.size());
+        appender.close();
+
+        TextLines lines;
+        QString error;
+        QVERIFY2(reader.readLines(encoding, lines, &error), qPrintable(error));
+        QCOMPARE(lines.toStringList(), (QStringList{u"BEGIN:VCARD"_qs, u"FN:Ann"_qs}));
+
+        // Read again, the file holds all that was appended.
+        QVERIFY(readTextLines(path, encoding, lines, &error));
+        QCOMPARE(lines.size(), 1 + 2 * 20000);
+        QCOMPARE(lines.at(1), u"FN:Ann Lee"_qs);
+    }
+
+    void manyAppendedFilesKeepTheirLines()
+    {
+        // One short file after another, as a load of thousands of small files appends them.
+        TextLines all;
+        QStringList expected;
+        for (int file = 0; file < 3000; ++file) {
+            const QString card = u"FN:Person %1"_qs.arg(file);
+            TextLines lines = TextLines::fromStringList({u"BEGIN:VCARD"_qs, card});
+            all.appendLines(std::move(lines));
+            all.appendUtf8(QByteArrayView());
+            expected << u"BEGIN:VCARD"_qs << card << QString();
+        }
+        QCOMPARE(all.toStringList(), expected);
+        all.truncate(4000);
+        all.appendUtf8("END:VCARD");
+        expected = expected.first(4000) << u"END:VCARD"_qs;
+        QCOMPARE(all.toStringList(), expected);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTextLines)
+#include "tst_textlines.moc"

@@ -24,7 +24,10 @@ struct OutputTargetInfo {
 /** The descriptor of standard output, written in place as the output "-". */
 inline constexpr int kStandardOutputDescriptor = 1;
 
-/** Follows symbolic links, a dangling last one too, to the path that writing to path reaches. */
+/**
+ * Follows symbolic links, a dangling last one too, to the path that writing to path reaches;
+ * a link the kernel refuses to follow (EACCES, ELOOP) is an error, as it is for open(2).
+ */
 int resolveSymbolicLinks(const QString &path, QString *resolved);
 
 /** Looks at what is at path (links followed); a missing file is no error. */

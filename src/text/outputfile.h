@@ -18,7 +18,8 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * files); commit()
  * syncs it to disk (a failed sync fails the write), gives it the permissions of the file it
  * replaces (or those of any new file: 0666 less the umask) and renames it over the target.
- * A symbolic link is followed, so the file it points to is replaced and the link stays. A
+ * A symbolic link is followed, so the file it points to is replaced and the link stays, unless
+ * the kernel would refuse to follow it (a link another user placed in /tmp). A
  * folder, and an existing file the user may not write, are refused. A device or FIFO, and
  * "-" for standard output, are written in place, without a temporary file. While a temporary
  * file or folder exists it is registered to be removed should SIGINT or SIGTERM end the

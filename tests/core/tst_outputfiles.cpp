@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -199,6 +200,49 @@ private slots:
         QVERIFY(readTestFile(real).startsWith(w.newStart));
         QCOMPARE(ModeOf(real), ExpectedMode(w, 0666 & ~m_umask));
         QCOMPARE(FilesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
+    }
+
+    void linksPlantedByAnotherUserAreRefused_data() { AddWriterColumn(); }
+
+    void linksPlantedByAnotherUserAreRefused()
+    {
+        // With fs.protected_symlinks on, the kernel follows no link in a sticky world-writable
+        // folder that belongs neither to the follower nor to the folder's owner: the program
+        // follows none either, so another user cannot steer its output onto a file of root's.
+        QFETCH(QString, writer);
+        const Writer w = WriterNamed(writer);
+        if (geteuid() != 0)
+            QSKIP("planting a link as another user and setting fs.protected_symlinks need root");
+        const QString setting = u"/proc/sys/fs/protected_symlinks"_qs;
+        const QByteArray before = readTestFile(setting).trimmed();
+        QFile switchOn(setting);
+        if (!switchOn.open(QIODevice::WriteOnly) || switchOn.write("1\n") != 2 || !switchOn.flush())
+            QSKIP("fs.protected_symlinks cannot be set here");
+        switchOn.close();
+        const auto restore = qScopeGuard([&] { writeTestFile(setting, before + '\n'); });
+
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString shared = dir.filePath(u"shared"_qs);
+        QVERIFY(QDir().mkdir(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString secret = writeTestFile(dir.filePath(u"secret"_qs), "secret");
+        const QString link = shared + u'/' + w.fileName;
+        {
+            AsNobody nobody;
+            QVERIFY(QFile::link(secret, link));
+        }
+        QString error;
+        QVERIFY(!w.write(link, &error));
+        QCOMPARE(error, u"Cannot create file \""_qs + link + u"\". Permission denied"_qs);
+        QCOMPARE(readTestFile(secret), QByteArray("secret"));
+        QCOMPARE(FilesIn(shared), QStringList{w.fileName});
+
+        // The folder's owner may place links there, and they are followed.
+        QVERIFY(QFile::remove(link));
+        QVERIFY(QFile::link(secret, link));
+        QVERIFY2(w.write(link, &error), qPrintable(error));
+        QVERIFY(readTestFile(secret).startsWith(w.newStart));
     }
 
     void readOnlyFilesAreRefused_data() { AddWriterColumn(); }

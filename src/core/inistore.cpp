@@ -13,11 +13,37 @@ bool sameName(const QString &a, const QString &b)
     return a.compare(b, Qt::CaseInsensitive) == 0;
 }
 
+/*
+ * The name with each character's letter case folded as sameName folds it (one character for
+ * one, so "\u00DF" stays apart from "ss"): two names are the same exactly when their keys are.
+ */
+QString nameKey(const QString &name)
+{
+    QString key;
+    key.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name[i].unicode();
+        if (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(name[i], name[i + 1]);
+            ++i;
+        }
+        const char32_t folded = QChar::toCaseFolded(c);
+        if (QChar::requiresSurrogates(folded)) {
+            key.append(QChar(QChar::highSurrogate(folded)));
+            key.append(QChar(QChar::lowSurrogate(folded)));
+        } else {
+            key.append(QChar(char16_t(folded)));
+        }
+    }
+    return key;
+}
+
 } // namespace
 
 bool IniStore::load(const QString &path, QString *error)
 {
     m_sections.clear();
+    m_sectionIndex.clear();
     if (!QFileInfo::exists(path))
         return true;
     TextLines lines;
@@ -31,10 +57,8 @@ bool IniStore::load(const QString &path, QString *error)
         if (line.startsWith(u'[') && line.endsWith(u']')) {
             const QString name = line.sliced(1, line.size() - 2); // as written, blanks included
             current = findSection(name);
-            if (!current) {
-                m_sections.append(Section{name, {}});
-                current = &m_sections.last();
-            }
+            if (!current)
+                current = &addSection(name);
             continue;
         }
         if (!current)
@@ -80,10 +104,8 @@ QString IniStore::value(const QString &section, const QString &key, const QStrin
 void IniStore::setValue(const QString &section, const QString &key, const QString &value)
 {
     Section *found = findSection(section);
-    if (!found) {
-        m_sections.append(Section{section, {}});
-        found = &m_sections.last();
-    }
+    if (!found)
+        found = &addSection(section);
     for (Entry &entry : found->entries) {
         if (sameName(entry.key, key)) {
             entry.value = value;
@@ -95,14 +117,18 @@ void IniStore::setValue(const QString &section, const QString &key, const QStrin
 
 IniStore::Section *IniStore::findSection(const QString &name)
 {
-    for (Section &section : m_sections) {
-        if (sameName(section.name, name))
-            return &section;
-    }
-    return nullptr;
+    const auto found = m_sectionIndex.constFind(nameKey(name));
+    return found == m_sectionIndex.constEnd() ? nullptr : &m_sections[*found];
 }
 
 const IniStore::Section *IniStore::findSection(const QString &name) const
 {
     return const_cast<IniStore *>(this)->findSection(name);
+}
+
+IniStore::Section &IniStore::addSection(const QString &name)
+{
+    m_sectionIndex.insert(nameKey(name), m_sections.size());
+    m_sections.append(Section{name, {}});
+    return m_sections.last();
 }

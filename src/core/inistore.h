@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QList>
 #include <QString>
 
@@ -37,6 +38,10 @@ private:
 
     Section *findSection(const QString &name);
     const Section *findSection(const QString &name) const;
+    /** Appends a section that findSection did not find, and returns it. */
+    Section &addSection(const QString &name);
 
     QList<Section> m_sections;
+    // The place in m_sections of each section, by its name with letter case folded.
+    QHash<QString, qsizetype> m_sectionIndex;
 };

@@ -119,6 +119,48 @@ private slots:
         QCOMPARE(readTestFile(path), first);
     }
 
+    void manySectionsKeepTheirValuesAndOrder()
+    {
+        // Thousands of sections, some of them again later under another letter case: a later
+        // section of the same name adds its keys to the first, whose values win, and writing
+        // keeps the order of first appearance. Names that only look alike stay apart.
+        QTemporaryDir dir;
+        QByteArray content = "[Stra\xC3\x9F"
+                             "e]\nk=sharp s\n[STRASSE]\nk=double s\n[\xF0\x90\x90\x80]\nk=deseret\n";
+        QByteArray expected = "\xEF\xBB\xBF[Stra\xC3\x9F"
+                              "e]\r\nk=sharp s\r\n\r\n[STRASSE]\r\nk=double s\r\n\r\n"
+                              "[\xF0\x90\x90\x80]\r\nk=deseret\r\nk=small\r\n\r\n";
+        for (int i = 0; i < 5000; ++i) {
+            content += "[Section " + QByteArray::number(i) + "]\nk=" + QByteArray::number(i) + "\n";
+            expected += "[Section " + QByteArray::number(i) + "]\r\nk=" + QByteArray::number(i) + "\r\n";
+            if (i % 1000 == 7)
+                expected += "k=again\r\nlater=" + QByteArray::number(i) + "\r\n";
+            expected += "\r\n";
+        }
+        for (int i = 7; i < 5000; i += 1000)
+            content += "[SECTION " + QByteArray::number(i) + "]\nk=again\nlater=" + QByteArray::number(i) + "\n";
+        content += "[\xF0\x90\x90\xA8]\nk=small\n"; // the small letter of the first name's capital
+        const QString path = writeTestFile(dir.filePath(u"settings.ini"_qs), content);
+
+        IniStore store;
+        QVERIFY(store.load(path, nullptr));
+        QCOMPARE(store.value(u"section 4007"_qs, u"k"_qs), u"4007"_qs);
+        QCOMPARE(store.value(u"Section 4007"_qs, u"LATER"_qs), u"4007"_qs);
+        QCOMPARE(store.value(u"Section 4999"_qs, u"k"_qs), u"4999"_qs);
+        QCOMPARE(store.value(u"STRASSE"_qs, u"k"_qs), u"double s"_qs);
+        QCOMPARE(store.value(u"STRAßE"_qs, u"k"_qs), u"sharp s"_qs);
+        QCOMPARE(store.value(u"\U00010428"_qs, u"k"_qs), u"deseret"_qs);
+        QCOMPARE(store.value(u"Section 5000"_qs, u"k"_qs, u"-"_qs), u"-"_qs);
+        QVERIFY(store.save(path, nullptr));
+        QCOMPARE(readTestFile(path), expected);
+
+        store.setValue(u"SECTION 0"_qs, u"k"_qs, u"changed"_qs);
+        store.setValue(u"Section 5000"_qs, u"k"_qs, u"new"_qs);
+        QVERIFY(store.save(path, nullptr));
+        expected.replace("[Section 0]\r\nk=0\r\n", "[Section 0]\r\nk=changed\r\n");
+        QCOMPARE(readTestFile(path), expected + "[Section 5000]\r\nk=new\r\n\r\n");
+    }
+
     void unreadableIniFails()
     {
         QTemporaryDir dir;

@@ -1,6 +1,6 @@
 // The value pipeline on arbitrary bytes: quoted-printable decoding, vCard escapes, the
-// delimiter replacements and the field normalisation. The first byte picks the delimiter and
-// whether the value is declared quoted-printable.
+// delimiter replacements and the field normalisation. The first byte picks the delimiter,
+// whether the value is declared quoted-printable and the character set it declares.
 
 #include "fuzzsupport.h"
 
@@ -61,6 +61,27 @@ void checkUtf8Pipeline(QByteArrayView value, QChar delimiter, bool quotedPrintab
     FUZZ_CHECK(normalized == normalizeFieldValue(trimControlAndBlank(decoded)).toUtf8(), decoded);
 }
 
+/*
+ * A value in a declared character set: valid UTF-8 without the delimiter or ";", and a value
+ * without "=" reads as it does without the declaration.
+ */
+void checkCharsetPipeline(QByteArrayView value, QChar delimiter, QByteArrayView charset)
+{
+    if (!utf8::isValid(value))
+        return; // loaded lines are always valid UTF-8
+    const QByteArray delimiterUtf8 = QString(delimiter).toUtf8();
+    QByteArray bytes;
+    decodeCharsetValueUtf8(value, charset, delimiterUtf8, bytes);
+    FUZZ_CHECK(utf8::isValid(bytes));
+    const QString text = QString::fromUtf8(bytes);
+    FUZZ_CHECK(!text.contains(delimiter) && !text.contains(u';'), text);
+    if (!value.contains('=')) {
+        QByteArray plain;
+        decodePropertyValueUtf8(value, delimiterUtf8, true, plain);
+        FUZZ_CHECK(bytes == plain, text);
+    }
+}
+
 void checkNormalized(const QString &text)
 {
     const QString trimmed = trimControlAndBlank(text);
@@ -82,6 +103,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArrayView value(reinterpret_cast<const char *>(data + 1), qsizetype(size - 1));
     checkDecoded(value, delimiter, quotedPrintable);
     checkUtf8Pipeline(value, delimiter, quotedPrintable);
+    static const char *const charsets[]
+        = {"SHIFT_JIS", "WINDOWS-1251", "KOI8-R", "ISO-8859-2", "BIG5", "ISO-2022-JP", "EUC-KR", "ISO-8859-1"};
+    checkCharsetPipeline(value, delimiter, charsets[(data[0] >> 4) % 8]);
     checkNormalized(decodePropertyValue(value, delimiter, quotedPrintable));
     checkNormalized(QString::fromUtf8(value));
     return 0;

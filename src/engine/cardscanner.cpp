@@ -3,6 +3,7 @@
 #include "text/helperthread.h"
 
 #include "engine/valuedecoding.h"
+#include "text/charsets.h"
 #include "text/textformat.h"
 
 #include <QByteArray>
@@ -36,28 +37,60 @@ bool equalsUpper(QByteArrayView text, QByteArrayView pattern)
     return true;
 }
 
-/* Whether the upper-cased text holds "URL:" or "URL;": one pass that stops at each "L". */
-bool containsUrlMarker(QByteArrayView text)
-{
-    const char *const begin = text.data();
-    for (qsizetype i = 2; i + 1 < text.size(); ++i) {
-        if ((begin[i] | 0x20) != 'l' || (begin[i + 1] != ':' && begin[i + 1] != ';'))
-            continue;
-        if (asciiUpper(begin[i - 2]) == 'U' && asciiUpper(begin[i - 1]) == 'R' && asciiUpper(begin[i]) == 'L')
-            return true;
-    }
-    return false;
-}
-
 bool isBlank(QByteArrayView line)
 {
     return trimControlAndBlank(line).isEmpty();
 }
 
-/* A folded line: it starts with a space or a tab and holds more than white space. */
+/* Whether the line is marker ("BEGIN:VCARD" or "END:VCARD"), in any letter case, with white space around it. */
+bool isCardMarker(QByteArrayView line, QByteArrayView marker)
+{
+    // The common line is much longer or shorter than a marker with a blank or two.
+    if (line.size() < marker.size() || line.size() > marker.size() + 8)
+        return false;
+    return equalsUpper(trimControlAndBlank(line), marker);
+}
+
+bool isCardBoundary(QByteArrayView line)
+{
+    return isCardMarker(line, "BEGIN:VCARD") || isCardMarker(line, "END:VCARD");
+}
+
+/*
+ * A folded line: it starts with a space or a tab and holds more than white space. An indented
+ * "BEGIN:VCARD" or "END:VCARD" stands for itself; taken as a fold, it would lose a card.
+ */
 bool isFoldedContinuation(QByteArrayView line)
 {
-    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !isBlank(line);
+    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !isBlank(line) && !isCardBoundary(line);
+}
+
+/*
+ * Where the value of a property line starts: after the first colon that does not stand inside a
+ * quoted parameter value (TYPE="voice,cell:x", GEO="geo:51.5,0.1"). A quoted parameter value
+ * opens with a double quote right after "=" or "," and ends at the next double quote. Without
+ * such a colon (a quote left open) the first colon counts. -1 when the line has no colon.
+ */
+qsizetype valueColon(QByteArrayView line)
+{
+    const qsizetype colon = line.indexOf(':');
+    if (colon < 0)
+        return -1;
+    const qsizetype semicolon = line.first(colon).indexOf(';');
+    if (semicolon < 0)
+        return colon; // no parameters before it
+    for (qsizetype i = semicolon + 1; i < line.size(); ++i) {
+        const char c = line[i];
+        if (c == ':')
+            return i;
+        if (c == '"' && (line[i - 1] == '=' || line[i - 1] == ',')) {
+            const qsizetype close = line.indexOf('"', i + 1);
+            if (close < 0)
+                return colon;
+            i = close;
+        }
+    }
+    return colon;
 }
 
 /*
@@ -110,7 +143,7 @@ public:
         if (next >= m_lines.size() || !isFoldedContinuation(m_lines.utf8At(next)))
             return line;
         // The colon and the declaration are looked for once, not again for every fold.
-        qsizetype colon = line.indexOf(':');
+        qsizetype colon = valueColon(line);
         bool declared = continuesValue || (colon >= 0 && declaresQuotedPrintableBefore(line, colon));
         if (declared && line.endsWith('='))
             return line;
@@ -122,12 +155,9 @@ public:
             const qsizetype appendedAt = storage.size();
             storage.append(fold.sliced(1));
             ++next;
-            if (colon < 0) {
-                const qsizetype found = QByteArrayView(storage).sliced(appendedAt).indexOf(':');
-                if (found >= 0) {
-                    colon = appendedAt + found;
-                    declared = continuesValue || declaresQuotedPrintableBefore(storage, colon);
-                }
+            if (colon < 0 && QByteArrayView(storage).sliced(appendedAt).contains(':')) {
+                colon = valueColon(storage);
+                declared = continuesValue || declaresQuotedPrintableBefore(storage, colon);
             }
             if (declared && storage.endsWith('='))
                 break;
@@ -153,6 +183,7 @@ struct ContinuationRun {
     std::vector<qsizetype> pieceLines;  // the physical line where each piece starts
     std::vector<qsizetype> pieceStarts; // where each piece's decoded bytes start in bytes
     QByteArray bytes;
+    std::vector<qsizetype> literals; // runs of characters above ASCII written as themselves
 
     /*
      * Reads the pieces that start at physical line first; carry is the escape that the value's
@@ -163,6 +194,7 @@ struct ContinuationRun {
         auto run = std::make_shared<ContinuationRun>();
         QByteArray storage;
         QByteArray joined;
+        std::vector<qsizetype> literals;
         qsizetype line = first;
         for (;;) {
             qsizetype after;
@@ -182,7 +214,11 @@ struct ContinuationRun {
             }
             const qsizetype cut = last ? 0 : cutEscapeLength(text);
             carry = text.last(cut).toByteArray();
-            run->bytes.append(decodeQuotedPrintableLine(text.chopped(cut), last));
+            literals.clear();
+            const qsizetype offset = run->bytes.size();
+            run->bytes.append(decodeQuotedPrintableLine(text.chopped(cut), last, &literals));
+            for (const qsizetype position : literals)
+                run->literals.push_back(offset + position);
             line = after;
             if (last)
                 break;
@@ -198,6 +234,8 @@ struct ContinuationRun {
  */
 struct JoinedValue {
     QByteArray head;
+    std::vector<qsizetype> headLiterals; // as ContinuationRun::literals, in head
+    QByteArray encoding;                 // a declared character set other than UTF-8, or empty
     std::shared_ptr<const ContinuationRun> run;
     qsizetype firstPiece = 0;
 
@@ -211,9 +249,22 @@ struct JoinedValue {
     void decodeInto(QByteArray &out, QByteArrayView delimiter) const
     {
         QByteArray bytes = head;
-        if (firstPiece < qsizetype(run->pieceStarts.size()))
-            bytes.append(QByteArrayView(run->bytes).sliced(run->pieceStarts[size_t(firstPiece)]));
-        finishDecodedValueUtf8(bytes, delimiter, out);
+        const qsizetype runStart = firstPiece < qsizetype(run->pieceStarts.size())
+                                       ? run->pieceStarts[size_t(firstPiece)]
+                                       : run->bytes.size();
+        bytes.append(QByteArrayView(run->bytes).sliced(runStart));
+        if (encoding.isEmpty()) {
+            finishDecodedValueUtf8(bytes, delimiter, out);
+            return;
+        }
+        std::vector<qsizetype> literals = headLiterals;
+        for (size_t k = 0; k + 1 < run->literals.size(); k += 2) {
+            if (run->literals[k] >= runStart) {
+                literals.push_back(run->literals[k] - runStart + head.size());
+                literals.push_back(run->literals[k + 1] - runStart + head.size());
+            }
+        }
+        finishCharsetValueUtf8(bytes, literals, encoding, delimiter, out);
     }
 };
 
@@ -232,113 +283,86 @@ enum class Target {
     Phone,
 };
 
-// The words that a property name is recognised by, as flags.
-constexpr unsigned kEmail = 1;
-constexpr unsigned kNote = 2;
-constexpr unsigned kOrganization = 4;
-constexpr unsigned kRevision = 8;
-constexpr unsigned kAddress = 16;
-constexpr unsigned kAppleAddress = 32; // X-ABADR, which is not an address
-constexpr unsigned kPhone = 64;
-
-struct NameWord {
-    std::string_view word;
-    unsigned flag;
+/* The properties that fill a column, by name. */
+struct NamedTarget {
+    std::string_view name;
+    Target target;
 };
-constexpr NameWord kNameWords[] = {
-    {"EMAIL", kEmail},          {"NOTE", kNote}, {"ORG", kOrganization}, {"REV", kRevision}, {"ADR", kAddress},
-    {"X-ABADR", kAppleAddress}, {"TEL", kPhone},
+constexpr NamedTarget kNamedTargets[] = {
+    {"FN", Target::FormattedName},
+    {"N", Target::StructuredName},
+    {"EMAIL", Target::Email},
+    {"URL", Target::Url},
+    {"NOTE", Target::Note},
+    {"ORG", Target::Organization},
+    {"REV", Target::Revision},
+    {"ADR", Target::Address},
+    {"TEL", Target::Phone},
+    // Samsung phones write their addresses under this name instead of ADR.
+    {"X-SAMSUNGADR", Target::Address},
 };
 
-/* For each byte, the words (as bits of their index in kNameWords) that start with it. */
-constexpr std::array<unsigned char, 256> kWordsStartingWith = [] {
-    static_assert(std::size(kNameWords) <= 8, "one bit a word");
-    std::array<unsigned char, 256> table{};
-    for (size_t w = 0; w < std::size(kNameWords); ++w)
-        table[static_cast<unsigned char>(kNameWords[w].word[0])] |= static_cast<unsigned char>(1u << w);
-    return table;
-}();
-
-/* Whether text holds word at position at; an inline loop, as the words are a few letters long. */
-bool holdsWordAt(std::string_view text, size_t at, std::string_view word)
+/*
+ * A property's name as the upper-cased text before the value's colon gives it: the part before
+ * the first ";", without a group prefix (up to the last ".") and without white space around it.
+ */
+std::string_view propertyName(std::string_view upperHead)
 {
-    if (text.size() - at < word.size())
-        return false;
-    for (size_t k = 1; k < word.size(); ++k) {
-        if (text[at + k] != word[k])
-            return false;
-    }
-    return true;
+    std::string_view name = upperHead.substr(0, upperHead.find(';'));
+    const size_t dot = name.rfind('.');
+    if (dot != std::string_view::npos)
+        name.remove_prefix(dot + 1);
+    while (!name.empty() && static_cast<unsigned char>(name.front()) <= 0x20)
+        name.remove_prefix(1);
+    while (!name.empty() && static_cast<unsigned char>(name.back()) <= 0x20)
+        name.remove_suffix(1);
+    return name;
 }
 
 /*
- * Which of the words the upper-cased name holds, anywhere in it: one pass over its letters,
- * trying at each only the words that start with that letter.
+ * Decides what a logical line does. colon is where its value starts (valueColon, -1 when none);
+ * upperHead gets the upper-cased text before it. A property whose value is "BEGIN:VCARD" (an
+ * AGENT's card, as vCard 2.1 writes it) begins a card like the line itself.
  */
-unsigned namePatterns(std::string_view name)
+Target classify(QByteArrayView line, qsizetype colon, std::string &upperHead)
 {
-    unsigned found = 0;
-    for (size_t i = 0; i < name.size(); ++i) {
-        for (unsigned words = kWordsStartingWith[static_cast<unsigned char>(name[i])]; words != 0; words &= words - 1) {
-            const NameWord &word = kNameWords[std::countr_zero(words)];
-            if (holdsWordAt(name, i, word.word))
-                found |= word.flag;
-        }
-    }
-    return found;
-}
-
-/* The property name without its group prefix ("ITEM1.FN" gives "FN"); a group is letters, digits and "-". */
-std::string_view propertyWithoutGroup(std::string_view name)
-{
-    const size_t dot = name.find('.');
-    if (dot == std::string_view::npos || dot == 0)
-        return name;
-    for (size_t i = 0; i < dot; ++i) {
-        const char c = name[i];
-        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'))
-            return name;
-    }
-    return name.substr(dot + 1);
-}
-
-/*
- * Decides which rule a line matches; the first rule that matches wins. colon is where the
- * line's first ":" is (-1 when none); upperName gets the upper-cased text before it.
- */
-Target classify(QByteArrayView line, qsizetype colon, std::string &upperName)
-{
-    if (line.size() == 11 && equalsUpper(line, "BEGIN:VCARD"))
+    if (isCardMarker(line, "BEGIN:VCARD"))
         return Target::Begin;
-
-    upperName.resize(size_t(colon < 0 ? 0 : colon));
-    std::transform(line.begin(), line.begin() + qsizetype(upperName.size()), upperName.begin(), asciiUpper);
-    const std::string_view name(upperName);
-
-    // FN and N are recognised with any parameters and group prefix, but not inside other names.
-    const std::string_view property = propertyWithoutGroup(name.substr(0, name.find(';')));
-    if (property == "FN")
-        return Target::FormattedName;
-    if (property == "N")
-        return Target::StructuredName;
-    const unsigned patterns = namePatterns(name);
-    if (patterns & kEmail)
-        return Target::Email;
-    if (containsUrlMarker(line))
-        return Target::Url;
-    if (patterns & kNote)
-        return Target::Note;
-    if (patterns & kOrganization)
-        return Target::Organization;
-    if (patterns & kRevision)
-        return Target::Revision;
-    if (patterns & kAddress)
-        return (patterns & kAppleAddress) ? Target::None : Target::Address;
-    if (patterns & kPhone)
-        return Target::Phone;
-    if (line.size() == 9 && equalsUpper(line, "END:VCARD"))
+    if (isCardMarker(line, "END:VCARD"))
         return Target::End;
+    upperHead.resize(size_t(colon < 0 ? 0 : colon));
+    if (colon < 0)
+        return Target::None;
+    std::transform(line.begin(), line.begin() + colon, upperHead.begin(), asciiUpper);
+    if (isCardMarker(line.sliced(colon + 1), "BEGIN:VCARD"))
+        return Target::Begin;
+    const std::string_view name = propertyName(upperHead);
+    for (const NamedTarget &named : kNamedTargets) {
+        if (named.name == name)
+            return named.target;
+    }
     return Target::None;
+}
+
+/*
+ * The character set that a property's upper-cased parameters declare in their first CHARSET
+ * parameter, when the platform reads it and it is not UTF-8; else empty.
+ */
+QByteArray declaredOtherCharset(std::string_view upperHead)
+{
+    for (size_t start = upperHead.find(';'); start != std::string_view::npos;) {
+        const size_t end = upperHead.find(';', start + 1);
+        std::string_view parameter = upperHead.substr(start + 1, end == std::string_view::npos ? end : end - start - 1);
+        if (parameter.starts_with("CHARSET=")) {
+            parameter.remove_prefix(8);
+            if (parameter.size() >= 2 && parameter.front() == '"' && parameter.back() == '"')
+                parameter = parameter.substr(1, parameter.size() - 2);
+            const QByteArrayView label(parameter.data(), qsizetype(parameter.size()));
+            return isOtherKnownEncoding(label) ? encodingForLabel(label) : QByteArray();
+        }
+        start = end;
+    }
+    return QByteArray();
 }
 
 /*
@@ -445,25 +469,120 @@ void trimControlAndBlankInPlace(QByteArray &field)
 }
 
 /*
+ * The scan's state from line to line: the cards that are open, innermost last, and the cards
+ * found so far.
+ *
+ * The first working card is also the one that collects outside every card: there, as before
+ * the first "BEGIN:VCARD", values carry from one "END:VCARD" to the next, and "BEGIN:VCARD"
+ * empties it. A "BEGIN:VCARD" inside an open card starts a card of its own; when it ends, the
+ * card around it collects again with the values it had. Cards are listed in the order in
+ * which they begin, so a card that ends inside another waits until the outermost one is done.
+ */
+class CardScanner
+{
+public:
+    CardScanner(const TextLines &lines, QChar delimiter)
+        : m_logical(lines)
+        , m_delimiter(QString(delimiter).toUtf8())
+    {
+        m_working.resize(1);
+    }
+
+    /* Scans the logical lines that start in [from, to); joins may read on past to. */
+    void scan(qsizetype from, qsizetype to);
+    /* Finishes the cards still open, innermost first, as if "END:VCARD" followed. */
+    void finishOpenCards()
+    {
+        while (m_openCount > 0)
+            endCard();
+    }
+
+    qsizetype openCount() const { return m_openCount; }
+    CardList takeCards() { return std::move(m_cards); }
+
+private:
+    WorkingCard &currentCard() { return m_working[size_t(std::max<qsizetype>(m_openCount, 1) - 1)]; }
+    void beginCard();
+    void endCard();
+    void appendFinished(WorkingCard &working, CardList &cards);
+    void storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
+                    qsizetype next);
+
+    LogicalLines m_logical;
+    QByteArray m_delimiter;
+    std::vector<WorkingCard> m_working; // the open cards (at least the outside one), buffers kept
+    qsizetype m_openCount = 0;
+    qint64 m_begun = 0;                    // cards begun so far, for the order of the inner ones
+    std::vector<qint64> m_beginOrder;      // when each open card began
+    CardList m_cards;                      // the cards found, in the order in which they begin
+    CardList m_innerCards;                 // cards ended inside a card that is still open
+    std::vector<qint64> m_innerBeginOrder; // when each of those began
+    std::array<QByteArray, kContactColumnCount> m_normalized;
+    QByteArray m_value;
+    std::string m_upperHead;
+    QByteArray m_lineStorage;
+    // The line at the scan's position continues a declared quoted-printable value.
+    bool m_continuesValue = false;
+    // The continuation lines found last, and which of its pieces the scan reaches next.
+    std::shared_ptr<const ContinuationRun> m_run;
+    qsizetype m_nextPiece = 0;
+};
+
+void CardScanner::beginCard()
+{
+    if (m_openCount > 0 && size_t(m_openCount) == m_working.size())
+        m_working.emplace_back();
+    ++m_openCount;
+    currentCard().reset();
+    m_beginOrder.resize(size_t(m_openCount));
+    m_beginOrder.back() = m_begun++;
+}
+
+void CardScanner::endCard()
+{
+    if (m_openCount <= 1) {
+        // The outermost card, or one without "BEGIN:VCARD": its place in the list is now.
+        appendFinished(currentCard(), m_cards);
+        if (!m_innerCards.isEmpty()) {
+            std::vector<size_t> byBegin(size_t(m_innerCards.size()));
+            for (size_t i = 0; i < byBegin.size(); ++i)
+                byBegin[i] = i;
+            std::sort(byBegin.begin(), byBegin.end(),
+                      [this](size_t a, size_t b) { return m_innerBeginOrder[a] < m_innerBeginOrder[b]; });
+            for (const size_t i : byBegin)
+                m_cards.append(m_innerCards.fieldsUtf8(qsizetype(i)));
+            m_innerCards.clear();
+            m_innerBeginOrder.clear();
+        }
+    } else {
+        appendFinished(currentCard(), m_innerCards);
+        m_innerBeginOrder.push_back(m_beginOrder.back());
+    }
+    if (m_openCount > 0) {
+        --m_openCount;
+        m_beginOrder.pop_back();
+    }
+}
+
+/*
  * Appends the finished card to cards. The working card keeps its fields trimmed but not
  * normalised: a card without "BEGIN:VCARD" after it carries that text on.
  */
-void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
-                std::array<QByteArray, kContactColumnCount> &normalized)
+void CardScanner::appendFinished(WorkingCard &working, CardList &cards)
 {
     ContactFieldsUtf8 views;
     for (int i = 0; i < kContactColumnCount; ++i) {
         QByteArray &field = working.fields[size_t(i)];
         if (std::optional<JoinedValue> &joined = working.joined[size_t(i)]) {
             // Decoded once, into the field's own buffer.
-            joined->decodeInto(field, delimiter);
+            joined->decodeInto(field, m_delimiter);
             joined.reset();
         }
         if (field.isEmpty()) {
             views[size_t(i)] = QByteArrayView();
             continue;
         }
-        QByteArray &out = normalized[size_t(i)];
+        QByteArray &out = m_normalized[size_t(i)];
         trimControlAndBlankInPlace(field);
         normalizeFieldUtf8(field, out);
         views[size_t(i)] = out;
@@ -471,78 +590,77 @@ void finishCard(WorkingCard &working, QByteArrayView delimiter, CardList &cards,
     cards.append(views);
 }
 
-/* Scans the logical lines that start in [from, to); joins may read on past to. */
-CardList scanRange(const TextLines &lines, qsizetype from, qsizetype to, QChar delimiterChar)
+/*
+ * Stores the value of a property line; softBreak tells that the lines from next on continue it,
+ * inRun that the line is itself one of the continuation lines found last.
+ */
+void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
+                             qsizetype next)
 {
-    const QByteArray delimiter = QString(delimiterChar).toUtf8();
-    CardList cards;
-    WorkingCard working;
-    std::array<QByteArray, kContactColumnCount> normalized;
-    QByteArray value;
-    const LogicalLines logical(lines);
-    std::string upperName;
-    QByteArray lineStorage;
-    // The line at index continues a declared quoted-printable value (after a soft line break).
-    bool continuesValue = false;
-    // The continuation lines found last, and which of its pieces the scan reaches next.
-    std::shared_ptr<const ContinuationRun> run;
-    qsizetype nextPiece = 0;
+    const QByteArray encoding = declared ? declaredOtherCharset(m_upperHead) : QByteArray();
+    if (declared && softBreak) {
+        // The value takes the continuation lines: the rest of the run when this line is one
+        // of its pieces, else the lines that start here, found once. An escape cut off at the
+        // end of this line goes in front of the next one: the run takes it when it starts
+        // here, and already holds it when this is a piece.
+        const QByteArrayView head = propertyValue.chopped(1);
+        const qsizetype cut = cutEscapeLength(head);
+        if (!inRun) {
+            m_run = ContinuationRun::find(m_logical, next, head.last(cut).toByteArray());
+            m_nextPiece = 0;
+        }
+        JoinedValue joined{{}, {}, encoding, m_run, m_nextPiece};
+        joined.head = decodeQuotedPrintableLine(head.chopped(cut), false, &joined.headLiterals);
+        storeField(currentCard(), target, joined);
+    } else if (!encoding.isEmpty()) {
+        decodeCharsetValueUtf8(propertyValue, encoding, m_delimiter, m_value);
+        storeField(currentCard(), target, m_value);
+    } else {
+        decodePropertyValueUtf8(propertyValue, m_delimiter, declared, m_value);
+        storeField(currentCard(), target, m_value);
+    }
+}
 
+void CardScanner::scan(qsizetype from, qsizetype to)
+{
     for (qsizetype index = from; index < to;) {
         qsizetype next;
-        const QByteArrayView line = logical.read(index, next, lineStorage, continuesValue);
+        const QByteArrayView line = m_logical.read(index, next, m_lineStorage, m_continuesValue);
         // The scan meets the pieces of a run one by one, as logical lines read the same way.
-        const bool inRun
-            = run && nextPiece < qsizetype(run->pieceLines.size()) && run->pieceLines[size_t(nextPiece)] == index;
+        const bool inRun = m_run && m_nextPiece < qsizetype(m_run->pieceLines.size())
+                           && m_run->pieceLines[size_t(m_nextPiece)] == index;
         if (inRun)
-            ++nextPiece;
-        const qsizetype colon = line.indexOf(':');
-        const Target target = classify(line, colon, upperName);
-        // (A "BEGIN:VCARD" line leaves upperName as it was: it declares nothing.)
-        const bool declared = target != Target::Begin && colon >= 0
-                              && declaresQuotedPrintable(QByteArrayView(upperName.data(), qsizetype(upperName.size())));
+            ++m_nextPiece;
+        const qsizetype colon = valueColon(line);
+        const Target target = classify(line, colon, m_upperHead);
+        // (A "BEGIN:VCARD" or "END:VCARD" line declares nothing.)
+        const bool declared
+            = target != Target::Begin && target != Target::End && colon >= 0
+              && declaresQuotedPrintable(QByteArrayView(m_upperHead.data(), qsizetype(m_upperHead.size())));
         // Whether the lines after this one continue a declared value, after a soft line break.
-        const bool softBreak = (continuesValue || declared) && line.endsWith('=') && next < logical.size()
-                               && !logical.isBlankAsLoaded(next);
+        const bool softBreak = (m_continuesValue || declared) && line.endsWith('=') && next < m_logical.size()
+                               && !m_logical.isBlankAsLoaded(next);
         if (target == Target::Begin) {
-            working.reset();
+            beginCard();
         } else if (target == Target::End) {
-            finishCard(working, delimiter, cards, normalized);
+            endCard();
         } else if (target != Target::None) {
-            const QByteArrayView propertyValue = colon < 0 ? line : line.sliced(colon + 1);
-            if (declared && softBreak) {
-                // The value takes the continuation lines: the rest of the run when this line
-                // is one of its pieces, else the lines that start here, found once.
-                // An escape cut off at the end of this line goes in front of the next one: the
-                // run takes it when it starts here, and already holds it when this is a piece.
-                const QByteArrayView head = propertyValue.chopped(1);
-                const qsizetype cut = cutEscapeLength(head);
-                if (!inRun) {
-                    run = ContinuationRun::find(logical, next, head.last(cut).toByteArray());
-                    nextPiece = 0;
-                }
-                JoinedValue joined{decodeQuotedPrintableLine(head.chopped(cut), false), run, nextPiece};
-                storeField(working, target, joined);
-            } else {
-                decodePropertyValueUtf8(propertyValue, delimiter, declared, value);
-                storeField(working, target, value);
-            }
+            storeValue(target, line.sliced(colon + 1), declared, softBreak, inRun, next);
         }
-        continuesValue = softBreak;
+        m_continuesValue = softBreak;
         index = next;
     }
-    return cards;
 }
 
 /*
  * A place to cut the lines in two for a second thread: a "BEGIN:VCARD" line that no folded
- * line continues. The working card is empty after it whatever came before, so the two halves
- * scan to the same cards as the whole. Returns 0 when there is none.
+ * line continues. When no card is open before it, the cards are empty after it whatever came
+ * before, so the two halves scan to the same cards as the whole. Returns 0 when there is none.
  */
 qsizetype splitPoint(const TextLines &lines)
 {
     for (qsizetype i = lines.size() / 2; i + 1 < lines.size(); ++i) {
-        if (equalsUpper(lines.utf8At(i), "BEGIN:VCARD") && !isFoldedContinuation(lines.utf8At(i + 1)))
+        if (isCardMarker(lines.utf8At(i), "BEGIN:VCARD") && !isFoldedContinuation(lines.utf8At(i + 1)))
             return i;
     }
     return 0;
@@ -550,17 +668,37 @@ qsizetype splitPoint(const TextLines &lines)
 
 } // namespace
 
+bool isCardBoundaryLine(QByteArrayView utf8Line)
+{
+    return isCardBoundary(utf8Line);
+}
+
 CardList scanCards(const TextLines &lines, QChar delimiter)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;
     const qsizetype split = lines.size() >= kLinesWorthASecondThread ? splitPoint(lines) : 0;
-    if (split == 0)
-        return scanRange(lines, 0, lines.size(), delimiter);
-    CardList secondHalf;
+    CardScanner first(lines, delimiter);
+    if (split == 0) {
+        first.scan(0, lines.size());
+        first.finishOpenCards();
+        return first.takeCards();
+    }
+    CardScanner second(lines, delimiter);
     // A failure of the second half (memory running out) reaches this thread through join().
-    HelperThread helper([&] { secondHalf = scanRange(lines, split, lines.size(), delimiter); });
-    CardList cards = scanRange(lines, 0, split, delimiter);
+    HelperThread helper([&] {
+        second.scan(split, lines.size());
+        second.finishOpenCards();
+    });
+    first.scan(0, split);
     helper.join();
-    cards.appendList(std::move(secondHalf));
+    if (first.openCount() > 0) {
+        // A card is still open where the second half starts (a file cut short, or cards
+        // nested across the cut): the second half's cards belong inside it, so scan on here.
+        first.scan(split, lines.size());
+        first.finishOpenCards();
+        return first.takeCards();
+    }
+    CardList cards = first.takeCards();
+    cards.appendList(second.takeCards());
     return cards;
 }

@@ -8,13 +8,19 @@
 #include <vector>
 
 /**
- * Walks the loaded lines once and returns the cards in the order of their "END:VCARD" lines.
+ * Walks the loaded lines once and returns the cards in the order in which they begin.
  *
- * Recognises FN, N, EMAIL (five slots), URL, NOTE, ORG, REV, ADR (not X-ABADR) and TEL (three
- * slots) by plain tests on the upper-cased line, joins folded lines, and decodes each value with
- * decodePropertyValue. Only a value whose own property line declares quoted-printable encoding
- * is decoded as such and takes the lines after its soft line breaks (each "=" at a line's end
- * goes with the break). Only "BEGIN:VCARD" empties the working card; "END:VCARD" appends a
- * normalised copy of it, as UTF-8. Never fails; the time grows linearly with the input.
+ * Recognises FN, N, EMAIL (five slots), URL, NOTE, ORG, REV, ADR (and Samsung's X-SAMSUNGADR)
+ * and TEL (three slots) by their property name, whatever the group and parameters, joins folded
+ * lines, and decodes each value with decodePropertyValue. Only a value whose own property line
+ * declares quoted-printable encoding is decoded as such (in its declared character set) and
+ * takes the lines after its soft line breaks (each "=" at a line's end goes with the break).
+ * Cards nest: a "BEGIN:VCARD" inside a card, or an AGENT whose value is "BEGIN:VCARD", starts
+ * a card of its own, and the cards still open at the end are finished there. Outside a card,
+ * "BEGIN:VCARD" empties the working card and "END:VCARD" appends a normalised copy of it, as
+ * UTF-8. Never fails; the time grows linearly with the input.
  */
 CardList scanCards(const TextLines &lines, QChar delimiter);
+
+/** Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it. */
+bool isCardBoundaryLine(QByteArrayView utf8Line);

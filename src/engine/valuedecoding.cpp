@@ -2,6 +2,7 @@
 
 #include "text/textformat.h"
 
+#include "text/charsets.h"
 #include "text/singlebytecodec.h"
 #include "text/utf8.h"
 
@@ -22,11 +23,20 @@ int hexValue(char c)
     return -1;
 }
 
+/* Extends the last run of literal bytes by the byte at position, or starts a new run there. */
+void noteLiteralByte(std::vector<qsizetype> &literals, qsizetype position)
+{
+    if (!literals.empty() && literals.back() == position)
+        literals.back() = position + 1;
+    else
+        literals.insert(literals.end(), {position, position + 1});
+}
+
 /*
  * Lenient quoted-printable decoding of bytes that have had "=00" and "=0A" handled. Trailing
  * blanks are dropped only at the value's end: a line that a soft line break continues keeps them.
  */
-QByteArray decodeQuotedPrintableBytes(QByteArrayView in, bool valueEnd)
+QByteArray decodeQuotedPrintableBytes(QByteArrayView in, bool valueEnd, std::vector<qsizetype> *literals)
 {
     while (valueEnd && !in.isEmpty() && (in.back() == ' ' || in.back() == '\t'))
         in.chop(1);
@@ -36,6 +46,8 @@ QByteArray decodeQuotedPrintableBytes(QByteArrayView in, bool valueEnd)
     for (qsizetype i = 0; i < n;) {
         const char c = in[i++];
         if (c != '=') {
+            if (literals && (c & 0x80) != 0)
+                noteLiteralByte(*literals, write - out.constData());
             *write++ = c;
             continue;
         }
@@ -121,9 +133,9 @@ QString finishValueText(QString value, QChar delimiter)
 
 } // namespace
 
-QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd)
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals)
 {
-    return decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(line), valueEnd);
+    return decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(line), valueEnd, literals);
 }
 
 qsizetype cutEscapeLength(QByteArrayView line)
@@ -338,6 +350,37 @@ void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimite
 {
     out.resize(0);
     appendDecodedBytes(out, decodedBytes);
+    finishValueTextUtf8(out, delimiter);
+}
+
+void decodeCharsetValueUtf8(QByteArrayView utf8Value, QByteArrayView encoding, QByteArrayView delimiter,
+                            QByteArray &out)
+{
+    if (!utf8Value.contains('=')) {
+        // Nothing is escaped: the value holds what it says, whatever the character set.
+        decodePropertyValueUtf8(utf8Value, delimiter, true, out);
+        return;
+    }
+    std::vector<qsizetype> literals;
+    const QByteArray decoded = decodeQuotedPrintableLine(utf8Value, true, &literals);
+    finishCharsetValueUtf8(decoded, literals, encoding, delimiter, out);
+}
+
+void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsizetype> &literals,
+                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out)
+{
+    out.resize(0);
+    qsizetype done = 0;
+    auto appendEncoded = [&](qsizetype end) {
+        if (end > done)
+            appendWithoutLeadingMark(out, decodeInEncoding(decodedBytes.sliced(done, end - done), encoding).toUtf8());
+    };
+    for (size_t k = 0; k + 1 < literals.size(); k += 2) {
+        appendEncoded(literals[k]);
+        out.append(decodedBytes.sliced(literals[k], literals[k + 1] - literals[k]));
+        done = literals[k + 1];
+    }
+    appendEncoded(decodedBytes.size());
     finishValueTextUtf8(out, delimiter);
 }
 

@@ -4,6 +4,8 @@
 #include <QChar>
 #include <QString>
 
+#include <vector>
+
 /*
  * The pipeline that every recognised vCard property value passes through. Values arrive as
  * UTF-8 bytes (the form in which loaded lines are kept); the QString overloads are for
@@ -23,9 +25,10 @@ QString decodeQuotedPrintableValue(const QString &value);
  * The quoted-printable bytes of one line of a declared value, without its soft line break:
  * "=00" dropped, "=0A" a space, then decoded as decodeQuotedPrintableValue does. With valueEnd
  * set (the value's last line), trailing blanks are dropped as well; a lone "=" at the end is
- * always dropped.
+ * always dropped. When literals is given, it gets the start and end (in the decoded bytes) of
+ * every run of characters above ASCII written as themselves, appended as pairs.
  */
-QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd);
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals = nullptr);
 
 /**
  * The length of an escape that the end of a line (without its soft line break) cuts off: 1 for a
@@ -68,5 +71,16 @@ QString normalizeFieldValue(const QString &value);
  */
 void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out);
 void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out);
+
+/*
+ * The same for a quoted-printable value whose property declares a character set other than
+ * UTF-8 (encoding, a label that isOtherKnownEncoding accepts): the decoded bytes, with the ASCII
+ * written around them, are read in that character set; the characters above ASCII written as
+ * themselves (literals, as decodeQuotedPrintableLine gives them) stay as they are.
+ */
+void decodeCharsetValueUtf8(QByteArrayView utf8Value, QByteArrayView encoding, QByteArrayView delimiter,
+                            QByteArray &out);
+void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsizetype> &literals,
+                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out);
 /** trimControlAndBlank and then normalizeFieldValue on UTF-8: out gets the normalised field. */
 void normalizeFieldUtf8(QByteArrayView field, QByteArray &out);

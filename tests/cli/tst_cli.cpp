@@ -10,13 +10,19 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <csignal>
+#include <cstring>
 
+#include <dirent.h>
+
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +74,47 @@ QByteArray manyCards(int n)
 QStringList FilesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+}
+
+/* The names in a folder as the system has them, hidden ones included, sorted. */
+QList<QByteArray> RawNamesIn(const QByteArray &folder)
+{
+    QList<QByteArray> names;
+    if (DIR *entries = ::opendir(folder.constData())) {
+        while (const dirent *entry = ::readdir(entries)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                names.append(entry->d_name);
+        }
+        ::closedir(entries);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+/*
+ * Runs tessaly-convert in folder with arguments given as bytes, as a shell passes them (a
+ * QProcess would pass every argument as UTF-8), in the locale C.UTF-8.
+ */
+Run runConverterWithBytes(const QString &folder, const QList<QByteArray> &arguments)
+{
+    QString script = u"cd \"$1\" && exec \"$0\""_qs;
+    QStringList values{kConvert, folder};
+    for (const QByteArray &argument : arguments) {
+        // Each byte as an octal escape that printf turns back into it.
+        QString escaped;
+        for (const char byte : argument)
+            escaped += QStringLiteral("\\0%1").arg(uint(static_cast<unsigned char>(byte)), 3, 8, QLatin1Char('0'));
+        script += QStringLiteral(" \"$(printf '%b' '%1')\"").arg(escaped);
+    }
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(u"LC_ALL"_qs, u"C.UTF-8"_qs);
+    process.setProcessEnvironment(environment);
+    process.start(u"sh"_qs, QStringList{u"-c"_qs, script} + values);
+    if (!process.waitForFinished(120000))
+        qFatal("tessaly-convert did not finish");
+    return {process.exitCode(), QString::fromUtf8(process.readAllStandardOutput()),
+            QString::fromUtf8(process.readAllStandardError())};
 }
 
 /* The first sheet of a workbook as Debian's readers see it (openpyxl, xlrd), as JSON. */
@@ -204,6 +251,8 @@ private slots:
         QTest::newRow("space") << u" "_qs << false;
         QTest::newRow("carriage return") << u"\r"_qs << false;
         QTest::newRow("line feed") << u"\n"_qs << false;
+        // A byte 0x80 to 0xFF alone, which is no character (the command line gives it as U+DCE9).
+        QTest::newRow("byte 0xE9 alone") << QString(QChar(0xDCE9)) << false;
     }
 
     void separatorKeepsRowsWhole()
@@ -235,6 +284,96 @@ private slots:
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u"\n"_qs);
         QVERIFY(run.err.contains(u"missing.vcf: no such file"_qs));
         QCOMPARE(readTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
+    }
+
+    void fileNamesKeepEveryByte_data()
+    {
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<QList<QByteArray>>("outputs"); // written one after the other
+        QByteArray everyHighByte;
+        for (int byte = 0x80; byte <= 0xFF; ++byte)
+            everyHighByte += char(byte);
+        QTest::newRow("input named in Latin-1") << QByteArray("Ren\xE9.vcf") << QList<QByteArray>{"out.csv"};
+        QTest::newRow("two outputs one byte apart")
+            << QByteArray("in.vcf") << QList<QByteArray>{"out-\xE9.csv", "out-\xE8.csv"};
+        QTest::newRow("every byte from 0x80 to 0xFF, in and out")
+            << everyHighByte + ".vcf" << QList<QByteArray>{everyHighByte + ".txt", everyHighByte + ".xls"};
+        QTest::newRow("workbook in a folder named in Latin-1")
+            << QByteArray("in.vcf") << QList<QByteArray>{"caf\xE9/out.xlsx", "caf\xE9/out.csv"};
+        QTest::newRow("UTF-8 beside its own bytes cut short")
+            << QByteArray("\xC3\xA9\xC3.vcf") << QList<QByteArray>{"\xE2\x82\xAC\xE2\x82.txt"};
+    }
+
+    void fileNamesKeepEveryByte()
+    {
+        // A file name is bytes: each one that is not UTF-8 reaches the system as it was given.
+        QFETCH(QByteArray, input);
+        QFETCH(QList<QByteArray>, outputs);
+        QTemporaryDir dir;
+        // Qt cannot remove names that are not UTF-8.
+        const auto removeAll = qScopeGuard([&] { QProcess::execute(u"rm"_qs, {u"-rf"_qs, dir.path()}); });
+        const QByteArray folder = QFile::encodeName(dir.path());
+        QCOMPARE(::mkdir((folder + "/caf\xE9").constData(), 0755), 0);
+        const int fd = ::open((folder + '/' + input).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        QVERIFY(fd >= 0 && ::write(fd, kCard.constData(), size_t(kCard.size())) == kCard.size());
+        ::close(fd);
+        for (const QByteArray &output : outputs) {
+            const Run run = runConverterWithBytes(dir.path(), {"-o", output, input});
+            QCOMPARE(run.exitCode, 0);
+            QCOMPARE(run.err, QString());
+        }
+        QList<QByteArray> expected{input, "caf\xE9"};
+        for (const QByteArray &output : outputs) {
+            if (!output.contains('/'))
+                expected.append(output);
+        }
+        std::sort(expected.begin(), expected.end());
+        QCOMPARE(RawNamesIn(folder), expected);
+        QList<QByteArray> inSubfolder;
+        for (const QByteArray &output : outputs) {
+            if (output.contains('/'))
+                inSubfolder.append(output.sliced(output.indexOf('/') + 1));
+        }
+        std::sort(inSubfolder.begin(), inSubfolder.end());
+        QCOMPARE(RawNamesIn(folder + "/caf\xE9"), inSubfolder);
+        // Each output holds the contact, whatever its kind.
+        for (const QByteArray &output : outputs) {
+            QFile file;
+            const int outputFd = ::open((folder + '/' + output).constData(), O_RDONLY);
+            QVERIFY2(outputFd >= 0 && file.open(outputFd, QIODevice::ReadOnly, QFile::AutoCloseHandle),
+                     output.toHex().constData());
+            const QByteArray content = file.readAll();
+            QVERIFY2(content.contains("Ann Lee") || content.startsWith("PK\x03\x04")
+                         || content.startsWith("\xD0\xCF\x11\xE0"),
+                     output.toHex().constData());
+        }
+    }
+
+    void namesArePrintedWithoutControlCharacters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("printed");
+        QTest::newRow("line feed") << u"a\nFilename: b.csv"_qs << u"a\\x0aFilename: b.csv"_qs;
+        QTest::newRow("carriage return") << u"a\rb.csv"_qs << u"a\\x0db.csv"_qs;
+        QTest::newRow("terminal escape") << u"\x1b]0;title\x07\x1b[2J.csv"_qs << u"\\x1b]0;title\\x07\\x1b[2J.csv"_qs;
+        QTest::newRow("C1 control") << u"a\u009b31m.csv"_qs << u"a\\x9b31m.csv"_qs;
+        QTest::newRow("plain letters stay") << u"caf\u00e9 \\x.csv"_qs << u"caf\u00e9 \\x.csv"_qs;
+    }
+
+    void namesArePrintedWithoutControlCharacters()
+    {
+        // The file is written under its own name; only its printed form is escaped, in the
+        // result message and in the message about a missing input.
+        QFETCH(QString, name);
+        QFETCH(QString, printed);
+        QTemporaryDir dir;
+        const QString input = writeTestFile(dir.filePath(u"a.vcf"_qs), kCard);
+        const QString missing = dir.filePath(u"in-"_qs + name);
+        const Run run = runConverter({u"-o"_qs, dir.filePath(name), missing, input});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + dir.filePath(printed) + u'\n');
+        QCOMPARE(run.err, u"tessaly-convert: "_qs + dir.filePath(u"in-"_qs + printed) + u": no such file\n"_qs);
+        QVERIFY(readTestFile(dir.filePath(name)).contains("Ann Lee"));
     }
 
     void charactersAnsiCannotHoldAreReported()

@@ -96,17 +96,86 @@ private slots:
         QTest::newRow("FN with a group") << u"item1.FN:Ann Lee"_qs << fn << comma << u"Ann Lee"_qs;
         QTest::newRow("N with a group and parameters")
             << u"A-2.n;LANGUAGE=de:Lee;Ann"_qs << n << comma << u"Lee Ann"_qs;
-        QTest::newRow("a group is letters, digits and -") << u"item 1.FN:Ann"_qs << fn << comma << QString();
-        QTest::newRow("X-FN in a group is not FN") << u"item1.X-FN:Ann"_qs << fn << comma << QString();
-        QTest::newRow("URL in a NOTE line") << u"NOTE:see URL: here"_qs << url << comma << u"see URL: here"_qs;
-        // The marker is looked for in words of eight bytes: far into the line, across a word's
-        // edge, in any case and at the very end.
-        QTest::newRow("url; inside a NOTE line") << u"NOTE:a long note with url;x in it and more"_qs << url << comma
-                                                 << u"a long note with url x in it and more"_qs;
-        QTest::newRow("Url: at the line's end")
-            << u"NOTE:1234567890123456 Url:"_qs << url << comma << u"1234567890123456 Url:"_qs;
-        QTest::newRow("URLS: is no marker")
-            << u"NOTE:see the URLS: here"_qs << note << comma << u"see the URLS: here"_qs;
+        QTest::newRow("a group is whatever stands before the last dot")
+            << u"item 1.x.FN:Ann"_qs << fn << comma << u"Ann"_qs;
+
+        // A quoted parameter value may hold a colon; the value starts after the first other one.
+        const int tel = int(ContactColumn::Phone1);
+        QTest::newRow("colon in a quoted TYPE")
+            << u"TEL;TYPE=\"voice,cell:x\":555 1000"_qs << tel << comma << u"555 1000"_qs;
+        QTest::newRow("colons in quoted GEO and LABEL")
+            << u"ADR;GEO=\"geo:51.5,0.1\";LABEL=\"221B Baker St: London\":;;221B Baker St;London"_qs << adr << comma
+            << u"221B Baker St London"_qs;
+        QTest::newRow("quote after a comma") << u"TEL;TYPE=voice,\"x:y\":555"_qs << tel << comma << u"555"_qs;
+        QTest::newRow("quote left open") << u"TEL;TYPE=\"cell:555"_qs << tel << comma << u"555"_qs;
+        QTest::newRow("quote inside a word") << u"NOTE;X-SIZE=5\" disk:text"_qs << note << comma << u"text"_qs;
+        QTest::newRow("declaration after a quoted colon")
+            << u"NOTE;X-L=\"a:b\";ENCODING=QUOTED-PRINTABLE:=41=42"_qs << note << comma << u"AB"_qs;
+
+        // A declared character set reads the escaped bytes and the ASCII between them.
+        QTest::newRow("Shift_JIS") << u"N;CHARSET=SHIFT_JIS;ENCODING=QUOTED-PRINTABLE:=83=65=83=58=83=67"_qs << n
+                                   << comma << u"テスト"_qs;
+        QTest::newRow("Shift_JIS with ASCII trail bytes")
+            << u"fn;charset=shift_jis;encoding=quoted-printable:=83e=83X=83g"_qs << fn << comma << u"テスト"_qs;
+        QTest::newRow("Windows-1251") << u"FN;CHARSET=WINDOWS-1251;ENCODING=QUOTED-PRINTABLE:=CF=F0=E8=E2=E5=F2"_qs
+                                      << fn << comma << u"Привет"_qs;
+        QTest::newRow("KOI8-R") << u"item1.NOTE;ENCODING=QUOTED-PRINTABLE;CHARSET=KOI8-R:=F0=D2=C9=D7=C5=D4"_qs << note
+                                << comma << u"Привет"_qs;
+        QTest::newRow("ISO-8859-2") << u"ORG;CHARSET=ISO-8859-2;QUOTED-PRINTABLE:=AElu=BBou=E8k=FD k=F9=F2"_qs << org
+                                    << comma << u"Žluťoučký kůň"_qs;
+        QTest::newRow("ISO-8859-1 read as Windows-1252")
+            << u"NOTE;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:5 =80 =E0 Z=FCrich"_qs << note << comma
+            << u"5 € à Zürich"_qs;
+        QTest::newRow("letters written as themselves stay")
+            << u"NOTE;CHARSET=WINDOWS-1251;ENCODING=QUOTED-PRINTABLE:Café =CF=F0"_qs << note << comma << u"Café Пр"_qs;
+        QTest::newRow("the first CHARSET counts")
+            << u"FN;CHARSET=KOI8-R;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=F0"_qs << fn << comma << u"П"_qs;
+        QTest::newRow("undefined and unfinished sequences")
+            << u"FN;CHARSET=SHIFT_JIS;ENCODING=QUOTED-PRINTABLE:=83=65=FF=83"_qs << fn << comma << u"テ\uFFFD\uFFFD"_qs;
+        QTest::newRow("an unknown set reads UTF-8")
+            << u"FN;CHARSET=X-UNKNOWN;ENCODING=QUOTED-PRINTABLE:=C3=A9=E9"_qs << fn << comma << u"éé"_qs;
+        QTest::newRow("a set without quoted-printable changes nothing")
+            << u"FN;CHARSET=SHIFT_JIS:Ann=83"_qs << fn << comma << u"Ann=83"_qs;
+    }
+
+    void propertyNames_data()
+    {
+        // A whole property line and the column its value fills, or -1 for none.
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("column");
+        const int none = -1;
+        QTest::newRow("EMAIL") << u"EMAIL:a@example.org"_qs << int(ContactColumn::Email1);
+        QTest::newRow("group, parameters, lower case")
+            << u"item1.email;type=INTERNET:a@example.org"_qs << int(ContactColumn::Email1);
+        QTest::newRow("blanks before the colon") << u"EMAIL :a@example.org"_qs << int(ContactColumn::Email1);
+        QTest::newRow("URL") << u"url:https://example.org"_qs << int(ContactColumn::Url);
+        QTest::newRow("NOTE that mentions a URL") << u"NOTE:see URL: http://x"_qs << int(ContactColumn::Note);
+        QTest::newRow("ORG") << u"ORG:Acme"_qs << int(ContactColumn::Organization);
+        QTest::newRow("REV") << u"REV:2020-01-01"_qs << int(ContactColumn::Revision);
+        QTest::newRow("ADR") << u"ADR:;;Main St 1"_qs << int(ContactColumn::Address);
+        QTest::newRow("X-SAMSUNGADR") << u"X-SAMSUNGADR;ENCODING=QUOTED-PRINTABLE:;;=31=32 Main St"_qs
+                                      << int(ContactColumn::Address);
+        QTest::newRow("TEL in two groups") << u"a.b.TEL;CELL:555"_qs << int(ContactColumn::Phone1);
+        QTest::newRow("FBURL") << u"FBURL:https://example.org/busy"_qs << none;
+        QTest::newRow("CALADRURI") << u"CALADRURI:mailto:me@example.org"_qs << none;
+        QTest::newRow("X-EVOLUTION-VIDEO-URL") << u"X-EVOLUTION-VIDEO-URL:chat"_qs << none;
+        QTest::newRow("PHOTO with VALUE=URL") << u"PHOTO;VALUE=URL:http://x/p.jpg"_qs << none;
+        QTest::newRow("X-ASSISTANT-TEL") << u"X-ASSISTANT-TEL:555 1000"_qs << none;
+        QTest::newRow("X-MS-TEL") << u"X-MS-TEL;VOICE;CALLBACK:555"_qs << none;
+        QTest::newRow("EMAIL in a group name") << u"workEmail.X-ABLabel:@work"_qs << none;
+        QTest::newRow("X-ABADR") << u"item1.X-ABADR:us"_qs << none;
+        QTest::newRow("X-FN in a group") << u"item1.X-FN:Ann"_qs << none;
+        QTest::newRow("URLS") << u"URLS:x"_qs << none;
+        QTest::newRow("no colon") << u"TEL;555"_qs << none;
+    }
+
+    void propertyNames()
+    {
+        QFETCH(QString, line);
+        QFETCH(int, column);
+        const ContactFields card = oneCard({line});
+        for (int c = 0; c < kContactColumnCount; ++c)
+            QCOMPARE(card[size_t(c)].isEmpty(), c != column);
     }
 
     void storedValues()
@@ -118,19 +187,50 @@ private slots:
         QCOMPARE(Field(oneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
     }
 
-    void cardBoundaries()
+    void cardStructure_data()
     {
-        // BEGIN in any letter case opens a card; a trailing blank keeps it from doing so.
-        auto cards = scanLines({u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs, u"BEGIN:VCARD "_qs,
-                                u"TEL:2"_qs, u"END:VCARD"_qs});
-        QCOMPARE(cards.size(), size_t(2));
-        QCOMPARE(Field(cards[0], ContactColumn::FormattedName), QString());
-        QCOMPARE(Field(cards[1], ContactColumn::Phone2), u"2"_qs); // not emptied: carried over
+        // Whole lines, and each card they give as "FN|TEL1|TEL2", in the order of the list.
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<QStringList>("expected");
+        const QString begin = u"BEGIN:VCARD"_qs, end = u"END:VCARD"_qs;
+        QTest::newRow("values before BEGIN are dropped")
+            << QStringList{u"FN:Before"_qs, u"begin:vcard"_qs, u"TEL:1"_qs, u"End:VCard"_qs} << QStringList{u"|1|"_qs};
+        QTest::newRow("an empty card") << QStringList{begin, end} << QStringList{u"||"_qs};
+        QTest::newRow("values carry without BEGIN")
+            << QStringList{begin, u"FN:A"_qs, u"TEL:1"_qs, end, u"TEL:2"_qs, end}
+            << QStringList{u"A|1|"_qs, u"A|1|2"_qs};
+        QTest::newRow("white space around the markers")
+            << QStringList{u"BEGIN:VCARD "_qs,  u"FN:A"_qs, u"END:VCARD\t"_qs,
+                           u"  BEGIN:VCARD"_qs, u"FN:B"_qs, u" END:VCARD"_qs}
+            << QStringList{u"A||"_qs, u"B||"_qs};
+        QTest::newRow("a file cut short") << QStringList{begin, u"FN:A"_qs, u"TEL:1"_qs} << QStringList{u"A|1|"_qs};
+        QTest::newRow("an END that is no END")
+            << QStringList{begin, u"FN:A"_qs, u"END:VCARD."_qs, QString(), begin, u"FN:B"_qs, end, QString()}
+            << QStringList{u"A||"_qs, u"B||"_qs};
+        QTest::newRow("nested cards") << QStringList{begin, u"N:parent"_qs, begin,           u"N:nest1"_qs,
+                                                     end,   begin,          u"FN:nest2"_qs,  u"TEL:2"_qs,
+                                                     end,   u"TEL:1"_qs,    u"FN:parent"_qs, end}
+                                      << QStringList{u"parent|1|"_qs, u"|"_qs + u"|"_qs, u"nest2|2|"_qs};
+        QTest::newRow("an agent's card") << QStringList{
+            begin, u"FN:Boss"_qs, u"TEL:1"_qs, u"AGENT:BEGIN:VCARD"_qs, u"FN:Assistant"_qs, u"TEL:2"_qs,
+            end,   u"TEL:3"_qs,   end} << QStringList{u"Boss|1|3"_qs, u"Assistant|2|"_qs};
+        QTest::newRow("listed in the order they begin")
+            << QStringList{begin, u"FN:1"_qs, begin, u"FN:2"_qs, begin, u"FN:3"_qs, end, end,
+                           begin, u"FN:4"_qs, end,   end,        begin, u"FN:5"_qs, end}
+            << QStringList{u"1||"_qs, u"2||"_qs, u"3||"_qs, u"4||"_qs, u"5||"_qs};
+    }
 
-        // A card without END gives nothing; an empty card gives all-empty fields.
-        cards = scanLines({u"BEGIN:VCARD"_qs, u"FN:Lost"_qs, u"BEGIN:VCARD"_qs, u"END:VCARD"_qs});
-        QCOMPARE(cards.size(), size_t(1));
-        QCOMPARE(cards[0], ContactFields());
+    void cardStructure()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QStringList, expected);
+        QStringList got;
+        for (const ContactFields &card : scanLines(lines)) {
+            got.append(QStringList{Field(card, ContactColumn::FormattedName), Field(card, ContactColumn::Phone1),
+                                   Field(card, ContactColumn::Phone2)}
+                           .join(u'|'));
+        }
+        QCOMPARE(got, expected);
     }
 
     void multiSlotFields()
@@ -244,6 +344,9 @@ private slots:
         QTest::newRow("END as the last continuation line")
             << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:x="_qs, end, end} << note
             << QStringList{u"xEND:VCARD"_qs, u"xEND:VCARD"_qs};
+        QTest::newRow("a character set across a soft line break")
+            << QStringList{begin, u"FN;CHARSET=SHIFT_JIS;ENCODING=QUOTED-PRINTABLE:=83="_qs, u"=65=83X"_qs, end} << fn
+            << QStringList{u"テス"_qs};
         QTest::newRow("carried to the next card")
             << QStringList{begin, u"NOTE;QUOTED-PRINTABLE:x="_qs, u"y"_qs, end, u"FN:B"_qs, end} << note
             << QStringList{u"xy"_qs, u"xy"_qs};
@@ -275,12 +378,25 @@ private slots:
                 expected.emplace_back(name, u"carried"_qs);
             }
         }
-        const auto cards = scanLines(lines);
+        auto cards = scanLines(lines);
         QCOMPARE(cards.size(), expected.size());
         for (size_t i = 0; i < cards.size(); ++i) {
             QCOMPARE(Field(cards[i], ContactColumn::FormattedName), expected[i].first);
             QCOMPARE(Field(cards[i], ContactColumn::Phone2), expected[i].second);
         }
+
+        // A card left open in the first half holds the cards after it: none of them is lost,
+        // and they come in the order in which they begin.
+        lines.clear();
+        for (int i = 0; i < 30000; ++i) {
+            lines << u"BEGIN:VCARD"_qs << QStringLiteral("FN:Person %1").arg(i);
+            if (i != 100)
+                lines << u"END:VCARD"_qs;
+        }
+        cards = scanLines(lines);
+        QCOMPARE(cards.size(), size_t(30000));
+        for (size_t i = 0; i < cards.size(); ++i)
+            QCOMPARE(Field(cards[i], ContactColumn::FormattedName), QStringLiteral("Person %1").arg(i));
     }
 
     void testNormalizeFieldValue_data()

@@ -1,10 +1,13 @@
 #include "engine/loading.h"
 
+#include "engine/cardscanner.h"
 #include "i18n/translate.h"
 
+#include <QFile>
 #include <QFileInfo>
 
 #include <new>
+#include <optional>
 
 namespace {
 
@@ -24,6 +27,68 @@ QString UndecodableFileMessage(const QString &reason, const QString &path)
     return reason + twoCr + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
            + translate(QStringLiteral("The file may be saved in another encoding: choose ANSI or UTF-16 and load it "
                                       "again."));
+}
+
+/* A file that another encoding reads as vCards, named, with that encoding to choose. */
+QString otherEncodingMessage(const QString &path, const QString &encodingName)
+{
+    const QString twoCr = QStringLiteral("\r\r");
+    return formatText(translate(QStringLiteral("The file holds no vCard in the chosen encoding, but it does when read "
+                                               "as %s.")),
+                      encodingName)
+           + twoCr + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
+           + formatText(translate(QStringLiteral("Choose %s and load the file again.")), encodingName);
+}
+
+QString encodingCaption(TextEncoding encoding)
+{
+    switch (encoding) {
+    case TextEncoding::Ansi:
+        return QStringLiteral("ANSI");
+    case TextEncoding::Utf8:
+        return QStringLiteral("UTF-8");
+    case TextEncoding::Utf16:
+        return QStringLiteral("UTF-16");
+    }
+    return QString();
+}
+
+bool holdsCardBoundary(const TextLines &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (isCardBoundaryLine(lines.utf8At(i)))
+            return true;
+    }
+    return false;
+}
+
+bool startsWithByteOrderMark(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray start = file.read(3);
+    return start.startsWith("\xEF\xBB\xBF") || start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF");
+}
+
+/*
+ * For a file whose lines, read in the chosen encoding, hold no "BEGIN:VCARD" or "END:VCARD"
+ * (easily after a preset switched the encoding): the other encoding that finds them, UTF-8
+ * before ANSI before UTF-16, as UTF-8 keeps every letter. None when no encoding finds them or
+ * a byte-order mark decided the reading.
+ */
+std::optional<TextEncoding> encodingThatReadsCards(const QString &path, TextEncoding chosen)
+{
+    if (startsWithByteOrderMark(path))
+        return std::nullopt;
+    for (const TextEncoding other : {TextEncoding::Utf8, TextEncoding::Ansi, TextEncoding::Utf16}) {
+        if (other == chosen)
+            continue;
+        TextLines lines;
+        if (readTextLines(path, other, lines, nullptr) && holdsCardBoundary(lines))
+            return other;
+    }
+    return std::nullopt;
 }
 
 QString NoMemoryMessage(const QString &path)
@@ -55,6 +120,14 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
             // Every other reason names the file already.
             outcome.warningText = error == invalidUtf8Message() ? UndecodableFileMessage(error, path) : error;
             return outcome;
+        }
+        if (!holdsCardBoundary(fileLines)) {
+            if (const std::optional<TextEncoding> other = encodingThatReadsCards(path, encoding)) {
+                outcome.kind = LoadOutcome::Failed;
+                outcome.warningCaption = translate(QStringLiteral("WARNING"));
+                outcome.warningText = otherEncodingMessage(path, encodingCaption(*other));
+                return outcome;
+            }
         }
         target.loadedLines.appendLines(std::move(fileLines));
         target.loadedLines.appendUtf8(QByteArrayView());

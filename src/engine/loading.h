@@ -36,6 +36,8 @@ struct LoadOutcome {
  * is loaded with a "The file is empty!" warning; a file that cannot be read or decoded leaves
  * target unchanged and returns the error as a warning with caption "WARNING" that names the
  * file (a file that is not valid in the chosen encoding gets the hint that another encoding
- * may read it). Running out of memory leaves target unchanged too (NoMemory).
+ * may read it). A file without a byte-order mark that holds no "BEGIN:VCARD" or "END:VCARD" line
+ * in the chosen encoding while another encoding finds one is not loaded either: the warning
+ * names that encoding. Running out of memory leaves target unchanged too (NoMemory).
  */
 LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target);

@@ -188,6 +188,53 @@ private slots:
         QCOMPARE(loaded.loadedFileCount, 3);
     }
 
+    void fileInAnotherEncodingIsNotLoaded_data()
+    {
+        // The file's bytes, the encoding chosen, and the encoding the warning names (none: loaded).
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("named");
+        const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
+        const QByteArray card = "BEGIN:VCARD\r\nFN:J\xC3\xBCrgen\r\nEND:VCARD\r\n";
+        QByteArray utf16le;
+        for (const char c : QByteArray("begin:vcard\nFN:Ann\nend:vcard\n"))
+            utf16le.append(c).append('\0');
+        const QByteArray latin1 = "BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n";
+
+        QTest::newRow("UTF-8 read as UTF-16") << card << utf16 << u"UTF-8"_qs;
+        QTest::newRow("UTF-16 read as UTF-8") << utf16le << utf8 << u"UTF-16"_qs;
+        QTest::newRow("UTF-16 read as ANSI") << utf16le << ansi << u"UTF-16"_qs;
+        QTest::newRow("ANSI read as UTF-16") << latin1 << utf16 << u"ANSI"_qs;
+        QTest::newRow("UTF-8 read as ANSI loads") << card << ansi << QString();
+        QTest::newRow("markers with blanks around them")
+            << QByteArray("  begin:VCARD \nEND:VCARD\t\n") << utf8 << QString();
+        QTest::newRow("no encoding finds a card") << QByteArray("FN:Ann\n") << utf16 << QString();
+        QTest::newRow("a byte-order mark decides") << QByteArray("\xEF\xBB\xBF") + card << utf16 << QString();
+    }
+
+    void fileInAnotherEncodingIsNotLoaded()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, chosen);
+        QFETCH(QString, named);
+        const QString path = writeFile(m_dir, u"other.vcf"_qs, bytes);
+        LoadedVcards loaded;
+        appendVcfFile(writeFile(m_dir, u"first.vcf"_qs, "BEGIN:VCARD\nEND:VCARD\n"), TextEncoding::Ansi, loaded);
+        const LoadOutcome outcome = appendVcfFile(path, TextEncoding(chosen), loaded);
+        if (named.isEmpty()) {
+            QCOMPARE(outcome.kind, LoadOutcome::Loaded);
+            QCOMPARE(loaded.loadedFileCount, 2);
+            return;
+        }
+        QCOMPARE(outcome.kind, LoadOutcome::Failed);
+        QCOMPARE(outcome.warningCaption, u"WARNING"_qs);
+        QCOMPARE(outcome.warningText, u"The file holds no vCard in the chosen encoding, but it does when read as "_qs
+                                          + named + u".\r\rFilename: "_qs + path + u"\r\rChoose "_qs + named
+                                          + u" and load the file again."_qs);
+        QCOMPARE(loaded.loadedLines.toStringList(), (QStringList{u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()}));
+        QCOMPARE(loaded.loadedFileCount, 1);
+    }
+
     void linesSurviveCopiesAppendsAndCuts()
     {
         // Two files of more lines than one page of line ends holds, so that appending,

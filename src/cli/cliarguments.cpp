@@ -31,7 +31,6 @@ QString typeForExtension(const QString &output)
     return QStringLiteral("TXT");
 }
 
-/* What a preset's menu entry does to the encoding, Headers and the flavour. */
 /*
  * Whether a separator keeps every row whole: a letter or digit would split values apart, a
  * quotation mark would end the quoted fields, a line break would end the row, and a space
@@ -39,8 +38,9 @@ QString typeForExtension(const QString &output)
  */
 bool isSeparatorAllowed(QChar separator)
 {
-    return !separator.isLetterOrNumber() && separator != u'"' && separator != u'\r' && separator != u'\n'
-           && separator != u' ';
+    // A surrogate stands for a byte that is no character of its own (0x80 to 0xFF alone).
+    return !separator.isSurrogate() && !separator.isLetterOrNumber() && separator != u'"' && separator != u'\r'
+           && separator != u'\n' && separator != u' ';
 }
 
 CliParse usageError(const QString &message)

@@ -4,34 +4,72 @@
 #include "engine/conversionjob.h"
 #include "engine/loading.h"
 #include "i18n/translate.h"
+#include "platform/filenames.h"
 #include "platform/listseparator.h"
 #include "text/outputfile.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
+
+#include <algorithm>
 
 namespace {
 
-/* Message texts join their parts with two CRs; a terminal wants line breaks. */
-QByteArray forTerminal(const QString &text)
+/*
+ * A file name as printed: a control character (a line break, the start of a terminal's escape
+ * sequence) as \xHH, so that a name can neither start a line of its own nor command the terminal.
+ */
+QString printableName(const QString &name)
 {
-    QString lines = text;
-    lines.replace(QLatin1String("\r\r"), QLatin1String("\n"));
-    lines.replace(u'\r', u'\n');
-    return lines.toLocal8Bit();
+    QString printed;
+    for (const QChar c : name) {
+        if (c.category() == QChar::Other_Control)
+            printed += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            printed += c;
+    }
+    return printed;
 }
 
-void printLine(FILE *stream, const QString &text)
+/*
+ * Prints messages that may name the files of the run: each name printable, with every byte it
+ * has (also those that are not UTF-8). Message texts join their parts with two CRs; a terminal
+ * wants line breaks.
+ */
+class MessagePrinter
 {
-    std::fprintf(stream, "%s\n", forTerminal(text).constData());
-    std::fflush(stream);
-}
+public:
+    explicit MessagePrinter(const QStringList &names)
+    {
+        for (const QString &name : names) {
+            if (printableName(name) != name)
+                m_names.append(name);
+        }
+        // A longer name first, so that a name inside another is not printed into it.
+        std::sort(m_names.begin(), m_names.end(),
+                  [](const QString &a, const QString &b) { return a.size() > b.size(); });
+    }
+
+    void printLine(FILE *stream, const QString &text) const
+    {
+        QString lines = text;
+        for (const QString &name : m_names)
+            lines.replace(name, printableName(name));
+        lines.replace(QLatin1String("\r\r"), QLatin1String("\n"));
+        lines.replace(u'\r', u'\n');
+        std::fprintf(stream, "%s\n", fileNameBytes(lines).constData());
+        std::fflush(stream);
+    }
+
+private:
+    QStringList m_names; // those that hold a control character
+};
 
 class CliHost final : public ConversionHost
 {
 public:
-    CliHost(const ExportOptions &options, FILE *out, FILE *err, bool showProgress)
+    CliHost(const ExportOptions &options, const MessagePrinter &printer, FILE *out, FILE *err, bool showProgress)
         : m_options(options)
+        , m_printer(printer)
         , m_out(out)
         , m_err(err)
         , m_showProgress(showProgress)
@@ -63,9 +101,9 @@ public:
     {
         endProgressLine();
         if (icon == MessageIcon::Information)
-            printLine(m_out, text);
+            m_printer.printLine(m_out, text);
         else
-            printLine(m_err, caption + QLatin1String(": ") + text);
+            m_printer.printLine(m_err, caption + QLatin1String(": ") + text);
     }
 
     void showSuccess(const QString &caption, const QString &text, const QString &encodingNote) override
@@ -73,7 +111,7 @@ public:
         showMessage(MessageIcon::Information, caption, text);
         // The file is written as asked; what its encoding could not hold is a warning beside it.
         if (!encodingNote.isEmpty())
-            printLine(m_err, encodingNote);
+            m_printer.printLine(m_err, encodingNote);
     }
 
     /* The output itself goes to standard output: the result message goes to err then. */
@@ -89,6 +127,7 @@ private:
     }
 
     ExportOptions m_options;
+    const MessagePrinter &m_printer;
     FILE *m_out; // where the result message goes
     FILE *m_err;
     bool m_showProgress;
@@ -96,20 +135,22 @@ private:
 };
 
 /* Loads every input in order into loaded; false when memory ran out, which ends the run. */
-bool loadInputs(const CliOptions &options, FILE *err, LoadedVcards &loaded)
+bool loadInputs(const CliOptions &options, const MessagePrinter &printer, FILE *err, LoadedVcards &loaded)
 {
     for (const QString &input : options.inputs) {
-        const LoadOutcome outcome = appendVcfFile(input, options.loadEncoding, loaded);
+        // A name that is not UTF-8 is read under a name that Qt can open; messages name the input.
+        const FileForQt file(input);
+        LoadOutcome outcome = appendVcfFile(file.path(), options.loadEncoding, loaded);
+        outcome.warningText.replace(file.path(), input);
         if (outcome.kind == LoadOutcome::NoMemory) {
-            printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
             return false;
         }
         if (outcome.kind == LoadOutcome::Missing) {
-            const QString reason
-                = QFileInfo::exists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
-            printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
+            const QString reason = fileExists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
+            printer.printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
         } else if (!outcome.warningText.isEmpty()) {
-            printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
         }
     }
     return true;
@@ -131,18 +172,19 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
         return CliWritten;
     }
     if (!parse.options) {
-        printLine(err, QStringLiteral("tessaly-convert: ") + parse.usageError);
+        MessagePrinter(arguments).printLine(err, QStringLiteral("tessaly-convert: ") + parse.usageError);
         std::fprintf(err, "%s", cliUsageText().toLocal8Bit().constData());
         return CliBadUsage;
     }
     const CliOptions &options = *parse.options;
+    const MessagePrinter printer(options.inputs + QStringList{options.request.exportFileName});
     LoadedVcards loaded;
-    if (!loadInputs(options, err, loaded)) {
-        printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + NotEnoughMemoryMessage());
+    if (!loadInputs(options, printer, err, loaded)) {
+        printer.printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + NotEnoughMemoryMessage());
         return CliNotWritten;
     }
 
-    CliHost host(options.writeOptions, out, err, showProgress);
+    CliHost host(options.writeOptions, printer, out, err, showProgress);
     if (OutputFile::isStandardOutput(options.request.exportFileName))
         host.keepOutputClear();
     const RowFormat format{options.separator, u'"'};

@@ -1,4 +1,5 @@
 #include "cli/clirun.h"
+#include "platform/filenames.h"
 #include "platform/terminal.h"
 #include "platform/terminationcleanup.h"
 #include "versioninfo/versioninfo.h"
@@ -15,7 +16,10 @@ int main(int argc, char *argv[])
     FixedFileVersion fixedVersion;
     if (ownVersionData(version, fixedVersion))
         QCoreApplication::setApplicationVersion(version.productVersion);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // From the bytes themselves: Qt's own list would lose every byte of a file name that is
+    // not UTF-8.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.append(fileNameFromBytes(argv[i]));
     return runCli(arguments, stdout, stderr, isTerminal(stderr));
 }

@@ -3,10 +3,9 @@
 #include "engine/cardscanner.h"
 #include "engine/workbookexport.h"
 #include "i18n/translate.h"
+#include "platform/filenames.h"
 #include "text/outputfile.h"
 #include "text/textwriter.h"
-
-#include <QFileInfo>
 
 #include <new>
 
@@ -115,8 +114,7 @@ ConversionOutcome runExport(TextLines &loadedLines, const ExportRequest &request
         = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, host, &replaced);
     table = ExportTable();
     host.setProgress(100);
-    if (written
-        && (OutputFile::isStandardOutput(request.exportFileName) || QFileInfo::exists(request.exportFileName))) {
+    if (written && (OutputFile::isStandardOutput(request.exportFileName) || fileExists(request.exportFileName))) {
         host.showSuccess(translate(QStringLiteral("SUCCESS")),
                          translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
                              + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName),

@@ -1,12 +1,11 @@
 #include "engine/xlsxfile.h"
 
+#include "platform/filenames.h"
 #include "platform/librarymessages.h"
 #include "platform/outputtarget.h"
 #include "platform/temporarystream.h"
 
 #include <QByteArray>
-#include <QFile>
-#include <QFileInfo>
 
 #include <atomic>
 #include <chrono>
@@ -105,7 +104,7 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
 {
     const std::lock_guard lock(g_startAndClose);
     m_stagingName = path;
-    m_handles->helperFolder = QFile::encodeName(helperFolder);
+    m_handles->helperFolder = fileNameBytes(helperFolder);
     {
         const std::lock_guard listLock(g_openWorkbooksLock);
         g_openWorkbooks.push_back({&m_handles->helperFolder, &m_handles->writeError});
@@ -113,7 +112,7 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they come: memory stays flat
     options.tmpdir = m_handles->helperFolder.data();
-    m_handles->workbook = workbook_new_opt(QFile::encodeName(path).constData(), &options);
+    m_handles->workbook = workbook_new_opt(fileNameBytes(path).constData(), &options);
     if (!m_handles->workbook) {
         setError(QStringLiteral("The workbook could not be started."));
         return;
@@ -410,7 +409,7 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
         std::future<Closed> closing = std::async(std::launch::async, closeWorkbook);
         const qint64 expected = expectedFileSize(sample);
         while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
-            packing(QFileInfo(m_stagingName).size(), expected);
+            packing(fileSizeAt(m_stagingName), expected);
         closed = closing.get();
     } else {
         closed = closeWorkbook();

@@ -3,15 +3,15 @@
 #include "platform/terminationcleanup.h"
 
 #include "platform/filecalls.h"
+#include "platform/filenames.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,7 +20,7 @@ namespace {
 
 QByteArray nativeName(const QString &path)
 {
-    return QFile::encodeName(path);
+    return fileNameBytes(path);
 }
 
 QString folderOf(const QString &path)
@@ -79,7 +79,7 @@ int resolveSymbolicLinks(const QString &path, QString *resolved)
             return errno;
         if (length >= target.size())
             return ENAMETOOLONG; // the link changed while it was read
-        const QString link = QFile::decodeName(target.first(length));
+        const QString link = fileNameFromBytes(target.first(length));
         current = link.startsWith(u'/') ? link : folderOf(current) + u'/' + link;
     }
     return ELOOP;
@@ -161,7 +161,15 @@ int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot
 
 void removeFolderWithFiles(const QString &path)
 {
-    QDir(path).removeRecursively();
+    const QByteArray name = nativeName(path);
+    if (DIR *folder = ::opendir(name.constData())) {
+        while (const dirent *entry = ::readdir(folder)) {
+            if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+                ::unlinkat(::dirfd(folder), entry->d_name, 0);
+        }
+        ::closedir(folder);
+    }
+    ::rmdir(name.constData());
 }
 
 int openStreamForWriting(const QString &path, int *fd)

@@ -1,6 +1,6 @@
 #include "platform/terminationcleanup.h"
 
-#include <QFile>
+#include "platform/filenames.h"
 
 #include <array>
 #include <atomic>
@@ -92,7 +92,7 @@ namespace {
 
 int registerToRemove(const QString &path, bool folder)
 {
-    const QByteArray name = QFile::encodeName(path);
+    const QByteArray name = fileNameBytes(path);
     if (name.size() >= PATH_MAX)
         return -1;
     for (int i = 0; i < int(g_slots.size()); ++i) {

@@ -6,6 +6,8 @@
 
 #include <QFileInfo>
 
+#include <new>
+
 namespace {
 
 bool sameName(const QString &a, const QString &b)
@@ -46,6 +48,20 @@ bool IniStore::load(const QString &path, QString *error)
     m_sectionIndex.clear();
     if (!QFileInfo::exists(path))
         return true;
+    try {
+        return read(path, error);
+    } catch (const std::bad_alloc &) {
+        // A file far larger than the memory is as unreadable as a damaged one.
+        m_sections.clear();
+        m_sectionIndex.clear();
+        if (error)
+            *error = notEnoughMemoryToReadMessage(path);
+        return false;
+    }
+}
+
+bool IniStore::read(const QString &path, QString *error)
+{
     TextLines lines;
     if (!readTextLines(path, TextEncoding::Utf8, lines, error))
         return false;

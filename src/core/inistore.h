@@ -18,7 +18,8 @@ class IniStore
 {
 public:
     /** Reads the file at path; a missing file gives an empty store. False with error when the
-     *  file cannot be read or is not valid UTF-8 (the store is then empty). */
+     *  file cannot be read, is not valid UTF-8 or is too large for the memory (the store is
+     *  then empty). */
     bool load(const QString &path, QString *error);
     /** Writes the whole store to path, replacing the file only once it is complete. */
     bool save(const QString &path, QString *error) const;
@@ -36,6 +37,8 @@ private:
         QList<Entry> entries;
     };
 
+    /** Reads the sections of the file at path into the empty store; may throw std::bad_alloc. */
+    bool read(const QString &path, QString *error);
     Section *findSection(const QString &name);
     const Section *findSection(const QString &name) const;
     /** Appends a section that findSection did not find, and returns it. */

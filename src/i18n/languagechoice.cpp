@@ -9,6 +9,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <new>
+
 namespace {
 
 struct LanguageFolder {
@@ -32,23 +34,32 @@ QString asciiLower(const QString &text)
     return lower;
 }
 
+/* The language identifier's line of LanguageCodes.csv names a file: the name, or empty. */
+QString nameInLanguageCodes(const QString &codesPath, quint16 langId)
+{
+    TextLines lines;
+    readTextLines(codesPath, TextEncoding::Ansi, lines, nullptr); // unreadable counts as no lines
+    const QString id = QString::number(langId);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString line = lines.at(i);
+        const qsizetype comma = line.indexOf(u',');
+        if (comma >= 0 && trimControlAndBlank(line.first(comma)) == id)
+            return trimControlAndBlank(line.sliced(comma + 1));
+    }
+    return {};
+}
+
 /* The file that LanguageCodes.csv assigns to the language identifier, in its listed form. */
 QString chooseByLanguageCodes(const LanguageFolder &folder, quint16 langId)
 {
     const QString codesPath = folder.dir + QStringLiteral("/LanguageCodes.csv");
     if (!QFileInfo(codesPath).isFile())
         return {};
-    TextLines lines;
-    readTextLines(codesPath, TextEncoding::Ansi, lines, nullptr); // unreadable counts as no lines
-    const QString id = QString::number(langId);
     QString csvName;
-    for (qsizetype i = 0; i < lines.size(); ++i) {
-        const QString line = lines.at(i);
-        const qsizetype comma = line.indexOf(u',');
-        if (comma >= 0 && trimControlAndBlank(line.first(comma)) == id) {
-            csvName = trimControlAndBlank(line.sliced(comma + 1));
-            break;
-        }
+    try {
+        csvName = nameInLanguageCodes(codesPath, langId);
+    } catch (const std::bad_alloc &) {
+        return {}; // a file too large for the memory counts as unreadable too
     }
     if (csvName.isEmpty())
         return {};
@@ -105,15 +116,31 @@ bool loadLanguageFrom(const QString &configured, const QString &programFolder, q
 
     const qsizetype suffix = chosen.indexOf(QLatin1String(".lang.txt"));
     const QString name = suffix < 0 ? QString() : chosen.first(suffix);
-    TextLines lines;
+    QStringList lines;
     QString readError;
-    if (!readTextLines(path, TextEncoding::Utf8, lines, &readError)) {
+    if (!readLanguageLines(path, lines, &readError)) {
         // The file stays the active one, without lines: every text is shown in English.
         setActiveLanguage(path, name, {});
         if (error)
             *error = readError;
         return false;
     }
-    setActiveLanguage(path, name, lines.toStringList());
+    setActiveLanguage(path, name, lines);
     return true;
+}
+
+bool readLanguageLines(const QString &path, QStringList &lines, QString *error)
+{
+    lines.clear();
+    try {
+        TextLines read;
+        if (!readTextLines(path, TextEncoding::Utf8, read, error))
+            return false;
+        lines = read.toStringList();
+        return true;
+    } catch (const std::bad_alloc &) {
+        if (error)
+            *error = notEnoughMemoryToReadMessage(path);
+        return false;
+    }
 }

@@ -15,11 +15,18 @@ QStringList languageFiles();
  * A configured file name (the user's choice) is used as it is; a blank one lets
  * LanguageCodes.csv pick the file for the user's interface language identifier, matched
  * against the listed files without regard to ASCII letter case. When the chosen file does not
- * exist, no language is active. When it exists but cannot be read or is not valid UTF-8, the
- * language stays English, false is returned and error holds the reason.
+ * exist, no language is active. When it exists but cannot be read, is not valid UTF-8 or is
+ * too large for the memory, the language stays English, false is returned and error holds the
+ * reason.
  */
 bool loadLanguage(const QString &configured, QString *error = nullptr);
 
 /** loadLanguage with the program folder and the language identifier given. */
 bool loadLanguageFrom(const QString &configured, const QString &programFolder, quint16 langId,
                       QString *error = nullptr);
+
+/**
+ * The lines of the language file at path, read as UTF-8. False with error when the file cannot
+ * be read, is not valid UTF-8 or is too large for the memory; lines are then empty.
+ */
+bool readLanguageLines(const QString &path, QStringList &lines, QString *error = nullptr);

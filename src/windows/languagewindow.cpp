@@ -6,7 +6,6 @@
 #include "platform/detachedstart.h"
 #include "platform/webhost.h"
 #include "text/textformat.h"
-#include "text/textlines.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
 
@@ -97,10 +96,10 @@ QString translatorsOf(const QString &entry)
 {
     if (entry == kEnglish)
         return QStringLiteral("Orvanta");
-    TextLines lines;
-    if (!readTextLines(languagesDir() + u'/' + entry + kLanguageFileSuffix, TextEncoding::Utf8, lines, nullptr))
+    QStringList lines;
+    if (!readLanguageLines(languagesDir() + u'/' + entry + kLanguageFileSuffix, lines))
         return QString();
-    return lookupInLines(kTranslatorsKey, lines.toStringList());
+    return lookupInLines(kTranslatorsKey, lines);
 }
 
 /* Draws the list's entries through the window's drawLanguageItem, on the colours of their state. */

@@ -33,6 +33,19 @@ QString installProgram(const QString &folder, const QString &source)
     QFile::setPermissions(path, QFile::Permissions(0x7777));
 }
 
+/* Whether the process catches SIGTERM (bit 15 of the caught-signals mask): the program is up. */
+[[maybe_unused]] bool catchesTerm(qint64 pid)
+{
+    QFile file(u"/proc/%1/status"_qs.arg(pid));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        if (line.startsWith("SigCgt:"))
+            return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
+    }
+    return false;
+}
+
 } // namespace
 
 class TestStartup : public QObject
@@ -372,19 +385,7 @@ private slots:
         process.setProcessEnvironment(environment);
         process.start(program, {});
         QVERIFY(process.waitForStarted());
-        // Up once it catches SIGTERM (bit 15 of the caught-signals mask).
-        const QString status = u"/proc/%1/status"_qs.arg(process.processId());
-        const auto catchesTerm = [&status] {
-            QFile file(status);
-            if (!file.open(QIODevice::ReadOnly))
-                return false;
-            for (const QByteArray &line : file.readAll().split('\n')) {
-                if (line.startsWith("SigCgt:"))
-                    return ((line.mid(7).trimmed().toULongLong(nullptr, 16) >> (SIGTERM - 1)) & 1) != 0;
-            }
-            return false;
-        };
-        QTRY_VERIFY_WITH_TIMEOUT(catchesTerm(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(catchesTerm(process.processId()), 20000);
         process.terminate();
         QVERIFY(process.waitForFinished(10000));
         QCOMPARE(process.exitStatus(), QProcess::NormalExit);
@@ -392,6 +393,67 @@ private slots:
         // Nothing was missing at the start: the language file and Qt's German catalogue.
         const QByteArray errors = process.readAllStandardError();
         QVERIFY2(!errors.contains("WARNUNG") && !errors.contains("WARNING"), errors.constData());
+#endif
+    }
+
+    void hugeFilesAtStartLeaveTheDefaults_data()
+    {
+        QTest::addColumn<QString>("hugeFile"); // in the program's folder
+        QTest::addColumn<QByteArray>("settings");
+        QTest::addColumn<bool>("warns");
+        QTest::newRow("settings.ini") << u"settings.ini"_qs << QByteArray() << true;
+        QTest::newRow("the chosen language file")
+            << u"Languages/Huge.lang.txt"_qs << QByteArray("[Settings]\r\nLanguageFile=Huge.lang.txt\r\n") << true;
+        // Read when no language is stored; an unreadable one is passed over without a word.
+        QTest::newRow("LanguageCodes.csv") << u"Languages/LanguageCodes.csv"_qs << QByteArray() << false;
+    }
+
+    void hugeFilesAtStartLeaveTheDefaults()
+    {
+#ifndef TESSALY_APP_BIN
+        QSKIP("built without the windows: there is no program to start");
+#else
+        // A file of a terabyte, nearly all of it a hole: the program cannot hold it, treats it as
+        // unreadable and opens its window in English.
+        QFETCH(QString, hugeFile);
+        QFETCH(QByteArray, settings);
+        QFETCH(bool, warns);
+        if (readTestFile(u"/proc/sys/vm/overcommit_memory"_qs).trimmed() == "1")
+            QSKIP("this machine grants every allocation (vm.overcommit_memory=1): the file would fill the memory");
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"huge"_qs);
+        const QString program = installProgram(folder, QStringLiteral(TESSALY_APP_BIN));
+        if (!settings.isEmpty())
+            writeTestFile(folder + u"/settings.ini"_qs, settings);
+        const QString huge = folder + u'/' + hugeFile;
+        QFile file(huge);
+        if (!file.open(QIODevice::WriteOnly) || !file.resize(qint64(1) << 40))
+            QSKIP("this file system does not take a file of a terabyte");
+        file.close();
+
+        QProcess process;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(u"QT_QPA_PLATFORM"_qs, u"offscreen"_qs);
+        environment.insert(u"LANG"_qs, u"de_DE.UTF-8"_qs);
+        environment.insert(u"XDG_CONFIG_HOME"_qs, dir.filePath(u"config"_qs));
+        environment.insert(u"XDG_RUNTIME_DIR"_qs, dir.path());
+        // Under AddressSanitizer, an allocation it cannot make fails as it does without it.
+        environment.insert(u"ASAN_OPTIONS"_qs,
+                           environment.value(u"ASAN_OPTIONS"_qs) + u":allocator_may_return_null=1"_qs);
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        QVERIFY(process.waitForStarted());
+        QTRY_VERIFY_WITH_TIMEOUT(catchesTerm(process.processId()) || process.state() != QProcess::Running, 20000);
+        QCOMPARE(process.state(), QProcess::Running);
+        process.terminate();
+        QVERIFY(process.waitForFinished(10000));
+        QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(process.exitCode(), 0);
+        // The warning's caption is German once settings.ini is gone and the locale picks the language.
+        const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
+        const QString warning = u": Cannot read file \""_qs + huge + u"\". Not enough memory\n"_qs;
+        QVERIFY2(errors.contains(warning) == warns, qPrintable(errors));
+        QVERIFY2(errors.count(u"Cannot read"_qs) == (warns ? 1 : 0), qPrintable(errors));
 #endif
     }
 

@@ -34,6 +34,21 @@ QString asciiLower(const QString &text)
     return lower;
 }
 
+/*
+ * Whether name is a file of folder that may be read: a plain name, without a folder part and
+ * not "." or "..", of a file that lies in folder itself, also once links are followed.
+ */
+bool isFileInFolder(const QString &folder, const QString &name)
+{
+    if (name == u"." || name == u".." || name.contains(u'/'))
+        return false;
+    const QFileInfo file(folder + u'/' + name);
+    if (!file.isFile())
+        return false;
+    const QString real = file.canonicalFilePath();
+    return !real.isEmpty() && QFileInfo(real).absolutePath() == QFileInfo(folder).canonicalFilePath();
+}
+
 /* The language identifier's line of LanguageCodes.csv names a file: the name, or empty. */
 QString nameInLanguageCodes(const QString &codesPath, quint16 langId)
 {
@@ -100,7 +115,7 @@ bool loadLanguageFrom(const QString &configured, const QString &programFolder, q
     const QDir dir(folder.dir, QStringLiteral("*lang.txt"), QDir::Unsorted,
                    QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo &entry : dir.entryInfoList()) {
-        if (!entry.isDir())
+        if (isFileInFolder(folder.dir, entry.fileName()))
             folder.files.append(entry.fileName());
     }
 
@@ -110,10 +125,11 @@ bool loadLanguageFrom(const QString &configured, const QString &programFolder, q
         if (!byCode.isEmpty())
             chosen = byCode;
     }
-    const QString path = folder.dir + u'/' + chosen;
-    if (trimControlAndBlank(chosen).isEmpty() || !QFileInfo(path).isFile())
+    // Only a file of the folder is read: a path elsewhere counts as a missing file.
+    if (trimControlAndBlank(chosen).isEmpty() || !isFileInFolder(folder.dir, chosen))
         return true;
 
+    const QString path = folder.dir + u'/' + chosen;
     const qsizetype suffix = chosen.indexOf(QLatin1String(".lang.txt"));
     const QString name = suffix < 0 ? QString() : chosen.first(suffix);
     QStringList lines;

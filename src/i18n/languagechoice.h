@@ -6,7 +6,10 @@
 /** The "Languages" folder beside the program file, without a trailing separator. */
 QString languagesDir();
 
-/** The language files of languagesDir() (names matching "*lang.txt", no folders), as listed. */
+/**
+ * The language files of languagesDir() (names matching "*lang.txt" of files that lie in that
+ * folder, also once links are followed), as listed.
+ */
 QStringList languageFiles();
 
 /**
@@ -14,10 +17,11 @@ QStringList languageFiles();
  *
  * A configured file name (the user's choice) is used as it is; a blank one lets
  * LanguageCodes.csv pick the file for the user's interface language identifier, matched
- * against the listed files without regard to ASCII letter case. When the chosen file does not
- * exist, no language is active. When it exists but cannot be read, is not valid UTF-8 or is
- * too large for the memory, the language stays English, false is returned and error holds the
- * reason.
+ * against the listed files without regard to ASCII letter case. Only a file of the Languages
+ * folder is read: a name with a folder part, "." or "..", or a link to a file elsewhere counts
+ * as a missing file. When the chosen file does not exist, no language is active. When it
+ * exists but cannot be read, is not valid UTF-8 or is too large for the memory, the language
+ * stays English, false is returned and error holds the reason.
  */
 bool loadLanguage(const QString &configured, QString *error = nullptr);
 

@@ -1,5 +1,6 @@
 #include "i18n/languagechoice.h"
 #include "i18n/translate.h"
+#include "testfiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,16 +10,16 @@
 namespace {
 
 /* A program folder whose Languages folder holds the given files. */
-QString ProgramFolder(const QTemporaryDir &dir, const QList<std::pair<QString, QByteArray>> &files)
+QString ProgramFolder(const QString &folder, const QList<std::pair<QString, QByteArray>> &files)
 {
-    const QString languages = dir.filePath(u"Languages"_qs);
+    const QString languages = folder + u"/Languages"_qs;
     QDir().mkpath(languages);
     for (const auto &[name, bytes] : files) {
         QFile file(languages + u'/' + name);
         if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
             qFatal("cannot write %s", qPrintable(name));
     }
-    return dir.path();
+    return folder;
 }
 
 const QByteArray kEnglish = "{OK}Okay\r\n";
@@ -61,11 +62,11 @@ private slots:
         QFETCH(QByteArray, codes);
         QFETCH(QString, expectedName);
         QTemporaryDir dir;
-        const QString program = ProgramFolder(dir, {{u"English.lang.txt"_qs, kEnglish},
-                                                    {u"German.lang.txt"_qs, kGerman},
-                                                    {u"de.txt"_qs, kGerman},
-                                                    {u"English.lang.txt,x"_qs, "{OK}Komma\n"},
-                                                    {u"LanguageCodes.csv"_qs, codes}});
+        const QString program = ProgramFolder(dir.path(), {{u"English.lang.txt"_qs, kEnglish},
+                                                           {u"German.lang.txt"_qs, kGerman},
+                                                           {u"de.txt"_qs, kGerman},
+                                                           {u"English.lang.txt,x"_qs, "{OK}Komma\n"},
+                                                           {u"LanguageCodes.csv"_qs, codes}});
         QString error;
         QVERIFY(loadLanguageFrom(configured, program, 1033, &error));
         if (expectedName == u"-"_qs) {
@@ -78,10 +79,41 @@ private slots:
         QCOMPARE(languageFiles().size(), 2);
     }
 
+    void onlyFilesOfTheLanguagesFolderAreRead_data()
+    {
+        QTest::addColumn<QString>("configured"); // "OUTSIDE" stands for the outside file's absolute path
+        QTest::addColumn<QString>("expectedOk");
+        QTest::newRow("up and out of the folder") << u"../../elsewhere/x.lang.txt"_qs << u"OK"_qs;
+        QTest::newRow("absolute path") << u"OUTSIDE"_qs << u"OK"_qs;
+        QTest::newRow("down and back up") << u"../Languages/German.lang.txt"_qs << u"OK"_qs;
+        QTest::newRow("link inside to a file outside") << u"Planted.lang.txt"_qs << u"OK"_qs;
+        QTest::newRow("link inside to a file inside") << u"Deutsch.lang.txt"_qs << u"Gut"_qs;
+        QTest::newRow("plain name") << u"German.lang.txt"_qs << u"Gut"_qs;
+    }
+
+    void onlyFilesOfTheLanguagesFolderAreRead()
+    {
+        QFETCH(QString, configured);
+        QTemporaryDir dir;
+        // A file outside the program's folder, where "../../elsewhere" from Languages leads.
+        const QString program = ProgramFolder(dir.filePath(u"opt/program"_qs), {{u"German.lang.txt"_qs, kGerman}});
+        QDir().mkpath(dir.filePath(u"opt/elsewhere"_qs));
+        const QString outside = writeTestFile(dir.filePath(u"opt/elsewhere/x.lang.txt"_qs), "{OK}Outside\r\n");
+        QVERIFY(QFile::link(outside, program + u"/Languages/Planted.lang.txt"_qs));
+        QVERIFY(QFile::link(u"German.lang.txt"_qs, program + u"/Languages/Deutsch.lang.txt"_qs));
+        if (configured == u"OUTSIDE"_qs)
+            configured = outside;
+
+        QVERIFY(loadLanguageFrom(configured, program, 1033));
+        QTEST(translate(u"OK"_qs), "expectedOk");
+        QCOMPARE(languageFiles().contains(u"Planted.lang.txt"_qs), false);
+        QCOMPARE(languageFiles().contains(u"Deutsch.lang.txt"_qs), true);
+    }
+
     void invalidLanguageFileLeavesEnglish()
     {
         QTemporaryDir dir;
-        const QString program = ProgramFolder(dir, {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
+        const QString program = ProgramFolder(dir.path(), {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
         QString error;
         QVERIFY(!loadLanguageFrom(u"Broken.lang.txt"_qs, program, 1033, &error));
         QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);

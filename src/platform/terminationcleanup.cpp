@@ -75,6 +75,14 @@ void removeAndEnd(int signalNumber)
 
 } // namespace
 
+namespace {
+
+/* The signals whose default action ends the process and that a handler can catch. */
+constexpr int kEndingSignals[] = {SIGINT,  SIGTERM, SIGHUP,    SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM,
+                                  SIGPIPE, SIGPROF, SIGVTALRM, SIGXCPU, SIGXFSZ, SIGPOLL};
+
+} // namespace
+
 void removeRegisteredFilesOnTermination()
 {
     struct sigaction action;
@@ -82,10 +90,15 @@ void removeRegisteredFilesOnTermination()
     action.sa_handler = removeAndEnd;
     action.sa_flags = SA_RESETHAND;
     sigemptyset(&action.sa_mask);
-    sigaddset(&action.sa_mask, SIGINT);
-    sigaddset(&action.sa_mask, SIGTERM);
-    for (const int signalNumber : {SIGINT, SIGTERM})
+    for (const int signalNumber : kEndingSignals)
+        sigaddset(&action.sa_mask, signalNumber);
+    for (const int signalNumber : kEndingSignals) {
+        // A signal that was ignored when the program started (nohup) stays ignored.
+        struct sigaction before;
+        if (::sigaction(signalNumber, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signalNumber, &action, nullptr);
+    }
 }
 
 namespace {

@@ -3,13 +3,18 @@
 #include <QString>
 
 /*
- * Files to remove should the process be ended by SIGINT or SIGTERM (Ctrl+C, kill) while they
+ * Files to remove should the process be ended by a signal (Ctrl+C, kill, a closed terminal) while they
  * exist: the temporary files of output that is being written. Registering a file is cheap and
  * works whether or not the handlers are installed; only a program that wants the clean-up
  * installs them, once, while it starts.
  */
 
-/** Installs the SIGINT and SIGTERM handlers: they remove the registered files, then end the process as the signal would. */
+/**
+ * Installs handlers for every signal that would end the process and can be caught (SIGINT,
+ * SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGALRM, SIGPIPE and the others): they remove the
+ * registered files, then end the process as the signal would. A signal ignored from the start
+ * stays ignored.
+ */
 void removeRegisteredFilesOnTermination();
 
 /** Registers a file; returns its slot for unregisterFileToRemove(), or -1 when every slot is taken. */

@@ -701,13 +701,17 @@ private slots:
         QTest::newRow("csv, SIGTERM") << u"out.csv"_qs << int(SIGTERM);
         QTest::newRow("xlsx, SIGTERM") << u"out.xlsx"_qs << int(SIGTERM);
         QTest::newRow("xls, SIGINT") << u"out.xls"_qs << int(SIGINT);
+        QTest::newRow("csv, SIGHUP") << u"out.csv"_qs << int(SIGHUP);
+        QTest::newRow("xlsx, SIGQUIT") << u"out.xlsx"_qs << int(SIGQUIT);
+        QTest::newRow("xls, SIGUSR1") << u"out.xls"_qs << int(SIGUSR1);
+        QTest::newRow("xlsx, SIGALRM") << u"out.xlsx"_qs << int(SIGALRM);
     }
 
     void signalDuringExportKeepsTheOldFile()
     {
         // A signal at several moments of an export over an older file: the older file stays
-        // whole, or the new one is there complete. After SIGINT or SIGTERM nothing is left
-        // beside it; after SIGKILL, which nothing can catch, at most the clearly named
+        // whole, or the new one is there complete. After any signal that can be caught nothing
+        // is left beside it; after SIGKILL, which nothing can catch, at most the clearly named
         // temporary file (".tessaly-XXXXXX.tmp") or, for .xlsx, folder (".tessaly-XXXXXX").
         QFETCH(QString, name);
         QFETCH(int, signalNumber);

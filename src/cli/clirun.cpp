@@ -178,6 +178,16 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
     }
     const CliOptions &options = *parse.options;
     const MessagePrinter printer(options.inputs + QStringList{options.request.exportFileName});
+    for (const QString &input : options.inputs) {
+        // The export would take the input's place, also under another name or through a link.
+        if (!OutputFile::isStandardOutput(options.request.exportFileName)
+            && isSameFile(input, options.request.exportFileName)) {
+            printer.printLine(err, QStringLiteral("tessaly-convert: The output file \"%1\" is the input \"%2\"; "
+                                                  "choose another output file.")
+                                       .arg(options.request.exportFileName, input));
+            return CliBadUsage;
+        }
+    }
     LoadedVcards loaded;
     if (!loadInputs(options, printer, err, loaded)) {
         printer.printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + NotEnoughMemoryMessage());

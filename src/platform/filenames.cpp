@@ -71,6 +71,13 @@ qint64 fileSizeAt(const QString &path)
     return ::stat(fileNameBytes(path).constData(), &status) == 0 ? qint64(status.st_size) : -1;
 }
 
+bool isSameFile(const QString &first, const QString &second)
+{
+    struct stat one, other;
+    return ::stat(fileNameBytes(first).constData(), &one) == 0 && ::stat(fileNameBytes(second).constData(), &other) == 0
+           && one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 FileForQt::FileForQt(const QString &path)
     : m_path(path)
 {

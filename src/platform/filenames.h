@@ -23,6 +23,9 @@ bool fileExists(const QString &path);
 /** The size of the file at path, links followed, or -1. */
 qint64 fileSizeAt(const QString &path);
 
+/** Whether both paths lead to one existing file (the same device and inode), links followed. */
+bool isSameFile(const QString &first, const QString &second);
+
 /**
  * A path under which Qt's file classes reach the file at path: path itself when its bytes are
  * UTF-8, else the descriptor link /proc/self/fd/N of the file looked up here by its own bytes

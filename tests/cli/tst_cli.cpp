@@ -376,6 +376,34 @@ private slots:
         QVERIFY(readTestFile(dir.filePath(name)).contains("Ann Lee"));
     }
 
+    void outputThatIsAnInputIsRefused_data()
+    {
+        QTest::addColumn<QString>("output"); // in the test's folder, where "phone.vcf" is an input
+        QTest::newRow("same name") << u"phone.vcf"_qs;
+        QTest::newRow("another way to the same name") << u"./sub/../phone.vcf"_qs;
+        QTest::newRow("symbolic link") << u"link.vcf"_qs;
+        QTest::newRow("hard link") << u"hard.vcf"_qs;
+    }
+
+    void outputThatIsAnInputIsRefused()
+    {
+        QFETCH(QString, output);
+        QTemporaryDir dir;
+        const QString phone = writeTestFile(dir.filePath(u"phone.vcf"_qs), kCard);
+        const QString other = writeTestFile(dir.filePath(u"laptop.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
+        QVERIFY(QDir().mkdir(dir.filePath(u"sub"_qs)));
+        QVERIFY(QFile::link(phone, dir.filePath(u"link.vcf"_qs)));
+        QCOMPARE(
+            ::link(QFile::encodeName(phone).constData(), QFile::encodeName(dir.filePath(u"hard.vcf"_qs)).constData()),
+            0);
+        const QString path = dir.filePath(output);
+        const Run run = runConverter({u"-o"_qs, path, other, phone});
+        QCOMPARE(run.exitCode, 2);
+        QCOMPARE(run.err, u"tessaly-convert: The output file \""_qs + path + u"\" is the input \""_qs + phone
+                              + u"\"; choose another output file.\n"_qs);
+        QCOMPARE(readTestFile(phone), kCard);
+    }
+
     void charactersAnsiCannotHoldAreReported()
     {
         // The file is written as asked whatever its encoding could not hold (tst_cards checks its

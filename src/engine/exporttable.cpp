@@ -128,7 +128,7 @@ void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const 
         scratch.resize(0);
         appendWithoutQuotes(scratch, fields[size_t(column)], quoteMark);
         if (!isBlankText(scratch))
-            txtLines.appendUtf8(scratch);
+            txtLines.appendUtf8Buffer(scratch);
     }
     txtLines.appendUtf8(QByteArrayView());
 }
@@ -152,13 +152,16 @@ public:
 
     static size_t hashOf(QByteArrayView row) { return qHash(row); }
 
-    /* Appends the row unless an identical one is there; returns whether it was appended. */
-    bool add(QByteArrayView row, size_t hash)
+    /*
+     * Appends the row unless an identical one is there; returns whether it was appended. A long
+     * row is kept in row's own buffer, which row then leaves.
+     */
+    bool add(QByteArray &row, size_t hash)
     {
         Slot &slot = find(row, hash);
         if (slot.rowPlusOne != 0)
             return false;
-        m_rows.appendUtf8(row);
+        m_rows.appendUtf8Buffer(row);
         slot = Slot{quint32(m_rows.size()), tagOf(hash)};
         return true;
     }

@@ -85,6 +85,23 @@ void TextLines::appendUtf8(QByteArrayView line)
     storeEnd(quint32(chunk.end - chunk.base));
 }
 
+void TextLines::appendUtf8Buffer(QByteArray &line)
+{
+    // Shorter lines are gathered into a shared buffer; a copy of a few of them costs little.
+    constexpr qsizetype kLongLine = qsizetype(1) << 20;
+    if (line.size() < kLongLine) {
+        appendUtf8(line);
+        return;
+    }
+    reserveEnd();
+    reserveGrowing(m_chunks, m_chunks.size() + 1);
+    const qsizetype size = line.size();
+    // A chunk of its own that takes no more lines, so that the next line never grows this buffer.
+    m_chunks.push_back(Chunk{std::move(line), 0, size, m_size, false});
+    line = QByteArray();
+    storeEnd(quint32(std::min(size, kMaxRelativeEnd)));
+}
+
 void TextLines::appendLines(TextLines &&other)
 {
     if (other.isEmpty())

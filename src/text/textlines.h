@@ -42,6 +42,11 @@ public:
     void append(QStringView line) { appendUtf8(line.toUtf8()); }
     /** Appends one line given as UTF-8; the caller vouches for its validity. */
     void appendUtf8(QByteArrayView line);
+    /**
+     * Appends one line given as UTF-8 in line's buffer. A long line's buffer becomes the list's
+     * own, without a copy of its text, and line is left empty; a short one is copied.
+     */
+    void appendUtf8Buffer(QByteArray &line);
     /** Moves all lines of other to the end of this list. */
     void appendLines(TextLines &&other);
     /** Keeps the first count lines and drops the rest. */

@@ -70,6 +70,33 @@ private slots:
         expected = expected.first(4000) << u"END:VCARD"_qs;
         QCOMPARE(all.toStringList(), expected);
     }
+
+    void longLinesKeepTheirBuffers()
+    {
+        // A line of 2 MB goes into the list with its buffer; the lines around it stay apart.
+        const QByteArray longText(2 << 20, 'n');
+        QByteArray line = longText;
+        const char *const bytes = line.constData();
+        TextLines lines = TextLines::fromStringList({u"before"_qs});
+        lines.appendUtf8Buffer(line);
+        QVERIFY(line.isEmpty());
+        QByteArray shortLine = "after";
+        lines.appendUtf8Buffer(shortLine);
+        lines.appendUtf8("last");
+        QCOMPARE(shortLine, QByteArray("after"));
+        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.utf8At(1), QByteArrayView(longText));
+        QCOMPARE(lines.utf8At(1).constData(), bytes);
+        QCOMPARE(lines.at(0), u"before"_qs);
+        QCOMPARE(lines.at(2), u"after"_qs);
+        QCOMPARE(lines.at(3), u"last"_qs);
+
+        lines.removeLines({false, false, true, false});
+        QCOMPARE(lines.toStringList(), (QStringList{u"before"_qs, QString::fromLatin1(longText), u"last"_qs}));
+        lines.truncate(2);
+        lines.appendUtf8("end");
+        QCOMPARE(lines.toStringList(), (QStringList{u"before"_qs, QString::fromLatin1(longText), u"end"_qs}));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTextLines)

@@ -97,6 +97,8 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
     } else if (S_ISREG(status.st_mode)) {
         info->kind = OutputTargetInfo::RegularFile;
         info->permissions = unsigned(status.st_mode & 07777);
+        info->owner = unsigned(status.st_uid);
+        info->group = unsigned(status.st_gid);
         // With the effective ids, as opening the file would check them.
         if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0)
             info->writeError = errno;
@@ -181,9 +183,23 @@ int openStreamForWriting(const QString &path, int *fd)
     return 0;
 }
 
+int truncateFile(int fd)
+{
+    if (::ftruncate(fd, 0) != 0)
+        return errno;
+    return ::lseek(fd, 0, SEEK_SET) < 0 ? errno : 0;
+}
+
 int setFilePermissions(int fd, unsigned mode)
 {
     return ::fchmod(fd, mode_t(mode & 07777)) == 0 ? 0 : errno;
+}
+
+int takeOwnership(int fd, unsigned owner, unsigned group)
+{
+    if (::fchown(fd, uid_t(owner), gid_t(group)) == 0)
+        return 0;
+    return ::fchown(fd, uid_t(-1), gid_t(group)) == 0 ? 0 : errno;
 }
 
 int replaceFile(const QString &from, const QString &to)

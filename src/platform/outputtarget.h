@@ -18,7 +18,9 @@ struct OutputTargetInfo {
     };
     Kind kind = Missing;
     unsigned permissions = 0; // of an existing file
-    int writeError = 0;       // why the user may not write the existing file (EACCES, EROFS), or 0
+    unsigned owner = 0;       // of an existing file: user and group ids
+    unsigned group = 0;
+    int writeError = 0; // why the user may not write the existing file (EACCES, EROFS), or 0
 };
 
 /** The descriptor of standard output, written in place as the output "-". */
@@ -53,8 +55,18 @@ void removeFolderWithFiles(const QString &path);
 /** Opens an existing device or FIFO for writing, without creating or truncating anything. */
 int openStreamForWriting(const QString &path, int *fd);
 
+/** Empties the file open at fd (ftruncate(2) to 0 bytes, its offset to the start). */
+int truncateFile(int fd);
+
 /** fchmod(2) with the permission bits (07777) of mode. */
 int setFilePermissions(int fd, unsigned mode);
+
+/**
+ * Gives the file the owner and group of the file it replaces, as far as the system allows:
+ * root may give both, another user only a group of their own; what is not allowed stays as it
+ * is. Returns 0, or the error of the last try (a file that stays the user's is no failure).
+ */
+int takeOwnership(int fd, unsigned owner, unsigned group);
 
 /** Puts the file from in the place of to in one step, replacing what was there. */
 int replaceFile(const QString &from, const QString &to);

@@ -104,6 +104,9 @@ bool OutputFile::open(Writer writer)
             if (target.writeError)
                 return failWithError(target.writeError);
             m_permissions = target.permissions;
+            m_keepOwner = true;
+            m_owner = target.owner;
+            m_group = target.group;
             m_replace = true;
             break;
         case OutputTargetInfo::Missing:
@@ -119,22 +122,38 @@ bool OutputFile::open(Writer writer)
     }
     // The temporary file lies beside the target, so that renaming it stays on one file system.
     // A device has no folder for it: the system's temporary folder has to do.
-    const QString folder = m_stream ? QDir::tempPath() : folderOf(m_target);
-    if (writer == Writer::ByName) {
-        // A library that writes by name keeps temporary files of its own as well: they all go
-        // into one private folder, which is removed as a whole.
-        if (const int error = createTemporaryFolder(folder, &m_helperFolder, &m_cleanupSlot))
+    if (const int error = createStaging(writer, m_stream ? QDir::tempPath() : folderOf(m_target))) {
+        // A folder that takes no new file, around an existing file that the user may write:
+        // the file is written in place, from a temporary file in the system's temporary folder.
+        const bool refused = error == EACCES || error == EPERM;
+        const bool existingFile = m_keepOwner;
+        if (!refused || !existingFile)
             return failWithError(error);
-        int fileSlot = -1;
-        const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd, &fileSlot);
-        unregisterFileToRemove(fileSlot); // the folder's slot removes it with the folder
-        if (error)
-            return failWithError(error);
-    } else if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot)) {
-        return failWithError(error);
+        if (const int streamError = openStreamForWriting(m_target, &m_streamFd))
+            return failWithError(streamError);
+        m_ownsStreamFd = true;
+        m_stream = true;
+        m_replace = false;
+        m_truncateFirst = true;
+        if (const int again = createStaging(writer, QDir::tempPath()))
+            return failWithError(again);
     }
     m_device = std::make_unique<DescriptorDevice>(m_temporaryFd);
     return true;
+}
+
+int OutputFile::createStaging(Writer writer, const QString &folder)
+{
+    if (writer == Writer::ThroughDevice)
+        return createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot);
+    // A library that writes by name keeps temporary files of its own as well: they all go into
+    // one private folder, which is removed as a whole.
+    if (const int error = createTemporaryFolder(folder, &m_helperFolder, &m_cleanupSlot))
+        return error;
+    int fileSlot = -1;
+    const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd, &fileSlot);
+    unregisterFileToRemove(fileSlot); // the folder's slot removes it with the folder
+    return error;
 }
 
 QIODevice &OutputFile::device()
@@ -150,6 +169,9 @@ bool OutputFile::commit()
     if (m_device->failed())
         return fail(m_device->errorString());
     if (m_replace) {
+        // Before the permissions: a change of owner clears the set-user-ID and set-group-ID bits.
+        if (m_keepOwner)
+            takeOwnership(m_temporaryFd, m_owner, m_group);
         if (const int error = setFilePermissions(m_temporaryFd, m_permissions))
             return failWithError(error);
         if (const int error = syncWrittenFile(m_temporaryFd, false))
@@ -163,6 +185,10 @@ bool OutputFile::commit()
         syncFolder(folderOf(m_target));
     } else {
         if (m_temporaryFd >= 0) {
+            if (m_truncateFirst) {
+                if (const int error = truncateFile(m_streamFd))
+                    return failWithError(error);
+            }
             if (const int error = copyFileContent(m_temporaryFd, m_streamFd))
                 return failWithError(error);
         }
@@ -205,4 +231,6 @@ void OutputFile::discard()
     m_ownsStreamFd = false;
     m_stream = false;
     m_replace = false;
+    m_keepOwner = false;
+    m_truncateFirst = false;
 }

@@ -21,7 +21,10 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * A symbolic link is followed, so the file it points to is replaced and the link stays, unless
  * the kernel would refuse to follow it (a link another user placed in /tmp). A
  * folder, and an existing file the user may not write, are refused. A device or FIFO, and
- * "-" for standard output, are written in place, without a temporary file. While a temporary
+ * "-" for standard output, are written in place, without a temporary file. An existing file
+ * that the user may write in a folder that takes no new file is written in place as well: the
+ * bytes are put together in the system's temporary folder, and commit() empties the file and
+ * copies them in (a failure while it copies can leave the file cut). While a temporary
  * file or folder exists it is registered to be removed should SIGINT or SIGTERM end the
  * process; an object destroyed before commit() removes it.
  */
@@ -68,6 +71,7 @@ public:
     static bool isStandardOutput(const QString &path);
 
 private:
+    int createStaging(Writer writer, const QString &folder);
     bool fail(const QString &reason);
     bool failWithError(int error);
     void discard();
@@ -76,9 +80,13 @@ private:
 
     const QString m_path;
     QString m_target;
-    bool m_replace = false;     // a temporary file is renamed over the target
-    bool m_stream = false;      // the target is written in place
-    unsigned m_permissions = 0; // what the written file gets
+    bool m_replace = false;       // a temporary file is renamed over the target
+    bool m_stream = false;        // the target is written in place
+    unsigned m_permissions = 0;   // what the written file gets
+    bool m_truncateFirst = false; // the target, an existing file, is written in place
+    bool m_keepOwner = false;     // it gets the owner and group of the file it replaces
+    unsigned m_owner = 0;
+    unsigned m_group = 0;
     int m_temporaryFd = -1;
     QString m_temporaryPath;
     int m_cleanupSlot = -1;

@@ -245,6 +245,67 @@ private slots:
         QVERIFY(readTestFile(secret).startsWith(w.newStart));
     }
 
+    void anotherUsersFileKeepsItsOwner_data() { AddWriterColumn(); }
+
+    void anotherUsersFileKeepsItsOwner()
+    {
+        // Root replaces a file of nobody's: the new file is nobody's again, with its group and
+        // mode. A second name of the old file (a hard link) keeps the old content.
+        QFETCH(QString, writer);
+        const Writer w = WriterNamed(writer);
+        if (geteuid() != 0)
+            QSKIP("replacing another user's file needs root");
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(w.fileName), "old");
+        const QByteArray name = QFile::encodeName(path);
+        QCOMPARE(::chown(name.constData(), 65534, 65534), 0);
+        QCOMPARE(::chmod(name.constData(), 0640), 0);
+        const QString second = dir.filePath(u"second-name"_qs);
+        QCOMPARE(::link(name.constData(), QFile::encodeName(second).constData()), 0);
+        QString error;
+        QVERIFY2(w.write(path, &error), qPrintable(error));
+        struct stat status;
+        QCOMPARE(::stat(name.constData(), &status), 0);
+        QCOMPARE(status.st_uid, uid_t(65534));
+        QCOMPARE(status.st_gid, gid_t(65534));
+        QCOMPARE(unsigned(status.st_mode & 07777), ExpectedMode(w, 0640));
+        QVERIFY(readTestFile(path).startsWith(w.newStart));
+        QCOMPARE(readTestFile(second), QByteArray("old"));
+    }
+
+    void writableFileInAClosedFolderIsWrittenInPlace_data() { AddWriterColumn(false); }
+
+    void writableFileInAClosedFolderIsWrittenInPlace()
+    {
+        // The folder takes no new file, the file itself may be written (as the shell would):
+        // the same file gets the new content, and nothing else appears in the folder.
+        QFETCH(QString, writer);
+        const Writer w = WriterNamed(writer);
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString folder = dir.filePath(u"closed"_qs);
+        QVERIFY(QDir().mkdir(folder));
+        const QString path = writeTestFile(folder + u'/' + w.fileName, "old content that is longer than the new");
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0555), 0);
+        struct stat before, after;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &before), 0);
+        QString error;
+        bool written = false;
+        {
+            AsNobody nobody;
+            written = w.write(path, &error);
+        }
+        QVERIFY2(written, qPrintable(error));
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &after), 0);
+        QCOMPARE(after.st_ino, before.st_ino);
+        const QByteArray content = readTestFile(path);
+        QVERIFY2(content.startsWith(w.newStart), content.left(40).constData());
+        QVERIFY(!content.contains("longer than the new"));
+        QCOMPARE(FilesIn(folder), QStringList{w.fileName});
+        QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    }
+
     void readOnlyFilesAreRefused_data() { AddWriterColumn(); }
 
     void readOnlyFilesAreRefused()

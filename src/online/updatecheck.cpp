@@ -146,20 +146,13 @@ void UpdateCheck::requestAndProcess(UpdateStore &store, const QString &guid, con
     }
 }
 
-/* The reply over HTTPS, else over plain HTTP; empty when both fail (both are recorded). */
+/* The reply over HTTPS; empty when the request fails, which is recorded. */
 QString UpdateCheck::post(const QStringList &fields)
 {
-    CheckResults &results = *m_results;
-    const PostResult secure = httpPostForm(QStringLiteral("https://") + updateEndpoint(), fields, kCheckTimeoutMs);
-    if (secure.ok)
-        return secure.body;
-    results.recordCheckError(QStringLiteral("HTTPS Response:\r") + secure.error);
-    const PostResult plain = httpPostForm(QStringLiteral("http://") + updateEndpoint(), fields, kCheckTimeoutMs);
-    if (plain.ok) {
-        results.clearCheckErrors(); // also forgets failures recorded before the request
-        return plain.body;
-    }
-    results.recordCheckError(QStringLiteral("HTTP Response:\r") + plain.error);
+    const PostResult reply = postToEndpoint(updateEndpoint(), fields, kCheckTimeoutMs);
+    if (reply.ok)
+        return reply.body;
+    m_results->recordCheckError(QStringLiteral("HTTPS Response:\r") + reply.error);
     return {};
 }
 

@@ -10,8 +10,9 @@
 /*
  * Requests to the maker's web endpoint: form POSTs with a short text reply.
  *
- * Endpoints are kept as host and path without a scheme; callers put "https://" or "http://"
- * in front and fall back from the first to the second themselves.
+ * Endpoints are kept as host and path without a scheme. The feedback form and the update
+ * check reach them with postToEndpoint, over HTTPS only: the user's data never goes over
+ * plain HTTP.
  */
 
 /** webHost() + "/php/check2.php". */
@@ -36,6 +37,9 @@ struct PostResult {
  *
  * HTTPS when url begins with "https://" exactly; otherwise plain HTTP, whatever the spelling
  * of the scheme ("HTTPS://host" speaks plain HTTP to the host's port 443 or the port given).
+ * Over HTTPS the server's certificate is always verified (a trusted chain that names the
+ * host), whatever this process's default TLS configuration says; a certificate that fails
+ * the check fails the call before any of the request is sent.
  * One client and one connection per call, "Connection: close", no retry, no redirect.
  * Time-outs: the connection, and then the wait for each part of the response, are each bounded
  * by timeoutMs (a server that accepts and never answers fails after about timeoutMs); the
@@ -51,6 +55,13 @@ struct PostResult {
  * takes no clicks or keys until the call returns.
  */
 PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs);
+
+/**
+ * Sends fields to an endpoint (updateEndpoint() or feedbackEndpoint()) with httpPostForm over
+ * "https://" and nothing else: a failure, also a refused handshake or a certificate that is
+ * not trusted, is the result, and there is no second attempt over plain HTTP.
+ */
+PostResult postToEndpoint(const QString &endpoint, const QStringList &fields, int timeoutMs);
 
 /** The form body: each item split at its first "=", both sides percent-encoded from UTF-8 with "+" for a space, joined with "&". */
 QByteArray formEncode(const QStringList &fields);

@@ -291,12 +291,10 @@ bool FeedbackWindow::isDelivered(const QString &reply)
     return trimBlanks(splitReplyLines(reply).join(QStringLiteral("\r\n"))) == QStringLiteral("OK");
 }
 
-/* Posts the fields over HTTPS and, when that fails for any reason, once more over plain HTTP. */
+/* Posts the fields over HTTPS only; any failure of that request means not delivered. */
 bool FeedbackWindow::sendFields(const QStringList &fields) const
 {
-    PostResult reply = httpPostForm(QStringLiteral("https://") + feedbackEndpoint(), fields, kFeedbackTimeoutMs);
-    if (!reply.ok)
-        reply = httpPostForm(QStringLiteral("http://") + feedbackEndpoint(), fields, kFeedbackTimeoutMs);
+    const PostResult reply = postToEndpoint(feedbackEndpoint(), fields, kFeedbackTimeoutMs);
     return reply.ok && isDelivered(reply.body);
 }
 

@@ -21,10 +21,10 @@ struct FeedbackProgram {
 /*
  * The feedback window: the user says whether they like the program (at most one of two
  * choice panels), writes a comment, may add an e-mail address, and sends it all to the
- * maker's feedback script. Shown modally; sending blocks the window (two attempts of at most
- * 3 s each), and the outcome is told in a message box. After a failed send everything the
- * user entered stays; a delivered one closes the window. Tab reaches the two choice panels
- * before the comment, and Space chooses the focused one.
+ * maker's feedback script over HTTPS only. Shown modally; sending blocks the window (one
+ * request, bounded by 3 s time-outs), and the outcome is told in a message box. After a
+ * failed send everything the user entered stays; a delivered one closes the window. Tab
+ * reaches the two choice panels before the comment, and Space chooses the focused one.
  */
 class FeedbackWindow : public QDialog
 {

@@ -14,11 +14,18 @@
 
 namespace {
 
-/* The test authority and the server certificate it issued for 127.0.0.1, made once a process. */
-struct TlsMaterial {
-    QSslCertificate authority;
+/* A certificate the server can show, with its private key. */
+struct ServerIdentity {
     QSslCertificate certificate;
     QSslKey key;
+};
+
+/* The test authority and the certificates for the server, made once a process. */
+struct TlsMaterial {
+    QSslCertificate authority;
+    ServerIdentity trusted;    // for 127.0.0.1, issued by the test authority
+    ServerIdentity selfSigned; // for 127.0.0.1, signed with its own key
+    ServerIdentity otherHost;  // issued by the test authority for another host name
 };
 
 void runOpenSsl(const QString &folder, const QStringList &arguments)
@@ -39,44 +46,78 @@ QByteArray readWhole(const QString &path)
     return file.readAll();
 }
 
+void writeWhole(const QString &path, const QByteArray &content)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size())
+        qFatal("cannot write %s", qPrintable(path));
+}
+
+const QStringList kEcKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                         QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
+
+/* The extensions of a server certificate for the given subjectAltName. */
+QByteArray serverExtensions(const QByteArray &altName)
+{
+    return "subjectAltName=" + altName
+           + "\nbasicConstraints=CA:FALSE\nkeyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n";
+}
+
+ServerIdentity loadIdentity(const QString &dir, const QString &name)
+{
+    ServerIdentity identity;
+    identity.certificate = QSslCertificate(readWhole(dir + u'/' + name + QStringLiteral(".crt")), QSsl::Pem);
+    identity.key = QSslKey(readWhole(dir + u'/' + name + QStringLiteral(".key")), QSsl::Ec, QSsl::Pem);
+    if (identity.certificate.isNull() || identity.key.isNull())
+        qFatal("the test certificate %s made by openssl cannot be loaded", qPrintable(name));
+    return identity;
+}
+
+/* A server certificate "<name>.crt" with its key "<name>.key", issued by the test authority. */
+ServerIdentity issueByAuthority(const QString &dir, const QString &name, const QByteArray &altName)
+{
+    writeWhole(dir + u'/' + name + QStringLiteral(".ext"), serverExtensions(altName));
+    runOpenSsl(dir,
+               QStringList{QStringLiteral("req")} + kEcKey
+                   + QStringList{QStringLiteral("-keyout"), name + QStringLiteral(".key"), QStringLiteral("-out"),
+                                 name + QStringLiteral(".csr"), QStringLiteral("-subj"),
+                                 QStringLiteral("/CN=") + QString::fromLatin1(altName.mid(altName.indexOf(':') + 1))});
+    runOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
+                                name + QStringLiteral(".csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
+                                QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
+                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
+                                name + QStringLiteral(".ext"), QStringLiteral("-out"), name + QStringLiteral(".crt")});
+    return loadIdentity(dir, name);
+}
+
 TlsMaterial makeTlsMaterial()
 {
     QTemporaryDir folder;
     if (!folder.isValid())
         qFatal("no temporary folder for the test certificates");
     const QString dir = folder.path();
-    const QStringList ecKey{QStringLiteral("-newkey"), QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
-                            QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes")};
     runOpenSsl(dir,
-               QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + ecKey
+               QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey
                    + QStringList{QStringLiteral("-keyout"), QStringLiteral("ca.key"), QStringLiteral("-out"),
                                  QStringLiteral("ca.crt"), QStringLiteral("-days"), QStringLiteral("2"),
                                  QStringLiteral("-subj"), QStringLiteral("/CN=Tessaly Test Authority"),
                                  QStringLiteral("-addext"), QStringLiteral("basicConstraints=critical,CA:TRUE"),
                                  QStringLiteral("-addext"), QStringLiteral("keyUsage=critical,keyCertSign,cRLSign")});
-    runOpenSsl(dir, QStringList{QStringLiteral("req")} + ecKey
-                        + QStringList{QStringLiteral("-keyout"), QStringLiteral("server.key"), QStringLiteral("-out"),
-                                      QStringLiteral("server.csr"), QStringLiteral("-subj"),
-                                      QStringLiteral("/CN=127.0.0.1")});
-    QFile extensions(dir + QStringLiteral("/server.ext"));
-    if (!extensions.open(QIODevice::WriteOnly)
-        || extensions.write("subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n"
-                            "keyUsage=critical,digitalSignature\nextendedKeyUsage=serverAuth\n")
-               < 0)
-        qFatal("cannot write the certificate extensions");
-    extensions.close();
-    runOpenSsl(dir, QStringList{QStringLiteral("x509"), QStringLiteral("-req"), QStringLiteral("-in"),
-                                QStringLiteral("server.csr"), QStringLiteral("-CA"), QStringLiteral("ca.crt"),
-                                QStringLiteral("-CAkey"), QStringLiteral("ca.key"), QStringLiteral("-CAcreateserial"),
-                                QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-extfile"),
-                                QStringLiteral("server.ext"), QStringLiteral("-out"), QStringLiteral("server.crt")});
+    // Everything a server certificate needs but a trusted issuer: valid, for 127.0.0.1.
+    runOpenSsl(dir, QStringList{QStringLiteral("req"), QStringLiteral("-x509")} + kEcKey
+                        + QStringList{QStringLiteral("-keyout"), QStringLiteral("self.key"), QStringLiteral("-out"),
+                                      QStringLiteral("self.crt"), QStringLiteral("-days"), QStringLiteral("2"),
+                                      QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1"),
+                                      QStringLiteral("-addext"), QStringLiteral("subjectAltName=IP:127.0.0.1"),
+                                      QStringLiteral("-addext"), QStringLiteral("extendedKeyUsage=serverAuth")});
 
     TlsMaterial material;
     material.authority = QSslCertificate(readWhole(dir + QStringLiteral("/ca.crt")), QSsl::Pem);
-    material.certificate = QSslCertificate(readWhole(dir + QStringLiteral("/server.crt")), QSsl::Pem);
-    material.key = QSslKey(readWhole(dir + QStringLiteral("/server.key")), QSsl::Ec, QSsl::Pem);
-    if (material.authority.isNull() || material.certificate.isNull() || material.key.isNull())
-        qFatal("the test certificates made by openssl cannot be loaded");
+    if (material.authority.isNull())
+        qFatal("the test authority made by openssl cannot be loaded");
+    material.trusted = issueByAuthority(dir, QStringLiteral("server"), "IP:127.0.0.1");
+    material.selfSigned = loadIdentity(dir, QStringLiteral("self"));
+    material.otherHost = issueByAuthority(dir, QStringLiteral("other"), "DNS:other-host.example");
     return material;
 }
 
@@ -105,6 +146,7 @@ class TestWebServer::Shared
 public:
     mutable QMutex mutex;
     bool tlsEnabled = true;
+    ServerCertificate certificate = ServerCertificate::Trusted;
     CannedReply tlsReply;
     CannedReply plainReply;
     QList<ServedRequest> requests;
@@ -120,6 +162,20 @@ public:
     {
         QMutexLocker lock(&mutex);
         return tlsEnabled;
+    }
+
+    ServerIdentity identity() const
+    {
+        QMutexLocker lock(&mutex);
+        switch (certificate) {
+        case ServerCertificate::SelfSigned:
+            return tlsMaterial().selfSigned;
+        case ServerCertificate::OtherHost:
+            return tlsMaterial().otherHost;
+        case ServerCertificate::Trusted:
+            break;
+        }
+        return tlsMaterial().trusted;
     }
 };
 
@@ -178,8 +234,9 @@ private:
             onReadyRead();
         });
         m_socket->setPeerVerifyMode(QSslSocket::VerifyNone);
-        m_socket->setLocalCertificate(tlsMaterial().certificate);
-        m_socket->setPrivateKey(tlsMaterial().key);
+        const ServerIdentity identity = m_shared->identity();
+        m_socket->setLocalCertificate(identity.certificate);
+        m_socket->setPrivateKey(identity.key);
         m_socket->startServerEncryption();
     }
 
@@ -329,6 +386,12 @@ void TestWebServer::setTlsEnabled(bool on)
 {
     QMutexLocker lock(&m_shared->mutex);
     m_shared->tlsEnabled = on;
+}
+
+void TestWebServer::setCertificate(ServerCertificate certificate)
+{
+    QMutexLocker lock(&m_shared->mutex);
+    m_shared->certificate = certificate;
 }
 
 void TestWebServer::setReply(bool tls, const CannedReply &reply)

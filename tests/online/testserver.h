@@ -12,7 +12,8 @@
  * A real web server on 127.0.0.1 for the tests of the online services. One port serves both
  * plain HTTP and TLS: the first byte of a connection tells them apart (0x16 opens a TLS
  * handshake). The TLS certificate is issued at test time by a test certificate authority that
- * only this process trusts (trustTestAuthority). The server runs on a thread of its own, so a
+ * only this process trusts (trustTestAuthority); the server can also show certificates that
+ * fail a client's check (setCertificate). The server runs on a thread of its own, so a
  * client may block the test's thread while it waits for a reply.
  */
 
@@ -38,6 +39,15 @@ struct CannedReply {
 
 Q_DECLARE_METATYPE(CannedReply) // for test tables
 
+/** The certificate the server shows in a TLS handshake. */
+enum class ServerCertificate {
+    Trusted,    // for 127.0.0.1, issued by the test authority
+    SelfSigned, // for 127.0.0.1, signed with its own key: no chain to a trusted authority
+    OtherHost,  // issued by the test authority, but for another host name than 127.0.0.1
+};
+
+Q_DECLARE_METATYPE(ServerCertificate)
+
 class TestWebServer
 {
 public:
@@ -56,6 +66,8 @@ public:
 
     /** Off: a TLS handshake is refused by closing the connection; plain HTTP still answers. */
     void setTlsEnabled(bool on);
+    /** The certificate of every later TLS handshake; Trusted at start. */
+    void setCertificate(ServerCertificate certificate);
     /** The reply to every later request that arrives over TLS (tls true) or plain HTTP. */
     void setReply(bool tls, const CannedReply &reply);
 

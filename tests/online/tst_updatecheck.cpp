@@ -307,58 +307,74 @@ private slots:
         QCOMPARE(storedValue(u"ShowUpdate"_qs), u"1"_qs);
     }
 
-    void transportsAndIdentity_data()
+    void machineIdentity_data()
     {
-        QTest::addColumn<bool>("tlsAnswers");
-        QTest::addColumn<int>("plainStatus");
         QTest::addColumn<MachineGuidResult>("guid");
         QTest::addColumn<bool>("processed");
-        QTest::addColumn<QString>("errorsStart"); // empty: no errors at the end
-        QTest::addColumn<QString>("sentGuid");
-        const MachineGuidResult none{};
-        const MachineGuidResult broken{{}, u"Permission denied"_qs};
-        QTest::newRow("machine without identity") << true << 200 << none << true << QString() << QString();
+        QTest::addColumn<QString>("errors");
+        QTest::newRow("machine without identity") << MachineGuidResult{} << true << QString();
         QTest::newRow("GUID failure stops processing")
-            << true << 200 << broken << false << u"Error: GUID generate problem!"_qs << QString();
-        QTest::newRow("HTTPS refused, HTTP answers")
-            << false << 200 << MachineGuidResult{kGuid, {}} << true << QString() << kGuid;
-        QTest::newRow("HTTP success clears the GUID failure")
-            << false << 200 << broken << true << QString() << QString();
+            << MachineGuidResult{{}, u"Permission denied"_qs} << false << u"Error: GUID generate problem!"_qs;
     }
 
-    void transportsAndIdentity()
+    void machineIdentity()
     {
-        QFETCH(bool, tlsAnswers);
-        QFETCH(int, plainStatus);
         QFETCH(MachineGuidResult, guid);
         QFETCH(bool, processed);
-        QFETCH(QString, errorsStart);
-        QFETCH(QString, sentGuid);
-        m_server->setTlsEnabled(tlsAnswers);
-        m_server->setReply(true, CannedReply{.body = replyBody("4.3")});
-        m_server->setReply(false, CannedReply{.status = plainStatus, .body = replyBody("4.3")});
+        QFETCH(QString, errors);
+        serveBoth(replyBody("4.3"));
         const auto results = runCheck(checkInputs(u"4.2"_qs, guid));
 
-        QVERIFY2(results->checkErrors().startsWith(errorsStart), qPrintable(results->checkErrors()));
-        QCOMPARE(results->checkFailed(), !errorsStart.isEmpty());
+        QCOMPARE(results->checkErrors(), errors);
+        QCOMPARE(results->checkFailed(), !errors.isEmpty());
         QCOMPARE(results->showNewVersion(), processed);
         QCOMPARE(storedValue(u"CurrentVersion"_qs), processed ? u"4.3"_qs : u"<absent>"_qs);
         const QList<ServedRequest> requests = m_server->requests();
-        QCOMPARE(requests.size(), 1); // a refused handshake never becomes a request
-        QCOMPARE(requests[0].tls, tlsAnswers);
-        QCOMPARE(decodedFields(requests[0].body).value(5), u"guid="_qs + sentGuid);
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(requests[0].tls);
+        QCOMPARE(decodedFields(requests[0].body).value(5), u"guid="_qs);
     }
 
-    void bothTransportsFailRecordsBoth()
+    void failedHttpsIsTheCheckFailure_data()
     {
-        m_server->setTlsEnabled(false);
-        m_server->setReply(false, CannedReply{.status = 500, .body = replyBody("4.3")});
+        QTest::addColumn<bool>("listening");
+        QTest::addColumn<bool>("tlsEnabled");
+        QTest::addColumn<ServerCertificate>("certificate");
+        QTest::newRow("nothing listening") << false << true << ServerCertificate::Trusted;
+        QTest::newRow("plain HTTP only") << true << false << ServerCertificate::Trusted;
+        QTest::newRow("self-signed certificate") << true << true << ServerCertificate::SelfSigned;
+        QTest::newRow("certificate for another host") << true << true << ServerCertificate::OtherHost;
+    }
+
+    void failedHttpsIsTheCheckFailure()
+    {
+        QFETCH(bool, listening);
+        QFETCH(bool, tlsEnabled);
+        QFETCH(ServerCertificate, certificate);
+        // Over plain HTTP the server would name a new version and a message.
+        serveBoth(replyBody("4.3", "1", "Install this instead"));
+        m_server->setTlsEnabled(tlsEnabled);
+        m_server->setCertificate(certificate);
+        if (!listening) {
+            const QString host = m_server->host();
+            m_server.reset();
+            qputenv("TESSALY_WEB_HOST", host.toLatin1());
+        }
         const auto results = runCheck(checkInputs(u"4.2"_qs));
+
         const QStringList entries = results->checkErrors().split(u"\r\r"_qs);
-        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.size(), 1);
         QVERIFY2(entries[0].startsWith(u"HTTPS Response:\r"_qs) && entries[0].size() > 16, qPrintable(entries[0]));
-        QCOMPARE(entries[1], u"HTTP Response:\rHTTP 500 Canned"_qs);
+        QVERIFY(results->checkFailed());
+        QVERIFY(!results->showNewVersion());
+        QVERIFY(results->currentVersion().isEmpty());
+        QMutexLocker lock(&m_boxes->mutex);
+        QVERIFY(m_boxes->shown.isEmpty());
+        lock.unlock();
         verifyNothingStoredButInstalledVersion(u"4.2"_qs);
+        // The machine's identity and the rest of the form never reached the server.
+        if (m_server)
+            QCOMPARE(m_server->requests().size(), 0);
     }
 
     void importantMessage_data()

@@ -7,6 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSslConfiguration>
+#include <QSslSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -131,6 +134,57 @@ private slots:
         QVERIFY2(plain.ok, qPrintable(plain.error));
         QCOMPARE(plain.body, u"<result>1</result>"_qs);
         QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void endpointsOnlyOverVerifiedHttps_data()
+    {
+        QTest::addColumn<bool>("tlsEnabled");
+        QTest::addColumn<ServerCertificate>("certificate");
+        QTest::addColumn<bool>("relaxedDefault"); // the process's default TLS configuration verifies nothing
+        QTest::addColumn<bool>("delivered");
+        QTest::newRow("certificate from the trusted authority") << true << ServerCertificate::Trusted << false << true;
+        QTest::newRow("plain HTTP only") << false << ServerCertificate::Trusted << false << false;
+        QTest::newRow("self-signed certificate") << true << ServerCertificate::SelfSigned << false << false;
+        QTest::newRow("certificate for another host") << true << ServerCertificate::OtherHost << false << false;
+        QTest::newRow("self-signed, default verifies nothing")
+            << true << ServerCertificate::SelfSigned << true << false;
+        QTest::newRow("another host, default verifies nothing")
+            << true << ServerCertificate::OtherHost << true << false;
+    }
+
+    void endpointsOnlyOverVerifiedHttps()
+    {
+        QFETCH(bool, tlsEnabled);
+        QFETCH(ServerCertificate, certificate);
+        QFETCH(bool, relaxedDefault);
+        QFETCH(bool, delivered);
+        m_server->setTlsEnabled(tlsEnabled);
+        m_server->setCertificate(certificate);
+        m_server->setReply(true, CannedReply{.body = "over TLS"});
+        m_server->setReply(false, CannedReply{.body = "plain"});
+        const QSslConfiguration defaults = QSslConfiguration::defaultConfiguration();
+        const auto restoreDefaults = qScopeGuard([&defaults] { QSslConfiguration::setDefaultConfiguration(defaults); });
+        if (relaxedDefault) {
+            QSslConfiguration relaxed = defaults;
+            relaxed.setPeerVerifyMode(QSslSocket::VerifyNone);
+            QSslConfiguration::setDefaultConfiguration(relaxed);
+        }
+
+        const PostResult result
+            = postToEndpoint(feedbackEndpoint(), {u"cmd=feedback"_qs, u"email=me@example.org"_qs}, 5000);
+        QCOMPARE(result.ok, delivered);
+        if (delivered) {
+            QCOMPARE(result.body, u"over TLS"_qs);
+            const ServedRequest request = onlyRequest();
+            QVERIFY(request.tls);
+            QCOMPARE(request.path, QByteArray("/php/feedback.php"));
+            QCOMPARE(request.body, QByteArray("cmd=feedback&email=me%40example.org"));
+        } else {
+            QVERIFY(!result.error.trimmed().isEmpty());
+            QVERIFY(result.body.isEmpty());
+            // The server never saw the form, over either transport.
+            QCOMPARE(m_server->requests().size(), 0);
+        }
     }
 
     void failures_data()

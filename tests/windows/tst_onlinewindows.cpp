@@ -1,6 +1,7 @@
 // The windows of the online services, offscreen: the feedback window against a real web server
-// on 127.0.0.1 (HTTPS with a test certificate authority, and plain HTTP), and the new-version
-// notice. Message boxes and beeps go through the answering mode of the dialogs.
+// on 127.0.0.1 (HTTPS with a test certificate authority, certificates that fail the check, and
+// plain HTTP), and the new-version notice. Message boxes and beeps go through the answering
+// mode of the dialogs.
 
 #include "i18n/translate.h"
 #include "online/emailcheck.h"
@@ -116,6 +117,7 @@ private slots:
         Dialogs::setAnsweringMode(true);
         clearActiveLanguage();
         m_server->setTlsEnabled(true);
+        m_server->setCertificate(ServerCertificate::Trusted);
         m_server->setReply(true, replyBody("OK"));
         m_server->setReply(false, replyBody("OK"));
         m_server->clearRequests();
@@ -316,27 +318,54 @@ private slots:
         QCOMPARE(m_server->requests().size(), 1);
     }
 
-    void httpsRefusedThenHttpDelivers()
+    void sentOnlyOverVerifiedHttps_data()
     {
-        m_server->setTlsEnabled(false);
+        QTest::addColumn<bool>("tlsEnabled");
+        QTest::addColumn<ServerCertificate>("certificate");
+        QTest::newRow("plain HTTP only") << false << ServerCertificate::Trusted;
+        QTest::newRow("self-signed certificate") << true << ServerCertificate::SelfSigned;
+        QTest::newRow("certificate for another host") << true << ServerCertificate::OtherHost;
+    }
+
+    void sentOnlyOverVerifiedHttps()
+    {
+        QFETCH(bool, tlsEnabled);
+        QFETCH(ServerCertificate, certificate);
+        m_server->setTlsEnabled(tlsEnabled);
+        m_server->setCertificate(certificate);
         m_server->setReply(false, replyBody("OK\r\n"));
-        auto form = openFeedback(Choice::Dislike, QStringLiteral("Too slow"), QString());
+        auto form = openFeedback(Choice::Dislike, QStringLiteral("Too slow"), QStringLiteral("me@example.org"));
         QVERIFY(form);
         form->onSendClicked();
 
-        const QList<ServedRequest> requests = m_server->requests();
-        QCOMPARE(requests.size(), 1);
-        QVERIFY(!requests.at(0).tls);
-        QCOMPARE(decodedFields(requests.at(0).body).at(3), QStringLiteral("feedback=I dislike it!\rToo slow"));
+        // Nothing reached the server, and the user sees what an unreachable server gives.
+        QVERIFY(m_server->requests().isEmpty());
         const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
         QCOMPARE(shown.size(), 1);
-        QCOMPARE(shown.at(0).caption, QStringLiteral("Success"));
+        QCOMPARE(shown.at(0).icon, MessageIcon::Error);
+        QCOMPARE(shown.at(0).caption, QStringLiteral("Failure"));
+        QCOMPARE(shown.at(0).text, QStringLiteral("Something went wrong. Your feedback could not be "
+                                                  "delivered.\r\rPlease try again later."));
+        QVERIFY(form->isVisible());
+        QVERIFY(form->isChosen(form->dislikePanel));
+        QCOMPARE(form->feedbackEdit->toPlainText(), QStringLiteral("Too slow"));
+        QCOMPARE(form->emailEdit->text(), QStringLiteral("me@example.org"));
+
+        // The same window delivers once the server shows a certificate that passes the check.
+        m_server->setTlsEnabled(true);
+        m_server->setCertificate(ServerCertificate::Trusted);
+        form->onSendClicked();
+        const QList<ServedRequest> requests = m_server->requests();
+        QCOMPARE(requests.size(), 1);
+        QVERIFY(requests.at(0).tls);
+        QCOMPARE(decodedFields(requests.at(0).body).at(4), QStringLiteral("email=me@example.org"));
+        QCOMPARE(Dialogs::takeShownMessages().value(0).caption, QStringLiteral("Success"));
         QVERIFY(!form->isVisible());
     }
 
     void failedSendKeepsWhatWasEntered()
     {
-        // No server at all on that port: both attempts fail at once.
+        // No server at all on that port: the request fails at once.
         quint16 closedPort = 0;
         {
             TestWebServer gone;

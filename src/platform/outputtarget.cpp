@@ -149,10 +149,34 @@ int createUnderNewName(const QString &folder, const QString &suffix, bool isFold
 
 int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot)
 {
+    const int nameless = ::open(nativeName(folder).constData(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (nameless >= 0) {
+        *fd = nameless;
+        path->clear();
+        *cleanupSlot = -1;
+        return 0;
+    }
+    // EOPNOTSUPP: the file system has no such files; EISDIR: a kernel that does not know them.
+    if (errno != EOPNOTSUPP && errno != EISDIR)
+        return errno;
     return createUnderNewName(folder, QStringLiteral(".tmp"), false, path, cleanupSlot, [fd](const QByteArray &name) {
         *fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
         return *fd >= 0 ? 0 : errno;
     });
+}
+
+QString pathOfOpenFile(int fd)
+{
+    return QStringLiteral("/proc/self/fd/") + QString::number(fd);
+}
+
+int nameTemporaryFile(int fd, const QString &folder, QString *path, int *cleanupSlot)
+{
+    const QByteArray open = nativeName(pathOfOpenFile(fd));
+    return createUnderNewName(
+        folder, QStringLiteral(".tmp"), false, path, cleanupSlot, [&open](const QByteArray &name) {
+            return ::linkat(AT_FDCWD, open.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        });
 }
 
 int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot)

@@ -36,12 +36,24 @@ int resolveSymbolicLinks(const QString &path, QString *resolved);
 int inspectOutputTarget(const QString &path, OutputTargetInfo *info);
 
 /**
- * Creates a new empty file with a short name of its own (".tessaly-XXXXXX.tmp") in folder,
- * open for writing and readable only by its owner, and returns its path and descriptor. The
- * file is registered for removal on termination from before it exists; cleanupSlot gets the
- * slot to unregister once the file is renamed or removed.
+ * Creates a new empty file in folder, open for reading and writing and readable only by its
+ * owner, and returns its descriptor. Where the file system can, the file has no name
+ * (O_TMPFILE): *path is empty, and nothing is left of it however the process ends, until
+ * nameTemporaryFile() names it. Elsewhere it gets a short name of its own
+ * (".tessaly-XXXXXX.tmp") in *path, registered for removal on termination from before it
+ * exists; cleanupSlot gets the slot to unregister once the file is renamed or removed (-1 for
+ * a file without a name).
  */
 int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot);
+
+/**
+ * Gives a file that createTemporaryFile() made without a name a short name of its own in
+ * folder (linkat(2)), registered for removal on termination as a named temporary file is.
+ */
+int nameTemporaryFile(int fd, const QString &folder, QString *path, int *cleanupSlot);
+
+/** A path that reaches the file open at fd, whether or not it has a name: /proc/self/fd/N. */
+QString pathOfOpenFile(int fd);
 
 /**
  * Creates a new folder with a short name of its own (".tessaly-XXXXXX") in parent, private to

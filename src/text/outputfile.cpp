@@ -144,16 +144,15 @@ bool OutputFile::open(Writer writer)
 
 int OutputFile::createStaging(Writer writer, const QString &folder)
 {
-    if (writer == Writer::ThroughDevice)
-        return createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot);
-    // A library that writes by name keeps temporary files of its own as well: they all go into
-    // one private folder, which is removed as a whole.
-    if (const int error = createTemporaryFolder(folder, &m_helperFolder, &m_cleanupSlot))
+    if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot))
         return error;
-    int fileSlot = -1;
-    const int error = createTemporaryFile(m_helperFolder, &m_temporaryPath, &m_temporaryFd, &fileSlot);
-    unregisterFileToRemove(fileSlot); // the folder's slot removes it with the folder
-    return error;
+    if (writer == Writer::ByName) {
+        // The library opens the file by a name that reaches it, named or not, and makes its own
+        // temporary files in the same folder (they lose their names as soon as they are made).
+        m_stagingPath = m_temporaryPath.isEmpty() ? pathOfOpenFile(m_temporaryFd) : m_temporaryPath;
+        m_helperFolder = folder;
+    }
+    return 0;
 }
 
 QIODevice &OutputFile::device()
@@ -176,6 +175,12 @@ bool OutputFile::commit()
             return failWithError(error);
         if (const int error = syncWrittenFile(m_temporaryFd, false))
             return failWithError(error);
+        // A file without a name gets one only now, for the moment until it takes the target's.
+        if (m_temporaryPath.isEmpty()) {
+            if (const int error
+                = nameTemporaryFile(m_temporaryFd, folderOf(m_target), &m_temporaryPath, &m_cleanupSlot))
+                return failWithError(error);
+        }
         closeFile(m_temporaryFd);
         m_temporaryFd = -1;
         if (const int error = replaceFile(m_temporaryPath, m_target))
@@ -217,11 +222,10 @@ void OutputFile::discard()
     m_device.reset();
     closeFile(m_temporaryFd);
     m_temporaryFd = -1;
-    if (!m_helperFolder.isEmpty())
-        removeFolderWithFiles(m_helperFolder);
-    else if (!m_temporaryPath.isEmpty())
+    if (!m_temporaryPath.isEmpty())
         removeFile(m_temporaryPath);
     m_temporaryPath.clear();
+    m_stagingPath.clear();
     m_helperFolder.clear();
     unregisterFileToRemove(m_cleanupSlot);
     m_cleanupSlot = -1;

@@ -13,11 +13,11 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * was; every writer of the program (CSV and text, both workbook kinds, settings.ini, start.sh)
  * writes through it.
  *
- * The bytes go to a new temporary file with a short name in the target's folder (for a writer
- * that writes by name, in a private folder there that also takes the writer's own temporary
- * files); commit()
- * syncs it to disk (a failed sync fails the write), gives it the permissions of the file it
- * replaces (or those of any new file: 0666 less the umask) and renames it over the target.
+ * The bytes go to a new temporary file in the target's folder, without a name where the file
+ * system can (so that nothing is left of it however the process ends), else with a short name
+ * of its own; commit() syncs it to disk (a failed sync fails the write), gives it the
+ * permissions of the file it replaces (or those of any new file: 0666 less the umask), names
+ * it if it has no name, and renames it over the target.
  * A symbolic link is followed, so the file it points to is replaced and the link stays, unless
  * the kernel would refuse to follow it (a link another user placed in /tmp). A
  * folder, and an existing file the user may not write, are refused. A device or FIFO, and
@@ -25,8 +25,8 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * that the user may write in a folder that takes no new file is written in place as well: the
  * bytes are put together in the system's temporary folder, and commit() empties the file and
  * copies them in (a failure while it copies can leave the file cut). While a temporary
- * file or folder exists it is registered to be removed should SIGINT or SIGTERM end the
- * process; an object destroyed before commit() removes it.
+ * file has a name it is registered to be removed should a signal end the process; an object
+ * destroyed before commit() removes it.
  */
 class OutputFile
 {
@@ -49,13 +49,17 @@ public:
     QIODevice &device();
 
     /**
-     * For a ByName writer: the file to write, a temporary file in helperFolder() (for a device
-     * target that folder is in the system's temporary folder: commit() copies the file to the
-     * device).
+     * For a ByName writer: a path to the file to write, a temporary file in helperFolder() (for
+     * a device target, in the system's temporary folder: commit() copies the file to the
+     * device). Where the file system can, the file has no name until commit(): the path is then
+     * /proc/self/fd/N, which reaches it while this object lives.
      */
-    QString stagingFileName() const { return m_temporaryPath; }
+    QString stagingFileName() const { return m_stagingPath; }
 
-    /** For a ByName writer: the private folder, beside the target, for the writer's own temporary files. */
+    /**
+     * For a ByName writer: the folder, the target's own, for the writer's own temporary files
+     * (a writer that removes their names as soon as it makes them leaves nothing there).
+     */
     QString helperFolder() const { return m_helperFolder; }
 
     /**
@@ -88,7 +92,8 @@ private:
     unsigned m_owner = 0;
     unsigned m_group = 0;
     int m_temporaryFd = -1;
-    QString m_temporaryPath;
+    QString m_temporaryPath; // empty while the temporary file has no name
+    QString m_stagingPath;
     int m_cleanupSlot = -1;
     int m_streamFd = -1;
     bool m_ownsStreamFd = false;

@@ -76,6 +76,30 @@ QStringList FilesIn(const QString &folder)
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
+/* Whether the file system of folder makes files without a name (O_TMPFILE). */
+bool CanMakeNamelessFiles(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+/* Whether the process pid has a file open in folder, with a name or without (O_TMPFILE). */
+bool HasFileOpenIn(qint64 pid, const QString &folder)
+{
+    const QString descriptors = QStringLiteral("/proc/%1/fd").arg(pid);
+    const QStringList open = QDir(descriptors).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    return std::any_of(open.begin(), open.end(), [&](const QString &fd) {
+        // A file without a name shows as "<folder>/#<inode> (deleted)".
+        char target[4096];
+        const ssize_t length
+            = ::readlink(QFile::encodeName(descriptors + u'/' + fd).constData(), target, sizeof target);
+        return length > 0 && QByteArray(target, length).startsWith(QFile::encodeName(folder) + '/');
+    });
+}
+
 /* The names in a folder as the system has them, hidden ones included, sorted. */
 QList<QByteArray> RawNamesIn(const QByteArray &folder)
 {
@@ -719,6 +743,38 @@ private slots:
         QCOMPARE(readTestFile(input + u".left"_qs), QByteArray("old\n"));
     }
 
+    void renamedTargetFolderKeepsNothing_data() { addOutputNames({u"csv"_qs, u"xls"_qs, u"xlsx"_qs}); }
+
+    void renamedTargetFolderKeepsNothing()
+    {
+        // The folder of the output is renamed while the export writes: the export fails (its
+        // folder is gone), and the folder under its new name holds only the older export.
+        QFETCH(QString, name);
+        QTemporaryDir dir;
+        if (!CanMakeNamelessFiles(dir.path()))
+            QSKIP("this file system makes no temporary files without a name");
+        const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(60000));
+        const QString folder = dir.filePath(u"out"_qs);
+        const QString moved = dir.filePath(u"moved"_qs);
+        QVERIFY(QDir().mkdir(folder));
+        writeTestFile(folder + u'/' + name, "old");
+        QProcess process;
+        process.start(kConvert, {u"-o"_qs, folder + u'/' + name, input});
+        QVERIFY(process.waitForStarted());
+        bool temporaryFileSeen = false;
+        while (!temporaryFileSeen && !process.waitForFinished(0)) {
+            temporaryFileSeen = HasFileOpenIn(process.processId(), folder);
+            QThread::usleep(100);
+        }
+        QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
+        QVERIFY(QDir().rename(folder, moved));
+        QVERIFY(process.waitForFinished(60000));
+        QCOMPARE(process.exitCode(), 3);
+        QVERIFY(process.readAllStandardError().contains("No such file or directory"));
+        QCOMPARE(FilesIn(moved), QStringList{name});
+        QCOMPARE(readTestFile(moved + u'/' + name), QByteArray("old"));
+    }
+
     void signalDuringExportKeepsTheOldFile_data()
     {
         QTest::addColumn<QString>("name");
@@ -739,8 +795,9 @@ private slots:
     {
         // A signal at several moments of an export over an older file: the older file stays
         // whole, or the new one is there complete. After any signal that can be caught nothing
-        // is left beside it; after SIGKILL, which nothing can catch, at most the clearly named
-        // temporary file (".tessaly-XXXXXX.tmp") or, for .xlsx, folder (".tessaly-XXXXXX").
+        // is left beside it, and after SIGKILL, which nothing can catch, neither where the file
+        // system makes temporary files without a name (elsewhere at most the clearly named
+        // temporary file, ".tessaly-XXXXXX.tmp").
         QFETCH(QString, name);
         QFETCH(int, signalNumber);
         QTemporaryDir dir;
@@ -763,9 +820,10 @@ private slots:
             if (percent >= 0) {
                 QThread::msleep(wholeRun * percent / 100);
             } else {
+                // The temporary file may have no name: the process's open files show it.
                 bool temporaryFileSeen = false;
-                while (!temporaryFileSeen && process.state() == QProcess::Running) {
-                    temporaryFileSeen = !FilesIn(folder).filter(u".tessaly-"_qs).isEmpty();
+                while (!temporaryFileSeen && !process.waitForFinished(0)) {
+                    temporaryFileSeen = HasFileOpenIn(process.processId(), folder);
                     QThread::usleep(100);
                 }
                 QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
@@ -783,7 +841,9 @@ private slots:
             QStringList others = FilesIn(folder);
             others.removeOne(name);
             for (const QString &other : others) {
-                QVERIFY2(signalled && signalNumber == SIGKILL
+                // A temporary file without a name leaves nothing; only where the file system has
+                // no such files can SIGKILL leave a named one.
+                QVERIFY2(signalled && signalNumber == SIGKILL && !CanMakeNamelessFiles(folder)
                              && QRegularExpression(u"^\\.tessaly-\\w{6}(\\.tmp)?$"_qs).match(other).hasMatch(),
                          qPrintable(other));
                 QDir(folder + u'/' + other).removeRecursively();

@@ -13,6 +13,27 @@
 
 namespace {
 
+/*
+ * The bytes of the files in and below folder, and of those this process has open there without
+ * a name (the workbook is put together in such files where the file system can).
+ */
+qint64 BytesBeingWrittenIn(const QString &folder)
+{
+    qint64 bytes = 0;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        bytes += files.fileInfo().size();
+    }
+    const QDir open(u"/proc/self/fd"_qs);
+    for (const QString &fd : open.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(open.filePath(fd));
+        if (target.startsWith(folder + u'/') && target.endsWith(u" (deleted)"_qs))
+            bytes += QFileInfo(open.filePath(fd)).size();
+    }
+    return bytes;
+}
+
 /* A host that notes, with every progress value, what the output folder holds at that moment. */
 class WatchingHost final : public ConversionHost
 {
@@ -30,15 +51,7 @@ public:
     void setProgress(int value) override
     {
         values.append(value);
-        qint64 bytes = 0;
-        // The workbook is built in a hidden folder beside the target, so the search goes below it.
-        QDirIterator files(QFileInfo(m_target).absolutePath(), QDir::Files | QDir::Hidden,
-                           QDirIterator::Subdirectories);
-        while (files.hasNext()) {
-            files.next();
-            bytes += files.fileInfo().size();
-        }
-        folderBytes.append(bytes);
+        folderBytes.append(BytesBeingWrittenIn(QFileInfo(m_target).absolutePath()));
         if (value == 100)
             targetSizeAt100 = QFileInfo(m_target).size();
     }

@@ -24,12 +24,11 @@ int main(int argc, char *argv[])
     QStringList arguments = QCoreApplication::arguments();
     arguments.removeFirst();
     MainWindow form(arguments);
-    // The session ending, kill or Ctrl+C end the program as its own Exit does when nothing
-    // runs: running exports still finish their files below.
-    onTerminationSignal(&form, [] { QCoreApplication::quit(); });
+    // The session ending, kill or Ctrl+C end the program in order, without a question: running
+    // exports stop and leave the files as they were.
+    onTerminationSignal(&form, [&form] { form.endOnTerminationSignal(); });
     form.show();
     const int result = app.exec();
-    // Exports still running finish their files before the program ends.
-    form.finishJobsQuietly();
+    form.stopExportsQuietly();
     return result;
 }

@@ -64,54 +64,52 @@ private:
     QStringList m_names; // those that hold a control character
 };
 
-class CliHost final : public ConversionHost
+/* The export's progress as a bar on a terminal, its messages as lines. */
+class CliEvents final : public ExportEvents
 {
 public:
-    CliHost(const ExportOptions &options, const MessagePrinter &printer, FILE *out, FILE *err, bool showProgress)
-        : m_options(options)
-        , m_printer(printer)
+    CliEvents(const MessagePrinter &printer, FILE *out, FILE *err, bool showProgress)
+        : m_printer(printer)
         , m_out(out)
         , m_err(err)
         , m_showProgress(showProgress)
     {
     }
 
-    void setProgress(int value) override
+    void progressed(ExportStage, int percent) override
     {
-        if (!m_showProgress)
-            return;
-        if (value == 0 && !m_barShown)
+        if (!m_showProgress || (percent == 0 && !m_barShown))
             return;
         constexpr int kWidth = 40;
-        const int filled = value * kWidth / 100;
+        const int filled = percent * kWidth / 100;
         std::fprintf(m_err, "\r[%s%s] %3d%%", QByteArray(filled, '#').constData(),
-                     QByteArray(kWidth - filled, '.').constData(), value);
-        m_barShown = value != 0;
-        if (!m_barShown)
-            std::fprintf(m_err, "\r%s\r", QByteArray(kWidth + 8, ' ').constData());
+                     QByteArray(kWidth - filled, '.').constData(), percent);
         std::fflush(m_err);
+        m_barShown = true;
     }
 
-    void setBusy(bool) override { }
-    void disableExportButton() override { }
-    void enableExportControls() override { }
-    ExportOptions readExportOptions() override { return m_options; }
-
-    void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
+    void messageReady(const ExportMessage &message) override
     {
         endProgressLine();
-        if (icon == MessageIcon::Information)
+        const QString text = message.paragraphs.join(u'\n');
+        if (message.icon == MessageIcon::Information)
             m_printer.printLine(m_out, text);
         else
-            m_printer.printLine(m_err, caption + QLatin1String(": ") + text);
+            m_printer.printLine(m_err, message.caption + QLatin1String(": ") + text);
+        // The file is written as asked; what its encoding could not hold is a warning beside it.
+        if (!message.encodingNote.isEmpty())
+            m_printer.printLine(m_err, message.encodingNote);
     }
 
-    void showSuccess(const QString &caption, const QString &text, const QString &encodingNote) override
+    /* Takes the bar off the terminal once the export has ended without a message. */
+    void clearProgress()
     {
-        showMessage(MessageIcon::Information, caption, text);
-        // The file is written as asked; what its encoding could not hold is a warning beside it.
-        if (!encodingNote.isEmpty())
-            m_printer.printLine(m_err, encodingNote);
+        if (!m_barShown)
+            return;
+        constexpr int kWidth = 40;
+        std::fprintf(m_err, "\r%s\r", QByteArray(kWidth + 8, ' ').constData());
+        std::fflush(m_err);
+        m_barShown = false;
     }
 
     /* The output itself goes to standard output: the result message goes to err then. */
@@ -126,7 +124,6 @@ private:
         }
     }
 
-    ExportOptions m_options;
     const MessagePrinter &m_printer;
     FILE *m_out; // where the result message goes
     FILE *m_err;
@@ -141,16 +138,17 @@ bool loadInputs(const CliOptions &options, const MessagePrinter &printer, FILE *
         // A name that is not UTF-8 is read under a name that Qt can open; messages name the input.
         const FileForQt file(input);
         LoadOutcome outcome = appendVcfFile(file.path(), options.loadEncoding, loaded);
-        outcome.warningText.replace(file.path(), input);
+        outcome.warningParagraphs.replaceInStrings(file.path(), input);
+        const QString warning = outcome.warningParagraphs.join(u'\n');
         if (outcome.kind == LoadOutcome::NoMemory) {
-            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + warning);
             return false;
         }
         if (outcome.kind == LoadOutcome::Missing) {
             const QString reason = fileExists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
             printer.printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
-        } else if (!outcome.warningText.isEmpty()) {
-            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + outcome.warningText);
+        } else if (!warning.isEmpty()) {
+            printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + warning);
         }
     }
     return true;
@@ -190,21 +188,26 @@ int runCli(const QStringList &arguments, FILE *out, FILE *err, bool showProgress
     }
     LoadedVcards loaded;
     if (!loadInputs(options, printer, err, loaded)) {
-        printer.printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + NotEnoughMemoryMessage());
+        printer.printLine(err, translate(QStringLiteral("ERROR")) + QLatin1String(": ") + notEnoughMemoryMessage());
         return CliNotWritten;
     }
 
-    CliHost host(options.writeOptions, printer, out, err, showProgress);
+    CliEvents events(printer, out, err, showProgress);
     if (OutputFile::isStandardOutput(options.request.exportFileName))
-        host.keepOutputClear();
-    const RowFormat format{options.separator, u'"'};
-    // The loaded text is needed only until the cards are read: the job frees it then.
-    switch (runConversion(std::move(loaded.loadedLines), options.request, format, host)) {
-    case ConversionOutcome::Written:
+        events.keepOutputClear();
+    ExportRequest request = options.request;
+    request.format = RowFormat{options.separator, u'"'};
+    request.readOptions = [&options] { return options.writeOptions; };
+    // The loaded text is needed only until the cards are read: the export frees it then.
+    const ExportOutcome outcome = runExport(std::move(loaded.loadedLines), request, events);
+    events.clearProgress();
+    switch (outcome) {
+    case ExportOutcome::Written:
         return CliWritten;
-    case ConversionOutcome::NoData:
+    case ExportOutcome::NoData:
         return CliNoData;
-    case ConversionOutcome::NotWritten:
+    case ExportOutcome::NotWritten:
+    case ExportOutcome::Stopped:
         break;
     }
     return CliNotWritten;

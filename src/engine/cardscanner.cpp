@@ -5,6 +5,7 @@
 #include "engine/valuedecoding.h"
 #include "text/charsets.h"
 #include "text/textformat.h"
+#include "text/workstop.h"
 
 #include <QByteArray>
 
@@ -481,9 +482,10 @@ void trimControlAndBlankInPlace(QByteArray &field)
 class CardScanner
 {
 public:
-    CardScanner(const TextLines &lines, QChar delimiter)
+    CardScanner(const TextLines &lines, QChar delimiter, std::stop_token stop)
         : m_logical(lines)
         , m_delimiter(QString(delimiter).toUtf8())
+        , m_stop(std::move(stop))
     {
         m_working.resize(1);
     }
@@ -510,6 +512,7 @@ private:
 
     LogicalLines m_logical;
     QByteArray m_delimiter;
+    std::stop_token m_stop;
     std::vector<WorkingCard> m_working; // the open cards (at least the outside one), buffers kept
     qsizetype m_openCount = 0;
     qint64 m_begun = 0;                    // cards begun so far, for the order of the inner ones
@@ -623,7 +626,13 @@ void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool d
 
 void CardScanner::scan(qsizetype from, qsizetype to)
 {
+    constexpr qsizetype kLinesBetweenStopChecks = 4096;
+    qsizetype linesToStopCheck = 0;
     for (qsizetype index = from; index < to;) {
+        if (--linesToStopCheck < 0) {
+            throwIfStopRequested(m_stop);
+            linesToStopCheck = kLinesBetweenStopChecks;
+        }
         qsizetype next;
         const QByteArrayView line = m_logical.read(index, next, m_lineStorage, m_continuesValue);
         // The scan meets the pieces of a run one by one, as logical lines read the same way.
@@ -673,18 +682,18 @@ bool isCardBoundaryLine(QByteArrayView utf8Line)
     return isCardBoundary(utf8Line);
 }
 
-CardList scanCards(const TextLines &lines, QChar delimiter)
+CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;
     const qsizetype split = lines.size() >= kLinesWorthASecondThread ? splitPoint(lines) : 0;
-    CardScanner first(lines, delimiter);
+    CardScanner first(lines, delimiter, stop);
     if (split == 0) {
         first.scan(0, lines.size());
         first.finishOpenCards();
         return first.takeCards();
     }
-    CardScanner second(lines, delimiter);
-    // A failure of the second half (memory running out) reaches this thread through join().
+    CardScanner second(lines, delimiter, stop);
+    // A failure of the second half (memory running out, a stop) reaches this thread through join().
     HelperThread helper([&] {
         second.scan(split, lines.size());
         second.finishOpenCards();

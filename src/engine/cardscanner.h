@@ -5,6 +5,8 @@
 
 #include <QChar>
 
+#include <stop_token>
+
 #include <vector>
 
 /**
@@ -18,9 +20,10 @@
  * Cards nest: a "BEGIN:VCARD" inside a card, or an AGENT whose value is "BEGIN:VCARD", starts
  * a card of its own, and the cards still open at the end are finished there. Outside a card,
  * "BEGIN:VCARD" empties the working card and "END:VCARD" appends a normalised copy of it, as
- * UTF-8. Never fails; the time grows linearly with the input.
+ * UTF-8. Never fails on its input; the time grows linearly with it. A stop request ends the
+ * scan with WorkStopped.
  */
-CardList scanCards(const TextLines &lines, QChar delimiter);
+CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop = {});
 
 /** Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it. */
 bool isCardBoundaryLine(QByteArrayView utf8Line);

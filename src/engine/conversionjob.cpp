@@ -6,6 +6,7 @@
 #include "platform/filenames.h"
 #include "text/outputfile.h"
 #include "text/textwriter.h"
+#include "text/workstop.h"
 
 #include <new>
 
@@ -30,19 +31,46 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span)
     return quotient;
 }
 
+void StageProgress::step(qint64 n, qint64 count)
+{
+    throwIfStopRequested(m_stop);
+    const qint64 v = scaledProgress(n, count, m_span);
+    if (v != m_previous && v <= m_span) {
+        m_previous = v;
+        m_events.progressed(m_stage, int(m_base + v));
+    }
+}
+
+namespace {
+
+/* How many lines a text writer writes between two looks at the stop request. */
+constexpr qsizetype kLinesBetweenStopChecks = 4096;
+
+} // namespace
+
 bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
-                     RowFormat format, ConversionHost &host, ReplacedCharacters *replaced)
+                     RowFormat format, ExportEvents &events, const std::stop_token &stop, ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
-    if (kind == OutputKind::Workbook)
-        return exportToWorkbook(rows.toStringList(), format.delimiter, path, host);
     QString error;
-    const bool written = kind == OutputKind::Rows ? writeUtf8Lines(
-                             rows.size(), [&](qsizetype i) { return rows.utf8At(i); }, path, encoding, &error, replaced)
-                                                  : writeTextLines(txtLines, path, encoding, &error, replaced);
+    bool written = false;
+    if (kind == OutputKind::Workbook) {
+        written = exportToWorkbook(rows.toStringList(), format.delimiter, path, events, stop, &error);
+    } else {
+        const auto lineAt = [&stop](const auto &lines) {
+            return [&stop, &lines](qsizetype i) {
+                if (i % kLinesBetweenStopChecks == 0)
+                    throwIfStopRequested(stop);
+                return lines.utf8At(i);
+            };
+        };
+        written = kind == OutputKind::Rows
+                      ? writeUtf8Lines(rows.size(), lineAt(rows), path, encoding, &error, replaced)
+                      : writeUtf8Lines(txtLines.size(), lineAt(txtLines), path, encoding, &error, replaced);
+    }
     if (written)
         return true;
-    host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
+    events.messageReady({MessageIcon::Warning, translate(QStringLiteral("WARNING")), {error}, {}});
     return false;
 }
 
@@ -69,90 +97,96 @@ TableParts partsFor(OutputKind kind, bool rowsNeverBlank)
 }
 
 /* The export from scanning to the final message. */
-ConversionOutcome runExport(TextLines &loadedLines, const ExportRequest &request, RowFormat format,
-                            ConversionHost &host)
+ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, ExportEvents &events,
+                          const std::stop_token &stop)
 {
-    CardList cards = scanCards(loadedLines, format.delimiter);
+    const RowFormat format = request.format;
+    CardList cards = scanCards(loadedLines, format.delimiter, stop);
     loadedLines.clear();
-    host.setProgress(10);
+    events.progressed(ExportStage::Reading, 10);
+    throwIfStopRequested(stop);
     const ColumnPresence presence = computeColumnPresence(cards);
-    host.setProgress(20);
+    events.progressed(ExportStage::BuildingRows, 20);
 
     const OutputKind kind = outputKindForFileName(request.exportFileName);
     const qsizetype cardCount = cards.size();
     const bool rowsNeverBlank
         = rowsAreNeverBlank(exportedColumns(presence, request.exportFileType, request.exportFlavor), format);
     const TableParts parts = partsFor(kind, rowsNeverBlank);
-    StageProgress rowBuilding(host, 20, 60);
-    ExportTable table
-        = buildExportTable(std::move(cards), presence, request.exportFileType, request.exportFlavor, format, parts,
-                           [&](qint64 card, qint64 count) { rowBuilding.step(card, count); });
-    host.setProgress(80);
+    StageProgress rowBuilding(events, ExportStage::BuildingRows, 20, 60, stop);
+    ExportTable table = buildExportTable(
+        std::move(cards), presence, request.exportFileType, request.exportFlavor, format, parts,
+        [&](qint64 card, qint64 count) { rowBuilding.step(card, count); }, stop);
+    events.progressed(ExportStage::BuildingRows, 80);
     removeBlankRows(table.rows);
-    host.setProgress(80);
+    throwIfStopRequested(stop);
 
     const bool noData = parts == TableParts::TxtLines ? cardCount == 0 : table.rows.isEmpty();
     if (noData) {
-        host.setProgress(100);
-        host.showMessage(MessageIcon::Warning, translate(QStringLiteral("Warning")),
-                         translate(QStringLiteral("No data found!")));
-        host.enableExportControls();
-        return ConversionOutcome::NoData;
+        events.progressed(ExportStage::Done, 100);
+        events.messageReady({MessageIcon::Warning,
+                             translate(QStringLiteral("Warning")),
+                             {translate(QStringLiteral("No data found!"))},
+                             {}});
+        return ExportOutcome::NoData;
     }
 
-    const ExportOptions options = host.readExportOptions();
+    const ExportOptions options = request.readOptions ? request.readOptions() : ExportOptions();
     const QString headerRow = options.headers
                                   ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
                                   : QString();
     const FinishedRows rows = kind != OutputKind::TxtLines
-                                  ? finishRows(std::move(table.rows), options.headers, options.sort, headerRow)
+                                  ? finishRows(std::move(table.rows), options.headers, options.sort, headerRow, stop)
                                   : FinishedRows();
-    host.enableExportControls();
+    events.progressed(ExportStage::Writing, 80);
 
     ReplacedCharacters replaced;
-    const bool written
-        = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, host, &replaced);
+    const bool written = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, events,
+                                         stop, &replaced);
     table = ExportTable();
-    host.setProgress(100);
+    events.progressed(ExportStage::Done, 100);
     if (written && (OutputFile::isStandardOutput(request.exportFileName) || fileExists(request.exportFileName))) {
-        host.showSuccess(translate(QStringLiteral("SUCCESS")),
-                         translate(QStringLiteral("Process completed!")) + QStringLiteral("\r\r")
-                             + formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName),
-                         replacedCharactersNote(replaced));
-        return ConversionOutcome::Written;
+        events.messageReady({MessageIcon::Information,
+                             translate(QStringLiteral("SUCCESS")),
+                             {translate(QStringLiteral("Process completed!")),
+                              formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName)},
+                             replacedCharactersNote(replaced)});
+        return ExportOutcome::Written;
     }
-    host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")),
-                     translate(QStringLiteral("The file could not be created!")));
-    return ConversionOutcome::NotWritten;
+    events.messageReady({MessageIcon::Error,
+                         translate(QStringLiteral("ERROR")),
+                         {translate(QStringLiteral("The file could not be created!"))},
+                         {}});
+    return ExportOutcome::NotWritten;
 }
 
 } // namespace
 
-ConversionOutcome runConversion(TextLines loadedLines, const ExportRequest &request, RowFormat format,
-                                ConversionHost &host)
+ExportOutcome runExport(TextLines loadedLines, const ExportRequest &request, ExportEvents &events,
+                        const std::stop_token &stop)
 {
-    host.setProgress(0);
-    host.setBusy(true);
-    host.disableExportButton();
-
-    auto finish = [&](ConversionOutcome outcome) {
-        host.setProgress(0);
-        host.setBusy(false);
-        return outcome;
-    };
+    events.progressed(ExportStage::Reading, 0);
     try {
-        return finish(runExport(loadedLines, request, format, host));
+        return exportLines(loadedLines, request, events, stop);
     } catch (const std::bad_alloc &) {
         // Everything the export held is freed by now, and an unfinished output file has been
         // removed with its writer: the target is as it was.
+        events.progressed(ExportStage::Done, 100);
+        events.messageReady({MessageIcon::Error, translate(QStringLiteral("ERROR")), {notEnoughMemoryMessage()}, {}});
+        return ExportOutcome::NotWritten;
+    } catch (const WorkStopped &) {
+        // The same holds for a stop: whatever was made so far went on the way out.
+        events.messageReady({MessageIcon::Information, translate(QStringLiteral("Warning")), {stoppedMessage()}, {}});
+        return ExportOutcome::Stopped;
     }
-    host.setProgress(100);
-    host.showMessage(MessageIcon::Error, translate(QStringLiteral("ERROR")), NotEnoughMemoryMessage());
-    host.enableExportControls();
-    return finish(ConversionOutcome::NotWritten);
 }
 
-QString NotEnoughMemoryMessage()
+QString notEnoughMemoryMessage()
 {
     return translate(QStringLiteral("Not enough memory to convert the loaded files. Nothing was written."));
+}
+
+QString stoppedMessage()
+{
+    return translate(QStringLiteral("The export was stopped. Nothing was written."));
 }

@@ -9,56 +9,68 @@
 #include <QString>
 #include <QStringList>
 
-/** What the user asked for: the export type, the CSV flavour and the chosen path. */
-struct ExportRequest {
-    QString exportFileType; // "XLS", "CSV" or "TXT"
-    QString exportFlavor;   // "", "google", "outlook" or "yahoo"
-    QString exportFileName;
-};
+#include <functional>
+#include <stop_token>
 
-/** The options the job reads from its host when it reaches its writing stage. */
+/** The options that an export reads when it reaches its writing stage. */
 struct ExportOptions {
     bool headers = true;
     bool sort = true;
     TextEncoding encoding = TextEncoding::Utf8;
 };
 
-/**
- * The window (or the command line) as the job sees it. Every call is made from the job's
- * thread; a window carries each one out on its own thread and returns when it is done.
- */
-class ConversionHost
-{
-public:
-    virtual ~ConversionHost() = default;
-
-    /** Shows a progress value from 0 to 100 (0 also clears the taskbar progress). */
-    virtual void setProgress(int value) = 0;
-    /** Shows or ends the busy cursor. */
-    virtual void setBusy(bool busy) = 0;
-    /** Disables the export button while rows are built. */
-    virtual void disableExportButton() = 0;
-    /** Enables the export controls again. */
-    virtual void enableExportControls() = 0;
-    /** Headers, Sort and the encoding as they stand now. */
-    virtual ExportOptions readExportOptions() = 0;
-    /** A modal message box; returns once the user has closed it. */
-    virtual void showMessage(MessageIcon icon, const QString &caption, const QString &text) = 0;
-
+/** Everything an export needs besides the loaded lines. */
+struct ExportRequest {
+    QString exportFileType; // "XLS", "CSV" or "TXT"
+    QString exportFlavor;   // "", "google", "outlook" or "yahoo"
+    QString exportFileName;
+    RowFormat format;
     /**
-     * The message of a written file. encodingNote, when not empty, is one more sentence: the
-     * output encoding could not hold some characters. A window shows it as the last part of
-     * the same message box, as this default does.
+     * Headers, Sort and the encoding as they stand when the rows are built: the user may still
+     * change them while the cards are read. Called once, on the export's thread; it must
+     * answer at once. Without it the defaults count.
      */
-    virtual void showSuccess(const QString &caption, const QString &text, const QString &encodingNote)
-    {
-        showMessage(MessageIcon::Information, caption,
-                    encodingNote.isEmpty() ? text : text + QStringLiteral("\r\r") + encodingNote);
-    }
+    std::function<ExportOptions()> readOptions;
 };
 
-/** What a job came to. */
-enum class ConversionOutcome { Written, NoData, NotWritten };
+/** The stages of an export, in their order. */
+enum class ExportStage {
+    Reading,      // the cards and their columns: progress 0 to 20
+    BuildingRows, // 20 to 80
+    Writing,      // 80 to 100: the rows are finished, the options read
+    Done,         // 100
+};
+
+/** A message for the user, as a value: a window shows it in a box, the command line prints it. */
+struct ExportMessage {
+    MessageIcon icon = MessageIcon::Information;
+    QString caption;
+    /** The text, in paragraphs. */
+    QStringList paragraphs;
+    /**
+     * One more sentence of a written file's message: the output encoding could not hold some
+     * characters. Empty otherwise.
+     */
+    QString encodingNote;
+};
+
+/**
+ * What an export tells its caller while it runs, on the export's thread. Neither call may wait
+ * for the caller (a window passes them on to its own thread and returns).
+ */
+class ExportEvents
+{
+public:
+    virtual ~ExportEvents() = default;
+
+    /** The export is at percent (0 to 100) in stage; at most a few hundred reports an export. */
+    virtual void progressed(ExportStage stage, int percent) = 0;
+    /** A message, in the order in which the user is to see them. */
+    virtual void messageReady(const ExportMessage &message) = 0;
+};
+
+/** What an export came to. */
+enum class ExportOutcome { Written, NoData, NotWritten, Stopped };
 
 /** Which list is written, and by which writer, decided by the extension (any letter case). */
 enum class OutputKind { Workbook, Rows, TxtLines };
@@ -70,41 +82,41 @@ qint64 scaledProgress(qint64 step, qint64 count, qint64 span);
 /**
  * The progress of one stage that spans the values base..base + span: step n of count shows
  * base + v, v = scaledProgress(n, count, span), each new v once, so a stage makes at most
- * span reports however many steps it has.
+ * span reports however many steps it has. Each step also stops the export when it was asked
+ * to stop (WorkStopped).
  */
 class StageProgress
 {
 public:
-    StageProgress(ConversionHost &host, int base, int span)
-        : m_host(host)
+    StageProgress(ExportEvents &events, ExportStage stage, int base, int span, std::stop_token stop)
+        : m_events(events)
+        , m_stage(stage)
         , m_base(base)
         , m_span(span)
+        , m_stop(std::move(stop))
     {
     }
 
-    void step(qint64 n, qint64 count)
-    {
-        const qint64 v = scaledProgress(n, count, m_span);
-        if (v != m_previous && v <= m_span) {
-            m_previous = v;
-            m_host.setProgress(int(m_base + v));
-        }
-    }
+    void step(qint64 n, qint64 count);
 
 private:
-    ConversionHost &m_host;
+    ExportEvents &m_events;
+    ExportStage m_stage;
     int m_base;
     int m_span;
+    std::stop_token m_stop;
     qint64 m_previous = 0;
 };
 
 /**
  * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
- * On failure the writer's message has been shown as a "WARNING" box and false is returned.
+ * On failure the writer's message has gone out as a "WARNING" and false is returned.
  * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
+ * A stop request ends the writing (WorkStopped) and leaves the target as it was.
  */
 bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
-                     RowFormat format, ConversionHost &host, ReplacedCharacters *replaced = nullptr);
+                     RowFormat format, ExportEvents &events, const std::stop_token &stop,
+                     ReplacedCharacters *replaced = nullptr);
 
 /**
  * The sentence that tells how many characters in how many rows the output encoding could not
@@ -116,13 +128,19 @@ QString replacedCharactersNote(const ReplacedCharacters &replaced);
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one
  * final message. Success is reported only when the writer succeeded and the file exists
  * ("-", standard output, always does); its message tells when the output encoding could not
- * hold some characters. The job lets go of its loadedLines once the cards are read: a caller
- * that moves its lines in has their memory back for the rest of the export (a copy costs
- * little, as copies share the text). Running out of memory ends the export with NotEnoughMemoryMessage() as
- * an "ERROR" box and NotWritten; the target is left as it was.
+ * hold some characters. The export lets go of its loadedLines once the cards are read: a
+ * caller that moves its lines in has their memory back for the rest of the export (a copy
+ * costs little, as copies share the text). Running out of memory ends the export with
+ * notEnoughMemoryMessage() as an "ERROR" and NotWritten; the target is left as it was.
+ *
+ * A stop request ends the export within moments at whatever stage it is: nothing is written,
+ * an existing file stays as it was, no temporary file is left, and stoppedMessage() goes out.
  */
-ConversionOutcome runConversion(TextLines loadedLines, const ExportRequest &request, RowFormat format,
-                                ConversionHost &host);
+ExportOutcome runExport(TextLines loadedLines, const ExportRequest &request, ExportEvents &events,
+                        const std::stop_token &stop = {});
 
 /** "Not enough memory to convert the loaded files. Nothing was written." in the current language. */
-QString NotEnoughMemoryMessage();
+QString notEnoughMemoryMessage();
+
+/** The message of a stopped export, in the current language. */
+QString stoppedMessage();

@@ -2,6 +2,7 @@
 
 #include "text/helperthread.h"
 #include "text/textformat.h"
+#include "text/workstop.h"
 
 #include <QHashFunctions>
 
@@ -192,6 +193,9 @@ private:
     size_t m_mask = 0;
 };
 
+/* How many cards a loop builds between two looks at the stop request. */
+constexpr qint64 kCardsBetweenStopChecks = 4096;
+
 /*
  * The distinct rows of the cards from a point on, with their hashes, built on a second thread:
  * each is the first of its kind there, though it may still repeat a row of the earlier cards.
@@ -200,12 +204,15 @@ struct LaterRows {
     TextLines rows;
     std::vector<size_t> hashes;
 
-    void build(const CardList &cards, qint64 from, const ColumnPresence &presence, const RowBytes &shape)
+    void build(const CardList &cards, qint64 from, const ColumnPresence &presence, const RowBytes &shape,
+               const std::stop_token &stop)
     {
         DistinctRows distinct(rows, cards.size() - from);
         hashes.reserve(size_t(cards.size() - from));
         QByteArray row;
         for (qint64 i = from; i < cards.size(); ++i) {
+            if (i % kCardsBetweenStopChecks == 0)
+                throwIfStopRequested(stop);
             buildRow(row, cards.fieldsUtf8(i), presence, shape);
             const size_t hash = DistinctRows::hashOf(row);
             if (distinct.add(row, hash))
@@ -264,7 +271,8 @@ bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format)
 }
 
 ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
-                             RowFormat format, TableParts parts, const CardProgress &progress)
+                             RowFormat format, TableParts parts, const CardProgress &progress,
+                             const std::stop_token &stop)
 {
     ExportTable table;
     presence = exportedColumns(presence, fileType, flavor);
@@ -283,11 +291,13 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
     LaterRows later;
     std::optional<HelperThread> helper;
     if (half < count)
-        helper.emplace([&] { later.build(cards, half, presence, shape); });
+        helper.emplace([&] { later.build(cards, half, presence, shape, stop); });
 
     DistinctRows distinct(table.rows, wantRows ? half : 0);
     QByteArray row;
     for (qint64 i = 0; i < count; ++i) {
+        if (i % kCardsBetweenStopChecks == 0)
+            throwIfStopRequested(stop);
         if (progress)
             progress(i + 1, count);
         if (i == half && helper) {

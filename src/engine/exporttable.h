@@ -9,6 +9,7 @@
 
 #include <array>
 #include <functional>
+#include <stop_token>
 #include <vector>
 
 /** One flag per column: whether the column is part of the export. */
@@ -54,9 +55,11 @@ bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
  * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
  * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
+ * A stop request ends the building with WorkStopped.
  */
 ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
-                             RowFormat format, TableParts parts = TableParts::Both, const CardProgress &progress = {});
+                             RowFormat format, TableParts parts = TableParts::Both, const CardProgress &progress = {},
+                             const std::stop_token &stop = {});
 
 /** Removes the rows that are empty after trimming. */
 void removeBlankRows(TextLines &rows);

@@ -11,33 +11,34 @@
 
 namespace {
 
-QString emptyFileMessage(const QString &path)
+QString filenameLine(const QString &path)
 {
-    const QString twoCr = QStringLiteral("\r\r");
-    return translate(QStringLiteral("The file is empty!")) + twoCr
-           + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
-           + translate(QStringLiteral("Verify that the file has not been corrupted and that the file "
-                                      "extension matches the format of the file."));
+    return formatText(translate(QStringLiteral("Filename: %s")), path);
+}
+
+QStringList emptyFileMessage(const QString &path)
+{
+    return {translate(QStringLiteral("The file is empty!")), filenameLine(path),
+            translate(QStringLiteral("Verify that the file has not been corrupted and that the file extension "
+                                     "matches the format of the file."))};
 }
 
 /* A file that could not be decoded, named, with the hint that another encoding may read it. */
-QString UndecodableFileMessage(const QString &reason, const QString &path)
+QStringList undecodableFileMessage(const QString &reason, const QString &path)
 {
-    const QString twoCr = QStringLiteral("\r\r");
-    return reason + twoCr + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
-           + translate(QStringLiteral("The file may be saved in another encoding: choose ANSI or UTF-16 and load it "
-                                      "again."));
+    return {reason, filenameLine(path),
+            translate(QStringLiteral("The file may be saved in another encoding: choose ANSI or UTF-16 and load it "
+                                     "again."))};
 }
 
 /* A file that another encoding reads as vCards, named, with that encoding to choose. */
-QString otherEncodingMessage(const QString &path, const QString &encodingName)
+QStringList otherEncodingMessage(const QString &path, const QString &encodingName)
 {
-    const QString twoCr = QStringLiteral("\r\r");
-    return formatText(translate(QStringLiteral("The file holds no vCard in the chosen encoding, but it does when read "
-                                               "as %s.")),
-                      encodingName)
-           + twoCr + formatText(translate(QStringLiteral("Filename: %s")), path) + twoCr
-           + formatText(translate(QStringLiteral("Choose %s and load the file again.")), encodingName);
+    return {formatText(translate(QStringLiteral("The file holds no vCard in the chosen encoding, but it does when read "
+                                                "as %s.")),
+                       encodingName),
+            filenameLine(path),
+            formatText(translate(QStringLiteral("Choose %s and load the file again.")), encodingName)};
 }
 
 QString encodingCaption(TextEncoding encoding)
@@ -91,10 +92,9 @@ std::optional<TextEncoding> encodingThatReadsCards(const QString &path, TextEnco
     return std::nullopt;
 }
 
-QString NoMemoryMessage(const QString &path)
+QStringList noMemoryMessage(const QString &path)
 {
-    return translate(QStringLiteral("Not enough memory to load the file.")) + QStringLiteral("\r\r")
-           + formatText(translate(QStringLiteral("Filename: %s")), path);
+    return {translate(QStringLiteral("Not enough memory to load the file.")), filenameLine(path)};
 }
 
 } // namespace
@@ -108,7 +108,7 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
     const qsizetype linesBefore = target.loadedLines.size();
     if (fileSize64(path) == 0) {
         outcome.warningCaption = translate(QStringLiteral("Warning"));
-        outcome.warningText = emptyFileMessage(path);
+        outcome.warningParagraphs = emptyFileMessage(path);
     }
 
     QString error;
@@ -118,14 +118,15 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
             outcome.kind = LoadOutcome::Failed;
             outcome.warningCaption = translate(QStringLiteral("WARNING"));
             // Every other reason names the file already.
-            outcome.warningText = error == invalidUtf8Message() ? UndecodableFileMessage(error, path) : error;
+            outcome.warningParagraphs
+                = error == invalidUtf8Message() ? undecodableFileMessage(error, path) : QStringList{error};
             return outcome;
         }
         if (!holdsCardBoundary(fileLines)) {
             if (const std::optional<TextEncoding> other = encodingThatReadsCards(path, encoding)) {
                 outcome.kind = LoadOutcome::Failed;
                 outcome.warningCaption = translate(QStringLiteral("WARNING"));
-                outcome.warningText = otherEncodingMessage(path, encodingCaption(*other));
+                outcome.warningParagraphs = otherEncodingMessage(path, encodingCaption(*other));
                 return outcome;
             }
         }
@@ -136,7 +137,7 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
         target.loadedLines.truncate(linesBefore);
         outcome.kind = LoadOutcome::NoMemory;
         outcome.warningCaption = translate(QStringLiteral("WARNING"));
-        outcome.warningText = NoMemoryMessage(path);
+        outcome.warningParagraphs = noMemoryMessage(path);
         return outcome;
     }
     ++target.loadedFileCount;

@@ -2,6 +2,8 @@
 
 #include "text/textlines.h"
 
+#include <QStringList>
+
 /** The text of every loaded VCF file, and how many files were loaded. */
 struct LoadedVcards {
     /** Every line of every loaded file, each file followed by one empty line. */
@@ -25,9 +27,9 @@ struct LoadOutcome {
         NoMemory, // nothing appended: memory ran out while reading; warning says so
     };
     Kind kind = Missing;
-    /** Caption and text of the warning to show, when warningText is not empty. */
+    /** Caption and text, in paragraphs, of the warning to show when there are any. */
     QString warningCaption;
-    QString warningText;
+    QStringList warningParagraphs;
 };
 
 /**

@@ -2,6 +2,7 @@
 
 #include "text/helperthread.h"
 #include "text/utf8.h"
+#include "text/workstop.h"
 
 #include <QCollator>
 #include <QLocale>
@@ -597,16 +598,44 @@ SortEntry makeEntry(QByteArrayView row, quint32 index, const CollationRanks *ran
 }
 
 /* Orders entries as their rows, rows that compare equal by their index: a stable order. */
+/*
+ * Looks at a stop request every so many calls, from inside a sort: a sort of a million rows
+ * takes longer than a stop may wait.
+ */
+class StopCheck
+{
+public:
+    explicit StopCheck(const std::stop_token &stop)
+        : m_stop(stop)
+    {
+    }
+
+    void tick()
+    {
+        if (--m_countdown == 0) {
+            m_countdown = kCallsBetweenChecks;
+            throwIfStopRequested(m_stop);
+        }
+    }
+
+private:
+    static constexpr unsigned kCallsBetweenChecks = 1u << 16;
+    const std::stop_token &m_stop;
+    unsigned m_countdown = kCallsBetweenChecks;
+};
+
 class EntryOrder
 {
 public:
-    explicit EntryOrder(RowOrder &order)
+    EntryOrder(RowOrder &order, StopCheck &stopCheck)
         : m_order(&order)
+        , m_stopCheck(&stopCheck)
     {
     }
 
     bool operator()(const SortEntry &a, const SortEntry &b) const
     {
+        m_stopCheck->tick();
         int result = compareHeads(a, b);
         if (result == 0)
             result = m_order->compare(a.row, a.index, b.row, b.index);
@@ -615,17 +644,21 @@ public:
 
 private:
     RowOrder *m_order;
+    StopCheck *m_stopCheck;
 };
 
 /* Makes and sorts the entries of rows [from, to) on the calling thread. */
 void sortPart(const TextLines &rows, SortEntry *entries, qsizetype from, qsizetype to, const CollationRanks *ranks,
-              std::vector<QString> &texts)
+              std::vector<QString> &texts, const std::stop_token &stop)
 {
     const bool plain = RowOrder::isPlainLocale();
-    for (qsizetype i = from; i < to; ++i)
+    StopCheck stopCheck(stop);
+    for (qsizetype i = from; i < to; ++i) {
+        stopCheck.tick();
         entries[i] = makeEntry(rows.utf8At(i), quint32(i), ranks, plain);
+    }
     RowOrder order(ranks, texts);
-    std::sort(entries + from, entries + to, EntryOrder(order));
+    std::sort(entries + from, entries + to, EntryOrder(order, stopCheck));
 }
 
 /* The ranks of the user's collation, when it has them and there are rows enough to pay for reading them. */
@@ -645,7 +678,7 @@ std::unique_ptr<const CollationRanks> ranksFor(const TextLines &rows)
 }
 
 /* The order of the rows once sorted, as row numbers. */
-std::vector<quint32> sortedOrder(const TextLines &rows)
+std::vector<quint32> sortedOrder(const TextLines &rows, const std::stop_token &stop)
 {
     const qsizetype count = rows.size();
     const std::unique_ptr<const CollationRanks> collationRanks = ranksFor(rows);
@@ -655,16 +688,17 @@ std::vector<quint32> sortedOrder(const TextLines &rows)
     // The rows as text, for the collator; the C locale never needs them.
     std::vector<QString> texts(static_cast<size_t>(RowOrder::isPlainLocale() ? 0 : count));
     if (count < 20000) {
-        sortPart(rows, data, 0, count, ranks, texts);
+        sortPart(rows, data, 0, count, ranks, texts, stop);
     } else {
         // Two halves on two threads, then one merge; the index breaks ties, so the result is
         // the stable order whichever half a row was in.
         const qsizetype half = count / 2;
-        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, texts); });
-        sortPart(rows, data, 0, half, ranks, texts);
+        HelperThread helper([&] { sortPart(rows, data, half, count, ranks, texts, stop); });
+        sortPart(rows, data, 0, half, ranks, texts, stop);
         helper.join();
         RowOrder order(ranks, texts);
-        std::inplace_merge(data, data + half, data + count, EntryOrder(order));
+        StopCheck stopCheck(stop);
+        std::inplace_merge(data, data + half, data + count, EntryOrder(order, stopCheck));
     }
     std::vector<quint32> order;
     order.reserve(entries.size());
@@ -702,8 +736,8 @@ QStringList FinishedRows::toStringList() const
     return result;
 }
 
-FinishedRows finishRows(TextLines rows, bool headers, bool sort, const QString &headerRow)
+FinishedRows finishRows(TextLines rows, bool headers, bool sort, const QString &headerRow, const std::stop_token &stop)
 {
-    std::vector<quint32> order = sort ? sortedOrder(rows) : std::vector<quint32>();
+    std::vector<quint32> order = sort ? sortedOrder(rows, stop) : std::vector<quint32>();
     return FinishedRows(std::move(rows), std::move(order), headers, headerRow);
 }

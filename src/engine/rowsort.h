@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <stop_token>
 #include <vector>
 
 /**
@@ -34,6 +35,8 @@ private:
 /**
  * Applies the Sort and Headers options to rows (UTF-8): sorts them by the user's locale
  * collation, ignoring letter case (stable: rows that compare equal keep their order), then
- * puts the header row first. The header row is never sorted with the data.
+ * puts the header row first. The header row is never sorted with the data. A stop request
+ * ends the sort with WorkStopped.
  */
-FinishedRows finishRows(TextLines rows, bool headers, bool sort, const QString &headerRow);
+FinishedRows finishRows(TextLines rows, bool headers, bool sort, const QString &headerRow,
+                        const std::stop_token &stop = {});

@@ -128,20 +128,20 @@ QString limitViolation(const TableShape &shape, bool xlsx)
 class WorkbookProgress
 {
 public:
-    WorkbookProgress(ConversionHost &host, qsizetype rows)
-        : m_host(host)
-        , m_rows(host, 80, 10)
-        , m_writing(host, 90, 9)
+    WorkbookProgress(ExportEvents &events, qsizetype rows, const std::stop_token &stop)
+        : m_events(events)
+        , m_rows(events, ExportStage::Writing, 80, 10, stop)
+        , m_writing(events, ExportStage::Writing, 90, 9, stop)
         , m_count(rows)
     {
     }
 
     void row(qsizetype n) { m_rows.step(n, m_count); }
     void writing(qint64 done, qint64 total) { m_writing.step(std::min(done, total), total); }
-    void complete() { m_host.setProgress(100); }
+    void complete() { m_events.progressed(ExportStage::Writing, 100); }
 
 private:
-    ConversionHost &m_host;
+    ExportEvents &m_events;
     StageProgress m_rows;
     StageProgress m_writing;
     qsizetype m_count;
@@ -241,21 +241,19 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
 
 } // namespace
 
-bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ConversionHost &host)
+bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
+                      const std::stop_token &stop, QString *error)
 {
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
     const TableShape shape = measureTable(rows, delimiter, xlsx);
-    QString error = limitViolation(shape, xlsx);
-    if (error.isEmpty()) {
-        WorkbookProgress progress(host, shape.rows);
-        const int widthColumns = int(shape.lastRowFields);
-        const bool written = xlsx ? writeXlsx(rows, delimiter, fileName, widthColumns, progress, error)
-                                  : writeXls(rows, delimiter, fileName, widthColumns, progress, error);
-        if (written) {
-            progress.complete();
-            return true;
-        }
-    }
-    host.showMessage(MessageIcon::Warning, translate(QStringLiteral("WARNING")), error);
-    return false;
+    *error = limitViolation(shape, xlsx);
+    if (!error->isEmpty())
+        return false;
+    WorkbookProgress progress(events, shape.rows, stop);
+    const int widthColumns = int(shape.lastRowFields);
+    const bool written = xlsx ? writeXlsx(rows, delimiter, fileName, widthColumns, progress, *error)
+                              : writeXls(rows, delimiter, fileName, widthColumns, progress, *error);
+    if (written)
+        progress.complete();
+    return written;
 }

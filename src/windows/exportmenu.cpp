@@ -2,7 +2,6 @@
 
 #include "core/startup.h"
 #include "widgets/dialogs.h"
-#include "windows/exportthread.h"
 #include "windows/mainwindow.h"
 
 #include <QCheckBox>
@@ -37,6 +36,8 @@ void MainWindow::createExportMenu()
     yahooCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("yahoo")), QString());
     xlsAction = exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
     txtAction = exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
+    exportMenu->addSeparator();
+    exportMenu->addAction(stopExportAction);
     exportMenu->setFont(menuFont());
     csvMenu->setFont(menuFont());
 
@@ -106,13 +107,7 @@ void MainWindow::startExport(const QString &fileType)
     request.exportFileType = fileType;
     request.exportFlavor = m_exportFlavor;
     request.exportFileName = answer->fileName;
-    RowFormat format;
-    format.delimiter = listSeparatorChar();
-    format.quoteMark = QuoteMark().isEmpty() ? QChar(u'"') : QuoteMark().at(0);
-
-    auto *job = new ExportThread(this, request, &loadedCards().loadedLines, &m_snapshotsTaken, format);
-    ++m_runningJobs;
-    ++m_pendingSnapshots;
-    connect(job, &QThread::finished, this, &MainWindow::onJobEnded);
-    job->start();
+    request.format.delimiter = listSeparatorChar();
+    request.format.quoteMark = QuoteMark().isEmpty() ? QChar(u'"') : QuoteMark().at(0);
+    startRun(request);
 }

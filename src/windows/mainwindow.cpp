@@ -72,6 +72,27 @@ QWidget *withMargins(QWidget *parent, QWidget *child, int left, int top, int rig
 
 } // namespace
 
+/* Headers, Sort and the encoding as the controls show them, for the exports' threads to read. */
+class OptionsSnapshot
+{
+public:
+    void set(const ExportOptions &options)
+    {
+        const std::lock_guard lock(m_mutex);
+        m_options = options;
+    }
+
+    ExportOptions get() const
+    {
+        const std::lock_guard lock(m_mutex);
+        return m_options;
+    }
+
+private:
+    mutable std::mutex m_mutex;
+    ExportOptions m_options;
+};
+
 std::function<quint32()> &MainWindow::tickCount = MenuUnderButton::tickCount;
 
 // ---- MainWindow: creation -----------------------------------------------------------------------
@@ -79,6 +100,7 @@ std::function<quint32()> &MainWindow::tickCount = MenuUnderButton::tickCount;
 MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     : QMainWindow(parent)
     , m_arguments(arguments)
+    , m_options(std::make_shared<OptionsSnapshot>())
 {
     initIconResources();
     setWindowTitle(appIdentity().appCaption); // never translated
@@ -110,7 +132,7 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
 
 MainWindow::~MainWindow()
 {
-    finishJobsQuietly();
+    stopExportsQuietly();
     delete trayIcon;
 }
 
@@ -211,6 +233,13 @@ void MainWindow::createControls()
     setCentralWidget(central);
     disableExportControls();
 
+    // An export reads the options on its own thread when it reaches its writing stage.
+    m_options->set(readExportOptions());
+    const auto keepOptions = [this] { m_options->set(readExportOptions()); };
+    connect(headersCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(sortCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(encodingGroup, &QButtonGroup::buttonToggled, this, keepOptions);
+
     connect(loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
     connect(exportButton, &QPushButton::clicked, this, &MainWindow::onExportClicked);
     connect(feedbackButton, &QPushButton::clicked, this, &MainWindow::openFeedbackWindow);
@@ -241,6 +270,9 @@ void MainWindow::createMenus()
     clearAction = action(fileMenu, QStringLiteral("page_white"));
     loadAction = action(fileMenu, QStringLiteral("folder48"));
     exportAction = action(fileMenu, QStringLiteral("save48"));
+    stopExportAction = action(fileMenu, QStringLiteral("stop"));
+    stopExportAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    stopExportAction->setEnabled(false);
     fileMenu->addSeparator();
     exitAction = action(fileMenu, QStringLiteral("exit"));
     loadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
@@ -271,6 +303,7 @@ void MainWindow::createMenus()
     connect(loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
     connect(loadAction, &QAction::triggered, loadButton, &QPushButton::click);
     connect(exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
+    connect(stopExportAction, &QAction::triggered, this, &MainWindow::stopExports);
     // Through the window's closing, which asks first while an export runs.
     connect(exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
     connect(helpAction, &QAction::triggered, this, &MainWindow::openHelp);
@@ -327,6 +360,7 @@ void MainWindow::translateCaptions()
     clearAction->setText(translate(QStringLiteral("Clear")));
     loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
     exportAction->setText(translate(QStringLiteral("Export to File...")));
+    stopExportAction->setText(translate(QStringLiteral("Stop Export")));
     exitAction->setText(translate(QStringLiteral("Exit")));
     helpMenu->setTitle(translate(QStringLiteral("Help")));
     helpAction->setText(translate(QStringLiteral("Online Help")));
@@ -432,14 +466,19 @@ void MainWindow::onFirstShow()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_runningJobs > 0) {
+    if (!m_runs.empty()) {
         // The export's file comes first: the window closes once it is written, if the user
-        // wants that, and stays as it is otherwise. Asked once.
+        // wants that, stays as it is, or the export stops and the window closes now. Asked once.
         event->ignore();
-        if (m_closeWhenWritten || !askCloseWhenWritten())
+        if (m_closeWhenWritten)
             return;
+        const CloseAnswer answer = askCloseDuringExport();
+        if (answer == CloseAnswer::KeepOpen)
+            return;
+        if (answer == CloseAnswer::StopExport)
+            stopExportsQuietly();
         // The export may have ended while the question was open; then the window closes now.
-        if (m_runningJobs > 0) {
+        if (!m_runs.empty()) {
             m_closeWhenWritten = true;
             // With a tray the window goes now and the tray icon tells how far the export is;
             // without one the window is all the user has, so it stays until the file is written.
@@ -455,15 +494,19 @@ void MainWindow::closeEvent(QCloseEvent *event)
     qApp->quit();
 }
 
-bool MainWindow::askCloseWhenWritten()
+MainWindow::CloseAnswer MainWindow::askCloseDuringExport()
 {
     const QString question
         = translate(QStringLiteral("A file is still being exported.")) + QStringLiteral("\r\r")
           + translate(QStringLiteral("Close the program when the file is written, or keep the window open?"));
     const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
-        this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No, appIdentity().appCaption,
-        {translate(QStringLiteral("Close When Written")), translate(QStringLiteral("Keep Window Open"))});
-    return answer == QMessageBox::Yes;
+        this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort,
+        appIdentity().appCaption,
+        {translate(QStringLiteral("Close When Written")), translate(QStringLiteral("Keep Window Open")),
+         translate(QStringLiteral("Stop Export"))});
+    if (answer == QMessageBox::Yes)
+        return CloseAnswer::CloseWhenWritten;
+    return answer == QMessageBox::Abort ? CloseAnswer::StopExport : CloseAnswer::KeepOpen;
 }
 
 /* The last export the user waited for has ended: the program ends, after its notification. */
@@ -533,8 +576,9 @@ void MainWindow::loadFile(const QString &inputfile)
         QApplication::restoreOverrideCursor();
         return;
     }
-    if (!outcome.warningText.isEmpty())
-        Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption, outcome.warningText);
+    if (!outcome.warningParagraphs.isEmpty())
+        Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption,
+                             outcome.warningParagraphs.join(QStringLiteral("\r\r")));
     updateLoadButtonCaption();
     QApplication::restoreOverrideCursor();
     m_filesLoaded = true;
@@ -610,22 +654,10 @@ void MainWindow::setProgress(int value)
     Q_EMIT progressShown(value);
 }
 
-void MainWindow::setBusy(bool busy)
-{
-    if (busy)
-        QApplication::setOverrideCursor(Qt::BusyCursor);
-    else
-        QApplication::restoreOverrideCursor();
-}
-
-void MainWindow::disableExportButton()
-{
-    exportButton->setEnabled(false);
-}
-
 void MainWindow::restoreExportControls()
 {
-    if (m_filesLoaded)
+    // Not while another export still builds its rows: the button stays off until it writes.
+    if (m_filesLoaded && m_writing.size() == m_runs.size())
         enableExportControls();
 }
 
@@ -638,28 +670,90 @@ ExportOptions MainWindow::readExportOptions() const
     return options;
 }
 
-void MainWindow::showJobMessage(MessageIcon icon, const QString &caption, const QString &text)
+void MainWindow::startRun(const ExportRequest &request)
 {
+    ExportRequest ownRequest = request;
+    ownRequest.readOptions = [options = m_options] { return options->get(); };
+    auto *run
+        = new ExportRun(std::move(ownRequest), &loadedCards().loadedLines, &m_snapshotsTaken, m_exportObserver, this);
+    m_runs.push_back(run);
+    ++m_pendingSnapshots;
+    // The run is the context: what it reported and the window has not taken yet goes with it.
+    connect(run, &ExportRun::progressed, run,
+            [this, run](ExportStage stage, int percent) { onRunProgress(run, stage, percent); });
+    connect(run, &ExportRun::messageReady, run, [this](const ExportMessage &message) { onRunMessage(message); });
+    connect(run, &ExportRun::finished, run, [this, run] { onRunFinished(run); });
+    exportButton->setEnabled(false);
+    stopExportAction->setEnabled(true);
+    QApplication::setOverrideCursor(Qt::BusyCursor);
+    run->start();
+}
+
+void MainWindow::onRunProgress(ExportRun *run, ExportStage stage, int percent)
+{
+    setProgress(percent);
+    if (stage == ExportStage::Writing && std::find(m_writing.begin(), m_writing.end(), run) == m_writing.end()) {
+        // The rows are finished: another export may start while this one writes.
+        m_writing.push_back(run);
+        restoreExportControls();
+    }
+}
+
+void MainWindow::onRunMessage(const ExportMessage &message)
+{
+    // One box at a time, in the order of the messages; a box's own event loop may bring more.
+    m_pendingMessages.append(message);
+    if (m_showingMessages)
+        return;
+    m_showingMessages = true;
+    while (!m_pendingMessages.isEmpty())
+        showJobMessage(m_pendingMessages.takeFirst());
+    m_showingMessages = false;
+    settleWhenIdle();
+}
+
+void MainWindow::onRunFinished(ExportRun *run)
+{
+    // An export that ended before its writing stage (no data, no memory, stopped) gives the
+    // controls back now; one that wrote gave them back when it began to write.
+    const bool gaveControlsBack = std::erase(m_writing, run) > 0;
+    std::erase(m_runs, run);
+    run->deleteLater();
+    QApplication::restoreOverrideCursor();
+    stopExportAction->setEnabled(!m_runs.empty());
+    if (!gaveControlsBack)
+        restoreExportControls();
+    settleWhenIdle();
+}
+
+/* Once no export runs and its last message was closed: the progress goes, the window may close. */
+void MainWindow::settleWhenIdle()
+{
+    if (!m_runs.empty() || m_showingMessages)
+        return;
+    setProgress(0);
+    if (m_closeWhenWritten)
+        finishClosing();
+}
+
+void MainWindow::showJobMessage(const ExportMessage &message)
+{
+    QString text = message.paragraphs.join(QStringLiteral("\r\r"));
+    if (!message.encodingNote.isEmpty())
+        text += QStringLiteral("\r\r") + message.encodingNote;
     if (m_closing) {
         // The window is gone: the outcome still reaches the user who started the program.
-        std::fprintf(stderr, "%s: %s\n", qPrintable(caption), qPrintable(Dialogs::displayText(text)));
+        std::fprintf(stderr, "%s: %s\n", qPrintable(message.caption), qPrintable(Dialogs::displayText(text)));
         return;
     }
     if (m_closeWhenWritten && trayIcon && !isVisible()) {
         // The window was closed: the desktop tells the result.
         const QSystemTrayIcon::MessageIcon kinds[]
             = {QSystemTrayIcon::Information, QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
-        trayIcon->showMessage(caption, Dialogs::displayText(text), kinds[int(icon)], notificationMs);
+        trayIcon->showMessage(message.caption, Dialogs::displayText(text), kinds[int(message.icon)], notificationMs);
         return;
     }
-    Dialogs::showMessage(this, icon, caption, text);
-}
-
-void MainWindow::onJobEnded()
-{
-    --m_runningJobs;
-    if (m_closeWhenWritten && m_runningJobs == 0)
-        finishClosing();
+    Dialogs::showMessage(this, message.icon, message.caption, text);
 }
 
 void MainWindow::waitForSnapshots()
@@ -670,14 +764,31 @@ void MainWindow::waitForSnapshots()
     }
 }
 
-void MainWindow::finishJobsQuietly()
+void MainWindow::stopExports()
+{
+    for (ExportRun *run : m_runs)
+        run->stop();
+}
+
+void MainWindow::stopExportsQuietly()
 {
     m_closing = true;
-    // The jobs' calls onto this thread must still be served while waiting, or they would
-    // wait for each other for ever.
-    while (m_runningJobs > 0)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    stopExports();
+    const std::vector<ExportRun *> runs = m_runs;
+    for (ExportRun *run : runs) {
+        run->waitForEnd();
+        // Its last reports, the "stopped" message among them, go to standard error now.
+        QCoreApplication::sendPostedEvents(run, QEvent::MetaCall);
+    }
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void MainWindow::endOnTerminationSignal()
+{
+    stopExportsQuietly();
+    m_closeWhenWritten = false;
+    m_quitTimer->stop();
+    close(); // no export runs now: no question, and the program ends
 }
 
 // ---- menus under buttons, help, timer, tray -----------------------------------------------------

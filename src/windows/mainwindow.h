@@ -4,6 +4,7 @@
 #include "engine/csvpreset.h"
 #include "widgets/glyphbutton.h"
 #include "widgets/menuunderbutton.h"
+#include "windows/exportrun.h"
 
 #include <QMainWindow>
 #include <QPushButton>
@@ -11,8 +12,11 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 class CheckResults;
+class OptionsSnapshot;
 class QAction;
 class QButtonGroup;
 class QCheckBox;
@@ -40,7 +44,7 @@ public:
      * arguments after the program's own name; onFirstShow loads the file they name.
      */
     explicit MainWindow(const QStringList &arguments = {}, QWidget *parent = nullptr);
-    /** Waits for the running exports (see finishJobsQuietly). */
+    /** Stops the running exports and waits for them (see stopExportsQuietly). */
     ~MainWindow() override;
 
     // ---- operations of the window ----------------------------------------------------
@@ -65,30 +69,43 @@ public:
     /** Loads the dropped paths: only files whose extension is ".vcf" in any letter case. */
     void loadDroppedFiles(const QStringList &paths);
 
-    // ---- what a running export asks of the window (on the window's thread) -----------
-    void setBusy(bool busy);
-    void disableExportButton();
+    // ---- running exports ----------------------------------------------------------------
     /**
-     * Enables the export controls again once a job's rows are finished, when files are loaded;
-     * after "Clear" left nothing loaded they stay disabled.
+     * Enables the export controls again once an export's rows are finished, when files are
+     * loaded; after "Clear" left nothing loaded they stay disabled.
      */
     void restoreExportControls();
+    /** Headers, Sort and the encoding as the controls show them. */
     ExportOptions readExportOptions() const;
-    void showJobMessage(MessageIcon icon, const QString &caption, const QString &text);
+    /** Shows a message of an export: a box, a notification once the window is closed, or a line on standard error at the end. */
+    void showJobMessage(const ExportMessage &message);
 
     /**
-     * Lets every running export finish without the window: its message boxes are written to
-     * standard error instead of being shown, and this returns once all have ended (their
-     * files complete). Called when the program ends and when the window is destroyed.
+     * Asks every running export to stop (Esc, the "Stop Export" entries, the close question):
+     * each leaves the old file as it was and says so in one message.
      */
-    void finishJobsQuietly();
+    void stopExports();
+    /**
+     * Stops every running export without the window: their messages go to standard error
+     * instead of boxes, and this returns once their threads have ended, within moments.
+     * Called when the program ends and when the window is destroyed.
+     */
+    void stopExportsQuietly();
+    /** SIGTERM, SIGINT or SIGHUP: the running exports are stopped and the program ends, without a question. */
+    void endOnTerminationSignal();
+    /**
+     * For tests: observer is called on each later export's own thread with each of its
+     * reports once the report is on its way to the window, so that a test can act at an exact
+     * point of the export.
+     */
+    void setExportObserver(ExportRun::Observer observer) { m_exportObserver = std::move(observer); }
     /**
      * Waits until every job started has taken its snapshot of the loaded lines; called before
      * the loaded lines change. Jobs take it first thing, so this waits at most moments.
      */
     void waitForSnapshots();
     /** How many exports are running. */
-    int runningJobs() const { return m_runningJobs; }
+    int runningJobs() const { return int(m_runs.size()); }
     /**
      * Whether the user chose, when closing the window during an export, to close the program
      * once the file is written: the window is hidden where the desktop has a tray (whose icon
@@ -133,11 +150,12 @@ public:
     // Menu bar
     QMenu *fileMenu = nullptr;
     QMenu *helpMenu = nullptr;
-    QAction *clearAction = nullptr;  // Clear
-    QAction *loadAction = nullptr;   // Load vCards from VCF file...
-    QAction *exportAction = nullptr; // Export to File...
-    QAction *exitAction = nullptr;   // Exit
-    QAction *helpAction = nullptr;   // Online Help
+    QAction *clearAction = nullptr;      // Clear
+    QAction *loadAction = nullptr;       // Load vCards from VCF file...
+    QAction *exportAction = nullptr;     // Export to File...
+    QAction *stopExportAction = nullptr; // Stop Export (also in the export menu), Esc
+    QAction *exitAction = nullptr;       // Exit
+    QAction *helpAction = nullptr;       // Online Help
     QAction *updateNotificationsAction = nullptr;
     QAction *languageAction = nullptr;
     QAction *feedbackAction = nullptr; // Send Feedback...
@@ -211,8 +229,14 @@ private:
     void translateCaptions();
     void onFirstShow();
     void updateLoadButtonCaption();
-    void onJobEnded();
-    bool askCloseWhenWritten();
+    void startRun(const ExportRequest &request);
+    void onRunProgress(ExportRun *run, ExportStage stage, int percent);
+    void onRunMessage(const ExportMessage &message);
+    void onRunFinished(ExportRun *run);
+    void settleWhenIdle();
+    /** What the user wants when closing the window during an export. */
+    enum class CloseAnswer { CloseWhenWritten, KeepOpen, StopExport };
+    CloseAnswer askCloseDuringExport();
     void finishClosing();
     void quitAfterExports();
     void startUpdateCheck();
@@ -225,7 +249,12 @@ private:
     QTimer *m_quitTimer = nullptr; // ends the program once the result's notification was shown
     // A file was loaded since the start or the last "Clear".
     bool m_filesLoaded = false;
-    int m_runningJobs = 0;
+    std::vector<ExportRun *> m_runs;        // the running exports, oldest first; children of the window
+    std::vector<ExportRun *> m_writing;     // those that have reached their writing stage
+    QList<ExportMessage> m_pendingMessages; // messages that wait for the box before them to close
+    bool m_showingMessages = false;
+    std::shared_ptr<OptionsSnapshot> m_options; // the options, for the exports' threads to read
+    ExportRun::Observer m_exportObserver;
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;
     bool m_checkerStarted = false;

@@ -466,6 +466,11 @@ private slots:
             << u"WARNING: No mapping for the Unicode character exists in the target multi-byte code page"_qs;
         QTest::newRow("binary file") << binary << u"WARNING: No mapping for the Unicode character"_qs;
         QTest::newRow("NUL bytes") << QByteArray("BEGIN:VCARD\nFN:Nul\0Name\nNOTE:\0\0\nEND:VCARD\n", 41) << QString();
+        QByteArray utf16;
+        for (const char c : QByteArray("BEGIN:VCARD\nFN:Cy\nEND:VCARD\n"))
+            utf16.append(c).append('\0');
+        QTest::newRow("UTF-16 without a mark")
+            << utf16 << u"WARNING: The file holds no vCard in the chosen encoding, but it does when read as UTF-16."_qs;
         QTest::newRow("50 MB single line") << QByteArray(50 * 1024 * 1024, 'x') << QString();
     }
 

@@ -5,7 +5,7 @@
 #include "core/inistore.h"
 #include "core/restartscript.h"
 #include "engine/conversionjob.h"
-#include "engine/recordinghost.h"
+#include "engine/recordingevents.h"
 #include "platform/filecalls.h"
 #include "testfiles.h"
 
@@ -33,12 +33,13 @@ struct Writer {
 
 bool WriteExport(const QString &path, QString *error)
 {
-    RecordingHost host;
+    RecordingEvents events;
     const bool written = writeExportFile(
         FinishedRows(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}), {}, false, QString()),
-        TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8, RowFormat{}, host);
+        TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8, RowFormat{}, events,
+        {});
     if (!written)
-        *error = host.messages.value(0).text;
+        *error = events.messages.value(0).paragraphs.join(u' ');
     return written;
 }
 

@@ -4,38 +4,55 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-/* A host that answers like a window left alone and records what the job showed. */
-class RecordingHost final : public ConversionHost
+#include <functional>
+
+/* Records what an export reports, and answers its one question with options. */
+class RecordingEvents final : public ExportEvents
 {
 public:
-    struct Message {
-        MessageIcon icon;
-        QString caption;
-        QString text;
-    };
-
     ExportOptions options;
     QList<int> progress;
-    QList<Message> messages;
-    QStringList events; // progress, busy, button and message calls in order
+    QList<ExportMessage> messages;
+    QStringList events; // "progress N", "writing N", "options" and "message CAPTION", in order
+    /** Called with each report before it is recorded (a test may stop the export there). */
+    std::function<void(ExportStage stage, int percent)> onProgress;
 
-    void setProgress(int value) override
+    /** A request for path, whose options come from this object. */
+    ExportRequest request(const QString &fileType, const QString &path, RowFormat format = {})
     {
-        progress.append(value);
-        events.append(QStringLiteral("progress %1").arg(value));
+        ExportRequest request;
+        request.exportFileType = fileType;
+        request.exportFileName = path;
+        request.format = format;
+        request.readOptions = [this] {
+            events.append(QStringLiteral("options"));
+            return options;
+        };
+        return request;
     }
-    void setBusy(bool busy) override { events.append(busy ? QStringLiteral("busy") : QStringLiteral("idle")); }
-    void disableExportButton() override { events.append(QStringLiteral("disable")); }
-    void enableExportControls() override { events.append(QStringLiteral("enable")); }
-    ExportOptions readExportOptions() override
+
+    /** The same for a CSV flavour ("google", "outlook", "yahoo"). */
+    ExportRequest flavoredRequest(const QString &fileType, const QString &flavor, const QString &path)
     {
-        events.append(QStringLiteral("options"));
-        return options;
+        ExportRequest flavored = request(fileType, path);
+        flavored.exportFlavor = flavor;
+        return flavored;
     }
-    void showMessage(MessageIcon icon, const QString &caption, const QString &text) override
+
+    void progressed(ExportStage stage, int percent) override
     {
-        messages.append({icon, caption, text});
-        events.append(QStringLiteral("message ") + caption);
+        if (onProgress)
+            onProgress(stage, percent);
+        progress.append(percent);
+        const QString kind = stage == ExportStage::Writing ? QStringLiteral("writing") : QStringLiteral("progress");
+        events.append(kind + u' ' + QString::number(percent));
+    }
+
+    void messageReady(const ExportMessage &message) override
+    {
+        messages.append(message);
+        events.append(QStringLiteral("message ") + message.caption);
     }
 };

@@ -1,4 +1,4 @@
-#include "recordinghost.h"
+#include "recordingevents.h"
 
 #include "engine/conversionjob.h"
 
@@ -55,10 +55,9 @@ private slots:
     {
         QFETCH(int, count);
         QFETCH(QList<int>, reports);
-        RecordingHost host;
+        RecordingEvents host;
         const QString path = m_dir.filePath(u"progress.csv"_qs);
-        QCOMPARE(runConversion(makeCards(count), {u"CSV"_qs, QString(), path}, RowFormat{}, host),
-                 ConversionOutcome::Written);
+        QCOMPARE(runExport(makeCards(count), host.request(u"CSV"_qs, path), host), ExportOutcome::Written);
         const QList<int> building = rowBuildingReports(host.progress);
         if (reports.isEmpty()) {
             QCOMPARE(building.size(), 60);
@@ -66,23 +65,24 @@ private slots:
         } else {
             QCOMPARE(building, reports);
         }
-        QCOMPARE(host.progress.mid(host.progress.size() - 4), (QList<int>{80, 80, 100, 0}));
+        QCOMPARE(host.progress.mid(host.progress.size() - 3), (QList<int>{80, 80, 100}));
     }
 
     void successfulCsvExport()
     {
-        RecordingHost host;
+        RecordingEvents host;
         const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
-        QCOMPARE(runConversion(makeCards(2), {u"TXT"_qs, QString(), path}, RowFormat{}, host),
-                 ConversionOutcome::Written);
+        QCOMPARE(runExport(makeCards(2), host.request(u"TXT"_qs, path), host), ExportOutcome::Written);
         QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
-        QCOMPARE(host.events.mid(0, 3), (QStringList{u"progress 0"_qs, u"busy"_qs, u"disable"_qs}));
-        // The controls come back before writing; the box shows the path as chosen.
-        QVERIFY(host.events.indexOf(u"enable"_qs) < host.events.indexOf(u"progress 100"_qs));
+        // The options are read once the rows are built, before the writing stage; the message
+        // names the path as chosen.
+        QCOMPARE(host.events.first(), u"progress 0"_qs);
+        QCOMPARE(host.events.mid(host.events.indexOf(u"options"_qs)),
+                 (QStringList{u"options"_qs, u"writing 80"_qs, u"progress 100"_qs, u"message SUCCESS"_qs}));
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
-        QCOMPARE(host.messages[0].text, u"Process completed!\r\rFilename: "_qs + path);
-        QCOMPARE(host.events.mid(host.events.size() - 2), (QStringList{u"progress 0"_qs, u"idle"_qs}));
+        QCOMPARE(host.messages[0].paragraphs, (QStringList{u"Process completed!"_qs, u"Filename: "_qs + path}));
+        QVERIFY(host.messages[0].encodingNote.isEmpty());
     }
 
     void charactersTheEncodingCannotHold_data()
@@ -115,17 +115,17 @@ private slots:
         const TextLines cards = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"FN:Ayşe Yılmaz"_qs, u"END:VCARD"_qs,
                                                            u"BEGIN:VCARD"_qs, u"FN:山田 太郎"_qs, u"END:VCARD"_qs,
                                                            u"BEGIN:VCARD"_qs, u"FN:Jürgen"_qs, u"END:VCARD"_qs});
-        RecordingHost host;
+        RecordingEvents host;
         host.options.encoding = TextEncoding(encoding);
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runConversion(cards, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::Written);
+        QCOMPARE(runExport(cards, host.request(u"CSV"_qs, path), host), ExportOutcome::Written);
         QTEST(readAll(path), "written");
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].icon, MessageIcon::Information);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
-        const QString completed = u"Process completed!\r\rFilename: "_qs + path;
-        QCOMPARE(host.messages[0].text, note.isEmpty() ? completed : completed + u"\r\r"_qs + note);
+        QCOMPARE(host.messages[0].paragraphs, (QStringList{u"Process completed!"_qs, u"Filename: "_qs + path}));
+        QCOMPARE(host.messages[0].encodingNote, note);
     }
 
     void outputKindFollowsTheExtension_data()
@@ -141,24 +141,24 @@ private slots:
     {
         QFETCH(QString, name);
         QFETCH(QByteArray, expected);
-        RecordingHost host;
+        RecordingEvents host;
         host.options.encoding = TextEncoding::Ansi;
         const QString path = m_dir.filePath(name);
-        runConversion(makeCards(2), {u"XLS"_qs, QString(), path}, RowFormat{}, host);
+        runExport(makeCards(2), host.request(u"XLS"_qs, path), host);
         QCOMPARE(readAll(path), expected);
     }
 
     void noDataFound()
     {
-        RecordingHost host;
+        RecordingEvents host;
         const QString path = m_dir.filePath(u"nothing.csv"_qs);
         const TextLines lines = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()});
-        QCOMPARE(runConversion(lines, {u"CSV"_qs, QString(), path}, RowFormat{}, host), ConversionOutcome::NoData);
-        QCOMPARE(host.progress, (QList<int>{0, 10, 20, 80, 80, 80, 100, 0}));
+        QCOMPARE(runExport(lines, host.request(u"CSV"_qs, path), host), ExportOutcome::NoData);
+        QCOMPARE(host.progress, (QList<int>{0, 10, 20, 80, 80, 100}));
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"Warning"_qs);
-        QCOMPARE(host.messages[0].text, u"No data found!"_qs);
-        QVERIFY(host.events.contains(u"enable"_qs));
+        QCOMPARE(host.messages[0].paragraphs, QStringList{u"No data found!"_qs});
+        QVERIFY(!host.events.contains(u"options"_qs));
         QVERIFY(!QFile::exists(path));
     }
 
@@ -188,18 +188,62 @@ private slots:
             QVERIFY(old.open(QIODevice::WriteOnly));
             old.write("old");
         }
-        RecordingHost host;
-        QCOMPARE(runConversion(makeCards(cards), {u"XLS"_qs, QString(), target}, RowFormat{}, host),
-                 ConversionOutcome::NotWritten);
+        RecordingEvents host;
+        QCOMPARE(runExport(makeCards(cards), host.request(u"XLS"_qs, target), host), ExportOutcome::NotWritten);
         QCOMPARE(host.messages.size(), 2);
         QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
-        QVERIFY2(host.messages[0].text.endsWith(reason), qPrintable(host.messages[0].text));
+        const QString warning = host.messages[0].paragraphs.join(u' ');
+        QVERIFY2(warning.endsWith(reason), qPrintable(warning));
         QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
-        QCOMPARE(host.messages[1].text, u"The file could not be created!"_qs);
-        QCOMPARE(host.progress.mid(host.progress.size() - 2), (QList<int>{100, 0}));
+        QCOMPARE(host.messages[1].paragraphs, QStringList{u"The file could not be created!"_qs});
+        QCOMPARE(host.progress.constLast(), 100);
         if (!name.endsWith(u".csv"_qs))
             QCOMPARE(readAll(target), QByteArray("old"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files | QDir::Hidden).filter(u"tessaly"_qs), QStringList());
+    }
+
+    void stopLeavesTheOldFile_data()
+    {
+        // The output, and the report at which the stop is asked for.
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("stage");
+        QTest::addColumn<int>("percent");
+        const int reading = int(ExportStage::Reading), rows = int(ExportStage::BuildingRows);
+        const int writing = int(ExportStage::Writing);
+        QTest::newRow("while the cards are read") << u"read.csv"_qs << reading << 0;
+        QTest::newRow("while the rows are built") << u"rows.csv"_qs << rows << 50;
+        QTest::newRow("before the rows are sorted") << u"sort.csv"_qs << rows << 80;
+        QTest::newRow("while a CSV is written") << u"write.csv"_qs << writing << 80;
+        QTest::newRow("while a text file is written") << u"write.txt"_qs << writing << 80;
+        QTest::newRow("while an .xls is written") << u"write.xls"_qs << writing << 85;
+        QTest::newRow("while an .xlsx is written") << u"write.xlsx"_qs << writing << 85;
+        QTest::newRow("as the last .xlsx rows are written") << u"last.xlsx"_qs << writing << 89;
+    }
+
+    void stopLeavesTheOldFile()
+    {
+        // Enough cards that every stage runs on two threads and the writers take many steps.
+        QFETCH(QString, name);
+        QFETCH(int, stage);
+        QFETCH(int, percent);
+        QTemporaryDir dir;
+        const QString target = dir.filePath(name);
+        QFile old(target);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+        old.close();
+        std::stop_source stop;
+        RecordingEvents host;
+        host.onProgress = [&](ExportStage at, int value) {
+            if (int(at) == stage && value >= percent)
+                stop.request_stop();
+        };
+        QCOMPARE(runExport(makeCards(60000), host.request(u"CSV"_qs, target), host, stop.get_token()),
+                 ExportOutcome::Stopped);
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].paragraphs, QStringList{u"The export was stopped. Nothing was written."_qs});
+        QCOMPARE(readAll(target), QByteArray("old"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList{name});
     }
 };
 

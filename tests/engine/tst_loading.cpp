@@ -168,7 +168,7 @@ private slots:
         // A missing path changes nothing and shows nothing.
         const LoadOutcome missing = appendVcfFile(m_dir.filePath(u"nope.vcf"_qs), TextEncoding::Utf8, loaded);
         QCOMPARE(missing.kind, LoadOutcome::Missing);
-        QVERIFY(missing.warningText.isEmpty());
+        QVERIFY(missing.warningParagraphs.isEmpty());
 
         // Invalid UTF-8: the reason as a warning that names the file and points to the other
         // encodings; nothing appended, the count unchanged.
@@ -176,9 +176,10 @@ private slots:
         const LoadOutcome failed = appendVcfFile(latin1, TextEncoding::Utf8, loaded);
         QCOMPARE(failed.kind, LoadOutcome::Failed);
         QCOMPARE(failed.warningCaption, u"WARNING"_qs);
-        QCOMPARE(failed.warningText, invalidUtf8Message() + u"\r\rFilename: "_qs + latin1
-                                         + u"\r\rThe file may be saved in another encoding: choose ANSI or UTF-16 "
-                                           "and load it again."_qs);
+        QCOMPARE(
+            failed.warningParagraphs,
+            (QStringList{invalidUtf8Message(), u"Filename: "_qs + latin1,
+                         u"The file may be saved in another encoding: choose ANSI or UTF-16 and load it again."_qs}));
         QCOMPARE(loaded.loadedLines.size(), 8);
         QCOMPARE(loaded.loadedFileCount, 2);
 
@@ -228,9 +229,10 @@ private slots:
         }
         QCOMPARE(outcome.kind, LoadOutcome::Failed);
         QCOMPARE(outcome.warningCaption, u"WARNING"_qs);
-        QCOMPARE(outcome.warningText, u"The file holds no vCard in the chosen encoding, but it does when read as "_qs
-                                          + named + u".\r\rFilename: "_qs + path + u"\r\rChoose "_qs + named
-                                          + u" and load the file again."_qs);
+        QCOMPARE(
+            outcome.warningParagraphs,
+            (QStringList{u"The file holds no vCard in the chosen encoding, but it does when read as "_qs + named + u'.',
+                         u"Filename: "_qs + path, u"Choose "_qs + named + u" and load the file again."_qs}));
         QCOMPARE(loaded.loadedLines.toStringList(), (QStringList{u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()}));
         QCOMPARE(loaded.loadedFileCount, 1);
     }
@@ -334,10 +336,10 @@ private slots:
         const LoadOutcome outcome = appendVcfFile(path, TextEncoding::Utf8, loaded);
         QCOMPARE(outcome.kind, LoadOutcome::Loaded);
         QCOMPARE(outcome.warningCaption, u"Warning"_qs);
-        QCOMPARE(outcome.warningText,
-                 u"Dosya boş!\r\rDosya adı: "_qs + path
-                     + u"\r\rVerify that the file has not been corrupted and that the file extension matches "
-                       "the format of the file."_qs);
+        QCOMPARE(outcome.warningParagraphs,
+                 (QStringList{u"Dosya boş!"_qs, u"Dosya adı: "_qs + path,
+                              u"Verify that the file has not been corrupted and that the file extension matches the "
+                              "format of the file."_qs}));
         QCOMPARE(loaded.loadedLines.toStringList(), QStringList{QString()});
         QCOMPARE(loaded.loadedFileCount, 1);
     }

@@ -1,4 +1,4 @@
-#include "recordinghost.h"
+#include "recordingevents.h"
 
 #include "engine/conversionjob.h"
 #include "engine/workbookexport.h"
@@ -145,11 +145,11 @@ private slots:
     void realReadersSeeTextCells()
     {
         QFETCH(QString, name);
-        RecordingHost host;
+        RecordingEvents host;
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, u"google"_qs, path}, RowFormat{}, host),
-                 ConversionOutcome::Written);
+        QCOMPARE(runExport(trickyCards(), host.flavoredRequest(u"XLS"_qs, u"google"_qs, path), host),
+                 ExportOutcome::Written);
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
 
@@ -190,10 +190,10 @@ private slots:
             QSKIP("LibreOffice is not installed (scripts/install-deps.sh installs it)");
         QTemporaryDir dir;
         for (const QString &output : {u"escapes.csv"_qs, name}) {
-            RecordingHost host;
+            RecordingEvents host;
             host.options.sort = false;
-            QCOMPARE(runConversion(escapeCards(), {u"XLS"_qs, QString(), dir.filePath(output)}, RowFormat{}, host),
-                     ConversionOutcome::Written);
+            QCOMPARE(runExport(escapeCards(), host.request(u"XLS"_qs, dir.filePath(output)), host),
+                     ExportOutcome::Written);
         }
         QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
         const QJsonObject dump = dumpWorkbook(dir.filePath(name),
@@ -234,12 +234,12 @@ private slots:
         QFETCH(QString, name);
         QFETCH(QString, row);
         QFETCH(QString, message);
-        RecordingHost host;
+        RecordingEvents host;
         const QString path = m_dir.filePath(name);
-        QVERIFY(!exportToWorkbook({row}, u',', path, host));
-        QCOMPARE(host.messages.size(), 1);
-        QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
-        QCOMPARE(host.messages[0].text, message);
+        QString error;
+        QVERIFY(!exportToWorkbook({row}, u',', path, host, {}, &error));
+        QCOMPARE(error, message);
+        QVERIFY(host.messages.isEmpty());
         QVERIFY(host.progress.isEmpty());
         QVERIFY(!QFile::exists(path));
     }
@@ -269,20 +269,23 @@ private slots:
                 fields.append(u'"' + cell + u'"');
             rows.append(fields.join(u','));
         }
-        RecordingHost host;
+        RecordingEvents host;
         const QString path = m_dir.filePath(name);
-        QVERIFY(exportToWorkbook(rows, u',', path, host));
+        QString error;
+        QVERIFY2(exportToWorkbook(rows, u',', path, host, {}, &error), qPrintable(error));
         QVERIFY(host.messages.isEmpty());
         QCOMPARE(Table(dumpWorkbook(path).value(u"cells"_qs).toArray()), expected);
     }
 
     void progressRunsFrom81To100()
     {
-        RecordingHost host;
+        RecordingEvents host;
         QStringList rows;
         for (int i = 0; i < 8; ++i)
             rows.append(QStringLiteral("\"row %1\"").arg(i));
-        QVERIFY(exportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host));
+        QString error;
+        QVERIFY2(exportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host, {}, &error),
+                 qPrintable(error));
         // The rows handed to the writer take it to 90; packing them (too short here for more
         // than a report or two) and the complete file take it to 100.
         QCOMPARE(host.progress.mid(0, 8), (QList<int>{81, 82, 84, 85, 86, 88, 89, 90}));
@@ -336,11 +339,10 @@ private slots:
         if (office.isEmpty())
             QSKIP("LibreOffice is not installed (scripts/install-deps.sh installs it)");
         for (const QString &name : {u"office.xlsx"_qs, u"office.xls"_qs}) {
-            RecordingHost host;
+            RecordingEvents host;
             host.options.sort = false;
             const QString path = m_dir.filePath(name);
-            QCOMPARE(runConversion(trickyCards(), {u"XLS"_qs, QString(), path}, RowFormat{}, host),
-                     ConversionOutcome::Written);
+            QCOMPARE(runExport(trickyCards(), host.request(u"XLS"_qs, path), host), ExportOutcome::Written);
             const QString outDir = m_dir.filePath(name + u"-csv"_qs);
             QProcess process;
             process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs),

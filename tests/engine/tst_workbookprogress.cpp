@@ -35,7 +35,7 @@ qint64 BytesBeingWrittenIn(const QString &folder)
 }
 
 /* A host that notes, with every progress value, what the output folder holds at that moment. */
-class WatchingHost final : public ConversionHost
+class WatchingHost final : public ExportEvents
 {
 public:
     explicit WatchingHost(const QString &target)
@@ -48,20 +48,16 @@ public:
     qint64 targetSizeAt100 = -1; // the size of the finished file when 100 was shown
     QStringList messages;
 
-    void setProgress(int value) override
+    void progressed(ExportStage, int value) override
     {
         values.append(value);
         folderBytes.append(BytesBeingWrittenIn(QFileInfo(m_target).absolutePath()));
         if (value == 100)
             targetSizeAt100 = QFileInfo(m_target).size();
     }
-    void setBusy(bool) override { }
-    void disableExportButton() override { }
-    void enableExportControls() override { }
-    ExportOptions readExportOptions() override { return {}; }
-    void showMessage(MessageIcon, const QString &caption, const QString &text) override
+    void messageReady(const ExportMessage &message) override
     {
-        messages.append(caption + u": "_qs + text);
+        messages.append(message.caption + u": "_qs + message.paragraphs.join(u' '));
     }
 
 private:
@@ -127,7 +123,8 @@ private slots:
         QDir().mkpath(m_dir.filePath(name + u"-folder"_qs));
         const QString target = m_dir.filePath(name + u"-folder/"_qs + name);
         WatchingHost host(target);
-        QVERIFY(exportToWorkbook(makeRows(rows), u',', target, host));
+        QString error;
+        QVERIFY2(exportToWorkbook(makeRows(rows), u',', target, host, {}, &error), qPrintable(error));
         QVERIFY2(host.messages.isEmpty(), qPrintable(host.messages.join(u'\n')));
 
         // 81 to 100, each value once and rising.

@@ -168,6 +168,6 @@ int main(int argc, char *argv[])
     } else {
         std::printf("no notification area: no tray screenshots\n");
     }
-    form.finishJobsQuietly();
+    form.stopExportsQuietly();
     return ok ? 0 : 1;
 }

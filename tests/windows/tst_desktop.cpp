@@ -361,28 +361,36 @@ void TestDesktop::clearDuringAnExport()
 void TestDesktop::closingDuringAnExportWithoutTray_data()
 {
     QTest::addColumn<bool>("throughExit"); // the File menu's Exit (Ctrl+Q) instead of the close box
-    QTest::addColumn<bool>("closeWhenWritten");
-    QTest::newRow("close box, keep the window") << false << false;
-    QTest::newRow("close box, close when written") << false << true;
-    QTest::newRow("Exit, close when written") << true << true;
+    QTest::addColumn<int>("answer");       // Yes: close when written, No: keep the window, Abort: stop
+    QTest::newRow("close box, keep the window") << false << int(QMessageBox::No);
+    QTest::newRow("close box, close when written") << false << int(QMessageBox::Yes);
+    QTest::newRow("Exit, close when written") << true << int(QMessageBox::Yes);
+    QTest::newRow("close box, stop the export") << false << int(QMessageBox::Abort);
 }
 
 void TestDesktop::closingDuringAnExportWithoutTray()
 {
     QFETCH(bool, throughExit);
-    QFETCH(bool, closeWhenWritten);
+    QFETCH(int, answer);
+    const bool closeWhenWritten = answer == QMessageBox::Yes;
+    const bool stop = answer == QMessageBox::Abort;
     if (QSystemTrayIcon::isSystemTrayAvailable())
         QSKIP("this desktop has a notification area (tst_desktoptray covers it)");
     MainWindow form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     form.loadFile(writeFile(path(u"closing.vcf"_qs), makeCards(20000, u"Closing"_qs)));
-    const QString target = path(u"closing.csv"_qs);
+    const QString target = path(u"closing-%1-%2.csv"_qs.arg(answer).arg(throughExit));
 
     // Once the job builds its rows, the user closes the window; the later reports see whether
     // it is still shown.
-    bool asked = false;
+    std::atomic<bool> asked = false;
     bool shownWhileWriting = true;
+    // The export waits while the rows are built until the user has been asked.
+    form.setExportObserver([&](ExportStage, int value) {
+        if (value >= 20)
+            holdUntil(asked);
+    });
     connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         if (asked) {
             shownWhileWriting = shownWhileWriting && (value == 0 || form.isVisible());
@@ -391,7 +399,7 @@ void TestDesktop::closingDuringAnExportWithoutTray()
         if (value < 20)
             return;
         asked = true;
-        Dialogs::setNextDialogAnswer(closeWhenWritten ? QMessageBox::Yes : QMessageBox::No);
+        Dialogs::setNextDialogAnswer(QMessageBox::StandardButton(answer));
         if (throughExit)
             form.exitAction->trigger(); // queued: the window closes right after this report
         else
@@ -404,9 +412,9 @@ void TestDesktop::closingDuringAnExportWithoutTray()
     safety.start(60000);
     answerSave(target);
     form.exportDefaultCsv();
-    if (closeWhenWritten) {
+    if (closeWhenWritten || stop) {
         QCOMPARE(QApplication::exec(), 0);
-        QCOMPARE(form.runningJobs(), 0); // ended only once the file was written
+        QCOMPARE(form.runningJobs(), 0); // ended once the file was written, or at once when stopped
     } else {
         QVERIFY(waitForJobs(form));
     }
@@ -416,7 +424,16 @@ void TestDesktop::closingDuringAnExportWithoutTray()
     QCOMPARE(questions.at(0).caption, appIdentity().appCaption);
     QCOMPARE(questions.at(0).text, u"A file is still being exported.\r\rClose the program when the file is written, "
                                    u"or keep the window open?"_qs);
-    QCOMPARE(questions.at(0).buttonTexts, (QStringList{u"Close When Written"_qs, u"Keep Window Open"_qs}));
+    QCOMPARE(questions.at(0).buttonTexts,
+             (QStringList{u"Close When Written"_qs, u"Keep Window Open"_qs, u"Stop Export"_qs}));
+    if (stop) {
+        // The window closes at once; the export left nothing, and its message went to standard error.
+        QVERIFY(!form.isVisible());
+        QVERIFY(!QFileInfo::exists(target));
+        QCOMPARE(QDir(path(QString())).entryList({u".tessaly*"_qs}, QDir::AllEntries | QDir::Hidden), QStringList());
+        QVERIFY(Dialogs::takeShownMessages().isEmpty());
+        return;
+    }
 
     // Without a tray the window stays until the file is written, then closes if asked to.
     QVERIFY(shownWhileWriting);

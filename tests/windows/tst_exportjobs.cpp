@@ -8,11 +8,16 @@
 
 #include "core/startup.h"
 #include "i18n/translate.h"
+#include "platform/terminationsignal.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QProcess>
 #include <QProgressBar>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
 
 using namespace WindowTesting;
 
@@ -29,7 +34,10 @@ private Q_SLOTS:
     void exportButtonDuringJob();
     void secondExportWhileFirstWrites();
     void clearAndLoadRightAfterTheStart();
-    void closingWhileJobRuns();
+    void destroyingTheWindowStopsItsExport();
+    void stoppingFromTheWindow_data();
+    void stoppingFromTheWindow();
+    void terminationSignalStopsAndEnds();
     void clearLoadAndExportWhileAWorkbookIsWritten();
     void outputFolderRemovedDuringJob_data();
     void outputFolderRemovedDuringJob();
@@ -37,7 +45,21 @@ private Q_SLOTS:
 private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
+    /* A folder of its own with an old file at name in it; returns the file's path. */
+    static QString oldFileIn(const QTemporaryDir &folder, const QString &name);
+    /* The names in folder: a stopped export leaves only the old file. */
+    static QStringList namesIn(const QTemporaryDir &folder);
 };
+
+QString TestExportJobs::oldFileIn(const QTemporaryDir &folder, const QString &name)
+{
+    return writeFile(folder.filePath(name), "old");
+}
+
+QStringList TestExportJobs::namesIn(const QTemporaryDir &folder)
+{
+    return QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+}
 
 void TestExportJobs::initTestCase()
 {
@@ -96,9 +118,16 @@ void TestExportJobs::exportButtonDuringJob()
         buttonAtProgress.append(form.exportButton->isEnabled());
         QCOMPARE(form.progressBar->value(), value);
     });
+    // The export waits at its writing stage until the window has taken that report.
+    std::atomic<bool> windowReachedWriting = false;
+    form.setExportObserver([&](ExportStage stage, int) {
+        if (stage == ExportStage::Writing)
+            holdUntil(windowReachedWriting);
+    });
     bool enabledBeforeWriting = false;
     connect(&form, &MainWindow::exportControlsEnabled, &form, [&] {
         enabledBeforeWriting = form.runningJobs() == 1 && !QFileInfo::exists(target) && form.exportButton->isEnabled();
+        windowReachedWriting = true;
     });
     int beepsWhileBuilding = -1;
     bool boxSeenWithButtonEnabled = false;
@@ -146,7 +175,12 @@ void TestExportJobs::secondExportWhileFirstWrites()
             form.loadFile(later);
         }
     });
-    bool secondStarted = false;
+    // The first export waits at its writing stage until the second has started.
+    std::atomic<bool> secondStarted = false;
+    form.setExportObserver([&](ExportStage stage, int) {
+        if (stage == ExportStage::Writing)
+            holdUntil(secondStarted);
+    });
     connect(&form, &MainWindow::exportControlsEnabled, &form, [&] {
         if (changedDuringFirst && !secondStarted && form.runningJobs() == 1 && !QFileInfo::exists(first)) {
             secondStarted = true;
@@ -196,18 +230,108 @@ void TestExportJobs::clearAndLoadRightAfterTheStart()
     QCOMPARE(loadedCards().loadedLines.toStringList().count(QStringLiteral("END:VCARD")), 5);
 }
 
-void TestExportJobs::closingWhileJobRuns()
+void TestExportJobs::destroyingTheWindowStopsItsExport()
 {
+    // Nothing runs on without its window: the export stops and leaves the old file.
     auto *form = new MainWindow;
-    form->loadFile(writeFile(path(QStringLiteral("closing.vcf")), makeCards(20000, QStringLiteral("Closing"))));
-    const QString target = path(QStringLiteral("closing.csv"));
+    form->loadFile(writeFile(path(QStringLiteral("closing.vcf")), makeCards(100000, QStringLiteral("Closing"))));
+    QTemporaryDir folder;
+    const QString target = oldFileIn(folder, QStringLiteral("closing.csv"));
     answerSave(target);
     form->exportDefaultCsv();
     QCOMPARE(form->runningJobs(), 1);
-    delete form; // waits for the job, which finishes its file without a window
-    QVERIFY(Dialogs::takeShownMessages().isEmpty());
-    QCOMPARE(readFile(target).count("\"Closing "), 20000);
+    delete form;
+    QVERIFY(Dialogs::takeShownMessages().isEmpty()); // the message went to standard error
+    QCOMPARE(readFile(target), QByteArray("old"));
+    QCOMPARE(namesIn(folder), QStringList{QStringLiteral("closing.csv")});
     QCOMPARE(QApplication::overrideCursor(), nullptr);
+}
+
+void TestExportJobs::stoppingFromTheWindow_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("byKey"); // Esc instead of the File menu's entry
+    QTest::addColumn<int>("stopAt"); // the progress value after which the user stops
+    QTest::newRow("csv, Stop Export while the rows are built") << QStringLiteral("out.csv") << false << 21;
+    QTest::newRow("csv, Esc at once") << QStringLiteral("out.csv") << true << 0;
+    QTest::newRow("xlsx, Esc while the rows are written") << QStringLiteral("out.xlsx") << true << 85;
+    QTest::newRow("xls, Stop Export while writing") << QStringLiteral("out.xls") << false << 81;
+}
+
+void TestExportJobs::stoppingFromTheWindow()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, byKey);
+    QFETCH(int, stopAt);
+    MainWindow form;
+    form.show();
+    QApplication::setActiveWindow(&form);
+    QVERIFY(QTest::qWaitForWindowActive(&form));
+    form.loadFile(writeFile(path(QStringLiteral("stop.vcf")), makeCards(60000, QStringLiteral("Stop"))));
+    QTemporaryDir folder;
+    const QString target = oldFileIn(folder, name);
+    // The export waits at the report until the user has stopped it.
+    std::atomic<bool> stopped = false;
+    form.setExportObserver([&](ExportStage, int value) {
+        if (value >= stopAt)
+            holdUntil(stopped);
+    });
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (stopped || value < stopAt || form.runningJobs() == 0)
+            return;
+        stopped = true;
+        QVERIFY(form.stopExportAction->isEnabled());
+        if (byKey)
+            QTest::keyClick(&form, Qt::Key_Escape);
+        else
+            form.stopExportAction->trigger();
+    });
+    answerSave(target, name.endsWith(QStringLiteral(".csv")) ? 3 : 2);
+    form.exportDefaultCsv();
+    QVERIFY(waitForJobs(form));
+    QVERIFY(stopped);
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 1);
+    QCOMPARE(messages.at(0).text, QStringLiteral("The export was stopped. Nothing was written."));
+    QCOMPARE(readFile(target), QByteArray("old"));
+    QCOMPARE(namesIn(folder), QStringList{name});
+    QVERIFY(!form.stopExportAction->isEnabled());
+    QVERIFY(form.exportButton->isEnabled());
+    QCOMPARE(form.progressBar->value(), 0);
+}
+
+void TestExportJobs::terminationSignalStopsAndEnds()
+{
+    // SIGTERM during an export: no question, the export stops, and the program ends at once.
+    MainWindow form;
+    QVERIFY(onTerminationSignal(&form, [&form] { form.endOnTerminationSignal(); }));
+    form.show();
+    form.loadFile(writeFile(path(QStringLiteral("signal.vcf")), makeCards(100000, QStringLiteral("Signal"))));
+    QTemporaryDir folder;
+    const QString target = oldFileIn(folder, QStringLiteral("signal.csv"));
+    std::atomic<bool> sent = false;
+    form.setExportObserver([&](ExportStage, int value) {
+        if (value >= 21)
+            holdUntil(sent);
+    });
+    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+        if (sent || value < 21)
+            return;
+        sent = true;
+        std::raise(SIGTERM);
+    });
+    QTimer safety;
+    safety.setSingleShot(true);
+    connect(&safety, &QTimer::timeout, qApp, [] { QCoreApplication::exit(99); });
+    safety.start(30000);
+    answerSave(target);
+    form.exportDefaultCsv();
+    QCOMPARE(QApplication::exec(), 0);
+    QVERIFY(sent);
+    QCOMPARE(form.runningJobs(), 0);
+    QVERIFY(Dialogs::takeAskedDialogs().isEmpty());
+    QCOMPARE(readFile(target), QByteArray("old"));
+    QCOMPARE(namesIn(folder), QStringList{QStringLiteral("signal.csv")});
 }
 
 void TestExportJobs::clearLoadAndExportWhileAWorkbookIsWritten()
@@ -218,8 +342,13 @@ void TestExportJobs::clearLoadAndExportWhileAWorkbookIsWritten()
     const QString book = path(QStringLiteral("written meanwhile.xlsx"));
     const QString csv = path(QStringLiteral("meanwhile.csv"));
 
-    // Once the first job is adding rows to its workbook: Clear, load, and a second export.
-    bool done = false;
+    // Once the first job is adding rows to its workbook: Clear, load, and a second export. The
+    // job waits there until the window has done so.
+    std::atomic<bool> done = false;
+    form.setExportObserver([&](ExportStage stage, int value) {
+        if (stage == ExportStage::Writing && value > 85)
+            holdUntil(done);
+    });
     connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         if (done || value <= 85 || form.runningJobs() != 1)
             return;
@@ -269,8 +398,8 @@ void TestExportJobs::outputFolderRemovedDuringJob()
     const QString folder = path(QStringLiteral("going away"));
     const QString target = folder + u'/' + name;
     QDir().mkpath(folder);
-    bool removed = false;
-    connect(&form, &MainWindow::progressShown, &form, [&](int value) {
+    std::atomic<bool> removed = false;
+    form.setExportObserver([&](ExportStage, int value) {
         if (!removed && value >= removeAt)
             removed = QDir(folder).removeRecursively();
     });

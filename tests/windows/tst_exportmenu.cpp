@@ -70,7 +70,9 @@ void TestExportMenu::menuEntries()
     MainWindow form;
     QCOMPARE(actionTexts(form.exportMenu->actions()),
              QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
-                          QStringLiteral("Text File (TXT)...")}));
+                          QStringLiteral("Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("Stop Export")}));
+    QCOMPARE(form.exportMenu->actions().constLast(), form.stopExportAction); // the File menu's entry
+    QVERIFY(!form.stopExportAction->isEnabled());                            // until an export runs
     QCOMPARE(form.exportMenu->actions().constFirst()->menu(), form.csvMenu);
     QCOMPARE(actionTexts(form.csvMenu->actions()),
              QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),

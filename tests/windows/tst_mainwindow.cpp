@@ -142,7 +142,8 @@ void TestMainWindow::stateAtStart()
     QCOMPARE(form.fileMenu->title(), QStringLiteral("File"));
     QCOMPARE(actionTexts(form.fileMenu->actions()),
              QStringList({QStringLiteral("Clear"), kLoadCaption, QStringLiteral("Export to File..."),
-                          QStringLiteral("-"), QStringLiteral("Exit")}));
+                          QStringLiteral("Stop Export"), QStringLiteral("-"), QStringLiteral("Exit")}));
+    QCOMPARE(form.stopExportAction->shortcut(), QKeySequence(Qt::Key_Escape));
     QCOMPARE(form.helpMenu->title(), QStringLiteral("Help"));
     QCOMPARE(actionTexts(form.helpMenu->actions()),
              QStringList({QStringLiteral("Online Help"), QStringLiteral("-"), QStringLiteral("Update Notifications"),

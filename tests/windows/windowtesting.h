@@ -16,6 +16,10 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 namespace WindowTesting {
 
 /* n cards named "<prefix> 1" .. "<prefix> n", each with a telephone number, CR LF line ends. */
@@ -58,6 +62,16 @@ inline void answerSave(const QString &path, int filterIndex = 3)
     answer.fileName = path;
     answer.filterIndex = filterIndex;
     Dialogs::setNextSaveAnswer(answer);
+}
+
+/*
+ * Holds the calling thread (an export's, in an observer that MainWindow::setExportObserver
+ * set) until ready is set, for at most ten seconds: the test acts while the export waits.
+ */
+inline void holdUntil(const std::atomic<bool> &ready)
+{
+    for (int i = 0; i < 1000 && !ready; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
 /* Waits until every export of form has ended; false on time-out. */

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/xlsrecords.h"
+
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
@@ -8,11 +10,6 @@
 #include <functional>
 #include <memory>
 #include <vector>
-
-/** Limits of the .xls format. */
-inline constexpr qsizetype kXlsMaxRows = 65536;
-inline constexpr qsizetype kXlsMaxColumns = 256;
-inline constexpr qsizetype kXlsMaxCellChars = 32767;
 
 /**
  * Rows made ready for XlsFile::addRow(): every cell's text, as a view into strings that outlive

@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
         delays = {50, 200, 400, 700, 1000, 1400, 1800};
 
     ExportRequest request;
-    request.exportFileType = QStringLiteral("CSV");
+    request.fileType = ExportType::Csv;
     request.exportFileName = arguments.at(2);
     std::printf("%8s  %-14s  %7s  %10s  %s\n", "delay ms", "stage", "percent", "stop ms", "outcome");
     for (const int delay : delays) {

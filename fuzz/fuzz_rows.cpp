@@ -29,8 +29,8 @@ namespace {
 struct Options {
     TextEncoding encoding;
     QChar delimiter;
-    QString fileType;
-    QString flavor;
+    ExportType fileType;
+    CsvFlavor flavor;
     bool sort;
 };
 
@@ -39,10 +39,9 @@ Options optionsFrom(quint8 byte)
     static const TextEncoding encodings[]
         = {TextEncoding::Ansi, TextEncoding::Utf8, TextEncoding::Utf16, TextEncoding::Utf8};
     static const QChar delimiters[] = {u',', u';', u'\t', QChar(0x00E9)}; // é: a delimiter beyond ASCII
-    static const char *const flavors[] = {"", "outlook", "google", "yahoo"};
-    return Options{encodings[byte & 3], delimiters[(byte >> 2) & 3],
-                   (byte & 0x10) ? QStringLiteral("CSV") : QStringLiteral("XLS"),
-                   QString::fromLatin1(flavors[(byte >> 5) & 3]), (byte & 0x80) != 0};
+    static const CsvFlavor flavors[] = {CsvFlavor::Plain, CsvFlavor::Outlook, CsvFlavor::Google, CsvFlavor::Yahoo};
+    return Options{encodings[byte & 3], delimiters[(byte >> 2) & 3], (byte & 0x10) ? ExportType::Csv : ExportType::Xls,
+                   flavors[(byte >> 5) & 3], (byte & 0x80) != 0};
 }
 
 /* The file's text as the documented rules give it, decoded in one piece; false for bad UTF-8. */
@@ -313,7 +312,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         table.txtLines.size(), [&](qsizetype i) { return table.txtLines.utf8At(i); }, options.encoding);
     // A workbook costs some milliseconds (the xlsx library's own temporary files): only for the
     // workbook file type, and only when there are cells to compare.
-    if (options.fileType == QLatin1String("XLS") && !table.rows.isEmpty())
+    if (options.fileType == ExportType::Xls && !table.rows.isEmpty())
         checkXlsxCells(finished, format);
     return 0;
 }

@@ -18,17 +18,30 @@ std::optional<TextEncoding> parseEncoding(const QString &text)
     return std::nullopt;
 }
 
-QString typeForExtension(const QString &output)
+/* The type of a --type name ("CSV", "XLS", "TXT", any case). */
+std::optional<ExportType> exportTypeNamed(const QString &name)
+{
+    const QString upper = name.toUpper();
+    if (upper == QLatin1String("CSV"))
+        return ExportType::Csv;
+    if (upper == QLatin1String("XLS"))
+        return ExportType::Xls;
+    if (upper == QLatin1String("TXT"))
+        return ExportType::Txt;
+    return std::nullopt;
+}
+
+ExportType typeForExtension(const QString &output)
 {
     switch (outputKindForFileName(output)) {
     case OutputKind::Workbook:
-        return QStringLiteral("XLS");
+        return ExportType::Xls;
     case OutputKind::Rows:
-        return QStringLiteral("CSV");
+        return ExportType::Csv;
     case OutputKind::TxtLines:
         break;
     }
-    return QStringLiteral("TXT");
+    return ExportType::Txt;
 }
 
 /*
@@ -164,18 +177,18 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
         const std::optional<CsvPreset> chosen = csvPresetNamed(parser.value(preset));
         if (!chosen)
             return usageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
-        options.request.exportFlavor = applyCsvPreset(*chosen, options.writeOptions);
+        options.request.flavor = applyCsvPreset(*chosen, options.writeOptions);
     }
 
     if (parser.isSet(type)) {
-        const QString typeName = parser.value(type).toUpper();
-        if (typeName != QLatin1String("CSV") && typeName != QLatin1String("XLS") && typeName != QLatin1String("TXT"))
+        const std::optional<ExportType> named = exportTypeNamed(parser.value(type));
+        if (!named)
             return usageError(QStringLiteral("Unknown type \"%1\".").arg(parser.value(type)));
-        options.request.exportFileType = typeName;
+        options.request.fileType = *named;
     } else if (parser.isSet(preset)) {
-        options.request.exportFileType = QStringLiteral("CSV");
+        options.request.fileType = ExportType::Csv;
     } else {
-        options.request.exportFileType = typeForExtension(options.request.exportFileName);
+        options.request.fileType = typeForExtension(options.request.exportFileName);
     }
 
     CliParse parse;

@@ -110,12 +110,11 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
 
     const OutputKind kind = outputKindForFileName(request.exportFileName);
     const qsizetype cardCount = cards.size();
-    const bool rowsNeverBlank
-        = rowsAreNeverBlank(exportedColumns(presence, request.exportFileType, request.exportFlavor), format);
+    const bool rowsNeverBlank = rowsAreNeverBlank(exportedColumns(presence, request.fileType, request.flavor), format);
     const TableParts parts = partsFor(kind, rowsNeverBlank);
     StageProgress rowBuilding(events, ExportStage::BuildingRows, 20, 60, stop);
     ExportTable table = buildExportTable(
-        std::move(cards), presence, request.exportFileType, request.exportFlavor, format, parts,
+        std::move(cards), presence, request.fileType, request.flavor, format, parts,
         [&](qint64 card, qint64 count) { rowBuilding.step(card, count); }, stop);
     events.progressed(ExportStage::BuildingRows, 80);
     removeBlankRows(table.rows);
@@ -132,9 +131,8 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
     }
 
     const ExportOptions options = request.readOptions ? request.readOptions() : ExportOptions();
-    const QString headerRow = options.headers
-                                  ? buildHeaderRow(table.presence, request.exportFileType, request.exportFlavor, format)
-                                  : QString();
+    const QString headerRow
+        = options.headers ? buildHeaderRow(table.presence, request.fileType, request.flavor, format) : QString();
     const FinishedRows rows = kind != OutputKind::TxtLines
                                   ? finishRows(std::move(table.rows), options.headers, options.sort, headerRow, stop)
                                   : FinishedRows();

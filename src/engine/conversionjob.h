@@ -21,8 +21,8 @@ struct ExportOptions {
 
 /** Everything an export needs besides the loaded lines. */
 struct ExportRequest {
-    QString exportFileType; // "XLS", "CSV" or "TXT"
-    QString exportFlavor;   // "", "google", "outlook" or "yahoo"
+    ExportType fileType = ExportType::Csv;
+    CsvFlavor flavor = CsvFlavor::Plain; // a Csv file's column names and dropped columns
     QString exportFileName;
     RowFormat format;
     /**

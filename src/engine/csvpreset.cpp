@@ -13,24 +13,24 @@ std::optional<CsvPreset> csvPresetNamed(QStringView name)
     return std::nullopt;
 }
 
-QString applyCsvPreset(CsvPreset preset, ExportOptions &options)
+CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options)
 {
     switch (preset) {
     case CsvPreset::Default:
-        return QString();
+        return CsvFlavor::Plain;
     case CsvPreset::Excel:
         options.encoding = TextEncoding::Utf16;
-        return QString();
+        return CsvFlavor::Plain;
     case CsvPreset::Outlook:
         options.encoding = TextEncoding::Ansi;
         options.headers = true;
-        return QStringLiteral("outlook");
+        return CsvFlavor::Outlook;
     case CsvPreset::Google:
     case CsvPreset::Yahoo:
         if (options.encoding == TextEncoding::Utf16)
             options.encoding = TextEncoding::Utf8;
         options.headers = true;
-        return preset == CsvPreset::Google ? QStringLiteral("google") : QStringLiteral("yahoo");
+        return preset == CsvPreset::Google ? CsvFlavor::Google : CsvFlavor::Yahoo;
     }
-    return QString();
+    return CsvFlavor::Plain;
 }

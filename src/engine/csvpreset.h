@@ -15,7 +15,7 @@ std::optional<CsvPreset> csvPresetNamed(QStringView name);
 /**
  * Makes the changes that choosing the preset makes to the options: Excel writes UTF-16;
  * Outlook writes ANSI with Headers on; Google and Yahoo turn UTF-16 into UTF-8 and Headers on;
- * Default changes nothing. Returns the CSV flavour the job writes: "google", "outlook" or
- * "yahoo", else empty.
+ * Default changes nothing. Returns the CSV flavour the export writes: Google, Outlook and Yahoo
+ * their own, Default and Excel Plain.
  */
-QString applyCsvPreset(CsvPreset preset, ExportOptions &options);
+CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options);

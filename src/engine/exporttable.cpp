@@ -14,17 +14,21 @@ namespace {
 
 constexpr int kFlavorCount = 4;
 
-/* The flavours in the order of the header-name table. */
-int flavorIndex(const QString &fileType, const QString &flavor)
+/* The column of the header-name table that an export uses. */
+int flavorIndex(ExportType fileType, CsvFlavor flavor)
 {
-    if (fileType != QLatin1String("CSV"))
+    if (fileType != ExportType::Csv)
         return 0;
-    if (flavor == QLatin1String("outlook"))
+    switch (flavor) {
+    case CsvFlavor::Plain:
+        return 0;
+    case CsvFlavor::Outlook:
         return 1;
-    if (flavor == QLatin1String("google"))
+    case CsvFlavor::Google:
         return 2;
-    if (flavor == QLatin1String("yahoo"))
+    case CsvFlavor::Yahoo:
         return 3;
+    }
     return 0;
 }
 
@@ -245,18 +249,18 @@ ColumnPresence computeColumnPresence(const CardList &cards)
     return presence;
 }
 
-ColumnPresence flavorDrops(const QString &flavor)
+ColumnPresence flavorDrops(CsvFlavor flavor)
 {
     ColumnPresence drops{};
-    const int index = flavorIndex(QStringLiteral("CSV"), flavor);
+    const int index = flavorIndex(ExportType::Csv, flavor);
     for (int column = 0; column < kContactColumnCount; ++column)
         drops[size_t(column)] = index != 0 && kHeaderNames[column][index] == nullptr;
     return drops;
 }
 
-ColumnPresence exportedColumns(ColumnPresence presence, const QString &fileType, const QString &flavor)
+ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, CsvFlavor flavor)
 {
-    if (fileType == QLatin1String("CSV")) {
+    if (fileType == ExportType::Csv) {
         const ColumnPresence drops = flavorDrops(flavor);
         for (int column = 0; column < kContactColumnCount; ++column)
             presence[size_t(column)] = presence[size_t(column)] && !drops[size_t(column)];
@@ -270,7 +274,7 @@ bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format)
     return format.quoteMark.unicode() > 0x20 && std::find(exported.begin(), exported.end(), true) != exported.end();
 }
 
-ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
+ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType fileType, CsvFlavor flavor,
                              RowFormat format, TableParts parts, const CardProgress &progress,
                              const std::stop_token &stop)
 {
@@ -332,7 +336,7 @@ void removeBlankRows(TextLines &rows)
     rows = std::move(kept);
 }
 
-QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor, RowFormat format)
+QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format)
 {
     const int index = flavorIndex(fileType, flavor);
     QString header;

@@ -21,6 +21,15 @@ struct RowFormat {
     QChar quoteMark = u'"';
 };
 
+/** What the user asked to export: a workbook, a CSV table or the text layout. */
+enum class ExportType { Xls, Csv, Txt };
+
+/**
+ * The column names and dropped columns of a CSV file for one address book's import; Plain
+ * keeps every column under the default names. Only a Csv export applies a flavour.
+ */
+enum class CsvFlavor { Plain, Outlook, Google, Yahoo };
+
 /** Which lists buildExportTable makes; a writer needs only one of them. */
 enum class TableParts { Rows = 1, TxtLines = 2, Both = 3 };
 
@@ -39,11 +48,11 @@ using CardProgress = std::function<void(qint64 card, qint64 count)>;
 /** A column is present when at least one card has non-empty text in it. */
 ColumnPresence computeColumnPresence(const CardList &cards);
 
-/** The columns a CSV flavour ("", "outlook", "google", "yahoo") leaves out. */
-ColumnPresence flavorDrops(const QString &flavor);
+/** The columns a CSV flavour leaves out. */
+ColumnPresence flavorDrops(CsvFlavor flavor);
 
 /** The columns an export holds: the present ones less those that a CSV file's flavour leaves out. */
-ColumnPresence exportedColumns(ColumnPresence presence, const QString &fileType, const QString &flavor);
+ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, CsvFlavor flavor);
 
 /**
  * Whether no row of an export with these columns can be blank: with a visible quote mark, a
@@ -52,12 +61,12 @@ ColumnPresence exportedColumns(ColumnPresence presence, const QString &fileType,
 bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
 
 /**
- * Builds the export table. Quote marks are removed from every field; for a "CSV" file type
- * the flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
+ * Builds the export table. Quote marks are removed from every field; for a Csv file type the
+ * flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
  * A stop request ends the building with WorkStopped.
  */
-ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QString &fileType, const QString &flavor,
+ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType fileType, CsvFlavor flavor,
                              RowFormat format, TableParts parts = TableParts::Both, const CardProgress &progress = {},
                              const std::stop_token &stop = {});
 
@@ -65,8 +74,7 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, const QStr
 void removeBlankRows(TextLines &rows);
 
 /**
- * The header row: the quoted names of the present columns in the flavour's name set for a
- * "CSV" file type, the default names otherwise.
+ * The header row: the quoted names of the present columns in the flavour's name set for a Csv
+ * file type, the default names otherwise.
  */
-QString buildHeaderRow(const ColumnPresence &presence, const QString &fileType, const QString &flavor,
-                       RowFormat format);
+QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format);

@@ -66,27 +66,33 @@ void MainWindow::exportCsv(CsvPreset preset)
     if (options.encoding != before)
         encodingRadio(options.encoding)->setChecked(true);
     headersCheck->setChecked(options.headers);
-    startExport(QStringLiteral("CSV"));
+    startExport(ExportType::Csv);
 }
 
 void MainWindow::exportXls()
 {
-    startExport(QStringLiteral("XLS"));
+    startExport(ExportType::Xls);
 }
 
 void MainWindow::exportTxt()
 {
-    startExport(QStringLiteral("TXT"));
+    startExport(ExportType::Txt);
 }
 
-void MainWindow::startExport(const QString &fileType)
+void MainWindow::startExport(ExportType fileType)
 {
-    if (fileType == QLatin1String("XLS"))
+    // The save dialog's file types: .xls, .xlsx, .csv, .txt.
+    switch (fileType) {
+    case ExportType::Xls:
         m_saveFilterIndex = 1;
-    else if (fileType == QLatin1String("CSV"))
+        break;
+    case ExportType::Csv:
         m_saveFilterIndex = 3;
-    else if (fileType == QLatin1String("TXT"))
+        break;
+    case ExportType::Txt:
         m_saveFilterIndex = 4;
+        break;
+    }
 
     Dialogs::SaveRequest dialog;
     dialog.nameFilters = m_saveFilters;
@@ -104,8 +110,8 @@ void MainWindow::startExport(const QString &fileType)
     // its own thread; loadFile and clearLoaded wait for that (waitForSnapshots), so neither a later
     // export nor loading or "Clear" changes what it reads.
     ExportRequest request;
-    request.exportFileType = fileType;
-    request.exportFlavor = m_exportFlavor;
+    request.fileType = fileType;
+    request.flavor = m_exportFlavor;
     request.exportFileName = answer->fileName;
     request.format.delimiter = listSeparatorChar();
     request.format.quoteMark = QuoteMark().isEmpty() ? QChar(u'"') : QuoteMark().at(0);

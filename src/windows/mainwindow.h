@@ -56,8 +56,8 @@ public:
     void disableExportControls();
     /** Empties what was loaded, resets loadButton's caption and the progress, disables the export controls. */
     void clearLoaded();
-    /** Starts an export of the given type ("XLS", "CSV" or "TXT") after asking for the path. */
-    void startExport(const QString &fileType);
+    /** Starts an export of the given type after asking for the path. */
+    void startExport(ExportType fileType);
     /** Shows a progress value (0 to 100) on progressBar and on the launcher entry. */
     void setProgress(int value);
     /** X scaled from the screen's to the window's dots per inch. */
@@ -120,8 +120,8 @@ public:
     TextEncoding selectedEncoding() const;
     /** The radio button of an encoding. */
     QRadioButton *encodingRadio(TextEncoding encoding) const;
-    /** The CSV layout the last CSV entry chose: "", "google", "outlook" or "yahoo". */
-    QString exportFlavor() const { return m_exportFlavor; }
+    /** The CSV layout the last CSV entry chose. */
+    CsvFlavor exportFlavor() const { return m_exportFlavor; }
     /** The help page's address. */
     QString helpAddress() const;
 
@@ -265,7 +265,7 @@ private:
     QStringList m_saveFilters;
     int m_saveFilterIndex = 1;
     QString m_lastSavePath;
-    QString m_exportFlavor;
+    CsvFlavor m_exportFlavor = CsvFlavor::Plain;
 
     // showMenuUnderButton: the last button and menu and when that menu closed.
     MenuUnderButton m_menuUnderButton;

@@ -198,27 +198,30 @@ private slots:
     void parsesPresetsAndTypes_data()
     {
         QTest::addColumn<QString>("arguments");
-        QTest::addColumn<QString>("type");
-        QTest::addColumn<QString>("flavor");
+        QTest::addColumn<ExportType>("type");
+        QTest::addColumn<CsvFlavor>("flavor");
         QTest::addColumn<int>("load");
         QTest::addColumn<int>("write");
         QTest::addColumn<bool>("headers");
         const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
         QTest::newRow("defaults, type from .xlsx")
-            << u"-o a.xlsx in.vcf"_qs << u"XLS"_qs << QString() << utf8 << utf8 << true;
-        QTest::newRow("type from .CSV") << u"-o a.CSV in.vcf"_qs << u"CSV"_qs << QString() << utf8 << utf8 << true;
-        QTest::newRow("type from other") << u"-o a.dat in.vcf --no-headers"_qs << u"TXT"_qs << QString() << utf8 << utf8
-                                         << false;
-        QTest::newRow("outlook forces ANSI and headers") << u"--preset outlook --no-headers -o a.xls in.vcf"_qs
-                                                         << u"CSV"_qs << u"outlook"_qs << utf8 << ansi << true;
-        QTest::newRow("excel writes UTF-16")
-            << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs << QString() << ansi << utf16 << true;
-        QTest::newRow("google leaves UTF-16 for UTF-8") << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs
-                                                        << u"CSV"_qs << u"google"_qs << utf16 << utf8 << true;
-        QTest::newRow("google keeps ANSI") << u"--preset google --encoding ansi -o a.csv in.vcf"_qs << u"CSV"_qs
-                                           << u"google"_qs << ansi << ansi << true;
-        QTest::newRow("explicit type wins")
-            << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << u"XLS"_qs << u"yahoo"_qs << utf8 << utf8 << true;
+            << u"-o a.xlsx in.vcf"_qs << ExportType::Xls << CsvFlavor::Plain << utf8 << utf8 << true;
+        QTest::newRow("type from .CSV") << u"-o a.CSV in.vcf"_qs << ExportType::Csv << CsvFlavor::Plain << utf8 << utf8
+                                        << true;
+        QTest::newRow("type from other") << u"-o a.dat in.vcf --no-headers"_qs << ExportType::Txt << CsvFlavor::Plain
+                                         << utf8 << utf8 << false;
+        QTest::newRow("outlook forces ANSI and headers")
+            << u"--preset outlook --no-headers -o a.xls in.vcf"_qs << ExportType::Csv << CsvFlavor::Outlook << utf8
+            << ansi << true;
+        QTest::newRow("excel writes UTF-16") << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << ExportType::Csv
+                                             << CsvFlavor::Plain << ansi << utf16 << true;
+        QTest::newRow("google leaves UTF-16 for UTF-8")
+            << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs << ExportType::Csv << CsvFlavor::Google << utf16
+            << utf8 << true;
+        QTest::newRow("google keeps ANSI") << u"--preset google --encoding ansi -o a.csv in.vcf"_qs << ExportType::Csv
+                                           << CsvFlavor::Google << ansi << ansi << true;
+        QTest::newRow("explicit type wins") << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << ExportType::Xls
+                                            << CsvFlavor::Yahoo << utf8 << utf8 << true;
     }
 
     void parsesPresetsAndTypes()
@@ -226,8 +229,8 @@ private slots:
         QFETCH(QString, arguments);
         const CliParse parse = parseCliArguments(arguments.split(u' '), u',');
         QVERIFY2(parse.options.has_value(), qPrintable(parse.usageError));
-        QTEST(parse.options->request.exportFileType, "type");
-        QTEST(parse.options->request.exportFlavor, "flavor");
+        QTEST(parse.options->request.fileType, "type");
+        QTEST(parse.options->request.flavor, "flavor");
         QTEST(int(parse.options->loadEncoding), "load");
         QTEST(int(parse.options->writeOptions.encoding), "write");
         QTEST(parse.options->writeOptions.headers, "headers");

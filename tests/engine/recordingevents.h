@@ -20,10 +20,10 @@ public:
     std::function<void(ExportStage stage, int percent)> onProgress;
 
     /** A request for path, whose options come from this object. */
-    ExportRequest request(const QString &fileType, const QString &path, RowFormat format = {})
+    ExportRequest request(ExportType fileType, const QString &path, RowFormat format = {})
     {
         ExportRequest request;
-        request.exportFileType = fileType;
+        request.fileType = fileType;
         request.exportFileName = path;
         request.format = format;
         request.readOptions = [this] {
@@ -33,11 +33,11 @@ public:
         return request;
     }
 
-    /** The same for a CSV flavour ("google", "outlook", "yahoo"). */
-    ExportRequest flavoredRequest(const QString &fileType, const QString &flavor, const QString &path)
+    /** The same with a CSV flavour. */
+    ExportRequest flavoredRequest(ExportType fileType, CsvFlavor flavor, const QString &path)
     {
         ExportRequest flavored = request(fileType, path);
-        flavored.exportFlavor = flavor;
+        flavored.flavor = flavor;
         return flavored;
     }
 

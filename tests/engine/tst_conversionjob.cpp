@@ -57,7 +57,7 @@ private slots:
         QFETCH(QList<int>, reports);
         RecordingEvents host;
         const QString path = m_dir.filePath(u"progress.csv"_qs);
-        QCOMPARE(runExport(makeCards(count), host.request(u"CSV"_qs, path), host), ExportOutcome::Written);
+        QCOMPARE(runExport(makeCards(count), host.request(ExportType::Csv, path), host), ExportOutcome::Written);
         const QList<int> building = rowBuildingReports(host.progress);
         if (reports.isEmpty()) {
             QCOMPARE(building.size(), 60);
@@ -72,7 +72,7 @@ private slots:
     {
         RecordingEvents host;
         const QString path = m_dir.filePath(u"people.CSV"_qs); // the extension test ignores case
-        QCOMPARE(runExport(makeCards(2), host.request(u"TXT"_qs, path), host), ExportOutcome::Written);
+        QCOMPARE(runExport(makeCards(2), host.request(ExportType::Txt, path), host), ExportOutcome::Written);
         QCOMPARE(readAll(path), QByteArray("\xEF\xBB\xBF\"Name\"\r\n\"Person 1\"\r\n\"Person 2\"\r\n"));
         // The options are read once the rows are built, before the writing stage; the message
         // names the path as chosen.
@@ -119,7 +119,7 @@ private slots:
         host.options.encoding = TextEncoding(encoding);
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runExport(cards, host.request(u"CSV"_qs, path), host), ExportOutcome::Written);
+        QCOMPARE(runExport(cards, host.request(ExportType::Csv, path), host), ExportOutcome::Written);
         QTEST(readAll(path), "written");
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].icon, MessageIcon::Information);
@@ -144,7 +144,7 @@ private slots:
         RecordingEvents host;
         host.options.encoding = TextEncoding::Ansi;
         const QString path = m_dir.filePath(name);
-        runExport(makeCards(2), host.request(u"XLS"_qs, path), host);
+        runExport(makeCards(2), host.request(ExportType::Xls, path), host);
         QCOMPARE(readAll(path), expected);
     }
 
@@ -153,7 +153,7 @@ private slots:
         RecordingEvents host;
         const QString path = m_dir.filePath(u"nothing.csv"_qs);
         const TextLines lines = TextLines::fromStringList({u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()});
-        QCOMPARE(runExport(lines, host.request(u"CSV"_qs, path), host), ExportOutcome::NoData);
+        QCOMPARE(runExport(lines, host.request(ExportType::Csv, path), host), ExportOutcome::NoData);
         QCOMPARE(host.progress, (QList<int>{0, 10, 20, 80, 80, 100}));
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"Warning"_qs);
@@ -189,7 +189,7 @@ private slots:
             old.write("old");
         }
         RecordingEvents host;
-        QCOMPARE(runExport(makeCards(cards), host.request(u"XLS"_qs, target), host), ExportOutcome::NotWritten);
+        QCOMPARE(runExport(makeCards(cards), host.request(ExportType::Xls, target), host), ExportOutcome::NotWritten);
         QCOMPARE(host.messages.size(), 2);
         QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
         const QString warning = host.messages[0].paragraphs.join(u' ');
@@ -238,7 +238,7 @@ private slots:
             if (int(at) == stage && value >= percent)
                 stop.request_stop();
         };
-        QCOMPARE(runExport(makeCards(60000), host.request(u"CSV"_qs, target), host, stop.get_token()),
+        QCOMPARE(runExport(makeCards(60000), host.request(ExportType::Csv, target), host, stop.get_token()),
                  ExportOutcome::Stopped);
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].paragraphs, QStringList{u"The export was stopped. Nothing was written."_qs});

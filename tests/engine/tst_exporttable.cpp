@@ -26,8 +26,8 @@ ContactFields fullCard()
     return fields;
 }
 
-ExportTable buildTable(const std::vector<ContactFields> &cardFields, const QString &fileType = u"CSV"_qs,
-                       const QString &flavor = QString())
+ExportTable buildTable(const std::vector<ContactFields> &cardFields, ExportType fileType = ExportType::Csv,
+                       CsvFlavor flavor = CsvFlavor::Plain)
 {
     CardList cards;
     for (const ContactFields &fields : cardFields)
@@ -100,8 +100,9 @@ private slots:
                  (QStringList{u"\"Ann Lee\",\"555 0100\",\"\""_qs, u"\"Bo\",\"\",\"bo@x\""_qs}));
         QCOMPARE(table.txtLines.toStringList(),
                  (QStringList{u"Ann Lee"_qs, u"555 0100"_qs, QString(), u"Bo"_qs, u"bo@x"_qs, QString()}));
-        QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{}), u"\"Name\",\"Phone\",\"Email\""_qs);
-        QCOMPARE(buildHeaderRow(table.presence, u"CSV"_qs, QString(), RowFormat{u';', u'"'}),
+        QCOMPARE(buildHeaderRow(table.presence, ExportType::Csv, CsvFlavor::Plain, RowFormat{}),
+                 u"\"Name\",\"Phone\",\"Email\""_qs);
+        QCOMPARE(buildHeaderRow(table.presence, ExportType::Csv, CsvFlavor::Plain, RowFormat{u';', u'"'}),
                  u"\"Name\";\"Phone\";\"Email\""_qs);
     }
 
@@ -143,36 +144,36 @@ private slots:
 
     void flavours_data()
     {
-        QTest::addColumn<QString>("fileType");
-        QTest::addColumn<QString>("flavor");
+        QTest::addColumn<ExportType>("fileType");
+        QTest::addColumn<CsvFlavor>("flavor");
         QTest::addColumn<QString>("header");
-        QTest::newRow("default") << u"CSV"_qs << QString()
+        QTest::newRow("default") << ExportType::Csv << CsvFlavor::Plain
                                  << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,"
                                     "Email3,Email4,Email5,URL,Note"_qs;
-        QTest::newRow("outlook") << u"CSV"_qs << u"outlook"_qs
+        QTest::newRow("outlook") << ExportType::Csv << CsvFlavor::Outlook
                                  << u"First Name,Home Phone,Business Phone,Business Phone 2,Company,Home Address,"
                                     "Department,E-mail Address,E-mail 2 Address,E-mail 3 Address,Web Page,Notes"_qs;
-        QTest::newRow("google") << u"CSV"_qs << u"google"_qs
+        QTest::newRow("google") << ExportType::Csv << CsvFlavor::Google
                                 << u"Name,Given Name,Phone 1 - Value,Phone 2 - Value,Phone 3 - Value,"
                                    "Organization 1 - Name,Address 1 - Formatted,Subject,E-mail 1 - Value,"
                                    "E-mail 2 - Value,Website 1 - Value,Notes"_qs;
-        QTest::newRow("yahoo") << u"CSV"_qs << u"yahoo"_qs
+        QTest::newRow("yahoo") << ExportType::Csv << CsvFlavor::Yahoo
                                << u"First Name,Phone,Home,Work,Company,Home Address,Job Title,Email,Home Email,"
                                   "Work Email,website,Notes"_qs;
         QTest::newRow("XLS after a yahoo CSV")
-            << u"XLS"_qs << u"yahoo"_qs
+            << ExportType::Xls << CsvFlavor::Yahoo
             << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,Email3,Email4,"
                "Email5,URL,Note"_qs;
         QTest::newRow("TXT after a google CSV")
-            << u"TXT"_qs << u"google"_qs
+            << ExportType::Txt << CsvFlavor::Google
             << u"Name,Given Name,Phone,Phone2,Phone3,Organization,Address,Revision,Email,Email2,Email3,Email4,"
                "Email5,URL,Note"_qs;
     }
 
     void flavours()
     {
-        QFETCH(QString, fileType);
-        QFETCH(QString, flavor);
+        QFETCH(ExportType, fileType);
+        QFETCH(CsvFlavor, flavor);
         QFETCH(QString, header);
         const ExportTable table = buildTable({fullCard()}, fileType, flavor);
         const QStringList names = header.split(u',');
@@ -184,8 +185,8 @@ private slots:
 
     void noValuesNoRows()
     {
-        ExportTable table
-            = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, u"CSV"_qs, u"google"_qs);
+        ExportTable table = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, ExportType::Csv,
+                                       CsvFlavor::Google);
         removeBlankRows(table.rows);
         QCOMPARE(table.rows.toStringList(), QStringList{u"\"\""_qs}); // the quote-only note is present but empty
 
@@ -194,7 +195,7 @@ private slots:
         QVERIFY(table.rows.isEmpty());
 
         int reports = 0;
-        buildExportTable({}, ColumnPresence{}, u"CSV"_qs, QString(), RowFormat{}, TableParts::Both,
+        buildExportTable({}, ColumnPresence{}, ExportType::Csv, CsvFlavor::Plain, RowFormat{}, TableParts::Both,
                          [&](qint64, qint64) { ++reports; });
         QCOMPARE(reports, 0);
     }

@@ -148,7 +148,7 @@ private slots:
         RecordingEvents host;
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runExport(trickyCards(), host.flavoredRequest(u"XLS"_qs, u"google"_qs, path), host),
+        QCOMPARE(runExport(trickyCards(), host.flavoredRequest(ExportType::Xls, CsvFlavor::Google, path), host),
                  ExportOutcome::Written);
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
@@ -192,7 +192,7 @@ private slots:
         for (const QString &output : {u"escapes.csv"_qs, name}) {
             RecordingEvents host;
             host.options.sort = false;
-            QCOMPARE(runExport(escapeCards(), host.request(u"XLS"_qs, dir.filePath(output)), host),
+            QCOMPARE(runExport(escapeCards(), host.request(ExportType::Xls, dir.filePath(output)), host),
                      ExportOutcome::Written);
         }
         QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
@@ -342,7 +342,7 @@ private slots:
             RecordingEvents host;
             host.options.sort = false;
             const QString path = m_dir.filePath(name);
-            QCOMPARE(runExport(trickyCards(), host.request(u"XLS"_qs, path), host), ExportOutcome::Written);
+            QCOMPARE(runExport(trickyCards(), host.request(ExportType::Xls, path), host), ExportOutcome::Written);
             const QString outDir = m_dir.filePath(name + u"-csv"_qs);
             QProcess process;
             process.start(office, {u"-env:UserInstallation=file://"_qs + m_dir.filePath(u"profile"_qs),

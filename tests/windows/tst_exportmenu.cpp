@@ -126,18 +126,18 @@ void TestExportMenu::exportPresets_data()
     QTest::addColumn<bool>("headersBefore");
     QTest::addColumn<int>("encodingAfter");
     QTest::addColumn<bool>("headersAfter");
-    QTest::addColumn<QString>("flavourAfter"); // "*" for unchanged ("before")
+    QTest::addColumn<CsvFlavor>("flavourAfter"); // XLS and TXT keep the flavour from before, Outlook
     QTest::addColumn<int>("filterIndex");
 
-    QTest::newRow("Default, UTF-16") << "DefaultFormat1" << 3 << false << 3 << false << "" << 3;
-    QTest::newRow("Excel CSV, ANSI") << "ExcelCSVFormat1" << 1 << false << 3 << false << "" << 3;
-    QTest::newRow("Google, ANSI") << "GoogleCSVFormat1" << 1 << false << 1 << true << "google" << 3;
-    QTest::newRow("Google, UTF-16") << "GoogleCSVFormat1" << 3 << false << 2 << true << "google" << 3;
-    QTest::newRow("Outlook, UTF-8") << "OutlookCSVFormat1" << 2 << false << 1 << true << "outlook" << 3;
-    QTest::newRow("Yahoo, UTF-16") << "YahooCSVFormat1" << 3 << true << 2 << true << "yahoo" << 3;
-    QTest::newRow("Yahoo, ANSI") << "YahooCSVFormat1" << 1 << false << 1 << true << "yahoo" << 3;
-    QTest::newRow("XLS, UTF-16") << "ExcelXLS1" << 3 << false << 3 << false << "*" << 1;
-    QTest::newRow("TXT, ANSI") << "extTXT1" << 1 << true << 1 << true << "*" << 4;
+    QTest::newRow("Default, UTF-16") << "DefaultFormat1" << 3 << false << 3 << false << CsvFlavor::Plain << 3;
+    QTest::newRow("Excel CSV, ANSI") << "ExcelCSVFormat1" << 1 << false << 3 << false << CsvFlavor::Plain << 3;
+    QTest::newRow("Google, ANSI") << "GoogleCSVFormat1" << 1 << false << 1 << true << CsvFlavor::Google << 3;
+    QTest::newRow("Google, UTF-16") << "GoogleCSVFormat1" << 3 << false << 2 << true << CsvFlavor::Google << 3;
+    QTest::newRow("Outlook, UTF-8") << "OutlookCSVFormat1" << 2 << false << 1 << true << CsvFlavor::Outlook << 3;
+    QTest::newRow("Yahoo, UTF-16") << "YahooCSVFormat1" << 3 << true << 2 << true << CsvFlavor::Yahoo << 3;
+    QTest::newRow("Yahoo, ANSI") << "YahooCSVFormat1" << 1 << false << 1 << true << CsvFlavor::Yahoo << 3;
+    QTest::newRow("XLS, UTF-16") << "ExcelXLS1" << 3 << false << 3 << false << CsvFlavor::Outlook << 1;
+    QTest::newRow("TXT, ANSI") << "extTXT1" << 1 << true << 1 << true << CsvFlavor::Outlook << 4;
 }
 
 void TestExportMenu::exportPresets()
@@ -147,12 +147,12 @@ void TestExportMenu::exportPresets()
     QFETCH(bool, headersBefore);
     QFETCH(int, encodingAfter);
     QFETCH(bool, headersAfter);
-    QFETCH(QString, flavourAfter);
+    QFETCH(CsvFlavor, flavourAfter);
     QFETCH(int, filterIndex);
 
     MainWindow form;
     form.loadFile(writeFile(path(QStringLiteral("presets.vcf")), makeCards(2, QStringLiteral("Preset"))));
-    form.exportOutlookCsv(); // cancelled; leaves the flavour "outlook"
+    form.exportOutlookCsv(); // cancelled; leaves the Outlook flavour
     QRadioButton *radios[] = {form.ansiRadio, form.utf8Radio, form.utf16Radio};
     radios[encodingBefore - 1]->setChecked(true);
     form.headersCheck->setChecked(headersBefore);
@@ -178,7 +178,7 @@ void TestExportMenu::exportPresets()
     QVERIFY(radios[encodingAfter - 1]->isChecked());
     QCOMPARE(form.headersCheck->isChecked(), headersAfter);
     QVERIFY(!form.sortCheck->isChecked()); // Sort is never changed
-    QCOMPARE(form.exportFlavor(), flavourAfter == QLatin1String("*") ? QStringLiteral("outlook") : flavourAfter);
+    QCOMPARE(form.exportFlavor(), flavourAfter);
     QCOMPARE(form.runningJobs(), 0);
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
     QTest::qWait(20);
@@ -197,7 +197,7 @@ void TestExportMenu::xlsAfterYahooKeepsFlavour()
     answerSave(xls, 1);
     form.exportXls();
     QVERIFY(waitForJobs(form));
-    QCOMPARE(form.exportFlavor(), QStringLiteral("yahoo"));
+    QCOMPARE(form.exportFlavor(), CsvFlavor::Yahoo);
     const QList<Dialogs::SaveRequest> requests = Dialogs::takeSaveRequests();
     QCOMPARE(requests.size(), 2);
     QCOMPARE(requests.at(0).filterIndex, 3);

@@ -129,7 +129,7 @@ void TestMainWindow::stateAtStart()
     QCOMPARE(form.progressBar->value(), 0);
     QCOMPARE(form.progressBar->maximum(), 100);
     QCOMPARE(form.windowTitle(), appIdentity().appCaption);
-    QCOMPARE(form.exportFlavor(), QString());
+    QCOMPARE(form.exportFlavor(), CsvFlavor::Plain);
 
     // Fixed size, no maximise.
     QCOMPARE(form.size(), QSize(497, 308));
@@ -352,7 +352,7 @@ void TestMainWindow::clearKeepsOptions()
     QFETCH(bool, fromLoadButtonMenu);
     MainWindow form;
     form.loadFile(writeFile(path(QStringLiteral("clear.vcf")), makeCards(3, QStringLiteral("Clear"))));
-    form.exportOutlookCsv(); // dialog cancelled: ANSI, Headers, "outlook" stay
+    form.exportOutlookCsv(); // dialog cancelled: ANSI, Headers, the Outlook flavour stay
     form.headersCheck->setChecked(false);
     form.sortCheck->setChecked(false);
     form.setProgress(55);
@@ -366,7 +366,7 @@ void TestMainWindow::clearKeepsOptions()
     QVERIFY(form.ansiRadio->isChecked());
     QVERIFY(!form.headersCheck->isChecked());
     QVERIFY(!form.sortCheck->isChecked());
-    QCOMPARE(form.exportFlavor(), QStringLiteral("outlook"));
+    QCOMPARE(form.exportFlavor(), CsvFlavor::Outlook);
 
     // Clear with nothing loaded only disables the controls.
     form.enableExportControls();

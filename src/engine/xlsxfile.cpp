@@ -1,17 +1,17 @@
 #include "engine/xlsxfile.h"
 
 #include "platform/filenames.h"
-#include "platform/librarymessages.h"
 #include "platform/outputtarget.h"
 #include "platform/temporarystream.h"
+#include "text/helperthread.h"
 
 #include <QByteArray>
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
-#include <future>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -49,31 +49,6 @@ bool isFileError(lxw_error result)
     return result == LXW_ERROR_CREATING_XLSX_FILE || result == LXW_ERROR_CREATING_TMPFILE
            || result == LXW_ERROR_READING_TMPFILE || result == LXW_ERROR_ZIP_FILE_OPERATION
            || result == LXW_ERROR_ZIP_FILE_ADD || result == LXW_ERROR_ZIP_CLOSE;
-}
-
-/*
- * The first line of what the library printed that helps a reader, without the library's
- * "[ERROR][file.c:123]: " or "[ERROR] function(): " lead-in, and not one that names the
- * temporary file the library was writing (its name means nothing to the user).
- */
-QString LibraryDetail(const QString &printed, const QString &stagingName)
-{
-    for (QString line : printed.split(u'\n', Qt::SkipEmptyParts)) {
-        if (line.startsWith(u'[')) {
-            qsizetype lead = line.indexOf(QLatin1String("]: "));
-            qsizetype leadLength = 3;
-            if (lead < 0) {
-                lead = line.indexOf(QLatin1String("(): "));
-                leadLength = 4;
-            }
-            if (lead >= 0)
-                line = line.sliced(lead + leadLength);
-        }
-        line = line.trimmed();
-        if (!line.isEmpty() && !line.contains(stagingName))
-            return line;
-    }
-    return {};
 }
 
 } // namespace
@@ -114,7 +89,7 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     options.tmpdir = m_handles->helperFolder.data();
     m_handles->workbook = workbook_new_opt(fileNameBytes(path).constData(), &options);
     if (!m_handles->workbook) {
-        setError(QStringLiteral("The workbook could not be started."));
+        m_error = QStringLiteral("The workbook could not be started.");
         return;
     }
     // In constant memory the worksheet opens its temporary file at once: this is where an
@@ -123,12 +98,12 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     m_handles->worksheet = workbook_add_worksheet(m_handles->workbook, nullptr);
     if (!m_handles->worksheet) {
         const int systemError = lastSystemError();
-        setError(systemError ? systemErrorText(systemError) : QStringLiteral("The worksheet could not be started."));
+        m_error = systemError ? systemErrorText(systemError) : QStringLiteral("The worksheet could not be started.");
         return;
     }
     m_handles->text = workbook_add_format(m_handles->workbook);
     if (!m_handles->text) {
-        setError(QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED)));
+        m_error = QString::fromUtf8(lxw_strerror(LXW_ERROR_MEMORY_MALLOC_FAILED));
         return;
     }
     format_set_num_format(m_handles->text, "@");
@@ -139,16 +114,22 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
         const lxw_error result
             = worksheet_set_column(m_handles->worksheet, 0, lxw_col_t(widthColumns - 1), 40, m_handles->text);
         if (result != LXW_NO_ERROR)
-            setError(QString::fromUtf8(lxw_strerror(result)));
+            m_error = QString::fromUtf8(lxw_strerror(result));
     }
 }
 
 XlsxFile::~XlsxFile()
 {
     if (m_handles->workbook) {
-        // An abandoned workbook still frees its memory; its file is the caller's to remove.
-        const std::lock_guard lock(g_startAndClose);
-        workbook_close(m_handles->workbook);
+        // Abandoned: packing it would take as long as its rows took. The library frees its
+        // memory but leaves the sheet's temporary file open, so that is closed here first (a
+        // file without a name, which goes with it).
+        if (lxw_worksheet *const worksheet = m_handles->worksheet; worksheet && worksheet->optimize_tmpfile) {
+            std::fclose(worksheet->optimize_tmpfile);
+            worksheet->optimize_tmpfile = nullptr;
+            worksheet->file = nullptr;
+        }
+        lxw_workbook_free(m_handles->workbook);
     }
     const std::lock_guard listLock(g_openWorkbooksLock);
     std::erase_if(g_openWorkbooks,
@@ -158,12 +139,6 @@ XlsxFile::~XlsxFile()
 bool XlsxFile::isStarted() const
 {
     return m_handles->workbook && m_handles->worksheet && m_handles->text && m_error.isEmpty();
-}
-
-void XlsxFile::setError(const QString &reason)
-{
-    const QString detail = LibraryDetail(m_libraryMessages.text() + m_closingMessages, m_stagingName);
-    m_error = detail.isEmpty() || reason.contains(detail) ? reason : reason + QStringLiteral(" (") + detail + u')';
 }
 
 namespace {
@@ -338,14 +313,14 @@ bool XlsxFile::addRow(const XlsxRowBatch &batch, qsizetype r)
         const lxw_error result = worksheet_write_string(m_handles->worksheet, m_nextRow, text.column,
                                                         batch.m_texts.constData() + text.text, m_handles->text);
         if (result != LXW_NO_ERROR) {
-            setError(QString::fromUtf8(lxw_strerror(result)));
+            m_error = QString::fromUtf8(lxw_strerror(result));
             return false;
         }
     }
     ++m_nextRow;
     // The library writes a row to its temporary file once the next one starts.
     if (const int error = m_handles->writeError.load(std::memory_order_relaxed)) {
-        setError(systemErrorText(error));
+        m_error = systemErrorText(error);
         return false;
     }
     return true;
@@ -383,51 +358,60 @@ qint64 XlsxFile::expectedFileSize(const SheetSample &sample)
 
 bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> &packing)
 {
-    if (!m_handles->workbook)
+    // A workbook that failed is not packed: the destructor frees it.
+    if (!isStarted())
         return false;
-    const bool started = isStarted();
     lxw_workbook *const workbook = std::exchange(m_handles->workbook, nullptr);
-    // The system's error and the library's messages belong to the closing thread: they are
-    // read there.
+    // The system's error belongs to the thread that closes the workbook: it is read there.
     struct Closed {
         lxw_error result = LXW_NO_ERROR;
         int systemError = 0;
-        QString messages;
     };
     const auto closeWorkbook = [workbook] {
-        const LibraryMessageCapture capture;
         const std::lock_guard lock(g_startAndClose);
         clearSystemError();
         const lxw_error result = workbook_close(workbook);
-        return Closed{result, lastSystemError(), capture.text()};
+        return Closed{result, lastSystemError()};
     };
     Closed closed;
     if (packing) {
         // The sample is read before the library takes the sheet's file over, and compressed
-        // while the library packs the workbook.
+        // while the library packs the workbook on the helper thread. Should the system refuse
+        // that thread, the workbook is packed here at once and no progress comes.
         const SheetSample sample = sheetSample();
-        std::future<Closed> closing = std::async(std::launch::async, closeWorkbook);
+        std::mutex lock;
+        std::condition_variable packed;
+        bool done = false;
+        HelperThread closing([&] {
+            const Closed result = closeWorkbook();
+            const std::lock_guard guard(lock);
+            closed = result;
+            done = true;
+            packed.notify_one();
+        });
         const qint64 expected = expectedFileSize(sample);
-        while (closing.wait_for(std::chrono::milliseconds(50)) == std::future_status::timeout)
+        std::unique_lock guard(lock);
+        while (!packed.wait_for(guard, std::chrono::milliseconds(50), [&done] { return done; })) {
+            guard.unlock();
             packing(fileSizeAt(m_stagingName), expected);
-        closed = closing.get();
+            guard.lock();
+        }
+        guard.unlock();
+        closing.join();
     } else {
         closed = closeWorkbook();
     }
-    m_closingMessages = closed.messages;
-    if (!started)
-        return false;
-    const auto [result, systemError, messages] = closed;
     if (const int error = m_handles->writeError.load()) {
         // Some of what the library packed never reached its temporary file.
-        setError(systemErrorText(error));
+        m_error = systemErrorText(error);
         return false;
     }
-    if (result != LXW_NO_ERROR) {
+    if (closed.result != LXW_NO_ERROR) {
         // The library's text names its own step ("Zip generic error ZIP_ERRNO ..."); the
         // system's reason (a full disk, a folder that went away) tells the user what happened.
-        setError(isFileError(result) && systemError != 0 ? systemErrorText(systemError)
-                                                         : QString::fromUtf8(lxw_strerror(result)));
+        m_error = isFileError(closed.result) && closed.systemError != 0
+                      ? systemErrorText(closed.systemError)
+                      : QString::fromUtf8(lxw_strerror(closed.result));
         return false;
     }
     return true;

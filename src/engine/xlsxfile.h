@@ -1,7 +1,5 @@
 #pragma once
 
-#include "platform/librarymessages.h"
-
 #include <QString>
 #include <QStringList>
 
@@ -63,9 +61,9 @@ private:
  * writtenLength().
  *
  * Every result of the library is checked, and so is every write to its temporary files (which
- * the library itself leaves unchecked): a disk that fills up fails the workbook. What the
- * library prints about a failure is kept off standard error and becomes part of errorString(),
- * after the system's reason.
+ * the library itself leaves unchecked): a disk that fills up fails the workbook. errorString()
+ * gives the system's reason where a file operation failed, else the library's text for its
+ * error (the library also prints its own message on standard error).
  */
 class XlsxFile
 {
@@ -76,6 +74,10 @@ public:
      * small system temporary folder cannot cut the workbook short).
      */
     XlsxFile(const QString &path, int widthColumns, const QString &helperFolder);
+    /**
+     * A workbook that was not closed is abandoned: its memory and temporary files are freed at
+     * once, and nothing is written to path.
+     */
     ~XlsxFile();
     XlsxFile(const XlsxFile &) = delete;
     XlsxFile &operator=(const XlsxFile &) = delete;
@@ -87,9 +89,10 @@ public:
     bool addRow(const XlsxRowBatch &batch, qsizetype r);
     /**
      * Writes the file; false with errorString() set when that fails. The library packs the
-     * sheet into the file only now, which takes about as long as adding its rows: meanwhile
-     * packing(written, expected) is called about every 50 ms with the bytes in the file so far
-     * and the size the file is expected to reach.
+     * sheet into the file only now, on a second thread, which takes about as long as adding its
+     * rows: meanwhile packing(written, expected) is called on this thread about every 50 ms
+     * with the bytes in the file so far and the size the file is expected to reach. Should
+     * packing throw, the packing is waited for and the exception goes on.
      */
     bool close(const std::function<void(qint64 written, qint64 expected)> &packing = {});
     QString errorString() const { return m_error; }
@@ -105,9 +108,6 @@ public:
     static bool mayNeedEscapes(QStringView text);
 
 private:
-    void setError(const QString &reason);
-
-    LibraryMessageCapture m_libraryMessages; // first in, last out: it sees the whole workbook's life
     struct Handles;
 
     /**
@@ -124,6 +124,5 @@ private:
     std::unique_ptr<Handles> m_handles;
     quint32 m_nextRow = 0;
     QString m_stagingName;
-    QString m_closingMessages; // what the library printed while the workbook closed
     QString m_error;
 };

@@ -55,7 +55,7 @@ bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const 
     QString error;
     bool written = false;
     if (kind == OutputKind::Workbook) {
-        written = exportToWorkbook(rows.toStringList(), format.delimiter, path, events, stop, &error);
+        written = exportToWorkbook(rows, format.delimiter, path, events, stop, &error);
     } else {
         const auto lineAt = [&stop](const auto &lines) {
             return [&stop, &lines](qsizetype i) {

@@ -178,7 +178,7 @@ private:
                && !(isPrintableAscii(a.bytes[cut - 1]) && isPrintableAscii(a.bytes[cut])
                     && isPrintableAscii(b.bytes[cut])))
             --cut;
-        const qsizetype units = utf16Length(a.bytes.first(cut)); // the same text in both rows
+        const qsizetype units = utf8::utf16Length(a.bytes.first(cut)); // the same text in both rows
         return m_collator.compare(QStringView(textOf(a)).sliced(units), QStringView(textOf(b)).sliced(units));
     }
 
@@ -188,17 +188,6 @@ private:
         if (text.isNull())
             text = utf8LineText(row.bytes);
         return text;
-    }
-
-    /* How many UTF-16 units the UTF-8 text takes: one per character, two for one outside the BMP. */
-    static qsizetype utf16Length(QByteArrayView text)
-    {
-        qsizetype units = 0;
-        for (const char c : text) {
-            const auto byte = static_cast<unsigned char>(c);
-            units += (byte & 0xC0) != 0x80 ? (byte >= 0xF0 ? 2 : 1) : 0;
-        }
-        return units;
     }
 
     /* The start of the UTF-8 character that byte i belongs to. */

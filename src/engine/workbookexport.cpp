@@ -5,61 +5,99 @@
 #include "i18n/translate.h"
 #include "text/helperthread.h"
 #include "text/outputfile.h"
+#include "text/utf8.h"
 
 #include <QLocale>
 
+#include <algorithm>
+#include <cstring>
 #include <optional>
-#include <span>
 #include <utility>
+#include <vector>
 
 namespace {
 
-constexpr QChar kQuoteMark = u'"';
-
-/* The field texts of a finished row: split at the delimiter, enclosing quotes removed. */
-QStringList splitRow(const QString &row, QChar delimiter)
+/*
+ * Splits a finished row (UTF-8) into its cells: the fields between the delimiters, each
+ * without the quote marks that enclose it.
+ */
+class RowSplitter
 {
-    QStringList fields = row.split(delimiter);
-    for (QString &field : fields) {
-        if (field.size() >= 2 && field.startsWith(kQuoteMark) && field.endsWith(kQuoteMark))
-            field = field.sliced(1, field.size() - 2);
+public:
+    explicit RowSplitter(QChar delimiter)
+        // Rows hold no lone surrogate, so such a delimiter never splits one.
+        : m_delimiter(delimiter.isSurrogate() ? QByteArray() : QString(delimiter).toUtf8())
+    {
     }
-    return fields;
-}
+
+    /* Replaces cells with row's cells, views into row. */
+    void split(QByteArrayView row, std::vector<QByteArrayView> &cells) const
+    {
+        constexpr char kQuoteMark = '"';
+        cells.clear();
+        for (qsizetype start = 0;;) {
+            const qsizetype end = nextDelimiter(row, start);
+            QByteArrayView field = row.sliced(start, (end < 0 ? row.size() : end) - start);
+            if (field.size() >= 2 && field.front() == kQuoteMark && field.back() == kQuoteMark)
+                field = field.sliced(1, field.size() - 2);
+            cells.push_back(field);
+            if (end < 0)
+                return;
+            start = end + m_delimiter.size();
+        }
+    }
+
+    /* How many fields row has. */
+    qsizetype fieldCount(QByteArrayView row) const
+    {
+        if (m_delimiter.size() == 1)
+            return 1 + qsizetype(std::count(row.begin(), row.end(), m_delimiter.front()));
+        return 1 + (m_delimiter.isEmpty() ? 0 : row.count(m_delimiter));
+    }
+
+private:
+    qsizetype nextDelimiter(QByteArrayView row, qsizetype from) const
+    {
+        if (m_delimiter.size() == 1) {
+            const void *found = std::memchr(row.data() + from, m_delimiter.front(), size_t(row.size() - from));
+            return found ? static_cast<const char *>(found) - row.data() : -1;
+        }
+        return m_delimiter.isEmpty() ? -1 : row.indexOf(m_delimiter, from);
+    }
+
+    QByteArray m_delimiter; // as UTF-8
+};
 
 struct TableShape {
     qsizetype rows = 0;
     qsizetype widestRow = 0;     // the most fields of any row
     qsizetype lastRowFields = 0; // the used columns: as many as the last row has fields
-    qsizetype longestCell = 0;
+    qsizetype longestCell = 0;   // in UTF-16 units, escapes included for .xlsx
 };
 
-/* The fields' lengths count the characters a cell takes in the file: escapes included for .xlsx. */
-TableShape measureRows(std::span<const QString> rows, QChar delimiter, bool xlsx)
+/*
+ * The shape of rows [from, to). A cell's length counts the characters it takes in the file:
+ * escapes included for .xlsx. A text has no more characters than UTF-8 bytes, so only the
+ * cells of a long row, or of one with escapes, are counted: no other can break the limit.
+ */
+TableShape measureRows(const FinishedRows &rows, qsizetype from, qsizetype to, const RowSplitter &splitter, bool xlsx)
 {
     TableShape shape;
-    shape.rows = qsizetype(rows.size());
-    for (const QString &row : rows) {
-        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
-        // Fields are enclosed in quote marks, which the cells leave out.
-        auto cellLength = [&](qsizetype start, qsizetype end) {
-            return escapes && end - start >= 2
-                       ? XlsxFile::writtenLength(QStringView(row).sliced(start + 1, end - start - 2))
-                       : end - start - 2;
-        };
-        qsizetype fields = 1, start = 0;
-        // One pass over the row: its fields are short, and a search call per field costs more.
-        const QChar *const units = row.constData();
-        for (qsizetype at = 0; at < row.size(); ++at) {
-            if (units[at] != delimiter)
-                continue;
-            shape.longestCell = std::max(shape.longestCell, cellLength(start, at));
-            start = at + 1;
-            ++fields;
-        }
-        shape.longestCell = std::max(shape.longestCell, cellLength(start, row.size()));
+    shape.rows = to - from;
+    std::vector<QByteArrayView> cells;
+    for (qsizetype i = from; i < to; ++i) {
+        const QByteArrayView row = rows.utf8At(i);
+        const qsizetype fields = splitter.fieldCount(row);
         shape.widestRow = std::max(shape.widestRow, fields);
         shape.lastRowFields = fields;
+        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
+        if (row.size() <= kXlsxMaxCellChars && !escapes)
+            continue;
+        splitter.split(row, cells);
+        for (const QByteArrayView cell : cells) {
+            const qsizetype length = escapes ? XlsxFile::writtenLength(cell) : utf8::utf16Length(cell);
+            shape.longestCell = std::max(shape.longestCell, length);
+        }
     }
     return shape;
 }
@@ -76,16 +114,15 @@ TableShape joinedShape(const TableShape &first, const TableShape &second)
 }
 
 /* Large tables are measured in two halves at once; for a small one a second thread costs more than it saves. */
-TableShape measureTable(const QStringList &rows, QChar delimiter, bool xlsx)
+TableShape measureTable(const FinishedRows &rows, const RowSplitter &splitter, bool xlsx)
 {
     constexpr qsizetype kRowsWorthAThread = 4096;
-    const std::span<const QString> all(rows.constData(), size_t(rows.size()));
     if (rows.size() < kRowsWorthAThread)
-        return measureRows(all, delimiter, xlsx);
-    const size_t half = all.size() / 2;
+        return measureRows(rows, 0, rows.size(), splitter, xlsx);
+    const qsizetype half = rows.size() / 2;
     TableShape second;
-    HelperThread helper([&] { second = measureRows(all.subspan(half), delimiter, xlsx); });
-    const TableShape first = measureRows(all.first(half), delimiter, xlsx);
+    HelperThread helper([&] { second = measureRows(rows, half, rows.size(), splitter, xlsx); });
+    const TableShape first = measureRows(rows, 0, half, splitter, xlsx);
     helper.join();
     return joinedShape(first, second);
 }
@@ -148,24 +185,16 @@ private:
 };
 
 /* Makes the rows from first on, at most count of them, ready for the workbook, in place of the batch's rows. */
-void prepareRows(XlsxRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
+template<typename Batch>
+void prepareRows(Batch &batch, const FinishedRows &rows, qsizetype first, qsizetype count, const RowSplitter &splitter)
 {
     batch.clear();
+    std::vector<QByteArrayView> cells;
     const qsizetype end = std::min(rows.size(), first + count);
     for (qsizetype n = first; n < end; ++n) {
-        if (delimiter.unicode() < 0x80)
-            batch.appendDelimitedRow(rows.at(n), char(delimiter.unicode()), char(kQuoteMark.unicode()));
-        else
-            batch.appendRow(splitRow(rows.at(n), delimiter));
+        splitter.split(rows.utf8At(n), cells);
+        batch.appendRow(cells);
     }
-}
-
-void prepareRows(XlsRowBatch &batch, const QStringList &rows, qsizetype first, qsizetype count, QChar delimiter)
-{
-    batch.clear();
-    const qsizetype end = std::min(rows.size(), first + count);
-    for (qsizetype n = first; n < end; ++n)
-        batch.appendDelimitedRow(rows.at(n), delimiter, kQuoteMark);
 }
 
 /*
@@ -174,16 +203,16 @@ void prepareRows(XlsRowBatch &batch, const QStringList &rows, qsizetype first, q
  * takes the current one. The two batches take turns and keep their memory.
  */
 template<typename Batch, typename Workbook>
-bool addRows(Workbook &workbook, const QStringList &rows, QChar delimiter, WorkbookProgress &progress)
+bool addRows(Workbook &workbook, const FinishedRows &rows, const RowSplitter &splitter, WorkbookProgress &progress)
 {
     constexpr qsizetype kBatchRows = 4096;
     Batch batch;
     Batch next;
-    prepareRows(batch, rows, 0, kBatchRows, delimiter);
+    prepareRows(batch, rows, 0, kBatchRows, splitter);
     for (qsizetype first = 0; first < rows.size(); first += kBatchRows) {
         std::optional<HelperThread> helper;
         if (first + kBatchRows < rows.size())
-            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, delimiter); });
+            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, splitter); });
         bool added = true;
         for (qsizetype r = 0; added && r < batch.rowCount(); ++r) {
             progress.row(first + r + 1);
@@ -198,7 +227,7 @@ bool addRows(Workbook &workbook, const QStringList &rows, QChar delimiter, Workb
     return true;
 }
 
-bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+bool writeXls(const FinishedRows &rows, const RowSplitter &splitter, const QString &path, int widthColumns,
               WorkbookProgress &progress, QString &error)
 {
     OutputFile file(path);
@@ -208,7 +237,7 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
     }
     XlsFile workbook(widthColumns, rows.size() * widthColumns);
     const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
-    if (addRows<XlsRowBatch>(workbook, rows, delimiter, progress) && workbook.write(file.device(), writing)
+    if (addRows<XlsRowBatch>(workbook, rows, splitter, progress) && workbook.write(file.device(), writing)
         && file.commit())
         return true;
     const QString reason = workbook.errorString();
@@ -217,7 +246,7 @@ bool writeXls(const QStringList &rows, QChar delimiter, const QString &path, int
 }
 
 /* libxlsxwriter writes to a name: the output file's staging file, its own helper files beside it. */
-bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, int widthColumns,
+bool writeXlsx(const FinishedRows &rows, const RowSplitter &splitter, const QString &path, int widthColumns,
                WorkbookProgress &progress, QString &error)
 {
     OutputFile file(path);
@@ -226,7 +255,7 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
         return false;
     }
     XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
-    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, delimiter, progress);
+    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, splitter, progress);
     if (!written
         || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());
@@ -241,18 +270,19 @@ bool writeXlsx(const QStringList &rows, QChar delimiter, const QString &path, in
 
 } // namespace
 
-bool exportToWorkbook(const QStringList &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
+bool exportToWorkbook(const FinishedRows &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
                       const std::stop_token &stop, QString *error)
 {
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
-    const TableShape shape = measureTable(rows, delimiter, xlsx);
+    const RowSplitter splitter(delimiter);
+    const TableShape shape = measureTable(rows, splitter, xlsx);
     *error = limitViolation(shape, xlsx);
     if (!error->isEmpty())
         return false;
     WorkbookProgress progress(events, shape.rows, stop);
     const int widthColumns = int(shape.lastRowFields);
-    const bool written = xlsx ? writeXlsx(rows, delimiter, fileName, widthColumns, progress, *error)
-                              : writeXls(rows, delimiter, fileName, widthColumns, progress, *error);
+    const bool written = xlsx ? writeXlsx(rows, splitter, fileName, widthColumns, progress, *error)
+                              : writeXls(rows, splitter, fileName, widthColumns, progress, *error);
     if (written)
         progress.complete();
     return written;

@@ -3,9 +3,9 @@
 #include "engine/compoundfile.h"
 #include "engine/xlsrecords.h"
 #include "text/helperthread.h"
+#include "text/utf8.h"
 
 #include <QHashFunctions>
-#include <QStringView>
 
 #include <algorithm>
 #include <array>
@@ -22,7 +22,7 @@ public:
     explicit TextNumbers(qsizetype expectedTexts) { resize(expectedTexts); }
 
     /** The number of text, whose hash is given, the next free one when the text is new. */
-    quint32 numberOf(QStringView text, size_t hash)
+    quint32 numberOf(QByteArrayView text, size_t hash)
     {
         // At most half full, so that a search ends soon at a free slot.
         if (2 * (m_texts.size() + 1) > m_slots.size())
@@ -41,7 +41,7 @@ public:
     }
 
     /** The distinct texts by number. */
-    const std::vector<QStringView> &texts() const { return m_texts; }
+    const std::vector<QByteArrayView> &texts() const { return m_texts; }
 
 private:
     struct Slot {
@@ -69,7 +69,7 @@ private:
 
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
-    std::vector<QStringView> m_texts;
+    std::vector<QByteArrayView> m_texts;
     std::vector<size_t> m_hashes; // of the texts, for putting them into a larger table
 };
 
@@ -84,30 +84,10 @@ void XlsRowBatch::clear()
     m_rowEnds.clear();
 }
 
-void XlsRowBatch::appendCell(QStringView text)
+void XlsRowBatch::appendRow(std::span<const QByteArrayView> cells)
 {
-    m_cells.push_back({text, text.isEmpty() ? 0 : qHash(text, m_seed)});
-}
-
-void XlsRowBatch::appendRow(const QStringList &cells)
-{
-    for (const QString &text : cells)
-        appendCell(text);
-    m_rowEnds.push_back(m_cells.size());
-}
-
-void XlsRowBatch::appendDelimitedRow(QStringView row, QChar delimiter, QChar quoteMark)
-{
-    for (qsizetype start = 0;;) {
-        const qsizetype end = row.indexOf(delimiter, start);
-        QStringView field = row.sliced(start, (end < 0 ? row.size() : end) - start);
-        if (field.size() >= 2 && field.startsWith(quoteMark) && field.endsWith(quoteMark))
-            field = field.sliced(1, field.size() - 2);
-        appendCell(field);
-        if (end < 0)
-            break;
-        start = end + 1;
-    }
+    for (const QByteArrayView text : cells)
+        m_cells.push_back({text, text.isEmpty() ? 0 : qHash(text, m_seed)});
     m_rowEnds.push_back(m_cells.size());
 }
 
@@ -129,7 +109,8 @@ bool XlsFile::addRow(const XlsRowBatch &batch, qsizetype r)
         return refuseRow();
     for (size_t cell = begin; cell < end; ++cell) {
         const XlsRowBatch::Cell &text = batch.m_cells[cell];
-        if (text.text.size() > kXlsMaxCellChars)
+        // A character takes at least as many bytes as UTF-16 units: only a long text needs counting.
+        if (text.text.size() > kXlsMaxCellChars && utf8::utf16Length(text.text) > kXlsMaxCellChars)
             return refuseRow();
         if (text.text.isEmpty()) {
             m_cellStrings.push_back(kXlsBlankCell);
@@ -179,11 +160,19 @@ bool XlsFile::write(QIODevice &device, const std::function<void(qint64 done, qin
 bool writeXlsWorkbook(const std::vector<QStringList> &cells, int widthColumns, QIODevice &device, QString *error,
                       const std::function<void(qint64 done, qint64 total)> &rowDone)
 {
-    XlsRowBatch batch;
+    // The texts as UTF-8, which the rows' cells view while the workbook is written.
+    std::vector<QByteArray> texts;
     qsizetype cellCount = 0;
-    for (const QStringList &row : cells) {
-        batch.appendRow(row);
+    for (const QStringList &row : cells)
         cellCount += row.size();
+    texts.reserve(size_t(cellCount));
+    XlsRowBatch batch;
+    std::vector<QByteArrayView> rowCells;
+    for (const QStringList &row : cells) {
+        rowCells.clear();
+        for (const QString &text : row)
+            rowCells.push_back(texts.emplace_back(text.toUtf8()));
+        batch.appendRow(rowCells);
     }
     XlsFile workbook(widthColumns, cellCount);
     bool written = true;

@@ -2,30 +2,29 @@
 
 #include "engine/xlsrecords.h"
 
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
 #include <QStringList>
-#include <QStringView>
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 /**
- * Rows made ready for XlsFile::addRow(): every cell's text, as a view into strings that outlive
- * the writing, with the hash the workbook finds equal texts by. Making rows ready needs no
- * workbook, so it can be done on another thread while the workbook takes the rows made ready
- * before.
+ * Rows made ready for XlsFile::addRow(): every cell's text (UTF-8), as a view into bytes that
+ * outlive the writing, with the hash the workbook finds equal texts by. Making rows ready needs
+ * no workbook, so it can be done on another thread while the workbook takes the rows made
+ * ready before.
  */
 class XlsRowBatch
 {
 public:
     XlsRowBatch();
 
-    /** Appends a row given as a delimited row: fields split at the delimiter, each with its enclosing quote marks removed. */
-    void appendDelimitedRow(QStringView row, QChar delimiter, QChar quoteMark);
-    /** Appends a row given as its cells' texts. */
-    void appendRow(const QStringList &cells);
+    /** Appends a row given as its cells' texts, valid UTF-8 that stays where it is until the workbook is written. */
+    void appendRow(std::span<const QByteArrayView> cells);
 
     qsizetype rowCount() const { return qsizetype(m_rowEnds.size()); }
     /** Removes the rows and keeps the memory for the next ones. */
@@ -35,11 +34,9 @@ private:
     friend class XlsFile;
 
     struct Cell {
-        QStringView text;
+        QByteArrayView text;
         size_t hash; // of a non-empty text
     };
-
-    void appendCell(QStringView text);
 
     size_t m_seed;
     std::vector<Cell> m_cells;     // row after row

@@ -1,10 +1,13 @@
 #include "engine/xlsrecords.h"
 
+#include "text/utf8.h"
+
 #include <QtEndian>
 
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -313,8 +316,23 @@ private:
 void appendSharedStrings(QByteArray &out, const XlsSharedStrings &strings)
 {
     SstWriter sst(out, strings.filledCells, quint32(strings.texts.size()));
-    for (QStringView text : strings.texts)
-        sst.add(text);
+    std::vector<char16_t> units; // each text in UTF-16, as the table holds it
+    for (const QByteArrayView text : strings.texts) {
+        units.resize(size_t(text.size()));
+        const auto *at = reinterpret_cast<const unsigned char *>(text.data());
+        const auto *const end = at + text.size();
+        size_t count = 0;
+        while (at != end) {
+            const char32_t c = utf8::decode(at);
+            if (QChar::requiresSurrogates(c)) {
+                units[count++] = QChar::highSurrogate(c);
+                units[count++] = QChar::lowSurrogate(c);
+            } else {
+                units[count++] = char16_t(c);
+            }
+        }
+        sst.add(QStringView(units.data(), qsizetype(count)));
+    }
     sst.finish();
 }
 
@@ -431,9 +449,10 @@ void appendWindow2(QByteArray &out)
 QByteArray xlsGlobalsStream(const XlsSharedStrings &strings)
 {
     // Room for the fixed records and the shared strings at their widest: headers and two bytes a
-    // unit, and a few bytes more for every record they fill (a CONTINUE header, an option byte).
+    // unit (a text has no more units than UTF-8 bytes), and a few bytes more for every record
+    // they fill (a CONTINUE header, an option byte).
     qsizetype stringBytes = 0;
-    for (QStringView text : strings.texts)
+    for (const QByteArrayView text : strings.texts)
         stringBytes += kStringHeaderSize + 2 * text.size();
     QByteArray out;
     out.reserve(8192 + stringBytes + stringBytes / 512);

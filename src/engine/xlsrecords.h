@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QByteArray>
-#include <QStringView>
+#include <QByteArrayView>
 
 #include <functional>
 #include <span>
@@ -16,8 +16,8 @@ inline constexpr quint32 kXlsBlankCell = 0xFFFFFFFF;
 
 /** The shared strings, numbered in the order they first appear, as the cells refer to them. */
 struct XlsSharedStrings {
-    std::span<const QStringView> texts;
-    quint32 filledCells; // the cells that refer to them
+    std::span<const QByteArrayView> texts; // valid UTF-8
+    quint32 filledCells;                   // the cells that refer to them
 };
 
 /** The cells as the rows laid them out: each one's shared string, or kXlsBlankCell. */

@@ -4,6 +4,7 @@
 #include "platform/outputtarget.h"
 #include "platform/temporarystream.h"
 #include "text/helperthread.h"
+#include "text/utf8.h"
 
 #include <QByteArray>
 
@@ -227,26 +228,28 @@ QByteArray XlsxFile::cellText(QByteArrayView utf8)
     return out;
 }
 
-bool XlsxFile::mayNeedEscapes(QStringView text)
+bool XlsxFile::mayNeedEscapes(QByteArrayView utf8)
 {
-    // Without an early exit (and with a 16-bit result) the loop is vectorised, which over a
-    // whole row is quicker than stopping at the first find.
-    char16_t found = 0;
-    for (QChar c : text) {
-        const char16_t unit = c.unicode();
-        found |= (unit == u'_') | ((unit < 0x20) & (unit != u'\t') & (unit != u'\n')) | (unit >= 0xFFFE);
+    // Without an early exit the loop is vectorised, which over a whole row is quicker than
+    // stopping at the first find. U+FFFE and U+FFFF start with the byte 0xEF.
+    bool found = false;
+    for (const char c : utf8) {
+        const auto byte = static_cast<unsigned char>(c);
+        found |= (byte == '_') | ((byte < 0x20) & (byte != '\t') & (byte != '\n')) | (byte == 0xEF);
     }
-    return found != 0;
+    return found;
+}
+
+qsizetype XlsxFile::writtenLength(QByteArrayView utf8)
+{
+    if (!mayNeedEscapes(utf8) || !needsEscapes(utf8))
+        return utf8::utf16Length(utf8);
+    return utf8::utf16Length(cellText(utf8));
 }
 
 qsizetype XlsxFile::writtenLength(QStringView text)
 {
-    if (!mayNeedEscapes(text))
-        return text.size();
-    const QByteArray utf8 = text.toUtf8();
-    if (!needsEscapes(utf8))
-        return text.size();
-    return QString::fromUtf8(cellText(utf8)).size();
+    return writtenLength(text.toUtf8());
 }
 
 void XlsxRowBatch::appendCell(lxw_col_t column, QByteArrayView utf8)
@@ -268,37 +271,11 @@ void XlsxRowBatch::clear()
     m_rowEnds.clear();
 }
 
-void XlsxRowBatch::appendRow(const QStringList &cells)
+void XlsxRowBatch::appendRow(std::span<const QByteArrayView> cells)
 {
-    for (qsizetype column = 0; column < cells.size(); ++column) {
-        if (!cells.at(column).isEmpty())
-            appendCell(lxw_col_t(column), cells.at(column).toUtf8());
-    }
-    m_rowEnds.push_back(m_cells.size());
-}
-
-void XlsxRowBatch::appendDelimitedRow(QStringView row, char delimiter, char quoteMark)
-{
-    // One conversion for the whole row.
-    const QByteArray utf8 = row.toUtf8();
-    const char *const begin = utf8.constData();
-    const char *const end = begin + utf8.size();
-    lxw_col_t column = 0;
-    for (const char *start = begin;; ++column) {
-        const char *stop = static_cast<const char *>(std::memchr(start, delimiter, size_t(end - start)));
-        if (!stop)
-            stop = end;
-        const char *first = start;
-        const char *last = stop;
-        if (last - first >= 2 && *first == quoteMark && last[-1] == quoteMark) {
-            ++first;
-            --last;
-        }
-        if (first != last)
-            appendCell(column, QByteArrayView(first, last - first));
-        if (stop == end)
-            break;
-        start = stop + 1;
+    for (size_t column = 0; column < cells.size(); ++column) {
+        if (!cells[column].isEmpty())
+            appendCell(lxw_col_t(column), cells[column]);
     }
     m_rowEnds.push_back(m_cells.size());
 }

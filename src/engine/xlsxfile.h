@@ -1,10 +1,11 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
-#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <span>
 #include <vector>
 
 #include <xlsxwriter/common.h>
@@ -23,13 +24,8 @@ inline constexpr qsizetype kXlsxMaxCellChars = 32767;
 class XlsxRowBatch
 {
 public:
-    /**
-     * Appends a row given as a delimited row: fields split at the (ASCII) delimiter, each with
-     * its enclosing quote marks removed.
-     */
-    void appendDelimitedRow(QStringView row, char delimiter, char quoteMark);
-    /** Appends a row given as its cells' texts. */
-    void appendRow(const QStringList &cells);
+    /** Appends a row given as its cells' texts (UTF-8); the batch keeps its own copies. */
+    void appendRow(std::span<const QByteArrayView> cells);
 
     qsizetype rowCount() const { return qsizetype(m_rowEnds.size()); }
     /** Removes the rows and keeps the memory for the next ones. */
@@ -99,13 +95,18 @@ public:
 
     /** The text of a cell as it is written into the file, every escape in place (UTF-8 in and out). */
     static QByteArray cellText(QByteArrayView utf8);
-    /** How many characters a cell's text takes in the file, escapes counted: what the format's limit applies to. */
-    static qsizetype writtenLength(QStringView text);
     /**
-     * Whether text holds a character that a cell may write as an escape ("_", or one that
-     * XML cannot carry); when not, writtenLength() is the text's own length.
+     * How many characters (UTF-16 units) a cell's text takes in the file, escapes counted:
+     * what the format's limit applies to.
      */
-    static bool mayNeedEscapes(QStringView text);
+    static qsizetype writtenLength(QStringView text);
+    /** The same for a text given as UTF-8. */
+    static qsizetype writtenLength(QByteArrayView utf8);
+    /**
+     * Whether text (UTF-8) holds a character that a cell may write as an escape ("_", or one
+     * that XML cannot carry); when not, writtenLength() is the text's own length.
+     */
+    static bool mayNeedEscapes(QByteArrayView utf8);
 
 private:
     struct Handles;

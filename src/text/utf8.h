@@ -83,6 +83,17 @@ inline char32_t decode(const unsigned char *&at)
     return c;
 }
 
+/* How many UTF-16 units valid UTF-8 text takes: one per character, two for one outside the BMP. */
+inline qsizetype utf16Length(QByteArrayView text)
+{
+    qsizetype units = 0;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        units += (byte & 0xC0) != 0x80 ? (byte >= 0xF0 ? 2 : 1) : 0;
+    }
+    return units;
+}
+
 inline bool isValid(QByteArrayView bytes)
 {
     const auto *begin = reinterpret_cast<const unsigned char *>(bytes.data());

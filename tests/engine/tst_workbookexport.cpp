@@ -113,6 +113,12 @@ QList<QStringList> Table(const QJsonArray &rows)
     return table;
 }
 
+/* Delimited rows as an export finishes them, in their own order and without a header row. */
+FinishedRows finishedRows(const QStringList &rows)
+{
+    return FinishedRows(TextLines::fromStringList(rows), {}, false, QString());
+}
+
 /* The files in folder that this process has open, by the names they had (a file without a name included). */
 QStringList OpenFilesIn(const QString &folder)
 {
@@ -239,7 +245,7 @@ private slots:
         RecordingEvents host;
         const QString path = m_dir.filePath(name);
         QString error;
-        QVERIFY(!exportToWorkbook({row}, u',', path, host, {}, &error));
+        QVERIFY(!exportToWorkbook(finishedRows({row}), u',', path, host, {}, &error));
         QCOMPARE(error, message);
         QVERIFY(host.messages.isEmpty());
         QVERIFY(host.progress.isEmpty());
@@ -249,8 +255,12 @@ private slots:
     void largeTablesReadBackWhole_data()
     {
         QTest::addColumn<QString>("name");
-        QTest::newRow("xlsx") << u"large.xlsx"_qs;
-        QTest::newRow("xls") << u"large.xls"_qs;
+        QTest::addColumn<QChar>("delimiter");
+        QTest::newRow("xlsx") << u"large.xlsx"_qs << QChar(u',');
+        QTest::newRow("xls") << u"large.xls"_qs << QChar(u',');
+        // A delimiter that takes two bytes in UTF-8.
+        QTest::newRow("xlsx, delimiter ¦") << u"broken-bar.xlsx"_qs << QChar(u'¦');
+        QTest::newRow("xls, delimiter ¦") << u"broken-bar.xls"_qs << QChar(u'¦');
     }
 
     void largeTablesReadBackWhole()
@@ -259,6 +269,7 @@ private slots:
         // not, empty fields, an escape look-alike and a short last row: every cell comes back
         // where it was, across the batches' edges.
         QFETCH(QString, name);
+        QFETCH(QChar, delimiter);
         QStringList rows;
         QList<QStringList> expected;
         constexpr int kRows = 9000;
@@ -269,12 +280,12 @@ private slots:
             QStringList fields;
             for (const QString &cell : r + 1 < kRows ? cells : cells.first(1))
                 fields.append(u'"' + cell + u'"');
-            rows.append(fields.join(u','));
+            rows.append(fields.join(delimiter));
         }
         RecordingEvents host;
         const QString path = m_dir.filePath(name);
         QString error;
-        QVERIFY2(exportToWorkbook(rows, u',', path, host, {}, &error), qPrintable(error));
+        QVERIFY2(exportToWorkbook(finishedRows(rows), delimiter, path, host, {}, &error), qPrintable(error));
         QVERIFY(host.messages.isEmpty());
         QCOMPARE(Table(dumpWorkbook(path).value(u"cells"_qs).toArray()), expected);
     }
@@ -286,7 +297,7 @@ private slots:
         for (int i = 0; i < 8; ++i)
             rows.append(QStringLiteral("\"row %1\"").arg(i));
         QString error;
-        QVERIFY2(exportToWorkbook(rows, u',', m_dir.filePath(u"progress.xlsx"_qs), host, {}, &error),
+        QVERIFY2(exportToWorkbook(finishedRows(rows), u',', m_dir.filePath(u"progress.xlsx"_qs), host, {}, &error),
                  qPrintable(error));
         // The rows handed to the writer take it to 90; packing them (too short here for more
         // than a report or two) and the complete file take it to 100.
@@ -316,8 +327,11 @@ private slots:
             XlsxFile workbook(path, 2, dir.path());
             QVERIFY(workbook.isStarted());
             XlsxRowBatch batch;
-            for (int r = 0; r < 5000; ++r)
-                batch.appendRow({u"row %1"_qs.arg(r), u"Şişli"_qs});
+            for (int r = 0; r < 5000; ++r) {
+                const QByteArray first = "row " + QByteArray::number(r);
+                const QByteArrayView cells[] = {first, "Şişli"};
+                batch.appendRow(cells);
+            }
             for (qsizetype r = 0; r < batch.rowCount(); ++r)
                 QVERIFY(workbook.addRow(batch, r));
             QVERIFY(!OpenFilesIn(dir.path()).isEmpty()); // the sheet's rows so far

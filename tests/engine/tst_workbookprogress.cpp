@@ -124,7 +124,8 @@ private slots:
         const QString target = m_dir.filePath(name + u"-folder/"_qs + name);
         WatchingHost host(target);
         QString error;
-        QVERIFY2(exportToWorkbook(makeRows(rows), u',', target, host, {}, &error), qPrintable(error));
+        const FinishedRows finished(TextLines::fromStringList(makeRows(rows)), {}, false, QString());
+        QVERIFY2(exportToWorkbook(finished, u',', target, host, {}, &error), qPrintable(error));
         QVERIFY2(host.messages.isEmpty(), qPrintable(host.messages.join(u'\n')));
 
         // 81 to 100, each value once and rising.

@@ -325,13 +325,21 @@ void TestXlsFile::sameBytesHowEverTheRowsCome()
     QString error;
     QVERIFY2(writeXlsWorkbook(table, 2, whole, &error), qPrintable(error));
 
+    std::vector<std::vector<QByteArray>> texts; // the cells as UTF-8, which the batches view
+    for (const QStringList &row : table) {
+        texts.emplace_back();
+        for (const QString &cell : row)
+            texts.back().push_back(cell.toUtf8());
+    }
     XlsFile workbook(2, 1);
     XlsRowBatch batch;
     constexpr size_t kBatchRows = 7;
     for (size_t first = 0; first < table.size(); first += kBatchRows) {
         batch.clear();
-        for (size_t r = first; r < std::min(table.size(), first + kBatchRows); ++r)
-            batch.appendRow(table[r]);
+        for (size_t r = first; r < std::min(table.size(), first + kBatchRows); ++r) {
+            const std::vector<QByteArrayView> cells(texts[r].begin(), texts[r].end());
+            batch.appendRow(cells);
+        }
         for (qsizetype r = 0; r < batch.rowCount(); ++r)
             QVERIFY2(workbook.addRow(batch, r), qPrintable(workbook.errorString()));
     }

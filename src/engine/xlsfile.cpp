@@ -1,6 +1,7 @@
 #include "engine/xlsfile.h"
 
 #include "engine/compoundfile.h"
+#include "engine/textnumbers.h"
 #include "engine/xlsrecords.h"
 #include "text/helperthread.h"
 #include "text/utf8.h"
@@ -9,69 +10,6 @@
 
 #include <algorithm>
 #include <array>
-
-/**
- * Numbers distinct texts in the order they first appear, so that equal texts share one entry.
- * The table holds no copies: the texts are views into the caller's strings, which outlive the
- * writing. Open addressing over (hash, number) pairs keeps a lookup to one or two slots, and
- * a text is compared only when its hash matches.
- */
-class XlsFile::TextNumbers
-{
-public:
-    explicit TextNumbers(qsizetype expectedTexts) { resize(expectedTexts); }
-
-    /** The number of text, whose hash is given, the next free one when the text is new. */
-    quint32 numberOf(QByteArrayView text, size_t hash)
-    {
-        // At most half full, so that a search ends soon at a free slot.
-        if (2 * (m_texts.size() + 1) > m_slots.size())
-            resize(qsizetype(2 * m_slots.size()));
-        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
-            Slot &slot = m_slots[i];
-            if (slot.number == 0) {
-                m_texts.push_back(text);
-                m_hashes.push_back(hash);
-                slot = {checkOf(hash), quint32(m_texts.size())};
-                return slot.number - 1;
-            }
-            if (slot.check == checkOf(hash) && m_texts[slot.number - 1] == text)
-                return slot.number - 1;
-        }
-    }
-
-    /** The distinct texts by number. */
-    const std::vector<QByteArrayView> &texts() const { return m_texts; }
-
-private:
-    struct Slot {
-        quint32 check = 0;  // the high bits of the text's hash, which the slot's place does not tell
-        quint32 number = 0; // one-based, so that zero marks a free slot
-    };
-
-    static quint32 checkOf(size_t hash) { return quint32(quint64(hash) >> 32); }
-
-    /** Makes room for at least slots slots (a power of two) and puts the texts so far back in. */
-    void resize(qsizetype minimum)
-    {
-        size_t slotCount = 16;
-        while (slotCount < size_t(minimum))
-            slotCount *= 2;
-        m_slots.assign(slotCount, Slot());
-        m_mask = slotCount - 1;
-        for (size_t n = 0; n < m_texts.size(); ++n) {
-            size_t i = m_hashes[n] & m_mask;
-            while (m_slots[i].number != 0)
-                i = (i + 1) & m_mask;
-            m_slots[i] = {checkOf(m_hashes[n]), quint32(n + 1)};
-        }
-    }
-
-    std::vector<Slot> m_slots;
-    size_t m_mask = 0;
-    std::vector<QByteArrayView> m_texts;
-    std::vector<size_t> m_hashes; // of the texts, for putting them into a larger table
-};
 
 XlsRowBatch::XlsRowBatch()
     : m_seed(QHashSeed::globalSeed())

@@ -12,6 +12,8 @@
 #include <span>
 #include <vector>
 
+class TextNumbers;
+
 /**
  * Rows made ready for XlsFile::addRow(): every cell's text (UTF-8), as a view into bytes that
  * outlive the writing, with the hash the workbook finds equal texts by. Making rows ready needs
@@ -76,8 +78,6 @@ public:
     QString errorString() const { return m_error; }
 
 private:
-    class TextNumbers;
-
     bool refuseRow();
 
     int m_widthColumns;

@@ -27,6 +27,12 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * copies them in (a failure while it copies can leave the file cut). While a temporary
  * file has a name it is registered to be removed should a signal end the process; an object
  * destroyed before commit() removes it.
+ *
+ * Not QSaveFile: its commit() syncs the file to disk but ignores a failed sync (it takes the
+ * failure for a file system that cannot sync), so a file whose bytes never reached the disk
+ * would replace the old one and count as written. Here a failed sync fails the write and leaves
+ * the old file. QSaveFile also always gives its temporary file a name, which a process that
+ * is killed leaves behind.
  */
 class OutputFile
 {

@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 #include <vector>
 
@@ -76,6 +77,8 @@ private:
         qsizetype firstLine = 0; // its first line's number in the list
         bool appendable = false; // bytes hold this chunk alone and end with its last line
     };
+    /* The largest end offset a line of a chunk can have, unless it is the chunk's last line. */
+    static constexpr qsizetype kMaxRelativeEnd = std::numeric_limits<quint32>::max();
     static constexpr int kPageBits = 16;
     static constexpr qsizetype kPageSize = qsizetype(1) << kPageBits;
     using Page = std::shared_ptr<quint32[]>;

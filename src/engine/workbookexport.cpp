@@ -77,11 +77,13 @@ struct TableShape {
 
 /*
  * The shape of rows [from, to). A cell's length counts the characters it takes in the file:
- * escapes included for .xlsx. A text has no more characters than UTF-8 bytes, so only the
- * cells of a long row, or of one with escapes, are counted: no other can break the limit.
+ * escapes included for .xlsx. A cell takes no more characters than UTF-8 bytes, and with
+ * escapes no more than seven times as many (an escape, _xHHHH_, stands for at least one byte):
+ * only the cells of a row that long can break the limit, so only those are counted.
  */
 TableShape measureRows(const FinishedRows &rows, qsizetype from, qsizetype to, const RowSplitter &splitter, bool xlsx)
 {
+    const qsizetype mostCharactersPerByte = xlsx ? 7 : 1;
     TableShape shape;
     shape.rows = to - from;
     std::vector<QByteArrayView> cells;
@@ -90,9 +92,9 @@ TableShape measureRows(const FinishedRows &rows, qsizetype from, qsizetype to, c
         const qsizetype fields = splitter.fieldCount(row);
         shape.widestRow = std::max(shape.widestRow, fields);
         shape.lastRowFields = fields;
-        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
-        if (row.size() <= kXlsxMaxCellChars && !escapes)
+        if (row.size() * mostCharactersPerByte <= kXlsxMaxCellChars)
             continue;
+        const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
         splitter.split(row, cells);
         for (const QByteArrayView cell : cells) {
             const qsizetype length = escapes ? XlsxFile::writtenLength(cell) : utf8::utf16Length(cell);

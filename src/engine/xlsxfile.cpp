@@ -232,12 +232,12 @@ bool XlsxFile::mayNeedEscapes(QByteArrayView utf8)
 {
     // Without an early exit the loop is vectorised, which over a whole row is quicker than
     // stopping at the first find. U+FFFE and U+FFFF start with the byte 0xEF.
-    bool found = false;
+    unsigned char found = 0;
     for (const char c : utf8) {
         const auto byte = static_cast<unsigned char>(c);
         found |= (byte == '_') | ((byte < 0x20) & (byte != '\t') & (byte != '\n')) | (byte == 0xEF);
     }
-    return found;
+    return found != 0;
 }
 
 qsizetype XlsxFile::writtenLength(QByteArrayView utf8)

@@ -85,9 +85,9 @@ QChar listSeparatorChar()
     return processValues().listSeparator;
 }
 
-QString QuoteMark()
+QChar quoteMark()
 {
-    return QStringLiteral("\"");
+    return u'"';
 }
 
 LoadedVcards &loadedCards()
@@ -105,9 +105,8 @@ QString settleDataDir(const QString &programFolder, const QString &company, cons
     if (isFolderWritable(programFolder))
         return withSlash(programFolder);
     const QString appData = perUserAppDataFolder();
-    // Each level is made on its own; "already there" and other failures are left for the
-    // settings store to meet.
-    // On a new account even the configuration folder may be missing: make the whole path.
+    // On a new account even the configuration folder may be missing: the whole path is made at
+    // once, and a failure is left for the settings store to meet.
     QDir().mkpath(appData + u'/' + company + u'/' + description);
     return appData + u'/' + company + u'/' + description + u'/';
 }

@@ -22,7 +22,7 @@ const AppIdentity &appIdentity();
 QString dataDir(); // ends in "/"
 IniStore &settingsIni();
 QChar listSeparatorChar();
-QString QuoteMark();
+QChar quoteMark(); // the quotation mark around CSV fields
 LoadedVcards &loadedCards();
 
 /** What start-up could not do as planned; the program runs all the same. */

@@ -93,7 +93,7 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
     if (::stat(name.constData(), &status) != 0)
         return errno == ENOENT ? 0 : errno;
     if (S_ISDIR(status.st_mode)) {
-        info->kind = OutputTargetInfo::languageFolder;
+        info->kind = OutputTargetInfo::Folder;
     } else if (S_ISREG(status.st_mode)) {
         info->kind = OutputTargetInfo::RegularFile;
         info->permissions = unsigned(status.st_mode & 07777);

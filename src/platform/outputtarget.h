@@ -11,10 +11,10 @@
 /** What is at the path an output file is to be written to. */
 struct OutputTargetInfo {
     enum Kind {
-        Missing,        // nothing yet: a new file is created
-        RegularFile,    // replaced as a whole
-        languageFolder, // never written
-        Stream,         // a device, FIFO or socket: written in place
+        Missing,     // nothing yet: a new file is created
+        RegularFile, // replaced as a whole
+        Folder,      // never written
+        Stream,      // a device, FIFO or socket: written in place
     };
     Kind kind = Missing;
     unsigned permissions = 0; // of an existing file

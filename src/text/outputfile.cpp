@@ -91,7 +91,7 @@ bool OutputFile::open(Writer writer)
         if (const int error = inspectOutputTarget(m_target, &target))
             return failWithError(error);
         switch (target.kind) {
-        case OutputTargetInfo::languageFolder:
+        case OutputTargetInfo::Folder:
             return failWithError(EISDIR);
         case OutputTargetInfo::Stream:
             if (const int error = openStreamForWriting(m_target, &m_streamFd))

@@ -27,13 +27,13 @@ public:
     bool show(QPushButton *button, QMenu *menu);
 
     /**
-     * The millisecond tick counter the guard compares, as an unsigned 32-bit number whose
-     * differences survive the counter's wrap. Tests replace it.
+     * The millisecond clock the guard compares, as an unsigned 32-bit number whose
+     * differences survive the clock's wrap. Tests replace it.
      */
-    static std::function<quint32()> tickCount;
+    static std::function<quint32()> clock;
 
 private:
     QPushButton *m_button = nullptr;
     QMenu *m_menu = nullptr;
-    quint32 m_closedTick = 0;
+    quint32 m_closedAt = 0; // clock() when m_menu closed
 };

@@ -4,6 +4,7 @@
 #include "platform/webhost.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
+#include "widgets/objectnames.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -106,78 +107,79 @@ AboutWindow::AboutWindow(const QString &description, const QString &version, QWi
     translateCaptions(description);
     loadLogoForScreen();
     centreOnScreen();
+    nameControls();
 }
 
 AboutWindow::~AboutWindow() = default;
 
 void AboutWindow::createControls(const QString &description, const QString &version)
 {
-    contentPanel = new QWidget(this);
-    contentPanel->setGeometry(48, 42, 350, 291);
-    contentPanel->setAutoFillBackground(true);
+    m_contentPanel = new QWidget(this);
+    m_contentPanel->setGeometry(48, 42, 350, 291);
+    m_contentPanel->setAutoFillBackground(true);
 
-    logoImage = plainLabel(contentPanel, QRect(QPoint(3, 3), logoSize));
-    logoImage->setScaledContents(true);
+    m_logoImage = plainLabel(m_contentPanel, QRect(QPoint(3, 3), logoSize));
+    m_logoImage->setScaledContents(true);
 
-    separatorLine = new QFrame(contentPanel);
-    separatorLine->setGeometry(9, 122, 34, 34);
-    separatorLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    iconImage = plainLabel(contentPanel, QRect(10, 123, 32, 32));
-    iconImage->setAlignment(Qt::AlignCenter);
-    iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(32, 32)));
+    m_separatorLine = new QFrame(m_contentPanel);
+    m_separatorLine->setGeometry(9, 122, 34, 34);
+    m_separatorLine->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    m_iconImage = plainLabel(m_contentPanel, QRect(10, 123, 32, 32));
+    m_iconImage->setAlignment(Qt::AlignCenter);
+    m_iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(32, 32)));
 
-    versionLabel = plainLabel(contentPanel, QRect(49, 122, 290, 40));
-    versionLabel->setWordWrap(true);
-    versionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    versionLabel->setFont(pixelFont(16));
-    versionLabel->setText(description + u' ' + version);
+    m_versionLabel = plainLabel(m_contentPanel, QRect(49, 122, 290, 40));
+    m_versionLabel->setWordWrap(true);
+    m_versionLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    m_versionLabel->setFont(pixelFont(16));
+    m_versionLabel->setText(description + u' ' + version);
 
-    okButton = whiteButton(contentPanel, QRect(49, 224, 122, 33));
-    okButton->setDefault(true);
-    connect(okButton, &QPushButton::clicked, this, &AboutWindow::onOkClicked);
-    infoButton = whiteButton(contentPanel, QRect(177, 224, 122, 33));
-    infoButton->setIcon(roleIcon(QStringLiteral("arrow")));
-    infoButton->setLayoutDirection(Qt::RightToLeft); // the arrow at the right of the caption
-    connect(infoButton, &QPushButton::clicked, this, &AboutWindow::onInfoClicked);
-    setTabOrder(okButton, infoButton);
+    m_okButton = whiteButton(m_contentPanel, QRect(49, 224, 122, 33));
+    m_okButton->setDefault(true);
+    connect(m_okButton, &QPushButton::clicked, this, &AboutWindow::onOkClicked);
+    m_infoButton = whiteButton(m_contentPanel, QRect(177, 224, 122, 33));
+    m_infoButton->setIcon(roleIcon(QStringLiteral("arrow")));
+    m_infoButton->setLayoutDirection(Qt::RightToLeft); // the arrow at the right of the caption
+    connect(m_infoButton, &QPushButton::clicked, this, &AboutWindow::onInfoClicked);
+    setTabOrder(m_okButton, m_infoButton);
 
     // The link: bottom of the panel, text centred, lime and underlined.
     QFont linkFont = pixelFont(11, QStringLiteral("MS Sans Serif"));
     linkFont.setUnderline(true);
     const int linkHeight = QFontMetrics(linkFont).height() + 2;
-    webLinkLabel
-        = plainLabel(contentPanel, QRect(0, contentPanel->height() - linkHeight, contentPanel->width(), linkHeight));
-    webLinkLabel->setFont(linkFont);
-    webLinkLabel->setAlignment(Qt::AlignCenter);
-    QPalette linkPalette = webLinkLabel->palette();
+    m_webLinkLabel = plainLabel(m_contentPanel,
+                                QRect(0, m_contentPanel->height() - linkHeight, m_contentPanel->width(), linkHeight));
+    m_webLinkLabel->setFont(linkFont);
+    m_webLinkLabel->setAlignment(Qt::AlignCenter);
+    QPalette linkPalette = m_webLinkLabel->palette();
     linkPalette.setColor(QPalette::WindowText, QColor(0x00, 0xff, 0x00));
-    webLinkLabel->setPalette(linkPalette);
-    webLinkLabel->setCursor(Qt::PointingHandCursor);
-    webLinkLabel->setText(webHost());
-    webLinkLabel->setToolTip(QStringLiteral("http://") + webHost() + u'/');
-    webLinkLabel->installEventFilter(this);
+    m_webLinkLabel->setPalette(linkPalette);
+    m_webLinkLabel->setCursor(Qt::PointingHandCursor);
+    m_webLinkLabel->setText(webHost());
+    m_webLinkLabel->setToolTip(QStringLiteral("http://") + webHost() + u'/');
+    m_webLinkLabel->installEventFilter(this);
 
-    infoMenu = new QMenu(this);
-    creditsAction = infoMenu->addAction(QString());
-    uninstallAction = infoMenu->addAction(QString());
-    licenseAction = infoMenu->addAction(QString());
-    connect(creditsAction, &QAction::triggered, this, &AboutWindow::openCredits);
-    connect(uninstallAction, &QAction::triggered, this, &AboutWindow::openUninstallHelp);
-    connect(licenseAction, &QAction::triggered, this, &AboutWindow::openLicense);
+    m_infoMenu = new QMenu(this);
+    m_creditsAction = m_infoMenu->addAction(QString());
+    m_uninstallAction = m_infoMenu->addAction(QString());
+    m_licenseAction = m_infoMenu->addAction(QString());
+    connect(m_creditsAction, &QAction::triggered, this, &AboutWindow::openCredits);
+    connect(m_uninstallAction, &QAction::triggered, this, &AboutWindow::openUninstallHelp);
+    connect(m_licenseAction, &QAction::triggered, this, &AboutWindow::openLicense);
 
-    rainTimer = new QTimer(this);
-    rainTimer->setInterval(kTickInterval);
-    connect(rainTimer, &QTimer::timeout, this, &AboutWindow::onRainTimer);
+    m_rainTimer = new QTimer(this);
+    m_rainTimer->setInterval(kTickInterval);
+    connect(m_rainTimer, &QTimer::timeout, this, &AboutWindow::onRainTimer);
 }
 
 void AboutWindow::translateCaptions(const QString &description)
 {
     setWindowTitle(formatText(translate(QStringLiteral("About %s")), description));
-    okButton->setText(translate(QStringLiteral("OK")));
-    infoButton->setText(translate(QStringLiteral("Info")));
-    creditsAction->setText(translate(QStringLiteral("Acknowledgements...")));
-    uninstallAction->setText(translate(QStringLiteral("How to uninstall...")));
-    licenseAction->setText(translate(QStringLiteral("License...")));
+    m_okButton->setText(translate(QStringLiteral("OK")));
+    m_infoButton->setText(translate(QStringLiteral("Info")));
+    m_creditsAction->setText(translate(QStringLiteral("Acknowledgements...")));
+    m_uninstallAction->setText(translate(QStringLiteral("How to uninstall...")));
+    m_licenseAction->setText(translate(QStringLiteral("License...")));
 }
 
 void AboutWindow::centreOnScreen()
@@ -209,7 +211,7 @@ void AboutWindow::startRain()
     m_bitmapWidth = frameGeometry().width();
     m_bitmapHeight = frameGeometry().height();
     resetRain();
-    rainTimer->start();
+    m_rainTimer->start();
 }
 
 void AboutWindow::resetRain()
@@ -230,7 +232,7 @@ void AboutWindow::onRainTimer()
     m_rain.tick([&](const DropDrawing &drawing) { drawDrop(painter, drawing, changed); });
     painter.end();
     // The panel covers its part of the window, so nothing there needs repainting.
-    update(changed.subtracted(QRegion(contentPanel->geometry())));
+    update(changed.subtracted(QRegion(m_contentPanel->geometry())));
 }
 
 void AboutWindow::drawDrop(QPainter &painter, const DropDrawing &drawing, QRegion &changed)
@@ -290,24 +292,24 @@ void AboutWindow::showEvent(QShowEvent *event)
             resetRain();
         });
     }
-    rainTimer->start();
+    m_rainTimer->start();
 }
 
 void AboutWindow::hideEvent(QHideEvent *event)
 {
-    rainTimer->stop();
+    m_rainTimer->stop();
     QDialog::hideEvent(event);
 }
 
 void AboutWindow::loadLogoForScreen()
 {
-    logoImage->clear();
+    m_logoImage->clear();
     const qreal ratio = devicePixelRatioF();
     QImageReader reader(QStringLiteral(":/about/logo.svg"));
     reader.setScaledSize(logoSize * ratio);
     QPixmap logo = QPixmap::fromImage(reader.read());
     logo.setDevicePixelRatio(ratio);
-    logoImage->setPixmap(logo);
+    m_logoImage->setPixmap(logo);
 }
 
 // ---- dragging ---------------------------------------------------------------------------------
@@ -341,12 +343,12 @@ void AboutWindow::mouseReleaseEvent(QMouseEvent *)
 bool AboutWindow::eventFilter(QObject *watched, QEvent *event)
 {
     // The link takes its own clicks; they do not drag the window.
-    if (watched == webLinkLabel) {
+    if (watched == m_webLinkLabel) {
         if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)
             return true;
         if (event->type() == QEvent::MouseButtonRelease) {
             const auto *mouse = static_cast<QMouseEvent *>(event);
-            if (mouse->button() == Qt::LeftButton && webLinkLabel->rect().contains(mouse->position().toPoint()))
+            if (mouse->button() == Qt::LeftButton && m_webLinkLabel->rect().contains(mouse->position().toPoint()))
                 onWebLinkClicked();
             return true;
         }
@@ -363,7 +365,7 @@ void AboutWindow::onOkClicked()
 
 void AboutWindow::onInfoClicked()
 {
-    m_menuUnderButton.show(infoButton, infoMenu);
+    m_menuUnderButton.show(m_infoButton, m_infoMenu);
 }
 
 void AboutWindow::openPage(const QString &scheme, const QString &path)
@@ -394,4 +396,23 @@ void AboutWindow::openLicense()
     else
         Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("License")),
                              translate(QStringLiteral("File not found!")));
+}
+
+void AboutWindow::nameControls()
+{
+    setObjectNames({
+        {m_contentPanel, "contentPanel"},
+        {m_logoImage, "logoImage"},
+        {m_separatorLine, "separatorLine"},
+        {m_iconImage, "iconImage"},
+        {m_versionLabel, "versionLabel"},
+        {m_okButton, "okButton"},
+        {m_infoButton, "infoButton"},
+        {m_webLinkLabel, "webLinkLabel"},
+        {m_infoMenu, "infoMenu"},
+        {m_creditsAction, "creditsAction"},
+        {m_uninstallAction, "uninstallAction"},
+        {m_licenseAction, "licenseAction"},
+        {m_rainTimer, "rainTimer"},
+    });
 }

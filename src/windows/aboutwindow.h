@@ -25,8 +25,8 @@ class QUrl;
  *
  * It is shown modally and discarded when it closes. The window can be dragged by its
  * background, its panel, the two images and the name label, with any mouse button but the
- * right one. The controls keep their designer names and are public so that tests can drive
- * them.
+ * right one. Each control's object name is its role ("okButton", "infoMenu"), by which tests
+ * find it.
  */
 class AboutWindow : public QDialog
 {
@@ -46,13 +46,7 @@ public:
     // ---- handlers ------------------------------------------------------------------------
     /** One step of the animation, every 50 ms: draws the drops' cells, then repaints only those cells. */
     void onRainTimer();
-    void onOkClicked();
     void onInfoClicked();
-    void onWebLinkClicked();
-    void openCredits();
-    void openUninstallHelp();
-    /** Opens license.txt from the program's folder, or says "File not found!". */
-    void openLicense();
     /** Loads the logo at the size that fits the screen's dots per inch. */
     void loadLogoForScreen();
 
@@ -60,21 +54,6 @@ public:
     const RainAnimation &rain() const { return m_rain; }
     const QImage &canvas() const { return m_canvas; }
     bool isDragging() const { return m_dragging; }
-
-    // ---- controls ------------------------------------------------------------------------
-    QWidget *contentPanel = nullptr;
-    QLabel *logoImage = nullptr;
-    QFrame *separatorLine = nullptr;
-    QLabel *iconImage = nullptr;
-    QLabel *versionLabel = nullptr;
-    QPushButton *okButton = nullptr;
-    QPushButton *infoButton = nullptr;
-    QLabel *webLinkLabel = nullptr;
-    QMenu *infoMenu = nullptr;
-    QAction *creditsAction = nullptr;
-    QAction *uninstallAction = nullptr;
-    QAction *licenseAction = nullptr;
-    QTimer *rainTimer = nullptr;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -87,6 +66,13 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void onOkClicked();
+    void onWebLinkClicked();
+    void openCredits();
+    void openUninstallHelp();
+    /** Opens license.txt from the program's folder, or says "File not found!". */
+    void openLicense();
+    void nameControls();
     void createControls(const QString &description, const QString &version);
     void translateCaptions(const QString &description);
     void startRain();
@@ -113,4 +99,19 @@ private:
     bool m_watchingScreen = false;
 
     MenuUnderButton m_menuUnderButton;
+
+    // ---- controls ------------------------------------------------------------------------
+    QWidget *m_contentPanel = nullptr;
+    QLabel *m_logoImage = nullptr;
+    QFrame *m_separatorLine = nullptr;
+    QLabel *m_iconImage = nullptr;
+    QLabel *m_versionLabel = nullptr;
+    QPushButton *m_okButton = nullptr;
+    QPushButton *m_infoButton = nullptr;
+    QLabel *m_webLinkLabel = nullptr;
+    QMenu *m_infoMenu = nullptr;
+    QAction *m_creditsAction = nullptr;
+    QAction *m_uninstallAction = nullptr;
+    QAction *m_licenseAction = nullptr;
+    QTimer *m_rainTimer = nullptr;
 };

@@ -27,32 +27,32 @@ QFont menuFont()
 
 void MainWindow::createExportMenu()
 {
-    exportMenu = new QMenu(this);
-    csvMenu = exportMenu->addMenu(menuIcon(QStringLiteral("csv")), QString());
-    defaultCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("table")), QString());
-    excelCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("excel48")), QString());
-    googleCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("gmail")), QString());
-    outlookCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("outlook")), QString());
-    yahooCsvAction = csvMenu->addAction(menuIcon(QStringLiteral("yahoo")), QString());
-    xlsAction = exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
-    txtAction = exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
-    exportMenu->addSeparator();
-    exportMenu->addAction(stopExportAction);
-    exportMenu->setFont(menuFont());
-    csvMenu->setFont(menuFont());
+    m_exportMenu = new QMenu(this);
+    m_csvMenu = m_exportMenu->addMenu(menuIcon(QStringLiteral("csv")), QString());
+    m_defaultCsvAction = m_csvMenu->addAction(menuIcon(QStringLiteral("table")), QString());
+    m_excelCsvAction = m_csvMenu->addAction(menuIcon(QStringLiteral("excel48")), QString());
+    m_googleCsvAction = m_csvMenu->addAction(menuIcon(QStringLiteral("gmail")), QString());
+    m_outlookCsvAction = m_csvMenu->addAction(menuIcon(QStringLiteral("outlook")), QString());
+    m_yahooCsvAction = m_csvMenu->addAction(menuIcon(QStringLiteral("yahoo")), QString());
+    m_xlsAction = m_exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
+    m_txtAction = m_exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
+    m_exportMenu->addSeparator();
+    m_exportMenu->addAction(m_stopExportAction);
+    m_exportMenu->setFont(menuFont());
+    m_csvMenu->setFont(menuFont());
 
     // Queued, so that the menu has closed (and its nested event loop ended) before the save
     // dialog opens.
     const auto entry = [this](QAction *action, void (MainWindow::*handler)()) {
         connect(action, &QAction::triggered, this, handler, Qt::QueuedConnection);
     };
-    entry(defaultCsvAction, &MainWindow::exportDefaultCsv);
-    entry(excelCsvAction, &MainWindow::exportExcelCsv);
-    entry(googleCsvAction, &MainWindow::exportGoogleCsv);
-    entry(outlookCsvAction, &MainWindow::exportOutlookCsv);
-    entry(yahooCsvAction, &MainWindow::exportYahooCsv);
-    entry(xlsAction, &MainWindow::exportXls);
-    entry(txtAction, &MainWindow::exportTxt);
+    entry(m_defaultCsvAction, &MainWindow::exportDefaultCsv);
+    entry(m_excelCsvAction, &MainWindow::exportExcelCsv);
+    entry(m_googleCsvAction, &MainWindow::exportGoogleCsv);
+    entry(m_outlookCsvAction, &MainWindow::exportOutlookCsv);
+    entry(m_yahooCsvAction, &MainWindow::exportYahooCsv);
+    entry(m_xlsAction, &MainWindow::exportXls);
+    entry(m_txtAction, &MainWindow::exportTxt);
 }
 
 // Each entry applies its presets in the order encoding, Headers, flavour, then asks for the
@@ -65,7 +65,7 @@ void MainWindow::exportCsv(CsvPreset preset)
     m_exportFlavor = applyCsvPreset(preset, options);
     if (options.encoding != before)
         encodingRadio(options.encoding)->setChecked(true);
-    headersCheck->setChecked(options.headers);
+    m_headersCheck->setChecked(options.headers);
     startExport(ExportType::Csv);
 }
 
@@ -114,6 +114,6 @@ void MainWindow::startExport(ExportType fileType)
     request.flavor = m_exportFlavor;
     request.exportFileName = answer->fileName;
     request.format.delimiter = listSeparatorChar();
-    request.format.quoteMark = QuoteMark().isEmpty() ? QChar(u'"') : QuoteMark().at(0);
+    request.format.quoteMark = quoteMark();
     startRun(request);
 }

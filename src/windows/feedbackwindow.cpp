@@ -5,6 +5,7 @@
 #include "online/webrequest.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
+#include "widgets/objectnames.h"
 
 #include <QFrame>
 #include <QGuiApplication>
@@ -89,67 +90,68 @@ FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
     setFont(pixelFont(13));
     setWindowTitle(m_program.description + u' ' + translate(QStringLiteral("feedback")));
 
-    likePanel = addChoicePanel(QStringLiteral("like"), &likeImage);
-    dislikePanel = addChoicePanel(QStringLiteral("dislike"), &dislikeImage);
-    likePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kLikePhrase));
-    dislikePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kDislikePhrase));
+    m_likePanel = addChoicePanel(QStringLiteral("like"), &m_likeImage);
+    m_dislikePanel = addChoicePanel(QStringLiteral("dislike"), &m_dislikeImage);
+    m_likePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kLikePhrase));
+    m_dislikePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kDislikePhrase));
 
-    introLabel = plainLabel(pixelFont(16), this);
-    introLabel->setText(translate(QStringLiteral("We would really appreciate your feedback.")));
-    questionLabel = plainLabel(boldPixelFont(13), this);
-    questionLabel->setText(translate(QStringLiteral("What did you like or dislike?")));
+    m_introLabel = plainLabel(pixelFont(16), this);
+    m_introLabel->setText(translate(QStringLiteral("We would really appreciate your feedback.")));
+    m_questionLabel = plainLabel(boldPixelFont(13), this);
+    m_questionLabel->setText(translate(QStringLiteral("What did you like or dislike?")));
 
-    feedbackEdit = new QPlainTextEdit(this);
-    feedbackEdit->setFont(pixelFont(13));
-    feedbackEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    feedbackEdit->setTabChangesFocus(true);
-    connect(feedbackEdit->document(), &QTextDocument::contentsChange, this,
+    m_feedbackEdit = new QPlainTextEdit(this);
+    m_feedbackEdit->setFont(pixelFont(13));
+    m_feedbackEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_feedbackEdit->setTabChangesFocus(true);
+    connect(m_feedbackEdit->document(), &QTextDocument::contentsChange, this,
             [this](int position, int, int charsAdded) { limitMemoLength(position, charsAdded); });
 
-    emailLabel = plainLabel(pixelFont(13), this);
-    emailLabel->setText(translate(QStringLiteral("Include my e-mail:")));
-    emailEdit = new QLineEdit(this);
-    emailEdit->setMaxLength(kAddressMaxLength);
-    emailLabel->setBuddy(emailEdit);
+    m_emailLabel = plainLabel(pixelFont(13), this);
+    m_emailLabel->setText(translate(QStringLiteral("Include my e-mail:")));
+    m_emailEdit = new QLineEdit(this);
+    m_emailEdit->setMaxLength(kAddressMaxLength);
+    m_emailLabel->setBuddy(m_emailEdit);
 
-    sendButton = new QPushButton(roleIcon(QStringLiteral("send")), translate(QStringLiteral("Send")), this);
-    sendButton->setFont(boldPixelFont(13));
-    sendButton->setFixedSize(180, 34);
-    sendButton->setDefault(true);
-    connect(sendButton, &QPushButton::clicked, this, &FeedbackWindow::onSendClicked);
+    m_sendButton = new QPushButton(roleIcon(QStringLiteral("send")), translate(QStringLiteral("Send")), this);
+    m_sendButton->setFont(boldPixelFont(13));
+    m_sendButton->setFixedSize(180, 34);
+    m_sendButton->setDefault(true);
+    connect(m_sendButton, &QPushButton::clicked, this, &FeedbackWindow::onSendClicked);
 
     auto *choices = new QHBoxLayout;
     choices->setSpacing(8);
-    choices->addWidget(likePanel);
-    choices->addWidget(dislikePanel);
+    choices->addWidget(m_likePanel);
+    choices->addWidget(m_dislikePanel);
     auto *addressRow = new QHBoxLayout;
-    addressRow->addWidget(emailLabel);
-    addressRow->addWidget(emailEdit, 1);
+    addressRow->addWidget(m_emailLabel);
+    addressRow->addWidget(m_emailEdit, 1);
     auto *buttonRow = new QHBoxLayout;
     buttonRow->addStretch();
-    buttonRow->addWidget(sendButton);
+    buttonRow->addWidget(m_sendButton);
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(8, 8, 8, 8);
     column->setSpacing(6);
     column->addLayout(choices);
     column->addSpacing(2);
-    column->addWidget(introLabel);
-    column->addWidget(questionLabel);
-    column->addWidget(feedbackEdit, 1);
+    column->addWidget(m_introLabel);
+    column->addWidget(m_questionLabel);
+    column->addWidget(m_feedbackEdit, 1);
     column->addLayout(addressRow);
     column->addLayout(buttonRow);
 
-    setTabOrder(likePanel, dislikePanel);
-    setTabOrder(dislikePanel, feedbackEdit);
-    setTabOrder(feedbackEdit, emailEdit);
-    setTabOrder(emailEdit, sendButton);
-    feedbackEdit->setFocus();
+    setTabOrder(m_likePanel, m_dislikePanel);
+    setTabOrder(m_dislikePanel, m_feedbackEdit);
+    setTabOrder(m_feedbackEdit, m_emailEdit);
+    setTabOrder(m_emailEdit, m_sendButton);
+    m_feedbackEdit->setFocus();
 
     const QScreen *screen = parent ? parent->screen() : QGuiApplication::primaryScreen();
     QRect centred = rect();
     centred.moveCenter(screen->availableGeometry().center());
     move(centred.topLeft());
+    nameControls();
 }
 
 /* A clickable panel with a 32 by 32 picture at its left and its caption beside it. */
@@ -204,37 +206,37 @@ QString FeedbackWindow::panelCaption(const QFrame *panel) const
 
 void FeedbackWindow::onLikeClicked()
 {
-    if (!isChosen(likePanel))
-        setChosenLook(likePanel, true);
-    if (isChosen(dislikePanel))
-        setChosenLook(dislikePanel, false);
+    if (!isChosen(m_likePanel))
+        setChosenLook(m_likePanel, true);
+    if (isChosen(m_dislikePanel))
+        setChosenLook(m_dislikePanel, false);
 }
 
 void FeedbackWindow::onDislikeClicked()
 {
-    if (!isChosen(dislikePanel))
-        setChosenLook(dislikePanel, true);
-    if (isChosen(likePanel))
-        setChosenLook(likePanel, false);
+    if (!isChosen(m_dislikePanel))
+        setChosenLook(m_dislikePanel, true);
+    if (isChosen(m_likePanel))
+        setChosenLook(m_likePanel, false);
 }
 
 bool FeedbackWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if ((watched == likePanel || watched == dislikePanel) && event->type() == QEvent::KeyPress) {
+    if ((watched == m_likePanel || watched == m_dislikePanel) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Space || key == Qt::Key_Select) {
-            if (watched == likePanel)
+            if (watched == m_likePanel)
                 onLikeClicked();
             else
                 onDislikeClicked();
             return true;
         }
     }
-    if ((watched == likePanel || watched == dislikePanel) && event->type() == QEvent::MouseButtonRelease) {
+    if ((watched == m_likePanel || watched == m_dislikePanel) && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const auto *panel = static_cast<QFrame *>(watched);
         if (mouse->button() == Qt::LeftButton && panel->rect().contains(mouse->position().toPoint())) {
-            if (panel == likePanel)
+            if (panel == m_likePanel)
                 onLikeClicked();
             else
                 onDislikeClicked();
@@ -247,12 +249,12 @@ bool FeedbackWindow::eventFilter(QObject *watched, QEvent *event)
 /* Keeps the comment within its maximum length by cutting what was just typed or pasted. */
 void FeedbackWindow::limitMemoLength(int position, int charsAdded)
 {
-    const int length = feedbackEdit->document()->characterCount() - 1; // without the closing paragraph mark
+    const int length = m_feedbackEdit->document()->characterCount() - 1; // without the closing paragraph mark
     const int excess = length - kMemoMaxLength;
     if (excess <= 0 || charsAdded <= 0)
         return;
     const int cut = qMin(excess, charsAdded);
-    QTextCursor cursor(feedbackEdit->document());
+    QTextCursor cursor(m_feedbackEdit->document());
     cursor.setPosition(position + charsAdded - cut);
     cursor.setPosition(position + charsAdded, QTextCursor::KeepAnchor);
     cursor.removeSelectedText();
@@ -268,11 +270,11 @@ QString FeedbackWindow::panelPhrase(const QString &english, const QFrame *panel)
 QString FeedbackWindow::feedbackText() const
 {
     QString text;
-    if (isChosen(likePanel))
-        text = panelPhrase(kLikePhrase, likePanel) + u'\r';
-    else if (isChosen(dislikePanel))
-        text = panelPhrase(kDislikePhrase, dislikePanel) + u'\r';
-    QString comment = feedbackEdit->toPlainText();
+    if (isChosen(m_likePanel))
+        text = panelPhrase(kLikePhrase, m_likePanel) + u'\r';
+    else if (isChosen(m_dislikePanel))
+        text = panelPhrase(kDislikePhrase, m_dislikePanel) + u'\r';
+    QString comment = m_feedbackEdit->toPlainText();
     comment.replace(u'\n', QStringLiteral("\r\n"));
     return text + trimBlanks(comment);
 }
@@ -307,7 +309,7 @@ void FeedbackWindow::onSendClicked()
         Dialogs::beep();
         return;
     }
-    const QString address = trimBlanks(emailEdit->text());
+    const QString address = trimBlanks(m_emailEdit->text());
     if (!address.isEmpty() && !isValidEmail(address)) {
         Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("Failure")),
                              translate(QStringLiteral("Invalid e-mail address!")));
@@ -330,4 +332,20 @@ void FeedbackWindow::onSendClicked()
     Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("Failure")),
                          translate(QStringLiteral("Something went wrong. Your feedback could not be delivered."))
                              + QStringLiteral("\r\r") + translate(QStringLiteral("Please try again later.")));
+}
+
+void FeedbackWindow::nameControls()
+{
+    setObjectNames({
+        {m_likePanel, "likePanel"},
+        {m_likeImage, "likeImage"},
+        {m_dislikePanel, "dislikePanel"},
+        {m_dislikeImage, "dislikeImage"},
+        {m_introLabel, "introLabel"},
+        {m_questionLabel, "questionLabel"},
+        {m_feedbackEdit, "feedbackEdit"},
+        {m_emailLabel, "emailLabel"},
+        {m_emailEdit, "emailEdit"},
+        {m_sendButton, "sendButton"},
+    });
 }

@@ -51,17 +51,6 @@ public:
     /** Whether a reply of the feedback script means the feedback arrived: its text, trimmed, is exactly "OK". */
     static bool isDelivered(const QString &reply);
 
-    QFrame *likePanel = nullptr; // "I like it!"
-    QLabel *likeImage = nullptr;
-    QFrame *dislikePanel = nullptr; // "I dislike it!"
-    QLabel *dislikeImage = nullptr;
-    QLabel *introLabel = nullptr;
-    QLabel *questionLabel = nullptr;
-    QPlainTextEdit *feedbackEdit = nullptr;
-    QLabel *emailLabel = nullptr;
-    QLineEdit *emailEdit = nullptr;
-    QPushButton *sendButton = nullptr; // Send, the default button
-
     /** Puts likePanel into the chosen look and dislikePanel into the normal look. */
     void onLikeClicked();
     /** Puts dislikePanel into the chosen look and likePanel into the normal look. */
@@ -73,6 +62,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void nameControls();
     QFrame *addChoicePanel(const QString &role, QLabel **image);
     void setChosenLook(QFrame *panel, bool chosen);
     void limitMemoLength(int position, int charsAdded);
@@ -81,4 +71,16 @@ private:
 
     FeedbackProgram m_program;
     bool m_sending = false;
+
+    // ---- controls ------------------------------------------------------------------------
+    QFrame *m_likePanel = nullptr; // "I like it!"
+    QLabel *m_likeImage = nullptr;
+    QFrame *m_dislikePanel = nullptr; // "I dislike it!"
+    QLabel *m_dislikeImage = nullptr;
+    QLabel *m_introLabel = nullptr;
+    QLabel *m_questionLabel = nullptr;
+    QPlainTextEdit *m_feedbackEdit = nullptr;
+    QLabel *m_emailLabel = nullptr;
+    QLineEdit *m_emailEdit = nullptr;
+    QPushButton *m_sendButton = nullptr; // Send, the default button
 };

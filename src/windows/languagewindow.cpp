@@ -8,6 +8,7 @@
 #include "text/textformat.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
+#include "widgets/objectnames.h"
 
 #include <QAbstractItemView>
 #include <QCollator>
@@ -106,9 +107,9 @@ QString translatorsOf(const QString &entry)
 class FlagItemDelegate : public QStyledItemDelegate
 {
 public:
-    FlagItemDelegate(LanguageWindow *form, QObject *parent)
+    FlagItemDelegate(LanguageWindow *window, QObject *parent)
         : QStyledItemDelegate(parent)
-        , m_form(form)
+        , m_window(window)
     {
     }
 
@@ -119,7 +120,7 @@ public:
         painter->fillRect(option.rect, option.palette.brush(selected ? QPalette::Highlight : QPalette::Base));
         painter->setPen(option.palette.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter->setFont(option.font);
-        m_form->drawLanguageItem(*painter, index.row(), option.rect);
+        m_window->drawLanguageItem(*painter, index.row(), option.rect);
         painter->restore();
     }
 
@@ -130,16 +131,16 @@ public:
     }
 
 private:
-    LanguageWindow *m_form;
+    LanguageWindow *m_window;
 };
 
 /* A drop-down list whose closed box shows the selected entry drawn like the list's entries. */
 class FlagComboBox : public QComboBox
 {
 public:
-    FlagComboBox(LanguageWindow *form, QWidget *parent)
+    FlagComboBox(LanguageWindow *window, QWidget *parent)
         : QComboBox(parent)
-        , m_form(form)
+        , m_window(window)
     {
     }
 
@@ -162,11 +163,11 @@ protected:
         if (highlighted)
             painter.fillRect(item, palette().brush(QPalette::Highlight));
         painter.setPen(palette().color(highlighted ? QPalette::HighlightedText : QPalette::Text));
-        m_form->drawLanguageItem(painter, currentIndex(), item);
+        m_window->drawLanguageItem(painter, currentIndex(), item);
     }
 
 private:
-    LanguageWindow *m_form;
+    LanguageWindow *m_window;
 };
 
 } // namespace
@@ -191,101 +192,102 @@ LanguageWindow::LanguageWindow(LanguageFileSetter setLanguageFile, const QString
     fillLanguageList();
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
+    nameControls();
 }
 
 void LanguageWindow::createControls()
 {
-    languageLabel = new QLabel(this);
-    translatorsLabel = new QLabel(this);
-    for (QLabel *label : {languageLabel, translatorsLabel}) {
+    m_languageLabel = new QLabel(this);
+    m_translatorsLabel = new QLabel(this);
+    for (QLabel *label : {m_languageLabel, m_translatorsLabel}) {
         label->setFont(pixelFont(16));
         label->setTextFormat(Qt::PlainText);
     }
 
-    languageCombo = new FlagComboBox(this, this);
-    languageCombo->setFont(pixelFont(13));
-    languageCombo->setItemDelegate(new FlagItemDelegate(this, languageCombo));
-    languageCombo->addItem(kEnglish);
-    languageCombo->setCurrentIndex(0);
-    languageCombo->setGeometry(kListLeft, 8, 350, std::max(languageCombo->sizeHint().height(), kItemHeight + 6));
+    m_languageCombo = new FlagComboBox(this, this);
+    m_languageCombo->setFont(pixelFont(13));
+    m_languageCombo->setItemDelegate(new FlagItemDelegate(this, m_languageCombo));
+    m_languageCombo->addItem(kEnglish);
+    m_languageCombo->setCurrentIndex(0);
+    m_languageCombo->setGeometry(kListLeft, 8, 350, std::max(m_languageCombo->sizeHint().height(), kItemHeight + 6));
 
-    translatorsText = new QPlainTextEdit(this);
-    translatorsText->setFont(pixelFont(16));
-    translatorsText->setReadOnly(true);
-    translatorsText->setLineWrapMode(QPlainTextEdit::NoWrap);
-    translatorsText->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    translatorsText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    QPalette face = translatorsText->palette();
+    m_translatorsText = new QPlainTextEdit(this);
+    m_translatorsText->setFont(pixelFont(16));
+    m_translatorsText->setReadOnly(true);
+    m_translatorsText->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_translatorsText->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    m_translatorsText->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette face = m_translatorsText->palette();
     face.setBrush(QPalette::Base, face.brush(QPalette::Button));
-    translatorsText->setPalette(face);
-    translatorsText->setPlainText(QStringLiteral("Orvanta"));
-    translatorsText->setGeometry(kListLeft, 42, 350, 130);
+    m_translatorsText->setPalette(face);
+    m_translatorsText->setPlainText(QStringLiteral("Orvanta"));
+    m_translatorsText->setGeometry(kListLeft, 42, 350, 130);
 
-    buttonPanel = new QWidget(this);
-    buttonPanel->setGeometry(0, kClientHeight - kButtonPanelHeight, kClientWidth, kButtonPanelHeight);
-    bottomLine = new QFrame(this);
-    bottomLine->setGeometry(0, kClientHeight - kButtonPanelHeight - 1, kClientWidth, 1);
-    bottomLine->setAutoFillBackground(true);
-    QPalette line = bottomLine->palette();
+    m_buttonPanel = new QWidget(this);
+    m_buttonPanel->setGeometry(0, kClientHeight - kButtonPanelHeight, kClientWidth, kButtonPanelHeight);
+    m_bottomLine = new QFrame(this);
+    m_bottomLine->setGeometry(0, kClientHeight - kButtonPanelHeight - 1, kClientWidth, 1);
+    m_bottomLine->setAutoFillBackground(true);
+    QPalette line = m_bottomLine->palette();
     line.setBrush(QPalette::Window, line.brush(QPalette::Mid));
-    bottomLine->setPalette(line);
+    m_bottomLine->setPalette(line);
 
-    contributeLink = new QLabel(buttonPanel);
+    m_contributeLink = new QLabel(m_buttonPanel);
     QFont linkFont = pixelFont(16);
     linkFont.setUnderline(true);
-    contributeLink->setFont(linkFont);
-    contributeLink->setTextFormat(Qt::PlainText);
-    QPalette blue = contributeLink->palette();
+    m_contributeLink->setFont(linkFont);
+    m_contributeLink->setTextFormat(Qt::PlainText);
+    QPalette blue = m_contributeLink->palette();
     blue.setColor(QPalette::WindowText, Qt::blue);
-    contributeLink->setPalette(blue);
-    contributeLink->setCursor(Qt::PointingHandCursor);
-    contributeLink->setToolTip(translationPageAddress());
-    contributeLink->installEventFilter(this);
+    m_contributeLink->setPalette(blue);
+    m_contributeLink->setCursor(Qt::PointingHandCursor);
+    m_contributeLink->setToolTip(translationPageAddress());
+    m_contributeLink->installEventFilter(this);
 
-    okButton = new QPushButton(buttonPanel);
-    cancelButton = new QPushButton(buttonPanel);
-    okButton->setGeometry(kListLeft, 6, 165, 33);
-    cancelButton->setGeometry(448, 6, 165, 33);
-    for (QPushButton *button : {okButton, cancelButton})
+    m_okButton = new QPushButton(m_buttonPanel);
+    m_cancelButton = new QPushButton(m_buttonPanel);
+    m_okButton->setGeometry(kListLeft, 6, 165, 33);
+    m_cancelButton->setGeometry(448, 6, 165, 33);
+    for (QPushButton *button : {m_okButton, m_cancelButton})
         button->setFont(pixelFont(16));
-    okButton->setDefault(true);
+    m_okButton->setDefault(true);
 
-    setTabOrder(languageCombo, translatorsText);
-    setTabOrder(translatorsText, okButton);
-    setTabOrder(okButton, cancelButton);
+    setTabOrder(m_languageCombo, m_translatorsText);
+    setTabOrder(m_translatorsText, m_okButton);
+    setTabOrder(m_okButton, m_cancelButton);
 
-    connect(okButton, &QPushButton::clicked, this, &LanguageWindow::onOkClicked);
-    connect(cancelButton, &QPushButton::clicked, this, &LanguageWindow::onCancelClicked);
+    connect(m_okButton, &QPushButton::clicked, this, &LanguageWindow::onOkClicked);
+    connect(m_cancelButton, &QPushButton::clicked, this, &LanguageWindow::onCancelClicked);
 }
 
 void LanguageWindow::fillLanguageList()
 {
     setWindowTitle(translate(QStringLiteral("Language")));
-    languageLabel->setText(translate(QStringLiteral("User Interface Language:")));
-    translatorsLabel->setText(translate(QStringLiteral("Translated by:")));
-    okButton->setText(translate(QStringLiteral("OK")));
-    cancelButton->setText(translate(QStringLiteral("Cancel")));
-    contributeLink->setText(translate(QStringLiteral("Contribute to Translation")));
+    m_languageLabel->setText(translate(QStringLiteral("User Interface Language:")));
+    m_translatorsLabel->setText(translate(QStringLiteral("Translated by:")));
+    m_okButton->setText(translate(QStringLiteral("OK")));
+    m_cancelButton->setText(translate(QStringLiteral("Cancel")));
+    m_contributeLink->setText(translate(QStringLiteral("Contribute to Translation")));
     // A long translation gets a smaller font rather than running under the controls beside it.
-    for (QLabel *label : {languageLabel, translatorsLabel, contributeLink})
+    for (QLabel *label : {m_languageLabel, m_translatorsLabel, m_contributeLink})
         fitLabel(label, kListLeft - 2 * kLabelLeft);
-    languageLabel->move(kLabelLeft, 8);
-    translatorsLabel->move(kLabelLeft, 45);
-    contributeLink->move(kLabelLeft, (kButtonPanelHeight - contributeLink->height()) / 2);
+    m_languageLabel->move(kLabelLeft, 8);
+    m_translatorsLabel->move(kLabelLeft, 45);
+    m_contributeLink->move(kLabelLeft, (kButtonPanelHeight - m_contributeLink->height()) / 2);
 
     for (const QString &file : languageFiles())
         addSorted(entryOfFile(file));
     const QString active = languageName();
-    for (int i = 0; i < languageCombo->count(); ++i) {
-        if (languageCombo->itemText(i) == active) {
-            languageCombo->setCurrentIndex(i);
+    for (int i = 0; i < m_languageCombo->count(); ++i) {
+        if (m_languageCombo->itemText(i) == active) {
+            m_languageCombo->setCurrentIndex(i);
             break;
         }
     }
     onLanguageChanged();
-    m_initialLanguage = languageCombo->currentText();
+    m_initialLanguage = m_languageCombo->currentText();
     // Connected only now: the selection made above is not a change by the user.
-    connect(languageCombo, &QComboBox::currentIndexChanged, this, &LanguageWindow::onLanguageChanged);
+    connect(m_languageCombo, &QComboBox::currentIndexChanged, this, &LanguageWindow::onLanguageChanged);
 }
 
 void LanguageWindow::addSorted(const QString &entry)
@@ -295,9 +297,9 @@ void LanguageWindow::addSorted(const QString &entry)
     QCollator collator;
     collator.setCaseSensitivity(Qt::CaseInsensitive);
     int at = 0;
-    while (at < languageCombo->count() && collator.compare(languageCombo->itemText(at), entry) <= 0)
+    while (at < m_languageCombo->count() && collator.compare(m_languageCombo->itemText(at), entry) <= 0)
         ++at;
-    languageCombo->insertItem(at, entry);
+    m_languageCombo->insertItem(at, entry);
 }
 
 QString LanguageWindow::flagImageName(const QString &entry)
@@ -355,17 +357,17 @@ QString LanguageWindow::translationPageAddress()
 
 void LanguageWindow::onLanguageChanged()
 {
-    const QString names = translatorsOf(languageCombo->currentText());
-    translatorsText->clear();
+    const QString names = translatorsOf(m_languageCombo->currentText());
+    m_translatorsText->clear();
     if (names.isEmpty())
         return;
     for (const QString &name : names.split(u','))
-        translatorsText->appendPlainText(trimControlAndBlank(name));
+        m_translatorsText->appendPlainText(trimControlAndBlank(name));
 }
 
 void LanguageWindow::drawLanguageItem(QPainter &painter, int index, const QRect &rect)
 {
-    const QString text = languageCombo->itemText(index);
+    const QString text = m_languageCombo->itemText(index);
     painter.drawPixmap(rect.topLeft(), flagImage(flagImageName(text)));
     const QRect textRect(rect.left() + kImageWidth, rect.top(), rect.width() - kImageWidth, rect.height());
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, text);
@@ -373,7 +375,7 @@ void LanguageWindow::drawLanguageItem(QPainter &painter, int index, const QRect 
 
 void LanguageWindow::onOkClicked()
 {
-    const QString entry = languageCombo->currentText();
+    const QString entry = m_languageCombo->currentText();
     if (entry == m_initialLanguage) {
         close();
         return;
@@ -425,12 +427,27 @@ void LanguageWindow::onContributeClicked()
 
 bool LanguageWindow::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched == contributeLink && event->type() == QEvent::MouseButtonRelease) {
+    if (watched == m_contributeLink && event->type() == QEvent::MouseButtonRelease) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (mouse->button() == Qt::LeftButton && contributeLink->rect().contains(mouse->position().toPoint())) {
+        if (mouse->button() == Qt::LeftButton && m_contributeLink->rect().contains(mouse->position().toPoint())) {
             onContributeClicked();
             return true;
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void LanguageWindow::nameControls()
+{
+    setObjectNames({
+        {m_languageLabel, "languageLabel"},
+        {m_languageCombo, "languageCombo"},
+        {m_translatorsLabel, "translatorsLabel"},
+        {m_translatorsText, "translatorsText"},
+        {m_bottomLine, "bottomLine"},
+        {m_buttonPanel, "buttonPanel"},
+        {m_contributeLink, "contributeLink"},
+        {m_okButton, "okButton"},
+        {m_cancelButton, "cancelButton"},
+    });
 }

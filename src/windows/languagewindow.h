@@ -20,8 +20,8 @@ class QPushButton;
  * confirms another language, stores the choice, writes the restart script, starts it and ends
  * the program, so that the script starts it again in the new language.
  *
- * Each opening creates a new window, shown modally. The controls keep their designer names
- * and are public so that tests can drive them.
+ * Each opening creates a new window, shown modally. Each control's object name is its role
+ * ("languageCombo", "okButton"), by which tests find it.
  */
 class LanguageWindow : public QDialog
 {
@@ -62,33 +62,22 @@ public:
     /** How the restart script is started (replaceable by tests): startDetached by default. */
     static ScriptStarter startScript;
 
-    // ---- controls ------------------------------------------------------------------------
-    QLabel *languageLabel = nullptr;
-    QComboBox *languageCombo = nullptr;
-    QLabel *translatorsLabel = nullptr;
-    QPlainTextEdit *translatorsText = nullptr;
-    QFrame *bottomLine = nullptr;
-    QWidget *buttonPanel = nullptr;
-    QLabel *contributeLink = nullptr;
-    QPushButton *okButton = nullptr;
-    QPushButton *cancelButton = nullptr;
-
-    // ---- handlers --------------------------------------------------------------------------
-    /** Fills the translators box for the selected entry. */
-    void onLanguageChanged();
     /** Draws one entry: its flag at the rectangle's top-left corner, its text 16 pixels to the right. */
     void drawLanguageItem(QPainter &painter, int index, const QRect &rect);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    /** Fills the translators box for the selected entry. */
+    void onLanguageChanged();
     /** OK: closes when the selection is unchanged, else asks and restarts on Yes. */
     void onOkClicked();
     /** Cancel: closes the window. */
     void onCancelClicked();
     /** Opens the translation page in the browser. */
     void onContributeClicked();
-
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
-private:
+    void nameControls();
     void createControls();
     void fillLanguageList();
     void addSorted(const QString &entry);
@@ -97,4 +86,15 @@ private:
     LanguageFileSetter m_setLanguageFile;
     QString m_dataDir;
     QString m_initialLanguage;
+
+    // ---- controls ------------------------------------------------------------------------
+    QLabel *m_languageLabel = nullptr;
+    QComboBox *m_languageCombo = nullptr;
+    QLabel *m_translatorsLabel = nullptr;
+    QPlainTextEdit *m_translatorsText = nullptr;
+    QFrame *m_bottomLine = nullptr;
+    QWidget *m_buttonPanel = nullptr;
+    QLabel *m_contributeLink = nullptr;
+    QPushButton *m_okButton = nullptr;
+    QPushButton *m_cancelButton = nullptr;
 };

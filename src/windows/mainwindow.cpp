@@ -8,6 +8,7 @@
 #include "platform/webhost.h"
 #include "widgets/dialogs.h"
 #include "widgets/icons.h"
+#include "widgets/objectnames.h"
 #include "windows/aboutwindow.h"
 #include "windows/feedbackwindow.h"
 #include "windows/languagewindow.h"
@@ -58,6 +59,17 @@ QWidget *makeRow(QWidget *parent, int height, QHBoxLayout *&layout)
     return row;
 }
 
+/* The caption at the left of a row of options. */
+QLabel *makeRowLabel(QWidget *row)
+{
+    auto *label = new QLabel(row);
+    label->setFont(pixelFont(16));
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    label->setContentsMargins(0, 0, 5, 0);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
 /* A widget with a margin on each side, as one item of the window's column. */
 QWidget *withMargins(QWidget *parent, QWidget *child, int left, int top, int right, int bottom)
 {
@@ -93,8 +105,6 @@ private:
     ExportOptions m_options;
 };
 
-std::function<quint32()> &MainWindow::tickCount = MenuUnderButton::tickCount;
-
 // ---- MainWindow: creation -----------------------------------------------------------------------
 
 MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
@@ -119,11 +129,12 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     m_quitTimer->setSingleShot(true);
     connect(m_quitTimer, &QTimer::timeout, this, &MainWindow::quitAfterExports);
 
-    updateCheckTimer = new QTimer(this);
-    updateCheckTimer->setInterval(1000);
-    connect(updateCheckTimer, &QTimer::timeout, this, &MainWindow::onUpdateCheckTimer);
-    updateCheckTimer->start();
+    m_updateCheckTimer = new QTimer(this);
+    m_updateCheckTimer->setInterval(1000);
+    connect(m_updateCheckTimer, &QTimer::timeout, this, &MainWindow::onUpdateCheckTimer);
+    m_updateCheckTimer->start();
 
+    nameControls();
     translateCaptions();
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -133,7 +144,7 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopExportsQuietly();
-    delete trayIcon;
+    delete m_trayIcon;
 }
 
 void MainWindow::createControls()
@@ -143,26 +154,22 @@ void MainWindow::createControls()
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
 
-    loadButton = new GlyphButton;
-    loadButton->setFixedHeight(50);
-    loadButton->setFont(pixelFont(19));
-    loadButton->setIcon(roleIcon(QStringLiteral("folder48")));
-    loadButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
-    loadButton->setContextMenuPolicy(Qt::CustomContextMenu);
-    column->addWidget(withMargins(central, loadButton, 3, 3, 3, 3));
+    m_loadButton = new GlyphButton;
+    m_loadButton->setFixedHeight(50);
+    m_loadButton->setFont(pixelFont(19));
+    m_loadButton->setIcon(roleIcon(QStringLiteral("folder48")));
+    m_loadButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
+    m_loadButton->setContextMenuPolicy(Qt::CustomContextMenu);
+    column->addWidget(withMargins(central, m_loadButton, 3, 3, 3, 3));
 
     QHBoxLayout *row = nullptr;
-    encodingPanel = makeRow(central, 40, row);
-    encodingLabel = new QLabel(encodingPanel);
-    encodingLabel->setFont(pixelFont(16));
-    encodingLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    encodingLabel->setContentsMargins(0, 0, 5, 0);
-    encodingLabel->setTextFormat(Qt::PlainText);
-    ansiRadio = new QRadioButton(QStringLiteral("ANSI"), encodingPanel);
-    utf8Radio = new QRadioButton(QStringLiteral("UTF-8"), encodingPanel);
-    utf16Radio = new QRadioButton(QStringLiteral("UTF-16"), encodingPanel);
-    const std::pair<QRadioButton *, int> radios[] = {{ansiRadio, 73}, {utf8Radio, 82}, {utf16Radio, 82}};
-    row->addWidget(encodingLabel);
+    m_encodingPanel = makeRow(central, 40, row);
+    m_encodingLabel = makeRowLabel(m_encodingPanel);
+    m_ansiRadio = new QRadioButton(QStringLiteral("ANSI"), m_encodingPanel);
+    m_utf8Radio = new QRadioButton(QStringLiteral("UTF-8"), m_encodingPanel);
+    m_utf16Radio = new QRadioButton(QStringLiteral("UTF-16"), m_encodingPanel);
+    const std::pair<QRadioButton *, int> radios[] = {{m_ansiRadio, 73}, {m_utf8Radio, 82}, {m_utf16Radio, 82}};
+    row->addWidget(m_encodingLabel);
     for (const auto &[radio, width] : radios) {
         radio->setFont(pixelFont(19));
         // The designed width, or wider where this desktop's font needs it.
@@ -172,63 +179,59 @@ void MainWindow::createControls()
     row->addStretch();
     // One group: Tab stops at the checked button only and the arrow keys move the choice, so
     // tabbing into the row never lands on an unchecked encoding that Space would choose.
-    encodingGroup = new QButtonGroup(this);
+    m_encodingGroup = new QButtonGroup(this);
     for (const auto &[radio, width] : radios)
-        encodingGroup->addButton(radio);
-    connect(encodingGroup, &QButtonGroup::buttonToggled, this, &MainWindow::updateEncodingTabStop);
-    utf8Radio->setChecked(true);
-    column->addWidget(encodingPanel);
+        m_encodingGroup->addButton(radio);
+    connect(m_encodingGroup, &QButtonGroup::buttonToggled, this, &MainWindow::updateEncodingTabStop);
+    m_utf8Radio->setChecked(true);
+    column->addWidget(m_encodingPanel);
 
-    optionsPanel = makeRow(central, 0, row);
-    optionsLabel = new QLabel(optionsPanel);
-    optionsLabel->setFont(pixelFont(16));
-    optionsLabel->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-    optionsLabel->setContentsMargins(0, 0, 5, 0);
-    optionsLabel->setTextFormat(Qt::PlainText);
-    sortCheck = new QCheckBox(optionsPanel);
-    headersCheck = new QCheckBox(optionsPanel);
-    for (QCheckBox *box : {sortCheck, headersCheck}) {
+    m_optionsPanel = makeRow(central, 0, row);
+    m_optionsLabel = makeRowLabel(m_optionsPanel);
+    m_sortCheck = new QCheckBox(m_optionsPanel);
+    m_headersCheck = new QCheckBox(m_optionsPanel);
+    for (QCheckBox *box : {m_sortCheck, m_headersCheck}) {
         box->setFont(pixelFont(19));
         box->setChecked(true);
     }
-    row->addWidget(optionsLabel);
-    row->addWidget(sortCheck);
-    row->addWidget(headersCheck);
+    row->addWidget(m_optionsLabel);
+    row->addWidget(m_sortCheck);
+    row->addWidget(m_headersCheck);
     row->addStretch();
-    column->addWidget(optionsPanel, 1);
+    column->addWidget(m_optionsPanel, 1);
 
-    exportButton = new GlyphButton;
-    exportButton->setFixedHeight(50);
-    exportButton->setFont(pixelFont(19));
+    m_exportButton = new GlyphButton;
+    m_exportButton->setFixedHeight(50);
+    m_exportButton->setFont(pixelFont(19));
     QIcon saveIcon(QStringLiteral(":/icons/save48.svg"));
     saveIcon.addFile(QStringLiteral(":/icons/saveblack48.svg"), QSize(), QIcon::Disabled);
-    exportButton->setIcon(saveIcon);
-    exportButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
-    column->addWidget(withMargins(central, exportButton, 3, 3, 3, 3));
+    m_exportButton->setIcon(saveIcon);
+    m_exportButton->setIconSize(QSize(kBigButtonIcon, kBigButtonIcon));
+    column->addWidget(withMargins(central, m_exportButton, 3, 3, 3, 3));
 
-    buttonPanel = makeRow(central, 56, row);
+    m_buttonPanel = makeRow(central, 56, row);
     row->setContentsMargins(3, 3, 3, 3);
     row->setSpacing(3);
-    feedbackButton = new QPushButton(buttonPanel);
-    aboutButton = new QPushButton(buttonPanel);
-    feedbackButton->setFixedSize(244 - 3, 50);
-    aboutButton->setFixedHeight(50);
-    feedbackButton->setIcon(roleIcon(QStringLiteral("feedback")));
-    aboutButton->setIcon(roleIcon(QStringLiteral("about")));
-    for (QPushButton *button : {feedbackButton, aboutButton}) {
+    m_feedbackButton = new QPushButton(m_buttonPanel);
+    m_aboutButton = new QPushButton(m_buttonPanel);
+    m_feedbackButton->setFixedSize(244 - 3, 50);
+    m_aboutButton->setFixedHeight(50);
+    m_feedbackButton->setIcon(roleIcon(QStringLiteral("feedback")));
+    m_aboutButton->setIcon(roleIcon(QStringLiteral("about")));
+    for (QPushButton *button : {m_feedbackButton, m_aboutButton}) {
         button->setFont(pixelFont(16));
         button->setIconSize(QSize(24, 24));
     }
-    row->addWidget(feedbackButton);
-    row->addWidget(aboutButton, 1);
-    column->addWidget(buttonPanel);
+    row->addWidget(m_feedbackButton);
+    row->addWidget(m_aboutButton, 1);
+    column->addWidget(m_buttonPanel);
 
-    progressBar = new QProgressBar;
-    progressBar->setRange(0, 100);
-    progressBar->setValue(0);
-    progressBar->setTextVisible(false);
-    progressBar->setFixedHeight(17);
-    column->addWidget(withMargins(central, progressBar, 4, 0, 4, 3));
+    m_progressBar = new QProgressBar;
+    m_progressBar->setRange(0, 100);
+    m_progressBar->setValue(0);
+    m_progressBar->setTextVisible(false);
+    m_progressBar->setFixedHeight(17);
+    column->addWidget(withMargins(central, m_progressBar, 4, 0, 4, 3));
 
     setCentralWidget(central);
     disableExportControls();
@@ -236,28 +239,82 @@ void MainWindow::createControls()
     // An export reads the options on its own thread when it reaches its writing stage.
     m_options->set(readExportOptions());
     const auto keepOptions = [this] { m_options->set(readExportOptions()); };
-    connect(headersCheck, &QCheckBox::toggled, this, keepOptions);
-    connect(sortCheck, &QCheckBox::toggled, this, keepOptions);
-    connect(encodingGroup, &QButtonGroup::buttonToggled, this, keepOptions);
+    connect(m_headersCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(m_sortCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(m_encodingGroup, &QButtonGroup::buttonToggled, this, keepOptions);
 
-    connect(loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
-    connect(exportButton, &QPushButton::clicked, this, &MainWindow::onExportClicked);
-    connect(feedbackButton, &QPushButton::clicked, this, &MainWindow::openFeedbackWindow);
-    connect(aboutButton, &QPushButton::clicked, this, &MainWindow::openAboutWindow);
+    connect(m_loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
+    connect(m_exportButton, &QPushButton::clicked, this, &MainWindow::onExportClicked);
+    connect(m_feedbackButton, &QPushButton::clicked, this, &MainWindow::openFeedbackWindow);
+    connect(m_aboutButton, &QPushButton::clicked, this, &MainWindow::openAboutWindow);
+}
+
+void MainWindow::nameControls()
+{
+    setObjectNames({
+        {m_mainMenuBar, "mainMenuBar"},
+        {m_loadButton, "loadButton"},
+        {m_encodingPanel, "encodingPanel"},
+        {m_encodingLabel, "encodingLabel"},
+        {m_ansiRadio, "ansiRadio"},
+        {m_utf8Radio, "utf8Radio"},
+        {m_utf16Radio, "utf16Radio"},
+        {m_encodingGroup, "encodingGroup"},
+        {m_optionsPanel, "optionsPanel"},
+        {m_optionsLabel, "optionsLabel"},
+        {m_sortCheck, "sortCheck"},
+        {m_headersCheck, "headersCheck"},
+        {m_exportButton, "exportButton"},
+        {m_buttonPanel, "buttonPanel"},
+        {m_feedbackButton, "feedbackButton"},
+        {m_aboutButton, "aboutButton"},
+        {m_progressBar, "progressBar"},
+        {m_fileMenu, "fileMenu"},
+        {m_helpMenu, "helpMenu"},
+        {m_clearAction, "clearAction"},
+        {m_loadAction, "loadAction"},
+        {m_exportAction, "exportAction"},
+        {m_stopExportAction, "stopExportAction"},
+        {m_exitAction, "exitAction"},
+        {m_helpAction, "helpAction"},
+        {m_updateNotificationsAction, "updateNotificationsAction"},
+        {m_languageAction, "languageAction"},
+        {m_feedbackAction, "feedbackAction"},
+        {m_aboutAction, "aboutAction"},
+        {m_trayIcon, "trayIcon"},
+        {m_trayMenu, "trayMenu"},
+        {m_trayHelpAction, "trayHelpAction"},
+        {m_trayLanguageAction, "trayLanguageAction"},
+        {m_trayFeedbackAction, "trayFeedbackAction"},
+        {m_trayAboutAction, "trayAboutAction"},
+        {m_trayExitAction, "trayExitAction"},
+        {m_loadMenu, "loadMenu"},
+        {m_loadMenuClearAction, "loadMenuClearAction"},
+        {m_exportMenu, "exportMenu"},
+        {m_csvMenu, "csvMenu"},
+        {m_defaultCsvAction, "defaultCsvAction"},
+        {m_excelCsvAction, "excelCsvAction"},
+        {m_googleCsvAction, "googleCsvAction"},
+        {m_outlookCsvAction, "outlookCsvAction"},
+        {m_yahooCsvAction, "yahooCsvAction"},
+        {m_xlsAction, "xlsAction"},
+        {m_txtAction, "txtAction"},
+        {m_updateCheckTimer, "updateCheckTimer"},
+    });
 }
 
 void MainWindow::updateEncodingTabStop()
 {
-    for (QAbstractButton *radio : encodingGroup->buttons())
+    for (QAbstractButton *radio : m_encodingGroup->buttons())
         radio->setFocusPolicy(radio->isChecked() ? Qt::StrongFocus : Qt::ClickFocus);
 }
 
 void MainWindow::createMenus()
 {
-    mainMenuBar = new QMenuBar(this);
-    mainMenuBar->setFixedHeight(kMenuBarHeight);
-    mainMenuBar->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
-    setMenuBar(mainMenuBar);
+    m_mainMenuBar = new QMenuBar(this);
+    m_mainMenuBar->setFixedHeight(kMenuBarHeight);
+    m_mainMenuBar->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
+    setMenuBar(m_mainMenuBar);
 
     const auto action = [this](QMenu *menu, const QString &role) {
         QAction *item = menu->addAction(QString());
@@ -266,127 +323,127 @@ void MainWindow::createMenus()
         return item;
     };
 
-    fileMenu = mainMenuBar->addMenu(QString());
-    clearAction = action(fileMenu, QStringLiteral("page_white"));
-    loadAction = action(fileMenu, QStringLiteral("folder48"));
-    exportAction = action(fileMenu, QStringLiteral("save48"));
-    stopExportAction = action(fileMenu, QStringLiteral("stop"));
-    stopExportAction->setShortcut(QKeySequence(Qt::Key_Escape));
-    stopExportAction->setEnabled(false);
-    fileMenu->addSeparator();
-    exitAction = action(fileMenu, QStringLiteral("exit"));
-    loadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-    exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    m_fileMenu = m_mainMenuBar->addMenu(QString());
+    m_clearAction = action(m_fileMenu, QStringLiteral("page_white"));
+    m_loadAction = action(m_fileMenu, QStringLiteral("folder48"));
+    m_exportAction = action(m_fileMenu, QStringLiteral("save48"));
+    m_stopExportAction = action(m_fileMenu, QStringLiteral("stop"));
+    m_stopExportAction->setShortcut(QKeySequence(Qt::Key_Escape));
+    m_stopExportAction->setEnabled(false);
+    m_fileMenu->addSeparator();
+    m_exitAction = action(m_fileMenu, QStringLiteral("exit"));
+    m_loadAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
+    m_exportAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    m_exitAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
-    helpMenu = mainMenuBar->addMenu(QString());
-    helpAction = action(helpMenu, QStringLiteral("help"));
-    helpAction->setShortcut(QKeySequence(Qt::Key_F1));
-    helpAction->setShortcutContext(Qt::ApplicationShortcut);
-    helpMenu->addSeparator();
-    updateNotificationsAction = action(helpMenu, QString());
-    updateNotificationsAction->setCheckable(true);
-    updateNotificationsAction->setChecked(true);
-    updateNotificationsAction->setEnabled(false);
-    helpMenu->addSeparator();
-    languageAction = action(helpMenu, QStringLiteral("flag"));
-    feedbackAction = action(helpMenu, QStringLiteral("feedback"));
-    aboutAction = action(helpMenu, QStringLiteral("about"));
+    m_helpMenu = m_mainMenuBar->addMenu(QString());
+    m_helpAction = action(m_helpMenu, QStringLiteral("help"));
+    m_helpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_helpAction->setShortcutContext(Qt::ApplicationShortcut);
+    m_helpMenu->addSeparator();
+    m_updateNotificationsAction = action(m_helpMenu, QString());
+    m_updateNotificationsAction->setCheckable(true);
+    m_updateNotificationsAction->setChecked(true);
+    m_updateNotificationsAction->setEnabled(false);
+    m_helpMenu->addSeparator();
+    m_languageAction = action(m_helpMenu, QStringLiteral("flag"));
+    m_feedbackAction = action(m_helpMenu, QStringLiteral("feedback"));
+    m_aboutAction = action(m_helpMenu, QStringLiteral("about"));
 
-    loadMenu = new QMenu(this);
-    loadMenuClearAction = action(loadMenu, QStringLiteral("page_white"));
+    m_loadMenu = new QMenu(this);
+    m_loadMenuClearAction = action(m_loadMenu, QStringLiteral("page_white"));
 
-    for (QMenu *menu : {fileMenu, helpMenu, loadMenu})
+    for (QMenu *menu : {m_fileMenu, m_helpMenu, m_loadMenu})
         menu->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
 
-    connect(clearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
-    connect(loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
-    connect(loadAction, &QAction::triggered, loadButton, &QPushButton::click);
-    connect(exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
-    connect(stopExportAction, &QAction::triggered, this, &MainWindow::stopExports);
+    connect(m_clearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
+    connect(m_loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
+    connect(m_loadAction, &QAction::triggered, m_loadButton, &QPushButton::click);
+    connect(m_exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
+    connect(m_stopExportAction, &QAction::triggered, this, &MainWindow::stopExports);
     // Through the window's closing, which asks first while an export runs.
-    connect(exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
-    connect(helpAction, &QAction::triggered, this, &MainWindow::openHelp);
-    connect(updateNotificationsAction, &QAction::triggered, this, &MainWindow::onUpdateNotificationsTriggered);
-    connect(languageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
-    connect(feedbackAction, &QAction::triggered, feedbackButton, &QPushButton::click);
-    connect(aboutAction, &QAction::triggered, aboutButton, &QPushButton::click);
-    connect(loadButton, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint &at) { loadMenu->exec(loadButton->mapToGlobal(at)); });
+    connect(m_exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
+    connect(m_helpAction, &QAction::triggered, this, &MainWindow::openHelp);
+    connect(m_updateNotificationsAction, &QAction::triggered, this, &MainWindow::onUpdateNotificationsTriggered);
+    connect(m_languageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
+    connect(m_feedbackAction, &QAction::triggered, m_feedbackButton, &QPushButton::click);
+    connect(m_aboutAction, &QAction::triggered, m_aboutButton, &QPushButton::click);
+    connect(m_loadButton, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint &at) { m_loadMenu->exec(m_loadButton->mapToGlobal(at)); });
 }
 
 void MainWindow::createTrayIcon()
 {
-    trayMenu = new QMenu(this);
-    trayMenu->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
-    trayHelpAction = trayMenu->addAction(roleIcon(QStringLiteral("help")), QString());
-    trayHelpAction->setShortcut(QKeySequence(Qt::Key_F1));
-    trayHelpAction->setShortcutContext(Qt::WidgetShortcut); // F1 itself is the Help menu's
-    trayMenu->addSeparator();
-    trayLanguageAction = trayMenu->addAction(roleIcon(QStringLiteral("flag")), QString());
-    trayFeedbackAction = trayMenu->addAction(roleIcon(QStringLiteral("feedback")), QString());
-    trayAboutAction = trayMenu->addAction(roleIcon(QStringLiteral("about")), QString());
-    trayMenu->addSeparator();
-    trayExitAction = trayMenu->addAction(roleIcon(QStringLiteral("exit")), QString());
+    m_trayMenu = new QMenu(this);
+    m_trayMenu->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
+    m_trayHelpAction = m_trayMenu->addAction(roleIcon(QStringLiteral("help")), QString());
+    m_trayHelpAction->setShortcut(QKeySequence(Qt::Key_F1));
+    m_trayHelpAction->setShortcutContext(Qt::WidgetShortcut); // F1 itself is the Help menu's
+    m_trayMenu->addSeparator();
+    m_trayLanguageAction = m_trayMenu->addAction(roleIcon(QStringLiteral("flag")), QString());
+    m_trayFeedbackAction = m_trayMenu->addAction(roleIcon(QStringLiteral("feedback")), QString());
+    m_trayAboutAction = m_trayMenu->addAction(roleIcon(QStringLiteral("about")), QString());
+    m_trayMenu->addSeparator();
+    m_trayExitAction = m_trayMenu->addAction(roleIcon(QStringLiteral("exit")), QString());
 
-    connect(trayHelpAction, &QAction::triggered, this, &MainWindow::openHelp);
-    connect(trayLanguageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
-    connect(trayFeedbackAction, &QAction::triggered, feedbackButton, &QPushButton::click);
-    connect(trayAboutAction, &QAction::triggered, aboutButton, &QPushButton::click);
-    connect(trayExitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(m_trayHelpAction, &QAction::triggered, this, &MainWindow::openHelp);
+    connect(m_trayLanguageAction, &QAction::triggered, this, &MainWindow::openLanguageWindow);
+    connect(m_trayFeedbackAction, &QAction::triggered, m_feedbackButton, &QPushButton::click);
+    connect(m_trayAboutAction, &QAction::triggered, m_aboutButton, &QPushButton::click);
+    connect(m_trayExitAction, &QAction::triggered, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
 
     // Where the desktop has no notification area the program simply runs without the icon.
     if (!QSystemTrayIcon::isSystemTrayAvailable())
         return;
-    trayIcon = new QSystemTrayIcon(roleIcon(QStringLiteral("tessaly")));
-    trayIcon->setToolTip(appIdentity().appCaption);
-    trayIcon->setContextMenu(trayMenu);
-    connect(trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+    m_trayIcon = new QSystemTrayIcon(roleIcon(QStringLiteral("tessaly")), this);
+    m_trayIcon->setToolTip(appIdentity().appCaption);
+    m_trayIcon->setContextMenu(m_trayMenu);
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             onTrayIconClicked();
     });
     // A click on the result's notification ends the wait for the program's end.
-    connect(trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
+    connect(m_trayIcon, &QSystemTrayIcon::messageClicked, this, [this] {
         if (m_quitTimer->isActive())
             quitAfterExports();
     });
-    trayIcon->show();
+    m_trayIcon->show();
 }
 
 void MainWindow::translateCaptions()
 {
-    // 1. Menu bar
-    fileMenu->setTitle(translate(QStringLiteral("File")));
-    clearAction->setText(translate(QStringLiteral("Clear")));
-    loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
-    exportAction->setText(translate(QStringLiteral("Export to File...")));
-    stopExportAction->setText(translate(QStringLiteral("Stop Export")));
-    exitAction->setText(translate(QStringLiteral("Exit")));
-    helpMenu->setTitle(translate(QStringLiteral("Help")));
-    helpAction->setText(translate(QStringLiteral("Online Help")));
-    updateNotificationsAction->setText(translate(QStringLiteral("Update Notifications")));
-    languageAction->setText(translate(QStringLiteral("Language...")));
-    feedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    aboutAction->setText(translate(QStringLiteral("About")));
-    // 2. Tray menu
-    trayHelpAction->setText(translate(QStringLiteral("Online Help")));
-    trayLanguageAction->setText(translate(QStringLiteral("Language...")));
-    trayFeedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    trayAboutAction->setText(translate(QStringLiteral("About")));
-    trayExitAction->setText(translate(QStringLiteral("Exit")));
-    // 3. Options and buttons
-    sortCheck->setText(translate(QStringLiteral("Sort")));
-    headersCheck->setText(translate(QStringLiteral("Headers")));
+    // Menu bar
+    m_fileMenu->setTitle(translate(QStringLiteral("File")));
+    m_clearAction->setText(translate(QStringLiteral("Clear")));
+    m_loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
+    m_exportAction->setText(translate(QStringLiteral("Export to File...")));
+    m_stopExportAction->setText(translate(QStringLiteral("Stop Export")));
+    m_exitAction->setText(translate(QStringLiteral("Exit")));
+    m_helpMenu->setTitle(translate(QStringLiteral("Help")));
+    m_helpAction->setText(translate(QStringLiteral("Online Help")));
+    m_updateNotificationsAction->setText(translate(QStringLiteral("Update Notifications")));
+    m_languageAction->setText(translate(QStringLiteral("Language...")));
+    m_feedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
+    m_aboutAction->setText(translate(QStringLiteral("About")));
+    // Tray menu
+    m_trayHelpAction->setText(translate(QStringLiteral("Online Help")));
+    m_trayLanguageAction->setText(translate(QStringLiteral("Language...")));
+    m_trayFeedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
+    m_trayAboutAction->setText(translate(QStringLiteral("About")));
+    m_trayExitAction->setText(translate(QStringLiteral("Exit")));
+    // Options and buttons
+    m_sortCheck->setText(translate(QStringLiteral("Sort")));
+    m_headersCheck->setText(translate(QStringLiteral("Headers")));
     m_loadCaption = translate(QStringLiteral("Load vCards from VCF file..."));
-    loadButton->setText(m_loadCaption);
-    exportButton->setText(translate(QStringLiteral("Export to File...")));
-    feedbackButton->setText(translate(QStringLiteral("Send Feedback...")));
-    aboutButton->setText(translate(QStringLiteral("About...")));
-    // 4. Export menu
-    xlsAction->setText(translate(QStringLiteral("Excel File (XLS)...")));
-    csvMenu->setTitle(translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
-    txtAction->setText(translate(QStringLiteral("Text File (TXT)...")));
-    // 5. and 6. File types of the open and save dialogs
+    m_loadButton->setText(m_loadCaption);
+    m_exportButton->setText(translate(QStringLiteral("Export to File...")));
+    m_feedbackButton->setText(translate(QStringLiteral("Send Feedback...")));
+    m_aboutButton->setText(translate(QStringLiteral("About...")));
+    // Export menu
+    m_xlsAction->setText(translate(QStringLiteral("Excel File (XLS)...")));
+    m_csvMenu->setTitle(translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
+    m_txtAction->setText(translate(QStringLiteral("Text File (TXT)...")));
+    // File types of the open and save dialogs
     m_openFilter = Dialogs::nameFilter(translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
     m_saveFilters = {
         Dialogs::nameFilter(translate(QStringLiteral("Excel File (*.xls)")), QStringLiteral("*.xls")),
@@ -394,45 +451,39 @@ void MainWindow::translateCaptions()
         Dialogs::nameFilter(translate(QStringLiteral("CSV File (*.csv)")), QStringLiteral("*.csv")),
         Dialogs::nameFilter(translate(QStringLiteral("Text File (*.txt)")), QStringLiteral("*.txt")),
     };
-    // 7. Load button menu
-    loadMenuClearAction->setText(translate(QStringLiteral("Clear")));
-    // 8. Hint
-    headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
-    // 9. Export submenu
-    defaultCsvAction->setText(translate(QStringLiteral("Default CSV Format")));
-    excelCsvAction->setText(translate(QStringLiteral("Excel CSV Format")));
-    googleCsvAction->setText(translate(QStringLiteral("Google CSV Format")));
-    outlookCsvAction->setText(translate(QStringLiteral("Outlook CSV Format")));
-    yahooCsvAction->setText(translate(QStringLiteral("Yahoo CSV Format")));
-    // 10. Labels
-    encodingLabel->setText(translate(QStringLiteral("Encoding:")));
-    optionsLabel->setText(translate(QStringLiteral("Options:")));
-    // 11. Both labels take the wider one's width, so the radio buttons and the check boxes
+    // Load button menu
+    m_loadMenuClearAction->setText(translate(QStringLiteral("Clear")));
+    // Tooltip
+    m_headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
+    // Export submenu
+    m_defaultCsvAction->setText(translate(QStringLiteral("Default CSV Format")));
+    m_excelCsvAction->setText(translate(QStringLiteral("Excel CSV Format")));
+    m_googleCsvAction->setText(translate(QStringLiteral("Google CSV Format")));
+    m_outlookCsvAction->setText(translate(QStringLiteral("Outlook CSV Format")));
+    m_yahooCsvAction->setText(translate(QStringLiteral("Yahoo CSV Format")));
+    // Labels
+    m_encodingLabel->setText(translate(QStringLiteral("Encoding:")));
+    m_optionsLabel->setText(translate(QStringLiteral("Options:")));
+    // Both labels take the wider one's width, so the radio buttons and the check boxes
     // start at the same place.
-    const int width1 = encodingLabel->sizeHint().width();
-    const int width2 = optionsLabel->sizeHint().width();
-    if (width2 < width1) {
-        encodingLabel->setFixedWidth(width1);
-        optionsLabel->setFixedWidth(width1);
-    } else {
-        encodingLabel->setFixedWidth(width2);
-        optionsLabel->setFixedWidth(width2);
-    }
-    // 12.
-    fitCheckBoxToCaption(headersCheck);
-    fitCheckBoxToCaption(sortCheck);
+    const int labelWidth = std::max(m_encodingLabel->sizeHint().width(), m_optionsLabel->sizeHint().width());
+    m_encodingLabel->setFixedWidth(labelWidth);
+    m_optionsLabel->setFixedWidth(labelWidth);
+    // The check boxes as wide as their captions.
+    fitCheckBoxToCaption(m_headersCheck);
+    fitCheckBoxToCaption(m_sortCheck);
 }
 
-int MainWindow::scaleDimension(int X) const
+int MainWindow::scaleDimension(int width) const
 {
     // Qt lays windows out in device-independent pixels, so the window's own dots per inch
     // are the screen's logical ones scaled by the device pixel ratio.
     const QScreen *screen = this->screen();
     if (!screen)
-        return X;
+        return width;
     const double screenDpi = screen->logicalDotsPerInch();
     const double windowDpi = screenDpi * devicePixelRatioF() / screen->devicePixelRatio();
-    return windowDpi > 0 ? qRound(X * screenDpi / windowDpi) : X;
+    return windowDpi > 0 ? qRound(width * screenDpi / windowDpi) : width;
 }
 
 void MainWindow::fitCheckBoxToCaption(QCheckBox *checkBox)
@@ -482,9 +533,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
             m_closeWhenWritten = true;
             // With a tray the window goes now and the tray icon tells how far the export is;
             // without one the window is all the user has, so it stays until the file is written.
-            if (trayIcon) {
+            if (m_trayIcon) {
                 hide();
-                setProgress(progressBar->value());
+                setProgress(m_progressBar->value());
             }
             return;
         }
@@ -512,9 +563,9 @@ MainWindow::CloseAnswer MainWindow::askCloseDuringExport()
 /* The last export the user waited for has ended: the program ends, after its notification. */
 void MainWindow::finishClosing()
 {
-    if (trayIcon && !isVisible()) {
-        trayIcon->setToolTip(appIdentity().appCaption);
-        m_quitTimer->start(notificationMs);
+    if (m_trayIcon && !isVisible()) {
+        m_trayIcon->setToolTip(appIdentity().appCaption);
+        m_quitTimer->start(m_notificationMs);
         return;
     }
     quitAfterExports();
@@ -523,8 +574,8 @@ void MainWindow::finishClosing()
 void MainWindow::quitAfterExports()
 {
     m_closeWhenWritten = false;
-    if (trayIcon)
-        trayIcon->hide();
+    if (m_trayIcon)
+        m_trayIcon->hide();
     close(); // hidden or not, the window's closing ends the program
 }
 
@@ -561,17 +612,17 @@ void MainWindow::loadDroppedFiles(const QStringList &paths)
 
 void MainWindow::updateLoadButtonCaption()
 {
-    loadButton->setText(m_loadCaption + QStringLiteral(" [") + QString::number(loadedCards().loadedFileCount) + u']');
+    m_loadButton->setText(m_loadCaption + QStringLiteral(" [") + QString::number(loadedCards().loadedFileCount) + u']');
 }
 
-void MainWindow::loadFile(const QString &inputfile)
+void MainWindow::loadFile(const QString &path)
 {
-    if (!QFileInfo::exists(inputfile))
+    if (!QFileInfo::exists(path))
         return;
     // A running export reads its own snapshot of the loaded lines, so loading goes on here.
     waitForSnapshots();
     QApplication::setOverrideCursor(Qt::BusyCursor);
-    const LoadOutcome outcome = appendVcfFile(inputfile, selectedEncoding(), loadedCards());
+    const LoadOutcome outcome = appendVcfFile(path, selectedEncoding(), loadedCards());
     if (outcome.kind == LoadOutcome::Missing) { // vanished since the test above
         QApplication::restoreOverrideCursor();
         return;
@@ -596,38 +647,40 @@ QRadioButton *MainWindow::encodingRadio(TextEncoding encoding) const
 {
     switch (encoding) {
     case TextEncoding::Ansi:
-        return ansiRadio;
+        return m_ansiRadio;
     case TextEncoding::Utf8:
-        return utf8Radio;
+        return m_utf8Radio;
     case TextEncoding::Utf16:
         break;
     }
-    return utf16Radio;
+    return m_utf16Radio;
 }
 
 TextEncoding MainWindow::selectedEncoding() const
 {
-    if (ansiRadio->isChecked())
+    if (m_ansiRadio->isChecked())
         return TextEncoding::Ansi;
-    if (utf8Radio->isChecked())
+    if (m_utf8Radio->isChecked())
         return TextEncoding::Utf8;
-    if (utf16Radio->isChecked())
+    if (m_utf16Radio->isChecked())
         return TextEncoding::Utf16;
     return TextEncoding::Utf8;
 }
 
 void MainWindow::enableExportControls()
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{exportButton, ansiRadio, utf8Radio, utf16Radio,
-                                                             headersCheck, sortCheck, encodingLabel, optionsLabel})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
+                                          m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(true);
     Q_EMIT exportControlsEnabled();
 }
 
 void MainWindow::disableExportControls()
 {
-    for (QWidget *control : std::initializer_list<QWidget *>{exportButton, ansiRadio, utf8Radio, utf16Radio,
-                                                             headersCheck, sortCheck, encodingLabel, optionsLabel})
+    for (QWidget *control :
+         std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
+                                          m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(false);
 }
 
@@ -635,10 +688,10 @@ void MainWindow::clearLoaded()
 {
     waitForSnapshots();
     loadedCards().clearLoaded();
-    loadButton->setText(m_loadCaption);
+    m_loadButton->setText(m_loadCaption);
     m_filesLoaded = false;
     disableExportControls();
-    progressBar->setValue(0);
+    m_progressBar->setValue(0);
     setLauncherProgress(0);
 }
 
@@ -646,11 +699,11 @@ void MainWindow::clearLoaded()
 
 void MainWindow::setProgress(int value)
 {
-    progressBar->setValue(value);
+    m_progressBar->setValue(value);
     setLauncherProgress(value);
-    if (m_closeWhenWritten && trayIcon && !isVisible())
-        trayIcon->setToolTip(appIdentity().appCaption + u'\n'
-                             + formatText(translate(QStringLiteral("Exporting: %s%")), QString::number(value)));
+    if (m_closeWhenWritten && m_trayIcon && !isVisible())
+        m_trayIcon->setToolTip(appIdentity().appCaption + u'\n'
+                               + formatText(translate(QStringLiteral("Exporting: %s%")), QString::number(value)));
     Q_EMIT progressShown(value);
 }
 
@@ -664,8 +717,8 @@ void MainWindow::restoreExportControls()
 ExportOptions MainWindow::readExportOptions() const
 {
     ExportOptions options;
-    options.headers = headersCheck->isChecked();
-    options.sort = sortCheck->isChecked();
+    options.headers = m_headersCheck->isChecked();
+    options.sort = m_sortCheck->isChecked();
     options.encoding = selectedEncoding();
     return options;
 }
@@ -683,8 +736,8 @@ void MainWindow::startRun(const ExportRequest &request)
             [this, run](ExportStage stage, int percent) { onRunProgress(run, stage, percent); });
     connect(run, &ExportRun::messageReady, run, [this](const ExportMessage &message) { onRunMessage(message); });
     connect(run, &ExportRun::finished, run, [this, run] { onRunFinished(run); });
-    exportButton->setEnabled(false);
-    stopExportAction->setEnabled(true);
+    m_exportButton->setEnabled(false);
+    m_stopExportAction->setEnabled(true);
     QApplication::setOverrideCursor(Qt::BusyCursor);
     run->start();
 }
@@ -720,7 +773,7 @@ void MainWindow::onRunFinished(ExportRun *run)
     std::erase(m_runs, run);
     run->deleteLater();
     QApplication::restoreOverrideCursor();
-    stopExportAction->setEnabled(!m_runs.empty());
+    m_stopExportAction->setEnabled(!m_runs.empty());
     if (!gaveControlsBack)
         restoreExportControls();
     settleWhenIdle();
@@ -746,11 +799,12 @@ void MainWindow::showJobMessage(const ExportMessage &message)
         std::fprintf(stderr, "%s: %s\n", qPrintable(message.caption), qPrintable(Dialogs::displayText(text)));
         return;
     }
-    if (m_closeWhenWritten && trayIcon && !isVisible()) {
+    if (m_closeWhenWritten && m_trayIcon && !isVisible()) {
         // The window was closed: the desktop tells the result.
         const QSystemTrayIcon::MessageIcon kinds[]
             = {QSystemTrayIcon::Information, QSystemTrayIcon::Warning, QSystemTrayIcon::Critical};
-        trayIcon->showMessage(message.caption, Dialogs::displayText(text), kinds[int(message.icon)], notificationMs);
+        m_trayIcon->showMessage(message.caption, Dialogs::displayText(text), kinds[int(message.icon)],
+                                m_notificationMs);
         return;
     }
     Dialogs::showMessage(this, message.icon, message.caption, text);
@@ -793,19 +847,14 @@ void MainWindow::endOnTerminationSignal()
 
 // ---- menus under buttons, help, timer, tray -----------------------------------------------------
 
-void MainWindow::showMenuUnderButton(QPushButton *button, QMenu *menu)
-{
-    m_menuUnderButton.show(button, menu);
-}
-
 void MainWindow::onExportClicked()
 {
-    showMenuUnderButton(exportButton, exportMenu);
+    m_menuUnderButton.show(m_exportButton, m_exportMenu);
 }
 
 void MainWindow::onExportTriggered()
 {
-    if (!exportButton->isEnabled()) {
+    if (!m_exportButton->isEnabled()) {
         Dialogs::beep();
         return;
     }
@@ -813,9 +862,9 @@ void MainWindow::onExportTriggered()
     // the mouse elsewhere, under the export button.
     const QPoint mouse = QCursor::pos();
     if (frameGeometry().contains(mouse))
-        exportMenu->exec(mouse);
+        m_exportMenu->exec(mouse);
     else
-        exportMenu->exec(exportButton->mapToGlobal(QPoint(0, exportButton->height())));
+        m_exportMenu->exec(m_exportButton->mapToGlobal(QPoint(0, m_exportButton->height())));
 }
 
 QString MainWindow::helpAddress() const
@@ -834,7 +883,7 @@ void MainWindow::openHelp()
 void MainWindow::onUpdateNotificationsTriggered()
 {
     // The action has toggled its check mark already; the stored value counts from the next start.
-    writeShowUpdate(updateNotificationsAction->isChecked());
+    writeShowUpdate(m_updateNotificationsAction->isChecked());
 }
 
 void MainWindow::openLanguageWindow()
@@ -865,7 +914,7 @@ void MainWindow::onTrayIconClicked()
     if (m_closeWhenWritten || m_quitTimer->isActive()) {
         m_closeWhenWritten = false;
         m_quitTimer->stop();
-        trayIcon->setToolTip(appIdentity().appCaption);
+        m_trayIcon->setToolTip(appIdentity().appCaption);
     }
     showNormal();
     raise();
@@ -882,10 +931,10 @@ void MainWindow::onUpdateCheckTimer()
     }
     if (!m_check->checkDone())
         return;
-    updateCheckTimer->stop();
-    updateNotificationsAction->setEnabled(true);
+    m_updateCheckTimer->stop();
+    m_updateNotificationsAction->setEnabled(true);
     if (m_check->showUpdate() == 0)
-        updateNotificationsAction->setChecked(false);
+        m_updateNotificationsAction->setChecked(false);
     if (m_check->showNewVersion())
         showNewVersionNotice();
 }

@@ -32,7 +32,8 @@ class QTimer;
  * and the two options, the export menu with its presets, progress of the running exports on
  * the progress bar and the launcher entry, and the tray icon.
  *
- * The controls keep their designer names and are public so that tests can drive them.
+ * Every control has an object name for its role ("loadButton", "exportMenu", "trayIcon", ...),
+ * by which tests find it.
  */
 class MainWindow : public QMainWindow
 {
@@ -44,42 +45,34 @@ public:
      * arguments after the program's own name; onFirstShow loads the file they name.
      */
     explicit MainWindow(const QStringList &arguments = {}, QWidget *parent = nullptr);
-    /** Stops the running exports and waits for them (see stopExportsQuietly). */
+    /** Stops the running exports and the update check and waits for them (see stopExportsQuietly). */
     ~MainWindow() override;
 
     // ---- operations of the window ----------------------------------------------------
-    /** Loads one file: warnings, the count on loadButton and enableExportControls; a missing path does nothing. */
-    void loadFile(const QString &inputfile);
-    /** Enables exportButton, the three radio buttons, headersCheck, sortCheck, encodingLabel and optionsLabel. */
+    /** Loads one file: warnings, the count on the load button and enableExportControls; a missing path does nothing. */
+    void loadFile(const QString &path);
+    /** Enables the export button, the three encodings, Headers, Sort and their two labels. */
     void enableExportControls();
-    /** Disables the same eight controls. */
-    void disableExportControls();
-    /** Empties what was loaded, resets loadButton's caption and the progress, disables the export controls. */
+    /** Empties what was loaded, resets the load button's caption and the progress, disables the export controls. */
     void clearLoaded();
-    /** Starts an export of the given type after asking for the path. */
-    void startExport(ExportType fileType);
-    /** Shows a progress value (0 to 100) on progressBar and on the launcher entry. */
+    /** Shows a progress value (0 to 100) on the progress bar and on the launcher entry. */
     void setProgress(int value);
-    /** X scaled from the screen's to the window's dots per inch. */
-    int scaleDimension(int X) const;
-    /** Widens a check box to its caption's width plus room for the box. */
-    void fitCheckBoxToCaption(QCheckBox *checkBox);
-    /** Opens menu under button, unless the same menu closed by a click on it less than 100 ms ago. */
-    void showMenuUnderButton(QPushButton *button, QMenu *menu);
     /** Loads the dropped paths: only files whose extension is ".vcf" in any letter case. */
     void loadDroppedFiles(const QStringList &paths);
+    /** Opens the export menu under the export button (the button's click). */
+    void onExportClicked();
+
+    // The entries of the export menu: a CSV entry makes its preset's changes to the controls,
+    // then each asks for the path and starts the export.
+    void exportDefaultCsv() { exportCsv(CsvPreset::Default); }
+    void exportExcelCsv() { exportCsv(CsvPreset::Excel); }
+    void exportGoogleCsv() { exportCsv(CsvPreset::Google); }
+    void exportOutlookCsv() { exportCsv(CsvPreset::Outlook); }
+    void exportYahooCsv() { exportCsv(CsvPreset::Yahoo); }
+    void exportXls();
+    void exportTxt();
 
     // ---- running exports ----------------------------------------------------------------
-    /**
-     * Enables the export controls again once an export's rows are finished, when files are
-     * loaded; after "Clear" left nothing loaded they stay disabled.
-     */
-    void restoreExportControls();
-    /** Headers, Sort and the encoding as the controls show them. */
-    ExportOptions readExportOptions() const;
-    /** Shows a message of an export: a box, a notification once the window is closed, or a line on standard error at the end. */
-    void showJobMessage(const ExportMessage &message);
-
     /**
      * Asks every running export to stop (Esc, the "Stop Export" entries, the close question):
      * each leaves the old file as it was and says so in one message.
@@ -114,102 +107,17 @@ public:
      */
     bool closesWhenWritten() const { return m_closeWhenWritten; }
     /** How long the result's notification shows before the program ends (10 s; tests shorten it). */
-    int notificationMs = 10000;
+    void setNotificationTime(int milliseconds) { m_notificationMs = milliseconds; }
 
     /** The encoding the radio buttons select, tested in the order ANSI, UTF-8, UTF-16. */
     TextEncoding selectedEncoding() const;
-    /** The radio button of an encoding. */
-    QRadioButton *encodingRadio(TextEncoding encoding) const;
     /** The CSV layout the last CSV entry chose. */
     CsvFlavor exportFlavor() const { return m_exportFlavor; }
     /** The help page's address. */
     QString helpAddress() const;
 
-    /** The millisecond tick counter showMenuUnderButton compares (replaceable by tests): MenuUnderButton's. */
-    static std::function<quint32()> &tickCount;
-
-    // ---- controls ------------------------------------------------------------------------
-    QMenuBar *mainMenuBar = nullptr;
-    GlyphButton *loadButton = nullptr;
-    QWidget *encodingPanel = nullptr;
-    QLabel *encodingLabel = nullptr;
-    QRadioButton *ansiRadio = nullptr;
-    QRadioButton *utf8Radio = nullptr;
-    QRadioButton *utf16Radio = nullptr;
-    QButtonGroup *encodingGroup = nullptr; // the three encodings: Tab reaches the checked one
-    QWidget *optionsPanel = nullptr;
-    QLabel *optionsLabel = nullptr;
-    QCheckBox *sortCheck = nullptr;
-    QCheckBox *headersCheck = nullptr;
-    GlyphButton *exportButton = nullptr;
-    QWidget *buttonPanel = nullptr;
-    QPushButton *feedbackButton = nullptr;
-    QPushButton *aboutButton = nullptr;
-    QProgressBar *progressBar = nullptr;
-
-    // Menu bar
-    QMenu *fileMenu = nullptr;
-    QMenu *helpMenu = nullptr;
-    QAction *clearAction = nullptr;      // Clear
-    QAction *loadAction = nullptr;       // Load vCards from VCF file...
-    QAction *exportAction = nullptr;     // Export to File...
-    QAction *stopExportAction = nullptr; // Stop Export (also in the export menu), Esc
-    QAction *exitAction = nullptr;       // Exit
-    QAction *helpAction = nullptr;       // Online Help
-    QAction *updateNotificationsAction = nullptr;
-    QAction *languageAction = nullptr;
-    QAction *feedbackAction = nullptr; // Send Feedback...
-    QAction *aboutAction = nullptr;    // About
-
-    // Tray menu; the tray icon exists only where the desktop has a tray.
-    QSystemTrayIcon *trayIcon = nullptr;
-    QMenu *trayMenu = nullptr;
-    QAction *trayHelpAction = nullptr;
-    QAction *trayLanguageAction = nullptr;
-    QAction *trayFeedbackAction = nullptr;
-    QAction *trayAboutAction = nullptr;
-    QAction *trayExitAction = nullptr;
-
-    // Load button menu
-    QMenu *loadMenu = nullptr;
-    QAction *loadMenuClearAction = nullptr;
-
-    // Export menu
-    QMenu *exportMenu = nullptr;
-    QMenu *csvMenu = nullptr;
-    QAction *defaultCsvAction = nullptr;
-    QAction *excelCsvAction = nullptr;
-    QAction *googleCsvAction = nullptr;
-    QAction *outlookCsvAction = nullptr;
-    QAction *yahooCsvAction = nullptr;
-    QAction *xlsAction = nullptr;
-    QAction *txtAction = nullptr;
-
-    QTimer *updateCheckTimer = nullptr;
-
-    // ---- handlers --------------------------------------------------------------------------
-    void onLoadClicked();
-    void onExportClicked();
-    void onExportTriggered();
-    void openHelp();
-    void onUpdateNotificationsTriggered();
-    void openLanguageWindow();
-    void openFeedbackWindow();
-    void openAboutWindow();
-    void onTrayIconClicked();
-    void onUpdateCheckTimer();
-    /** A CSV entry of the export menu: the preset's changes to the controls, then the export. */
-    void exportCsv(CsvPreset preset);
-    void exportDefaultCsv() { exportCsv(CsvPreset::Default); }
-    void exportExcelCsv() { exportCsv(CsvPreset::Excel); }
-    void exportGoogleCsv() { exportCsv(CsvPreset::Google); }
-    void exportOutlookCsv() { exportCsv(CsvPreset::Outlook); }
-    void exportYahooCsv() { exportCsv(CsvPreset::Yahoo); }
-    void exportXls();
-    void exportTxt();
-
 Q_SIGNALS:
-    /** A progress value was shown (after progressBar took it). */
+    /** A progress value was shown (after the progress bar took it). */
     void progressShown(int value);
     /** enableExportControls ran. */
     void exportControlsEnabled();
@@ -225,10 +133,42 @@ private:
     void createMenus();
     void createExportMenu();
     void createTrayIcon();
+    void nameControls();
     void updateEncodingTabStop();
     void translateCaptions();
+    /** The width in pixels scaled from the screen's to the window's dots per inch. */
+    int scaleDimension(int width) const;
+    /** Widens a check box to its caption's width plus room for the box. */
+    void fitCheckBoxToCaption(QCheckBox *checkBox);
     void onFirstShow();
     void updateLoadButtonCaption();
+    /** Disables the controls that enableExportControls enables. */
+    void disableExportControls();
+    /** The radio button of an encoding. */
+    QRadioButton *encodingRadio(TextEncoding encoding) const;
+
+    void onLoadClicked();
+    void onExportTriggered();
+    void openHelp();
+    void onUpdateNotificationsTriggered();
+    void openLanguageWindow();
+    void openFeedbackWindow();
+    void openAboutWindow();
+    void onTrayIconClicked();
+    /** A CSV entry of the export menu: the preset's changes to the controls, then the export. */
+    void exportCsv(CsvPreset preset);
+    /** Starts an export of the given type after asking for the path. */
+    void startExport(ExportType fileType);
+
+    /**
+     * Enables the export controls again once an export's rows are finished, when files are
+     * loaded; after "Clear" left nothing loaded they stay disabled.
+     */
+    void restoreExportControls();
+    /** Headers, Sort and the encoding as the controls show them. */
+    ExportOptions readExportOptions() const;
+    /** Shows a message of an export: a box, a notification once the window is closed, or a line on standard error at the end. */
+    void showJobMessage(const ExportMessage &message);
     void startRun(const ExportRequest &request);
     void onRunProgress(ExportRun *run, ExportStage stage, int percent);
     void onRunMessage(const ExportMessage &message);
@@ -239,13 +179,75 @@ private:
     CloseAnswer askCloseDuringExport();
     void finishClosing();
     void quitAfterExports();
+    void onUpdateCheckTimer();
     void startUpdateCheck();
     void showNewVersionNotice();
 
+    // ---- controls ------------------------------------------------------------------------
+    QMenuBar *m_mainMenuBar = nullptr;
+    GlyphButton *m_loadButton = nullptr;
+    QWidget *m_encodingPanel = nullptr;
+    QLabel *m_encodingLabel = nullptr;
+    QRadioButton *m_ansiRadio = nullptr;
+    QRadioButton *m_utf8Radio = nullptr;
+    QRadioButton *m_utf16Radio = nullptr;
+    QButtonGroup *m_encodingGroup = nullptr; // the three encodings: Tab reaches the checked one
+    QWidget *m_optionsPanel = nullptr;
+    QLabel *m_optionsLabel = nullptr;
+    QCheckBox *m_sortCheck = nullptr;
+    QCheckBox *m_headersCheck = nullptr;
+    GlyphButton *m_exportButton = nullptr;
+    QWidget *m_buttonPanel = nullptr;
+    QPushButton *m_feedbackButton = nullptr;
+    QPushButton *m_aboutButton = nullptr;
+    QProgressBar *m_progressBar = nullptr;
+
+    // Menu bar
+    QMenu *m_fileMenu = nullptr;
+    QMenu *m_helpMenu = nullptr;
+    QAction *m_clearAction = nullptr;      // Clear
+    QAction *m_loadAction = nullptr;       // Load vCards from VCF file...
+    QAction *m_exportAction = nullptr;     // Export to File...
+    QAction *m_stopExportAction = nullptr; // Stop Export (also in the export menu), Esc
+    QAction *m_exitAction = nullptr;       // Exit
+    QAction *m_helpAction = nullptr;       // Online Help
+    QAction *m_updateNotificationsAction = nullptr;
+    QAction *m_languageAction = nullptr;
+    QAction *m_feedbackAction = nullptr; // Send Feedback...
+    QAction *m_aboutAction = nullptr;    // About
+
+    // Tray menu; the tray icon exists only where the desktop has a tray.
+    QSystemTrayIcon *m_trayIcon = nullptr;
+    QMenu *m_trayMenu = nullptr;
+    QAction *m_trayHelpAction = nullptr;
+    QAction *m_trayLanguageAction = nullptr;
+    QAction *m_trayFeedbackAction = nullptr;
+    QAction *m_trayAboutAction = nullptr;
+    QAction *m_trayExitAction = nullptr;
+
+    // Load button menu
+    QMenu *m_loadMenu = nullptr;
+    QAction *m_loadMenuClearAction = nullptr;
+
+    // Export menu
+    QMenu *m_exportMenu = nullptr;
+    QMenu *m_csvMenu = nullptr;
+    QAction *m_defaultCsvAction = nullptr;
+    QAction *m_excelCsvAction = nullptr;
+    QAction *m_googleCsvAction = nullptr;
+    QAction *m_outlookCsvAction = nullptr;
+    QAction *m_yahooCsvAction = nullptr;
+    QAction *m_xlsAction = nullptr;
+    QAction *m_txtAction = nullptr;
+
+    QTimer *m_updateCheckTimer = nullptr;
+
+    // ---- state ---------------------------------------------------------------------------
     QStringList m_arguments;
     bool m_shownOnce = false;
     bool m_closing = false;
     bool m_closeWhenWritten = false;
+    int m_notificationMs = 10000;
     QTimer *m_quitTimer = nullptr; // ends the program once the result's notification was shown
     // A file was loaded since the start or the last "Clear".
     bool m_filesLoaded = false;

@@ -3,6 +3,7 @@
 #include "i18n/translate.h"
 #include "online/updatecheck.h"
 #include "widgets/icons.h"
+#include "widgets/objectnames.h"
 
 #include <QCursor>
 #include <QDesktopServices>
@@ -50,81 +51,82 @@ NewVersionNotice::NewVersionNotice(const QString &appDescription, const QString 
     setWindowTitle(translate(QStringLiteral("UPDATE AVAILABLE")));
 
     buildControls();
-    titleLabel->setText(translate(QStringLiteral("UPDATE AVAILABLE")));
-    downloadLink->setText(translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' '
-                          + currentVersion);
+    m_titleLabel->setText(translate(QStringLiteral("UPDATE AVAILABLE")));
+    m_downloadLink->setText(translate(QStringLiteral("Click to download")) + u' ' + appDescription + u' '
+                            + currentVersion);
 
     m_home = homeGeometry();
     setGeometry(m_home);
 
-    showTimer = new QTimer(this);
-    showTimer->setSingleShot(true);
-    showTimer->setInterval(1);
-    connect(showTimer, &QTimer::timeout, this, &NewVersionNotice::onShowTimer);
-    linkTimer = new QTimer(this);
-    linkTimer->setInterval(100);
-    connect(linkTimer, &QTimer::timeout, this, &NewVersionNotice::onLinkTimer);
-    closeTimer = new QTimer(this);
-    closeTimer->setInterval(1000);
-    connect(closeTimer, &QTimer::timeout, this, &NewVersionNotice::onCloseTimer);
-    showTimer->start();
-    linkTimer->start();
-    closeTimer->start();
+    m_showTimer = new QTimer(this);
+    m_showTimer->setSingleShot(true);
+    m_showTimer->setInterval(1);
+    connect(m_showTimer, &QTimer::timeout, this, &NewVersionNotice::onShowTimer);
+    m_linkTimer = new QTimer(this);
+    m_linkTimer->setInterval(100);
+    connect(m_linkTimer, &QTimer::timeout, this, &NewVersionNotice::onLinkTimer);
+    m_closeTimer = new QTimer(this);
+    m_closeTimer->setInterval(1000);
+    connect(m_closeTimer, &QTimer::timeout, this, &NewVersionNotice::onCloseTimer);
+    m_showTimer->start();
+    m_linkTimer->start();
+    m_closeTimer->start();
+    nameControls();
 }
 
 void NewVersionNotice::buildControls()
 {
-    framePanel = new QFrame(this);
-    framePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    framePanel->setLineWidth(1);
-    framePanel->setFixedSize(kNoticeWidth, kNoticeHeight);
-    framePanel->setAutoFillBackground(true);
+    m_framePanel = new QFrame(this);
+    m_framePanel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    m_framePanel->setLineWidth(1);
+    m_framePanel->setFixedSize(kNoticeWidth, kNoticeHeight);
+    m_framePanel->setAutoFillBackground(true);
 
-    iconImage = new QLabel(framePanel);
-    iconImage->setFixedSize(60, 60);
-    iconImage->setAlignment(Qt::AlignCenter);
-    iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(60, 60)));
+    m_iconImage = new QLabel(m_framePanel);
+    m_iconImage->setFixedSize(60, 60);
+    m_iconImage->setAlignment(Qt::AlignCenter);
+    m_iconImage->setPixmap(roleIcon(QStringLiteral("tessaly")).pixmap(QSize(60, 60)));
 
-    titleLabel = plainLabel(framePanel);
+    m_titleLabel = plainLabel(m_framePanel);
     QFont heading = pixelFont(13);
     heading.setBold(true);
-    titleLabel->setFont(heading);
+    m_titleLabel->setFont(heading);
 
-    downloadLink = plainLabel(framePanel);
+    m_downloadLink = plainLabel(m_framePanel);
     QFont link = pixelFont(13);
     link.setUnderline(true);
-    downloadLink->setFont(link);
-    downloadLink->setWordWrap(true);
-    downloadLink->setCursor(Qt::PointingHandCursor);
-    downloadLink->setForegroundRole(QPalette::WindowText);
-    downloadLink->installEventFilter(this);
+    m_downloadLink->setFont(link);
+    m_downloadLink->setWordWrap(true);
+    m_downloadLink->setCursor(Qt::PointingHandCursor);
+    m_downloadLink->setForegroundRole(QPalette::WindowText);
+    m_downloadLink->installEventFilter(this);
 
-    closePanel = new QWidget(framePanel);
-    closePanel->setFixedWidth(22);
-    closeButton = new QToolButton(closePanel);
-    closeButton->setFixedSize(22, 22);
-    closeButton->setIcon(roleIcon(QStringLiteral("close")));
-    closeButton->setAutoRaise(true);
-    closeButton->setCursor(Qt::PointingHandCursor);
-    closeButton->setFocusPolicy(Qt::NoFocus);
-    connect(closeButton, &QToolButton::clicked, this, &NewVersionNotice::onCloseClicked);
-    auto *closeColumn = new QVBoxLayout(closePanel);
+    m_closePanel = new QWidget(m_framePanel);
+    m_closePanel->setFixedWidth(22);
+    m_closeButton = new QToolButton(m_closePanel);
+    m_closeButton->setFixedSize(22, 22);
+    m_closeButton->setIcon(roleIcon(QStringLiteral("close")));
+    m_closeButton->setAutoRaise(true);
+    m_closeButton->setCursor(Qt::PointingHandCursor);
+    m_closeButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_closeButton, &QToolButton::clicked, this, &NewVersionNotice::onCloseClicked);
+    auto *closeColumn = new QVBoxLayout(m_closePanel);
     closeColumn->setContentsMargins(0, 0, 0, 0);
-    closeColumn->addWidget(closeButton);
+    closeColumn->addWidget(m_closeButton);
     closeColumn->addStretch();
 
     auto *middle = new QVBoxLayout;
     middle->setContentsMargins(0, 2, 0, 2);
     middle->setSpacing(0);
-    middle->addWidget(titleLabel);
-    middle->addWidget(downloadLink, 1);
+    middle->addWidget(m_titleLabel);
+    middle->addWidget(m_downloadLink, 1);
 
-    auto *row = new QHBoxLayout(framePanel);
+    auto *row = new QHBoxLayout(m_framePanel);
     row->setContentsMargins(4, 1, 1, 1);
     row->setSpacing(4);
-    row->addWidget(iconImage, 0, Qt::AlignVCenter);
+    row->addWidget(m_iconImage, 0, Qt::AlignVCenter);
     row->addLayout(middle, 1);
-    row->addWidget(closePanel);
+    row->addWidget(m_closePanel);
 }
 
 QRect NewVersionNotice::homeGeometry()
@@ -141,7 +143,7 @@ void NewVersionNotice::setUrlOpener(std::function<void(const QUrl &)> opener)
 
 void NewVersionNotice::onShowTimer()
 {
-    showTimer->stop();
+    m_showTimer->stop();
     reveal(0.0);
     show();
     // The window shows without being activated, so the keyboard focus never leaves the
@@ -151,17 +153,17 @@ void NewVersionNotice::onShowTimer()
 
 void NewVersionNotice::onLinkTimer()
 {
-    const bool pointerOnLink = downloadLink->rect().contains(downloadLink->mapFromGlobal(QCursor::pos()));
-    QPalette colours = downloadLink->palette();
+    const bool pointerOnLink = m_downloadLink->rect().contains(m_downloadLink->mapFromGlobal(QCursor::pos()));
+    QPalette colours = m_downloadLink->palette();
     colours.setColor(QPalette::WindowText, palette().color(pointerOnLink ? QPalette::Highlight : QPalette::WindowText));
-    downloadLink->setPalette(colours);
+    m_downloadLink->setPalette(colours);
 }
 
 void NewVersionNotice::onCloseTimer()
 {
     if (--m_ticksLeft > 0)
         return;
-    closeTimer->stop();
+    m_closeTimer->stop();
     animate(1.0, 0.0, [this] { close(); });
 }
 
@@ -208,12 +210,12 @@ void NewVersionNotice::reveal(double fraction)
     QRect visible(0, 0, width, height);
     visible.moveCenter(m_home.center());
     setGeometry(visible);
-    framePanel->move(m_home.topLeft() - visible.topLeft());
+    m_framePanel->move(m_home.topLeft() - visible.topLeft());
 }
 
 bool NewVersionNotice::eventFilter(QObject *watched, QEvent *event)
 {
-    if (watched != downloadLink)
+    if (watched != m_downloadLink)
         return QWidget::eventFilter(watched, event);
     // The link takes its own presses, so that they never start a drag of the window.
     switch (event->type()) {
@@ -225,7 +227,7 @@ bool NewVersionNotice::eventFilter(QObject *watched, QEvent *event)
     case QEvent::MouseButtonRelease: {
         auto *mouse = static_cast<QMouseEvent *>(event);
         event->accept();
-        if (mouse->button() == Qt::LeftButton && downloadLink->rect().contains(mouse->position().toPoint()))
+        if (mouse->button() == Qt::LeftButton && m_downloadLink->rect().contains(mouse->position().toPoint()))
             onDownloadClicked();
         return true;
     }
@@ -234,7 +236,7 @@ bool NewVersionNotice::eventFilter(QObject *watched, QEvent *event)
     }
 }
 
-// Presses on the window, framePanel, iconImage, titleLabel and closePanel arrive here (the labels and panels
+// Presses on the window, m_framePanel, m_iconImage, m_titleLabel and m_closePanel arrive here (the labels and panels
 // pass them on); the link and the close button keep theirs.
 void NewVersionNotice::mousePressEvent(QMouseEvent *event)
 {
@@ -257,4 +259,19 @@ void NewVersionNotice::mouseMoveEvent(QMouseEvent *event)
 void NewVersionNotice::mouseReleaseEvent(QMouseEvent *)
 {
     m_dragging = false;
+}
+
+void NewVersionNotice::nameControls()
+{
+    setObjectNames({
+        {m_framePanel, "framePanel"},
+        {m_iconImage, "iconImage"},
+        {m_titleLabel, "titleLabel"},
+        {m_downloadLink, "downloadLink"},
+        {m_closePanel, "closePanel"},
+        {m_closeButton, "closeButton"},
+        {m_showTimer, "showTimer"},
+        {m_linkTimer, "linkTimer"},
+        {m_closeTimer, "closeTimer"},
+    });
 }

@@ -44,22 +44,7 @@ public:
     /** Where the notice sits when fully shown: 5 pixels from the top and right edges of the primary screen. */
     static QRect homeGeometry();
 
-    QFrame *framePanel = nullptr;   // fills the window, thin raised edge
-    QLabel *iconImage = nullptr;    // the program's icon
-    QLabel *titleLabel = nullptr;   // "UPDATE AVAILABLE"
-    QLabel *downloadLink = nullptr; // the download link
-    QWidget *closePanel = nullptr;  // right edge, holds the close button
-    QToolButton *closeButton = nullptr;
-
-    QTimer *showTimer = nullptr;  // once, right after creation: show
-    QTimer *linkTimer = nullptr;  // every 100 ms: link colour from the pointer
-    QTimer *closeTimer = nullptr; // every second: the countdown
-
-    void onShowTimer();
-    void onLinkTimer();
     void onCloseTimer();
-    void onDownloadClicked();
-    void onCloseClicked();
 
     /** Seconds left on the countdown; the notice closes when it reaches 0. */
     int ticksLeft() const { return m_ticksLeft; }
@@ -73,6 +58,11 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
+    void onShowTimer();
+    void onLinkTimer();
+    void onDownloadClicked();
+    void onCloseClicked();
+    void nameControls();
     void buildControls();
     void animate(double from, double to, std::function<void()> finished);
     void reveal(double fraction);
@@ -84,4 +74,15 @@ private:
     int m_ticksLeft = 11;
     bool m_dragging = false;
     QPointF m_lastDragPoint; // pointer position in screen coordinates
+
+    // ---- controls ------------------------------------------------------------------------
+    QFrame *m_framePanel = nullptr;   // fills the window, thin raised edge
+    QLabel *m_iconImage = nullptr;    // the program's icon
+    QLabel *m_titleLabel = nullptr;   // "UPDATE AVAILABLE"
+    QLabel *m_downloadLink = nullptr; // the download link
+    QWidget *m_closePanel = nullptr;  // right edge, holds the close button
+    QToolButton *m_closeButton = nullptr;
+    QTimer *m_showTimer = nullptr;  // once, right after creation: show
+    QTimer *m_linkTimer = nullptr;  // every 100 ms: link colour from the pointer
+    QTimer *m_closeTimer = nullptr; // every second: the countdown
 };

@@ -71,13 +71,13 @@ QByteArray manyCards(int n)
 }
 
 /* The files and folders in a folder, hidden ones included. */
-QStringList FilesIn(const QString &folder)
+QStringList filesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
 
 /* Whether the file system of folder makes files without a name (O_TMPFILE). */
-bool CanMakeNamelessFiles(const QString &folder)
+bool canMakeNamelessFiles(const QString &folder)
 {
     const int fd = ::open(QFile::encodeName(folder).constData(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
     if (fd < 0)
@@ -87,7 +87,7 @@ bool CanMakeNamelessFiles(const QString &folder)
 }
 
 /* Whether the process pid has a file open in folder, with a name or without (O_TMPFILE). */
-bool HasFileOpenIn(qint64 pid, const QString &folder)
+bool hasFileOpenIn(qint64 pid, const QString &folder)
 {
     const QString descriptors = QStringLiteral("/proc/%1/fd").arg(pid);
     const QStringList open = QDir(descriptors).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
@@ -101,7 +101,7 @@ bool HasFileOpenIn(qint64 pid, const QString &folder)
 }
 
 /* The names in a folder as the system has them, hidden ones included, sorted. */
-QList<QByteArray> RawNamesIn(const QByteArray &folder)
+QList<QByteArray> rawNamesIn(const QByteArray &folder)
 {
     QList<QByteArray> names;
     if (DIR *entries = ::opendir(folder.constData())) {
@@ -142,7 +142,7 @@ Run runConverterWithBytes(const QString &folder, const QList<QByteArray> &argume
 }
 
 /* The first sheet of a workbook as Debian's readers see it (openpyxl, xlrd), as JSON. */
-QByteArray DumpWorkbook(const QString &path)
+QByteArray dumpWorkbook(const QString &path)
 {
     QProcess process;
     process.start(u"/usr/bin/python3"_qs, {QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py"), path});
@@ -152,13 +152,13 @@ QByteArray DumpWorkbook(const QString &path)
 }
 
 /* What a reader makes of an output: a workbook's cells, any other file's bytes. */
-QByteArray OutputContent(const QString &path, const QString &kind)
+QByteArray outputContent(const QString &path, const QString &kind)
 {
-    return kind == u"xlsx" || kind == u"xls" ? DumpWorkbook(path) : readTestFile(path);
+    return kind == u"xlsx" || kind == u"xls" ? dumpWorkbook(path) : readTestFile(path);
 }
 
 /* The kind of file at path: 'c' character device, 'p' FIFO, 'f' regular file, '-' none or other. */
-char FileKind(const QString &path)
+char fileKind(const QString &path)
 {
     struct stat status;
     if (::stat(QFile::encodeName(path).constData(), &status) != 0)
@@ -355,14 +355,14 @@ private slots:
                 expected.append(output);
         }
         std::sort(expected.begin(), expected.end());
-        QCOMPARE(RawNamesIn(folder), expected);
+        QCOMPARE(rawNamesIn(folder), expected);
         QList<QByteArray> inSubfolder;
         for (const QByteArray &output : outputs) {
             if (output.contains('/'))
                 inSubfolder.append(output.sliced(output.indexOf('/') + 1));
         }
         std::sort(inSubfolder.begin(), inSubfolder.end());
-        QCOMPARE(RawNamesIn(folder + "/caf\xE9"), inSubfolder);
+        QCOMPARE(rawNamesIn(folder + "/caf\xE9"), inSubfolder);
         // Each output holds the contact, whatever its kind.
         for (const QByteArray &output : outputs) {
             QFile file;
@@ -529,9 +529,9 @@ private slots:
         Run run = runConverter({u"-o"_qs, fifo, input}, false, environment);
         QVERIFY(reader.waitForFinished(60000));
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(FileKind(fifo), 'p');
-        QCOMPARE(OutputContent(dir.filePath(u"read."_qs + kind), kind), OutputContent(regular, kind));
-        QCOMPARE(FilesIn(dir.filePath(u"fifo"_qs)), QStringList{name});
+        QCOMPARE(fileKind(fifo), 'p');
+        QCOMPARE(outputContent(dir.filePath(u"read."_qs + kind), kind), outputContent(regular, kind));
+        QCOMPARE(filesIn(dir.filePath(u"fifo"_qs)), QStringList{name});
 
         // A link, named like the output, to the null device (as root the device itself was
         // once replaced by a regular file).
@@ -540,10 +540,10 @@ private slots:
         run = runConverter({u"-o"_qs, link, input}, false, environment);
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + link + u"\n"_qs);
-        QCOMPARE(FileKind(u"/dev/null"_qs), 'c');
+        QCOMPARE(fileKind(u"/dev/null"_qs), 'c');
         QVERIFY(QFileInfo(link).isSymLink());
-        QCOMPARE(FilesIn(dir.filePath(u"null"_qs)), QStringList{name});
-        QCOMPARE(FilesIn(dir.filePath(u"tmp"_qs)), QStringList());
+        QCOMPARE(filesIn(dir.filePath(u"null"_qs)), QStringList{name});
+        QCOMPARE(filesIn(dir.filePath(u"tmp"_qs)), QStringList());
     }
 
     void standardOutputGetsTheExportAlone()
@@ -564,7 +564,7 @@ private slots:
         // The null device named directly.
         const Run run = runConverter({u"-o"_qs, u"/dev/null"_qs, input});
         QCOMPARE(run.exitCode, 0);
-        QCOMPARE(FileKind(u"/dev/null"_qs), 'c');
+        QCOMPARE(fileKind(u"/dev/null"_qs), 'c');
     }
 
     void smallTemporaryFolderCannotCutAWorkbook()
@@ -596,10 +596,10 @@ private slots:
         if (err.contains("mount:"))
             QSKIP(qPrintable(u"this machine cannot mount a tmpfs in a namespace: "_qs + QString::fromLocal8Bit(err)));
         QCOMPARE(process.exitCode(), 0);
-        const QJsonArray cells = QJsonDocument::fromJson(DumpWorkbook(output)).object().value(u"cells"_qs).toArray();
+        const QJsonArray cells = QJsonDocument::fromJson(dumpWorkbook(output)).object().value(u"cells"_qs).toArray();
         QCOMPARE(cells.size(), 20001);                                          // the header and every card
         QCOMPARE(cells.last().toArray().first().toString(), u"Person 9999"_qs); // sorted: "Person 9999" last
-        QCOMPARE(FilesIn(dir.path()), (QStringList{u"many.vcf"_qs, u"out.xlsx"_qs}));
+        QCOMPARE(filesIn(dir.path()), (QStringList{u"many.vcf"_qs, u"out.xlsx"_qs}));
     }
 
     void convertsWhenNoThreadMayStart_data() { addOutputNames({u"csv"_qs, u"txt"_qs, u"xls"_qs}); }
@@ -652,7 +652,7 @@ private slots:
         QVERIFY2(run.err.contains(u"Cannot create file \""_qs + old + u"\""_qs), qPrintable(run.err));
         QVERIFY(run.err.contains(u"The file could not be created!"_qs));
         QCOMPARE(readTestFile(old), QByteArray("old"));
-        QCOMPARE(FilesIn(locked), QStringList{name});
+        QCOMPARE(filesIn(locked), QStringList{name});
 
         // An output path that is a folder.
         run = runConverter({u"-o"_qs, locked, input});
@@ -694,7 +694,7 @@ private slots:
             QSKIP("this machine cannot mount a tmpfs");
         const QString old = writeTestFile(mountPoint + u'/' + name, "old");
         const Run run = runConverter({u"-o"_qs, old, input});
-        const QStringList left = FilesIn(mountPoint);
+        const QStringList left = filesIn(mountPoint);
         const QByteArray kept = readTestFile(old);
         QProcess::execute(u"umount"_qs, {mountPoint});
         QCOMPARE(run.exitCode, 3);
@@ -759,7 +759,7 @@ private slots:
         // folder is gone), and the folder under its new name holds only the older export.
         QFETCH(QString, name);
         QTemporaryDir dir;
-        if (!CanMakeNamelessFiles(dir.path()))
+        if (!canMakeNamelessFiles(dir.path()))
             QSKIP("this file system makes no temporary files without a name");
         const QString input = writeTestFile(dir.filePath(u"many.vcf"_qs), manyCards(60000));
         const QString folder = dir.filePath(u"out"_qs);
@@ -771,7 +771,7 @@ private slots:
         QVERIFY(process.waitForStarted());
         bool temporaryFileSeen = false;
         while (!temporaryFileSeen && !process.waitForFinished(0)) {
-            temporaryFileSeen = HasFileOpenIn(process.processId(), folder);
+            temporaryFileSeen = hasFileOpenIn(process.processId(), folder);
             QThread::usleep(100);
         }
         QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
@@ -779,7 +779,7 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 3);
         QVERIFY(process.readAllStandardError().contains("No such file or directory"));
-        QCOMPARE(FilesIn(moved), QStringList{name});
+        QCOMPARE(filesIn(moved), QStringList{name});
         QCOMPARE(readTestFile(moved + u'/' + name), QByteArray("old"));
     }
 
@@ -831,7 +831,7 @@ private slots:
                 // The temporary file may have no name: the process's open files show it.
                 bool temporaryFileSeen = false;
                 while (!temporaryFileSeen && !process.waitForFinished(0)) {
-                    temporaryFileSeen = HasFileOpenIn(process.processId(), folder);
+                    temporaryFileSeen = hasFileOpenIn(process.processId(), folder);
                     QThread::usleep(100);
                 }
                 QVERIFY2(temporaryFileSeen, "the export ended before its temporary file was seen");
@@ -846,12 +846,12 @@ private slots:
                                          ? now.size() > 22 && now.mid(now.size() - 22, 4) == "PK\x05\x06"
                                          : now == complete;
             QVERIFY2(now == "old" || completeNow, qPrintable(QString::number(percent)));
-            QStringList others = FilesIn(folder);
+            QStringList others = filesIn(folder);
             others.removeOne(name);
             for (const QString &other : others) {
                 // A temporary file without a name leaves nothing; only where the file system has
                 // no such files can SIGKILL leave a named one.
-                QVERIFY2(signalled && signalNumber == SIGKILL && !CanMakeNamelessFiles(folder)
+                QVERIFY2(signalled && signalNumber == SIGKILL && !canMakeNamelessFiles(folder)
                              && QRegularExpression(u"^\\.tessaly-\\w{6}(\\.tmp)?$"_qs).match(other).hasMatch(),
                          qPrintable(other));
                 QDir(folder + u'/' + other).removeRecursively();

@@ -9,6 +9,7 @@
 #include "windows/aboutwindow.h"
 
 #include "screenshot.h"
+#include "windowtesting.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -44,11 +45,13 @@ int main(int argc, char *argv[])
 
     // The Info menu under its button.
     QTimer::singleShot(500, &box, [&] {
-        box.infoMenu->setActiveAction(box.infoMenu->actions().constFirst());
+        WindowTesting::control<QMenu>(box, "infoMenu")
+            ->setActiveAction(WindowTesting::control<QMenu>(box, "infoMenu")->actions().constFirst());
         QTimer::singleShot(300, &box, [&] {
-            const QRect area = window.united(box.infoMenu->geometry()).adjusted(0, 0, 10, 10);
+            const QRect area
+                = window.united(WindowTesting::control<QMenu>(box, "infoMenu")->geometry()).adjusted(0, 0, 10, 10);
             ok = saveScreenArea(area, folder + u'/' + prefix + QStringLiteral("-about-info-menu.png"), 0) && ok;
-            box.infoMenu->close();
+            WindowTesting::control<QMenu>(box, "infoMenu")->close();
         });
     });
     box.onInfoClicked();

@@ -85,7 +85,7 @@ int main(int argc, char *argv[])
     resultCloser.start(100);
 
     MainWindow form;
-    form.notificationMs = 4000;
+    form.setNotificationTime(4000);
     form.move(20, 20);
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
@@ -117,13 +117,16 @@ int main(int argc, char *argv[])
     // The File menu with its shortcuts.
     QTimer::singleShot(300, &form, [&] {
         QTimer::singleShot(400, &form, [&] {
-            ok = saveScreenArea(form.frameGeometry().united(form.fileMenu->geometry()),
-                                out + QStringLiteral("-file-menu.png"))
+            ok = saveScreenArea(
+                     form.frameGeometry().united(WindowTesting::control<QMenu>(form, "fileMenu")->geometry()),
+                     out + QStringLiteral("-file-menu.png"))
                  && ok;
-            form.fileMenu->close();
+            WindowTesting::control<QMenu>(form, "fileMenu")->close();
         });
     });
-    form.fileMenu->exec(form.mainMenuBar->mapToGlobal(QPoint(0, form.mainMenuBar->height())));
+    WindowTesting::control<QMenu>(form, "fileMenu")
+        ->exec(WindowTesting::control<QMenuBar>(form, "mainMenuBar")
+                   ->mapToGlobal(QPoint(0, WindowTesting::control<QMenuBar>(form, "mainMenuBar")->height())));
 
     // The feedback window with "I like it!" in focus and "I dislike it!" chosen.
     {
@@ -134,8 +137,10 @@ int main(int argc, char *argv[])
         ok = QTest::qWaitForWindowExposed(&feedback) && ok;
         feedback.onDislikeClicked();
         // Back from the comment to "I like it!" with Shift+Tab, as a keyboard user gets there.
-        QTest::keyClick(feedback.feedbackEdit, Qt::Key_Backtab, Qt::ShiftModifier);
-        QTest::keyClick(static_cast<QWidget *>(feedback.dislikePanel), Qt::Key_Backtab, Qt::ShiftModifier);
+        QTest::keyClick(WindowTesting::control<QPlainTextEdit>(feedback, "feedbackEdit"), Qt::Key_Backtab,
+                        Qt::ShiftModifier);
+        QTest::keyClick(static_cast<QWidget *>(WindowTesting::control<QFrame>(feedback, "dislikePanel")),
+                        Qt::Key_Backtab, Qt::ShiftModifier);
         ok = saveScreenArea(feedback.frameGeometry(), out + QStringLiteral("-feedback-keyboard.png"), 500) && ok;
     }
 

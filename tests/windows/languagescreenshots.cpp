@@ -12,6 +12,7 @@
 #include "windows/languagewindow.h"
 
 #include "screenshot.h"
+#include "windowtesting.h"
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -73,13 +74,15 @@ int main(int argc, char *argv[])
     const QRect frame = window.frameGeometry();
     bool ok = saveScreenArea(frame, out + QStringLiteral("-language.png"));
 
-    window.languageCombo->showPopup();
-    QWidget *popup = window.languageCombo->view()->window();
+    WindowTesting::control<QComboBox>(window, "languageCombo")->showPopup();
+    QWidget *popup = WindowTesting::control<QComboBox>(window, "languageCombo")->view()->window();
     ok = saveScreenArea(frame.united(popup->frameGeometry()), out + QStringLiteral("-language-list.png")) && ok;
-    window.languageCombo->hidePopup();
+    WindowTesting::control<QComboBox>(window, "languageCombo")->hidePopup();
 
     // Another language and OK: the confirmation, answered No.
-    window.languageCombo->setCurrentIndex(window.languageCombo->findText(QStringLiteral("Latin")));
+    WindowTesting::control<QComboBox>(window, "languageCombo")
+        ->setCurrentIndex(
+            WindowTesting::control<QComboBox>(window, "languageCombo")->findText(QStringLiteral("Latin")));
     QTimer::singleShot(400, &window, [&] {
         auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
         if (!box) {
@@ -89,6 +92,6 @@ int main(int argc, char *argv[])
         ok = saveScreenArea(frame.united(box->frameGeometry()), out + QStringLiteral("-language-confirm.png")) && ok;
         box->button(QMessageBox::No)->click();
     });
-    window.okButton->click();
+    WindowTesting::control<QPushButton>(window, "okButton")->click();
     return ok ? 0 : 1;
 }

@@ -12,6 +12,7 @@
 #include "windows/newversionnotice.h"
 
 #include "screenshot.h"
+#include "windowtesting.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -35,11 +36,11 @@ bool shootFeedback(const QString &base)
         return false;
     const QRect area = form.frameGeometry().adjusted(-6, -6, 6, 6);
     bool ok = saveScreenArea(area, base + QStringLiteral("-feedback.png"), 400);
-    QTest::mouseClick(form.likePanel, Qt::LeftButton);
-    form.feedbackEdit->setPlainText(
-        QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
-    form.emailEdit->setText(QStringLiteral("someone@example.org"));
-    form.emailEdit->setFocus();
+    QTest::mouseClick(WindowTesting::control<QFrame>(form, "likePanel"), Qt::LeftButton);
+    WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")
+        ->setPlainText(QStringLiteral("The CSV export for Google works well.\n\nA preview of the columns would help."));
+    WindowTesting::control<QLineEdit>(form, "emailEdit")->setText(QStringLiteral("someone@example.org"));
+    WindowTesting::control<QLineEdit>(form, "emailEdit")->setFocus();
     return saveScreenArea(area, base + QStringLiteral("-feedback-filled.png"), 400) && ok;
 }
 
@@ -47,7 +48,7 @@ bool shootNotice(const QString &base)
 {
     auto *notice = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("2.4"),
                                         QStringLiteral("https://example.org/"));
-    notice->closeTimer->stop();
+    WindowTesting::control<QTimer>(notice, "closeTimer")->stop();
     notice->setUrlOpener([](const QUrl &) {});
     if (!QTest::qWaitFor(
             [notice] { return notice->isVisible() && notice->geometry() == NewVersionNotice::homeGeometry(); }, 3000))
@@ -56,7 +57,8 @@ bool shootNotice(const QString &base)
     const QRect corner(screen.right() - 400, screen.top(), 401, 100);
     QCursor::setPos(screen.center());
     bool ok = saveScreenArea(corner, base + QStringLiteral("-newversion.png"), 400);
-    QCursor::setPos(notice->downloadLink->mapToGlobal(notice->downloadLink->rect().center()));
+    QCursor::setPos(WindowTesting::control<QLabel>(notice, "downloadLink")
+                        ->mapToGlobal(WindowTesting::control<QLabel>(notice, "downloadLink")->rect().center()));
     ok = saveScreenArea(corner, base + QStringLiteral("-newversion-hover.png"), 400) && ok;
     notice->close();
     return ok;

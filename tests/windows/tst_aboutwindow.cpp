@@ -92,7 +92,7 @@ private:
     QList<QUrl> m_opened;
     // What the cases change, as the program found it; cleanup() puts it back.
     const SavedVariable m_webHost{"TESSALY_WEB_HOST"};
-    const std::function<quint32()> m_tickCount = MenuUnderButton::tickCount;
+    const std::function<quint32()> m_clock = MenuUnderButton::clock;
 };
 
 void TestAboutWindow::init()
@@ -108,7 +108,7 @@ void TestAboutWindow::cleanup()
     clearActiveLanguage();
     QFile::remove(licensePath());
     m_webHost.restore();
-    MenuUnderButton::tickCount = m_tickCount;
+    MenuUnderButton::clock = m_clock;
 }
 
 // ---- the window ---------------------------------------------------------------------------------
@@ -144,37 +144,42 @@ void TestAboutWindow::captions()
         setActiveLanguage(QStringLiteral("/x/Languages/German.lang.txt"), QStringLiteral("German"), language);
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     QCOMPARE(box.windowTitle(), caption);
-    const QStringList shown{box.okButton->text(), box.infoButton->text(), box.creditsAction->text(),
-                            box.uninstallAction->text(), box.licenseAction->text()};
+    const QStringList shown{WindowTesting::control<QPushButton>(box, "okButton")->text(),
+                            WindowTesting::control<QPushButton>(box, "infoButton")->text(),
+                            WindowTesting::control<QAction>(box, "creditsAction")->text(),
+                            WindowTesting::control<QAction>(box, "uninstallAction")->text(),
+                            WindowTesting::control<QAction>(box, "licenseAction")->text()};
     QCOMPARE(shown, buttonsAndMenu);
 }
 
 void TestAboutWindow::nameAndVersion()
 {
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    QCOMPARE(box.versionLabel->text(), QStringLiteral("Tessaly 2.3"));
+    QCOMPARE(WindowTesting::control<QLabel>(box, "versionLabel")->text(), QStringLiteral("Tessaly 2.3"));
     // A name is shown as it is written, never as markup.
     AboutWindow marked(QStringLiteral("<b>Tessaly</b>"), QStringLiteral("2.3"));
-    QCOMPARE(marked.versionLabel->textFormat(), Qt::PlainText);
+    QCOMPARE(WindowTesting::control<QLabel>(marked, "versionLabel")->textFormat(), Qt::PlainText);
     QCOMPARE(box.size(), QSize(446, 374));
 }
 
 void TestAboutWindow::infoButtonOpensMenuUnderIt()
 {
     // The guard's timing is tested with MenuUnderButton; here only that the button uses it.
-    MenuUnderButton::tickCount = [] { return quint32(5000); };
+    MenuUnderButton::clock = [] { return quint32(5000); };
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    MenuWatch watch(box.infoMenu);
+    MenuWatch watch(WindowTesting::control<QMenu>(box, "infoMenu"));
 
-    box.infoButton->click();
+    WindowTesting::control<QPushButton>(box, "infoButton")->click();
     QCOMPARE(watch.shown, 1);
-    QCOMPARE(watch.lastPos, box.infoButton->mapToGlobal(QPoint(0, box.infoButton->height())));
+    QCOMPARE(watch.lastPos,
+             WindowTesting::control<QPushButton>(box, "infoButton")
+                 ->mapToGlobal(QPoint(0, WindowTesting::control<QPushButton>(box, "infoButton")->height())));
     // The click that closes the menu reaches the button at once and opens nothing.
-    box.infoButton->click();
+    WindowTesting::control<QPushButton>(box, "infoButton")->click();
     QCOMPARE(watch.shown, 1);
-    box.infoButton->click();
+    WindowTesting::control<QPushButton>(box, "infoButton")->click();
     QCOMPARE(watch.shown, 2);
 }
 
@@ -200,11 +205,12 @@ void TestAboutWindow::dragging()
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    const std::map<QString, QWidget *> widgets{{QStringLiteral("panel"), box.contentPanel},
-                                               {QStringLiteral("name"), box.versionLabel},
-                                               {QStringLiteral("logo"), box.logoImage},
-                                               {QStringLiteral("window"), &box},
-                                               {QStringLiteral("link"), box.webLinkLabel}};
+    const std::map<QString, QWidget *> widgets{
+        {QStringLiteral("panel"), WindowTesting::control<QWidget>(box, "contentPanel")},
+        {QStringLiteral("name"), WindowTesting::control<QLabel>(box, "versionLabel")},
+        {QStringLiteral("logo"), WindowTesting::control<QLabel>(box, "logoImage")},
+        {QStringLiteral("window"), &box},
+        {QStringLiteral("link"), WindowTesting::control<QLabel>(box, "webLinkLabel")}};
     QWidget *target = widgets.at(where);
     const QPoint start = box.pos();
     const QPoint press(5, 5);
@@ -232,13 +238,14 @@ void TestAboutWindow::escOnEitherButtonCloses()
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QPushButton *button = infoButton ? box.infoButton : box.okButton;
+    QPushButton *button = infoButton ? WindowTesting::control<QPushButton>(box, "infoButton")
+                                     : WindowTesting::control<QPushButton>(box, "okButton");
     button->setFocus();
-    QVERIFY(box.rainTimer->isActive());
+    QVERIFY(WindowTesting::control<QTimer>(box, "rainTimer")->isActive());
     QTest::keyClick(button, Qt::Key_Escape);
     QVERIFY(!box.isVisible());
     // A closed window animates no more.
-    QVERIFY(!box.rainTimer->isActive());
+    QVERIFY(!WindowTesting::control<QTimer>(box, "rainTimer")->isActive());
 }
 
 void TestAboutWindow::webPages_data()
@@ -260,12 +267,14 @@ void TestAboutWindow::webPages()
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
     QVERIFY(QTest::qWaitForWindowExposed(&box));
-    QCOMPARE(box.webLinkLabel->text(), QStringLiteral("127.0.0.1:8080"));
-    QCOMPARE(box.webLinkLabel->toolTip(), QStringLiteral("http://127.0.0.1:8080/"));
+    QCOMPARE(WindowTesting::control<QLabel>(box, "webLinkLabel")->text(), QStringLiteral("127.0.0.1:8080"));
+    QCOMPARE(WindowTesting::control<QLabel>(box, "webLinkLabel")->toolTip(), QStringLiteral("http://127.0.0.1:8080/"));
     if (entry == QStringLiteral("link"))
-        QTest::mouseClick(box.webLinkLabel, Qt::LeftButton);
+        QTest::mouseClick(WindowTesting::control<QLabel>(box, "webLinkLabel"), Qt::LeftButton);
     else
-        (entry == QStringLiteral("credits") ? box.creditsAction : box.uninstallAction)->trigger();
+        (entry == QStringLiteral("credits") ? WindowTesting::control<QAction>(box, "creditsAction")
+                                            : WindowTesting::control<QAction>(box, "uninstallAction"))
+            ->trigger();
     QCOMPARE(m_opened, QList<QUrl>{QUrl(address)});
     QVERIFY(box.isVisible());
 }
@@ -276,7 +285,7 @@ void TestAboutWindow::licenseMissing()
                       {QStringLiteral("{License}Lizenz"), QStringLiteral("{File not found!}Datei nicht gefunden!")});
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
     box.show();
-    box.licenseAction->trigger();
+    WindowTesting::control<QAction>(box, "licenseAction")->trigger();
     const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
     QCOMPARE(shown.size(), 1);
     QCOMPARE(shown.at(0).icon, MessageIcon::Error);
@@ -290,7 +299,7 @@ void TestAboutWindow::licenseOpened()
 {
     writeTestFile(licensePath(), "MIT License\n");
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    box.licenseAction->trigger();
+    WindowTesting::control<QAction>(box, "licenseAction")->trigger();
     QCOMPARE(m_opened, QList<QUrl>{QUrl::fromLocalFile(licensePath())});
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
 }
@@ -298,7 +307,7 @@ void TestAboutWindow::licenseOpened()
 void TestAboutWindow::tickDrawsHeadsIntoCanvas()
 {
     AboutWindow box(QStringLiteral("Tessaly"), QStringLiteral("2.3"));
-    box.rainTimer->stop();
+    WindowTesting::control<QTimer>(box, "rainTimer")->stop();
     QCOMPARE(box.canvas().devicePixelRatio(), 1.0);
     const std::vector<RainDrop> before = box.rain().drops();
     box.onRainTimer();

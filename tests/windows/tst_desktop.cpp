@@ -167,7 +167,7 @@ void TestDesktop::saveDialogSpeaksTheWindowsLanguage()
     if (!languageFile.isEmpty())
         QVERIFY(useLanguage(languageFile));
     MainWindow form;
-    QCOMPARE(form.exportButton->text(), exportCaption);
+    QCOMPARE(control<GlyphButton>(form, "exportButton")->text(), exportCaption);
     form.loadFile(writeFile(path(u"speak.vcf"_qs), makeCards(2, u"Speak"_qs)));
     const QString existing = writeFile(path(u"there.csv"_qs), "old");
     Dialogs::setAnsweringMode(false);
@@ -314,14 +314,14 @@ void TestDesktop::clearDuringAnExport()
     form.loadFile(writeFile(path(u"running.vcf"_qs), makeCards(3000, u"Running"_qs)));
     const QString later = writeFile(path(u"later.vcf"_qs), makeCards(1, u"Later"_qs));
     const QString target = path(u"running.csv"_qs);
-    const QList<QWidget *> controls{static_cast<QWidget *>(form.exportButton),
-                                    form.ansiRadio,
-                                    form.utf8Radio,
-                                    form.utf16Radio,
-                                    form.headersCheck,
-                                    form.sortCheck,
-                                    form.encodingLabel,
-                                    form.optionsLabel};
+    const QList<QWidget *> controls{static_cast<QWidget *>(control<GlyphButton>(form, "exportButton")),
+                                    control<QRadioButton>(form, "ansiRadio"),
+                                    control<QRadioButton>(form, "utf8Radio"),
+                                    control<QRadioButton>(form, "utf16Radio"),
+                                    control<QCheckBox>(form, "headersCheck"),
+                                    control<QCheckBox>(form, "sortCheck"),
+                                    control<QLabel>(form, "encodingLabel"),
+                                    control<QLabel>(form, "optionsLabel")};
 
     // While the job builds its rows (its export button is disabled then).
     bool cleared = false;
@@ -346,11 +346,12 @@ void TestDesktop::clearDuringAnExport()
     // The controls are as the loaded files have them.
     for (QWidget *control : controls)
         QVERIFY2(control->isEnabled() == enabledAtTheEnd, control->metaObject()->className());
-    QCOMPARE(form.loadButton->text(), u"Load vCards from VCF file..."_qs + (loadAfterClear ? u" [1]"_qs : QString()));
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(),
+             u"Load vCards from VCF file..."_qs + (loadAfterClear ? u" [1]"_qs : QString()));
     if (!enabledAtTheEnd) {
         // Nothing loaded: the File menu's export only beeps, no save dialog, no "No data found!".
         const int beeps = Dialogs::beepCount();
-        form.exportAction->trigger();
+        control<QAction>(form, "exportAction")->trigger();
         QCOMPARE(Dialogs::beepCount() - beeps, 1);
         QVERIFY(Dialogs::takeSaveRequests().size() == 1); // the one of the export above
     }
@@ -401,7 +402,7 @@ void TestDesktop::closingDuringAnExportWithoutTray()
         asked = true;
         Dialogs::setNextDialogAnswer(QMessageBox::StandardButton(answer));
         if (throughExit)
-            form.exitAction->trigger(); // queued: the window closes right after this report
+            control<QAction>(form, "exitAction")->trigger(); // queued: the window closes right after this report
         else
             form.close();
     });
@@ -474,14 +475,15 @@ void TestDesktop::shortcuts()
 {
     MainWindow form;
     // In the menus, where Qt shows them beside the entries.
-    QCOMPARE(form.fileMenu->actions().at(1), form.loadAction);
-    QCOMPARE(form.loadAction->shortcut(), QKeySequence(u"Ctrl+O"_qs));
-    QCOMPARE(form.exportAction->shortcut(), QKeySequence(u"Ctrl+E"_qs));
-    QCOMPARE(form.exitAction->shortcut(), QKeySequence(u"Ctrl+Q"_qs));
-    QCOMPARE(form.helpAction->shortcut(), QKeySequence(u"F1"_qs));
-    for (QAction *action : {form.loadAction, form.exportAction, form.exitAction})
-        QVERIFY(form.fileMenu->actions().contains(action));
-    QVERIFY(form.helpMenu->actions().contains(form.helpAction));
+    QCOMPARE(control<QMenu>(form, "fileMenu")->actions().at(1), control<QAction>(form, "loadAction"));
+    QCOMPARE(control<QAction>(form, "loadAction")->shortcut(), QKeySequence(u"Ctrl+O"_qs));
+    QCOMPARE(control<QAction>(form, "exportAction")->shortcut(), QKeySequence(u"Ctrl+E"_qs));
+    QCOMPARE(control<QAction>(form, "exitAction")->shortcut(), QKeySequence(u"Ctrl+Q"_qs));
+    QCOMPARE(control<QAction>(form, "helpAction")->shortcut(), QKeySequence(u"F1"_qs));
+    for (QAction *action : {control<QAction>(form, "loadAction"), control<QAction>(form, "exportAction"),
+                            control<QAction>(form, "exitAction")})
+        QVERIFY(control<QMenu>(form, "fileMenu")->actions().contains(action));
+    QVERIFY(control<QMenu>(form, "helpMenu")->actions().contains(control<QAction>(form, "helpAction")));
     QVERIFY(activate(form));
 
     // Ctrl+O: the open dialog.
@@ -495,14 +497,15 @@ void TestDesktop::shortcuts()
     form.loadFile(writeFile(path(u"keys.vcf"_qs), makeCards(1, u"Keys"_qs)));
     QCursor::setPos(form.frameGeometry().bottomRight() + QPoint(50, 50));
     QPoint menuAt;
-    connect(form.exportMenu, &QMenu::aboutToShow, &form, [&] {
-        QTimer::singleShot(0, form.exportMenu, [&] {
-            menuAt = form.exportMenu->pos();
-            form.exportMenu->close();
+    connect(control<QMenu>(form, "exportMenu"), &QMenu::aboutToShow, &form, [&] {
+        QTimer::singleShot(0, control<QMenu>(form, "exportMenu"), [&] {
+            menuAt = control<QMenu>(form, "exportMenu")->pos();
+            control<QMenu>(form, "exportMenu")->close();
         });
     });
     QTest::keyClick(&form, Qt::Key_E, Qt::ControlModifier);
-    QCOMPARE(menuAt, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
+    QCOMPARE(menuAt, control<GlyphButton>(form, "exportButton")
+                         ->mapToGlobal(QPoint(0, control<GlyphButton>(form, "exportButton")->height())));
 
     // F1: the help page.
     UrlCatcher catcher;
@@ -525,51 +528,56 @@ void TestDesktop::tabReachesTheCheckedEncoding()
     MainWindow form;
     QVERIFY(activate(form));
     form.loadFile(writeFile(path(u"tab.vcf"_qs), makeCards(1, u"Tab"_qs)));
-    QVERIFY(form.encodingGroup->exclusive());
-    QCOMPARE(form.encodingGroup->buttons(),
-             (QList<QAbstractButton *>{form.ansiRadio, form.utf8Radio, form.utf16Radio}));
+    QVERIFY(control<QButtonGroup>(form, "encodingGroup")->exclusive());
+    QCOMPARE(
+        control<QButtonGroup>(form, "encodingGroup")->buttons(),
+        (QList<QAbstractButton *>{control<QRadioButton>(form, "ansiRadio"), control<QRadioButton>(form, "utf8Radio"),
+                                  control<QRadioButton>(form, "utf16Radio")}));
 
     // Into the row from the load button: the checked encoding, which Space leaves as it is.
-    form.loadButton->setFocus();
+    control<GlyphButton>(form, "loadButton")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.utf8Radio);
-    QTest::keyClick(form.utf8Radio, Qt::Key_Space);
+    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "utf8Radio"));
+    QTest::keyClick(control<QRadioButton>(form, "utf8Radio"), Qt::Key_Space);
     QCOMPARE(form.selectedEncoding(), TextEncoding::Utf8);
     // Out of the row with one Tab, and back with one Shift+Tab.
-    QTest::keyClick(form.utf8Radio, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.sortCheck);
-    QTest::keyClick(form.sortCheck, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), form.utf8Radio);
+    QTest::keyClick(control<QRadioButton>(form, "utf8Radio"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QCheckBox>(form, "sortCheck"));
+    QTest::keyClick(control<QCheckBox>(form, "sortCheck"), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "utf8Radio"));
     // The arrow keys move the choice.
-    QTest::keyClick(form.utf8Radio, Qt::Key_Right);
+    QTest::keyClick(control<QRadioButton>(form, "utf8Radio"), Qt::Key_Right);
     QCOMPARE(form.selectedEncoding(), TextEncoding::Utf16);
-    QCOMPARE(QApplication::focusWidget(), form.utf16Radio);
+    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "utf16Radio"));
 
     // A preset that changes the encoding moves the stop with it.
     form.exportOutlookCsv(); // ANSI; the save dialog is cancelled
-    form.loadButton->setFocus();
-    QTest::keyClick(form.loadButton, Qt::Key_Tab);
-    QCOMPARE(QApplication::focusWidget(), form.ansiRadio);
+    control<GlyphButton>(form, "loadButton")->setFocus();
+    QTest::keyClick(control<GlyphButton>(form, "loadButton"), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), control<QRadioButton>(form, "ansiRadio"));
 }
 
 void TestDesktop::feedbackChoicesByKeyboard()
 {
     FeedbackWindow window({u"Tessaly"_qs, appIdentity().appCaption, u"2.3"_qs});
     QVERIFY(activate(window));
-    QCOMPARE(QApplication::focusWidget(), window.feedbackEdit);
+    QCOMPARE(QApplication::focusWidget(), control<QPlainTextEdit>(window, "feedbackEdit"));
     // Back from the comment: "I dislike it!", then "I like it!"; Space chooses.
-    QTest::keyClick(window.feedbackEdit, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), window.dislikePanel);
-    QTest::keyClick(window.dislikePanel, Qt::Key_Space);
-    QVERIFY(window.isChosen(window.dislikePanel) && !window.isChosen(window.likePanel));
-    QTest::keyClick(window.dislikePanel, Qt::Key_Backtab, Qt::ShiftModifier);
-    QCOMPARE(QApplication::focusWidget(), window.likePanel);
-    QTest::keyClick(window.likePanel, Qt::Key_Space);
-    QVERIFY(window.isChosen(window.likePanel) && !window.isChosen(window.dislikePanel));
+    QTest::keyClick(control<QPlainTextEdit>(window, "feedbackEdit"), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), control<QFrame>(window, "dislikePanel"));
+    QTest::keyClick(control<QFrame>(window, "dislikePanel"), Qt::Key_Space);
+    QVERIFY(window.isChosen(control<QFrame>(window, "dislikePanel"))
+            && !window.isChosen(control<QFrame>(window, "likePanel")));
+    QTest::keyClick(control<QFrame>(window, "dislikePanel"), Qt::Key_Backtab, Qt::ShiftModifier);
+    QCOMPARE(QApplication::focusWidget(), control<QFrame>(window, "likePanel"));
+    QTest::keyClick(control<QFrame>(window, "likePanel"), Qt::Key_Space);
+    QVERIFY(window.isChosen(control<QFrame>(window, "likePanel"))
+            && !window.isChosen(control<QFrame>(window, "dislikePanel")));
     QVERIFY(window.feedbackText().startsWith(u"I like it!\r"_qs));
     // Onwards to the comment, the address and Send.
-    for (QWidget *next : std::initializer_list<QWidget *>{window.dislikePanel, window.feedbackEdit, window.emailEdit,
-                                                          window.sendButton}) {
+    for (QWidget *next : std::initializer_list<QWidget *>{
+             control<QFrame>(window, "dislikePanel"), control<QPlainTextEdit>(window, "feedbackEdit"),
+             control<QLineEdit>(window, "emailEdit"), control<QPushButton>(window, "sendButton")}) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         QCOMPARE(QApplication::focusWidget(), next);
     }

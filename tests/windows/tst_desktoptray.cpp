@@ -53,11 +53,11 @@ private Q_SLOTS:
     void closeWhenWrittenGoesToTheTray()
     {
         MainWindow form;
-        form.notificationMs = 1500;
+        form.setNotificationTime(1500);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(form.trayIcon && form.trayIcon->isVisible());
-        QTRY_VERIFY_WITH_TIMEOUT(!form.trayIcon->geometry().isEmpty(), 10000);
+        QVERIFY(control<QSystemTrayIcon>(form, "trayIcon") && control<QSystemTrayIcon>(form, "trayIcon")->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!control<QSystemTrayIcon>(form, "trayIcon")->geometry().isEmpty(), 10000);
         form.loadFile(writeFile(m_dir.filePath(u"tray.vcf"_qs), makeCards(60000, u"Tray"_qs)));
         const QString target = m_dir.filePath(u"tray.csv"_qs);
 
@@ -68,7 +68,7 @@ private Q_SLOTS:
         connect(&form, &MainWindow::progressShown, &form, [&](int value) {
             if (closed) {
                 if (value > 0)
-                    tooltips.append(form.trayIcon->toolTip());
+                    tooltips.append(control<QSystemTrayIcon>(form, "trayIcon")->toolTip());
                 return;
             }
             if (value < 20)
@@ -76,7 +76,8 @@ private Q_SLOTS:
             closed = true;
             Dialogs::setNextDialogAnswer(QMessageBox::Yes);
             form.close();
-            hiddenAtOnce = !form.isVisible() && form.trayIcon->isVisible() && form.closesWhenWritten();
+            hiddenAtOnce = !form.isVisible() && control<QSystemTrayIcon>(form, "trayIcon")->isVisible()
+                           && form.closesWhenWritten();
         });
         // Watch for the notification while the program runs on without its window.
         QStringList notification;
@@ -112,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(Dialogs::takeShownMessages().isEmpty());
         QCOMPARE(Dialogs::takeAskedDialogs().size(), 1);
         QVERIFY(!form.isVisible());
-        QVERIFY(!form.trayIcon->isVisible());
+        QVERIFY(!control<QSystemTrayIcon>(form, "trayIcon")->isVisible());
     }
 
 private:

@@ -101,7 +101,7 @@ void TestExportJobs::noDataFound()
     QVERIFY(!QFileInfo::exists(target));
     QCOMPARE(progress.constFirst(), 0);
     QCOMPARE(progress.mid(progress.size() - 2), QList<int>({100, 0}));
-    QVERIFY(form.exportButton->isEnabled());
+    QVERIFY(control<GlyphButton>(form, "exportButton")->isEnabled());
 }
 
 void TestExportJobs::exportButtonDuringJob()
@@ -115,8 +115,8 @@ void TestExportJobs::exportButtonDuringJob()
     QList<bool> buttonAtProgress;
     connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         progress.append(value);
-        buttonAtProgress.append(form.exportButton->isEnabled());
-        QCOMPARE(form.progressBar->value(), value);
+        buttonAtProgress.append(control<GlyphButton>(form, "exportButton")->isEnabled());
+        QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), value);
     });
     // The export waits at its writing stage until the window has taken that report.
     std::atomic<bool> windowReachedWriting = false;
@@ -126,20 +126,22 @@ void TestExportJobs::exportButtonDuringJob()
     });
     bool enabledBeforeWriting = false;
     connect(&form, &MainWindow::exportControlsEnabled, &form, [&] {
-        enabledBeforeWriting = form.runningJobs() == 1 && !QFileInfo::exists(target) && form.exportButton->isEnabled();
+        enabledBeforeWriting = form.runningJobs() == 1 && !QFileInfo::exists(target)
+                               && control<GlyphButton>(form, "exportButton")->isEnabled();
         windowReachedWriting = true;
     });
     int beepsWhileBuilding = -1;
     bool boxSeenWithButtonEnabled = false;
     Dialogs::setMessageHandler([&](const Dialogs::ShownMessage &) {
-        boxSeenWithButtonEnabled = form.exportButton->isEnabled() && form.progressBar->value() == 100
+        boxSeenWithButtonEnabled = control<GlyphButton>(form, "exportButton")->isEnabled()
+                                   && control<QProgressBar>(form, "progressBar")->value() == 100
                                    && QFileInfo::exists(target) && QApplication::overrideCursor() != nullptr;
     });
     connect(&form, &MainWindow::progressShown, &form, [&](int value) {
         if (value == 10) {
             // The File menu's export entry only beeps while the job builds its rows.
             const int before = Dialogs::beepCount();
-            form.exportAction->trigger();
+            control<QAction>(form, "exportAction")->trigger();
             beepsWhileBuilding = Dialogs::beepCount() - before;
         }
     });
@@ -280,11 +282,11 @@ void TestExportJobs::stoppingFromTheWindow()
         if (stopped || value < stopAt || form.runningJobs() == 0)
             return;
         stopped = true;
-        QVERIFY(form.stopExportAction->isEnabled());
+        QVERIFY(control<QAction>(form, "stopExportAction")->isEnabled());
         if (byKey)
             QTest::keyClick(&form, Qt::Key_Escape);
         else
-            form.stopExportAction->trigger();
+            control<QAction>(form, "stopExportAction")->trigger();
     });
     answerSave(target, name.endsWith(QStringLiteral(".csv")) ? 3 : 2);
     form.exportDefaultCsv();
@@ -295,9 +297,9 @@ void TestExportJobs::stoppingFromTheWindow()
     QCOMPARE(messages.at(0).text, QStringLiteral("The export was stopped. Nothing was written."));
     QCOMPARE(readFile(target), QByteArray("old"));
     QCOMPARE(namesIn(folder), QStringList{name});
-    QVERIFY(!form.stopExportAction->isEnabled());
-    QVERIFY(form.exportButton->isEnabled());
-    QCOMPARE(form.progressBar->value(), 0);
+    QVERIFY(!control<QAction>(form, "stopExportAction")->isEnabled());
+    QVERIFY(control<GlyphButton>(form, "exportButton")->isEnabled());
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
 }
 
 void TestExportJobs::terminationSignalStopsAndEnds()
@@ -417,8 +419,8 @@ void TestExportJobs::outputFolderRemovedDuringJob()
     QCOMPARE(messages.at(1).icon, MessageIcon::Error);
     QCOMPARE(messages.at(1).text, QStringLiteral("The file could not be created!"));
     QVERIFY(!QFileInfo::exists(folder));
-    QVERIFY(form.exportButton->isEnabled());
-    QCOMPARE(form.progressBar->value(), 0);
+    QVERIFY(control<GlyphButton>(form, "exportButton")->isEnabled());
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
 }
 
 QTEST_MAIN(TestExportJobs)

@@ -40,7 +40,7 @@ private:
     QTemporaryDir m_dir;
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // The real clock, put back in cleanup() whatever the case did.
-    const std::function<quint32()> m_tickCount = MainWindow::tickCount;
+    const std::function<quint32()> m_clock = MenuUnderButton::clock;
 };
 
 void TestExportMenu::initTestCase()
@@ -59,7 +59,7 @@ void TestExportMenu::init()
 
 void TestExportMenu::cleanup()
 {
-    MainWindow::tickCount = m_tickCount;
+    MenuUnderButton::clock = m_clock;
     clearActiveLanguage();
     Dialogs::setAnsweringMode(true);
     QCOMPARE(QApplication::overrideCursor(), nullptr); // every busy cursor was restored
@@ -68,17 +68,18 @@ void TestExportMenu::cleanup()
 void TestExportMenu::menuEntries()
 {
     MainWindow form;
-    QCOMPARE(actionTexts(form.exportMenu->actions()),
+    QCOMPARE(actionTexts(control<QMenu>(form, "exportMenu")->actions()),
              QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
                           QStringLiteral("Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("Stop Export")}));
-    QCOMPARE(form.exportMenu->actions().constLast(), form.stopExportAction); // the File menu's entry
-    QVERIFY(!form.stopExportAction->isEnabled());                            // until an export runs
-    QCOMPARE(form.exportMenu->actions().constFirst()->menu(), form.csvMenu);
-    QCOMPARE(actionTexts(form.csvMenu->actions()),
+    QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constLast(),
+             control<QAction>(form, "stopExportAction"));              // the File menu's entry
+    QVERIFY(!control<QAction>(form, "stopExportAction")->isEnabled()); // until an export runs
+    QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constFirst()->menu(), control<QMenu>(form, "csvMenu"));
+    QCOMPARE(actionTexts(control<QMenu>(form, "csvMenu")->actions()),
              QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),
                           QStringLiteral("Google CSV Format"), QStringLiteral("Outlook CSV Format"),
                           QStringLiteral("Yahoo CSV Format")}));
-    for (QMenu *menu : {form.exportMenu, form.csvMenu}) {
+    for (QMenu *menu : {control<QMenu>(form, "exportMenu"), control<QMenu>(form, "csvMenu")}) {
         for (const QAction *action : menu->actions()) {
             if (!action->isSeparator())
                 QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
@@ -90,38 +91,39 @@ void TestExportMenu::exportButtonOpensMenuUnderIt()
 {
     // The guard's timing is tested with MenuUnderButton; here only that the button uses it.
     quint32 now = 5000;
-    MainWindow::tickCount = [&now] { return now; };
+    MenuUnderButton::clock = [&now] { return now; };
     MainWindow form;
     form.show();
     form.loadFile(writeFile(path(QStringLiteral("menu.vcf")), makeCards(1, QStringLiteral("Menu"))));
-    MenuWatch watch(form.exportMenu);
+    MenuWatch watch(control<QMenu>(form, "exportMenu"));
 
-    form.exportButton->click();
+    control<GlyphButton>(form, "exportButton")->click();
     QCOMPARE(watch.shown, 1);
-    QCOMPARE(watch.lastPos, form.exportButton->mapToGlobal(QPoint(0, form.exportButton->height())));
+    QCOMPARE(watch.lastPos, control<GlyphButton>(form, "exportButton")
+                                ->mapToGlobal(QPoint(0, control<GlyphButton>(form, "exportButton")->height())));
     // The click that closes the menu reaches the button at once and opens nothing.
-    form.exportButton->click();
+    control<GlyphButton>(form, "exportButton")->click();
     QCOMPARE(watch.shown, 1);
-    form.exportButton->click();
+    control<GlyphButton>(form, "exportButton")->click();
     QCOMPARE(watch.shown, 2);
 }
 
 void TestExportMenu::fileMenuExportBeepsWhenDisabled()
 {
     MainWindow form;
-    MenuWatch watch(form.exportMenu);
-    form.exportAction->trigger();
+    MenuWatch watch(control<QMenu>(form, "exportMenu"));
+    control<QAction>(form, "exportAction")->trigger();
     QCOMPARE(Dialogs::beepCount(), 1);
     QCOMPARE(watch.shown, 0);
     form.loadFile(writeFile(path(QStringLiteral("beep.vcf")), makeCards(1, QStringLiteral("Beep"))));
-    form.exportAction->trigger();
+    control<QAction>(form, "exportAction")->trigger();
     QCOMPARE(Dialogs::beepCount(), 1);
     QCOMPARE(watch.shown, 1);
 }
 
 void TestExportMenu::exportPresets_data()
 {
-    QTest::addColumn<QString>("entry");
+    QTest::addColumn<QString>("entry");      // the menu entry's object name
     QTest::addColumn<int>("encodingBefore"); // 1 ANSI, 2 UTF-8, 3 UTF-16
     QTest::addColumn<bool>("headersBefore");
     QTest::addColumn<int>("encodingAfter");
@@ -129,15 +131,15 @@ void TestExportMenu::exportPresets_data()
     QTest::addColumn<CsvFlavor>("flavourAfter"); // XLS and TXT keep the flavour from before, Outlook
     QTest::addColumn<int>("filterIndex");
 
-    QTest::newRow("Default, UTF-16") << "DefaultFormat1" << 3 << false << 3 << false << CsvFlavor::Plain << 3;
-    QTest::newRow("Excel CSV, ANSI") << "ExcelCSVFormat1" << 1 << false << 3 << false << CsvFlavor::Plain << 3;
-    QTest::newRow("Google, ANSI") << "GoogleCSVFormat1" << 1 << false << 1 << true << CsvFlavor::Google << 3;
-    QTest::newRow("Google, UTF-16") << "GoogleCSVFormat1" << 3 << false << 2 << true << CsvFlavor::Google << 3;
-    QTest::newRow("Outlook, UTF-8") << "OutlookCSVFormat1" << 2 << false << 1 << true << CsvFlavor::Outlook << 3;
-    QTest::newRow("Yahoo, UTF-16") << "YahooCSVFormat1" << 3 << true << 2 << true << CsvFlavor::Yahoo << 3;
-    QTest::newRow("Yahoo, ANSI") << "YahooCSVFormat1" << 1 << false << 1 << true << CsvFlavor::Yahoo << 3;
-    QTest::newRow("XLS, UTF-16") << "ExcelXLS1" << 3 << false << 3 << false << CsvFlavor::Outlook << 1;
-    QTest::newRow("TXT, ANSI") << "extTXT1" << 1 << true << 1 << true << CsvFlavor::Outlook << 4;
+    QTest::newRow("Default, UTF-16") << "defaultCsvAction" << 3 << false << 3 << false << CsvFlavor::Plain << 3;
+    QTest::newRow("Excel CSV, ANSI") << "excelCsvAction" << 1 << false << 3 << false << CsvFlavor::Plain << 3;
+    QTest::newRow("Google, ANSI") << "googleCsvAction" << 1 << false << 1 << true << CsvFlavor::Google << 3;
+    QTest::newRow("Google, UTF-16") << "googleCsvAction" << 3 << false << 2 << true << CsvFlavor::Google << 3;
+    QTest::newRow("Outlook, UTF-8") << "outlookCsvAction" << 2 << false << 1 << true << CsvFlavor::Outlook << 3;
+    QTest::newRow("Yahoo, UTF-16") << "yahooCsvAction" << 3 << true << 2 << true << CsvFlavor::Yahoo << 3;
+    QTest::newRow("Yahoo, ANSI") << "yahooCsvAction" << 1 << false << 1 << true << CsvFlavor::Yahoo << 3;
+    QTest::newRow("XLS, UTF-16") << "xlsAction" << 3 << false << 3 << false << CsvFlavor::Outlook << 1;
+    QTest::newRow("TXT, ANSI") << "txtAction" << 1 << true << 1 << true << CsvFlavor::Outlook << 4;
 }
 
 void TestExportMenu::exportPresets()
@@ -153,21 +155,15 @@ void TestExportMenu::exportPresets()
     MainWindow form;
     form.loadFile(writeFile(path(QStringLiteral("presets.vcf")), makeCards(2, QStringLiteral("Preset"))));
     form.exportOutlookCsv(); // cancelled; leaves the Outlook flavour
-    QRadioButton *radios[] = {form.ansiRadio, form.utf8Radio, form.utf16Radio};
+    QRadioButton *radios[] = {control<QRadioButton>(form, "ansiRadio"), control<QRadioButton>(form, "utf8Radio"),
+                              control<QRadioButton>(form, "utf16Radio")};
     radios[encodingBefore - 1]->setChecked(true);
-    form.headersCheck->setChecked(headersBefore);
-    form.sortCheck->setChecked(false);
+    control<QCheckBox>(form, "headersCheck")->setChecked(headersBefore);
+    control<QCheckBox>(form, "sortCheck")->setChecked(false);
     Dialogs::takeSaveRequests();
 
     // The entry is chosen from the menu; no answer is queued, so the save dialog is cancelled.
-    const QMap<QString, QAction *> entries{{QStringLiteral("DefaultFormat1"), form.defaultCsvAction},
-                                           {QStringLiteral("ExcelCSVFormat1"), form.excelCsvAction},
-                                           {QStringLiteral("GoogleCSVFormat1"), form.googleCsvAction},
-                                           {QStringLiteral("OutlookCSVFormat1"), form.outlookCsvAction},
-                                           {QStringLiteral("YahooCSVFormat1"), form.yahooCsvAction},
-                                           {QStringLiteral("ExcelXLS1"), form.xlsAction},
-                                           {QStringLiteral("extTXT1"), form.txtAction}};
-    QAction *action = entries.value(entry);
+    QAction *action = control<QAction>(form, qPrintable(entry));
     QVERIFY(action);
     action->trigger();
     QList<Dialogs::SaveRequest> requests;
@@ -176,8 +172,8 @@ void TestExportMenu::exportPresets()
     QCOMPARE(requests.at(0).filterIndex, filterIndex);
 
     QVERIFY(radios[encodingAfter - 1]->isChecked());
-    QCOMPARE(form.headersCheck->isChecked(), headersAfter);
-    QVERIFY(!form.sortCheck->isChecked()); // Sort is never changed
+    QCOMPARE(control<QCheckBox>(form, "headersCheck")->isChecked(), headersAfter);
+    QVERIFY(!control<QCheckBox>(form, "sortCheck")->isChecked()); // Sort is never changed
     QCOMPARE(form.exportFlavor(), flavourAfter);
     QCOMPARE(form.runningJobs(), 0);
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
@@ -217,7 +213,7 @@ void TestExportMenu::wholeExportToCsv()
     const QString target = path(QStringLiteral("out dir/whole export.csv"));
     QDir().mkpath(QFileInfo(target).absolutePath());
     answerSave(target);
-    form.defaultCsvAction->trigger();
+    control<QAction>(form, "defaultCsvAction")->trigger();
     QTRY_COMPARE(form.runningJobs(), 1);
     QVERIFY(waitForJobs(form));
 
@@ -242,8 +238,8 @@ void TestExportMenu::wholeExportToCsv()
     QVERIFY(written.contains("\"Whole 1\""));
     QVERIFY(written.contains("\"Whole 3\""));
     QVERIFY(written.endsWith("\r\n"));
-    QCOMPARE(form.progressBar->value(), 0);
-    QVERIFY(form.exportButton->isEnabled());
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
+    QVERIFY(control<GlyphButton>(form, "exportButton")->isEnabled());
 }
 
 void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
@@ -260,7 +256,7 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     answerSave(target);
     form.exportOutlookCsv();
     QVERIFY(waitForJobs(form));
-    QVERIFY(form.ansiRadio->isChecked());
+    QVERIFY(control<QRadioButton>(form, "ansiRadio")->isChecked());
 
     const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), 1);

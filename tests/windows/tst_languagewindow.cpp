@@ -99,9 +99,10 @@ QStringList boxLines(const QPlainTextEdit *box)
 
 void selectEntry(LanguageWindow &form, const QString &entry)
 {
-    const int index = form.languageCombo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const int index = WindowTesting::control<QComboBox>(form, "languageCombo")
+                          ->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
     QVERIFY2(index >= 0, qPrintable(entry));
-    form.languageCombo->setCurrentIndex(index);
+    WindowTesting::control<QComboBox>(form, "languageCombo")->setCurrentIndex(index);
 }
 
 /*
@@ -125,10 +126,12 @@ QImage drawnEntry(const LanguageWindow &form, int index)
     image.fill(Qt::transparent);
     QPainter painter(&image);
     QStyleOptionViewItem option;
-    option.initFrom(form.languageCombo->view());
+    option.initFrom(WindowTesting::control<QComboBox>(form, "languageCombo")->view());
     option.rect = image.rect();
     option.state &= ~QStyle::State_Selected;
-    form.languageCombo->itemDelegate()->paint(&painter, option, form.languageCombo->model()->index(index, 0));
+    WindowTesting::control<QComboBox>(form, "languageCombo")
+        ->itemDelegate()
+        ->paint(&painter, option, WindowTesting::control<QComboBox>(form, "languageCombo")->model()->index(index, 0));
     return image;
 }
 
@@ -230,8 +233,8 @@ private slots:
         QFETCH(QString, selected);
         const ProgramFolder program(files, settings);
         LanguageWindow form(setLanguageFile, dataDir());
-        QTEST(Entries(form.languageCombo), "entries");
-        QCOMPARE(form.languageCombo->currentText(), selected);
+        QTEST(Entries(WindowTesting::control<QComboBox>(form, "languageCombo")), "entries");
+        QCOMPARE(WindowTesting::control<QComboBox>(form, "languageCombo")->currentText(), selected);
         QCOMPARE(form.initialLanguage(), selected);
     }
 
@@ -240,14 +243,19 @@ private slots:
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
         LanguageWindow form(setLanguageFile, dataDir());
         QCOMPARE(form.windowTitle(), u"Sprache"_qs);
-        QCOMPARE(form.cancelButton->text(), u"Abbrechen"_qs);
-        QCOMPARE(form.translatorsLabel->text(), u"Translated by:"_qs); // not in this file
+        QCOMPARE(WindowTesting::control<QPushButton>(form, "cancelButton")->text(), u"Abbrechen"_qs);
+        QCOMPARE(WindowTesting::control<QLabel>(form, "translatorsLabel")->text(),
+                 u"Translated by:"_qs); // not in this file
         // The long label ends before the list, the link before the OK button.
-        QCOMPARE(form.languageLabel->text(), u"Sprache der Benutzeroberfläche:"_qs);
-        QVERIFY(form.languageLabel->geometry().right() < form.languageCombo->x());
-        QVERIFY(form.languageLabel->fontMetrics().horizontalAdvance(form.languageLabel->text())
-                <= form.languageLabel->width());
-        QVERIFY(form.contributeLink->geometry().right() < form.okButton->x());
+        QCOMPARE(WindowTesting::control<QLabel>(form, "languageLabel")->text(), u"Sprache der Benutzeroberfläche:"_qs);
+        QVERIFY(WindowTesting::control<QLabel>(form, "languageLabel")->geometry().right()
+                < WindowTesting::control<QComboBox>(form, "languageCombo")->x());
+        QVERIFY(WindowTesting::control<QLabel>(form, "languageLabel")
+                    ->fontMetrics()
+                    .horizontalAdvance(WindowTesting::control<QLabel>(form, "languageLabel")->text())
+                <= WindowTesting::control<QLabel>(form, "languageLabel")->width());
+        QVERIFY(WindowTesting::control<QLabel>(form, "contributeLink")->geometry().right()
+                < WindowTesting::control<QPushButton>(form, "okButton")->x());
     }
 
     void drawsEachEntryWithItsFlag_data()
@@ -270,11 +278,13 @@ private slots:
                                      {u"mylang.txt"_qs, kTurkishFile},
                                      {u"english.lang.txt"_qs, kTurkishFile}});
         LanguageWindow form(setLanguageFile, dataDir());
-        const int index = form.languageCombo->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
+        const int index = WindowTesting::control<QComboBox>(form, "languageCombo")
+                              ->findText(entry, Qt::MatchExactly | Qt::MatchCaseSensitive);
         QVERIFY(index >= 0);
 
         const QImage drawn = drawnEntry(form, index);
-        const QColor base = form.languageCombo->view()->palette().color(QPalette::Base);
+        const QColor base
+            = WindowTesting::control<QComboBox>(form, "languageCombo")->view()->palette().color(QPalette::Base);
         QVERIFY(looksAlike(drawn.copy(0, 0, 16, 16), expectedCell(image, base)));
         // The text starts right of the image.
         bool textDrawn = false;
@@ -325,16 +335,17 @@ private slots:
         const ProgramFolder program({{u"German.lang.txt"_qs, content}},
                                     select == u"English"_qs ? kGermanSetting : QByteArray());
         LanguageWindow form(setLanguageFile, dataDir());
-        QVERIFY(form.languageCombo->currentText() != select);
+        QVERIFY(WindowTesting::control<QComboBox>(form, "languageCombo")->currentText() != select);
         selectEntry(form, select);
-        QTEST(boxLines(form.translatorsText), "lines");
+        QTEST(boxLines(WindowTesting::control<QPlainTextEdit>(form, "translatorsText")), "lines");
     }
 
     void theTranslatorsOfTheActiveLanguageShowAtOnce()
     {
         const ProgramFolder program({{u"German.lang.txt"_qs, kGermanFile}}, kGermanSetting);
         LanguageWindow form(setLanguageFile, dataDir());
-        QCOMPARE(boxLines(form.translatorsText), (QStringList{u"Ana"_qs, u"Ben"_qs, u"Cem"_qs}));
+        QCOMPARE(boxLines(WindowTesting::control<QPlainTextEdit>(form, "translatorsText")),
+                 (QStringList{u"Ana"_qs, u"Ben"_qs, u"Cem"_qs}));
     }
 
     void okWithTheSameLanguageOnlyCloses()
@@ -345,7 +356,7 @@ private slots:
         form.show();
         selectEntry(form, u"Turkish"_qs);
         selectEntry(form, u"German"_qs); // back to where it started
-        QTest::mouseClick(form.okButton, Qt::LeftButton);
+        QTest::mouseClick(WindowTesting::control<QPushButton>(form, "okButton"), Qt::LeftButton);
         QVERIFY(!form.isVisible());
         QVERIFY(Dialogs::takeAskedDialogs().isEmpty());
         QCOMPARE(readTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
@@ -361,7 +372,10 @@ private slots:
         selectEntry(form, u"Turkish"_qs);
         for (int round = 1; round <= 2; ++round) {
             Dialogs::setNextDialogAnswer(QMessageBox::No);
-            QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 1);
+            QCOMPARE(runInEventLoop([&form] {
+                         QTest::mouseClick(WindowTesting::control<QPushButton>(form, "okButton"), Qt::LeftButton);
+                     }),
+                     1);
             const QList<Dialogs::AskedDialog> asked = Dialogs::takeAskedDialogs();
             QCOMPARE(asked.size(), 1);
             QCOMPARE(asked.at(0).kind, QMessageBox::Question);
@@ -369,7 +383,7 @@ private slots:
             QCOMPARE(asked.at(0).text, u"Programm neu starten?"_qs);
             QCOMPARE(asked.at(0).buttonTexts, (QStringList{u"Ja"_qs, u"Nein"_qs}));
             QVERIFY(form.isVisible());
-            QCOMPARE(form.languageCombo->currentText(), u"Turkish"_qs);
+            QCOMPARE(WindowTesting::control<QComboBox>(form, "languageCombo")->currentText(), u"Turkish"_qs);
         }
         QCOMPARE(readTestFile(program.path(u"settings.ini"_qs)), kGermanSetting);
         QVERIFY(!QFileInfo::exists(program.path(u"start.sh"_qs)));
@@ -389,7 +403,10 @@ private slots:
         form.show();
         selectEntry(form, u"English"_qs);
         Dialogs::setNextDialogAnswer(QMessageBox::Yes);
-        QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 0);
+        QCOMPARE(runInEventLoop([&form] {
+                     QTest::mouseClick(WindowTesting::control<QPushButton>(form, "okButton"), Qt::LeftButton);
+                 }),
+                 0);
 
         QCOMPARE(Dialogs::takeAskedDialogs().size(), 1);
         QVERIFY(Dialogs::takeShownMessages().isEmpty());
@@ -427,7 +444,10 @@ private slots:
         form.show();
         selectEntry(form, u"Turkish"_qs);
         Dialogs::setNextDialogAnswer(QMessageBox::Yes);
-        QCOMPARE(runInEventLoop([&form] { QTest::mouseClick(form.okButton, Qt::LeftButton); }), 1);
+        QCOMPARE(runInEventLoop([&form] {
+                     QTest::mouseClick(WindowTesting::control<QPushButton>(form, "okButton"), Qt::LeftButton);
+                 }),
+                 1);
 
         QVERIFY(form.isVisible());
         const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
@@ -480,10 +500,12 @@ private slots:
         form.show();
         UrlRecorder recorder;
         QDesktopServices::setUrlHandler(u"https"_qs, &recorder, "open");
-        QTest::mouseClick(form.contributeLink, Qt::LeftButton, {}, form.contributeLink->rect().center());
+        QTest::mouseClick(WindowTesting::control<QLabel>(form, "contributeLink"), Qt::LeftButton, {},
+                          WindowTesting::control<QLabel>(form, "contributeLink")->rect().center());
         QCOMPARE(recorder.opened, QList<QUrl>{QUrl(u"https://translations.test:8443/translation/"_qs)});
-        QCOMPARE(form.contributeLink->toolTip(), u"https://translations.test:8443/translation/"_qs);
-        QCOMPARE(form.contributeLink->text(), u"Contribute to Translation"_qs);
+        QCOMPARE(WindowTesting::control<QLabel>(form, "contributeLink")->toolTip(),
+                 u"https://translations.test:8443/translation/"_qs);
+        QCOMPARE(WindowTesting::control<QLabel>(form, "contributeLink")->text(), u"Contribute to Translation"_qs);
     }
 
 private:

@@ -31,8 +31,10 @@ const QString kLoadCaption = QStringLiteral("Load vCards from VCF file...");
 
 QList<QWidget *> exportControls(const MainWindow &form)
 {
-    return {form.exportButton, form.ansiRadio, form.utf8Radio,     form.utf16Radio,
-            form.headersCheck, form.sortCheck, form.encodingLabel, form.optionsLabel};
+    return {control<GlyphButton>(form, "exportButton"), control<QRadioButton>(form, "ansiRadio"),
+            control<QRadioButton>(form, "utf8Radio"),   control<QRadioButton>(form, "utf16Radio"),
+            control<QCheckBox>(form, "headersCheck"),   control<QCheckBox>(form, "sortCheck"),
+            control<QLabel>(form, "encodingLabel"),     control<QLabel>(form, "optionsLabel")};
 }
 
 bool allEnabled(const QList<QWidget *> &controls, bool enabled)
@@ -116,18 +118,24 @@ void TestMainWindow::stateAtStart()
 {
     MainWindow form;
     QVERIFY(allEnabled(exportControls(form), false));
-    QVERIFY(form.loadButton->isEnabled() && form.feedbackButton->isEnabled() && form.aboutButton->isEnabled());
-    QVERIFY(!form.ansiRadio->isChecked() && form.utf8Radio->isChecked() && !form.utf16Radio->isChecked());
-    QVERIFY(form.headersCheck->isChecked() && form.sortCheck->isChecked());
-    QCOMPARE(form.loadButton->text(), kLoadCaption);
-    QCOMPARE(form.exportButton->text(), QStringLiteral("Export to File..."));
-    QCOMPARE(form.feedbackButton->text(), QStringLiteral("Send Feedback..."));
-    QCOMPARE(form.aboutButton->text(), QStringLiteral("About..."));
-    QCOMPARE(form.encodingLabel->text(), QStringLiteral("Encoding:"));
-    QCOMPARE(form.optionsLabel->text(), QStringLiteral("Options:"));
-    QCOMPARE(form.headersCheck->toolTip(), QStringLiteral("This is required for importing in Gmail and Outlook."));
-    QCOMPARE(form.progressBar->value(), 0);
-    QCOMPARE(form.progressBar->maximum(), 100);
+    QVERIFY(control<GlyphButton>(form, "loadButton")->isEnabled()
+            && control<QPushButton>(form, "feedbackButton")->isEnabled()
+            && control<QPushButton>(form, "aboutButton")->isEnabled());
+    QVERIFY(!control<QRadioButton>(form, "ansiRadio")->isChecked()
+            && control<QRadioButton>(form, "utf8Radio")->isChecked()
+            && !control<QRadioButton>(form, "utf16Radio")->isChecked());
+    QVERIFY(control<QCheckBox>(form, "headersCheck")->isChecked()
+            && control<QCheckBox>(form, "sortCheck")->isChecked());
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption);
+    QCOMPARE(control<GlyphButton>(form, "exportButton")->text(), QStringLiteral("Export to File..."));
+    QCOMPARE(control<QPushButton>(form, "feedbackButton")->text(), QStringLiteral("Send Feedback..."));
+    QCOMPARE(control<QPushButton>(form, "aboutButton")->text(), QStringLiteral("About..."));
+    QCOMPARE(control<QLabel>(form, "encodingLabel")->text(), QStringLiteral("Encoding:"));
+    QCOMPARE(control<QLabel>(form, "optionsLabel")->text(), QStringLiteral("Options:"));
+    QCOMPARE(control<QCheckBox>(form, "headersCheck")->toolTip(),
+             QStringLiteral("This is required for importing in Gmail and Outlook."));
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->maximum(), 100);
     QCOMPARE(form.windowTitle(), appIdentity().appCaption);
     QCOMPARE(form.exportFlavor(), CsvFlavor::Plain);
 
@@ -139,30 +147,33 @@ void TestMainWindow::stateAtStart()
     QVERIFY(form.acceptDrops());
 
     // Menus in order, with their icons.
-    QCOMPARE(form.fileMenu->title(), QStringLiteral("File"));
-    QCOMPARE(actionTexts(form.fileMenu->actions()),
+    QCOMPARE(control<QMenu>(form, "fileMenu")->title(), QStringLiteral("File"));
+    QCOMPARE(actionTexts(control<QMenu>(form, "fileMenu")->actions()),
              QStringList({QStringLiteral("Clear"), kLoadCaption, QStringLiteral("Export to File..."),
                           QStringLiteral("Stop Export"), QStringLiteral("-"), QStringLiteral("Exit")}));
-    QCOMPARE(form.stopExportAction->shortcut(), QKeySequence(Qt::Key_Escape));
-    QCOMPARE(form.helpMenu->title(), QStringLiteral("Help"));
-    QCOMPARE(actionTexts(form.helpMenu->actions()),
+    QCOMPARE(control<QAction>(form, "stopExportAction")->shortcut(), QKeySequence(Qt::Key_Escape));
+    QCOMPARE(control<QMenu>(form, "helpMenu")->title(), QStringLiteral("Help"));
+    QCOMPARE(actionTexts(control<QMenu>(form, "helpMenu")->actions()),
              QStringList({QStringLiteral("Online Help"), QStringLiteral("-"), QStringLiteral("Update Notifications"),
                           QStringLiteral("-"), QStringLiteral("Language..."), QStringLiteral("Send Feedback..."),
                           QStringLiteral("About")}));
-    QCOMPARE(form.helpAction->shortcut(), QKeySequence(Qt::Key_F1));
-    QCOMPARE(actionTexts(form.trayMenu->actions()),
+    QCOMPARE(control<QAction>(form, "helpAction")->shortcut(), QKeySequence(Qt::Key_F1));
+    QCOMPARE(actionTexts(control<QMenu>(form, "trayMenu")->actions()),
              QStringList({QStringLiteral("Online Help"), QStringLiteral("-"), QStringLiteral("Language..."),
                           QStringLiteral("Send Feedback..."), QStringLiteral("About"), QStringLiteral("-"),
                           QStringLiteral("Exit")}));
-    QCOMPARE(actionTexts(form.loadMenu->actions()), QStringList({QStringLiteral("Clear")}));
-    for (QMenu *menu : {form.fileMenu, form.helpMenu, form.trayMenu}) {
+    QCOMPARE(actionTexts(control<QMenu>(form, "loadMenu")->actions()), QStringList({QStringLiteral("Clear")}));
+    for (QMenu *menu :
+         {control<QMenu>(form, "fileMenu"), control<QMenu>(form, "helpMenu"), control<QMenu>(form, "trayMenu")}) {
         for (const QAction *action : menu->actions()) {
-            if (!action->isSeparator() && action != form.updateNotificationsAction)
+            if (!action->isSeparator() && action != control<QAction>(form, "updateNotificationsAction"))
                 QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
         }
     }
-    for (QPushButton *button : {static_cast<QPushButton *>(form.loadButton),
-                                static_cast<QPushButton *>(form.exportButton), form.feedbackButton, form.aboutButton})
+    for (QPushButton *button :
+         {static_cast<QPushButton *>(control<GlyphButton>(form, "loadButton")),
+          static_cast<QPushButton *>(control<GlyphButton>(form, "exportButton")),
+          control<QPushButton>(form, "feedbackButton"), control<QPushButton>(form, "aboutButton")})
         QVERIFY2(!button->icon().pixmap(32).isNull(), qPrintable(button->text()));
 }
 
@@ -175,35 +186,40 @@ void TestMainWindow::layoutFitsAndNothingOverlaps()
     loadedCards().loadedFileCount = 99;
     form.loadFile(writeFile(path(QStringLiteral("fit.vcf")), makeCards(1, QStringLiteral("Fit"))));
 
-    QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
-    QCOMPARE(form.ansiRadio->mapTo(&form, QPoint()).x(), form.sortCheck->mapTo(&form, QPoint()).x());
-    const QList<QWidget *> controls{form.mainMenuBar,  form.loadButton,   form.encodingLabel,  form.ansiRadio,
-                                    form.utf8Radio,    form.utf16Radio,   form.optionsLabel,   form.sortCheck,
-                                    form.headersCheck, form.exportButton, form.feedbackButton, form.aboutButton,
-                                    form.progressBar};
+    QCOMPARE(control<QLabel>(form, "encodingLabel")->width(), control<QLabel>(form, "optionsLabel")->width());
+    QCOMPARE(control<QRadioButton>(form, "ansiRadio")->mapTo(&form, QPoint()).x(),
+             control<QCheckBox>(form, "sortCheck")->mapTo(&form, QPoint()).x());
+    const QList<QWidget *> controls{
+        control<QMenuBar>(form, "mainMenuBar"),       control<GlyphButton>(form, "loadButton"),
+        control<QLabel>(form, "encodingLabel"),       control<QRadioButton>(form, "ansiRadio"),
+        control<QRadioButton>(form, "utf8Radio"),     control<QRadioButton>(form, "utf16Radio"),
+        control<QLabel>(form, "optionsLabel"),        control<QCheckBox>(form, "sortCheck"),
+        control<QCheckBox>(form, "headersCheck"),     control<GlyphButton>(form, "exportButton"),
+        control<QPushButton>(form, "feedbackButton"), control<QPushButton>(form, "aboutButton"),
+        control<QProgressBar>(form, "progressBar")};
     QList<QRect> rects;
-    for (QWidget *control : controls) {
-        const QRect rect(control->mapTo(&form, QPoint()), control->size());
-        QVERIFY2(form.rect().contains(rect), control->metaObject()->className());
+    for (QWidget *widget : controls) {
+        const QRect rect(widget->mapTo(&form, QPoint()), widget->size());
+        QVERIFY2(form.rect().contains(rect), widget->metaObject()->className());
         for (qsizetype i = 0; i < rects.size(); ++i)
             QVERIFY2(!rects.at(i).intersects(rect),
                      qPrintable(QStringLiteral("%1 overlaps control %2")
-                                    .arg(QLatin1String(control->metaObject()->className()))
+                                    .arg(QLatin1String(widget->metaObject()->className()))
                                     .arg(i)));
         rects.append(rect);
         // Captions are never cut.
-        QVERIFY2(control->width() >= control->sizeHint().width() || control == form.progressBar
-                     || control == form.mainMenuBar,
-                 qPrintable(control->objectName() + QString::number(control->width())));
+        QVERIFY2(widget->width() >= widget->sizeHint().width() || widget == control<QProgressBar>(form, "progressBar")
+                     || widget == control<QMenuBar>(form, "mainMenuBar"),
+                 qPrintable(widget->objectName() + QString::number(widget->width())));
     }
-    QCOMPARE(form.mainMenuBar->height(), 25);
-    QCOMPARE(form.loadButton->height(), 50);
-    QCOMPARE(form.exportButton->height(), 50);
-    QCOMPARE(form.encodingPanel->height(), 40);
-    QCOMPARE(form.progressBar->height(), 17);
-    QCOMPARE(form.feedbackButton->height(), 50);
-    for (QPushButton *button :
-         {static_cast<QPushButton *>(form.loadButton), static_cast<QPushButton *>(form.exportButton)}) {
+    QCOMPARE(control<QMenuBar>(form, "mainMenuBar")->height(), 25);
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->height(), 50);
+    QCOMPARE(control<GlyphButton>(form, "exportButton")->height(), 50);
+    QCOMPARE(control<QWidget>(form, "encodingPanel")->height(), 40);
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->height(), 17);
+    QCOMPARE(control<QPushButton>(form, "feedbackButton")->height(), 50);
+    for (QPushButton *button : {static_cast<QPushButton *>(control<GlyphButton>(form, "loadButton")),
+                                static_cast<QPushButton *>(control<GlyphButton>(form, "exportButton"))}) {
         const int needed = 10 + 32 + button->fontMetrics().horizontalAdvance(button->text());
         QVERIFY2(needed < button->width(), qPrintable(button->text()));
     }
@@ -214,11 +230,11 @@ void TestMainWindow::withoutTrayTheWindowRunsOn()
     if (QSystemTrayIcon::isSystemTrayAvailable())
         QSKIP("this desktop has a notification area");
     MainWindow form;
-    QCOMPARE(form.trayIcon, nullptr);
-    QVERIFY(form.trayMenu != nullptr); // the menu is still there for a tray that comes later
+    QCOMPARE(form.findChild<QSystemTrayIcon *>(), nullptr);
+    QVERIFY(control<QMenu>(form, "trayMenu") != nullptr); // the menu is still there for a tray that comes later
     form.show();
     form.loadFile(writeFile(path(QStringLiteral("tray.vcf")), makeCards(1, QStringLiteral("Tray"))));
-    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [1]"));
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption + QStringLiteral(" [1]"));
 }
 
 void TestMainWindow::longTranslatedCaptionsWiden_data()
@@ -236,25 +252,27 @@ void TestMainWindow::longTranslatedCaptionsWiden()
     int englishWidth = 0;
     {
         MainWindow english;
-        englishWidth = english.headersCheck->width();
+        englishWidth = control<QCheckBox>(english, "headersCheck")->width();
     }
     setActiveLanguage(path(QStringLiteral("Test.lang.txt")), QStringLiteral("Test"),
                       {QStringLiteral("{Headers}") + headers, QStringLiteral("{Sort}") + sort,
                        QStringLiteral("{Encoding:}Codierung:"), QStringLiteral("{Options:}Optionen der Ausgabe:")});
     MainWindow form;
-    QCOMPARE(form.headersCheck->text(), headers);
-    QCOMPARE(form.sortCheck->text(), sort);
-    QCOMPARE(form.optionsLabel->text(), QStringLiteral("Optionen der Ausgabe:"));
-    QCOMPARE(form.ansiRadio->text(), QStringLiteral("ANSI")); // never translated
+    QCOMPARE(control<QCheckBox>(form, "headersCheck")->text(), headers);
+    QCOMPARE(control<QCheckBox>(form, "sortCheck")->text(), sort);
+    QCOMPARE(control<QLabel>(form, "optionsLabel")->text(), QStringLiteral("Optionen der Ausgabe:"));
+    QCOMPARE(control<QRadioButton>(form, "ansiRadio")->text(), QStringLiteral("ANSI")); // never translated
     QCOMPARE(form.windowTitle(), appIdentity().appCaption);
-    for (QCheckBox *box : {form.headersCheck, form.sortCheck})
+    for (QCheckBox *box : {control<QCheckBox>(form, "headersCheck"), control<QCheckBox>(form, "sortCheck")})
         QVERIFY(box->width() >= box->fontMetrics().horizontalAdvance(box->text()) + 30);
     if (headers.size() > 10)
-        QVERIFY(form.headersCheck->width() > englishWidth);
+        QVERIFY(control<QCheckBox>(form, "headersCheck")->width() > englishWidth);
     // The wider label sets both widths.
-    QCOMPARE(form.encodingLabel->width(), form.optionsLabel->width());
-    QVERIFY(form.encodingLabel->width()
-            >= form.optionsLabel->fontMetrics().horizontalAdvance(form.optionsLabel->text()));
+    QCOMPARE(control<QLabel>(form, "encodingLabel")->width(), control<QLabel>(form, "optionsLabel")->width());
+    QVERIFY(control<QLabel>(form, "encodingLabel")->width()
+            >= control<QLabel>(form, "optionsLabel")
+                   ->fontMetrics()
+                   .horizontalAdvance(control<QLabel>(form, "optionsLabel")->text()));
 }
 
 // ---- loading ----------------------------------------------------------------------------------
@@ -266,15 +284,15 @@ void TestMainWindow::loadOneThenTwo()
     const QString second = writeFile(path(QStringLiteral("second.vcf")), makeCards(1, QStringLiteral("Second")));
 
     Dialogs::setNextOpenFileNames({first});
-    form.loadButton->click();
-    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [1]"));
+    control<GlyphButton>(form, "loadButton")->click();
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption + QStringLiteral(" [1]"));
     QVERIFY(allEnabled(exportControls(form), true));
     QCOMPARE(loadedCards().loadedFileCount, 1);
 
     // The File menu entry does what the button does; files load in the dialog's order.
     Dialogs::setNextOpenFileNames({second, first});
-    form.loadAction->trigger();
-    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [3]"));
+    control<QAction>(form, "loadAction")->trigger();
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption + QStringLiteral(" [3]"));
     QCOMPARE(loadedCards().loadedFileCount, 3);
     const QStringList lines = loadedCards().loadedLines.toStringList();
     QCOMPARE(lines.count(QString()), 3); // one empty line after each file
@@ -284,7 +302,7 @@ void TestMainWindow::loadOneThenTwo()
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
 
     // A cancelled dialog does nothing.
-    form.loadButton->click();
+    control<GlyphButton>(form, "loadButton")->click();
     QCOMPARE(loadedCards().loadedFileCount, 3);
 }
 
@@ -325,7 +343,7 @@ void TestMainWindow::loadWarnings()
     QVERIFY2(messages.at(0).text.endsWith(textEnd), qPrintable(messages.at(0).text));
     QCOMPARE(loadedCards().loadedFileCount, count);
     // Even a failed load shows the count and enables the export controls.
-    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [%1]").arg(count));
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption + QStringLiteral(" [%1]").arg(count));
     QVERIFY(allEnabled(exportControls(form), true));
 }
 
@@ -333,9 +351,9 @@ void TestMainWindow::typedMissingFileLoadsNothing()
 {
     MainWindow form;
     Dialogs::setNextOpenFileNames({path(QStringLiteral("no such file.vcf"))});
-    form.loadButton->click();
+    control<GlyphButton>(form, "loadButton")->click();
     QCOMPARE(loadedCards().loadedFileCount, 0);
-    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption);
     QVERIFY(allEnabled(exportControls(form), false));
     QVERIFY(Dialogs::takeShownMessages().isEmpty());
 }
@@ -353,26 +371,27 @@ void TestMainWindow::clearKeepsOptions()
     MainWindow form;
     form.loadFile(writeFile(path(QStringLiteral("clear.vcf")), makeCards(3, QStringLiteral("Clear"))));
     form.exportOutlookCsv(); // dialog cancelled: ANSI, Headers, the Outlook flavour stay
-    form.headersCheck->setChecked(false);
-    form.sortCheck->setChecked(false);
+    control<QCheckBox>(form, "headersCheck")->setChecked(false);
+    control<QCheckBox>(form, "sortCheck")->setChecked(false);
     form.setProgress(55);
 
-    (fromLoadButtonMenu ? form.loadMenuClearAction : form.clearAction)->trigger();
+    (fromLoadButtonMenu ? control<QAction>(form, "loadMenuClearAction") : control<QAction>(form, "clearAction"))
+        ->trigger();
     QVERIFY(loadedCards().loadedLines.isEmpty());
     QCOMPARE(loadedCards().loadedFileCount, 0);
-    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption);
     QVERIFY(allEnabled(exportControls(form), false));
-    QCOMPARE(form.progressBar->value(), 0);
-    QVERIFY(form.ansiRadio->isChecked());
-    QVERIFY(!form.headersCheck->isChecked());
-    QVERIFY(!form.sortCheck->isChecked());
+    QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
+    QVERIFY(control<QRadioButton>(form, "ansiRadio")->isChecked());
+    QVERIFY(!control<QCheckBox>(form, "headersCheck")->isChecked());
+    QVERIFY(!control<QCheckBox>(form, "sortCheck")->isChecked());
     QCOMPARE(form.exportFlavor(), CsvFlavor::Outlook);
 
     // Clear with nothing loaded only disables the controls.
     form.enableExportControls();
     form.clearLoaded();
     QVERIFY(allEnabled(exportControls(form), false));
-    QCOMPARE(form.loadButton->text(), kLoadCaption);
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption);
 }
 
 void TestMainWindow::dropLoadsOnlyVcfFiles()
@@ -405,7 +424,7 @@ void TestMainWindow::dropLoadsOnlyVcfFiles()
     QVERIFY(!lines.contains(QStringLiteral("FN:Text 1")));
     QVERIFY(lines.indexOf(QStringLiteral("FN:Upper 1")) >= 0);
     QVERIFY(lines.indexOf(QStringLiteral("FN:Upper 1")) < lines.indexOf(QStringLiteral("FN:Long 1")));
-    QCOMPARE(form.loadButton->text(), kLoadCaption + QStringLiteral(" [2]"));
+    QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption + QStringLiteral(" [2]"));
 }
 
 void TestMainWindow::commandLine_data()
@@ -452,7 +471,7 @@ void TestMainWindow::languageFileRemovedAfterStart()
 
     // The texts stay as loaded: in a new window and in an export's messages.
     MainWindow form;
-    QCOMPARE(form.clearAction->text(), QStringLiteral("Leeren"));
+    QCOMPARE(control<QAction>(form, "clearAction")->text(), QStringLiteral("Leeren"));
     form.loadFile(writeFile(path(QStringLiteral("german.vcf")), makeCards(1, QStringLiteral("Deutsch"))));
     answerSave(path(QStringLiteral("german.csv")));
     form.exportDefaultCsv();
@@ -469,8 +488,8 @@ void TestMainWindow::testHelpAddress()
     QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
     qputenv("TESSALY_WEB_HOST", "127.0.0.1:8080");
     MainWindow form;
-    form.helpAction->trigger();
-    form.trayHelpAction->trigger();
+    control<QAction>(form, "helpAction")->trigger();
+    control<QAction>(form, "trayHelpAction")->trigger();
     form.show();
     form.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&form));

@@ -53,15 +53,15 @@ private:
     void useFakeClock(quint32 start)
     {
         m_now = start;
-        MenuUnderButton::tickCount = [this] { return m_now; };
+        MenuUnderButton::clock = [this] { return m_now; };
     }
     // The real clock, put back in cleanup() whatever the case did.
-    const std::function<quint32()> m_tickCount = MenuUnderButton::tickCount;
+    const std::function<quint32()> m_clock = MenuUnderButton::clock;
 };
 
 void TestMenuUnderButton::cleanup()
 {
-    MenuUnderButton::tickCount = m_tickCount;
+    MenuUnderButton::clock = m_clock;
 }
 
 void TestMenuUnderButton::guard_data()

@@ -10,6 +10,7 @@
 #include "widgets/dialogs.h"
 #include "windows/feedbackwindow.h"
 #include "windows/newversionnotice.h"
+#include "windowtesting.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -73,11 +74,11 @@ private:
         if (!QTest::qWaitForWindowExposed(form.get()))
             return nullptr;
         if (choice == Choice::Like)
-            QTest::mouseClick(form->likeImage, Qt::LeftButton);
+            QTest::mouseClick(WindowTesting::control<QLabel>(form, "likeImage"), Qt::LeftButton);
         if (choice == Choice::Dislike)
-            QTest::mouseClick(form->dislikePanel, Qt::LeftButton);
-        form->feedbackEdit->setPlainText(comment);
-        form->emailEdit->setText(address);
+            QTest::mouseClick(WindowTesting::control<QFrame>(form, "dislikePanel"), Qt::LeftButton);
+        WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->setPlainText(comment);
+        WindowTesting::control<QLineEdit>(form, "emailEdit")->setText(address);
         return form;
     }
 
@@ -170,12 +171,12 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&form));
         QCOMPARE(form.windowTitle(), QStringLiteral("Tessaly feedback"));
         QCOMPARE(form.size(), QSize(525, 326));
-        QCOMPARE(QApplication::focusWidget(), form.feedbackEdit);
-        QTest::keyClick(form.feedbackEdit, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.emailEdit);
-        QTest::keyClick(form.emailEdit, Qt::Key_Tab);
-        QCOMPARE(QApplication::focusWidget(), form.sendButton);
-        QVERIFY(form.sendButton->isDefault());
+        QCOMPARE(QApplication::focusWidget(), WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit"));
+        QTest::keyClick(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit"), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), WindowTesting::control<QLineEdit>(form, "emailEdit"));
+        QTest::keyClick(WindowTesting::control<QLineEdit>(form, "emailEdit"), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), WindowTesting::control<QPushButton>(form, "sendButton"));
+        QVERIFY(WindowTesting::control<QPushButton>(form, "sendButton")->isDefault());
     }
 
     void choicePanelsChooseAtMostOne()
@@ -183,26 +184,35 @@ private slots:
         FeedbackWindow form(kProgram);
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
-        QVERIFY(!form.isChosen(form.likePanel) && !form.isChosen(form.dislikePanel));
-        QTest::mouseClick(form.likePanel, Qt::LeftButton);
-        QVERIFY(form.isChosen(form.likePanel) && !form.isChosen(form.dislikePanel));
-        QTest::mouseClick(form.dislikeImage, Qt::LeftButton); // the picture belongs to its panel
-        QVERIFY(!form.isChosen(form.likePanel) && form.isChosen(form.dislikePanel));
-        QTest::mouseClick(form.dislikePanel, Qt::LeftButton); // the chosen one stays chosen
-        QVERIFY(!form.isChosen(form.likePanel) && form.isChosen(form.dislikePanel));
-        QCOMPARE(form.dislikePanel->palette().color(QPalette::Window), form.palette().color(QPalette::Highlight));
-        QCOMPARE(form.dislikePanel->frameShadow(), QFrame::Sunken);
+        QVERIFY(!form.isChosen(WindowTesting::control<QFrame>(form, "likePanel"))
+                && !form.isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QTest::mouseClick(WindowTesting::control<QFrame>(form, "likePanel"), Qt::LeftButton);
+        QVERIFY(form.isChosen(WindowTesting::control<QFrame>(form, "likePanel"))
+                && !form.isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QTest::mouseClick(WindowTesting::control<QLabel>(form, "dislikeImage"),
+                          Qt::LeftButton); // the picture belongs to its panel
+        QVERIFY(!form.isChosen(WindowTesting::control<QFrame>(form, "likePanel"))
+                && form.isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QTest::mouseClick(WindowTesting::control<QFrame>(form, "dislikePanel"),
+                          Qt::LeftButton); // the chosen one stays chosen
+        QVERIFY(!form.isChosen(WindowTesting::control<QFrame>(form, "likePanel"))
+                && form.isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QCOMPARE(WindowTesting::control<QFrame>(form, "dislikePanel")->palette().color(QPalette::Window),
+                 form.palette().color(QPalette::Highlight));
+        QCOMPARE(WindowTesting::control<QFrame>(form, "dislikePanel")->frameShadow(), QFrame::Sunken);
     }
 
     void textLengthsAreLimited()
     {
         FeedbackWindow form(kProgram);
-        form.feedbackEdit->insertPlainText(QStringLiteral("start "));
-        form.feedbackEdit->insertPlainText(QString(10050, u'x'));
-        QCOMPARE(form.feedbackEdit->toPlainText().size(), 10000);
-        QVERIFY(form.feedbackEdit->toPlainText().startsWith(QStringLiteral("start x")));
-        form.emailEdit->setText(QString(120, u'a'));
-        QCOMPARE(form.emailEdit->text().size(), 100);
+        WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->insertPlainText(QStringLiteral("start "));
+        WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->insertPlainText(QString(10050, u'x'));
+        QCOMPARE(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->toPlainText().size(), 10000);
+        QVERIFY(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")
+                    ->toPlainText()
+                    .startsWith(QStringLiteral("start x")));
+        WindowTesting::control<QLineEdit>(form, "emailEdit")->setText(QString(120, u'a'));
+        QCOMPARE(WindowTesting::control<QLineEdit>(form, "emailEdit")->text().size(), 100);
     }
 
     void fieldsOnTheWire_data()
@@ -347,9 +357,10 @@ private slots:
         QCOMPARE(shown.at(0).text, QStringLiteral("Something went wrong. Your feedback could not be "
                                                   "delivered.\r\rPlease try again later."));
         QVERIFY(form->isVisible());
-        QVERIFY(form->isChosen(form->dislikePanel));
-        QCOMPARE(form->feedbackEdit->toPlainText(), QStringLiteral("Too slow"));
-        QCOMPARE(form->emailEdit->text(), QStringLiteral("me@example.org"));
+        QVERIFY(form->isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QCOMPARE(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->toPlainText(),
+                 QStringLiteral("Too slow"));
+        QCOMPARE(WindowTesting::control<QLineEdit>(form, "emailEdit")->text(), QStringLiteral("me@example.org"));
 
         // The same window delivers once the server shows a certificate that passes the check.
         m_server->setTlsEnabled(true);
@@ -381,10 +392,11 @@ private slots:
         QCOMPARE(shown.size(), 1);
         QCOMPARE(shown.at(0).caption, QStringLiteral("Failure"));
         QVERIFY(form->isVisible());
-        QVERIFY(form->isChosen(form->likePanel));
-        QVERIFY(!form->isChosen(form->dislikePanel));
-        QCOMPARE(form->feedbackEdit->toPlainText(), QStringLiteral("line one\nline two"));
-        QCOMPARE(form->emailEdit->text(), QStringLiteral(" me@example.org"));
+        QVERIFY(form->isChosen(WindowTesting::control<QFrame>(form, "likePanel")));
+        QVERIFY(!form->isChosen(WindowTesting::control<QFrame>(form, "dislikePanel")));
+        QCOMPARE(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->toPlainText(),
+                 QStringLiteral("line one\nline two"));
+        QCOMPARE(WindowTesting::control<QLineEdit>(form, "emailEdit")->text(), QStringLiteral(" me@example.org"));
 
         // The same window sends it all once the server is back.
         form->onSendClicked();
@@ -420,15 +432,17 @@ private slots:
         FeedbackWindow form(kProgram);
         form.show();
         QVERIFY(QTest::qWaitForWindowActive(&form));
-        QWidget *target = widget == QStringLiteral("feedbackEdit") ? static_cast<QWidget *>(form.feedbackEdit)
-                          : widget == QStringLiteral("emailEdit")  ? static_cast<QWidget *>(form.emailEdit)
-                                                                   : static_cast<QWidget *>(form.sendButton);
+        QWidget *target = widget == QStringLiteral("feedbackEdit")
+                              ? static_cast<QWidget *>(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit"))
+                          : widget == QStringLiteral("emailEdit")
+                              ? static_cast<QWidget *>(WindowTesting::control<QLineEdit>(form, "emailEdit"))
+                              : static_cast<QWidget *>(WindowTesting::control<QPushButton>(form, "sendButton"));
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(Dialogs::beepCount(), sends ? 1 : 0);
         QCOMPARE(form.isVisible(), !closes);
         if (widget == QStringLiteral("feedbackEdit") && key == Qt::Key_Return)
-            QCOMPARE(form.feedbackEdit->toPlainText(), QStringLiteral("\n"));
+            QCOMPARE(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->toPlainText(), QStringLiteral("\n"));
         QVERIFY(m_server->requests().isEmpty());
     }
 
@@ -469,9 +483,9 @@ private slots:
         if (!languageLines.isEmpty())
             setActiveLanguage(QStringLiteral("Test.lang.txt"), QStringLiteral("Test"), languageLines);
         NewVersionNotice notice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
-        QCOMPARE(notice.titleLabel->text(), heading);
-        QCOMPARE(notice.downloadLink->text(), link);
-        QCOMPARE(notice.downloadLink->textFormat(), Qt::PlainText);
+        QCOMPARE(WindowTesting::control<QLabel>(notice, "titleLabel")->text(), heading);
+        QCOMPARE(WindowTesting::control<QLabel>(notice, "downloadLink")->text(), link);
+        QCOMPARE(WindowTesting::control<QLabel>(notice, "downloadLink")->textFormat(), Qt::PlainText);
     }
 
     void linkOpensOnlyWebAddresses_data()
@@ -495,7 +509,7 @@ private slots:
         QStringList openedAddresses;
         QPointer<NewVersionNotice> notice = showNotice(url, &openedAddresses);
         QVERIFY(notice);
-        QTest::mouseClick(notice->downloadLink, Qt::LeftButton);
+        QTest::mouseClick(WindowTesting::control<QLabel>(notice, "downloadLink"), Qt::LeftButton);
         const QString homePage = QStringLiteral("http://") + m_server->host() + u'/';
         QCOMPARE(openedAddresses, QStringList{opened.isEmpty() ? homePage : opened});
         QTRY_VERIFY(!notice); // closed and gone
@@ -522,12 +536,15 @@ private slots:
         QFETCH(bool, moves);
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->closeTimer->stop();
-        QWidget *widget = part == QStringLiteral("titleLabel")   ? static_cast<QWidget *>(notice->titleLabel)
-                          : part == QStringLiteral("iconImage")  ? static_cast<QWidget *>(notice->iconImage)
-                          : part == QStringLiteral("closePanel") ? notice->closePanel
-                          : part == QStringLiteral("framePanel") ? static_cast<QWidget *>(notice->framePanel)
-                                                                 : static_cast<QWidget *>(notice->downloadLink);
+        WindowTesting::control<QTimer>(notice, "closeTimer")->stop();
+        QWidget *widget = part == QStringLiteral("titleLabel")
+                              ? static_cast<QWidget *>(WindowTesting::control<QLabel>(notice, "titleLabel"))
+                          : part == QStringLiteral("iconImage")
+                              ? static_cast<QWidget *>(WindowTesting::control<QLabel>(notice, "iconImage"))
+                          : part == QStringLiteral("closePanel") ? WindowTesting::control<QWidget>(notice, "closePanel")
+                          : part == QStringLiteral("framePanel")
+                              ? static_cast<QWidget *>(WindowTesting::control<QFrame>(notice, "framePanel"))
+                              : static_cast<QWidget *>(WindowTesting::control<QLabel>(notice, "downloadLink"));
         const QPoint start = notice->pos();
         const QPoint grip(widget->width() / 2, widget->height() - 3);
         QTest::mousePress(widget, Qt::MouseButton(button), {}, grip);
@@ -542,8 +559,8 @@ private slots:
     {
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->closeTimer->stop();                   // the test gives the ticks
-        QCursor::setPos(notice->geometry().center()); // resting on it does not keep it open
+        WindowTesting::control<QTimer>(notice, "closeTimer")->stop(); // the test gives the ticks
+        QCursor::setPos(notice->geometry().center());                 // resting on it does not keep it open
         for (int tick = 1; tick <= 10; ++tick)
             notice->onCloseTimer();
         QTest::qWait(300);
@@ -557,7 +574,8 @@ private slots:
     {
         QPointer<NewVersionNotice> notice
             = new NewVersionNotice(QStringLiteral("Tessaly"), QStringLiteral("4.3"), QString());
-        notice->closeTimer->setInterval(30); // the countdown in fast motion: eleven ticks, about 0.3 s
+        WindowTesting::control<QTimer>(notice, "closeTimer")
+            ->setInterval(30); // the countdown in fast motion: eleven ticks, about 0.3 s
         QTRY_VERIFY_WITH_TIMEOUT(!notice, 3000);
         QVERIFY(!noticeOnScreen());
     }
@@ -566,8 +584,8 @@ private slots:
     {
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->closeTimer->setInterval(30);
-        QTest::mouseClick(notice->closeButton, Qt::LeftButton);
+        WindowTesting::control<QTimer>(notice, "closeTimer")->setInterval(30);
+        QTest::mouseClick(WindowTesting::control<QToolButton>(notice, "closeButton"), Qt::LeftButton);
         QTRY_VERIFY(!notice);
         QTest::qWait(600); // longer than the rest of the fast countdown
         QVERIFY(!noticeOnScreen());
@@ -577,13 +595,17 @@ private slots:
     {
         QPointer<NewVersionNotice> notice = showNotice(QString());
         QVERIFY(notice);
-        notice->closeTimer->stop();
+        WindowTesting::control<QTimer>(notice, "closeTimer")->stop();
         const QColor highlight = notice->palette().color(QPalette::Highlight);
         const QColor text = notice->palette().color(QPalette::WindowText);
-        QCursor::setPos(notice->downloadLink->mapToGlobal(notice->downloadLink->rect().center()));
-        QTRY_COMPARE(notice->downloadLink->palette().color(QPalette::WindowText), highlight);
-        QCursor::setPos(notice->titleLabel->mapToGlobal(notice->titleLabel->rect().center()));
-        QTRY_COMPARE(notice->downloadLink->palette().color(QPalette::WindowText), text);
+        QCursor::setPos(WindowTesting::control<QLabel>(notice, "downloadLink")
+                            ->mapToGlobal(WindowTesting::control<QLabel>(notice, "downloadLink")->rect().center()));
+        QTRY_COMPARE(WindowTesting::control<QLabel>(notice, "downloadLink")->palette().color(QPalette::WindowText),
+                     highlight);
+        QCursor::setPos(WindowTesting::control<QLabel>(notice, "titleLabel")
+                            ->mapToGlobal(WindowTesting::control<QLabel>(notice, "titleLabel")->rect().center()));
+        QTRY_COMPARE(WindowTesting::control<QLabel>(notice, "downloadLink")->palette().color(QPalette::WindowText),
+                     text);
     }
 };
 

@@ -15,6 +15,7 @@
 #include "core/startup.h"
 #include "windows/languagewindow.h"
 #include "windows/mainwindow.h"
+#include "windowtesting.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -62,7 +63,8 @@ int cameBack(const QString &folder)
     QSaveFile report(folder + u'/' + kReportName);
     if (!report.open(QIODevice::WriteOnly))
         return 1;
-    const QString text = form.loadButton->text() + u'\n' + QString::number(QCoreApplication::applicationPid()) + u'\n'
+    const QString text = WindowTesting::control<GlyphButton>(form, "loadButton")->text() + u'\n'
+                         + QString::number(QCoreApplication::applicationPid()) + u'\n'
                          + QCoreApplication::applicationFilePath() + u'\n' + QDir::currentPath() + u'\n';
     report.write(text.toUtf8());
     return report.commit() ? 0 : 1;
@@ -113,7 +115,7 @@ bool firstRun(QApplication &app)
     form.show();
     if (!QTest::qWaitForWindowExposed(&form))
         return fail(QStringLiteral("the main window was not shown"));
-    const QString englishCaption = form.loadButton->text();
+    const QString englishCaption = WindowTesting::control<GlyphButton>(form, "loadButton")->text();
 
     QString question;
     bool timedOut = false;
@@ -124,9 +126,11 @@ bool firstRun(QApplication &app)
     QTimer::singleShot(0, &form, [&form, &question] {
         LanguageWindow window(setLanguageFile, dataDir(), &form);
         QTimer::singleShot(200, &window, [&window, &question] {
-            window.languageCombo->setCurrentIndex(window.languageCombo->findText(QStringLiteral("German")));
+            WindowTesting::control<QComboBox>(window, "languageCombo")
+                ->setCurrentIndex(
+                    WindowTesting::control<QComboBox>(window, "languageCombo")->findText(QStringLiteral("German")));
             answerYesWhenAsked(&question);
-            QTest::mouseClick(window.okButton, Qt::LeftButton);
+            QTest::mouseClick(WindowTesting::control<QPushButton>(window, "okButton"), Qt::LeftButton);
         });
         window.exec();
     });

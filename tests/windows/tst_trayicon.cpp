@@ -25,17 +25,19 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 15000);
         MainWindow form;
         form.show();
-        QVERIFY(form.trayIcon != nullptr);
-        QVERIFY(form.trayIcon->isVisible());
-        QCOMPARE(form.trayIcon->contextMenu(), form.trayMenu);
-        QCOMPARE(form.trayIcon->toolTip(), appIdentity().appCaption);
+        QVERIFY(WindowTesting::control<QSystemTrayIcon>(form, "trayIcon") != nullptr);
+        QVERIFY(WindowTesting::control<QSystemTrayIcon>(form, "trayIcon")->isVisible());
+        QCOMPARE(WindowTesting::control<QSystemTrayIcon>(form, "trayIcon")->contextMenu(),
+                 WindowTesting::control<QMenu>(form, "trayMenu"));
+        QCOMPARE(WindowTesting::control<QSystemTrayIcon>(form, "trayIcon")->toolTip(), appIdentity().appCaption);
         // Embedded in the panel, the icon has a place on the screen.
-        QTRY_VERIFY_WITH_TIMEOUT(!form.trayIcon->geometry().isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!WindowTesting::control<QSystemTrayIcon>(form, "trayIcon")->geometry().isEmpty(),
+                                 10000);
 
         // A click on the icon brings a minimised window back.
         form.showMinimized();
         QTRY_VERIFY(form.isMinimized());
-        Q_EMIT form.trayIcon->activated(QSystemTrayIcon::Trigger);
+        Q_EMIT WindowTesting::control<QSystemTrayIcon>(form, "trayIcon")->activated(QSystemTrayIcon::Trigger);
         QTRY_VERIFY(!form.isMinimized());
         QVERIFY(form.isVisible());
     }

@@ -38,7 +38,7 @@ void serveUpdateReply(TestWebServer &server, const QByteArray &reply)
 /* Lets the window's own timer start the check and apply its results. */
 bool waitForUpdateCheck(const MainWindow &form)
 {
-    return QTest::qWaitFor([&form] { return !form.updateCheckTimer->isActive(); }, 30000);
+    return QTest::qWaitFor([&form] { return !control<QTimer>(form, "updateCheckTimer")->isActive(); }, 30000);
 }
 
 } // namespace
@@ -103,10 +103,11 @@ void TestUpdateCheckWiring::checkWaitsForTheTimer()
     serveUpdateReply(server, "<version>9.9</version>\n<url></url>\n\n<result>1</result>\n");
     MainWindow form;
     // Until the check has run, "Update Notifications" waits switched on but disabled.
-    QVERIFY(!form.updateNotificationsAction->isEnabled());
-    QVERIFY(form.updateNotificationsAction->isCheckable() && form.updateNotificationsAction->isChecked());
-    QVERIFY(form.updateCheckTimer->isActive());
-    QCOMPARE(form.updateCheckTimer->interval(), 1000);
+    QVERIFY(!control<QAction>(form, "updateNotificationsAction")->isEnabled());
+    QVERIFY(control<QAction>(form, "updateNotificationsAction")->isCheckable()
+            && control<QAction>(form, "updateNotificationsAction")->isChecked());
+    QVERIFY(control<QTimer>(form, "updateCheckTimer")->isActive());
+    QCOMPARE(control<QTimer>(form, "updateCheckTimer")->interval(), 1000);
     QVERIFY(server.requests().isEmpty()); // the window opens without waiting for the network
     QVERIFY(waitForUpdateCheck(form));
     QCOMPARE(server.requests().size(), 1);
@@ -141,7 +142,8 @@ void TestUpdateCheckWiring::updateCheck()
     QCOMPARE(server.requests().size(), 1);
     QVERIFY(server.requests().constFirst().tls);
     QVERIFY(server.requests().constFirst().body.startsWith("cmd=check&appname="));
-    QVERIFY(form.updateNotificationsAction->isEnabled() && form.updateNotificationsAction->isChecked());
+    QVERIFY(control<QAction>(form, "updateNotificationsAction")->isEnabled()
+            && control<QAction>(form, "updateNotificationsAction")->isChecked());
     NewVersionNotice *shown = form.findChild<NewVersionNotice *>();
     QCOMPARE(shown != nullptr, notice);
 
@@ -164,14 +166,14 @@ void TestUpdateCheckWiring::updateNotificationsSwitch()
     MainWindow form;
     QVERIFY(waitForUpdateCheck(form));
     QVERIFY(server.requests().isEmpty()); // switched off: no request at all
-    QVERIFY(form.updateNotificationsAction->isEnabled());
-    QVERIFY(!form.updateNotificationsAction->isChecked());
+    QVERIFY(control<QAction>(form, "updateNotificationsAction")->isEnabled());
+    QVERIFY(!control<QAction>(form, "updateNotificationsAction")->isChecked());
 
-    form.updateNotificationsAction->trigger();
-    QVERIFY(form.updateNotificationsAction->isChecked());
+    control<QAction>(form, "updateNotificationsAction")->trigger();
+    QVERIFY(control<QAction>(form, "updateNotificationsAction")->isChecked());
     QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("1"));
-    form.updateNotificationsAction->trigger();
-    QVERIFY(!form.updateNotificationsAction->isChecked());
+    control<QAction>(form, "updateNotificationsAction")->trigger();
+    QVERIFY(!control<QAction>(form, "updateNotificationsAction")->isChecked());
     QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
 }
 

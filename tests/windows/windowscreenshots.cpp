@@ -9,6 +9,7 @@
 #include "windows/mainwindow.h"
 
 #include "screenshot.h"
+#include "windowtesting.h"
 
 #include <QApplication>
 #include <QMenu>
@@ -46,15 +47,18 @@ int main(int argc, char *argv[])
 
     // The export menu under its button, with the CSV submenu open.
     QTimer::singleShot(400, &form, [&] {
-        form.exportMenu->setActiveAction(form.exportMenu->actions().constFirst());
-        form.csvMenu->popup(form.exportMenu->geometry().topRight());
+        WindowTesting::control<QMenu>(form, "exportMenu")
+            ->setActiveAction(WindowTesting::control<QMenu>(form, "exportMenu")->actions().constFirst());
+        WindowTesting::control<QMenu>(form, "csvMenu")
+            ->popup(WindowTesting::control<QMenu>(form, "exportMenu")->geometry().topRight());
         QTimer::singleShot(400, &form, [&] {
-            const QRect area = window.united(form.exportMenu->geometry()).united(form.csvMenu->geometry());
+            const QRect area = window.united(WindowTesting::control<QMenu>(form, "exportMenu")->geometry())
+                                   .united(WindowTesting::control<QMenu>(form, "csvMenu")->geometry());
             ok = saveScreenArea(area.adjusted(0, 0, 10, 10),
                                 folder + u'/' + prefix + QStringLiteral("-export-menu.png"))
                  && ok;
-            form.csvMenu->close();
-            form.exportMenu->close();
+            WindowTesting::control<QMenu>(form, "csvMenu")->close();
+            WindowTesting::control<QMenu>(form, "exportMenu")->close();
         });
     });
     form.onExportClicked();

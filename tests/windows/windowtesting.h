@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace WindowTesting {
@@ -78,6 +79,32 @@ inline void holdUntil(const std::atomic<bool> &ready)
 inline bool waitForJobs(const MainWindow &form, int timeoutMs = 60000)
 {
     return QTest::qWaitFor([&form] { return form.runningJobs() == 0; }, timeoutMs);
+}
+
+/*
+ * The control of window whose object name is name (its role: "loadButton", "okButton"), or
+ * null, with a warning that names it, when the window has none.
+ */
+template<typename Control>
+Control *control(const QObject &window, const char *name)
+{
+    auto *found = window.findChild<Control *>(QLatin1String(name));
+    if (!found)
+        qWarning("%s has no %s named \"%s\"", window.metaObject()->className(), Control::staticMetaObject.className(),
+                 name);
+    return found;
+}
+
+template<typename Control>
+Control *control(const QObject *window, const char *name)
+{
+    return control<Control>(*window, name);
+}
+
+template<typename Control, typename Window>
+Control *control(const std::unique_ptr<Window> &window, const char *name)
+{
+    return control<Control>(*window, name);
 }
 
 /* Counts how often a menu opens and closes it as soon as it has shown, as a click outside it

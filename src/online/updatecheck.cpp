@@ -62,32 +62,16 @@ QString downloadAddress(const QString &currentUrl)
     return homePage();
 }
 
-std::shared_ptr<const CheckResults> UpdateCheck::launch(CheckerInputs inputs)
-{
-    auto results = std::make_shared<CheckResults>();
-    auto *checker = new UpdateCheck(std::move(inputs), results);
-    QObject::connect(checker, &QThread::finished, checker, &QObject::deleteLater);
-    checker->start();
-    return results;
-}
-
-UpdateCheck::UpdateCheck(CheckerInputs inputs, std::shared_ptr<CheckResults> results)
+UpdateCheck::UpdateCheck(CheckerInputs inputs)
     : m_inputs(std::move(inputs))
-    , m_results(std::move(results))
 {
-    setObjectName(QStringLiteral("TChecker"));
 }
 
-void UpdateCheck::run()
+CheckResults UpdateCheck::run(const std::stop_token &stop)
 {
-    runSteps();
-}
-
-void UpdateCheck::runSteps()
-{
-    CheckResults &results = *m_results;
-    results.m_checkDone.store(false, std::memory_order_relaxed);
-    results.clearCheckErrors();
+    m_results = CheckResults();
+    m_stop = stop;
+    CheckResults &results = m_results;
 
     QString guid;
     const MachineGuidResult machine = m_inputs.machineGuid ? m_inputs.machineGuid() : MachineGuidResult{};
@@ -111,13 +95,13 @@ void UpdateCheck::runSteps()
     }
 
     store.flush();
-    results.m_checkDone.store(true, std::memory_order_release);
+    return results;
 }
 
 void UpdateCheck::requestAndProcess(UpdateStore &store, const QString &guid, const QString &lastDate, int count,
                                     const QString &today)
 {
-    CheckResults &results = *m_results;
+    CheckResults &results = m_results;
     // No failure may leave the thread: whatever goes wrong is recorded and ends the check.
     try {
         const QStringList fields{QStringLiteral("cmd=check"),
@@ -149,17 +133,17 @@ void UpdateCheck::requestAndProcess(UpdateStore &store, const QString &guid, con
 /* The reply over HTTPS; empty when the request fails, which is recorded. */
 QString UpdateCheck::post(const QStringList &fields)
 {
-    const PostResult reply = postToEndpoint(updateEndpoint(), fields, kCheckTimeoutMs);
+    const PostResult reply = postToEndpoint(updateEndpoint(), fields, kCheckTimeoutMs, m_stop);
     if (reply.ok)
         return reply.body;
-    m_results->recordCheckError(QStringLiteral("HTTPS Response:\r") + reply.error);
+    m_results.recordCheckError(QStringLiteral("HTTPS Response:\r") + reply.error);
     return {};
 }
 
 void UpdateCheck::processReply(UpdateStore &store, const QStringList &lines, const QString &lastDate, int count,
                                const QString &today)
 {
-    CheckResults &results = *m_results;
+    CheckResults &results = m_results;
     const int newCount = lastDate == today ? count + 1 : 1;
     store.writeText(kLastUpdateCheck, today);
     store.writeInteger(kLastUpdateCheckCount, newCount);

@@ -3,16 +3,14 @@
 #include "platform/machineguid.h"
 
 #include <QString>
-#include <QThread>
 
-#include <atomic>
 #include <functional>
-#include <memory>
+#include <stop_token>
 
 /*
  * The once-per-start update check: asks the maker's web host which version is current,
- * records the answer in the UpdateStore, may show the server's important message, and tells
- * the main window whether to show the new-version notice.
+ * records the answer in the UpdateStore, may hand on the server's important message, and
+ * tells the main window whether to show the new-version notice.
  */
 
 /** What a check needs from the program. */
@@ -22,22 +20,17 @@ struct CheckerInputs {
     /** The machine GUID; replaceable for tests. */
     std::function<MachineGuidResult()> machineGuid = [] { return readMachineGuid(); };
     /**
-     * Shows the server's important message (a warning box captioned Translate("IMPORTANT"))
-     * and returns when the user has closed it. Called on the checker's thread, so it must hand
-     * the box to the user-interface thread and wait. Unset: the message is not shown.
+     * Hands the server's important message on, to be shown as a warning box captioned
+     * "IMPORTANT". Called on the check's thread; it must not wait for the user, the check
+     * goes on. Unset: the message is not shown.
      */
     std::function<void(const QString &message)> showImportant;
 };
 
-/**
- * The results of one check. The checker writes them, then sets checkDone last (release);
- * a reader that sees checkDone true (acquire) sees every other result and every store write.
- * Nothing changes after that. Read nothing but checkDone before it is true.
- */
+/** The results of one check. */
 class CheckResults
 {
 public:
-    bool checkDone() const { return m_checkDone.load(std::memory_order_acquire); }
     /** True when the main window is to open the new-version window. */
     bool showNewVersion() const { return m_showNewVersion; }
     /** The version the reply named (empty when none was taken). */
@@ -58,7 +51,6 @@ public:
 private:
     friend class UpdateCheck;
 
-    std::atomic<bool> m_checkDone{false};
     bool m_showNewVersion = false;
     QString m_currentVersion;
     QString m_currentUrl;
@@ -68,27 +60,20 @@ private:
 };
 
 /**
- * The checker's thread: one run (Execute) is one check. Start it with UpdateCheck::Start.
+ * One update check. run() performs it on the calling thread, which waits for the web host (at
+ * most about 20 s), so it belongs on a thread of its own.
  */
-class UpdateCheck : public QThread
+class UpdateCheck
 {
 public:
+    explicit UpdateCheck(CheckerInputs inputs);
+
     /**
-     * Creates a checker, starts it at once and lets it delete itself when its run ends.
-     * The returned results stay valid as long as the caller keeps them.
+     * Performs one check and returns its results. A stop request ends the web request within
+     * moments; the check then ends as after a failed request (the failure recorded, no reply
+     * processed, nothing shown).
      */
-    static std::shared_ptr<const CheckResults> launch(CheckerInputs inputs);
-
-    /** A checker that is not started; run() or start() performs one check. */
-    UpdateCheck(CheckerInputs inputs, std::shared_ptr<CheckResults> results);
-
-    std::shared_ptr<const CheckResults> results() const { return m_results; }
-
-    /** Performs one check on the calling thread (the body of run()). */
-    void runSteps();
-
-protected:
-    void run() override;
+    CheckResults run(const std::stop_token &stop = {});
 
 private:
     void requestAndProcess(class UpdateStore &store, const QString &guid, const QString &lastDate, int count,
@@ -98,7 +83,8 @@ private:
                       const QString &today);
 
     CheckerInputs m_inputs;
-    std::shared_ptr<CheckResults> m_results;
+    CheckResults m_results;
+    std::stop_token m_stop;
 };
 
 /**

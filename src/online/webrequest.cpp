@@ -118,6 +118,8 @@ QUrl transportUrl(const QString &url, bool secure)
     return target;
 }
 
+const QString kStoppedMessage = QStringLiteral("The request was stopped");
+
 /* One request in flight: collects the bounded body and the first failure. */
 class PostCall
 {
@@ -147,6 +149,9 @@ public:
 
     const QByteArray &body() const { return m_body; }
     const QString &failure() const { return m_failure; }
+
+    /* The caller asked the request to stop. */
+    void stop() { fail(kStoppedMessage); }
 
 private:
     void takeBody()
@@ -210,8 +215,10 @@ PostResult failure(const QString &message)
 
 } // namespace
 
-PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs)
+PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs, const std::stop_token &stop)
 {
+    if (stop.stop_requested())
+        return failure(kStoppedMessage);
     const bool secure = url.startsWith(QLatin1String("https://"));
     const QUrl target = transportUrl(url, secure);
     if (!target.isValid() || target.host().isEmpty())
@@ -237,8 +244,17 @@ PostResult httpPostForm(const QString &url, const QStringList &fields, int timeo
     QNetworkReply *reply = client.post(request, formEncode(fields));
     reply->setReadBufferSize(256 * 1024); // PostCall drains it; the socket waits while it is full
     PostCall call(reply, qMax(timeoutMs, 1), loop);
-    if (!reply->isFinished())
-        loop.exec(QEventLoop::ExcludeUserInputEvents);
+    {
+        // Runs on the thread that asks to stop; the abort itself happens here, in the loop.
+        // The callback is gone before the reply is, and an event still queued for the reply
+        // goes with it.
+        const std::stop_callback onStop(stop, [reply, &call] {
+            QMetaObject::invokeMethod(
+                reply, [&call] { call.stop(); }, Qt::QueuedConnection);
+        });
+        if (!reply->isFinished())
+            loop.exec(QEventLoop::ExcludeUserInputEvents);
+    }
 
     PostResult result;
     if (!call.failure().isEmpty())
@@ -261,7 +277,8 @@ PostResult httpPostForm(const QString &url, const QStringList &fields, int timeo
     return result;
 }
 
-PostResult postToEndpoint(const QString &endpoint, const QStringList &fields, int timeoutMs)
+PostResult postToEndpoint(const QString &endpoint, const QStringList &fields, int timeoutMs,
+                          const std::stop_token &stop)
 {
-    return httpPostForm(QStringLiteral("https://") + endpoint, fields, timeoutMs);
+    return httpPostForm(QStringLiteral("https://") + endpoint, fields, timeoutMs, stop);
 }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <optional>
+#include <stop_token>
 
 /*
  * Requests to the maker's web endpoint: form POSTs with a short text reply.
@@ -50,18 +51,23 @@ struct PostResult {
  * Fails (ok false, error set) on any transport failure, on a reply status other than 2xx
  * (error "HTTP <status> <reason>"), and on a body longer than kMaxReplyBytes.
  *
+ * A stop request on stop (from any thread) ends the call within moments, the request aborted,
+ * with ok false and the error "The request was stopped"; a call whose stop was requested
+ * before it began sends nothing.
+ *
  * Works on any thread, with or without a running event loop: the call runs a local event loop
  * that leaves user input waiting, so on the user-interface thread the window is repainted but
  * takes no clicks or keys until the call returns.
  */
-PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs);
+PostResult httpPostForm(const QString &url, const QStringList &fields, int timeoutMs, const std::stop_token &stop = {});
 
 /**
  * Sends fields to an endpoint (updateEndpoint() or feedbackEndpoint()) with httpPostForm over
  * "https://" and nothing else: a failure, also a refused handshake or a certificate that is
  * not trusted, is the result, and there is no second attempt over plain HTTP.
  */
-PostResult postToEndpoint(const QString &endpoint, const QStringList &fields, int timeoutMs);
+PostResult postToEndpoint(const QString &endpoint, const QStringList &fields, int timeoutMs,
+                          const std::stop_token &stop = {});
 
 /** The form body: each item split at its first "=", both sides percent-encoded from UTF-8 with "+" for a space, joined with "&". */
 QByteArray formEncode(const QStringList &fields);

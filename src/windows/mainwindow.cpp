@@ -13,6 +13,7 @@
 #include "windows/feedbackwindow.h"
 #include "windows/languagewindow.h"
 #include "windows/newversionnotice.h"
+#include "windows/updatecheckrun.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -129,9 +130,11 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
     m_quitTimer->setSingleShot(true);
     connect(m_quitTimer, &QTimer::timeout, this, &MainWindow::quitAfterExports);
 
+    // The window shows at once; the check starts a second later and reports when it is done.
     m_updateCheckTimer = new QTimer(this);
+    m_updateCheckTimer->setSingleShot(true);
     m_updateCheckTimer->setInterval(1000);
-    connect(m_updateCheckTimer, &QTimer::timeout, this, &MainWindow::onUpdateCheckTimer);
+    connect(m_updateCheckTimer, &QTimer::timeout, this, &MainWindow::startUpdateCheck);
     m_updateCheckTimer->start();
 
     nameControls();
@@ -144,6 +147,7 @@ MainWindow::MainWindow(const QStringList &arguments, QWidget *parent)
 MainWindow::~MainWindow()
 {
     stopExportsQuietly();
+    delete m_updateCheck; // stops its web request and waits for its thread
     delete m_trayIcon;
 }
 
@@ -921,44 +925,28 @@ void MainWindow::onTrayIconClicked()
     activateWindow();
 }
 
-void MainWindow::onUpdateCheckTimer()
-{
-    // The first tick starts the update check; later ticks watch it and apply its results.
-    if (!m_checkerStarted) {
-        m_checkerStarted = true;
-        startUpdateCheck();
-        return;
-    }
-    if (!m_check->checkDone())
-        return;
-    m_updateCheckTimer->stop();
-    m_updateNotificationsAction->setEnabled(true);
-    if (m_check->showUpdate() == 0)
-        m_updateNotificationsAction->setChecked(false);
-    if (m_check->showNewVersion())
-        showNewVersionNotice();
-}
-
 void MainWindow::startUpdateCheck()
 {
     CheckerInputs inputs;
     inputs.appCaption = appIdentity().appCaption;
     inputs.appVersion = appIdentity().appVersion;
-    // Runs on the checker's thread: the box is shown on the window's thread and the check
-    // waits until the user has closed it.
-    inputs.showImportant = [this](const QString &message) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, message] {
-                Dialogs::showMessage(this, MessageIcon::Warning, translate(QStringLiteral("IMPORTANT")), message);
-            },
-            Qt::BlockingQueuedConnection);
-    };
-    m_check = UpdateCheck::launch(std::move(inputs));
+    m_updateCheck = new UpdateCheckRun(std::move(inputs), this);
+    // Both reach the window on its own thread; the check goes on while the box is open.
+    connect(m_updateCheck, &UpdateCheckRun::importantMessage, this, [this](const QString &message) {
+        Dialogs::showMessage(this, MessageIcon::Warning, translate(QStringLiteral("IMPORTANT")), message);
+    });
+    connect(m_updateCheck, &UpdateCheckRun::finished, this, &MainWindow::onUpdateCheckFinished);
+    m_updateCheck->start();
 }
 
-void MainWindow::showNewVersionNotice()
+void MainWindow::onUpdateCheckFinished(const CheckResults &results)
 {
+    m_updateCheck->deleteLater(); // its thread ends moments after this report
+    m_updateCheck = nullptr;
+    m_updateNotificationsAction->setEnabled(true);
+    if (results.showUpdate() == 0)
+        m_updateNotificationsAction->setChecked(false);
     // The notice shows itself, closes itself and is deleted when it closes.
-    new NewVersionNotice(appIdentity().appDescription, m_check->currentVersion(), m_check->currentUrl(), this);
+    if (results.showNewVersion())
+        new NewVersionNotice(appIdentity().appDescription, results.currentVersion(), results.currentUrl(), this);
 }

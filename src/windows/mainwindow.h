@@ -16,6 +16,7 @@
 #include <vector>
 
 class CheckResults;
+class UpdateCheckRun;
 class OptionsSnapshot;
 class QAction;
 class QButtonGroup;
@@ -45,7 +46,7 @@ public:
      * arguments after the program's own name; onFirstShow loads the file they name.
      */
     explicit MainWindow(const QStringList &arguments = {}, QWidget *parent = nullptr);
-    /** Stops the running exports and the update check and waits for them (see stopExportsQuietly). */
+    /** Stops the running exports and the update check and waits for them, moments at most (see stopExportsQuietly). */
     ~MainWindow() override;
 
     // ---- operations of the window ----------------------------------------------------
@@ -179,9 +180,8 @@ private:
     CloseAnswer askCloseDuringExport();
     void finishClosing();
     void quitAfterExports();
-    void onUpdateCheckTimer();
     void startUpdateCheck();
-    void showNewVersionNotice();
+    void onUpdateCheckFinished(const CheckResults &results);
 
     // ---- controls ------------------------------------------------------------------------
     QMenuBar *m_mainMenuBar = nullptr;
@@ -240,7 +240,7 @@ private:
     QAction *m_xlsAction = nullptr;
     QAction *m_txtAction = nullptr;
 
-    QTimer *m_updateCheckTimer = nullptr;
+    QTimer *m_updateCheckTimer = nullptr; // once, a second after the start: the update check begins
 
     // ---- state ---------------------------------------------------------------------------
     QStringList m_arguments;
@@ -259,8 +259,7 @@ private:
     ExportRun::Observer m_exportObserver;
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;
-    bool m_checkerStarted = false;
-    std::shared_ptr<const CheckResults> m_check; // the update check's results, shared with its thread
+    UpdateCheckRun *m_updateCheck = nullptr; // while the update check runs
 
     QString m_loadCaption;
     QString m_openFilter;
@@ -269,6 +268,6 @@ private:
     QString m_lastSavePath;
     CsvFlavor m_exportFlavor = CsvFlavor::Plain;
 
-    // showMenuUnderButton: the last button and menu and when that menu closed.
+    // The export button's menu: the last button and menu shown, and when that menu closed.
     MenuUnderButton m_menuUnderButton;
 };

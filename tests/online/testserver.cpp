@@ -150,6 +150,13 @@ public:
     CannedReply tlsReply;
     CannedReply plainReply;
     QList<ServedRequest> requests;
+    int openConnections = 0;
+
+    void countConnection(int change)
+    {
+        QMutexLocker lock(&mutex);
+        openConnections += change;
+    }
 
     CannedReply record(const ServedRequest &request)
     {
@@ -189,6 +196,7 @@ public:
         : QObject(parent)
         , m_shared(std::move(shared))
     {
+        m_shared->countConnection(+1);
         m_socket = new QSslSocket(this);
         connect(m_socket, &QSslSocket::readyRead, this, &Connection::onReadyRead);
         connect(m_socket, &QSslSocket::bytesWritten, this, &Connection::streamMore);
@@ -199,6 +207,8 @@ public:
         if (!m_socket->setSocketDescriptor(descriptor))
             deleteLater();
     }
+
+    ~Connection() override { m_shared->countConnection(-1); }
 
 private:
     enum class Stage { Sniffing, Handshaking, Reading, Answered };
@@ -404,6 +414,12 @@ QList<ServedRequest> TestWebServer::requests() const
 {
     QMutexLocker lock(&m_shared->mutex);
     return m_shared->requests;
+}
+
+int TestWebServer::openConnections() const
+{
+    QMutexLocker lock(&m_shared->mutex);
+    return m_shared->openConnections;
 }
 
 void TestWebServer::clearRequests()

@@ -74,6 +74,8 @@ public:
     /** Every request received so far, in order of arrival. */
     QList<ServedRequest> requests() const;
     void clearRequests();
+    /** How many connections are open now: accepted and not yet closed by either side. */
+    int openConnections() const;
 
     /**
      * Adds the test certificate authority to this process's default SSL configuration, so

@@ -13,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <stop_token>
+#include <thread>
+
 #include <sys/resource.h>
 
 namespace {
@@ -248,6 +251,29 @@ private slots:
         QVERIFY2(result.error.contains(QString::number(timeoutMs)), qPrintable(result.error));
         QVERIFY2(elapsed >= timeoutMs - 50 && elapsed < timeoutMs + 1500, qPrintable(QString::number(elapsed)));
         QCOMPARE(m_server->requests().size(), 1);
+    }
+
+    void stopEndsTheCall()
+    {
+        m_server->setReply(true, CannedReply{.neverAnswer = true});
+        std::stop_source stopped;
+        stopped.request_stop();
+        const PostResult early = httpPostForm(url(u"https://"_qs), {u"cmd=check"_qs}, 5000, stopped.get_token());
+        QVERIFY(!early.ok);
+        QCOMPARE(early.error, u"The request was stopped"_qs);
+        QCOMPARE(m_server->requests().size(), 0); // nothing was sent
+
+        // Asked from another thread while the call waits for the server.
+        std::stop_source stop;
+        PostResult result;
+        std::thread caller(
+            [&] { result = httpPostForm(url(u"https://"_qs), {u"cmd=check"_qs}, 60000, stop.get_token()); });
+        const bool arrived = QTest::qWaitFor([this] { return !m_server->requests().isEmpty(); }, 20000);
+        stop.request_stop();
+        caller.join();
+        QVERIFY(arrived);
+        QVERIFY(!result.ok);
+        QCOMPARE(result.error, u"The request was stopped"_qs);
     }
 
     void noServerAtAll()

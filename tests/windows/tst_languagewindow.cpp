@@ -83,7 +83,7 @@ bool recordStart(const QString &program, const QStringList &arguments, const QSt
     return true;
 }
 
-QStringList Entries(const QComboBox *box)
+QStringList entries(const QComboBox *box)
 {
     QStringList entries;
     for (int i = 0; i < box->count(); ++i)
@@ -233,7 +233,7 @@ private slots:
         QFETCH(QString, selected);
         const ProgramFolder program(files, settings);
         LanguageWindow form(setLanguageFile, dataDir());
-        QTEST(Entries(WindowTesting::control<QComboBox>(form, "languageCombo")), "entries");
+        QTEST(entries(WindowTesting::control<QComboBox>(form, "languageCombo")), "entries");
         QCOMPARE(WindowTesting::control<QComboBox>(form, "languageCombo")->currentText(), selected);
         QCOMPARE(form.initialLanguage(), selected);
     }

@@ -35,10 +35,10 @@ void serveUpdateReply(TestWebServer &server, const QByteArray &reply)
     qputenv("TESSALY_WEB_HOST", server.host().toUtf8());
 }
 
-/* Lets the window's own timer start the check and apply its results. */
+/* Lets the window's own timer start the check, and waits until the window has its results. */
 bool waitForUpdateCheck(const MainWindow &form)
 {
-    return QTest::qWaitFor([&form] { return !control<QTimer>(form, "updateCheckTimer")->isActive(); }, 30000);
+    return QTest::qWaitFor([&form] { return control<QAction>(form, "updateNotificationsAction")->isEnabled(); }, 30000);
 }
 
 } // namespace
@@ -57,6 +57,7 @@ private Q_SLOTS:
     void updateCheck_data();
     void updateCheck();
     void updateNotificationsSwitch();
+    void windowClosedWhileTheCheckWaits();
 
 private:
     // The settings store of this program alone, so that tests running beside it neither see
@@ -107,6 +108,7 @@ void TestUpdateCheckWiring::checkWaitsForTheTimer()
     QVERIFY(control<QAction>(form, "updateNotificationsAction")->isCheckable()
             && control<QAction>(form, "updateNotificationsAction")->isChecked());
     QVERIFY(control<QTimer>(form, "updateCheckTimer")->isActive());
+    QVERIFY(control<QTimer>(form, "updateCheckTimer")->isSingleShot());
     QCOMPARE(control<QTimer>(form, "updateCheckTimer")->interval(), 1000);
     QVERIFY(server.requests().isEmpty()); // the window opens without waiting for the network
     QVERIFY(waitForUpdateCheck(form));
@@ -147,7 +149,7 @@ void TestUpdateCheckWiring::updateCheck()
     NewVersionNotice *shown = form.findChild<NewVersionNotice *>();
     QCOMPARE(shown != nullptr, notice);
 
-    // The server's message is shown by the window, as a warning, while the check waits.
+    // The server's message is shown by the window, as a warning.
     const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
     QCOMPARE(messages.size(), important.isEmpty() ? 0 : 1);
     if (!important.isEmpty()) {
@@ -175,6 +177,30 @@ void TestUpdateCheckWiring::updateNotificationsSwitch()
     control<QAction>(form, "updateNotificationsAction")->trigger();
     QVERIFY(!control<QAction>(form, "updateNotificationsAction")->isChecked());
     QCOMPARE(updateSettings().value(QStringLiteral("Settings/ShowUpdate")).toString(), QStringLiteral("0"));
+}
+
+/*
+ * The window goes while its check waits for a server that never answers: the check's request
+ * ends with the window, and nothing of the check is left running or shows anything later.
+ */
+void TestUpdateCheckWiring::windowClosedWhileTheCheckWaits()
+{
+    TestWebServer server;
+    serveUpdateReply(server, QByteArray());
+    server.setReply(true, CannedReply{.neverAnswer = true});
+    auto form = std::make_unique<MainWindow>();
+    form->show();
+    QVERIFY(QTest::qWaitFor([&server] { return server.requests().size() == 1; }, 20000));
+    QCOMPARE(server.openConnections(), 1);
+
+    form.reset();
+    // The check's own time-out is ten seconds; its connection closes long before.
+    QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 0, 5000);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(server.requests().size(), 1);
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
+    for (QWidget *window : QApplication::topLevelWidgets())
+        QVERIFY2(!qobject_cast<NewVersionNotice *>(window), "a notice outlived its window");
 }
 
 QTEST_MAIN(TestUpdateCheckWiring)

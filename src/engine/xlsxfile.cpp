@@ -344,11 +344,18 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
         lxw_error result = LXW_NO_ERROR;
         int systemError = 0;
     };
-    const auto closeWorkbook = [workbook] {
+    // The library packs the sheet's rows out of their temporary file and closes it then; when
+    // it cannot even create the output file, it frees the workbook before that and leaves the
+    // file open.
+    FILE *const sheetRows = m_handles->worksheet->optimize_tmpfile;
+    const auto closeWorkbook = [workbook, sheetRows] {
         const std::lock_guard lock(g_startAndClose);
         clearSystemError();
         const lxw_error result = workbook_close(workbook);
-        return Closed{result, lastSystemError()};
+        const int systemError = lastSystemError();
+        if (result == LXW_ERROR_CREATING_XLSX_FILE && sheetRows)
+            std::fclose(sheetRows);
+        return Closed{result, systemError};
     };
     Closed closed;
     if (packing) {

@@ -315,6 +315,7 @@ private slots:
         QVERIFY(workbook.isStarted());
         QVERIFY(!workbook.close());
         QCOMPARE(workbook.errorString(), u"No such file or directory"_qs);
+        QCOMPARE(OpenFilesIn(m_dir.path()), QStringList()); // the sheet's rows are let go too
     }
 
     void abandonedWorkbookLeavesNothing()

@@ -16,8 +16,8 @@ packages=(
   famfamfam-silk famfamfam-flag-png breeze-icon-theme libqt6svg6 dbus-daemon trayer
   # the online tests: a test certificate authority; the fuzzers: clang with libFuzzer
   openssl clang libclang-rt-14-dev zlib1g-dev
-  # the format check of .ci/run
-  clang-format-14
+  # the format and clang-tidy checks of .ci/run
+  clang-format-14 clang-tidy-14
   # the Debian package (scripts/package-check.sh): dependencies, manual pages and its checks
   dpkg-dev help2man gzip man-db lintian appstream
 )

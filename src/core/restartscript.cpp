@@ -25,7 +25,7 @@ QByteArray restartScriptText(const QString &programFile)
 QString writeRestartScript(const QString &dataDir, const QString &programFile, QString *error)
 {
     const QString folder = dataDir.endsWith(u'/') ? dataDir : dataDir + u'/';
-    const QString path = folder + QString::fromUtf16(kRestartScriptName);
+    QString path = folder + QString::fromUtf16(kRestartScriptName);
     OutputFile file(path);
     if (file.open())
         writeAllBytes(file.device(), restartScriptText(programFile)); // a failed write fails commit()

@@ -10,14 +10,14 @@ const QString kGroup = QStringLiteral("Settings");
 
 /* The running key of the scrambled address: all three numbers live here only. */
 struct ScrambleKey {
-    static constexpr quint16 seed = 0x6B3D;
-    static constexpr quint16 multiplier = 0x9E37;
-    static constexpr quint16 addend = 0x2A51;
+    static constexpr quint16 kSeed = 0x6B3D;
+    static constexpr quint16 kMultiplier = 0x9E37;
+    static constexpr quint16 kAddend = 0x2A51;
 
-    quint16 value = seed;
+    quint16 value = kSeed;
 
     quint8 mask() const { return quint8(value >> 8); }
-    void advance(quint8 scrambledByte) { value = quint16((value + scrambledByte) * multiplier + addend); }
+    void advance(quint8 scrambledByte) { value = quint16((value + scrambledByte) * kMultiplier + kAddend); }
 };
 
 } // namespace

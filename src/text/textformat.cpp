@@ -50,8 +50,8 @@ QByteArrayView trimControlAndBlank(QByteArrayView utf8)
 
 std::optional<int> parseDecimalInt(QStringView text, bool plusAllowed)
 {
-    const bool signed_ = text.startsWith(u'-') || (plusAllowed && text.startsWith(u'+'));
-    const qsizetype firstDigit = signed_ ? 1 : 0;
+    const bool hasSign = text.startsWith(u'-') || (plusAllowed && text.startsWith(u'+'));
+    const qsizetype firstDigit = hasSign ? 1 : 0;
     if (text.size() <= firstDigit)
         return std::nullopt;
     for (qsizetype i = firstDigit; i < text.size(); ++i) {

@@ -52,7 +52,7 @@ protected:
             return;
         }
         m_typedNames = files;
-        QDialog::accept();
+        QDialog::accept(); // NOLINT(bugprone-parent-virtual-call): past QFileDialog's own checks of the names
     }
 
 private:
@@ -190,7 +190,7 @@ QStringList getOpenFileNames(QWidget *parent, const QString &nameFilter)
         ++state.openDialogs;
         if (state.openAnswers.empty())
             return {};
-        const QStringList answer = state.openAnswers.front();
+        QStringList answer = state.openAnswers.front();
         state.openAnswers.pop_front();
         return answer;
     }
@@ -210,7 +210,9 @@ std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &re
         state.saveRequests.append(request);
         if (state.saveAnswers.empty())
             return std::nullopt;
-        const std::optional<SaveAnswer> answer = state.saveAnswers.front();
+        const std::optional<SaveAnswer> answer
+            = state.saveAnswers
+                  .front(); // NOLINT(performance-no-automatic-move): moving it trips GCC's maybe-uninitialized
         state.saveAnswers.pop_front();
         return answer;
     }

@@ -13,6 +13,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -20,6 +21,20 @@
 #include <thread>
 
 namespace {
+
+/*
+ * A value at least this long is decoded and normalised in its own buffer, which the card list
+ * then shares; a scratch buffer at least this large is freed once its card is finished. Shorter
+ * values take buffers that are reused from card to card.
+ */
+constexpr qsizetype kLongValueBytes = qsizetype(1) << 20;
+
+/* Frees a buffer that a long value left large; a small one is kept for reuse. */
+void releaseIfLarge(QByteArray &buffer)
+{
+    if (buffer.capacity() >= kLongValueBytes)
+        buffer = QByteArray();
+}
 
 char asciiUpper(char c)
 {
@@ -380,6 +395,7 @@ struct WorkingCard {
     void reset()
     {
         for (QByteArray &field : fields) {
+            releaseIfLarge(field);
             if (!field.isEmpty())
                 field.resize(0); // keeps the buffer
         }
@@ -507,8 +523,11 @@ private:
     void beginCard();
     void endCard();
     void appendFinished(WorkingCard &working, CardList &cards);
+    void releaseLargeScratch();
     void storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
                     qsizetype next);
+    bool isInLineStorage(QByteArrayView text) const;
+    void decodeInLineStorage(QByteArrayView propertyValue);
 
     LogicalLines m_logical;
     QByteArray m_delimiter;
@@ -553,7 +572,7 @@ void CardScanner::endCard()
             std::sort(byBegin.begin(), byBegin.end(),
                       [this](size_t a, size_t b) { return m_innerBeginOrder[a] < m_innerBeginOrder[b]; });
             for (const size_t i : byBegin)
-                m_cards.append(m_innerCards.fieldsUtf8(qsizetype(i)));
+                m_cards.appendCardOf(m_innerCards, qsizetype(i));
             m_innerCards.clear();
             m_innerBeginOrder.clear();
         }
@@ -565,15 +584,30 @@ void CardScanner::endCard()
         --m_openCount;
         m_beginOrder.pop_back();
     }
+    releaseLargeScratch();
+}
+
+void CardScanner::releaseLargeScratch()
+{
+    releaseIfLarge(m_value);
+    releaseIfLarge(m_lineStorage);
+    // The continuation lines found last, once the scan has passed all of them.
+    if (m_run && m_nextPiece >= qsizetype(m_run->pieceLines.size()))
+        m_run.reset();
 }
 
 /*
- * Appends the finished card to cards. The working card keeps its fields trimmed but not
- * normalised: a card without "BEGIN:VCARD" after it carries that text on.
+ * Appends the finished card to cards. The working card keeps its fields trimmed, for a card
+ * without "BEGIN:VCARD" after it carries that text on; a short field is normalised into a
+ * buffer of its own. A long one is normalised where it is and shared with the card list, so
+ * that it is held once; as normalising it again changes nothing, the text carried on gives
+ * the same field. Only a slot of a multi-slot field would tell the difference, by being
+ * free when its text normalised to nothing: such a field keeps a single "=", which is not
+ * empty and normalises to nothing again.
  */
 void CardScanner::appendFinished(WorkingCard &working, CardList &cards)
 {
-    ContactFieldsUtf8 views;
+    ContactFieldBuffers buffers{};
     for (int i = 0; i < kContactColumnCount; ++i) {
         QByteArray &field = working.fields[size_t(i)];
         if (std::optional<JoinedValue> &joined = working.joined[size_t(i)]) {
@@ -581,22 +615,47 @@ void CardScanner::appendFinished(WorkingCard &working, CardList &cards)
             joined->decodeInto(field, m_delimiter);
             joined.reset();
         }
-        if (field.isEmpty()) {
-            views[size_t(i)] = QByteArrayView();
+        if (field.isEmpty())
+            continue;
+        trimControlAndBlankInPlace(field);
+        if (field.size() < kLongValueBytes) {
+            QByteArray &out = m_normalized[size_t(i)];
+            normalizeFieldUtf8(field, out);
+            buffers[size_t(i)] = &out;
             continue;
         }
-        QByteArray &out = m_normalized[size_t(i)];
-        trimControlAndBlankInPlace(field);
-        normalizeFieldUtf8(field, out);
-        views[size_t(i)] = out;
+        normalizeFieldUtf8InPlace(field);
+        if (field.isEmpty())
+            field = QByteArray(1, '=');
+        else
+            buffers[size_t(i)] = &field;
     }
-    cards.append(views);
+    cards.appendBuffers(buffers);
 }
 
 /*
  * Stores the value of a property line; softBreak tells that the lines from next on continue it,
  * inRun that the line is itself one of the continuation lines found last.
  */
+/* Whether text lies in m_lineStorage, where folded lines were joined. */
+bool CardScanner::isInLineStorage(QByteArrayView text) const
+{
+    const std::less_equal<const char *> notAfter;
+    return notAfter(m_lineStorage.constData(), text.data())
+           && notAfter(text.data() + text.size(), m_lineStorage.constData() + m_lineStorage.size());
+}
+
+/*
+ * Decodes into m_value a value that lies in m_lineStorage, where folded lines joined it, and
+ * that its property does not declare quoted-printable: in that buffer, instead of a copy.
+ */
+void CardScanner::decodeInLineStorage(QByteArrayView propertyValue)
+{
+    const qsizetype start = propertyValue.data() - m_lineStorage.constData();
+    m_value.swap(m_lineStorage);
+    decodePlainValueUtf8InPlace(m_value, start, m_delimiter);
+}
+
 void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
                              qsizetype next)
 {
@@ -619,7 +678,10 @@ void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool d
         decodeCharsetValueUtf8(propertyValue, encoding, m_delimiter, m_value);
         storeField(currentCard(), target, m_value);
     } else {
-        decodePropertyValueUtf8(propertyValue, m_delimiter, declared, m_value);
+        if (!declared && propertyValue.size() >= kLongValueBytes && isInLineStorage(propertyValue))
+            decodeInLineStorage(propertyValue);
+        else
+            decodePropertyValueUtf8(propertyValue, m_delimiter, declared, m_value);
         storeField(currentCard(), target, m_value);
     }
 }

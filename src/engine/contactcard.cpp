@@ -6,8 +6,11 @@
 
 namespace {
 
-/* Blocks are this large unless one card needs more; a block stays below 4 GiB for 32-bit offsets. */
+/* Blocks are this large unless one card needs more; a record starts below 2 GiB for 31-bit offsets. */
 constexpr qsizetype kBlockBytes = qsizetype(4) << 20;
+
+/* A field this long that arrives in a buffer of its own is kept there instead of copied. */
+constexpr qsizetype kSeparateFieldBytes = qsizetype(1) << 20;
 
 /* Writes a length in 7-bit groups, low group first, the high bit set on all groups but the last. */
 char *writeLength(char *out, quint64 length)
@@ -36,6 +39,8 @@ quint64 readLength(const char *&at)
 QByteArrayView CardList::field(qsizetype index, int column) const
 {
     const CardRef ref = m_cards[size_t(index)];
+    if ((ref.offset & kSeparateFields) != 0)
+        return readSeparateRecord(index, nullptr)[size_t(column)];
     const char *at = m_blocks[ref.block].constData() + ref.offset;
     quint64 lengths[kContactColumnCount];
     quint64 start = 0;
@@ -51,6 +56,8 @@ QByteArrayView CardList::field(qsizetype index, int column) const
 ContactFieldsUtf8 CardList::fieldsUtf8(qsizetype index) const
 {
     const CardRef ref = m_cards[size_t(index)];
+    if ((ref.offset & kSeparateFields) != 0)
+        return readSeparateRecord(index, nullptr);
     const char *at = m_blocks[ref.block].constData() + ref.offset;
     quint64 lengths[kContactColumnCount];
     for (quint64 &length : lengths)
@@ -59,6 +66,34 @@ ContactFieldsUtf8 CardList::fieldsUtf8(qsizetype index) const
     for (int i = 0; i < kContactColumnCount; ++i) {
         fields[size_t(i)] = QByteArrayView(at, qsizetype(lengths[i]));
         at += lengths[i];
+    }
+    return fields;
+}
+
+/*
+ * A record with fields in blocks of their own starts with a mask of those fields; in its bytes,
+ * each such field is how many blocks after the record's own its block comes.
+ */
+ContactFieldsUtf8 CardList::readSeparateRecord(qsizetype index,
+                                               std::array<qsizetype, kContactColumnCount> *blocks) const
+{
+    const CardRef ref = m_cards[size_t(index)];
+    const char *at = m_blocks[ref.block].constData() + (ref.offset & ~kSeparateFields);
+    const quint64 separate = readLength(at);
+    quint64 lengths[kContactColumnCount];
+    for (quint64 &length : lengths)
+        length = readLength(at);
+    ContactFieldsUtf8 fields;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if ((separate >> i & 1) == 0) {
+            fields[size_t(i)] = QByteArrayView(at, qsizetype(lengths[i]));
+            at += lengths[i];
+            continue;
+        }
+        const auto block = qsizetype(ref.block + readLength(at));
+        fields[size_t(i)] = QByteArrayView(m_blocks[size_t(block)].constData(), qsizetype(lengths[i]));
+        if (blocks)
+            (*blocks)[size_t(i)] = block;
     }
     return fields;
 }
@@ -72,20 +107,27 @@ ContactFields CardList::fields(qsizetype index) const
     return result;
 }
 
+QByteArray &CardList::blockWithRoom(qsizetype recordBytes)
+{
+    const bool fits = m_openBlock >= 0
+                      && m_blocks[size_t(m_openBlock)].size() + recordBytes <= m_blocks[size_t(m_openBlock)].capacity()
+                      && m_blocks[size_t(m_openBlock)].size() < qsizetype(kSeparateFields);
+    if (!fits) {
+        QByteArray block;
+        block.reserve(std::max(kBlockBytes, recordBytes));
+        m_blocks.push_back(std::move(block));
+        m_openBlock = qsizetype(m_blocks.size()) - 1;
+    }
+    return m_blocks[size_t(m_openBlock)];
+}
+
 void CardList::append(const ContactFieldsUtf8 &fields)
 {
     qsizetype bytes = 0;
     for (QByteArrayView field : fields)
         bytes += field.size();
     const qsizetype recordBytes = bytes + kContactColumnCount * 10; // lengths take at most 10 bytes each
-    const bool fits = !m_blocks.empty() && m_blocks.back().size() + recordBytes <= m_blocks.back().capacity()
-                      && m_blocks.back().size() <= std::numeric_limits<quint32>::max();
-    if (!fits) {
-        QByteArray block;
-        block.reserve(std::max(kBlockBytes, recordBytes));
-        m_blocks.push_back(std::move(block));
-    }
-    QByteArray &block = m_blocks.back();
+    QByteArray &block = blockWithRoom(recordBytes);
     const qsizetype offset = block.size();
     block.resize(offset + recordBytes); // within the capacity: nothing moves
     char *out = block.data() + offset;
@@ -94,7 +136,85 @@ void CardList::append(const ContactFieldsUtf8 &fields)
     for (QByteArrayView field : fields)
         out = std::copy_n(field.data(), field.size(), out); // an empty field may have no data at all
     block.truncate(out - block.constData());
-    m_cards.push_back(CardRef{quint32(m_blocks.size() - 1), quint32(offset)});
+    m_cards.push_back(CardRef{quint32(m_openBlock), quint32(offset)});
+}
+
+void CardList::appendBuffers(const ContactFieldBuffers &fields)
+{
+    ContactFieldsUtf8 views;
+    bool anySeparate = false;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if (const QByteArray *field = fields[size_t(i)]) {
+            views[size_t(i)] = *field;
+            anySeparate = anySeparate || field->size() >= kSeparateFieldBytes;
+        }
+    }
+    if (!anySeparate) {
+        append(views);
+        return;
+    }
+    std::array<QByteArray, kContactColumnCount> separate;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if (views[size_t(i)].size() >= kSeparateFieldBytes)
+            separate[size_t(i)] = *fields[size_t(i)]; // shares the bytes
+    }
+    appendSeparateRecord(views, separate);
+}
+
+void CardList::appendCardOf(const CardList &other, qsizetype index)
+{
+    if ((other.m_cards[size_t(index)].offset & kSeparateFields) == 0) {
+        append(other.fieldsUtf8(index));
+        return;
+    }
+    std::array<qsizetype, kContactColumnCount> blocks;
+    blocks.fill(-1);
+    const ContactFieldsUtf8 fields = other.readSeparateRecord(index, &blocks);
+    std::array<QByteArray, kContactColumnCount> separate;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if (blocks[size_t(i)] >= 0)
+            separate[size_t(i)] = other.m_blocks[size_t(blocks[size_t(i)])]; // shares the bytes
+    }
+    appendSeparateRecord(fields, separate);
+}
+
+void CardList::appendSeparateRecord(const ContactFieldsUtf8 &fields,
+                                    const std::array<QByteArray, kContactColumnCount> &separate)
+{
+    quint64 separateFields = 0;
+    qsizetype bytes = 0;
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if (!separate[size_t(i)].isEmpty())
+            separateFields |= quint64(1) << i;
+        else
+            bytes += fields[size_t(i)].size();
+    }
+    // The mask, the lengths and the block distances take at most 10 bytes each.
+    const qsizetype recordBytes = bytes + (2 * kContactColumnCount + 1) * 10;
+    blockWithRoom(recordBytes);
+    const auto recordBlock = quint32(m_openBlock);
+    quint64 blockAfter[kContactColumnCount] = {};
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        if ((separateFields >> i & 1) != 0) {
+            m_blocks.push_back(separate[size_t(i)]);
+            blockAfter[i] = m_blocks.size() - 1 - recordBlock;
+        }
+    }
+    QByteArray &block = m_blocks[recordBlock];
+    const qsizetype offset = block.size();
+    block.resize(offset + recordBytes); // within the capacity: nothing moves
+    char *out = writeLength(block.data() + offset, separateFields);
+    for (QByteArrayView field : fields)
+        out = writeLength(out, quint64(field.size()));
+    for (int i = 0; i < kContactColumnCount; ++i) {
+        const QByteArrayView field = fields[size_t(i)];
+        if ((separateFields >> i & 1) != 0)
+            out = writeLength(out, blockAfter[i]);
+        else
+            out = std::copy_n(field.data(), field.size(), out); // an empty field may have no data at all
+    }
+    block.truncate(out - block.constData());
+    m_cards.push_back(CardRef{recordBlock, quint32(offset) | kSeparateFields});
 }
 
 void CardList::append(const ContactFields &fields)
@@ -111,6 +231,8 @@ void CardList::append(const ContactFields &fields)
 void CardList::appendList(CardList &&other)
 {
     const auto blockShift = quint32(m_blocks.size());
+    if (other.m_openBlock >= 0)
+        m_openBlock = other.m_openBlock + blockShift;
     m_blocks.reserve(m_blocks.size() + other.m_blocks.size());
     m_cards.reserve(m_cards.size() + other.m_cards.size());
     for (QByteArray &block : other.m_blocks)
@@ -124,4 +246,5 @@ void CardList::clear()
 {
     m_blocks.clear();
     m_cards.clear();
+    m_openBlock = -1;
 }

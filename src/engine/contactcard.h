@@ -34,12 +34,16 @@ using ContactFields = std::array<QString, kContactColumnCount>;
 /** The fifteen fields of one card as UTF-8. */
 using ContactFieldsUtf8 = std::array<QByteArrayView, kContactColumnCount>;
 
+/** The fifteen fields of one card as UTF-8, each in a buffer (nullptr: an empty field). */
+using ContactFieldBuffers = std::array<const QByteArray *, kContactColumnCount>;
+
 /**
  * The cards of a scan, in order, with their fields as UTF-8.
  *
  * Each card is one record in a large block: the fifteen field lengths in a few bytes, then the
  * fields' bytes. A million cards cost little more than their text, and appending never moves
- * what is stored already.
+ * what is stored already. A field of a megabyte or more that arrives in a buffer of its own
+ * stays there, as a block of its own, instead of being copied.
  */
 class CardList
 {
@@ -57,6 +61,15 @@ public:
 
     void append(const ContactFieldsUtf8 &fields);
     void append(const ContactFields &fields);
+    /**
+     * Appends a card whose fields are held in buffers. A field of a megabyte or more keeps its
+     * buffer's bytes, shared with the caller (QByteArray's implicit sharing), without a copy;
+     * the others are copied as append does. A caller that changes such a buffer afterwards
+     * gets a copy of its own, and the list keeps the bytes it was given.
+     */
+    void appendBuffers(const ContactFieldBuffers &fields);
+    /** Appends card index of other, sharing its long fields' bytes instead of copying them. */
+    void appendCardOf(const CardList &other, qsizetype index);
     /** Moves all cards of other to the end of this list. */
     void appendList(CardList &&other);
     void clear();
@@ -64,9 +77,20 @@ public:
 private:
     struct CardRef {
         quint32 block;
-        quint32 offset;
+        quint32 offset; // kSeparateFields set: the record says which fields are blocks of their own
     };
+
+    static constexpr quint32 kSeparateFields = quint32(1) << 31;
+
+    /* The fields of a record with fields in blocks of their own; blocks gets those blocks. */
+    ContactFieldsUtf8 readSeparateRecord(qsizetype index, std::array<qsizetype, kContactColumnCount> *blocks) const;
+    /* The block that takes the next record, with room for recordBytes. */
+    QByteArray &blockWithRoom(qsizetype recordBytes);
+    /* Appends a record whose fields with a non-empty separate buffer are kept in that buffer. */
+    void appendSeparateRecord(const ContactFieldsUtf8 &fields,
+                              const std::array<QByteArray, kContactColumnCount> &separate);
 
     std::vector<QByteArray> m_blocks;
     std::vector<CardRef> m_cards;
+    qsizetype m_openBlock = -1; // the block that takes the next records, -1 when none does
 };

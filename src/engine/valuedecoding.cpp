@@ -9,6 +9,7 @@
 #include <QByteArray>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -220,7 +221,7 @@ QString normalizeFieldValue(const QString &value)
         while (first < trimmed.size() && trimmed[first].unicode() <= 0x20)
             ++first;
     }
-    const QString text = first == 0 ? trimmed : trimmed.sliced(first);
+    QString text = first == 0 ? trimmed : trimmed.sliced(first);
     const auto *const data = reinterpret_cast<const char16_t *>(text.constData());
     const qsizetype size = text.size();
     qsizetype pair = 1;
@@ -384,26 +385,73 @@ void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsize
     finishValueTextUtf8(out, delimiter);
 }
 
-void normalizeFieldUtf8(QByteArrayView field, QByteArray &out)
+namespace {
+
+/*
+ * Where a trimmed field's text starts: leading "=" signs go with the blanks between them. The
+ * character there is neither a blank nor "=".
+ */
+qsizetype afterLeadingEquals(QByteArrayView trimmed)
 {
-    const QByteArrayView trimmed = trimControlAndBlank(field);
     const char *const data = trimmed.data();
-    qsizetype begin = 0;
     const qsizetype end = trimmed.size();
-    // Leading "=" signs go with the blanks between them.
+    qsizetype begin = 0;
     while (begin < end && data[begin] == '=') {
         ++begin;
         while (begin < end && isControlOrBlank(data[begin]))
             ++begin;
     }
-    // Every run of spaces becomes one space.
+    return begin;
+}
+
+} // namespace
+
+void normalizeFieldUtf8(QByteArrayView field, QByteArray &out)
+{
+    const QByteArrayView trimmed = trimControlAndBlank(field);
+    const char *const data = trimmed.data();
+    const qsizetype begin = afterLeadingEquals(trimmed);
+    const qsizetype end = trimmed.size();
+    // Every run of spaces becomes one space. The text starts with neither a blank nor "=", so
+    // a space never comes first.
     out.resize(end - begin);
     char *const write = out.data();
     qsizetype size = 0;
     for (qsizetype i = begin; i < end; ++i) {
-        if (data[i] == ' ' && size > 0 && write[size - 1] == ' ')
+        if (data[i] == ' ' && write[size - 1] == ' ')
             continue;
         write[size++] = data[i];
     }
     out.truncate(size);
+}
+
+void normalizeFieldUtf8InPlace(QByteArray &field)
+{
+    const QByteArrayView trimmed = trimControlAndBlank(QByteArrayView(field));
+    const QByteArrayView kept = trimmed.sliced(afterLeadingEquals(trimmed));
+    const qsizetype doubleSpace = kept.indexOf("  ");
+    if (kept.size() == field.size() && doubleSpace < 0)
+        return; // nothing changes, and a buffer shared with others stays shared
+    const qsizetype start = kept.data() - field.constData();
+    const qsizetype end = start + kept.size();
+    char *const data = field.data();
+    // Up to the first run of spaces the bytes only move; from there on, each run becomes one
+    // space. No byte is written before it is read.
+    qsizetype size = doubleSpace < 0 ? kept.size() : doubleSpace + 1;
+    if (start > 0)
+        std::memmove(data, data + start, size_t(size));
+    for (qsizetype i = start + size; i < end; ++i) {
+        if (data[i] == ' ' && data[size - 1] == ' ')
+            continue;
+        data[size++] = data[i];
+    }
+    field.truncate(size);
+}
+
+void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter)
+{
+    if (QByteArrayView(value).sliced(start).startsWith(kByteOrderMark))
+        start += kByteOrderMark.size();
+    value.remove(0, start);
+    finishValueTextUtf8(value, delimiter);
 }

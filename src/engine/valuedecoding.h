@@ -84,3 +84,11 @@ void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsize
                             QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out);
 /** trimControlAndBlank and then normalizeFieldValue on UTF-8: out gets the normalised field. */
 void normalizeFieldUtf8(QByteArrayView field, QByteArray &out);
+/** normalizeFieldUtf8 in field's own buffer; a field that it leaves as it is is not written to. */
+void normalizeFieldUtf8InPlace(QByteArray &field);
+/**
+ * decodePropertyValueUtf8 of a value that its property does not declare quoted-printable and
+ * that stands in value's buffer from start on: value becomes the decoded value, in its own
+ * buffer (the text before start is dropped).
+ */
+void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter);

@@ -19,6 +19,15 @@ QString Field(const ContactFields &card, ContactColumn column)
     return card[size_t(column)];
 }
 
+/* What one column holds in each card that the lines give. */
+QStringList columnOfEachCard(const QStringList &lines, ContactColumn column)
+{
+    QStringList got;
+    for (const ContactFields &card : scanLines(lines))
+        got.append(Field(card, column));
+    return got;
+}
+
 /* The one card made of BEGIN, the given lines, END; the empty line keeps END out of soft line breaks. */
 ContactFields oneCard(const QStringList &body, QChar delimiter = u',')
 {
@@ -357,9 +366,7 @@ private slots:
         QFETCH(QStringList, lines);
         QFETCH(int, column);
         QFETCH(QStringList, expected);
-        QStringList got;
-        for (const ContactFields &card : scanLines(lines))
-            got.append(Field(card, ContactColumn(column)));
+        const QStringList got = columnOfEachCard(lines, ContactColumn(column));
         QCOMPARE(got, expected);
     }
 
@@ -397,6 +404,101 @@ private slots:
         QCOMPARE(cards.size(), size_t(30000));
         for (size_t i = 0; i < cards.size(); ++i)
             QCOMPARE(Field(cards[i], ContactColumn::FormattedName), QStringLiteral("Person %1").arg(i));
+    }
+
+    void longValues_data()
+    {
+        // Values of a megabyte and more take another way through the scan (their own buffers,
+        // shared with the card list): each must come out as a short value would.
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<QStringList>("expected");
+        const int note = int(ContactColumn::Note), email1 = int(ContactColumn::Email1);
+        const int email2 = int(ContactColumn::Email2);
+        const QString begin = u"BEGIN:VCARD"_qs, end = u"END:VCARD"_qs;
+        const QString text = u"ab  c\\n;d,e "_qs.repeated(100000); // 1.3 MB
+        // The value as the text pipeline reads and normalises it.
+        const QString decoded = normalizeFieldValue(decodePropertyValue(text, u',', false));
+
+        QTest::newRow("one line") << QStringList{begin, u"NOTE:= = "_qs + text + u" \t"_qs, end} << note
+                                  << QStringList{decoded};
+        QStringList folded{begin, u"NOTE:\uFEFF"_qs + text.first(70)};
+        for (qsizetype at = 70; at < text.size(); at += 74)
+            folded << u" "_qs + text.sliced(at, std::min<qsizetype>(74, text.size() - at));
+        folded << end;
+        QTest::newRow("folded lines, a byte-order mark first") << folded << note << QStringList{decoded};
+        QTest::newRow("carried to the next card")
+            << QStringList{begin, u"NOTE:"_qs + text, end, u"FN:x"_qs, end, begin, end} << note
+            << QStringList{decoded, decoded, QString()};
+        QTest::newRow("replaced in its card")
+            << QStringList{begin, u"NOTE:"_qs + text, u"NOTE:short"_qs, end, begin, u"NOTE:"_qs + text, end} << note
+            << QStringList{u"short"_qs, decoded};
+        // Nothing is left of it, yet it fills its slot in the card that carries it on.
+        const QString equals = u"= "_qs.repeated(600000);
+        QTest::newRow("only equals signs, in a slot")
+            << QStringList{begin, u"EMAIL:"_qs + equals, end, u"EMAIL:a@x"_qs, end} << email2
+            << QStringList{QString(), u"a@x"_qs};
+        QTest::newRow("only equals signs, its own slot")
+            << QStringList{begin, u"EMAIL:"_qs + equals, end, u"EMAIL:a@x"_qs, end} << email1
+            << QStringList{QString(), QString()};
+        QTest::newRow("in a card inside a card")
+            << QStringList{begin, u"NOTE:outer"_qs, u"AGENT:BEGIN:VCARD"_qs, u"NOTE:"_qs + text, end, end} << note
+            << QStringList{u"outer"_qs, decoded};
+    }
+
+    void longValues()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(int, column);
+        QFETCH(QStringList, expected);
+        const QStringList got = columnOfEachCard(lines, ContactColumn(column));
+        QCOMPARE(got.size(), expected.size());
+        for (qsizetype i = 0; i < got.size(); ++i)
+            QVERIFY2(got[i] == expected[i], qPrintable(QStringLiteral("card %1 differs").arg(i)));
+    }
+
+    void cardListKeepsLongFieldsInTheirBuffers()
+    {
+        const QByteArray longNote = QByteArray("note ").repeated(300000);
+        QByteArray name("name"), mail("a@x");
+        ContactFieldBuffers buffers{};
+        buffers[size_t(ContactColumn::FormattedName)] = &name;
+        buffers[size_t(ContactColumn::Email2)] = &mail;
+        buffers[size_t(ContactColumn::Note)] = &longNote;
+        ContactFieldsUtf8 plain;
+        plain[size_t(ContactColumn::Phone1)] = "555";
+
+        CardList first;
+        first.append(plain);
+        first.appendBuffers(buffers);
+        first.append(plain); // after a card with a field of its own, records go on in their block
+        CardList second;
+        second.appendBuffers(buffers);
+        first.appendList(std::move(second));
+        first.append(plain);
+        CardList third; // cards taken one by one from another list
+        for (qsizetype i = 0; i < first.size(); ++i)
+            third.appendCardOf(first, i);
+        name = "changed"; // the list keeps what it was given
+        ContactFieldsUtf8 withLongNote;
+        withLongNote[size_t(ContactColumn::FormattedName)] = "name";
+        withLongNote[size_t(ContactColumn::Email2)] = "a@x";
+        withLongNote[size_t(ContactColumn::Note)] = longNote;
+
+        for (const CardList *cards : {&first, &third}) {
+            QCOMPARE(cards->size(), 5);
+            for (const qsizetype i : {0, 2, 4}) {
+                QCOMPARE(cards->fieldsUtf8(i), plain);
+                QCOMPARE(cards->field(i, ContactColumn::Phone1), "555");
+            }
+            for (const qsizetype i : {1, 3}) {
+                QCOMPARE(cards->fieldsUtf8(i), withLongNote);
+                for (int column = 0; column < kContactColumnCount; ++column)
+                    QCOMPARE(cards->field(i, column), withLongNote[size_t(column)]);
+                // The long note's bytes are the buffer's own, not a copy.
+                QCOMPARE(cards->field(i, ContactColumn::Note).data(), longNote.constData());
+            }
+        }
     }
 
     void testNormalizeFieldValue_data()

@@ -404,6 +404,21 @@ qsizetype afterLeadingEquals(QByteArrayView trimmed)
     return begin;
 }
 
+/* Where the first run of two or more spaces in text starts, or -1. */
+qsizetype firstDoubleSpace(QByteArrayView text)
+{
+    const char *const begin = text.data();
+    const char *const end = begin + text.size();
+    for (const char *space = begin; space < end; space += 2) {
+        space = static_cast<const char *>(std::memchr(space, ' ', size_t(end - space)));
+        if (space == nullptr || space + 1 == end)
+            return -1;
+        if (space[1] == ' ')
+            return space - begin;
+    }
+    return -1;
+}
+
 } // namespace
 
 void normalizeFieldUtf8(QByteArrayView field, QByteArray &out)
@@ -429,7 +444,7 @@ void normalizeFieldUtf8InPlace(QByteArray &field)
 {
     const QByteArrayView trimmed = trimControlAndBlank(QByteArrayView(field));
     const QByteArrayView kept = trimmed.sliced(afterLeadingEquals(trimmed));
-    const qsizetype doubleSpace = kept.indexOf("  ");
+    const qsizetype doubleSpace = firstDoubleSpace(kept);
     if (kept.size() == field.size() && doubleSpace < 0)
         return; // nothing changes, and a buffer shared with others stays shared
     const qsizetype start = kept.data() - field.constData();

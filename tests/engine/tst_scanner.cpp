@@ -422,6 +422,9 @@ private slots:
 
         QTest::newRow("one line") << QStringList{begin, u"NOTE:= = "_qs + text + u" \t"_qs, end} << note
                                   << QStringList{decoded};
+        const QString words = u"word "_qs.repeated(300000) + u" end"_qs; // one run of spaces, at the end
+        QTest::newRow("single spaces up to the end") << QStringList{begin, u"NOTE:"_qs + words, end} << note
+                                                     << QStringList{u"word "_qs.repeated(300000) + u"end"_qs};
         QStringList folded{begin, u"NOTE:\uFEFF"_qs + text.first(70)};
         for (qsizetype at = 70; at < text.size(); at += 74)
             folded << u" "_qs + text.sliced(at, std::min<qsizetype>(74, text.size() - at));

@@ -25,7 +25,8 @@ Usage: bench/run_growth_bench.sh [options]
   --sections N           sections of settings.ini at 1x (default 10000)
   --line-mb N            megabytes of the single NOTE line at 1x (default 100)
   --skip CASES           comma-separated cases to leave out: qp-run, plain-equals,
-                         declared-equals, many-files, many-sections, long-line
+                         declared-equals, many-files, many-sections, long-line,
+                         long-line-txt
   -h, --help             this text
 EOF
 }
@@ -144,9 +145,20 @@ make_long_line() { # file, megabytes
     mv "$1.part" "$1"
 }
 
+# The long-line input of that size, for a second case on the same bytes.
+link_long_line() { # file, megabytes
+    [[ -e "$1" ]] && return
+    make_long_line "$DATA/long-line-$2.vcf" "$2"
+    ln -s "long-line-$2.vcf" "$1"
+}
+
 # Runners: print "wall cpu rss exit" of one run of a build on one input.
 convert_file() { # tool, run name, input
     timed_run "$2" 2 "${CONVERTER[$1]}" -o "$DATA/out/$2.csv" "$3"
+}
+
+convert_file_txt() { # tool, run name, input
+    timed_run "$2" 2 "${CONVERTER[$1]}" -o "$DATA/out/$2.txt" "$3"
 }
 
 convert_folder() { # tool, run name, folder
@@ -180,7 +192,7 @@ run_case() { # case, unit, size at 1x, input suffix, runner, generator...
         local input="$DATA/$name-$size$suffix"
         "$@" "$input" "$size"
         local bytes
-        bytes=$(du -s -b --apparent-size "$input" | cut -f1)
+        bytes=$(du -s -b --apparent-size -L "$input" | cut -f1)
         for tool in "${TOOLS[@]}"; do
             [[ $runner == start_program && -z "${STARTUP[$tool]}" ]] && continue
             local m
@@ -197,7 +209,7 @@ run_case() { # case, unit, size at 1x, input suffix, runner, generator...
                                     n, t, f / 2, f, r, (a > 0 ? (r <= 2.3 ? "ok" : "ABOVE") : "?") }')")
             fi
             previous[$tool]=$wall
-            rm -f "$DATA/out/$tool-$name-$size.csv"
+            rm -f "$DATA/out/$tool-$name-$size.csv" "$DATA/out/$tool-$name-$size.txt"
         done
     done
 }
@@ -215,6 +227,7 @@ if ! skipped many-sections; then
     fi
 fi
 skipped long-line || run_case long-line MB "$LINE_MB" .vcf convert_file make_long_line
+skipped long-line-txt || run_case long-line-txt MB "$LINE_MB" .vcf convert_file_txt link_long_line
 
 echo "load: $(uptime)"
 printf '\n%-15s %-6s %4s %9s %-9s %9s %8s %8s %8s %7s %5s\n' case build size count unit "input KB" "wall s" \

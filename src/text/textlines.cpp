@@ -3,6 +3,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -92,8 +93,7 @@ void TextLines::appendLines(TextLines &&other)
     if (other.isEmpty())
         return;
     if (isEmpty()) {
-        *this = std::move(other);
-        other.clear();
+        *this = std::exchange(other, TextLines()); // other is left empty
         return;
     }
     const qsizetype offset = m_size;

@@ -179,7 +179,7 @@ void NewVersionNotice::onCloseClicked()
 }
 
 /* Runs the opening or closing animation: the visible part grows from or shrinks to the centre. */
-void NewVersionNotice::animate(double from, double to, std::function<void()> finished)
+void NewVersionNotice::animate(double from, double to, const std::function<void()> &finished)
 {
     if (m_animation)
         m_animation->stop(); // deletes it; a stopped animation does not report finished

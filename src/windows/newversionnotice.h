@@ -64,7 +64,7 @@ private:
     void onCloseClicked();
     void nameControls();
     void buildControls();
-    void animate(double from, double to, std::function<void()> finished);
+    void animate(double from, double to, const std::function<void()> &finished);
     void reveal(double fraction);
 
     std::function<void(const QUrl &)> m_opener;

@@ -34,10 +34,10 @@ struct Writer {
 bool WriteExport(const QString &path, QString *error)
 {
     RecordingEvents events;
-    const bool written = writeExportFile(
-        FinishedRows(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}), {}, false, QString()),
-        TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8, RowFormat{}, events,
-        {});
+    const bool written
+        = writeExportFile(FinishedRows(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}), {}, false, QString()),
+                          TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8,
+                          RowFormat{}, events, {});
     if (!written)
         *error = events.messages.value(0).paragraphs.join(u' ');
     return written;

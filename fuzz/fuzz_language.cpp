@@ -13,7 +13,7 @@
 
 namespace {
 
-QString ProgramFolder()
+QString programFolder()
 {
     static const QString folder = [] {
         const QString path = scratchDir().filePath(QStringLiteral("program"));
@@ -74,7 +74,7 @@ QList<quint16> namedIdentifiers(const TextLines &codes)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const auto *bytes = reinterpret_cast<const char *>(data);
-    const QString folder = ProgramFolder();
+    const QString folder = programFolder();
     const QString languageFile
         = writeScratchFile(QStringLiteral("program/Languages/German.lang.txt"), bytes, qsizetype(size));
     const QString codesFile

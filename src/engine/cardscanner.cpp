@@ -435,7 +435,7 @@ void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value 
     if (isEmptyValue(value))
         return; // an empty value in the first free slot leaves it free
     for (int k = 0; k < slotCount; ++k) {
-        const size_t slot = size_t(int(first) + k);
+        const size_t slot = size_t(first) + size_t(k);
         if (card.isFree(slot)) {
             card.set(slot, value);
             return;

@@ -31,7 +31,7 @@ struct Writer {
     std::function<bool(const QString &path, QString *error)> write;
 };
 
-bool WriteExport(const QString &path, QString *error)
+bool writeExport(const QString &path, QString *error)
 {
     RecordingEvents events;
     const bool written
@@ -44,14 +44,14 @@ bool WriteExport(const QString &path, QString *error)
 }
 
 const QList<std::pair<const char *, Writer>> kWriters{
-    {"csv", {u"out.csv"_qs, "\xEF\xBB\xBF\"Ann Lee\"", WriteExport}},
+    {"csv", {u"out.csv"_qs, "\xEF\xBB\xBF\"Ann Lee\"", writeExport}},
     {"txt",
      {u"out.txt"_qs,
       "\xEF\xBB\xBF"
       "Ann Lee\r\n",
-      WriteExport}},
-    {"xls", {u"out.xls"_qs, "\xD0\xCF\x11\xE0", WriteExport}},
-    {"xlsx", {u"out.xlsx"_qs, "PK\x03\x04", WriteExport}},
+      writeExport}},
+    {"xls", {u"out.xls"_qs, "\xD0\xCF\x11\xE0", writeExport}},
+    {"xlsx", {u"out.xlsx"_qs, "PK\x03\x04", writeExport}},
     {"settings.ini",
      {u"settings.ini"_qs, "\xEF\xBB\xBF[Settings]\r\nLanguageFile=German.lang.txt\r\n",
       [](const QString &path, QString *error) {
@@ -66,7 +66,7 @@ const QList<std::pair<const char *, Writer>> kWriters{
       }}},
 };
 
-Writer WriterNamed(const QString &name)
+Writer writerNamed(const QString &name)
 {
     for (const auto &[rowName, writer] : kWriters) {
         if (name == QLatin1String(rowName))
@@ -75,7 +75,7 @@ Writer WriterNamed(const QString &name)
     qFatal("no writer %s", qPrintable(name));
 }
 
-void AddWriterColumn(bool withStartScript = true)
+void addWriterColumn(bool withStartScript = true)
 {
     QTest::addColumn<QString>("writer");
     for (const auto &[rowName, writer] : kWriters) {
@@ -84,19 +84,19 @@ void AddWriterColumn(bool withStartScript = true)
     }
 }
 
-unsigned ModeOf(const QString &path)
+unsigned modeOf(const QString &path)
 {
     struct stat status;
     return ::stat(QFile::encodeName(path).constData(), &status) == 0 ? unsigned(status.st_mode & 07777) : 0u;
 }
 
 /* The script is made executable for everyone after it is written; every other file keeps its mode. */
-unsigned ExpectedMode(const Writer &writer, unsigned kept)
+unsigned expectedMode(const Writer &writer, unsigned kept)
 {
     return writer.fileName == u"start.sh" ? 0755u : kept;
 }
 
-QStringList FilesIn(const QString &folder)
+QStringList filesIn(const QString &folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
 }
@@ -172,12 +172,12 @@ private slots:
 
     void cleanup() { setFileCalls(nullptr); }
 
-    void symbolicLinksAreFollowed_data() { AddWriterColumn(); }
+    void symbolicLinksAreFollowed_data() { addWriterColumn(); }
 
     void symbolicLinksAreFollowed()
     {
         QFETCH(QString, writer);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         QTemporaryDir dir;
         QDir().mkpath(dir.filePath(u"real"_qs));
         QDir().mkpath(dir.filePath(u"links"_qs));
@@ -190,20 +190,20 @@ private slots:
         QVERIFY2(w.write(link, &error), qPrintable(error));
         QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY2(readTestFile(real).startsWith(w.newStart), readTestFile(real).left(40).constData());
-        QCOMPARE(ModeOf(real), ExpectedMode(w, 0640));
-        QCOMPARE(FilesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
-        QCOMPARE(FilesIn(dir.filePath(u"links"_qs)), QStringList{w.fileName});
+        QCOMPARE(modeOf(real), expectedMode(w, 0640));
+        QCOMPARE(filesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
+        QCOMPARE(filesIn(dir.filePath(u"links"_qs)), QStringList{w.fileName});
 
         // A link to a file that does not exist yet creates that file.
         QVERIFY(QFile::remove(real));
         QVERIFY2(w.write(link, &error), qPrintable(error));
         QVERIFY(QFileInfo(link).isSymLink());
         QVERIFY(readTestFile(real).startsWith(w.newStart));
-        QCOMPARE(ModeOf(real), ExpectedMode(w, 0666 & ~m_umask));
-        QCOMPARE(FilesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
+        QCOMPARE(modeOf(real), expectedMode(w, 0666 & ~m_umask));
+        QCOMPARE(filesIn(dir.filePath(u"real"_qs)), QStringList{u"target"_qs});
     }
 
-    void linksPlantedByAnotherUserAreRefused_data() { AddWriterColumn(); }
+    void linksPlantedByAnotherUserAreRefused_data() { addWriterColumn(); }
 
     void linksPlantedByAnotherUserAreRefused()
     {
@@ -211,7 +211,7 @@ private slots:
         // folder that belongs neither to the follower nor to the folder's owner: the program
         // follows none either, so another user cannot steer its output onto a file of root's.
         QFETCH(QString, writer);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         if (geteuid() != 0)
             QSKIP("planting a link as another user and setting fs.protected_symlinks need root");
         const QString setting = u"/proc/sys/fs/protected_symlinks"_qs;
@@ -237,7 +237,7 @@ private slots:
         QVERIFY(!w.write(link, &error));
         QCOMPARE(error, u"Cannot create file \""_qs + link + u"\". Permission denied"_qs);
         QCOMPARE(readTestFile(secret), QByteArray("secret"));
-        QCOMPARE(FilesIn(shared), QStringList{w.fileName});
+        QCOMPARE(filesIn(shared), QStringList{w.fileName});
 
         // The folder's owner may place links there, and they are followed.
         QVERIFY(QFile::remove(link));
@@ -246,14 +246,14 @@ private slots:
         QVERIFY(readTestFile(secret).startsWith(w.newStart));
     }
 
-    void anotherUsersFileKeepsItsOwner_data() { AddWriterColumn(); }
+    void anotherUsersFileKeepsItsOwner_data() { addWriterColumn(); }
 
     void anotherUsersFileKeepsItsOwner()
     {
         // Root replaces a file of nobody's: the new file is nobody's again, with its group and
         // mode. A second name of the old file (a hard link) keeps the old content.
         QFETCH(QString, writer);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         if (geteuid() != 0)
             QSKIP("replacing another user's file needs root");
         QTemporaryDir dir;
@@ -269,19 +269,19 @@ private slots:
         QCOMPARE(::stat(name.constData(), &status), 0);
         QCOMPARE(status.st_uid, uid_t(65534));
         QCOMPARE(status.st_gid, gid_t(65534));
-        QCOMPARE(unsigned(status.st_mode & 07777), ExpectedMode(w, 0640));
+        QCOMPARE(unsigned(status.st_mode & 07777), expectedMode(w, 0640));
         QVERIFY(readTestFile(path).startsWith(w.newStart));
         QCOMPARE(readTestFile(second), QByteArray("old"));
     }
 
-    void writableFileInAClosedFolderIsWrittenInPlace_data() { AddWriterColumn(false); }
+    void writableFileInAClosedFolderIsWrittenInPlace_data() { addWriterColumn(false); }
 
     void writableFileInAClosedFolderIsWrittenInPlace()
     {
         // The folder takes no new file, the file itself may be written (as the shell would):
         // the same file gets the new content, and nothing else appears in the folder.
         QFETCH(QString, writer);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         QTemporaryDir dir;
         QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
         const QString folder = dir.filePath(u"closed"_qs);
@@ -303,17 +303,17 @@ private slots:
         const QByteArray content = readTestFile(path);
         QVERIFY2(content.startsWith(w.newStart), content.left(40).constData());
         QVERIFY(!content.contains("longer than the new"));
-        QCOMPARE(FilesIn(folder), QStringList{w.fileName});
+        QCOMPARE(filesIn(folder), QStringList{w.fileName});
         QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
     }
 
-    void readOnlyFilesAreRefused_data() { AddWriterColumn(); }
+    void readOnlyFilesAreRefused_data() { addWriterColumn(); }
 
     void readOnlyFilesAreRefused()
     {
         // The folder lets anyone rename over the file; the file's own permissions must still count.
         QFETCH(QString, writer);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         QTemporaryDir dir;
         QFile::setPermissions(dir.path(), QFile::Permissions(0x7777));
         const QString path = writeTestFile(dir.filePath(w.fileName), "old");
@@ -327,7 +327,7 @@ private slots:
         QVERIFY(!written);
         QCOMPARE(error, u"Cannot create file \""_qs + path + u"\". Permission denied"_qs);
         QCOMPARE(readTestFile(path), QByteArray("old"));
-        QCOMPARE(FilesIn(dir.path()), QStringList{w.fileName});
+        QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
     }
 
     void failedWriteOrSyncKeepsTheOldFile_data()
@@ -351,7 +351,7 @@ private slots:
         QFETCH(int, step);
         QFETCH(int, error);
         QFETCH(QString, reason);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         QTemporaryDir dir;
         const QString path = writeTestFile(dir.filePath(w.fileName), "old");
         FailingCalls calls(FailingCalls::Step(step), error);
@@ -361,7 +361,7 @@ private slots:
         setFileCalls(nullptr);
         QCOMPARE(message, u"Cannot create file \""_qs + path + u"\". "_qs + reason);
         QCOMPARE(readTestFile(path), QByteArray("old"));
-        QCOMPARE(FilesIn(dir.path()), QStringList{w.fileName});
+        QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
     }
 
     void longNamesAreReplaced_data()
@@ -381,7 +381,7 @@ private slots:
         // A temporary name made from the target's would pass the file system's 255 bytes.
         QFETCH(QString, writer);
         QFETCH(int, length);
-        const Writer w = WriterNamed(writer);
+        const Writer w = writerNamed(writer);
         const QString extension = w.fileName.sliced(w.fileName.lastIndexOf(u'.'));
         const QString name = QString(length - extension.size(), u'n') + extension;
         QCOMPARE(QFile::encodeName(name).size(), length);
@@ -390,7 +390,7 @@ private slots:
         QString error;
         QVERIFY2(w.write(path, &error), qPrintable(error));
         QVERIFY(readTestFile(path).startsWith(w.newStart));
-        QCOMPARE(FilesIn(dir.path()), QStringList{name});
+        QCOMPARE(filesIn(dir.path()), QStringList{name});
     }
 
     void newFilesGetTheUmaskOnEveryThread()
@@ -402,13 +402,13 @@ private slots:
         const int perThread = 1000;
         auto run = [&](int thread, QStringList *wrong) {
             for (int n = 0; n < perThread; ++n) {
-                const Writer w = WriterNamed(kinds.at(n % kinds.size()));
+                const Writer w = writerNamed(kinds.at(n % kinds.size()));
                 const QString path = dir.filePath(QStringLiteral("%1-%2-%3").arg(thread).arg(n).arg(w.fileName));
                 QString error;
                 if (!w.write(path, &error))
                     wrong->append(error);
-                else if (ModeOf(path) != (0666 & ~m_umask))
-                    wrong->append(QStringLiteral("%1: %2").arg(path).arg(ModeOf(path), 4, 8, QLatin1Char('0')));
+                else if (modeOf(path) != (0666 & ~m_umask))
+                    wrong->append(QStringLiteral("%1: %2").arg(path).arg(modeOf(path), 4, 8, QLatin1Char('0')));
             }
         };
         QStringList wrongFirst, wrongSecond;
@@ -421,7 +421,7 @@ private slots:
         delete second;
         QVERIFY2(wrongFirst.isEmpty(), qPrintable(wrongFirst.join(u'\n')));
         QVERIFY2(wrongSecond.isEmpty(), qPrintable(wrongSecond.join(u'\n')));
-        QCOMPARE(FilesIn(dir.path()).size(), 2 * perThread);
+        QCOMPARE(filesIn(dir.path()).size(), 2 * perThread);
         const mode_t now = ::umask(0);
         ::umask(now);
         QCOMPARE(unsigned(now), m_umask);

@@ -14,7 +14,7 @@ std::vector<ContactFields> scanLines(const QStringList &lines, QChar delimiter =
     return result;
 }
 
-QString Field(const ContactFields &card, ContactColumn column)
+QString field(const ContactFields &card, ContactColumn column)
 {
     return card[size_t(column)];
 }
@@ -24,7 +24,7 @@ QStringList columnOfEachCard(const QStringList &lines, ContactColumn column)
 {
     QStringList got;
     for (const ContactFields &card : scanLines(lines))
-        got.append(Field(card, column));
+        got.append(field(card, column));
     return got;
 }
 
@@ -193,7 +193,7 @@ private slots:
         QFETCH(int, column);
         QFETCH(QString, delimiter);
         QFETCH(QString, expected);
-        QCOMPARE(Field(oneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
+        QCOMPARE(field(oneCard({line}, delimiter.at(0)), ContactColumn(column)), expected);
     }
 
     void cardStructure_data()
@@ -235,8 +235,8 @@ private slots:
         QFETCH(QStringList, expected);
         QStringList got;
         for (const ContactFields &card : scanLines(lines)) {
-            got.append(QStringList{Field(card, ContactColumn::FormattedName), Field(card, ContactColumn::Phone1),
-                                   Field(card, ContactColumn::Phone2)}
+            got.append(QStringList{field(card, ContactColumn::FormattedName), field(card, ContactColumn::Phone1),
+                                   field(card, ContactColumn::Phone2)}
                            .join(u'|'));
         }
         QCOMPARE(got, expected);
@@ -247,18 +247,18 @@ private slots:
         const ContactFields card = oneCard({u"item1.EMAIL;type=INTERNET:a@x"_qs, u"EMAIL:b@x"_qs, u"EMAIL:"_qs,
                                             u"EMAIL:c@x"_qs, u"EMAIL:d@x"_qs, u"EMAIL:e@x"_qs, u"EMAIL:f@x"_qs,
                                             u"TEL:1"_qs, u"TEL:2"_qs, u"TEL:3"_qs, u"TEL:4"_qs});
-        QCOMPARE(Field(card, ContactColumn::Email1), u"a@x"_qs);
-        QCOMPARE(Field(card, ContactColumn::Email3), u"c@x"_qs); // the empty value left the slot free
-        QCOMPARE(Field(card, ContactColumn::Email5), u"e@x"_qs);
-        QCOMPARE(Field(card, ContactColumn::Phone3), u"3"_qs);
+        QCOMPARE(field(card, ContactColumn::Email1), u"a@x"_qs);
+        QCOMPARE(field(card, ContactColumn::Email3), u"c@x"_qs); // the empty value left the slot free
+        QCOMPARE(field(card, ContactColumn::Email5), u"e@x"_qs);
+        QCOMPARE(field(card, ContactColumn::Phone3), u"3"_qs);
     }
 
     void singleFieldsTakeTheLastLine()
     {
         const ContactFields card = oneCard({u"ORG:First"_qs, u"ORG:"_qs, u"item1.X-ABADR:us"_qs,
                                             u"item1.ADR;type=HOME:;;Main St 1;Town;;123;Land"_qs});
-        QCOMPARE(Field(card, ContactColumn::Organization), QString());
-        QCOMPARE(Field(card, ContactColumn::Address), u"Main St 1 Town 123 Land"_qs);
+        QCOMPARE(field(card, ContactColumn::Organization), QString());
+        QCOMPARE(field(card, ContactColumn::Address), u"Main St 1 Town 123 Land"_qs);
     }
 
     void quotedPrintableSoftBreaks()
@@ -266,14 +266,14 @@ private slots:
         const ContactFields card
             = oneCard({u"FN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:=C3=A9="_qs, u"=C3=A9="_qs, u" x"_qs, u"TEL:5"_qs});
         // The blank-led line after "=" belongs to the value and is not a fold.
-        QCOMPARE(Field(card, ContactColumn::FormattedName), u"éé x"_qs);
-        QCOMPARE(Field(card, ContactColumn::Phone1), u"5"_qs);
+        QCOMPARE(field(card, ContactColumn::FormattedName), u"éé x"_qs);
+        QCOMPARE(field(card, ContactColumn::Phone1), u"5"_qs);
 
         // A line that was blank as loaded ends the join, so files never run into each other.
         const auto cards = scanLines(
             {u"BEGIN:VCARD"_qs, u"NOTE;ENCODING=QUOTED-PRINTABLE:a="_qs, QString(), u" TEL:9"_qs, u"END:VCARD"_qs});
-        QCOMPARE(Field(cards.at(0), ContactColumn::Note), u"a"_qs);
-        QCOMPARE(Field(cards.at(0), ContactColumn::Phone1), u"9"_qs);
+        QCOMPARE(field(cards.at(0), ContactColumn::Note), u"a"_qs);
+        QCOMPARE(field(cards.at(0), ContactColumn::Phone1), u"9"_qs);
     }
 
     void foldedLinesAreJoined()
@@ -286,13 +286,13 @@ private slots:
             u"ORG:Acme Widgets Intern"_qs,
             u" ational"_qs,
         });
-        QCOMPARE(Field(card, ContactColumn::Note), u"Call about the TEL: extensionafter lunch"_qs);
-        QCOMPARE(Field(card, ContactColumn::Phone1), QString());
-        QCOMPARE(Field(card, ContactColumn::Organization), u"Acme Widgets International"_qs);
+        QCOMPARE(field(card, ContactColumn::Note), u"Call about the TEL: extensionafter lunch"_qs);
+        QCOMPARE(field(card, ContactColumn::Phone1), QString());
+        QCOMPARE(field(card, ContactColumn::Organization), u"Acme Widgets International"_qs);
 
         // A quoted-printable join takes a following folded line whole.
         const ContactFields joined = oneCard({u"NOTE;ENCODING=QUOTED-PRINTABLE:a=20="_qs, u"x"_qs, u" y"_qs});
-        QCOMPARE(Field(joined, ContactColumn::Note), u"a xy"_qs);
+        QCOMPARE(field(joined, ContactColumn::Note), u"a xy"_qs);
     }
 
     void continuationLines_data()
@@ -388,8 +388,8 @@ private slots:
         auto cards = scanLines(lines);
         QCOMPARE(cards.size(), expected.size());
         for (size_t i = 0; i < cards.size(); ++i) {
-            QCOMPARE(Field(cards[i], ContactColumn::FormattedName), expected[i].first);
-            QCOMPARE(Field(cards[i], ContactColumn::Phone2), expected[i].second);
+            QCOMPARE(field(cards[i], ContactColumn::FormattedName), expected[i].first);
+            QCOMPARE(field(cards[i], ContactColumn::Phone2), expected[i].second);
         }
 
         // A card left open in the first half holds the cards after it: none of them is lost,
@@ -403,7 +403,7 @@ private slots:
         cards = scanLines(lines);
         QCOMPARE(cards.size(), size_t(30000));
         for (size_t i = 0; i < cards.size(); ++i)
-            QCOMPARE(Field(cards[i], ContactColumn::FormattedName), QStringLiteral("Person %1").arg(i));
+            QCOMPARE(field(cards[i], ContactColumn::FormattedName), QStringLiteral("Person %1").arg(i));
     }
 
     void longValues_data()

@@ -101,7 +101,7 @@ QJsonObject dumpWorkbook(const QString &workbook, const QStringList &options = {
     return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
 }
 
-QList<QStringList> Table(const QJsonArray &rows)
+QList<QStringList> jsonTable(const QJsonArray &rows)
 {
     QList<QStringList> table;
     for (const QJsonValue &row : rows) {
@@ -120,7 +120,7 @@ FinishedRows finishedRows(const QStringList &rows)
 }
 
 /* The files in folder that this process has open, by the names they had (a file without a name included). */
-QStringList OpenFilesIn(const QString &folder)
+QStringList openFilesIn(const QString &folder)
 {
     QStringList open;
     const QDir descriptors(u"/proc/self/fd"_qs);
@@ -168,8 +168,8 @@ private slots:
 
         const QJsonObject dump = dumpWorkbook(path);
         QCOMPARE(dump.value(u"sheets"_qs).toInt(), 1);
-        QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kTrickyTable);
-        for (const QStringList &formats : Table(dump.value(u"formats"_qs).toArray()))
+        QCOMPARE(jsonTable(dump.value(u"cells"_qs).toArray()), kTrickyTable);
+        for (const QStringList &formats : jsonTable(dump.value(u"formats"_qs).toArray()))
             QCOMPARE(formats, QStringList(4, u"@"_qs));
         const QJsonObject widths = dump.value(u"widths"_qs).toObject();
         QCOMPARE(widths.keys(), (QStringList{u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
@@ -206,7 +206,7 @@ private slots:
         QCOMPARE(csvTable(dir.filePath(u"escapes.csv"_qs)), kEscapeTable);
         const QJsonObject dump = dumpWorkbook(dir.filePath(name),
                                               {u"--reader"_qs, reader, u"--profile"_qs, m_dir.filePath(u"profile"_qs)});
-        QCOMPARE(Table(dump.value(u"cells"_qs).toArray()), kEscapeTable);
+        QCOMPARE(jsonTable(dump.value(u"cells"_qs).toArray()), kEscapeTable);
     }
 
     void limitsAreCheckedBeforeWriting_data()
@@ -287,7 +287,7 @@ private slots:
         QString error;
         QVERIFY2(exportToWorkbook(finishedRows(rows), delimiter, path, host, {}, &error), qPrintable(error));
         QVERIFY(host.messages.isEmpty());
-        QCOMPARE(Table(dumpWorkbook(path).value(u"cells"_qs).toArray()), expected);
+        QCOMPARE(jsonTable(dumpWorkbook(path).value(u"cells"_qs).toArray()), expected);
     }
 
     void progressRunsFrom81To100()
@@ -315,7 +315,7 @@ private slots:
         QVERIFY(workbook.isStarted());
         QVERIFY(!workbook.close());
         QCOMPARE(workbook.errorString(), u"No such file or directory"_qs);
-        QCOMPARE(OpenFilesIn(m_dir.path()), QStringList()); // the sheet's rows are let go too
+        QCOMPARE(openFilesIn(m_dir.path()), QStringList()); // the sheet's rows are let go too
     }
 
     void abandonedWorkbookLeavesNothing()
@@ -335,9 +335,9 @@ private slots:
             }
             for (qsizetype r = 0; r < batch.rowCount(); ++r)
                 QVERIFY(workbook.addRow(batch, r));
-            QVERIFY(!OpenFilesIn(dir.path()).isEmpty()); // the sheet's rows so far
+            QVERIFY(!openFilesIn(dir.path()).isEmpty()); // the sheet's rows so far
         }
-        QCOMPARE(OpenFilesIn(dir.path()), QStringList());
+        QCOMPARE(openFilesIn(dir.path()), QStringList());
         QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 

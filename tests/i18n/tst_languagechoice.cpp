@@ -10,7 +10,7 @@
 namespace {
 
 /* A program folder whose Languages folder holds the given files. */
-QString ProgramFolder(const QString &folder, const QList<std::pair<QString, QByteArray>> &files)
+QString programFolder(const QString &folder, const QList<std::pair<QString, QByteArray>> &files)
 {
     const QString languages = folder + u"/Languages"_qs;
     QDir().mkpath(languages);
@@ -62,7 +62,7 @@ private slots:
         QFETCH(QByteArray, codes);
         QFETCH(QString, expectedName);
         QTemporaryDir dir;
-        const QString program = ProgramFolder(dir.path(), {{u"English.lang.txt"_qs, kEnglish},
+        const QString program = programFolder(dir.path(), {{u"English.lang.txt"_qs, kEnglish},
                                                            {u"German.lang.txt"_qs, kGerman},
                                                            {u"de.txt"_qs, kGerman},
                                                            {u"English.lang.txt,x"_qs, "{OK}Komma\n"},
@@ -96,7 +96,7 @@ private slots:
         QFETCH(QString, configured);
         QTemporaryDir dir;
         // A file outside the program's folder, where "../../elsewhere" from Languages leads.
-        const QString program = ProgramFolder(dir.filePath(u"opt/program"_qs), {{u"German.lang.txt"_qs, kGerman}});
+        const QString program = programFolder(dir.filePath(u"opt/program"_qs), {{u"German.lang.txt"_qs, kGerman}});
         QDir().mkpath(dir.filePath(u"opt/elsewhere"_qs));
         const QString outside = writeTestFile(dir.filePath(u"opt/elsewhere/x.lang.txt"_qs), "{OK}Outside\r\n");
         QVERIFY(QFile::link(outside, program + u"/Languages/Planted.lang.txt"_qs));
@@ -113,7 +113,7 @@ private slots:
     void invalidLanguageFileLeavesEnglish()
     {
         QTemporaryDir dir;
-        const QString program = ProgramFolder(dir.path(), {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
+        const QString program = programFolder(dir.path(), {{u"Broken.lang.txt"_qs, "{OK}Tamam \xFD\r\n"}});
         QString error;
         QVERIFY(!loadLanguageFrom(u"Broken.lang.txt"_qs, program, 1033, &error));
         QCOMPARE(error, u"No mapping for the Unicode character exists in the target multi-byte code page"_qs);

@@ -174,11 +174,13 @@ void writeThroughExport(FuzzedDataProvider &input)
     QFile::remove(path);
     ProgressEvents events;
     QString error;
-    const bool written = exportToWorkbook(FinishedRows(TextLines::fromStringList(rows), {}, false, QString()),
-                                          delimiter, path, events, {}, &error);
+    const WriteResult result = exportToWorkbook(FinishedRows(TextLines::fromStringList(rows), {}, false, QString()),
+                                                delimiter, path, events, {}, &error);
+    const bool written = result == WriteResult::Written;
     const QStringList left
         = QDir(scratchDir().path()).entryList({QStringLiteral("export*")}, QDir::Files | QDir::Hidden);
     FUZZ_CHECK(written == fits);
+    FUZZ_CHECK((result == WriteResult::DoesNotFit) == !fits, error);
     FUZZ_CHECK(written == error.isEmpty(), error);
     FUZZ_CHECK(std::is_sorted(events.progress.begin(), events.progress.end()));
     FUZZ_CHECK(events.progress.isEmpty() || (events.progress.front() > 80 && events.progress.back() <= 100));

@@ -48,14 +48,15 @@ constexpr qsizetype kLinesBetweenStopChecks = 4096;
 
 } // namespace
 
-bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
-                     RowFormat format, ExportEvents &events, const std::stop_token &stop, ReplacedCharacters *replaced)
+WriteResult writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path,
+                            TextEncoding encoding, RowFormat format, ExportEvents &events, const std::stop_token &stop,
+                            ReplacedCharacters *replaced)
 {
     const OutputKind kind = outputKindForFileName(path);
     QString error;
-    bool written = false;
+    WriteResult result = WriteResult::Failed;
     if (kind == OutputKind::Workbook) {
-        written = exportToWorkbook(rows, format.delimiter, path, events, stop, &error);
+        result = exportToWorkbook(rows, format.delimiter, path, events, stop, &error);
     } else {
         const auto lineAt = [&stop](const auto &lines) {
             return [&stop, &lines](qsizetype i) {
@@ -64,20 +65,26 @@ bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const 
                 return lines.utf8At(i);
             };
         };
-        written = kind == OutputKind::Rows
-                      ? writeUtf8Lines(rows.size(), lineAt(rows), path, encoding, &error, replaced)
-                      : writeUtf8Lines(txtLines.size(), lineAt(txtLines), path, encoding, &error, replaced);
+        const bool written = kind == OutputKind::Rows
+                                 ? writeUtf8Lines(rows.size(), lineAt(rows), path, encoding, &error, replaced)
+                                 : writeUtf8Lines(txtLines.size(), lineAt(txtLines), path, encoding, &error, replaced);
+        result = written ? WriteResult::Written : WriteResult::Failed;
     }
-    if (written)
-        return true;
-    events.messageReady({MessageIcon::Warning, translate(QStringLiteral("WARNING")), {error}, {}});
-    return false;
+    if (result != WriteResult::Written)
+        events.messageReady({MessageIcon::Warning, translate(QStringLiteral("WARNING")), {error}, {}});
+    return result;
 }
 
-QString replacedCharactersNote(const ReplacedCharacters &replaced)
+QString replacedCharactersNote(const ReplacedCharacters &replaced, bool outlookAnsi)
 {
     if (replaced.characters == 0)
         return {};
+    // The Outlook preset writes ANSI whatever encoding was chosen before, so advice to choose
+    // UTF-8 would name what the user may well have chosen already.
+    if (outlookAnsi)
+        return formatText(translate(QStringLiteral("The Outlook format is written in ANSI; characters it cannot hold "
+                                                   "were written as \"?\": %s, in %s of the rows.")),
+                          {QString::number(replaced.characters), QString::number(replaced.lines)});
     return formatText(translate(QStringLiteral("Characters written as \"?\" because the chosen encoding cannot hold "
                                                "them: %s, in %s of the rows; choose UTF-8 to keep them.")),
                       {QString::number(replaced.characters), QString::number(replaced.lines)});
@@ -139,16 +146,22 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
     events.progressed(ExportStage::Writing, 80);
 
     ReplacedCharacters replaced;
-    const bool written = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, events,
+    const WriteResult result = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, events,
                                          stop, &replaced);
     table = ExportTable();
     events.progressed(ExportStage::Done, 100);
-    if (written && (OutputFile::isStandardOutput(request.exportFileName) || fileExists(request.exportFileName))) {
+    // A table that a workbook cannot hold was never started: its message says all there is.
+    if (result == WriteResult::DoesNotFit)
+        return ExportOutcome::NotWritten;
+    if (result == WriteResult::Written
+        && (OutputFile::isStandardOutput(request.exportFileName) || fileExists(request.exportFileName))) {
         events.messageReady({MessageIcon::Information,
                              translate(QStringLiteral("SUCCESS")),
                              {translate(QStringLiteral("Process completed!")),
                               formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName)},
-                             replacedCharactersNote(replaced)});
+                             replacedCharactersNote(replaced, request.fileType == ExportType::Csv
+                                                                  && request.flavor == CsvFlavor::Outlook
+                                                                  && options.encoding == TextEncoding::Ansi)});
         return ExportOutcome::Written;
     }
     events.messageReady({MessageIcon::Error,

@@ -108,21 +108,29 @@ private:
     qint64 m_previous = 0;
 };
 
+/** What became of writing an export's file. */
+enum class WriteResult {
+    Written,
+    DoesNotFit, // the table exceeds a workbook's limits: nothing was started
+    Failed,     // the writer failed; the target is as it was
+};
+
 /**
  * Writes the finished rows (.xls, .xlsx, .csv) or the TXT lines (any other name) to path.
- * On failure the writer's message has gone out as a "WARNING" and false is returned.
+ * Unless the file was written, the writer's message has gone out as a "WARNING".
  * replaced, when given, counts what a CSV or TXT encoding could not hold (written as "?").
  * A stop request ends the writing (WorkStopped) and leaves the target as it was.
  */
-bool writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path, TextEncoding encoding,
-                     RowFormat format, ExportEvents &events, const std::stop_token &stop,
-                     ReplacedCharacters *replaced = nullptr);
+WriteResult writeExportFile(const FinishedRows &rows, const TextLines &txtLines, const QString &path,
+                            TextEncoding encoding, RowFormat format, ExportEvents &events, const std::stop_token &stop,
+                            ReplacedCharacters *replaced = nullptr);
 
 /**
  * The sentence that tells how many characters in how many rows the output encoding could not
- * hold and that UTF-8 keeps them; empty when nothing was replaced.
+ * hold and that UTF-8 keeps them; empty when nothing was replaced. outlookAnsi: the file is an
+ * Outlook CSV file, which that preset writes in ANSI, and the sentence says so instead.
  */
-QString replacedCharactersNote(const ReplacedCharacters &replaced);
+QString replacedCharactersNote(const ReplacedCharacters &replaced, bool outlookAnsi = false);
 
 /**
  * One whole export: scan, columns, rows, finishing, writing, with progress 0 to 100 and one

@@ -272,20 +272,21 @@ bool writeXlsx(const FinishedRows &rows, const RowSplitter &splitter, const QStr
 
 } // namespace
 
-bool exportToWorkbook(const FinishedRows &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
-                      const std::stop_token &stop, QString *error)
+WriteResult exportToWorkbook(const FinishedRows &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
+                             const std::stop_token &stop, QString *error)
 {
     const bool xlsx = fileName.toLower().endsWith(QLatin1String(".xlsx"));
     const RowSplitter splitter(delimiter);
     const TableShape shape = measureTable(rows, splitter, xlsx);
     *error = limitViolation(shape, xlsx);
     if (!error->isEmpty())
-        return false;
+        return WriteResult::DoesNotFit;
     WorkbookProgress progress(events, shape.rows, stop);
     const int widthColumns = int(shape.lastRowFields);
     const bool written = xlsx ? writeXlsx(rows, splitter, fileName, widthColumns, progress, *error)
                               : writeXls(rows, splitter, fileName, widthColumns, progress, *error);
-    if (written)
-        progress.complete();
-    return written;
+    if (!written)
+        return WriteResult::Failed;
+    progress.complete();
+    return WriteResult::Written;
 }

@@ -13,10 +13,10 @@
  * case, else .xls), every cell as text. A row's cells are its fields between the delimiters,
  * each without the quote marks that enclose it; the workbook writers take them as they are,
  * views into the rows' own bytes. Reports progress 81 to 100, as rows are handed to the
- * writer and as the writer puts them into the file; 100 once the file is complete. On an
- * error (a workbook limit, the writer's failure) false is returned with the reason in error,
- * and nothing is left at fileName; so too when the export is stopped (WorkStopped), between
- * any two progress steps.
+ * writer and as the writer puts them into the file; 100 once the file is complete. A table
+ * beyond the format's limits gives DoesNotFit before anything is written, a failure of the
+ * writer Failed; either way the reason is in error and nothing is left at fileName; so too
+ * when the export is stopped (WorkStopped), between any two progress steps.
  */
-bool exportToWorkbook(const FinishedRows &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
-                      const std::stop_token &stop, QString *error);
+WriteResult exportToWorkbook(const FinishedRows &rows, QChar delimiter, const QString &fileName, ExportEvents &events,
+                             const std::stop_token &stop, QString *error);

@@ -37,7 +37,8 @@ bool writeExport(const QString &path, QString *error)
     const bool written
         = writeExportFile(FinishedRows(TextLines::fromStringList({u"\"Ann Lee\",\"555\""_qs}), {}, false, QString()),
                           TextLines::fromStringList({u"Ann Lee"_qs, u"555"_qs, QString()}), path, TextEncoding::Utf8,
-                          RowFormat{}, events, {});
+                          RowFormat{}, events, {})
+          == WriteResult::Written;
     if (!written)
         *error = events.messages.value(0).paragraphs.join(u' ');
     return written;

@@ -92,18 +92,27 @@ private slots:
         QTest::addColumn<int>("encoding");
         QTest::addColumn<QByteArray>("written");
         QTest::addColumn<QString>("note"); // the message's last part, if any
+        QTest::addColumn<int>("flavor");
         const QString note
             = u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
               "rows; choose UTF-8 to keep them."_qs;
         QTest::newRow("ANSI CSV") << u"ansi.csv"_qs << int(TextEncoding::Ansi)
                                   << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n")
-                                  << note;
+                                  << note << int(CsvFlavor::Plain);
+        // The Outlook preset writes ANSI whatever was chosen: the note names it, not UTF-8.
+        QTest::newRow("Outlook CSV")
+            << u"outlook.csv"_qs << int(TextEncoding::Ansi)
+            << QByteArray("\"First Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n")
+            << u"The Outlook format is written in ANSI; characters it cannot hold were written as \"?\": 6, in 2 of "
+               "the rows."_qs
+            << int(CsvFlavor::Outlook);
         QTest::newRow("ANSI text") << u"ansi.txt"_qs << int(TextEncoding::Ansi)
-                                   << QByteArray("Ay?e Y?lmaz\r\n\r\n?? ??\r\n\r\nJ\xFCrgen\r\n\r\n") << note;
+                                   << QByteArray("Ay?e Y?lmaz\r\n\r\n?? ??\r\n\r\nJ\xFCrgen\r\n\r\n") << note
+                                   << int(CsvFlavor::Outlook); // a TXT file has no flavour
         QTest::newRow("UTF-8") << u"utf8.csv"_qs << int(TextEncoding::Utf8)
                                << QByteArray(
                                       "\xEF\xBB\xBF\"Name\"\r\n\"Ayşe Yılmaz\"\r\n\"山田 太郎\"\r\n\"Jürgen\"\r\n")
-                               << QString();
+                               << QString() << int(CsvFlavor::Plain);
     }
 
     void charactersTheEncodingCannotHold()
@@ -119,7 +128,9 @@ private slots:
         host.options.encoding = TextEncoding(encoding);
         host.options.sort = false;
         const QString path = m_dir.filePath(name);
-        QCOMPARE(runExport(cards, host.request(ExportType::Csv, path), host), ExportOutcome::Written);
+        const ExportType type = name.endsWith(u".txt"_qs) ? ExportType::Txt : ExportType::Csv;
+        QFETCH(int, flavor);
+        QCOMPARE(runExport(cards, host.flavoredRequest(type, CsvFlavor(flavor), path), host), ExportOutcome::Written);
         QTEST(readAll(path), "written");
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].icon, MessageIcon::Information);
@@ -167,11 +178,13 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<int>("cards");
         QTest::addColumn<QString>("reason");
-        QTest::newRow("path is a folder") << u"folder.csv"_qs << 1 << u"Is a directory"_qs;
+        QTest::addColumn<bool>("started"); // whether writing began, so that it could fail
+        QTest::newRow("path is a folder") << u"folder.csv"_qs << 1 << u"Is a directory"_qs << true;
         QTest::newRow("more rows than .xls holds")
             << u"kept.xls"_qs << 65536
             << u"The table has 65,537 rows. An Excel 97-2003 workbook (.xls) holds at most "
-               "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs;
+               "65,536 rows. Save it as an Excel 2007 workbook (.xlsx) instead."_qs
+            << false;
     }
 
     void failedWriteIsNeverSuccess()
@@ -190,12 +203,17 @@ private slots:
         }
         RecordingEvents host;
         QCOMPARE(runExport(makeCards(cards), host.request(ExportType::Xls, target), host), ExportOutcome::NotWritten);
-        QCOMPARE(host.messages.size(), 2);
+        // A table beyond a workbook's limits is refused with the limit alone: no second box
+        // that would read like a fault of the disk.
+        QFETCH(bool, started);
+        QCOMPARE(host.messages.size(), started ? 2 : 1);
         QCOMPARE(host.messages[0].caption, u"WARNING"_qs);
         const QString warning = host.messages[0].paragraphs.join(u' ');
         QVERIFY2(warning.endsWith(reason), qPrintable(warning));
-        QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
-        QCOMPARE(host.messages[1].paragraphs, QStringList{u"The file could not be created!"_qs});
+        if (started) {
+            QCOMPARE(host.messages[1].caption, u"ERROR"_qs);
+            QCOMPARE(host.messages[1].paragraphs, QStringList{u"The file could not be created!"_qs});
+        }
         QCOMPARE(host.progress.constLast(), 100);
         if (!name.endsWith(u".csv"_qs))
             QCOMPARE(readAll(target), QByteArray("old"));

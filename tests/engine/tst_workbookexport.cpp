@@ -245,7 +245,7 @@ private slots:
         RecordingEvents host;
         const QString path = m_dir.filePath(name);
         QString error;
-        QVERIFY(!exportToWorkbook(finishedRows({row}), u',', path, host, {}, &error));
+        QCOMPARE(exportToWorkbook(finishedRows({row}), u',', path, host, {}, &error), WriteResult::DoesNotFit);
         QCOMPARE(error, message);
         QVERIFY(host.messages.isEmpty());
         QVERIFY(host.progress.isEmpty());
@@ -285,7 +285,8 @@ private slots:
         RecordingEvents host;
         const QString path = m_dir.filePath(name);
         QString error;
-        QVERIFY2(exportToWorkbook(finishedRows(rows), delimiter, path, host, {}, &error), qPrintable(error));
+        QVERIFY2(exportToWorkbook(finishedRows(rows), delimiter, path, host, {}, &error) == WriteResult::Written,
+                 qPrintable(error));
         QVERIFY(host.messages.isEmpty());
         QCOMPARE(jsonTable(dumpWorkbook(path).value(u"cells"_qs).toArray()), expected);
     }
@@ -297,7 +298,8 @@ private slots:
         for (int i = 0; i < 8; ++i)
             rows.append(QStringLiteral("\"row %1\"").arg(i));
         QString error;
-        QVERIFY2(exportToWorkbook(finishedRows(rows), u',', m_dir.filePath(u"progress.xlsx"_qs), host, {}, &error),
+        QVERIFY2(exportToWorkbook(finishedRows(rows), u',', m_dir.filePath(u"progress.xlsx"_qs), host, {}, &error)
+                     == WriteResult::Written,
                  qPrintable(error));
         // The rows handed to the writer take it to 90; packing them (too short here for more
         // than a report or two) and the complete file take it to 100.

@@ -125,7 +125,7 @@ private slots:
         WatchingHost host(target);
         QString error;
         const FinishedRows finished(TextLines::fromStringList(makeRows(rows)), {}, false, QString());
-        QVERIFY2(exportToWorkbook(finished, u',', target, host, {}, &error), qPrintable(error));
+        QVERIFY2(exportToWorkbook(finished, u',', target, host, {}, &error) == WriteResult::Written, qPrintable(error));
         QVERIFY2(host.messages.isEmpty(), qPrintable(host.messages.join(u'\n')));
 
         // 81 to 100, each value once and rising.

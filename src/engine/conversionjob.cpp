@@ -146,8 +146,8 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
     events.progressed(ExportStage::Writing, 80);
 
     ReplacedCharacters replaced;
-    const WriteResult result = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format, events,
-                                         stop, &replaced);
+    const WriteResult result = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format,
+                                               events, stop, &replaced);
     table = ExportTable();
     events.progressed(ExportStage::Done, 100);
     // A table that a workbook cannot hold was never started: its message says all there is.

@@ -97,8 +97,8 @@ private slots:
             = u"Characters written as \"?\" because the chosen encoding cannot hold them: 6, in 2 of the "
               "rows; choose UTF-8 to keep them."_qs;
         QTest::newRow("ANSI CSV") << u"ansi.csv"_qs << int(TextEncoding::Ansi)
-                                  << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n")
-                                  << note << int(CsvFlavor::Plain);
+                                  << QByteArray("\"Name\"\r\n\"Ay?e Y?lmaz\"\r\n\"?? ??\"\r\n\"J\xFCrgen\"\r\n") << note
+                                  << int(CsvFlavor::Plain);
         // The Outlook preset writes ANSI whatever was chosen: the note names it, not UTF-8.
         QTest::newRow("Outlook CSV")
             << u"outlook.csv"_qs << int(TextEncoding::Ansi)

@@ -262,10 +262,11 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Information);
     QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
-    QCOMPARE(Dialogs::displayText(messages.at(0).text),
-             QStringLiteral("Process completed!\n\nFilename: ") + target
-                 + QStringLiteral("\n\nThe Outlook format is written in ANSI; characters it cannot hold were written as "
-                                  "\"?\": 6, in 2 of the rows."));
+    QCOMPARE(
+        Dialogs::displayText(messages.at(0).text),
+        QStringLiteral("Process completed!\n\nFilename: ") + target
+            + QStringLiteral("\n\nThe Outlook format is written in ANSI; characters it cannot hold were written as "
+                             "\"?\": 6, in 2 of the rows."));
     const QByteArray written = readFile(target);
     QVERIFY(written.contains("\"Ay?e Y?lmaz\""));
     QVERIFY(written.contains("\"?? ??\""));

@@ -144,7 +144,7 @@ bool loadInputs(const CliOptions &options, const MessagePrinter &printer, FILE *
             printer.printLine(err, outcome.warningCaption + QLatin1String(": ") + warning);
             return false;
         }
-        if (outcome.kind == LoadOutcome::Missing) {
+        if (outcome.kind == LoadOutcome::Missing || outcome.kind == LoadOutcome::NotAFile) {
             const QString reason = fileExists(input) ? QStringLiteral("not a file") : QStringLiteral("no such file");
             printer.printLine(err, QStringLiteral("tessaly-convert: %1: %2").arg(input, reason));
         } else if (!warning.isEmpty()) {

@@ -92,6 +92,19 @@ std::optional<TextEncoding> encodingThatReadsCards(const QString &path, TextEnco
     return std::nullopt;
 }
 
+/* Why there is nothing to read at a path, and its name: no entry, a folder, or a device or pipe. */
+QStringList notAFileMessage(const QFileInfo &info)
+{
+    QString reason;
+    if (!info.exists())
+        reason = translate(QStringLiteral("The file does not exist."));
+    else if (info.isDir())
+        reason = translate(QStringLiteral("This is a folder, not a file."));
+    else
+        reason = translate(QStringLiteral("This is not a regular file."));
+    return {reason, filenameLine(info.filePath())};
+}
+
 QStringList noMemoryMessage(const QString &path)
 {
     return {translate(QStringLiteral("Not enough memory to load the file.")), filenameLine(path)};
@@ -102,8 +115,12 @@ QStringList noMemoryMessage(const QString &path)
 LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target)
 {
     LoadOutcome outcome;
-    if (!QFileInfo(path).isFile())
+    if (const QFileInfo info(path); !info.isFile()) {
+        outcome.kind = info.exists() ? LoadOutcome::NotAFile : LoadOutcome::Missing;
+        outcome.warningCaption = translate(QStringLiteral("WARNING"));
+        outcome.warningParagraphs = notAFileMessage(info);
         return outcome;
+    }
 
     const qsizetype linesBefore = target.loadedLines.size();
     if (fileSize64(path) == 0) {

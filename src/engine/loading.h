@@ -21,7 +21,8 @@ struct LoadedVcards {
 /** What became of one file handed to appendVcfFile. */
 struct LoadOutcome {
     enum Kind {
-        Missing,  // no file at the path: nothing happened, nothing to show
+        Missing,  // nothing at the path: nothing appended; warning says so
+        NotAFile, // a folder or another kind of entry: nothing appended; warning says so
         Loaded,   // lines appended and counted (warning set for an empty file)
         Failed,   // nothing appended; warning holds the reason
         NoMemory, // nothing appended: memory ran out while reading; warning says so
@@ -34,7 +35,8 @@ struct LoadOutcome {
 
 /**
  * The loading steps of one file: reads path in the chosen encoding and appends its lines and
- * one empty line to target, counting the file. A missing path changes nothing. An empty file
+ * one empty line to target, counting the file. A path where no file is, or where a folder is,
+ * changes nothing and returns a warning that names it (Missing, NotAFile). An empty file
  * is loaded with a "The file is empty!" warning; a file that cannot be read or decoded leaves
  * target unchanged and returns the error as a warning with caption "WARNING" that names the
  * file (a file that is not valid in the chosen encoding gets the hint that another encoding

@@ -306,7 +306,11 @@ void FeedbackWindow::onSendClicked()
         return;
     const QString feedback = feedbackText();
     if (feedback.isEmpty()) {
+        // Say why nothing was sent, and put the caret where the message belongs.
         Dialogs::beep();
+        Dialogs::showMessage(this, MessageIcon::Warning, translate(QStringLiteral("Warning")),
+                             translate(QStringLiteral("Write your message in the text box, then click Send again.")));
+        m_feedbackEdit->setFocus();
         return;
     }
     const QString address = trimBlanks(m_emailEdit->text());

@@ -514,9 +514,8 @@ void MainWindow::onFirstShow()
     // All arguments joined with blanks name one file, so an unquoted path with blanks loads.
     if (m_arguments.isEmpty())
         return;
-    const QString path = m_arguments.join(u' ').trimmed();
-    if (QFileInfo(path).isFile())
-        loadFile(path);
+    // A path that names no file gets a warning that names it.
+    loadFile(m_arguments.join(u' ').trimmed());
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -621,21 +620,19 @@ void MainWindow::updateLoadButtonCaption()
 
 void MainWindow::loadFile(const QString &path)
 {
-    if (!QFileInfo::exists(path))
-        return;
     // A running export reads its own snapshot of the loaded lines, so loading goes on here.
     waitForSnapshots();
     QApplication::setOverrideCursor(Qt::BusyCursor);
     const LoadOutcome outcome = appendVcfFile(path, selectedEncoding(), loadedCards());
-    if (outcome.kind == LoadOutcome::Missing) { // vanished since the test above
-        QApplication::restoreOverrideCursor();
-        return;
-    }
+    QApplication::restoreOverrideCursor();
     if (!outcome.warningParagraphs.isEmpty())
         Dialogs::showMessage(this, MessageIcon::Warning, outcome.warningCaption,
                              outcome.warningParagraphs.join(QStringLiteral("\r\r")));
+    // A name typed into the open dialog or given on the command line may name no file: it
+    // was named in the warning, and nothing else changes.
+    if (outcome.kind == LoadOutcome::Missing || outcome.kind == LoadOutcome::NotAFile)
+        return;
     updateLoadButtonCaption();
-    QApplication::restoreOverrideCursor();
     m_filesLoaded = true;
     enableExportControls();
 }

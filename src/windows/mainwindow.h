@@ -50,7 +50,10 @@ public:
     ~MainWindow() override;
 
     // ---- operations of the window ----------------------------------------------------
-    /** Loads one file: warnings, the count on the load button and enableExportControls; a missing path does nothing. */
+    /**
+     * Loads one file: warnings, the count on the load button and enableExportControls. A path
+     * where no file is, or a folder, gets a warning that names it and changes nothing else.
+     */
     void loadFile(const QString &path);
     /** Enables the export button, the three encodings, Headers, Sort and their two labels. */
     void enableExportControls();

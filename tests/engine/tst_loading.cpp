@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <functional>
+#include <tuple>
 
 namespace {
 
@@ -165,10 +166,19 @@ private slots:
         QCOMPARE(loaded.loadedLines.toStringList(), once + once);
         QCOMPARE(loaded.loadedFileCount, 2);
 
-        // A missing path changes nothing and shows nothing.
-        const LoadOutcome missing = appendVcfFile(m_dir.filePath(u"nope.vcf"_qs), TextEncoding::Utf8, loaded);
-        QCOMPARE(missing.kind, LoadOutcome::Missing);
-        QVERIFY(missing.warningParagraphs.isEmpty());
+        // A path without a file changes nothing and says why, naming the path.
+        const std::tuple<QString, LoadOutcome::Kind, QString> nothingToRead[] = {
+            {m_dir.filePath(u"nope.vcf"_qs), LoadOutcome::Missing, u"The file does not exist."_qs},
+            {m_dir.path(), LoadOutcome::NotAFile, u"This is a folder, not a file."_qs},
+            {u"/dev/null"_qs, LoadOutcome::NotAFile, u"This is not a regular file."_qs},
+        };
+        for (const auto &[path, kind, reason] : nothingToRead) {
+            const LoadOutcome outcome = appendVcfFile(path, TextEncoding::Utf8, loaded);
+            QCOMPARE(outcome.kind, kind);
+            QCOMPARE(outcome.warningCaption, u"WARNING"_qs);
+            QCOMPARE(outcome.warningParagraphs, (QStringList{reason, u"Filename: "_qs + path}));
+        }
+        QCOMPARE(loaded.loadedFileCount, 2);
 
         // Invalid UTF-8: the reason as a warning that names the file and points to the other
         // encodings; nothing appended, the count unchanged.

@@ -349,13 +349,21 @@ void TestMainWindow::loadWarnings()
 
 void TestMainWindow::typedMissingFileLoadsNothing()
 {
+    // A typed name where no file is, or a folder's: a warning names it, nothing else changes.
     MainWindow form;
-    Dialogs::setNextOpenFileNames({path(QStringLiteral("no such file.vcf"))});
+    const QString missing = path(QStringLiteral("no such file.vcf"));
+    Dialogs::setNextOpenFileNames({missing, m_dir.path()});
     control<GlyphButton>(form, "loadButton")->click();
     QCOMPARE(loadedCards().loadedFileCount, 0);
     QCOMPARE(control<GlyphButton>(form, "loadButton")->text(), kLoadCaption);
     QVERIFY(allEnabled(exportControls(form), false));
-    QVERIFY(Dialogs::takeShownMessages().isEmpty());
+    const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+    QCOMPARE(messages.size(), 2);
+    QCOMPARE(messages.at(0).caption, QStringLiteral("WARNING"));
+    QCOMPARE(Dialogs::displayText(messages.at(0).text),
+             QStringLiteral("The file does not exist.\n\nFilename: ") + missing);
+    QCOMPARE(Dialogs::displayText(messages.at(1).text),
+             QStringLiteral("This is a folder, not a file.\n\nFilename: ") + m_dir.path());
 }
 
 void TestMainWindow::clearKeepsOptions_data()
@@ -431,14 +439,15 @@ void TestMainWindow::commandLine_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("count");
+    QTest::addColumn<int>("warnings"); // a path that names no file is named in a warning
     const QString spaced = path(QStringLiteral("my address book.vcf"));
     const QString plain = path(QStringLiteral("plain.vcf"));
-    QTest::newRow("unquoted path with blanks") << spaced.split(u' ') << 1;
-    QTest::newRow("quoted path with blanks") << QStringList{spaced} << 1;
-    QTest::newRow("two files") << QStringList{plain, plain} << 0;
-    QTest::newRow("missing file") << QStringList{path(QStringLiteral("missing.vcf"))} << 0;
-    QTest::newRow("a folder") << QStringList{m_dir.path()} << 0;
-    QTest::newRow("none") << QStringList() << 0;
+    QTest::newRow("unquoted path with blanks") << spaced.split(u' ') << 1 << 0;
+    QTest::newRow("quoted path with blanks") << QStringList{spaced} << 1 << 0;
+    QTest::newRow("two files") << QStringList{plain, plain} << 0 << 1;
+    QTest::newRow("missing file") << QStringList{path(QStringLiteral("missing.vcf"))} << 0 << 1;
+    QTest::newRow("a folder") << QStringList{m_dir.path()} << 0 << 1;
+    QTest::newRow("none") << QStringList() << 0 << 0;
 }
 
 void TestMainWindow::commandLine()
@@ -455,6 +464,7 @@ void TestMainWindow::commandLine()
     form.hide();
     form.show(); // only the first showing loads
     QCOMPARE(loadedCards().loadedFileCount, count);
+    QTEST(int(Dialogs::takeShownMessages().size()), "warnings");
 }
 
 // ---- language and help ---------------------------------------------------------------------------

@@ -270,7 +270,9 @@ private slots:
         QVERIFY(form);
         form->onSendClicked();
         QCOMPARE(Dialogs::beepCount(), 1);
-        QVERIFY(Dialogs::takeShownMessages().isEmpty());
+        const QList<Dialogs::ShownMessage> messages = Dialogs::takeShownMessages();
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages.at(0).text, QStringLiteral("Write your message in the text box, then click Send again."));
         QVERIFY(m_server->requests().isEmpty());
         QVERIFY(form->isVisible());
     }
@@ -440,6 +442,7 @@ private slots:
         target->setFocus();
         QTest::keyClick(target, Qt::Key(key));
         QCOMPARE(Dialogs::beepCount(), sends ? 1 : 0);
+        QCOMPARE(Dialogs::takeShownMessages().size(), sends ? 1 : 0);
         QCOMPARE(form.isVisible(), !closes);
         if (widget == QStringLiteral("feedbackEdit") && key == Qt::Key_Return)
             QCOMPARE(WindowTesting::control<QPlainTextEdit>(form, "feedbackEdit")->toPlainText(), QStringLiteral("\n"));

@@ -26,7 +26,7 @@ public:
     {
         // At most half full, so that a search ends soon at a free slot.
         if (2 * (m_texts.size() + 1) > m_slots.size())
-            resize(qsizetype(2 * m_slots.size()));
+            resize(2 * qsizetype(m_slots.size()));
         for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
             Slot &slot = m_slots[i];
             if (slot.number == 0) {

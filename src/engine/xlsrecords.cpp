@@ -12,22 +12,22 @@
 namespace {
 
 enum RecordType : quint16 {
-    kRecEof = 0x000A,
-    kRecFont = 0x0031,
-    kRecWindow1 = 0x003D,
-    kRecContinue = 0x003C,
-    kRecCodePage = 0x0042,
-    kRecColInfo = 0x007D,
-    kRecBoundSheet = 0x0085,
-    kRecXf = 0x00E0,
-    kRecSst = 0x00FC,
-    kRecLabelSst = 0x00FD,
-    kRecBlank = 0x0201,
-    kRecExtSst = 0x00FF,
-    kRecDimensions = 0x0200,
-    kRecWindow2 = 0x023E,
-    kRecStyle = 0x0293,
-    kRecBof = 0x0809,
+    RecordEof = 0x000A,
+    RecordFont = 0x0031,
+    RecordWindow1 = 0x003D,
+    RecordContinue = 0x003C,
+    RecordCodePage = 0x0042,
+    RecordColInfo = 0x007D,
+    RecordBoundSheet = 0x0085,
+    RecordXf = 0x00E0,
+    RecordSst = 0x00FC,
+    RecordLabelSst = 0x00FD,
+    RecordBlank = 0x0201,
+    RecordExtSst = 0x00FF,
+    RecordDimensions = 0x0200,
+    RecordWindow2 = 0x023E,
+    RecordStyle = 0x0293,
+    RecordBof = 0x0809,
 };
 
 constexpr qsizetype kRecordHeaderSize = 4;
@@ -120,7 +120,7 @@ void appendShortString(QByteArray &out, QStringView text)
 
 void appendBof(QByteArray &out, quint16 substream)
 {
-    const qsizetype start = beginRecord(out, kRecBof);
+    const qsizetype start = beginRecord(out, RecordBof);
     appendU16(out, 0x0600); // BIFF8
     appendU16(out, substream);
     appendU16(out, 0x0DBB); // build
@@ -132,7 +132,7 @@ void appendBof(QByteArray &out, quint16 substream)
 
 void appendEof(QByteArray &out)
 {
-    endRecord(out, beginRecord(out, kRecEof));
+    endRecord(out, beginRecord(out, RecordEof));
 }
 
 void appendU16Record(QByteArray &out, quint16 type, quint16 value)
@@ -144,7 +144,7 @@ void appendU16Record(QByteArray &out, quint16 type, quint16 value)
 
 void appendWindow1(QByteArray &out)
 {
-    const qsizetype start = beginRecord(out, kRecWindow1);
+    const qsizetype start = beginRecord(out, RecordWindow1);
     appendU16(out, 0x01E0); // window position and size in twips
     appendU16(out, 0x005A);
     appendU16(out, 0x3FCF);
@@ -161,7 +161,7 @@ void appendWindow1(QByteArray &out)
 void appendFonts(QByteArray &out)
 {
     for (int i = 0; i < kFontCount; ++i) {
-        const qsizetype start = beginRecord(out, kRecFont);
+        const qsizetype start = beginRecord(out, RecordFont);
         appendU16(out, 200);    // 10 pt in twips
         appendU16(out, 0);      // no italic, strike-out, outline
         appendU16(out, 0x7FFF); // automatic colour
@@ -178,7 +178,7 @@ void appendFonts(QByteArray &out)
 
 void appendXf(QByteArray &out, quint16 font, quint16 format, quint16 typeAndParent, quint8 usedAttributes)
 {
-    const qsizetype start = beginRecord(out, kRecXf);
+    const qsizetype start = beginRecord(out, RecordXf);
     appendU16(out, font);
     appendU16(out, format);
     appendU16(out, typeAndParent);
@@ -212,7 +212,7 @@ void appendXfs(QByteArray &out)
 
 void appendNormalStyle(QByteArray &out)
 {
-    const qsizetype start = beginRecord(out, kRecStyle);
+    const qsizetype start = beginRecord(out, RecordStyle);
     appendU16(out, 0x8000); // built-in style on XF 0
     appendU8(out, 0);       // "Normal"
     appendU8(out, 0xFF);    // no outline level
@@ -222,7 +222,7 @@ void appendNormalStyle(QByteArray &out)
 /** Returns where the sheet offset is stored so it can be filled in once the sheet's place is known. */
 qsizetype appendBoundSheet(QByteArray &out)
 {
-    const qsizetype start = beginRecord(out, kRecBoundSheet);
+    const qsizetype start = beginRecord(out, RecordBoundSheet);
     const qsizetype offsetPosition = out.size();
     appendU32(out, 0);
     appendU8(out, 0); // visible
@@ -244,7 +244,7 @@ public:
         : m_out(out)
         , m_bucketSize(quint16(std::clamp<quint32>((uniqueCount + kWantedBuckets - 1) / kWantedBuckets, 8, 0xFFFF)))
     {
-        m_dataStart = beginRecord(m_out, kRecSst);
+        m_dataStart = beginRecord(m_out, RecordSst);
         appendU32(m_out, totalCount);
         appendU32(m_out, uniqueCount);
     }
@@ -279,7 +279,7 @@ public:
     void finish()
     {
         endRecord(m_out, m_dataStart);
-        const qsizetype start = beginRecord(m_out, kRecExtSst);
+        const qsizetype start = beginRecord(m_out, RecordExtSst);
         appendU16(m_out, m_bucketSize);
         for (const Bucket &bucket : m_buckets) {
             appendU32(m_out, bucket.streamPosition);
@@ -303,7 +303,7 @@ private:
     void continueRecord()
     {
         endRecord(m_out, m_dataStart);
-        m_dataStart = beginRecord(m_out, kRecContinue);
+        m_dataStart = beginRecord(m_out, RecordContinue);
     }
 
     QByteArray &m_out;
@@ -340,7 +340,7 @@ void appendColumnWidths(QByteArray &out, int widthColumns)
 {
     if (widthColumns <= 0)
         return;
-    const qsizetype start = beginRecord(out, kRecColInfo);
+    const qsizetype start = beginRecord(out, RecordColInfo);
     appendU16(out, 0);
     appendU16(out, quint16(widthColumns - 1));
     appendU16(out, kColumnWidth);
@@ -353,7 +353,7 @@ void appendColumnWidths(QByteArray &out, int widthColumns)
 void appendDimensions(QByteArray &out, const XlsUsedRange &used)
 {
     const bool empty = used.firstRow < 0;
-    const qsizetype start = beginRecord(out, kRecDimensions);
+    const qsizetype start = beginRecord(out, RecordDimensions);
     appendU32(out, empty ? 0 : quint32(used.firstRow));
     appendU32(out, empty ? 0 : quint32(used.lastRow + 1)); // one past the last row
     appendU16(out, 0);                                     // the first column
@@ -372,10 +372,10 @@ class CellRecords
 public:
     CellRecords()
     {
-        qToLittleEndian(quint16(kRecLabelSst), m_label.data());
+        qToLittleEndian(quint16(RecordLabelSst), m_label.data());
         qToLittleEndian(quint16(kLabelSize), m_label.data() + 2);
         qToLittleEndian(kTextCellXf, m_label.data() + 8);
-        qToLittleEndian(quint16(kRecBlank), m_blank.data());
+        qToLittleEndian(quint16(RecordBlank), m_blank.data());
         qToLittleEndian(quint16(kBlankSize), m_blank.data() + 2);
         qToLittleEndian(kTextCellXf, m_blank.data() + 8);
     }
@@ -425,14 +425,14 @@ void appendTextCells(QByteArray &out, const XlsCellLayout &cells, const std::fun
                                            : records.putLabel(next, quint16(r), column, string);
         }
         if (rowDone)
-            rowDone(qint64(r + 1), qint64(cells.rowEnds.size()));
+            rowDone(qint64(r) + 1, qint64(cells.rowEnds.size()));
     }
     Q_ASSERT(next == out.constData() + out.size());
 }
 
 void appendWindow2(QByteArray &out)
 {
-    const qsizetype start = beginRecord(out, kRecWindow2);
+    const qsizetype start = beginRecord(out, RecordWindow2);
     appendU16(out, 0x06B6); // grid, headers, zeros, outline symbols; sheet selected and shown
     appendU16(out, 0);      // first visible row
     appendU16(out, 0);      // first visible column
@@ -457,7 +457,7 @@ QByteArray xlsGlobalsStream(const XlsSharedStrings &strings)
     QByteArray out;
     out.reserve(8192 + stringBytes + stringBytes / 512);
     appendBof(out, kBofGlobals);
-    appendU16Record(out, kRecCodePage, kCodePageUtf16);
+    appendU16Record(out, RecordCodePage, kCodePageUtf16);
     appendWindow1(out);
     appendFonts(out);
     appendXfs(out);

@@ -210,9 +210,9 @@ std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &re
         state.saveRequests.append(request);
         if (state.saveAnswers.empty())
             return std::nullopt;
-        const std::optional<SaveAnswer> answer
-            = state.saveAnswers
-                  .front(); // NOLINT(performance-no-automatic-move): moving it trips GCC's maybe-uninitialized
+        // Copied, not moved: moving the optional trips GCC's maybe-uninitialized warning.
+        // NOLINTNEXTLINE(performance-no-automatic-move)
+        const std::optional<SaveAnswer> answer = state.saveAnswers.front();
         state.saveAnswers.pop_front();
         return answer;
     }

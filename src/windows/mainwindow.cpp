@@ -320,7 +320,7 @@ void MainWindow::createMenus()
     m_mainMenuBar->setFont(pixelFont(12, QStringLiteral("Segoe UI")));
     setMenuBar(m_mainMenuBar);
 
-    const auto action = [this](QMenu *menu, const QString &role) {
+    const auto action = [](QMenu *menu, const QString &role) {
         QAction *item = menu->addAction(QString());
         if (!role.isEmpty())
             item->setIcon(roleIcon(role));

@@ -24,7 +24,6 @@ constexpr int kNoticeWidth = 320;
 constexpr int kNoticeHeight = 68;
 constexpr int kScreenMargin = 5;
 constexpr int kAnimationMs = 100;
-constexpr int kCountdownTicks = 11;
 
 /* A label with the window's usual look: plain text (the version comes from a server), centred. */
 QLabel *plainLabel(QWidget *parent)

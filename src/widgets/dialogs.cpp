@@ -211,10 +211,9 @@ std::optional<SaveAnswer> getSaveFileName(QWidget *parent, const SaveRequest &re
         if (state.saveAnswers.empty())
             return std::nullopt;
         // Copied, not moved: moving the optional trips GCC's maybe-uninitialized warning.
-        // NOLINTNEXTLINE(performance-no-automatic-move)
         const std::optional<SaveAnswer> answer = state.saveAnswers.front();
         state.saveAnswers.pop_front();
-        return answer;
+        return answer; // NOLINT(performance-no-automatic-move)
     }
     QFileDialog dialog(parent);
     dialog.setAcceptMode(QFileDialog::AcceptSave);

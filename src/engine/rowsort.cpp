@@ -342,13 +342,18 @@ public:
 
     void tick()
     {
-        if (--m_countdown == 0) {
-            m_countdown = kCallsBetweenChecks;
-            throwIfStopRequested(m_stop);
-        }
+        if (--m_countdown == 0) [[unlikely]]
+            checkNow();
     }
 
 private:
+    // Out of line, so that the comparator that ticks stays small enough to be inlined.
+    Q_NEVER_INLINE void checkNow()
+    {
+        m_countdown = kCallsBetweenChecks;
+        throwIfStopRequested(m_stop);
+    }
+
     static constexpr unsigned kCallsBetweenChecks = 1u << 16;
     const std::stop_token &m_stop;
     unsigned m_countdown = kCallsBetweenChecks;
@@ -364,7 +369,7 @@ public:
     {
     }
 
-    bool operator()(const SortEntry &a, const SortEntry &b) const
+    Q_ALWAYS_INLINE bool operator()(const SortEntry &a, const SortEntry &b) const
     {
         m_stopCheck->tick();
         int result = compareHeads(a, b);

@@ -50,7 +50,8 @@ void TextLines::reserveEnd()
 
 void TextLines::storeEnd(quint32 relativeEnd)
 {
-    m_pages[size_t(m_size >> kPageBits)][size_t(m_size & (kPageSize - 1))] = relativeEnd;
+    // reserveEnd made the room: unchecked, as the reads are (chunkOfLine).
+    m_pages.data()[m_size >> kPageBits].get()[m_size & (kPageSize - 1)] = relativeEnd;
     ++m_size;
 }
 

@@ -28,9 +28,14 @@ public:
     qsizetype size() const { return m_size; }
     bool isEmpty() const { return m_size == 0; }
 
-    /** The bytes of line i (valid UTF-8), without its line break. */
-    QByteArrayView utf8At(qsizetype i) const
+    /**
+     * The bytes of line i (valid UTF-8), without its line break. Always inlined: the scan and
+     * the sort call it for every line, and with the standard library's checked containers it
+     * would otherwise grow past the compiler's inlining limit.
+     */
+    Q_ALWAYS_INLINE QByteArrayView utf8At(qsizetype i) const
     {
+        Q_ASSERT(i >= 0 && i < m_size);
         qsizetype lastLine = 0;
         const Chunk &chunk = chunkOfLine(i, &lastLine);
         const qsizetype start = i == chunk.firstLine ? chunk.base : chunk.base + relativeEnd(i - 1);
@@ -83,13 +88,20 @@ private:
     static constexpr qsizetype kPageSize = qsizetype(1) << kPageBits;
     using Page = std::shared_ptr<quint32[]>;
 
+    /*
+     * The reads of a line below index the chunks and pages through plain pointers: every line
+     * read passes here, the indexes are in range by construction (utf8At asserts its line), and
+     * the checked operators of a hardened build would cost the scan and the sort a few percent.
+     */
+
     /** The chunk that holds line i, and the number of that chunk's last line. */
     const Chunk &chunkOfLine(qsizetype i, qsizetype *lastLine) const
     {
+        const Chunk *chunks = m_chunks.data();
         // A chunk or two per file: a short list is searched from its end, a long one halved.
         size_t k = m_chunks.size() - 1;
         if (k < 8) {
-            while (m_chunks[k].firstLine > i)
+            while (chunks[k].firstLine > i)
                 --k;
         } else {
             k = size_t(std::upper_bound(m_chunks.begin(), m_chunks.end(), i,
@@ -97,11 +109,11 @@ private:
                        - m_chunks.begin())
                 - 1;
         }
-        *lastLine = (k + 1 == m_chunks.size() ? m_size : m_chunks[k + 1].firstLine) - 1;
-        return m_chunks[k];
+        *lastLine = (k + 1 == m_chunks.size() ? m_size : chunks[k + 1].firstLine) - 1;
+        return chunks[k];
     }
     /** Line i's end less its chunk's base; only the last line of a chunk may not fit. */
-    quint32 relativeEnd(qsizetype i) const { return m_pages[size_t(i >> kPageBits)][size_t(i & (kPageSize - 1))]; }
+    quint32 relativeEnd(qsizetype i) const { return m_pages.data()[i >> kPageBits].get()[i & (kPageSize - 1)]; }
     /** Makes room for one more end, in a page of this list's own; may throw before anything changes. */
     void reserveEnd();
     /** Appends line m_size's end after reserveEnd(); never throws. */

@@ -169,9 +169,11 @@ void MainWindow::createControls()
     QHBoxLayout *row = nullptr;
     m_encodingPanel = makeRow(central, 40, row);
     m_encodingLabel = makeRowLabel(m_encodingPanel);
-    m_ansiRadio = new QRadioButton(QStringLiteral("ANSI"), m_encodingPanel);
-    m_utf8Radio = new QRadioButton(QStringLiteral("UTF-8"), m_encodingPanel);
-    m_utf16Radio = new QRadioButton(QStringLiteral("UTF-16"), m_encodingPanel);
+    // Names of encodings, never translated; their Alt letters (N, 8, 6) are kept free of the
+    // window's other captions in every shipped language.
+    m_ansiRadio = new QRadioButton(QStringLiteral("A&NSI"), m_encodingPanel);
+    m_utf8Radio = new QRadioButton(QStringLiteral("UTF-&8"), m_encodingPanel);
+    m_utf16Radio = new QRadioButton(QStringLiteral("UTF-1&6"), m_encodingPanel);
     const std::pair<QRadioButton *, int> radios[] = {{m_ansiRadio, 73}, {m_utf8Radio, 82}, {m_utf16Radio, 82}};
     row->addWidget(m_encodingLabel);
     for (const auto &[radio, width] : radios) {
@@ -417,36 +419,36 @@ void MainWindow::createTrayIcon()
 void MainWindow::translateCaptions()
 {
     // Menu bar
-    m_fileMenu->setTitle(translate(QStringLiteral("File")));
-    m_clearAction->setText(translate(QStringLiteral("Clear")));
-    m_loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
-    m_exportAction->setText(translate(QStringLiteral("Export to File...")));
-    m_stopExportAction->setText(translate(QStringLiteral("Stop Export")));
-    m_exitAction->setText(translate(QStringLiteral("Exit")));
-    m_helpMenu->setTitle(translate(QStringLiteral("Help")));
-    m_helpAction->setText(translate(QStringLiteral("Online Help")));
-    m_updateNotificationsAction->setText(translate(QStringLiteral("Update Notifications")));
-    m_languageAction->setText(translate(QStringLiteral("Language...")));
-    m_feedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    m_aboutAction->setText(translate(QStringLiteral("About")));
+    m_fileMenu->setTitle(translateCaption(QStringLiteral("&File")));
+    m_clearAction->setText(translateCaption(QStringLiteral("&Clear")));
+    m_loadAction->setText(translateCaption(QStringLiteral("&Load vCards from VCF file...")));
+    m_exportAction->setText(translateCaption(QStringLiteral("&Export to File...")));
+    m_stopExportAction->setText(translateCaption(QStringLiteral("&Stop Export")));
+    m_exitAction->setText(translateCaption(QStringLiteral("E&xit")));
+    m_helpMenu->setTitle(translateCaption(QStringLiteral("&Help")));
+    m_helpAction->setText(translateCaption(QStringLiteral("&Online Help")));
+    m_updateNotificationsAction->setText(translateCaption(QStringLiteral("&Update Notifications")));
+    m_languageAction->setText(translateCaption(QStringLiteral("&Language...")));
+    m_feedbackAction->setText(translateCaption(QStringLiteral("Send Feed&back...")));
+    m_aboutAction->setText(translateCaption(QStringLiteral("&About")));
     // Tray menu
-    m_trayHelpAction->setText(translate(QStringLiteral("Online Help")));
-    m_trayLanguageAction->setText(translate(QStringLiteral("Language...")));
-    m_trayFeedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    m_trayAboutAction->setText(translate(QStringLiteral("About")));
-    m_trayExitAction->setText(translate(QStringLiteral("Exit")));
+    m_trayHelpAction->setText(m_helpAction->text());
+    m_trayLanguageAction->setText(m_languageAction->text());
+    m_trayFeedbackAction->setText(m_feedbackAction->text());
+    m_trayAboutAction->setText(m_aboutAction->text());
+    m_trayExitAction->setText(m_exitAction->text());
     // Options and buttons
-    m_sortCheck->setText(translate(QStringLiteral("Sort")));
-    m_headersCheck->setText(translate(QStringLiteral("Headers")));
-    m_loadCaption = translate(QStringLiteral("Load vCards from VCF file..."));
+    m_sortCheck->setText(translateCaption(QStringLiteral("&Sort")));
+    m_headersCheck->setText(translateCaption(QStringLiteral("Hea&ders")));
+    m_loadCaption = m_loadAction->text();
     m_loadButton->setText(m_loadCaption);
-    m_exportButton->setText(translate(QStringLiteral("Export to File...")));
-    m_feedbackButton->setText(translate(QStringLiteral("Send Feedback...")));
-    m_aboutButton->setText(translate(QStringLiteral("About...")));
+    m_exportButton->setText(m_exportAction->text());
+    m_feedbackButton->setText(m_feedbackAction->text());
+    m_aboutButton->setText(translateCaption(QStringLiteral("&About...")));
     // Export menu
-    m_xlsAction->setText(translate(QStringLiteral("Excel File (XLS)...")));
-    m_csvMenu->setTitle(translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
-    m_txtAction->setText(translate(QStringLiteral("Text File (TXT)...")));
+    m_xlsAction->setText(translateCaption(QStringLiteral("&Excel File (XLS)...")));
+    m_csvMenu->setTitle(translateCaption(QStringLiteral("&Comma-Separated Values File (CSV)...")));
+    m_txtAction->setText(translateCaption(QStringLiteral("&Text File (TXT)...")));
     // File types of the open and save dialogs
     m_openFilter = Dialogs::nameFilter(translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
     m_saveFilters = {
@@ -456,15 +458,15 @@ void MainWindow::translateCaptions()
         Dialogs::nameFilter(translate(QStringLiteral("Text File (*.txt)")), QStringLiteral("*.txt")),
     };
     // Load button menu
-    m_loadMenuClearAction->setText(translate(QStringLiteral("Clear")));
+    m_loadMenuClearAction->setText(m_clearAction->text());
     // Tooltip
     m_headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
     // Export submenu
-    m_defaultCsvAction->setText(translate(QStringLiteral("Default CSV Format")));
-    m_excelCsvAction->setText(translate(QStringLiteral("Excel CSV Format")));
-    m_googleCsvAction->setText(translate(QStringLiteral("Google CSV Format")));
-    m_outlookCsvAction->setText(translate(QStringLiteral("Outlook CSV Format")));
-    m_yahooCsvAction->setText(translate(QStringLiteral("Yahoo CSV Format")));
+    m_defaultCsvAction->setText(translateCaption(QStringLiteral("&Default CSV Format")));
+    m_excelCsvAction->setText(translateCaption(QStringLiteral("&Excel CSV Format")));
+    m_googleCsvAction->setText(translateCaption(QStringLiteral("&Google CSV Format")));
+    m_outlookCsvAction->setText(translateCaption(QStringLiteral("&Outlook CSV Format")));
+    m_yahooCsvAction->setText(translateCaption(QStringLiteral("&Yahoo CSV Format")));
     // Labels
     m_encodingLabel->setText(translate(QStringLiteral("Encoding:")));
     m_optionsLabel->setText(translate(QStringLiteral("Options:")));
@@ -492,7 +494,7 @@ int MainWindow::scaleDimension(int width) const
 
 void MainWindow::fitCheckBoxToCaption(QCheckBox *checkBox)
 {
-    const int textWidth = checkBox->fontMetrics().horizontalAdvance(checkBox->text());
+    const int textWidth = checkBox->fontMetrics().horizontalAdvance(withoutMnemonic(checkBox->text()));
     // Where this desktop's check box indicator needs more room than the designed 30 pixels,
     // the style's own size wins, so the caption is never cut.
     checkBox->setFixedWidth(std::max(textWidth + scaleDimension(30), checkBox->sizeHint().width()));
@@ -557,8 +559,8 @@ MainWindow::CloseAnswer MainWindow::askCloseDuringExport()
     const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
         this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort,
         appIdentity().appCaption,
-        {translate(QStringLiteral("Close When Written")), translate(QStringLiteral("Keep Window Open")),
-         translate(QStringLiteral("Stop Export"))});
+        {translateCaption(QStringLiteral("&Close When Written")), translateCaption(QStringLiteral("&Keep Window Open")),
+         translateCaption(QStringLiteral("&Stop Export"))});
     if (answer == QMessageBox::Yes)
         return CloseAnswer::CloseWhenWritten;
     return answer == QMessageBox::Abort ? CloseAnswer::StopExport : CloseAnswer::KeepOpen;

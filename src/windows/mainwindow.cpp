@@ -29,9 +29,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QSystemTrayIcon>
@@ -376,6 +378,14 @@ void MainWindow::createMenus()
     connect(m_aboutAction, &QAction::triggered, m_aboutButton, &QPushButton::click);
     connect(m_loadButton, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { m_loadMenu->exec(m_loadButton->mapToGlobal(at)); });
+
+    // How the export entry was chosen decides where the export menu opens.
+    m_fileMenu->installEventFilter(this);
+    connect(m_fileMenu, &QMenu::aboutToShow, this, [this] { m_exportChosenWithMouse = false; });
+    // F10 opens the menu bar's first menu, as on most desktops; Alt and the titles' letters are
+    // the menu bar's own.
+    auto *menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, &MainWindow::openFirstMenu);
 }
 
 void MainWindow::createTrayIcon()
@@ -860,17 +870,35 @@ void MainWindow::onExportClicked()
 
 void MainWindow::onExportTriggered()
 {
+    const bool chosenWithMouse = std::exchange(m_exportChosenWithMouse, false);
     if (!m_exportButton->isEnabled()) {
         Dialogs::beep();
         return;
     }
-    // At the mouse when it is over the window (the File menu's entry); from the keyboard with
-    // the mouse elsewhere, under the export button.
-    const QPoint mouse = QCursor::pos();
-    if (frameGeometry().contains(mouse))
-        m_exportMenu->exec(mouse);
+    // Clicked in the File menu: where the mouse is. From the keyboard (Ctrl+E, or the entry
+    // chosen with the keys) the pointer may be anywhere, so the menu opens under its button.
+    if (chosenWithMouse)
+        m_exportMenu->exec(QCursor::pos());
     else
-        m_exportMenu->exec(m_exportButton->mapToGlobal(QPoint(0, m_exportButton->height())));
+        m_menuUnderButton.show(m_exportButton, m_exportMenu);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The File menu triggers its entry on the mouse button's release; this comes first.
+    if (watched == m_fileMenu && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        m_exportChosenWithMouse = m_fileMenu->actionAt(mouse->position().toPoint()) == m_exportAction;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::openFirstMenu()
+{
+    m_mainMenuBar->setActiveAction(m_fileMenu->menuAction());
+    // As when the menu is opened with its Alt letter: the first entry is selected.
+    if (!m_fileMenu->actions().isEmpty())
+        m_fileMenu->setActiveAction(m_fileMenu->actions().constFirst());
 }
 
 QString MainWindow::helpAddress() const

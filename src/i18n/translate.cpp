@@ -27,6 +27,18 @@ QStringView entryKey(QStringView line)
     return close < 0 ? QStringView() : line.sliced(1, close - 1);
 }
 
+/* The active language's non-empty text for source, or null when it has none (or none is active). */
+const QString *activeTranslation(const QString &source)
+{
+    const LanguageState &state = languageState();
+    if (state.filePath.isEmpty())
+        return nullptr;
+    const auto found = state.firstTextByKey.constFind(source);
+    if (found == state.firstTextByKey.constEnd() || found->isEmpty())
+        return nullptr;
+    return &*found;
+}
+
 } // namespace
 
 void setActiveLanguage(const QString &filePath, const QString &name, const QStringList &lines)
@@ -68,13 +80,27 @@ QStringList languageLines()
 
 QString translate(const QString &source)
 {
-    const LanguageState &state = languageState();
-    if (state.filePath.isEmpty())
-        return source;
-    const auto found = state.firstTextByKey.constFind(source);
-    if (found == state.firstTextByKey.constEnd() || found->isEmpty())
-        return source;
-    return *found;
+    const QString *translated = activeTranslation(source);
+    return translated ? *translated : source;
+}
+
+QString translateCaption(const QString &englishCaption)
+{
+    const QString *translated = activeTranslation(withoutMnemonic(englishCaption));
+    return translated ? *translated : englishCaption;
+}
+
+QString withoutMnemonic(const QString &caption)
+{
+    QString plain;
+    plain.reserve(caption.size());
+    for (qsizetype i = 0; i < caption.size(); ++i) {
+        // "&&" stands for one "&"; a single "&" only marks the letter after it.
+        if (caption[i] == u'&' && ++i == caption.size())
+            break;
+        plain += caption[i];
+    }
+    return plain;
 }
 
 QString lookupInLines(const QString &key, const QStringList &lines)

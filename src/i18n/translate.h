@@ -28,6 +28,18 @@ QStringList languageLines();
 QString translate(const QString &source);
 
 /**
+ * The caption of a menu entry, button or labelled control, given as its English caption with
+ * its mnemonic marked by "&" ("&File", "E&xit"; a literal "&" is written "&&"). The key is the
+ * caption without the mark ("File"). A language file gives the caption with the mark its
+ * translator chose ("{File}&Datei"); a translation without "&" gets no mnemonic, so the
+ * letters of a menu never clash by chance. Without a translation the English caption is used.
+ */
+QString translateCaption(const QString &englishCaption);
+
+/** A caption as plain text, for titles, messages and data: single "&" removed, "&&" turned into "&". */
+QString withoutMnemonic(const QString &caption);
+
+/**
  * The text after "{key}" on the first line of lines that begins with it, also when that text
  * is empty; the key itself when no line carries it or lines is empty.
  */

@@ -31,6 +31,9 @@ void GlyphButton::paintEvent(QPaintEvent *)
         textLeft = at.x() + logical.width();
     }
     const QRect textRect(QPoint(textLeft, content.top()), content.bottomRight());
-    painter.drawItemText(textRect, Qt::AlignCenter | Qt::TextShowMnemonic, palette(), isEnabled(), text,
-                         QPalette::ButtonText);
+    // The Alt letter is underlined when the style shows it, as on the style's own buttons.
+    int flags = Qt::AlignCenter | Qt::TextShowMnemonic;
+    if (!style()->styleHint(QStyle::SH_UnderlineShortcut, &option, this))
+        flags |= Qt::TextHideMnemonic;
+    painter.drawItemText(textRect, flags, palette(), isEnabled(), text, QPalette::ButtonText);
 }

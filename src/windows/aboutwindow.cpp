@@ -175,11 +175,11 @@ void AboutWindow::createControls(const QString &description, const QString &vers
 void AboutWindow::translateCaptions(const QString &description)
 {
     setWindowTitle(formatText(translate(QStringLiteral("About %s")), description));
-    m_okButton->setText(translate(QStringLiteral("OK")));
-    m_infoButton->setText(translate(QStringLiteral("Info")));
-    m_creditsAction->setText(translate(QStringLiteral("Acknowledgements...")));
-    m_uninstallAction->setText(translate(QStringLiteral("How to uninstall...")));
-    m_licenseAction->setText(translate(QStringLiteral("License...")));
+    m_okButton->setText(translateCaption(QStringLiteral("&OK")));
+    m_infoButton->setText(translateCaption(QStringLiteral("&Info")));
+    m_creditsAction->setText(translateCaption(QStringLiteral("&Acknowledgements...")));
+    m_uninstallAction->setText(translateCaption(QStringLiteral("&How to uninstall...")));
+    m_licenseAction->setText(translateCaption(QStringLiteral("&License...")));
 }
 
 void AboutWindow::centreOnScreen()

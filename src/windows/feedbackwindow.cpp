@@ -28,8 +28,9 @@ constexpr int kMemoMaxLength = 10000;
 constexpr int kAddressMaxLength = 100;
 constexpr int kFeedbackTimeoutMs = 3000;
 
-const QString kLikePhrase = QStringLiteral("I like it!");
-const QString kDislikePhrase = QStringLiteral("I dislike it!");
+// The panels' captions; without the mnemonic they are also the phrases sent.
+const QString kLikeCaption = QStringLiteral("I &like it!");
+const QString kDislikeCaption = QStringLiteral("I &dislike it!");
 
 /* Removes leading and trailing blanks, tabs, line breaks and other control characters. */
 QString trimBlanks(const QString &text)
@@ -92,8 +93,8 @@ FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
 
     m_likePanel = addChoicePanel(QStringLiteral("like"), &m_likeImage);
     m_dislikePanel = addChoicePanel(QStringLiteral("dislike"), &m_dislikeImage);
-    m_likePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kLikePhrase));
-    m_dislikePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translate(kDislikePhrase));
+    m_likePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translateCaption(kLikeCaption));
+    m_dislikePanel->findChild<QLabel *>(QStringLiteral("caption"))->setText(translateCaption(kDislikeCaption));
 
     m_introLabel = plainLabel(pixelFont(16), this);
     m_introLabel->setText(translate(QStringLiteral("We would really appreciate your feedback.")));
@@ -108,12 +109,12 @@ FeedbackWindow::FeedbackWindow(const FeedbackProgram &program, QWidget *parent)
             [this](int position, int, int charsAdded) { limitMemoLength(position, charsAdded); });
 
     m_emailLabel = plainLabel(pixelFont(13), this);
-    m_emailLabel->setText(translate(QStringLiteral("Include my e-mail:")));
+    m_emailLabel->setText(translateCaption(QStringLiteral("Include my &e-mail:")));
     m_emailEdit = new QLineEdit(this);
     m_emailEdit->setMaxLength(kAddressMaxLength);
     m_emailLabel->setBuddy(m_emailEdit);
 
-    m_sendButton = new QPushButton(roleIcon(QStringLiteral("send")), translate(QStringLiteral("Send")), this);
+    m_sendButton = new QPushButton(roleIcon(QStringLiteral("send")), translateCaption(QStringLiteral("&Send")), this);
     m_sendButton->setFont(boldPixelFont(13));
     m_sendButton->setFixedSize(180, 34);
     m_sendButton->setDefault(true);
@@ -172,6 +173,9 @@ QFrame *FeedbackWindow::addChoicePanel(const QString &role, QLabel **image)
         roleIcon(role).pixmap(QSize(16, 16)).scaled(32, 32, Qt::KeepAspectRatio, Qt::FastTransformation));
     auto *caption = plainLabel(pixelFont(16), panel);
     caption->setObjectName(QStringLiteral("caption"));
+    // The caption's Alt letter moves the focus to the panel; eventFilter chooses it as well.
+    caption->setBuddy(panel);
+    caption->installEventFilter(this);
     // Clicks on the picture and the caption are clicks on the panel.
     (*image)->setAttribute(Qt::WA_TransparentForMouseEvents);
     caption->setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -201,7 +205,7 @@ bool FeedbackWindow::isChosen(const QFrame *panel) const
 
 QString FeedbackWindow::panelCaption(const QFrame *panel) const
 {
-    return panel->findChild<QLabel *>(QStringLiteral("caption"))->text();
+    return withoutMnemonic(panel->findChild<QLabel *>(QStringLiteral("caption"))->text());
 }
 
 void FeedbackWindow::onLikeClicked()
@@ -222,6 +226,10 @@ void FeedbackWindow::onDislikeClicked()
 
 bool FeedbackWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Shortcut && watched->parent() == m_likePanel)
+        onLikeClicked();
+    if (event->type() == QEvent::Shortcut && watched->parent() == m_dislikePanel)
+        onDislikeClicked();
     if ((watched == m_likePanel || watched == m_dislikePanel) && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent *>(event)->key();
         if (key == Qt::Key_Space || key == Qt::Key_Select) {
@@ -271,9 +279,9 @@ QString FeedbackWindow::feedbackText() const
 {
     QString text;
     if (isChosen(m_likePanel))
-        text = panelPhrase(kLikePhrase, m_likePanel) + u'\r';
+        text = panelPhrase(withoutMnemonic(kLikeCaption), m_likePanel) + u'\r';
     else if (isChosen(m_dislikePanel))
-        text = panelPhrase(kDislikePhrase, m_dislikePanel) + u'\r';
+        text = panelPhrase(withoutMnemonic(kDislikeCaption), m_dislikePanel) + u'\r';
     QString comment = m_feedbackEdit->toPlainText();
     comment.replace(u'\n', QStringLiteral("\r\n"));
     return text + trimBlanks(comment);

@@ -24,7 +24,8 @@ struct FeedbackProgram {
  * maker's feedback script over HTTPS only. Shown modally; sending blocks the window (one
  * request, bounded by 3 s time-outs), and the outcome is told in a message box. After a
  * failed send everything the user entered stays; a delivered one closes the window. Tab
- * reaches the two choice panels before the comment, and Space chooses the focused one.
+ * reaches the two choice panels before the comment, and Space chooses the focused one; the
+ * Alt letter of a panel's caption chooses it at once.
  */
 class FeedbackWindow : public QDialog
 {
@@ -35,7 +36,7 @@ public:
 
     /** Whether a choice panel (likePanel or dislikePanel) is in the chosen look: its background is not the button face. */
     bool isChosen(const QFrame *panel) const;
-    /** The text a choice panel shows. */
+    /** The text a choice panel shows, without its mnemonic. */
     QString panelCaption(const QFrame *panel) const;
 
     /**

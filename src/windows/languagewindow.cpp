@@ -79,7 +79,8 @@ const std::pair<QString, QString> kLanguageFlags[] = {
 void fitLabel(QLabel *label, int width)
 {
     QFont font = label->font();
-    while (QFontMetrics(font).horizontalAdvance(label->text()) > width && font.pixelSize() > kMinimumFontPixels)
+    const QString shown = label->buddy() ? withoutMnemonic(label->text()) : label->text();
+    while (QFontMetrics(font).horizontalAdvance(shown) > width && font.pixelSize() > kMinimumFontPixels)
         font.setPixelSize(font.pixelSize() - 1);
     label->setFont(font);
     label->adjustSize();
@@ -210,6 +211,7 @@ void LanguageWindow::createControls()
     m_languageCombo->addItem(kEnglish);
     m_languageCombo->setCurrentIndex(0);
     m_languageCombo->setGeometry(kListLeft, 8, 350, std::max(m_languageCombo->sizeHint().height(), kItemHeight + 6));
+    m_languageLabel->setBuddy(m_languageCombo); // its Alt letter moves to the list
 
     m_translatorsText = new QPlainTextEdit(this);
     m_translatorsText->setFont(pixelFont(16));
@@ -263,10 +265,10 @@ void LanguageWindow::createControls()
 void LanguageWindow::fillLanguageList()
 {
     setWindowTitle(translate(QStringLiteral("Language")));
-    m_languageLabel->setText(translate(QStringLiteral("User Interface Language:")));
+    m_languageLabel->setText(translateCaption(QStringLiteral("&User Interface Language:")));
     m_translatorsLabel->setText(translate(QStringLiteral("Translated by:")));
-    m_okButton->setText(translate(QStringLiteral("OK")));
-    m_cancelButton->setText(translate(QStringLiteral("Cancel")));
+    m_okButton->setText(translateCaption(QStringLiteral("&OK")));
+    m_cancelButton->setText(translateCaption(QStringLiteral("&Cancel")));
     m_contributeLink->setText(translate(QStringLiteral("Contribute to Translation")));
     // A long translation gets a smaller font rather than running under the controls beside it.
     for (QLabel *label : {m_languageLabel, m_translatorsLabel, m_contributeLink})
@@ -380,10 +382,10 @@ void LanguageWindow::onOkClicked()
         close();
         return;
     }
-    const QMessageBox::StandardButton answer
-        = Dialogs::showCaptionedDialog(this, translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
-                                       QMessageBox::Yes | QMessageBox::No, translate(QStringLiteral("Confirmation")),
-                                       {translate(QStringLiteral("Yes")), translate(QStringLiteral("No"))});
+    const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
+        this, translate(QStringLiteral("Restart Application?")), QMessageBox::Question,
+        QMessageBox::Yes | QMessageBox::No, translate(QStringLiteral("Confirmation")),
+        {translateCaption(QStringLiteral("&Yes")), translateCaption(QStringLiteral("&No"))});
     if (answer == QMessageBox::Yes)
         restartInLanguage(entry);
 }

@@ -29,9 +29,11 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyleOptionButton>
 #include <QStylePainter>
 #include <QSystemTrayIcon>
@@ -169,9 +171,11 @@ void MainWindow::createControls()
     QHBoxLayout *row = nullptr;
     m_encodingPanel = makeRow(central, 40, row);
     m_encodingLabel = makeRowLabel(m_encodingPanel);
-    m_ansiRadio = new QRadioButton(QStringLiteral("ANSI"), m_encodingPanel);
-    m_utf8Radio = new QRadioButton(QStringLiteral("UTF-8"), m_encodingPanel);
-    m_utf16Radio = new QRadioButton(QStringLiteral("UTF-16"), m_encodingPanel);
+    // Names of encodings, never translated; their Alt letters (N, 8, 6) are kept free of the
+    // window's other captions in every shipped language.
+    m_ansiRadio = new QRadioButton(QStringLiteral("A&NSI"), m_encodingPanel);
+    m_utf8Radio = new QRadioButton(QStringLiteral("UTF-&8"), m_encodingPanel);
+    m_utf16Radio = new QRadioButton(QStringLiteral("UTF-1&6"), m_encodingPanel);
     const std::pair<QRadioButton *, int> radios[] = {{m_ansiRadio, 73}, {m_utf8Radio, 82}, {m_utf16Radio, 82}};
     row->addWidget(m_encodingLabel);
     for (const auto &[radio, width] : radios) {
@@ -374,6 +378,14 @@ void MainWindow::createMenus()
     connect(m_aboutAction, &QAction::triggered, m_aboutButton, &QPushButton::click);
     connect(m_loadButton, &QWidget::customContextMenuRequested, this,
             [this](const QPoint &at) { m_loadMenu->exec(m_loadButton->mapToGlobal(at)); });
+
+    // How the export entry was chosen decides where the export menu opens.
+    m_fileMenu->installEventFilter(this);
+    connect(m_fileMenu, &QMenu::aboutToShow, this, [this] { m_exportChosenWithMouse = false; });
+    // F10 opens the menu bar's first menu, as on most desktops; Alt and the titles' letters are
+    // the menu bar's own.
+    auto *menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this, &MainWindow::openFirstMenu);
 }
 
 void MainWindow::createTrayIcon()
@@ -417,36 +429,36 @@ void MainWindow::createTrayIcon()
 void MainWindow::translateCaptions()
 {
     // Menu bar
-    m_fileMenu->setTitle(translate(QStringLiteral("File")));
-    m_clearAction->setText(translate(QStringLiteral("Clear")));
-    m_loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
-    m_exportAction->setText(translate(QStringLiteral("Export to File...")));
-    m_stopExportAction->setText(translate(QStringLiteral("Stop Export")));
-    m_exitAction->setText(translate(QStringLiteral("Exit")));
-    m_helpMenu->setTitle(translate(QStringLiteral("Help")));
-    m_helpAction->setText(translate(QStringLiteral("Online Help")));
-    m_updateNotificationsAction->setText(translate(QStringLiteral("Update Notifications")));
-    m_languageAction->setText(translate(QStringLiteral("Language...")));
-    m_feedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    m_aboutAction->setText(translate(QStringLiteral("About")));
+    m_fileMenu->setTitle(translateCaption(QStringLiteral("&File")));
+    m_clearAction->setText(translateCaption(QStringLiteral("&Clear")));
+    m_loadAction->setText(translateCaption(QStringLiteral("&Load vCards from VCF file...")));
+    m_exportAction->setText(translateCaption(QStringLiteral("&Export to File...")));
+    m_stopExportAction->setText(translateCaption(QStringLiteral("&Stop Export")));
+    m_exitAction->setText(translateCaption(QStringLiteral("E&xit")));
+    m_helpMenu->setTitle(translateCaption(QStringLiteral("&Help")));
+    m_helpAction->setText(translateCaption(QStringLiteral("&Online Help")));
+    m_updateNotificationsAction->setText(translateCaption(QStringLiteral("&Update Notifications")));
+    m_languageAction->setText(translateCaption(QStringLiteral("&Language...")));
+    m_feedbackAction->setText(translateCaption(QStringLiteral("Send Feed&back...")));
+    m_aboutAction->setText(translateCaption(QStringLiteral("&About")));
     // Tray menu
-    m_trayHelpAction->setText(translate(QStringLiteral("Online Help")));
-    m_trayLanguageAction->setText(translate(QStringLiteral("Language...")));
-    m_trayFeedbackAction->setText(translate(QStringLiteral("Send Feedback...")));
-    m_trayAboutAction->setText(translate(QStringLiteral("About")));
-    m_trayExitAction->setText(translate(QStringLiteral("Exit")));
+    m_trayHelpAction->setText(m_helpAction->text());
+    m_trayLanguageAction->setText(m_languageAction->text());
+    m_trayFeedbackAction->setText(m_feedbackAction->text());
+    m_trayAboutAction->setText(m_aboutAction->text());
+    m_trayExitAction->setText(m_exitAction->text());
     // Options and buttons
-    m_sortCheck->setText(translate(QStringLiteral("Sort")));
-    m_headersCheck->setText(translate(QStringLiteral("Headers")));
-    m_loadCaption = translate(QStringLiteral("Load vCards from VCF file..."));
+    m_sortCheck->setText(translateCaption(QStringLiteral("&Sort")));
+    m_headersCheck->setText(translateCaption(QStringLiteral("Hea&ders")));
+    m_loadCaption = m_loadAction->text();
     m_loadButton->setText(m_loadCaption);
-    m_exportButton->setText(translate(QStringLiteral("Export to File...")));
-    m_feedbackButton->setText(translate(QStringLiteral("Send Feedback...")));
-    m_aboutButton->setText(translate(QStringLiteral("About...")));
+    m_exportButton->setText(m_exportAction->text());
+    m_feedbackButton->setText(m_feedbackAction->text());
+    m_aboutButton->setText(translateCaption(QStringLiteral("&About...")));
     // Export menu
-    m_xlsAction->setText(translate(QStringLiteral("Excel File (XLS)...")));
-    m_csvMenu->setTitle(translate(QStringLiteral("Comma-Separated Values File (CSV)...")));
-    m_txtAction->setText(translate(QStringLiteral("Text File (TXT)...")));
+    m_xlsAction->setText(translateCaption(QStringLiteral("&Excel File (XLS)...")));
+    m_csvMenu->setTitle(translateCaption(QStringLiteral("&Comma-Separated Values File (CSV)...")));
+    m_txtAction->setText(translateCaption(QStringLiteral("&Text File (TXT)...")));
     // File types of the open and save dialogs
     m_openFilter = Dialogs::nameFilter(translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
     m_saveFilters = {
@@ -456,15 +468,15 @@ void MainWindow::translateCaptions()
         Dialogs::nameFilter(translate(QStringLiteral("Text File (*.txt)")), QStringLiteral("*.txt")),
     };
     // Load button menu
-    m_loadMenuClearAction->setText(translate(QStringLiteral("Clear")));
+    m_loadMenuClearAction->setText(m_clearAction->text());
     // Tooltip
     m_headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
     // Export submenu
-    m_defaultCsvAction->setText(translate(QStringLiteral("Default CSV Format")));
-    m_excelCsvAction->setText(translate(QStringLiteral("Excel CSV Format")));
-    m_googleCsvAction->setText(translate(QStringLiteral("Google CSV Format")));
-    m_outlookCsvAction->setText(translate(QStringLiteral("Outlook CSV Format")));
-    m_yahooCsvAction->setText(translate(QStringLiteral("Yahoo CSV Format")));
+    m_defaultCsvAction->setText(translateCaption(QStringLiteral("&Default CSV Format")));
+    m_excelCsvAction->setText(translateCaption(QStringLiteral("&Excel CSV Format")));
+    m_googleCsvAction->setText(translateCaption(QStringLiteral("&Google CSV Format")));
+    m_outlookCsvAction->setText(translateCaption(QStringLiteral("&Outlook CSV Format")));
+    m_yahooCsvAction->setText(translateCaption(QStringLiteral("&Yahoo CSV Format")));
     // Labels
     m_encodingLabel->setText(translate(QStringLiteral("Encoding:")));
     m_optionsLabel->setText(translate(QStringLiteral("Options:")));
@@ -492,7 +504,7 @@ int MainWindow::scaleDimension(int width) const
 
 void MainWindow::fitCheckBoxToCaption(QCheckBox *checkBox)
 {
-    const int textWidth = checkBox->fontMetrics().horizontalAdvance(checkBox->text());
+    const int textWidth = checkBox->fontMetrics().horizontalAdvance(withoutMnemonic(checkBox->text()));
     // Where this desktop's check box indicator needs more room than the designed 30 pixels,
     // the style's own size wins, so the caption is never cut.
     checkBox->setFixedWidth(std::max(textWidth + scaleDimension(30), checkBox->sizeHint().width()));
@@ -556,8 +568,8 @@ MainWindow::CloseAnswer MainWindow::askCloseDuringExport()
     const QMessageBox::StandardButton answer = Dialogs::showCaptionedDialog(
         this, question, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No | QMessageBox::Abort,
         appIdentity().appCaption,
-        {translate(QStringLiteral("Close When Written")), translate(QStringLiteral("Keep Window Open")),
-         translate(QStringLiteral("Stop Export"))});
+        {translateCaption(QStringLiteral("&Close When Written")), translateCaption(QStringLiteral("&Keep Window Open")),
+         translateCaption(QStringLiteral("&Stop Export"))});
     if (answer == QMessageBox::Yes)
         return CloseAnswer::CloseWhenWritten;
     return answer == QMessageBox::Abort ? CloseAnswer::StopExport : CloseAnswer::KeepOpen;
@@ -855,17 +867,35 @@ void MainWindow::onExportClicked()
 
 void MainWindow::onExportTriggered()
 {
+    const bool chosenWithMouse = std::exchange(m_exportChosenWithMouse, false);
     if (!m_exportButton->isEnabled()) {
         Dialogs::beep();
         return;
     }
-    // At the mouse when it is over the window (the File menu's entry); from the keyboard with
-    // the mouse elsewhere, under the export button.
-    const QPoint mouse = QCursor::pos();
-    if (frameGeometry().contains(mouse))
-        m_exportMenu->exec(mouse);
+    // Clicked in the File menu: where the mouse is. From the keyboard (Ctrl+E, or the entry
+    // chosen with the keys) the pointer may be anywhere, so the menu opens under its button.
+    if (chosenWithMouse)
+        m_exportMenu->exec(QCursor::pos());
     else
-        m_exportMenu->exec(m_exportButton->mapToGlobal(QPoint(0, m_exportButton->height())));
+        m_menuUnderButton.show(m_exportButton, m_exportMenu);
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // The File menu triggers its entry on the mouse button's release; this comes first.
+    if (watched == m_fileMenu && event->type() == QEvent::MouseButtonRelease) {
+        const auto *mouse = static_cast<QMouseEvent *>(event);
+        m_exportChosenWithMouse = m_fileMenu->actionAt(mouse->position().toPoint()) == m_exportAction;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::openFirstMenu()
+{
+    m_mainMenuBar->setActiveAction(m_fileMenu->menuAction());
+    // As when the menu is opened with its Alt letter: the first entry is selected.
+    if (!m_fileMenu->actions().isEmpty())
+        m_fileMenu->setActiveAction(m_fileMenu->actions().constFirst());
 }
 
 QString MainWindow::helpAddress() const

@@ -131,6 +131,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dropEvent(QDropEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void createControls();
@@ -152,7 +153,10 @@ private:
     QRadioButton *encodingRadio(TextEncoding encoding) const;
 
     void onLoadClicked();
+    /** The File menu's export entry or Ctrl+E: the export menu, or a beep while the export button is off. */
     void onExportTriggered();
+    /** F10: the File menu opens with its first entry selected. */
+    void openFirstMenu();
     void openHelp();
     void onUpdateNotificationsTriggered();
     void openLanguageWindow();
@@ -273,4 +277,6 @@ private:
 
     // The export button's menu: the last button and menu shown, and when that menu closed.
     MenuUnderButton m_menuUnderButton;
+    // The File menu's export entry was just released on with the mouse (not chosen by a key).
+    bool m_exportChosenWithMouse = false;
 };

@@ -271,7 +271,7 @@ private slots:
         QCOMPARE(appIdentity().appVersion, u"2.3"_qs);
         QCOMPARE(dataDir(), dir.filePath(u"german/"_qs));
         QCOMPARE(languageName(), u"German"_qs);
-        QCOMPARE(translate(u"Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei laden..."_qs);
+        QCOMPARE(translateCaption(u"&Load vCards from VCF file..."_qs), u"vCards aus VCF-Datei &laden..."_qs);
         QVERIFY(notes.languageError.isEmpty());
         // Qt's own dialogs follow: its German catalogue is installed.
         QVERIFY2(notes.qtTranslationsError.isEmpty(), qPrintable(notes.qtTranslationsError));

@@ -242,8 +242,9 @@ std::optional<QString> constantText(const QString &code, const QString &identifi
 
 /* What the program's sources pass to translate(). */
 struct SourceTexts {
-    QMap<QString, QString> texts; // English text -> where it is first passed ("src/x.cpp:12")
-    QStringList untraceable;      // calls whose text cannot be known from the code, with their place
+    QMap<QString, QString> texts;      // English text -> where it is first passed ("src/x.cpp:12")
+    QMap<QString, QString> plainTexts; // those passed to translate(), shown as they are, -> where
+    QStringList untraceable;           // calls whose text cannot be known from the code, with their place
 };
 
 qsizetype lineOf(const QString &code, qsizetype pos)
@@ -262,17 +263,24 @@ std::optional<QString> argumentText(const QString &code, LiteralReader &reader)
     return match.hasMatch() ? constantText(code, match.captured(1)) : std::nullopt;
 }
 
-/* Collects the translate() calls of one source file (its text and its name for the reports). */
+/*
+ * Collects the translate() and translateCaption() calls of one source file (its text and its
+ * name for the reports); a caption's key is its text without the mnemonic.
+ */
 void scanCode(const QString &source, const QString &name, SourceTexts &found)
 {
     const QString code = withoutComments(source);
-    static const QRegularExpression call(u"(?<![\\w.>])translate\\s*\\("_qs);
+    static const QRegularExpression call(u"(?<![\\w.>])(translate|translateCaption)\\s*\\("_qs);
     for (const QRegularExpressionMatch &match : call.globalMatch(code)) {
         LiteralReader reader(code, match.capturedEnd());
         if (reader.accept(u"const")) // the declaration and definition of translate itself
             continue;
         const QString where = name + u':' + QString::number(lineOf(code, match.capturedStart()));
-        if (const std::optional<QString> text = argumentText(code, reader)) {
+        if (std::optional<QString> text = argumentText(code, reader)) {
+            if (match.captured(1) == u"translateCaption")
+                text = withoutMnemonic(*text);
+            else if (!found.plainTexts.contains(*text))
+                found.plainTexts.insert(*text, where);
             if (!found.texts.contains(*text))
                 found.texts.insert(*text, where);
         } else {
@@ -409,7 +417,7 @@ private slots:
         SourceTexts found;
         scanCode(QString::fromUtf8(file.readAll()), u"fixture.cpp"_qs, found);
         QCOMPARE(found.texts.keys(), QStringList({u"From UTF-8"_qs, u"Joined over lines"_qs, u"Plain"_qs,
-                                                  u"Suffixed"_qs, u"Through a constant"_qs}));
+                                                  u"Save & Close"_qs, u"Suffixed"_qs, u"Through a constant"_qs}));
         QCOMPARE(found.texts.value(u"Joined over lines"_qs), u"fixture.cpp:7"_qs);
         QCOMPARE(found.untraceable, QStringList({u"fixture.cpp:15: translate(Reassigned);"_qs,
                                                  u"fixture.cpp:16: translate(QStringLiteral(\"Built \") + name);"_qs,
@@ -487,6 +495,23 @@ private slots:
             const QString problem = markerProblem(entry.key, entry.text);
             if (!problem.isEmpty())
                 problems << u"line %1, {%2}: the translation %3"_qs.arg(entry.line).arg(entry.key, problem);
+        }
+        QVERIFY2(problems.isEmpty(), report(problems).constData());
+    }
+
+    // A mnemonic mark belongs to a caption: where translate() gives the text as it is (a title,
+    // a message, a file's text), the "&" would show.
+    void mnemonicsOnlyInCaptions_data() { addLanguageFileRows(); }
+
+    void mnemonicsOnlyInCaptions()
+    {
+        QFETCH(QString, fileName);
+        QStringList problems;
+        for (const Entry &entry : readLanguageFile(kLanguagesDir + u'/' + fileName).entries()) {
+            if (entry.text.contains(u'&') && m_sources.plainTexts.contains(entry.key))
+                problems << u"line %1, {%2}: the translation has a \"&\", but %3 shows the text as it is (a caption "
+                            u"goes through translateCaption, plain text through withoutMnemonic)"_qs.arg(entry.line)
+                                .arg(entry.key, m_sources.plainTexts[entry.key]);
         }
         QVERIFY2(problems.isEmpty(), report(problems).constData());
     }

@@ -43,6 +43,57 @@ private slots:
         QCOMPARE(translate(u"OK"_qs), u"OK"_qs);
     }
 
+    // The caption's key is its text without the mark; the translator's text brings its own mark.
+    void captionsFromActiveFile_data()
+    {
+        QTest::addColumn<QStringList>("lines"); // empty: English
+        QTest::addColumn<QString>("englishCaption");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("English keeps its mark") << QStringList() << u"E&xit"_qs << u"E&xit"_qs;
+        QTest::newRow("translator's mark") << QStringList{u"{Exit}&Beenden"_qs} << u"E&xit"_qs << u"&Beenden"_qs;
+        QTest::newRow("translation without mark has none")
+            << QStringList{u"{Exit}Beenden"_qs} << u"E&xit"_qs << u"Beenden"_qs;
+        QTest::newRow("translation equal to the key") << QStringList{u"{OK}OK"_qs} << u"&OK"_qs << u"OK"_qs;
+        QTest::newRow("missing entry gives English") << QStringList{u"{File}&Datei"_qs} << u"E&xit"_qs << u"E&xit"_qs;
+        QTest::newRow("empty entry gives English") << QStringList{u"{Exit}"_qs} << u"E&xit"_qs << u"E&xit"_qs;
+        QTest::newRow("a marked key is never looked up")
+            << QStringList{u"{E&xit}&Beenden"_qs} << u"E&xit"_qs << u"E&xit"_qs;
+        QTest::newRow("literal ampersand in the key") << QStringList{u"{Save & Close}&Speichern && schließen"_qs}
+                                                      << u"&Save && Close"_qs << u"&Speichern && schließen"_qs;
+    }
+
+    void captionsFromActiveFile()
+    {
+        QFETCH(QStringList, lines);
+        QFETCH(QString, englishCaption);
+        QFETCH(QString, expected);
+        if (!lines.isEmpty())
+            setActiveLanguage(u"/x/Languages/German.lang.txt"_qs, u"German"_qs, lines);
+        QCOMPARE(translateCaption(englishCaption), expected);
+    }
+
+    void captionsAsPlainText_data()
+    {
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<QString>("plain");
+        QTest::newRow("first letter") << u"&File"_qs << u"File"_qs;
+        QTest::newRow("inner letter") << u"E&xit"_qs << u"Exit"_qs;
+        QTest::newRow("no mark") << u"Beenden"_qs << u"Beenden"_qs;
+        QTest::newRow("literal ampersand") << u"Save && Close"_qs << u"Save & Close"_qs;
+        QTest::newRow("mark and literal") << u"&Speichern && schließen"_qs << u"Speichern & schließen"_qs;
+        QTest::newRow("marked ampersand") << u"A &&& B"_qs << u"A & B"_qs;
+        QTest::newRow("mark at the end") << u"Exit&"_qs << u"Exit"_qs;
+        QTest::newRow("non-Latin letter") << u"О&становить"_qs << u"Остановить"_qs;
+        QTest::newRow("empty") << QString() << QString();
+    }
+
+    void captionsAsPlainText()
+    {
+        QFETCH(QString, caption);
+        QFETCH(QString, plain);
+        QCOMPARE(withoutMnemonic(caption), plain);
+    }
+
     void testLookupInLines_data()
     {
         QTest::addColumn<QStringList>("lines");

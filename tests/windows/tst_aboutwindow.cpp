@@ -119,20 +119,20 @@ void TestAboutWindow::captions_data()
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QStringList>("buttonsAndMenu");
     QTest::newRow("no language") << QStringList() << QStringLiteral("About Tessaly")
-                                 << QStringList{QStringLiteral("OK"), QStringLiteral("Info"),
-                                                QStringLiteral("Acknowledgements..."),
-                                                QStringLiteral("How to uninstall..."), QStringLiteral("License...")};
+                                 << QStringList{QStringLiteral("&OK"), QStringLiteral("&Info"),
+                                                QStringLiteral("&Acknowledgements..."),
+                                                QStringLiteral("&How to uninstall..."), QStringLiteral("&License...")};
     QTest::newRow("translation keeps the name")
-        << QStringList{QStringLiteral("{About %s}Über %s"), QStringLiteral("{OK}Gut"), QStringLiteral("{Info}Mehr"),
-                       QStringLiteral("{Acknowledgements...}Dank..."), QStringLiteral("{License...}Lizenz...")}
+        << QStringList{QStringLiteral("{About %s}Über %s"), QStringLiteral("{OK}&Gut"), QStringLiteral("{Info}Mehr"),
+                       QStringLiteral("{Acknowledgements...}Dank..."), QStringLiteral("{License...}&Lizenz...")}
         << QStringLiteral("Über Tessaly")
-        << QStringList{QStringLiteral("Gut"), QStringLiteral("Mehr"), QStringLiteral("Dank..."),
-                       QStringLiteral("How to uninstall..."), QStringLiteral("Lizenz...")};
+        << QStringList{QStringLiteral("&Gut"), QStringLiteral("Mehr"), QStringLiteral("Dank..."),
+                       QStringLiteral("&How to uninstall..."), QStringLiteral("&Lizenz...")};
     // A translation without "%s" and with other "%" signs is shown as it is.
     QTest::newRow("translation without marker")
         << QStringList{QStringLiteral("{About %s}Info 100% %d")} << QStringLiteral("Info 100% %d")
-        << QStringList{QStringLiteral("OK"), QStringLiteral("Info"), QStringLiteral("Acknowledgements..."),
-                       QStringLiteral("How to uninstall..."), QStringLiteral("License...")};
+        << QStringList{QStringLiteral("&OK"), QStringLiteral("&Info"), QStringLiteral("&Acknowledgements..."),
+                       QStringLiteral("&How to uninstall..."), QStringLiteral("&License...")};
 }
 
 void TestAboutWindow::captions()

@@ -28,9 +28,6 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 
-#include <functional>
-#include <memory>
-
 using namespace WindowTesting;
 
 namespace {
@@ -43,30 +40,6 @@ bool useLanguage(const QString &fileName)
     if (!loadLanguageFrom(fileName, kResourcesDir, 0))
         return false;
     return installQtTranslations();
-}
-
-/*
- * Calls step with the modal widget of type T as soon as one is open (checked every 20 ms),
- * once; gives up after ten seconds and closes whatever is modal then, so that a dialog that
- * never comes fails the test instead of hanging it.
- */
-template<typename T>
-void whenModal(QObject *context, std::function<void(T *)> step)
-{
-    auto *timer = new QTimer(context);
-    // The count goes with the connection, also when the context goes before the timer fires.
-    auto waited = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, context, [timer, waited, step] {
-        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
-            timer->deleteLater();
-            step(widget);
-        } else if (++*waited > 500) {
-            timer->deleteLater();
-            if (QWidget *modal = QApplication::activeModalWidget())
-                modal->close();
-        }
-    });
-    timer->start(20);
 }
 
 QStringList buttonTexts(const QList<QAbstractButton *> &buttons)
@@ -140,16 +113,16 @@ void TestDesktop::saveDialogSpeaksTheWindowsLanguage_data()
     QTest::addColumn<QStringList>("buttons");   // the dialog's buttons, sorted
     QTest::addColumn<QString>("question");      // the overwrite question, %1 for the file name
     QTest::addColumn<QStringList>("answers");   // its buttons, sorted
-    QTest::newRow("German") << u"German.lang.txt"_qs << u"In Datei exportieren..."_qs
+    QTest::newRow("German") << u"German.lang.txt"_qs << u"In Datei &exportieren..."_qs
                             << QStringList{u"Suchen in:"_qs, u"Datei&name:"_qs, u"Dateien des Typs:"_qs}
                             << QStringList{u"Abbrechen"_qs, u"S&peichern"_qs}
                             << u"Die Datei %1 existiert bereits.\nSoll sie überschrieben werden?"_qs
                             << QStringList{u"&Ja"_qs, u"&Nein"_qs};
-    QTest::newRow("Russian") << u"Russian.lang.txt"_qs << u"Экспорт в файл..."_qs
+    QTest::newRow("Russian") << u"Russian.lang.txt"_qs << u"&Экспорт в файл..."_qs
                              << QStringList{u"Перейти к:"_qs, u"&Имя файла:"_qs, u"Типы файлов:"_qs}
                              << QStringList{u"&Сохранить"_qs, u"Отмена"_qs} << u"%1 уже существует.\nЗаменить его?"_qs
                              << QStringList{u"&Да"_qs, u"&Нет"_qs};
-    QTest::newRow("English") << QString() << u"Export to File..."_qs
+    QTest::newRow("English") << QString() << u"&Export to File..."_qs
                              << QStringList{u"Look in:"_qs, u"File &name:"_qs, u"Files of type:"_qs}
                              << QStringList{u"&Save"_qs, u"Cancel"_qs}
                              << u"%1 already exists.\nDo you want to replace it?"_qs
@@ -347,7 +320,7 @@ void TestDesktop::clearDuringAnExport()
     for (QWidget *control : controls)
         QVERIFY2(control->isEnabled() == enabledAtTheEnd, control->metaObject()->className());
     QCOMPARE(control<GlyphButton>(form, "loadButton")->text(),
-             u"Load vCards from VCF file..."_qs + (loadAfterClear ? u" [1]"_qs : QString()));
+             u"&Load vCards from VCF file..."_qs + (loadAfterClear ? u" [1]"_qs : QString()));
     if (!enabledAtTheEnd) {
         // Nothing loaded: the File menu's export only beeps, no save dialog, no "No data found!".
         const int beeps = Dialogs::beepCount();
@@ -426,7 +399,7 @@ void TestDesktop::closingDuringAnExportWithoutTray()
     QCOMPARE(questions.at(0).text, u"A file is still being exported.\r\rClose the program when the file is written, "
                                    u"or keep the window open?"_qs);
     QCOMPARE(questions.at(0).buttonTexts,
-             (QStringList{u"Close When Written"_qs, u"Keep Window Open"_qs, u"Stop Export"_qs}));
+             (QStringList{u"&Close When Written"_qs, u"&Keep Window Open"_qs, u"&Stop Export"_qs}));
     if (stop) {
         // The window closes at once; the export left nothing, and its message went to standard error.
         QVERIFY(!form.isVisible());
@@ -460,14 +433,6 @@ public:
 public Q_SLOTS:
     void open(const QUrl &url) { urls.append(url); }
 };
-
-/* Shows and activates a window, so that it gets the keys. */
-bool activate(QWidget &window)
-{
-    window.show();
-    window.activateWindow();
-    return QTest::qWaitForWindowActive(&window);
-}
 
 } // namespace
 

@@ -68,17 +68,18 @@ void TestExportMenu::cleanup()
 void TestExportMenu::menuEntries()
 {
     MainWindow form;
-    QCOMPARE(actionTexts(control<QMenu>(form, "exportMenu")->actions()),
-             QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
-                          QStringLiteral("Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("Stop Export")}));
+    QCOMPARE(
+        actionTexts(control<QMenu>(form, "exportMenu")->actions()),
+        QStringList({QStringLiteral("&Comma-Separated Values File (CSV)..."), QStringLiteral("&Excel File (XLS)..."),
+                     QStringLiteral("&Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("&Stop Export")}));
     QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constLast(),
              control<QAction>(form, "stopExportAction"));              // the File menu's entry
     QVERIFY(!control<QAction>(form, "stopExportAction")->isEnabled()); // until an export runs
     QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constFirst()->menu(), control<QMenu>(form, "csvMenu"));
     QCOMPARE(actionTexts(control<QMenu>(form, "csvMenu")->actions()),
-             QStringList({QStringLiteral("Default CSV Format"), QStringLiteral("Excel CSV Format"),
-                          QStringLiteral("Google CSV Format"), QStringLiteral("Outlook CSV Format"),
-                          QStringLiteral("Yahoo CSV Format")}));
+             QStringList({QStringLiteral("&Default CSV Format"), QStringLiteral("&Excel CSV Format"),
+                          QStringLiteral("&Google CSV Format"), QStringLiteral("&Outlook CSV Format"),
+                          QStringLiteral("&Yahoo CSV Format")}));
     for (QMenu *menu : {control<QMenu>(form, "exportMenu"), control<QMenu>(form, "csvMenu")}) {
         for (const QAction *action : menu->actions()) {
             if (!action->isSeparator())

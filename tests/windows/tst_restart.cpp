@@ -39,7 +39,7 @@ namespace {
 
 const char kFolderVariable[] = "TESSALY_RESTART_FOLDER";
 const QString kReportName = QStringLiteral("restart-report.txt");
-const QString kExpectedCaption = QStringLiteral("vCards aus VCF-Datei laden...");
+const QString kExpectedCaption = QStringLiteral("vCards aus VCF-Datei &laden...");
 
 bool fail(const QString &why)
 {
@@ -140,7 +140,7 @@ bool firstRun(QApplication &app)
     std::printf("first run: %s; asked \"%s\"\n", qPrintable(englishCaption), qPrintable(question));
     if (timedOut || status != 0)
         return fail(QStringLiteral("the program did not end after Yes (status %1)").arg(status));
-    if (question != QStringLiteral("Confirmation|Restart Application?|Yes|No"))
+    if (question != QStringLiteral("Confirmation|Restart Application?|&Yes|&No"))
         return fail(QStringLiteral("unexpected question ") + question);
 
     const QString reportPath = folder.filePath(kReportName);

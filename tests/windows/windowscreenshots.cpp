@@ -1,5 +1,6 @@
 // Takes screenshots of the main window on a real X display: at start, with two files loaded,
-// and with the export menu (and its CSV submenu) open. tools/screenshots.sh runs it under
+// with the export menu (and its CSV submenu) open, and with the File menu opened by its Alt
+// letter, which shows the captions' underlined letters. tools/screenshots.sh runs it under
 // xvfb-run, once in English and once in German.
 //
 //     tessaly_screenshots OUTPUT_FOLDER PREFIX VCF_FILE
@@ -62,6 +63,24 @@ int main(int argc, char *argv[])
         });
     });
     form.onExportClicked();
+
+    // The File menu from the keyboard, with Alt still held; the popup opens and returns at once.
+    form.activateWindow();
+    if (!QTest::qWaitForWindowActive(&form))
+        std::fprintf(stderr, "the window did not become active\n");
+    auto *fileMenu = WindowTesting::control<QMenu>(form, "fileMenu");
+    const QKeyCombination fileKey = QKeySequence::mnemonic(fileMenu->title())[0];
+    QTest::keyPress(&form, Qt::Key_Alt, Qt::AltModifier);
+    QTest::sendKeyEvent(QTest::Press, &form, fileKey.key(), QString(QChar(char16_t(fileKey.key()))).toLower(),
+                        Qt::AltModifier);
+    if (!QTest::qWaitFor([fileMenu] { return fileMenu->isVisible(); })) {
+        std::fprintf(stderr, "the File menu did not open from its Alt letter\n");
+        ok = false;
+    }
+    ok = saveScreenArea(window.united(fileMenu->geometry()).adjusted(0, 0, 10, 10),
+                        folder + u'/' + prefix + QStringLiteral("-file-menu.png"))
+         && ok;
+    fileMenu->close();
     form.clearLoaded();
     return ok ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include "windows/mainwindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
@@ -18,6 +19,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -105,6 +107,38 @@ template<typename Control, typename Window>
 Control *control(const std::unique_ptr<Window> &window, const char *name)
 {
     return control<Control>(*window, name);
+}
+
+/*
+ * Calls step with the modal widget of type T as soon as one is open (checked every 20 ms),
+ * once; gives up after ten seconds and closes whatever is modal then, so that a dialog that
+ * never comes fails the test instead of hanging it.
+ */
+template<typename T>
+inline void whenModal(QObject *context, std::function<void(T *)> step)
+{
+    auto *timer = new QTimer(context);
+    // The count goes with the connection, also when the context goes before the timer fires.
+    auto waited = std::make_shared<int>(0);
+    QObject::connect(timer, &QTimer::timeout, context, [timer, waited, step] {
+        if (auto *widget = qobject_cast<T *>(QApplication::activeModalWidget())) {
+            timer->deleteLater();
+            step(widget);
+        } else if (++*waited > 500) {
+            timer->deleteLater();
+            if (QWidget *modal = QApplication::activeModalWidget())
+                modal->close();
+        }
+    });
+    timer->start(20);
+}
+
+/* Shows and activates a window, so that it gets the keys. */
+inline bool activate(QWidget &window)
+{
+    window.show();
+    window.activateWindow();
+    return QTest::qWaitForWindowActive(&window);
 }
 
 /* Counts how often a menu opens and closes it as soon as it has shown, as a click outside it

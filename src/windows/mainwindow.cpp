@@ -796,6 +796,8 @@ void MainWindow::settleWhenIdle()
 void MainWindow::showJobMessage(const ExportMessage &message)
 {
     QString text = message.paragraphs.join(QStringLiteral("\r\r"));
+    if (!message.countsNote.isEmpty())
+        text += QStringLiteral("\r\r") + message.countsNote;
     if (!message.encodingNote.isEmpty())
         text += QStringLiteral("\r\r") + message.encodingNote;
     if (m_closing) {

@@ -230,8 +230,11 @@ void TestExportMenu::wholeExportToCsv()
     QCOMPARE(messages.size(), 1);
     QCOMPARE(messages.at(0).icon, MessageIcon::Information);
     QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
-    QCOMPARE(messages.at(0).text, QStringLiteral("Process completed!\r\rFilename: ") + target);
-    QCOMPARE(Dialogs::displayText(messages.at(0).text), QStringLiteral("Process completed!\n\nFilename: ") + target);
+    QCOMPARE(messages.at(0).text, QStringLiteral("Process completed!\r\rFilename: ") + target
+                                      + QStringLiteral("\r\r3 rows from 3 contacts (0 duplicates dropped)"));
+    QCOMPARE(Dialogs::displayText(messages.at(0).text),
+             QStringLiteral("Process completed!\n\nFilename: ") + target
+                 + QStringLiteral("\n\n3 rows from 3 contacts (0 duplicates dropped)"));
 
     const QByteArray written = readFile(target);
     QVERIFY(written.startsWith("\xef\xbb\xbf\"Name\""));
@@ -264,6 +267,7 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     QCOMPARE(messages.at(0).caption, QStringLiteral("SUCCESS"));
     QCOMPARE(Dialogs::displayText(messages.at(0).text),
              QStringLiteral("Process completed!\n\nFilename: ") + target
+                 + QStringLiteral("\n\n3 rows from 3 contacts (0 duplicates dropped)")
                  + QStringLiteral("\n\nCharacters written as \"?\" because the chosen encoding cannot hold them: 6, in "
                                   "2 of the rows; choose UTF-8 to keep them."));
     const QByteArray written = readFile(target);

@@ -245,6 +245,10 @@ void MainWindow::createControls()
     const auto keepOptions = [this] { m_options->set(readExportOptions()); };
     connect(m_headersCheck, &QCheckBox::toggled, this, keepOptions);
     connect(m_sortCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(m_sortCheck, &QCheckBox::toggled, this, [this](bool sort) {
+        if (m_previewWindow)
+            m_previewWindow->setSort(sort);
+    });
     connect(m_encodingGroup, &QButtonGroup::buttonToggled, this, keepOptions);
 
     connect(m_loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
@@ -278,6 +282,7 @@ void MainWindow::nameControls()
         {m_clearAction, "clearAction"},
         {m_loadAction, "loadAction"},
         {m_exportAction, "exportAction"},
+        {m_previewAction, "previewAction"},
         {m_stopExportAction, "stopExportAction"},
         {m_exitAction, "exitAction"},
         {m_helpAction, "helpAction"},
@@ -331,6 +336,9 @@ void MainWindow::createMenus()
     m_clearAction = action(m_fileMenu, QStringLiteral("page_white"));
     m_loadAction = action(m_fileMenu, QStringLiteral("folder48"));
     m_exportAction = action(m_fileMenu, QStringLiteral("save48"));
+    m_previewAction = action(m_fileMenu, QStringLiteral("table"));
+    m_previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_previewAction->setEnabled(false);
     m_stopExportAction = action(m_fileMenu, QStringLiteral("stop"));
     m_stopExportAction->setShortcut(QKeySequence(Qt::Key_Escape));
     m_stopExportAction->setEnabled(false);
@@ -364,6 +372,8 @@ void MainWindow::createMenus()
     connect(m_loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
     connect(m_loadAction, &QAction::triggered, m_loadButton, &QPushButton::click);
     connect(m_exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
+    // Queued, so that the export menu has closed before the window opens.
+    connect(m_previewAction, &QAction::triggered, this, &MainWindow::openPreview, Qt::QueuedConnection);
     connect(m_stopExportAction, &QAction::triggered, this, &MainWindow::stopExports);
     // Through the window's closing, which asks first while an export runs.
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
@@ -421,6 +431,7 @@ void MainWindow::translateCaptions()
     m_clearAction->setText(translate(QStringLiteral("Clear")));
     m_loadAction->setText(translate(QStringLiteral("Load vCards from VCF file...")));
     m_exportAction->setText(translate(QStringLiteral("Export to File...")));
+    m_previewAction->setText(translate(QStringLiteral("Preview...")));
     m_stopExportAction->setText(translate(QStringLiteral("Stop Export")));
     m_exitAction->setText(translate(QStringLiteral("Exit")));
     m_helpMenu->setTitle(translate(QStringLiteral("Help")));
@@ -677,6 +688,7 @@ void MainWindow::enableExportControls()
          std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
                                           m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(true);
+    m_previewAction->setEnabled(true);
     Q_EMIT exportControlsEnabled();
 }
 
@@ -686,6 +698,8 @@ void MainWindow::disableExportControls()
          std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
                                           m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(false);
+    if (m_previewAction) // the menus come after the controls
+        m_previewAction->setEnabled(false);
 }
 
 void MainWindow::clearLoaded()

@@ -70,7 +70,8 @@ void TestExportMenu::menuEntries()
     MainWindow form;
     QCOMPARE(actionTexts(control<QMenu>(form, "exportMenu")->actions()),
              QStringList({QStringLiteral("Comma-Separated Values File (CSV)..."), QStringLiteral("Excel File (XLS)..."),
-                          QStringLiteral("Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("Stop Export")}));
+                          QStringLiteral("Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("Preview..."),
+                          QStringLiteral("Stop Export")}));
     QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constLast(),
              control<QAction>(form, "stopExportAction"));              // the File menu's entry
     QVERIFY(!control<QAction>(form, "stopExportAction")->isEnabled()); // until an export runs

@@ -150,7 +150,8 @@ void TestMainWindow::stateAtStart()
     QCOMPARE(control<QMenu>(form, "fileMenu")->title(), QStringLiteral("File"));
     QCOMPARE(actionTexts(control<QMenu>(form, "fileMenu")->actions()),
              QStringList({QStringLiteral("Clear"), kLoadCaption, QStringLiteral("Export to File..."),
-                          QStringLiteral("Stop Export"), QStringLiteral("-"), QStringLiteral("Exit")}));
+                          QStringLiteral("Preview..."), QStringLiteral("Stop Export"), QStringLiteral("-"),
+                          QStringLiteral("Exit")}));
     QCOMPARE(control<QAction>(form, "stopExportAction")->shortcut(), QKeySequence(Qt::Key_Escape));
     QCOMPARE(control<QMenu>(form, "helpMenu")->title(), QStringLiteral("Help"));
     QCOMPARE(actionTexts(control<QMenu>(form, "helpMenu")->actions()),

@@ -10,13 +10,13 @@
 #include "widgets/dialogs.h"
 #include "windows/mainwindow.h"
 
+#include "tickdelays.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QTimer>
 
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 int main(int argc, char *argv[])
 {
@@ -45,24 +45,8 @@ int main(int argc, char *argv[])
     int progress = 0;
     QObject::connect(&form, &MainWindow::progressShown, &form, [&progress](int value) { progress = value; });
 
-    constexpr qint64 kIntervalNs = 5'000'000;
-    std::vector<qint64> delays;
-    qint64 last = 0;
     int progressAtMax = 0;
-    qint64 maxDelay = 0;
-    QTimer ticker;
-    ticker.setTimerType(Qt::PreciseTimer);
-    ticker.setInterval(5);
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        const qint64 delay = std::max<qint64>(0, now - last - kIntervalNs);
-        delays.push_back(delay);
-        if (delay > maxDelay) {
-            maxDelay = delay;
-            progressAtMax = progress;
-        }
-        last = now;
-    });
+    TickDelays delays(clock, [&] { progressAtMax = progress; });
 
     Dialogs::SaveAnswer answer;
     answer.fileName = output;
@@ -71,32 +55,31 @@ int main(int argc, char *argv[])
     QString outcome;
     Dialogs::setMessageHandler([&outcome](const Dialogs::ShownMessage &message) { outcome = message.caption; });
 
+    bool started = false;
     QTimer::singleShot(0, &form, [&] {
         clock.restart();
-        last = 0;
-        ticker.start();
+        delays.start();
         const qint64 before = clock.nsecsElapsed();
         form.exportDefaultCsv(); // save dialog answered at once; the snapshot and the job's start
         const qint64 startNs = clock.nsecsElapsed() - before;
         std::printf("starting the export took %.1f ms on the window's thread\n", startNs / 1e6);
+        started = true;
     });
     QTimer done;
     QObject::connect(&done, &QTimer::timeout, [&] {
-        if (ticker.isActive() && form.runningJobs() == 0 && !outcome.isEmpty())
+        if (started && form.runningJobs() == 0 && !outcome.isEmpty())
             app.quit();
     });
     done.start(50);
     app.exec();
     const double exportSeconds = clock.nsecsElapsed() / 1e9;
 
-    std::sort(delays.begin(), delays.end());
-    const auto percentile
-        = [&delays](double p) { return delays.empty() ? 0.0 : delays[size_t(p * double(delays.size() - 1))] / 1e6; };
     std::printf("input: %s (%lld lines), loaded in %.2f s\n", qPrintable(input),
                 static_cast<long long>(loadedCards().loadedLines.size()), loadSeconds);
     std::printf("export: %s in %.2f s, outcome %s\n", qPrintable(output), exportSeconds, qPrintable(outcome));
-    std::printf("timer ticks: %zu, delay median %.2f ms, 99th percentile %.2f ms\n", delays.size(), percentile(0.5),
-                percentile(0.99));
-    std::printf("largest delay of the window's thread: %.1f ms (at progress %d)\n", maxDelay / 1e6, progressAtMax);
+    std::printf("timer ticks: %zu, delay median %.2f ms, 99th percentile %.2f ms\n", delays.count(),
+                delays.percentileMs(0.5), delays.percentileMs(0.99));
+    std::printf("largest delay of the window's thread: %.1f ms (at progress %d)\n", delays.largestNs() / 1e6,
+                progressAtMax);
     return outcome == QLatin1String("SUCCESS") ? 0 : 1;
 }

@@ -96,6 +96,9 @@ public:
             m_printer.printLine(m_out, text);
         else
             m_printer.printLine(m_err, message.caption + QLatin1String(": ") + text);
+        // What the file holds goes beside the result, where the output itself cannot be.
+        if (!message.countsNote.isEmpty())
+            m_printer.printLine(m_err, message.countsNote);
         // The file is written as asked; what its encoding could not hold is a warning beside it.
         if (!message.encodingNote.isEmpty())
             m_printer.printLine(m_err, message.encodingNote);

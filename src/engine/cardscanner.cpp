@@ -744,6 +744,21 @@ bool isCardBoundaryLine(QByteArrayView utf8Line)
     return isCardBoundary(utf8Line);
 }
 
+qsizetype linesOfFirstCards(const TextLines &lines, qsizetype cards)
+{
+    qsizetype begun = 0;
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (!isCardMarker(lines.utf8At(i), "BEGIN:VCARD"))
+            continue;
+        // As at the split for a second thread: a folded line after it would join it.
+        const bool folded = i + 1 < lines.size() && isFoldedContinuation(lines.utf8At(i + 1));
+        if (begun >= cards && !folded)
+            return i;
+        ++begun;
+    }
+    return lines.size();
+}
+
 CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;

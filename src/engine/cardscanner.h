@@ -27,3 +27,12 @@ CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_toke
 
 /** Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it. */
 bool isCardBoundaryLine(QByteArrayView utf8Line);
+
+/**
+ * How many of the first lines hold the first cards: the lines before the first "BEGIN:VCARD"
+ * line (not continued by a folded line) that comes after at least cards others; all lines when
+ * there is none. Scanning only those lines gives the first cards of the whole scan, at least
+ * cards of them where there are that many, save a card still open where they end (one left
+ * without its END:VCARD), which ends there.
+ */
+qsizetype linesOfFirstCards(const TextLines &lines, qsizetype cards);

@@ -1,6 +1,6 @@
 #include "engine/conversionjob.h"
 
-#include "engine/cardscanner.h"
+#include "engine/tablebuild.h"
 #include "engine/workbookexport.h"
 #include "i18n/translate.h"
 #include "platform/filenames.h"
@@ -92,43 +92,17 @@ QString replacedCharactersNote(const ReplacedCharacters &replaced, bool outlookA
 
 namespace {
 
-/*
- * The lists an export needs. A text file needs the rows only to tell whether there is any
- * data, which the columns alone tell when no row can be blank.
- */
-TableParts partsFor(OutputKind kind, bool rowsNeverBlank)
-{
-    if (kind != OutputKind::TxtLines)
-        return TableParts::Rows;
-    return rowsNeverBlank ? TableParts::TxtLines : TableParts::Both;
-}
-
 /* The export from scanning to the final message. */
 ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, ExportEvents &events,
                           const std::stop_token &stop)
 {
     const RowFormat format = request.format;
-    CardList cards = scanCards(loadedLines, format.delimiter, stop);
-    loadedLines.clear();
-    events.progressed(ExportStage::Reading, 10);
-    throwIfStopRequested(stop);
-    const ColumnPresence presence = computeColumnPresence(cards);
-    events.progressed(ExportStage::BuildingRows, 20);
-
     const OutputKind kind = outputKindForFileName(request.exportFileName);
-    const qsizetype cardCount = cards.size();
-    const bool rowsNeverBlank = rowsAreNeverBlank(exportedColumns(presence, request.fileType, request.flavor), format);
-    const TableParts parts = partsFor(kind, rowsNeverBlank);
-    StageProgress rowBuilding(events, ExportStage::BuildingRows, 20, 60, stop);
-    ExportTable table = buildExportTable(
-        std::move(cards), presence, request.fileType, request.flavor, format, parts,
-        [&](qint64 card, qint64 count) { rowBuilding.step(card, count); }, stop);
-    events.progressed(ExportStage::BuildingRows, 80);
-    removeBlankRows(table.rows);
-    throwIfStopRequested(stop);
+    const TableLayout layout{request.fileType, request.flavor, format, kind == OutputKind::TxtLines};
+    BuiltTable built = buildTable(loadedLines, layout, events, stop);
+    ExportTable &table = built.table;
 
-    const bool noData = parts == TableParts::TxtLines ? cardCount == 0 : table.rows.isEmpty();
-    if (noData) {
+    if (!built.hasData) {
         events.progressed(ExportStage::Done, 100);
         events.messageReady({MessageIcon::Warning,
                              translate(QStringLiteral("Warning")),
@@ -161,7 +135,8 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
                               formatText(translate(QStringLiteral("Filename: %s")), request.exportFileName)},
                              replacedCharactersNote(replaced, request.fileType == ExportType::Csv
                                                                   && request.flavor == CsvFlavor::Outlook
-                                                                  && options.encoding == TextEncoding::Ansi)});
+                                                                  && options.encoding == TextEncoding::Ansi),
+                             tableCountsSentence(built.counts)});
         return ExportOutcome::Written;
     }
     events.messageReady({MessageIcon::Error,

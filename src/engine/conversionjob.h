@@ -52,6 +52,11 @@ struct ExportMessage {
      * characters. Empty otherwise.
      */
     QString encodingNote;
+    /**
+     * One more sentence of a written file's message: how many rows it holds, from how many
+     * contacts, and how many duplicates were dropped (tableCountsSentence). Empty otherwise.
+     */
+    QString countsNote = {}; // initialised, so that the messages without counts may leave it out
 };
 
 /**

@@ -336,16 +336,23 @@ void removeBlankRows(TextLines &rows)
     rows = std::move(kept);
 }
 
-QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format)
+QStringList columnNames(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor)
 {
     const int index = flavorIndex(fileType, flavor);
-    QString header;
+    QStringList names;
     for (int column = 0; column < kContactColumnCount; ++column) {
         const char *name = kHeaderNames[column][index];
-        if (!presence[size_t(column)] || name == nullptr)
-            continue;
-        header += format.quoteMark + QString::fromLatin1(name) + format.quoteMark + format.delimiter;
+        if (presence[size_t(column)] && name != nullptr)
+            names.append(QString::fromLatin1(name));
     }
+    return names;
+}
+
+QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format)
+{
+    QString header;
+    for (const QString &name : columnNames(presence, fileType, flavor))
+        header += format.quoteMark + name + format.quoteMark + format.delimiter;
     chopTrailingDelimiter(header, format.delimiter);
     return header;
 }

@@ -74,6 +74,12 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
 void removeBlankRows(TextLines &rows);
 
 /**
+ * The names of the present columns, in their order: the flavour's names for a Csv file type,
+ * the default names otherwise. A column without a name in the flavour has none.
+ */
+QStringList columnNames(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor);
+
+/**
  * The header row: the quoted names of the present columns in the flavour's name set for a Csv
  * file type, the default names otherwise.
  */

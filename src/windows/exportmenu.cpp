@@ -37,6 +37,7 @@ void MainWindow::createExportMenu()
     m_xlsAction = m_exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
     m_txtAction = m_exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
     m_exportMenu->addSeparator();
+    m_exportMenu->addAction(m_previewAction);
     m_exportMenu->addAction(m_stopExportAction);
     m_exportMenu->setFont(menuFont());
     m_csvMenu->setFont(menuFont());
@@ -116,4 +117,20 @@ void MainWindow::startExport(ExportType fileType)
     request.format.delimiter = listSeparatorChar();
     request.format.quoteMark = quoteMark();
     startRun(request);
+}
+
+void MainWindow::openPreview()
+{
+    if (!m_filesLoaded) {
+        Dialogs::beep();
+        return;
+    }
+    if (!m_previewWindow)
+        m_previewWindow = new PreviewWindow(this);
+    // The window keeps a copy of the loaded lines that shares their text, so loading more or
+    // "Clear" later changes nothing it shows.
+    m_previewWindow->showTable(loadedCards().loadedLines, {listSeparatorChar(), quoteMark()}, m_sortCheck->isChecked());
+    m_previewWindow->show();
+    m_previewWindow->raise();
+    m_previewWindow->activateWindow();
 }

@@ -249,6 +249,10 @@ void MainWindow::createControls()
     const auto keepOptions = [this] { m_options->set(readExportOptions()); };
     connect(m_headersCheck, &QCheckBox::toggled, this, keepOptions);
     connect(m_sortCheck, &QCheckBox::toggled, this, keepOptions);
+    connect(m_sortCheck, &QCheckBox::toggled, this, [this](bool sort) {
+        if (m_previewWindow)
+            m_previewWindow->setSort(sort);
+    });
     connect(m_encodingGroup, &QButtonGroup::buttonToggled, this, keepOptions);
 
     connect(m_loadButton, &QPushButton::clicked, this, &MainWindow::onLoadClicked);
@@ -282,6 +286,7 @@ void MainWindow::nameControls()
         {m_clearAction, "clearAction"},
         {m_loadAction, "loadAction"},
         {m_exportAction, "exportAction"},
+        {m_previewAction, "previewAction"},
         {m_stopExportAction, "stopExportAction"},
         {m_exitAction, "exitAction"},
         {m_helpAction, "helpAction"},
@@ -335,6 +340,9 @@ void MainWindow::createMenus()
     m_clearAction = action(m_fileMenu, QStringLiteral("page_white"));
     m_loadAction = action(m_fileMenu, QStringLiteral("folder48"));
     m_exportAction = action(m_fileMenu, QStringLiteral("save48"));
+    m_previewAction = action(m_fileMenu, QStringLiteral("table"));
+    m_previewAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_P));
+    m_previewAction->setEnabled(false);
     m_stopExportAction = action(m_fileMenu, QStringLiteral("stop"));
     m_stopExportAction->setShortcut(QKeySequence(Qt::Key_Escape));
     m_stopExportAction->setEnabled(false);
@@ -368,6 +376,8 @@ void MainWindow::createMenus()
     connect(m_loadMenuClearAction, &QAction::triggered, this, &MainWindow::clearLoaded);
     connect(m_loadAction, &QAction::triggered, m_loadButton, &QPushButton::click);
     connect(m_exportAction, &QAction::triggered, this, &MainWindow::onExportTriggered);
+    // Queued, so that the export menu has closed before the window opens.
+    connect(m_previewAction, &QAction::triggered, this, &MainWindow::openPreview, Qt::QueuedConnection);
     connect(m_stopExportAction, &QAction::triggered, this, &MainWindow::stopExports);
     // Through the window's closing, which asks first while an export runs.
     connect(m_exitAction, &QAction::triggered, this, &QWidget::close, Qt::QueuedConnection);
@@ -433,6 +443,7 @@ void MainWindow::translateCaptions()
     m_clearAction->setText(translateCaption(QStringLiteral("&Clear")));
     m_loadAction->setText(translateCaption(QStringLiteral("&Load vCards from VCF file...")));
     m_exportAction->setText(translateCaption(QStringLiteral("&Export to File...")));
+    m_previewAction->setText(translateCaption(QStringLiteral("&Preview...")));
     m_stopExportAction->setText(translateCaption(QStringLiteral("&Stop Export")));
     m_exitAction->setText(translateCaption(QStringLiteral("E&xit")));
     m_helpMenu->setTitle(translateCaption(QStringLiteral("&Help")));
@@ -472,11 +483,11 @@ void MainWindow::translateCaptions()
     // Tooltip
     m_headersCheck->setToolTip(translate(QStringLiteral("This is required for importing in Gmail and Outlook.")));
     // Export submenu
-    m_defaultCsvAction->setText(translateCaption(QStringLiteral("&Default CSV Format")));
-    m_excelCsvAction->setText(translateCaption(QStringLiteral("&Excel CSV Format")));
-    m_googleCsvAction->setText(translateCaption(QStringLiteral("&Google CSV Format")));
-    m_outlookCsvAction->setText(translateCaption(QStringLiteral("&Outlook CSV Format")));
-    m_yahooCsvAction->setText(translateCaption(QStringLiteral("&Yahoo CSV Format")));
+    m_defaultCsvAction->setText(csvPresetCaption(CsvPreset::Default));
+    m_excelCsvAction->setText(csvPresetCaption(CsvPreset::Excel));
+    m_googleCsvAction->setText(csvPresetCaption(CsvPreset::Google));
+    m_outlookCsvAction->setText(csvPresetCaption(CsvPreset::Outlook));
+    m_yahooCsvAction->setText(csvPresetCaption(CsvPreset::Yahoo));
     // Labels
     m_encodingLabel->setText(translate(QStringLiteral("Encoding:")));
     m_optionsLabel->setText(translate(QStringLiteral("Options:")));
@@ -686,6 +697,7 @@ void MainWindow::enableExportControls()
          std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
                                           m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(true);
+    m_previewAction->setEnabled(true);
     Q_EMIT exportControlsEnabled();
 }
 
@@ -695,6 +707,8 @@ void MainWindow::disableExportControls()
          std::initializer_list<QWidget *>{m_exportButton, m_ansiRadio, m_utf8Radio, m_utf16Radio, m_headersCheck,
                                           m_sortCheck, m_encodingLabel, m_optionsLabel})
         control->setEnabled(false);
+    if (m_previewAction) // the menus come after the controls
+        m_previewAction->setEnabled(false);
 }
 
 void MainWindow::clearLoaded()
@@ -805,6 +819,8 @@ void MainWindow::settleWhenIdle()
 void MainWindow::showJobMessage(const ExportMessage &message)
 {
     QString text = message.paragraphs.join(QStringLiteral("\r\r"));
+    if (!message.countsNote.isEmpty())
+        text += QStringLiteral("\r\r") + message.countsNote;
     if (!message.encodingNote.isEmpty())
         text += QStringLiteral("\r\r") + message.encodingNote;
     if (m_closing) {

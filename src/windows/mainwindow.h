@@ -5,8 +5,10 @@
 #include "widgets/glyphbutton.h"
 #include "widgets/menuunderbutton.h"
 #include "windows/exportrun.h"
+#include "windows/previewwindow.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QPushButton>
 #include <QSemaphore>
 
@@ -55,7 +57,7 @@ public:
      * where no file is, or a folder, gets a warning that names it and changes nothing else.
      */
     void loadFile(const QString &path);
-    /** Enables the export button, the three encodings, Headers, Sort and their two labels. */
+    /** Enables the export button, the three encodings, Headers, Sort, their two labels and the Preview entry. */
     void enableExportControls();
     /** Empties what was loaded, resets the load button's caption and the progress, disables the export controls. */
     void clearLoaded();
@@ -75,6 +77,11 @@ public:
     void exportYahooCsv() { exportCsv(CsvPreset::Yahoo); }
     void exportXls();
     void exportTxt();
+    /**
+     * Opens the Preview window with the table of the files loaded now (the File menu's and
+     * the export menu's "Preview..."), or shows the open one again with that table.
+     */
+    void openPreview();
 
     // ---- running exports ----------------------------------------------------------------
     /**
@@ -215,6 +222,7 @@ private:
     QAction *m_clearAction = nullptr;      // Clear
     QAction *m_loadAction = nullptr;       // Load vCards from VCF file...
     QAction *m_exportAction = nullptr;     // Export to File...
+    QAction *m_previewAction = nullptr;    // Preview... (also in the export menu)
     QAction *m_stopExportAction = nullptr; // Stop Export (also in the export menu), Esc
     QAction *m_exitAction = nullptr;       // Exit
     QAction *m_helpAction = nullptr;       // Online Help
@@ -267,6 +275,7 @@ private:
     int m_pendingSnapshots = 0;
     QSemaphore m_snapshotsTaken;
     UpdateCheckRun *m_updateCheck = nullptr; // while the update check runs
+    QPointer<PreviewWindow> m_previewWindow; // while it is open
 
     QString m_loadCaption;
     QString m_openFilter;

@@ -313,6 +313,43 @@ private slots:
         QCOMPARE(readTestFile(output), QByteArray("\xEF\xBB\xBF\"Name\";\"Phone\"\r\n\"Ann Lee\";\"555 0100\"\r\n"));
     }
 
+    void countsFollowTheResult_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("counts"); // the one line on standard error
+        // Ann twice, Bo, and Bo again with a third e-mail address that Google's layout leaves out.
+        const QStringList none;
+        QTest::newRow("CSV: identical rows kept once")
+            << none << u"out.csv"_qs << u"3 rows from 4 contacts (1 duplicates dropped)"_qs;
+        QTest::newRow("workbook: the same rows")
+            << none << u"out.xlsx"_qs << u"3 rows from 4 contacts (1 duplicates dropped)"_qs;
+        QTest::newRow("text layout: every card")
+            << none << u"out.txt"_qs << u"4 rows from 4 contacts (0 duplicates dropped)"_qs;
+        QTest::newRow("Google: identical once a column is dropped")
+            << QStringList{u"--preset"_qs, u"google"_qs} << u"out.csv"_qs
+            << u"2 rows from 4 contacts (2 duplicates dropped)"_qs;
+        QTest::newRow("no header row, no sort: the same counts")
+            << QStringList{u"--no-headers"_qs, u"--no-sort"_qs} << u"out.csv"_qs
+            << u"3 rows from 4 contacts (1 duplicates dropped)"_qs;
+    }
+
+    void countsFollowTheResult()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, output);
+        QFETCH(QString, counts);
+        QTemporaryDir dir;
+        const QByteArray bo = "BEGIN:VCARD\nFN:Bo\nEMAIL:bo@example.org\nEMAIL:b2@example.org\n";
+        const QString input = writeTestFile(dir.filePath(u"in.vcf"_qs), kCard + kCard + bo + "END:VCARD\n" + bo
+                                                                            + "EMAIL:b3@example.org\nEND:VCARD\n");
+        const QString path = dir.filePath(output);
+        const Run run = runConverter(options + QStringList{u"-o"_qs, path, input});
+        QCOMPARE(run.exitCode, 0);
+        QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + path + u'\n');
+        QCOMPARE(run.err, counts + u'\n');
+    }
+
     void fileNamesKeepEveryByte_data()
     {
         QTest::addColumn<QByteArray>("input");
@@ -347,7 +384,7 @@ private slots:
         for (const QByteArray &output : outputs) {
             const Run run = runConverterWithBytes(dir.path(), {"-o", output, input});
             QCOMPARE(run.exitCode, 0);
-            QCOMPARE(run.err, QString());
+            QCOMPARE(run.err, u"1 rows from 1 contacts (0 duplicates dropped)\n"_qs);
         }
         QList<QByteArray> expected{input, "caf\xE9"};
         for (const QByteArray &output : outputs) {
@@ -399,7 +436,8 @@ private slots:
         const Run run = runConverter({u"-o"_qs, dir.filePath(name), missing, input});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + dir.filePath(printed) + u'\n');
-        QCOMPARE(run.err, u"tessaly-convert: "_qs + dir.filePath(u"in-"_qs + printed) + u": no such file\n"_qs);
+        QCOMPARE(run.err, u"tessaly-convert: "_qs + dir.filePath(u"in-"_qs + printed)
+                              + u": no such file\n1 rows from 1 contacts (0 duplicates dropped)\n"_qs);
         QVERIFY(readTestFile(dir.filePath(name)).contains("Ann Lee"));
     }
 
@@ -441,7 +479,8 @@ private slots:
         const Run run = runConverter({u"--preset"_qs, u"outlook"_qs, u"-o"_qs, output, folder + u"/input.vcf"_qs});
         QCOMPARE(run.exitCode, 0);
         QCOMPARE(run.out, u"Process completed!\nFilename: "_qs + output + u'\n');
-        QCOMPARE(run.err, u"The Outlook format is written in ANSI; characters it cannot hold were written as \"?\": 6, "
+        QCOMPARE(run.err, u"3 rows from 3 contacts (0 duplicates dropped)\n"
+                          "The Outlook format is written in ANSI; characters it cannot hold were written as \"?\": 6, "
                           "in 2 of the rows.\n"_qs);
         QCOMPARE(readTestFile(output), readTestFile(folder + u"/expected.csv"_qs));
     }
@@ -461,20 +500,23 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QString>("message"); // expected on standard error; empty: none
+        QTest::addColumn<int>("contacts");    // read from the three files
         QByteArray binary(64 * 1024, Qt::Uninitialized);
         QRandomGenerator generator(7);
         generator.fillRange(reinterpret_cast<quint32 *>(binary.data()), binary.size() / 4);
         QTest::newRow("invalid UTF-8")
             << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n")
-            << u"WARNING: No mapping for the Unicode character exists in the target multi-byte code page"_qs;
-        QTest::newRow("binary file") << binary << u"WARNING: No mapping for the Unicode character"_qs;
-        QTest::newRow("NUL bytes") << QByteArray("BEGIN:VCARD\nFN:Nul\0Name\nNOTE:\0\0\nEND:VCARD\n", 41) << QString();
+            << u"WARNING: No mapping for the Unicode character exists in the target multi-byte code page"_qs << 2;
+        QTest::newRow("binary file") << binary << u"WARNING: No mapping for the Unicode character"_qs << 2;
+        QTest::newRow("NUL bytes") << QByteArray("BEGIN:VCARD\nFN:Nul\0Name\nNOTE:\0\0\nEND:VCARD\n", 41) << QString()
+                                   << 3;
         QByteArray utf16;
         for (const char c : QByteArray("BEGIN:VCARD\nFN:Cy\nEND:VCARD\n"))
             utf16.append(c).append('\0');
         QTest::newRow("UTF-16 without a mark")
-            << utf16 << u"WARNING: The file holds no vCard in the chosen encoding, but it does when read as UTF-16."_qs;
-        QTest::newRow("50 MB single line") << QByteArray(50 * 1024 * 1024, 'x') << QString();
+            << utf16 << u"WARNING: The file holds no vCard in the chosen encoding, but it does when read as UTF-16."_qs
+            << 2;
+        QTest::newRow("50 MB single line") << QByteArray(50 * 1024 * 1024, 'x') << QString() << 2;
     }
 
     void badInputLosesNothing()
@@ -482,6 +524,7 @@ private slots:
         // The bad file stands between two good ones; both good contacts come out.
         QFETCH(QByteArray, bytes);
         QFETCH(QString, message);
+        QFETCH(int, contacts);
         QTemporaryDir dir;
         const QString output = dir.filePath(u"out.txt"_qs);
         const QString first = writeTestFile(dir.filePath(u"1.vcf"_qs), kCard);
@@ -489,9 +532,12 @@ private slots:
         const QString last = writeTestFile(dir.filePath(u"3.vcf"_qs), "BEGIN:VCARD\nFN:Bo\nEND:VCARD\n");
         const Run run = runConverter({u"-o"_qs, output, first, bad, last});
         QCOMPARE(run.exitCode, 0);
+        // Last, what was written: the text layout has a block for every card.
+        const QString counts = u"%1 rows from %1 contacts (0 duplicates dropped)\n"_qs.arg(contacts);
         if (message.isEmpty()) {
-            QVERIFY2(run.err.isEmpty(), qPrintable(run.err));
+            QCOMPARE(run.err, counts);
         } else {
+            QVERIFY2(run.err.endsWith(u"\n"_qs + counts), qPrintable(run.err));
             // The reason, then which of the inputs was left out.
             QVERIFY2(run.err.contains(message), qPrintable(run.err));
             QVERIFY2(run.err.contains(u"\nFilename: "_qs + bad + u'\n'), qPrintable(run.err));
@@ -559,7 +605,8 @@ private slots:
         QVERIFY(process.waitForFinished(60000));
         QCOMPARE(process.exitCode(), 0);
         QCOMPARE(process.readAllStandardOutput(), readTestFile(text));
-        QCOMPARE(process.readAllStandardError(), QByteArray("Process completed!\nFilename: -\n"));
+        QCOMPARE(process.readAllStandardError(),
+                 QByteArray("Process completed!\nFilename: -\n1 rows from 1 contacts (0 duplicates dropped)\n"));
 
         // The null device named directly.
         const Run run = runConverter({u"-o"_qs, u"/dev/null"_qs, input});

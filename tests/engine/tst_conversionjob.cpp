@@ -82,6 +82,7 @@ private slots:
         QCOMPARE(host.messages.size(), 1);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
         QCOMPARE(host.messages[0].paragraphs, (QStringList{u"Process completed!"_qs, u"Filename: "_qs + path}));
+        QCOMPARE(host.messages[0].countsNote, u"2 rows from 2 contacts (0 duplicates dropped)"_qs);
         QVERIFY(host.messages[0].encodingNote.isEmpty());
     }
 
@@ -136,6 +137,7 @@ private slots:
         QCOMPARE(host.messages[0].icon, MessageIcon::Information);
         QCOMPARE(host.messages[0].caption, u"SUCCESS"_qs);
         QCOMPARE(host.messages[0].paragraphs, (QStringList{u"Process completed!"_qs, u"Filename: "_qs + path}));
+        QCOMPARE(host.messages[0].countsNote, u"3 rows from 3 contacts (0 duplicates dropped)"_qs);
         QCOMPARE(host.messages[0].encodingNote, note);
     }
 

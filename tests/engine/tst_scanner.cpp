@@ -504,6 +504,38 @@ private slots:
         }
     }
 
+    void firstCardsLines_data()
+    {
+        // Whole lines, how many cards are asked for, and how many lines hold them.
+        QTest::addColumn<QStringList>("lines");
+        QTest::addColumn<int>("cards");
+        QTest::addColumn<int>("expected");
+        const QString begin = u"BEGIN:VCARD"_qs, end = u"END:VCARD"_qs;
+        const QStringList three{begin, u"FN:A"_qs, end, begin, u"FN:B"_qs, end, begin, u"FN:C"_qs, end};
+        QTest::newRow("up to the third card") << three << 2 << 6;
+        QTest::newRow("fewer cards than asked") << three << 5 << 9;
+        QTest::newRow("exactly as many as asked") << three << 3 << 9;
+        QTest::newRow("a folded BEGIN is no place to cut")
+            << QStringList{begin, u"FN:A"_qs, end, begin, u" X"_qs, u"FN:B"_qs, end, begin, u"FN:C"_qs, end} << 1 << 7;
+        QTest::newRow("a nested card counts as begun")
+            << QStringList{begin, u"FN:A"_qs, begin, u"FN:N"_qs, end, end, begin, u"FN:B"_qs, end} << 2 << 6;
+        QTest::newRow("an indented BEGIN is one")
+            << QStringList{begin, u"FN:A"_qs, end, u" begin:vcard"_qs, end} << 1 << 3;
+    }
+
+    void firstCardsLines()
+    {
+        // Scanning the lines found gives the first cards of the whole scan, at least as many as asked.
+        QFETCH(QStringList, lines);
+        QFETCH(int, cards);
+        QFETCH(int, expected);
+        QCOMPARE(linesOfFirstCards(TextLines::fromStringList(lines), cards), qsizetype(expected));
+        const std::vector<ContactFields> whole = scanLines(lines);
+        const std::vector<ContactFields> first = scanLines(lines.first(expected));
+        QVERIFY(first.size() >= std::min(whole.size(), size_t(cards)) && first.size() <= whole.size());
+        QVERIFY(std::equal(first.begin(), first.end(), whole.begin()));
+    }
+
     void testNormalizeFieldValue_data()
     {
         QTest::addColumn<QString>("value");

@@ -11,6 +11,7 @@
 #include "windows/aboutwindow.h"
 #include "windows/feedbackwindow.h"
 #include "windows/languagewindow.h"
+#include "windows/previewwindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -104,7 +105,7 @@ QStringList menuCaptions(const QMenu *menu)
     return captions;
 }
 
-/* Every menu of window with its entries; menus that entries of another part will join are noted. */
+/* Every menu of window with its entries. */
 QList<CaptionGroup> menuGroups(const QWidget &window)
 {
     QList<CaptionGroup> groups;
@@ -112,9 +113,6 @@ QList<CaptionGroup> menuGroups(const QWidget &window)
         CaptionGroup group{menu->objectName(), menuCaptions(menu)};
         if (group.captions.isEmpty()) // the menu bar's overflow menu, filled only when needed
             continue;
-        const QString preview = translateCaption(kPreviewCaption);
-        if ((group.name == u"fileMenu" || group.name == u"exportMenu") && !group.captions.contains(preview))
-            group.captions.append(preview);
         groups.append(group);
     }
     return groups;
@@ -232,6 +230,8 @@ private Q_SLOTS:
         groups << controlGroup(about) << menuGroups(about);
         FeedbackWindow feedback({u"Tessaly"_qs, appIdentity().appCaption, u"2.3"_qs});
         groups << controlGroup(feedback);
+        PreviewWindow preview;
+        groups << controlGroup(preview);
 
         // Every menu and window was reached, with its captions.
         QStringList reached;
@@ -240,13 +240,13 @@ private Q_SLOTS:
             reached << group.name;
         }
         for (const char *name : {"MainWindow", "fileMenu", "helpMenu", "trayMenu", "loadMenu", "exportMenu", "csvMenu",
-                                 "LanguageWindow", "AboutWindow", "infoMenu", "FeedbackWindow"})
+                                 "LanguageWindow", "AboutWindow", "infoMenu", "FeedbackWindow", "PreviewWindow"})
             QVERIFY2(reached.contains(QLatin1String(name)), name);
         const QStringList problems = mnemonicProblems(groups);
         QVERIFY2(problems.isEmpty(), qPrintable(u"\n  "_qs + problems.join(u"\n  "_qs)));
     }
 
-    // The reserved entry is in every shipped language, so its letter is checked there too.
+    // The Preview entry is translated in every shipped language, with one letter of its own.
     void reservedEntryIsTranslated_data() { addLanguageRows(); }
 
     void reservedEntryIsTranslated()

@@ -1,0 +1,58 @@
+// Takes screenshots of the Preview window on a real X display, opened from the main window's
+// File menu entry with a file loaded: once the whole table is shown, and for a large file also
+// while the first rows are shown. tools/preview-screenshots.sh runs it under xvfb-run.
+//
+//     tessaly_preview_screenshots OUTPUT_FOLDER PREFIX VCF_FILE
+
+#include "core/startup.h"
+#include "widgets/dialogs.h"
+#include "windows/mainwindow.h"
+#include "windows/previewwindow.h"
+
+#include "screenshot.h"
+#include "windowtesting.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QTest>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    if (app.arguments().size() != 4) {
+        std::fprintf(stderr, "usage: tessaly_preview_screenshots OUTPUT_FOLDER PREFIX VCF_FILE\n");
+        return 2;
+    }
+    const QString folder = app.arguments().at(1);
+    const QString prefix = app.arguments().at(2);
+    const QString vcf = app.arguments().at(3);
+    runStartup(QCoreApplication::applicationFilePath());
+    Dialogs::setAnsweringMode(true);
+
+    MainWindow form;
+    form.move(20, 20);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form))
+        return 1;
+    form.loadFile(vcf);
+
+    WindowTesting::control<QAction>(form, "previewAction")->trigger();
+    if (!QTest::qWaitFor([&form] { return form.findChild<PreviewWindow *>() != nullptr; }))
+        return 1;
+    auto *preview = form.findChild<PreviewWindow *>();
+    preview->move(60, 80);
+    bool ok = true;
+    bool wholeShown = false;
+    QObject::connect(preview, &PreviewWindow::tableShown, preview, [&wholeShown] { wholeShown = true; });
+    QObject::connect(preview, &PreviewWindow::firstRowsShown, preview, [&] {
+        ok = saveScreenArea(preview->frameGeometry(), folder + u'/' + prefix + QStringLiteral("-first-rows.png"), 100)
+             && ok;
+    });
+    if (!QTest::qWaitFor([&wholeShown] { return wholeShown; }, 600000))
+        return 1;
+    ok = saveScreenArea(preview->frameGeometry(), folder + u'/' + prefix + QStringLiteral("-table.png")) && ok;
+    return ok ? 0 : 1;
+}

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLocale>
 #include <QProgressBar>
 #include <QTableView>
 #include <QVBoxLayout>
@@ -248,9 +249,11 @@ void PreviewWindow::fitColumns()
 
 QString PreviewWindow::countsText(const PreviewTable &table) const
 {
-    const QString contacts = QString::number(table.counts.contacts);
-    const QString rows = QString::number(table.counts.rows);
-    const QString columns = QString::number(table.counts.columns);
+    // Grouped as the user's locale groups digits: a million contacts reads at a glance.
+    const QLocale locale;
+    const QString contacts = locale.toString(table.counts.contacts);
+    const QString rows = locale.toString(table.counts.rows);
+    const QString columns = locale.toString(table.counts.columns);
     if (table.complete)
         return translate(QStringLiteral("%1 contacts read, %2 rows after duplicates were dropped, %3 columns"))
             .arg(contacts, rows, columns);

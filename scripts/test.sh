@@ -18,7 +18,7 @@ case "${1:-}" in
     # certificates) from a process that has threads, and ThreadSanitizer would otherwise stop
     # the forked child on its way to exec.
     export TSAN_OPTIONS="halt_on_error=1:die_after_fork=0:second_deadlock_stack=1:suppressions=$(pwd)/tests/tsan.supp"
-    ctest --test-dir build-tsan --output-on-failure --timeout 900 -R '^(tst_mainwindow|tst_exportjobs|tst_exportmenu|tst_conversionjob|tst_cli|tst_outputfiles|tst_preview|tst_updatecheckwiring|tst_desktop)$'
+    ctest --test-dir build-tsan --output-on-failure --timeout 900 -R '^(tst_mainwindow|tst_exportjobs|tst_exportmenu|tst_conversionjob|tst_cli|tst_outputfiles|tst_preview|tst_updatecheckwiring)$'
     ;;
   *)
     ctest --test-dir build --output-on-failure --timeout 600

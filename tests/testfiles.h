@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -34,4 +35,17 @@ inline QStringList asUnprivilegedUser(const QStringList &command)
     return QStringList{QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
                        QStringLiteral("--clear-groups"), QStringLiteral("--")}
            + command;
+}
+
+/* The files under folder that this process holds open, by the names they had (a removed file included). */
+inline QStringList openFilesIn(const QString &folder)
+{
+    QStringList open;
+    const QDir descriptors(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString target = QFile::symLinkTarget(descriptors.filePath(fd));
+        if (target.startsWith(folder + u'/'))
+            open.append(target);
+    }
+    return open;
 }

@@ -20,8 +20,9 @@
 #include <xlsxwriter.h>
 
 struct XlsxFile::Handles {
-    QByteArray helperFolder;        // the library may keep the pointer: it lives as long as the workbook
-    std::atomic<int> writeError{0}; // the first write to one of the library's temporary files that failed
+    QByteArray helperFolder;             // the library may keep the pointer: it lives as long as the workbook
+    std::atomic<int> writeError{0};      // the first write to one of the library's temporary files that failed
+    std::atomic<bool> sheetClosed{true}; // the sheet's temporary file is closed (or was never opened)
     lxw_workbook *workbook = nullptr;
     lxw_worksheet *worksheet = nullptr;
     lxw_format *text = nullptr;
@@ -40,6 +41,8 @@ std::mutex g_startAndClose;
 struct OpenWorkbook {
     const QByteArray *helperFolder;
     std::atomic<int> *writeError;
+    /* Set while the sheet is added: the next temporary file is the sheet's, and this tells when it is closed. */
+    std::atomic<bool> *sheetClosed;
 };
 std::mutex g_openWorkbooksLock;
 std::vector<OpenWorkbook> g_openWorkbooks;
@@ -65,14 +68,17 @@ bool isFileError(lxw_error result)
 extern "C" FILE *lxw_tmpfile(char *tmpdir)
 {
     std::atomic<int> *writeError = nullptr;
+    std::atomic<bool> *closed = nullptr;
     if (tmpdir) {
         const std::lock_guard lock(g_openWorkbooksLock);
-        for (const OpenWorkbook &workbook : g_openWorkbooks) {
-            if (*workbook.helperFolder == tmpdir)
+        for (OpenWorkbook &workbook : g_openWorkbooks) {
+            if (*workbook.helperFolder == tmpdir) {
                 writeError = workbook.writeError;
+                closed = std::exchange(workbook.sheetClosed, nullptr);
+            }
         }
     }
-    return openTemporaryStream(tmpdir, writeError);
+    return openTemporaryStream(tmpdir, writeError, closed);
 }
 
 XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperFolder)
@@ -83,7 +89,7 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     m_handles->helperFolder = fileNameBytes(helperFolder);
     {
         const std::lock_guard listLock(g_openWorkbooksLock);
-        g_openWorkbooks.push_back({&m_handles->helperFolder, &m_handles->writeError});
+        g_openWorkbooks.push_back({&m_handles->helperFolder, &m_handles->writeError, nullptr});
     }
     lxw_workbook_options options{};
     options.constant_memory = LXW_TRUE; // rows go to disk as they come: memory stays flat
@@ -96,6 +102,7 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     // In constant memory the worksheet opens its temporary file at once: this is where an
     // unusable helper folder shows.
     clearSystemError();
+    expectSheetFile();
     m_handles->worksheet = workbook_add_worksheet(m_handles->workbook, nullptr);
     if (!m_handles->worksheet) {
         const int systemError = lastSystemError();
@@ -119,13 +126,23 @@ XlsxFile::XlsxFile(const QString &path, int widthColumns, const QString &helperF
     }
 }
 
+void XlsxFile::expectSheetFile()
+{
+    const std::lock_guard listLock(g_openWorkbooksLock);
+    for (OpenWorkbook &workbook : g_openWorkbooks) {
+        if (workbook.writeError == &m_handles->writeError)
+            workbook.sheetClosed = &m_handles->sheetClosed;
+    }
+}
+
 XlsxFile::~XlsxFile()
 {
     if (m_handles->workbook) {
         // Abandoned: packing it would take as long as its rows took. The library frees its
         // memory but leaves the sheet's temporary file open, so that is closed here first (a
         // file without a name, which goes with it).
-        if (lxw_worksheet *const worksheet = m_handles->worksheet; worksheet && worksheet->optimize_tmpfile) {
+        if (lxw_worksheet *const worksheet = m_handles->worksheet;
+            worksheet && worksheet->optimize_tmpfile && !m_handles->sheetClosed) {
             std::fclose(worksheet->optimize_tmpfile);
             worksheet->optimize_tmpfile = nullptr;
             worksheet->file = nullptr;
@@ -345,15 +362,16 @@ bool XlsxFile::close(const std::function<void(qint64 written, qint64 expected)> 
         int systemError = 0;
     };
     // The library packs the sheet's rows out of their temporary file and closes it then; when
-    // it cannot even create the output file, it frees the workbook before that and leaves the
-    // file open.
+    // packing fails before the sheet's turn (the output file or a part of the package cannot be
+    // made), it frees the workbook and leaves that file open, holding its disk space until the
+    // program ends. It is closed here then.
     FILE *const sheetRows = m_handles->worksheet->optimize_tmpfile;
-    const auto closeWorkbook = [workbook, sheetRows] {
+    const auto closeWorkbook = [workbook, sheetRows, &sheetClosed = m_handles->sheetClosed] {
         const std::lock_guard lock(g_startAndClose);
         clearSystemError();
         const lxw_error result = workbook_close(workbook);
         const int systemError = lastSystemError();
-        if (result == LXW_ERROR_CREATING_XLSX_FILE && sheetRows)
+        if (sheetRows && !sheetClosed)
             std::fclose(sheetRows);
         return Closed{result, systemError};
     };

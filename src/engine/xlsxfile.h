@@ -111,6 +111,9 @@ public:
 private:
     struct Handles;
 
+    /** The next temporary file the library opens for this workbook is the sheet's: its closing is noted. */
+    void expectSheetFile();
+
     /**
      * The sheet's XML so far (the library keeps it in a temporary file until close): its size
      * and its first megabyte, which the expected size of the packed file is estimated from.

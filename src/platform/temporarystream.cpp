@@ -16,6 +16,7 @@ namespace {
 struct StreamFile {
     int fd;
     std::atomic<int> *writeError;
+    std::atomic<bool> *closed;
 };
 
 ssize_t readStream(void *cookie, char *buffer, size_t size)
@@ -56,6 +57,8 @@ int closeStream(void *cookie)
 {
     auto *file = static_cast<StreamFile *>(cookie);
     const int result = ::close(file->fd);
+    if (file->closed)
+        file->closed->store(true);
     delete file;
     return result;
 }
@@ -75,7 +78,7 @@ int createNamelessFile(const char *folder)
 
 } // namespace
 
-FILE *openTemporaryStream(const char *folder, std::atomic<int> *writeError)
+FILE *openTemporaryStream(const char *folder, std::atomic<int> *writeError, std::atomic<bool> *closed)
 {
     if (!folder || !*folder) {
         const char *system = std::getenv("TMPDIR");
@@ -84,13 +87,15 @@ FILE *openTemporaryStream(const char *folder, std::atomic<int> *writeError)
     const int fd = createNamelessFile(folder);
     if (fd < 0)
         return nullptr;
-    auto *file = new StreamFile{fd, writeError};
+    auto *file = new StreamFile{fd, writeError, closed};
     FILE *stream = ::fopencookie(file, "w+", {readStream, writeStream, seekStream, closeStream});
     if (!stream) {
         const int error = errno;
         ::close(fd);
         delete file;
         errno = error;
+    } else if (closed) {
+        closed->store(false);
     }
     return stream;
 }

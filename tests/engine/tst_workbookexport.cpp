@@ -1,4 +1,5 @@
 #include "recordingevents.h"
+#include "testfiles.h"
 
 #include "engine/conversionjob.h"
 #include "engine/workbookexport.h"
@@ -117,19 +118,6 @@ QList<QStringList> jsonTable(const QJsonArray &rows)
 FinishedRows finishedRows(const QStringList &rows)
 {
     return FinishedRows(TextLines::fromStringList(rows), {}, false, QString());
-}
-
-/* The files in folder that this process has open, by the names they had (a file without a name included). */
-QStringList openFilesIn(const QString &folder)
-{
-    QStringList open;
-    const QDir descriptors(u"/proc/self/fd"_qs);
-    for (const QString &fd : descriptors.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        const QString target = QFile::symLinkTarget(descriptors.filePath(fd));
-        if (target.startsWith(folder + u'/'))
-            open.append(target);
-    }
-    return open;
 }
 
 } // namespace

@@ -422,6 +422,9 @@ void TestExportJobs::outputFolderRemovedDuringJob()
     QCOMPARE(messages.at(1).icon, MessageIcon::Error);
     QCOMPARE(messages.at(1).text, QStringLiteral("The file could not be created!"));
     QVERIFY(!QFileInfo::exists(folder));
+    // No temporary file of the export is held open: removed, it would keep its disk space
+    // until the program ends.
+    QCOMPARE(openFilesIn(folder), QStringList());
     QVERIFY(control<GlyphButton>(form, "exportButton")->isEnabled());
     QCOMPARE(control<QProgressBar>(form, "progressBar")->value(), 0);
 }

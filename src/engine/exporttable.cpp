@@ -225,11 +225,14 @@ struct LaterRows {
     }
 
     /* Drops the rows that earlier holds as well. */
-    void removeRepeatsOf(DistinctRows &earlier)
+    void removeRepeatsOf(DistinctRows &earlier, const std::stop_token &stop)
     {
         std::vector<bool> repeated(size_t(rows.size()));
-        for (qsizetype i = 0; i < rows.size(); ++i)
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            if (i % kCardsBetweenStopChecks == 0)
+                throwIfStopRequested(stop);
             repeated[size_t(i)] = earlier.contains(rows.utf8At(i), hashes[size_t(i)]);
+        }
         rows.removeLines(repeated);
     }
 };
@@ -308,7 +311,7 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
             helper->join();
             if (!wantTxt)
                 cards.clear(); // every row is built: the cards' memory goes before the rows grow
-            later.removeRepeatsOf(distinct);
+            later.removeRepeatsOf(distinct, stop);
             table.rows.appendLines(std::move(later.rows));
         }
         if (wantRows && i < half) {

@@ -31,26 +31,15 @@ ExportRun::ExportRun(ExportRequest request, const TextLines *source, QSemaphore 
 {
 }
 
-ExportRun::~ExportRun()
-{
-    stop();
-    m_thread.reset(); // waits for the thread, which the stop ends within moments
-}
-
 void ExportRun::waitForEnd()
 {
-    if (!m_thread)
-        return;
-    try {
-        m_thread->join();
-    } catch (...) {
-        // The export ends every failure of its own with a message; nothing else is left to tell.
-    }
+    // The export ends every failure of its own with a message.
+    m_thread.waitForEnd();
 }
 
 void ExportRun::start()
 {
-    m_thread = std::make_unique<HelperThread>([this] { run(); });
+    m_thread.start([this] { run(); });
 }
 
 void ExportRun::run()
@@ -60,6 +49,6 @@ void ExportRun::run()
     m_source = nullptr;
     m_snapshotTaken->release();
     Events events(*this);
-    const ExportOutcome outcome = runExport(std::move(lines), m_request, events, m_stop.get_token());
+    const ExportOutcome outcome = runExport(std::move(lines), m_request, events, m_thread.token());
     Q_EMIT finished(outcome);
 }

@@ -1,15 +1,13 @@
 #pragma once
 
 #include "engine/conversionjob.h"
-#include "text/helperthread.h"
+#include "text/stoppablethread.h"
 #include "text/textlines.h"
 
 #include <QObject>
 #include <QSemaphore>
 
 #include <functional>
-#include <memory>
-#include <stop_token>
 
 /**
  * One export on a thread of its own, owned by the window that started it.
@@ -33,12 +31,11 @@ public:
 
     ExportRun(ExportRequest request, const TextLines *source, QSemaphore *snapshotTaken, Observer observer = {},
               QObject *parent = nullptr);
-    ~ExportRun() override;
 
     /** Starts the export's thread (or, when the system refuses one, runs the export here). */
     void start();
     /** Asks the export to end as soon as it can; finished() follows with Stopped. */
-    void stop() { m_stop.request_stop(); }
+    void stop() { m_thread.stop(); }
     /** Waits until the export's thread has ended (its reports may still wait to be delivered). */
     void waitForEnd();
 
@@ -56,6 +53,5 @@ private:
     const TextLines *m_source;
     QSemaphore *m_snapshotTaken;
     const Observer m_observer;
-    std::stop_source m_stop;
-    std::unique_ptr<HelperThread> m_thread;
+    StoppableThread m_thread; // last: it stops and waits for the work before the members it uses go
 };

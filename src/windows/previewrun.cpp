@@ -46,20 +46,14 @@ PreviewRun::PreviewRun(TextLines lines, const PreviewRequest &request, Observer 
 {
 }
 
-PreviewRun::~PreviewRun()
-{
-    stop();
-    m_thread.reset(); // waits for the thread, which the stop ends within moments
-}
-
 void PreviewRun::start()
 {
-    m_thread = std::make_unique<HelperThread>([this] { run(); });
+    m_thread.start([this] { run(); });
 }
 
 void PreviewRun::run()
 {
-    const std::stop_token stop = m_stop.get_token();
+    const std::stop_token stop = m_thread.token();
     try {
         SilentEvents silent;
         auto first = std::make_shared<const PreviewTable>(

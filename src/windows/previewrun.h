@@ -1,14 +1,13 @@
 #pragma once
 
 #include "engine/previewtable.h"
-#include "text/helperthread.h"
+#include "text/stoppablethread.h"
 #include "text/textlines.h"
 
 #include <QObject>
 
 #include <functional>
 #include <memory>
-#include <stop_token>
 
 /** A preview's table, shared between the thread that built it and the window that shows it. */
 using SharedPreviewTable = std::shared_ptr<const PreviewTable>;
@@ -31,12 +30,11 @@ public:
     using Observer = std::function<void(ExportStage stage, int percent)>;
 
     PreviewRun(TextLines lines, const PreviewRequest &request, Observer observer = {}, QObject *parent = nullptr);
-    ~PreviewRun() override;
 
     /** Starts the run's thread (or, when the system refuses one, builds the tables here). */
     void start();
     /** Asks the run to end as soon as it can; nothing more is reported. */
-    void stop() { m_stop.request_stop(); }
+    void stop() { m_thread.stop(); }
 
 Q_SIGNALS:
     /** The table of the first cards, when more cards follow; the whole table comes later. */
@@ -55,6 +53,5 @@ private:
     TextLines m_lines;
     const PreviewRequest m_request;
     const Observer m_observer;
-    std::stop_source m_stop;
-    std::unique_ptr<HelperThread> m_thread;
+    StoppableThread m_thread; // last: it stops and waits for the work before the members it uses go
 };

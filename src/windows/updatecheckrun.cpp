@@ -7,20 +7,14 @@ UpdateCheckRun::UpdateCheckRun(CheckerInputs inputs, QObject *parent)
     m_inputs.showImportant = [this](const QString &message) { Q_EMIT importantMessage(message); };
 }
 
-UpdateCheckRun::~UpdateCheckRun()
-{
-    stop();
-    m_thread.reset(); // waits for the thread, which the stop ends within moments
-}
-
 void UpdateCheckRun::start()
 {
-    m_thread = std::make_unique<HelperThread>([this] { run(); });
+    m_thread.start([this] { run(); });
 }
 
 void UpdateCheckRun::run()
 {
     UpdateCheck check(m_inputs);
-    const CheckResults results = check.run(m_stop.get_token());
+    const CheckResults results = check.run(m_thread.token());
     Q_EMIT finished(results);
 }

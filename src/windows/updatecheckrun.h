@@ -1,12 +1,9 @@
 #pragma once
 
 #include "online/updatecheck.h"
-#include "text/helperthread.h"
+#include "text/stoppablethread.h"
 
 #include <QObject>
-
-#include <memory>
-#include <stop_token>
 
 /**
  * The update check on a thread of its own, owned by the window that started it.
@@ -21,12 +18,11 @@ class UpdateCheckRun : public QObject
 
 public:
     explicit UpdateCheckRun(CheckerInputs inputs, QObject *parent = nullptr);
-    ~UpdateCheckRun() override;
 
     /** Starts the check's thread (or, when the system refuses one, runs the check here). */
     void start();
     /** Asks the check to end as soon as it can; finished() follows. */
-    void stop() { m_stop.request_stop(); }
+    void stop() { m_thread.stop(); }
 
 Q_SIGNALS:
     /** The server's important message, to be shown as a warning; the check goes on meanwhile. */
@@ -38,6 +34,5 @@ private:
     void run();
 
     CheckerInputs m_inputs;
-    std::stop_source m_stop;
-    std::unique_ptr<HelperThread> m_thread;
+    StoppableThread m_thread; // last: it stops and waits for the work before the members it uses go
 };

@@ -23,6 +23,8 @@ struct ExportOptions {
 struct ExportRequest {
     ExportType fileType = ExportType::Csv;
     CsvFlavor flavor = CsvFlavor::Plain; // a Csv file's column names and dropped columns
+    /** The fifteen columns, or All fields (the Yahoo flavour keeps the fifteen either way). */
+    ColumnModel columns = ColumnModel::Fifteen;
     QString exportFileName;
     RowFormat format;
     /**
@@ -57,6 +59,11 @@ struct ExportMessage {
      * contacts, and how many duplicates were dropped (tableCountsSentence). Empty otherwise.
      */
     QString countsNote = {}; // initialised, so that the messages without counts may leave it out
+    /**
+     * One more sentence of a written file's message: how many values of which kinds the
+     * file's columns had no place for, and that All fields keeps them. Empty otherwise.
+     */
+    QString leftOutNote = {};
 };
 
 /**

@@ -13,7 +13,7 @@ std::optional<CsvPreset> csvPresetNamed(QStringView name)
     return std::nullopt;
 }
 
-CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options)
+CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options, ColumnModel columns)
 {
     switch (preset) {
     case CsvPreset::Default:
@@ -27,7 +27,8 @@ CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options)
         return CsvFlavor::Outlook;
     case CsvPreset::Google:
     case CsvPreset::Yahoo:
-        if (options.encoding == TextEncoding::Utf16)
+        if (options.encoding == TextEncoding::Utf16
+            || (preset == CsvPreset::Google && columns == ColumnModel::AllFields))
             options.encoding = TextEncoding::Utf8;
         options.headers = true;
         return preset == CsvPreset::Google ? CsvFlavor::Google : CsvFlavor::Yahoo;

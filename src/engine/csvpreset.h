@@ -15,7 +15,8 @@ std::optional<CsvPreset> csvPresetNamed(QStringView name);
 /**
  * Makes the changes that choosing the preset makes to the options: Excel writes UTF-16;
  * Outlook writes ANSI with Headers on; Google and Yahoo turn UTF-16 into UTF-8 and Headers on;
- * Default changes nothing. Returns the CSV flavour the export writes: Google, Outlook and Yahoo
- * their own, Default and Excel Plain.
+ * Default changes nothing. With All fields, Google writes UTF-8 whatever was chosen, as
+ * Google's own export does. Returns the CSV flavour the export writes: Google, Outlook and
+ * Yahoo their own, Default and Excel Plain.
  */
-CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options);
+CsvFlavor applyCsvPreset(CsvPreset preset, ExportOptions &options, ColumnModel columns = ColumnModel::Fifteen);

@@ -30,6 +30,12 @@ enum class ExportType { Xls, Csv, Txt };
  */
 enum class CsvFlavor { Plain, Outlook, Google, Yahoo };
 
+/**
+ * The columns of an export: the fifteen fixed ones, or every value of a contact in the columns
+ * its kinds and labels need (All fields).
+ */
+enum class ColumnModel { Fifteen, AllFields };
+
 /** Which lists buildExportTable makes; a writer needs only one of them. */
 enum class TableParts { Rows = 1, TxtLines = 2, Both = 3 };
 

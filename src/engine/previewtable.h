@@ -13,6 +13,7 @@
 /** The layout a preview shows, and the option that orders its rows. */
 struct PreviewRequest {
     CsvPreset preset = CsvPreset::Default;
+    ColumnModel columns = ColumnModel::Fifteen;
     RowFormat format;
     bool sort = true;
 };

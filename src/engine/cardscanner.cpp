@@ -2,6 +2,7 @@
 
 #include "text/helperthread.h"
 
+#include "engine/contactrecord.h"
 #include "engine/valuedecoding.h"
 #include "text/charsets.h"
 #include "text/textformat.h"
@@ -205,7 +206,8 @@ struct ContinuationRun {
      * Reads the pieces that start at physical line first; carry is the escape that the value's
      * own line cut off (cutEscapeLength), which goes in front of the first piece.
      */
-    static std::shared_ptr<const ContinuationRun> find(const LogicalLines &logical, qsizetype first, QByteArray carry)
+    static std::shared_ptr<const ContinuationRun> find(const LogicalLines &logical, qsizetype first, QByteArray carry,
+                                                       ValueSteps steps)
     {
         auto run = std::make_shared<ContinuationRun>();
         QByteArray storage;
@@ -232,7 +234,7 @@ struct ContinuationRun {
             carry = text.last(cut).toByteArray();
             literals.clear();
             const qsizetype offset = run->bytes.size();
-            run->bytes.append(decodeQuotedPrintableLine(text.chopped(cut), last, &literals));
+            run->bytes.append(decodeQuotedPrintableLine(text.chopped(cut), last, &literals, steps));
             for (const qsizetype position : literals)
                 run->literals.push_back(offset + position);
             line = after;
@@ -262,7 +264,7 @@ struct JoinedValue {
                    || run->pieceStarts[size_t(firstPiece)] == run->bytes.size());
     }
 
-    void decodeInto(QByteArray &out, QByteArrayView delimiter) const
+    void decodeInto(QByteArray &out, QByteArrayView delimiter, ValueSteps steps = ValueSteps::Flatten) const
     {
         QByteArray bytes = head;
         const qsizetype runStart = firstPiece < qsizetype(run->pieceStarts.size())
@@ -270,7 +272,7 @@ struct JoinedValue {
                                        : run->bytes.size();
         bytes.append(QByteArrayView(run->bytes).sliced(runStart));
         if (encoding.isEmpty()) {
-            finishDecodedValueUtf8(bytes, delimiter, out);
+            finishDecodedValueUtf8(bytes, delimiter, out, steps);
             return;
         }
         std::vector<qsizetype> literals = headLiterals;
@@ -280,7 +282,7 @@ struct JoinedValue {
                 literals.push_back(run->literals[k + 1] - runStart + head.size());
             }
         }
-        finishCharsetValueUtf8(bytes, literals, encoding, delimiter, out);
+        finishCharsetValueUtf8(bytes, literals, encoding, delimiter, out, steps);
     }
 };
 
@@ -318,6 +320,107 @@ constexpr NamedTarget kNamedTargets[] = {
     {"X-SAMSUNGADR", Target::Address},
 };
 
+/* What a property of the All fields names is to a card. */
+enum class AllFieldsRole : quint8 {
+    Property,
+    AppleLabel, // X-ABLabel: the label of the properties of its group
+    AppleDate,  // X-ABDATE: kept as an anniversary when its group's label says it is one
+};
+
+/*
+ * The properties that All fields keeps, by name; a messaging handle's value gets its scheme in
+ * front ("aim:handle"), as IMPP writes it.
+ */
+struct AllFieldsName {
+    std::string_view name;
+    PropertyKind kind;
+    AllFieldsRole role = AllFieldsRole::Property;
+    std::string_view scheme = {};
+};
+constexpr AllFieldsName kAllFieldsNames[] = {
+    {"FN", PropertyKind::FormattedName},
+    {"N", PropertyKind::StructuredName},
+    {"NICKNAME", PropertyKind::Nickname},
+    {"ORG", PropertyKind::Organization},
+    {"TITLE", PropertyKind::JobTitle},
+    {"ROLE", PropertyKind::Role},
+    {"TEL", PropertyKind::Phone},
+    {"EMAIL", PropertyKind::Email},
+    {"ADR", PropertyKind::Address},
+    {"X-SAMSUNGADR", PropertyKind::Address},
+    {"BDAY", PropertyKind::Birthday},
+    {"ANNIVERSARY", PropertyKind::Anniversary},
+    {"X-ANNIVERSARY", PropertyKind::Anniversary},
+    {"X-ABDATE", PropertyKind::Anniversary, AllFieldsRole::AppleDate},
+    {"URL", PropertyKind::Website},
+    {"PHOTO", PropertyKind::Photo},
+    {"IMPP", PropertyKind::Messaging},
+    {"X-AIM", PropertyKind::Messaging, AllFieldsRole::Property, "aim"},
+    {"X-ICQ", PropertyKind::Messaging, AllFieldsRole::Property, "icq"},
+    {"X-JABBER", PropertyKind::Messaging, AllFieldsRole::Property, "xmpp"},
+    {"X-MSN", PropertyKind::Messaging, AllFieldsRole::Property, "msnim"},
+    {"X-YAHOO", PropertyKind::Messaging, AllFieldsRole::Property, "ymsgr"},
+    {"X-SKYPE", PropertyKind::Messaging, AllFieldsRole::Property, "skype"},
+    {"X-SKYPE-USERNAME", PropertyKind::Messaging, AllFieldsRole::Property, "skype"},
+    {"X-QQ", PropertyKind::Messaging, AllFieldsRole::Property, "qq"},
+    {"X-GADUGADU", PropertyKind::Messaging, AllFieldsRole::Property, "gg"},
+    {"RELATED", PropertyKind::Related},
+    {"X-ABRELATEDNAMES", PropertyKind::Related},
+    {"CATEGORIES", PropertyKind::Categories},
+    {"NOTE", PropertyKind::Note},
+    {"GENDER", PropertyKind::Gender},
+    {"X-GENDER", PropertyKind::Gender},
+    {"REV", PropertyKind::Revision},
+    {"X-PHONETIC-FIRST-NAME", PropertyKind::PhoneticFirstName},
+    {"X-PHONETIC-MIDDLE-NAME", PropertyKind::PhoneticMiddleName},
+    {"X-PHONETIC-LAST-NAME", PropertyKind::PhoneticLastName},
+    {"X-ABLABEL", PropertyKind::Note, AllFieldsRole::AppleLabel},
+};
+
+const AllFieldsName *allFieldsName(std::string_view name)
+{
+    for (const AllFieldsName &entry : kAllFieldsNames) {
+        if (entry.name == name)
+            return &entry;
+    }
+    return nullptr;
+}
+
+/*
+ * The kinds that have no column of their own among the fifteen: their values are counted as left
+ * out. (X-ABDATE is some date or other unless its label says more, and phonetic names belong to
+ * the names that the fifteen columns hold.)
+ */
+bool hasNoFifteenColumn(const AllFieldsName &entry)
+{
+    if (entry.role != AllFieldsRole::Property)
+        return false;
+    switch (entry.kind) {
+    case PropertyKind::Nickname:
+    case PropertyKind::JobTitle:
+    case PropertyKind::Role:
+    case PropertyKind::Birthday:
+    case PropertyKind::Anniversary:
+    case PropertyKind::Photo:
+    case PropertyKind::Messaging:
+    case PropertyKind::Related:
+    case PropertyKind::Categories:
+    case PropertyKind::Gender:
+        return true;
+    default:
+        return false;
+    }
+}
+
+/* Whether a value, as written, is a web address (a photo's, rather than its inline bytes). */
+bool isWebAddress(QByteArrayView value)
+{
+    value = trimControlAndBlank(value);
+    return value.size() > 8
+           && (QByteArrayView(value.first(7)).compare("http://", Qt::CaseInsensitive) == 0
+               || QByteArrayView(value.first(8)).compare("https://", Qt::CaseInsensitive) == 0);
+}
+
 /*
  * A property's name as the upper-cased text before the value's colon gives it: the part before
  * the first ";", without a group prefix (up to the last ".") and without white space around it.
@@ -340,8 +443,9 @@ std::string_view propertyName(std::string_view upperHead)
  * upperHead gets the upper-cased text before it. A property whose value is "BEGIN:VCARD" (an
  * AGENT's card, as vCard 2.1 writes it) begins a card like the line itself.
  */
-Target classify(QByteArrayView line, qsizetype colon, std::string &upperHead)
+Target classify(QByteArrayView line, qsizetype colon, std::string &upperHead, std::string_view &name)
 {
+    name = {};
     if (isCardMarker(line, "BEGIN:VCARD"))
         return Target::Begin;
     if (isCardMarker(line, "END:VCARD"))
@@ -352,7 +456,7 @@ Target classify(QByteArrayView line, qsizetype colon, std::string &upperHead)
     std::transform(line.begin(), line.begin() + colon, upperHead.begin(), asciiUpper);
     if (isCardMarker(line.sliced(colon + 1), "BEGIN:VCARD"))
         return Target::Begin;
-    const std::string_view name = propertyName(upperHead);
+    name = propertyName(upperHead);
     for (const NamedTarget &named : kNamedTargets) {
         if (named.name == name)
             return named.target;
@@ -386,9 +490,23 @@ QByteArray declaredOtherCharset(std::string_view upperHead)
  * joined until the card is finished, as a later line may still replace it. The buffers are
  * reused from card to card, so that collecting a card allocates nothing.
  */
+/* A property that All fields keeps, waiting in its card for the labels of its group. */
+struct PendingProperty {
+    PropertyKind kind;
+    AllFieldsRole role;
+    quint8 typeFlags;
+    qsizetype groupStart; // the group and the value lie in WorkingCard::pendingBytes
+    qsizetype groupSize;
+    qsizetype valueStart;
+    qsizetype valueSize;
+};
+
 struct WorkingCard {
     std::array<QByteArray, kContactColumnCount> fields;
     std::array<std::optional<JoinedValue>, kContactColumnCount> joined;
+    // All fields: the card's properties so far, their groups and values one after another.
+    std::vector<PendingProperty> pending;
+    QByteArray pendingBytes;
 
     bool isFree(size_t column) const { return fields[column].isEmpty() && !joined[column]; }
 
@@ -401,6 +519,24 @@ struct WorkingCard {
         }
         for (std::optional<JoinedValue> &value : joined)
             value.reset();
+        clearPending();
+    }
+
+    void clearPending()
+    {
+        pending.clear();
+        releaseIfLarge(pendingBytes);
+        pendingBytes.resize(0);
+    }
+
+    QByteArrayView pendingGroup(const PendingProperty &property) const
+    {
+        return QByteArrayView(pendingBytes).sliced(property.groupStart, property.groupSize);
+    }
+
+    QByteArrayView pendingValue(const PendingProperty &property) const
+    {
+        return QByteArrayView(pendingBytes).sliced(property.valueStart, property.valueSize);
     }
 
     /* Takes value's bytes; value gets this field's old buffer for reuse. */
@@ -428,9 +564,24 @@ bool isEmptyValue(const JoinedValue &value)
     return value.isEmpty();
 }
 
-/* Stores a value in the first empty slot of a multi-slot field; a full field drops it. */
+/* Whether a value holds more than white space (a joined one is taken to). */
+bool holdsText(const QByteArray &value)
+{
+    return !trimControlAndBlank(QByteArrayView(value)).isEmpty();
+}
+
+bool holdsText(const JoinedValue &value)
+{
+    return !value.isEmpty();
+}
+
+/*
+ * Stores a value in the first empty slot of a multi-slot field; a full field drops it, and
+ * counts it in leftOut as a value of kind.
+ */
 template<typename Value>
-void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value &value)
+void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value &value, PropertyKind kind,
+                   LeftOutValues &leftOut)
 {
     if (isEmptyValue(value))
         return; // an empty value in the first free slot leaves it free
@@ -441,32 +592,42 @@ void fillFirstFree(WorkingCard &card, ContactColumn first, int slotCount, Value 
             return;
         }
     }
+    if (holdsText(value))
+        leftOut.add(kind);
 }
 
-/* Stores a value (taking its bytes) in the target's field. */
+/*
+ * Stores a value (taking its bytes) in the target's field. A second address, web page or note
+ * replaces the first, which leftOut counts as a value left out.
+ */
 template<typename Value>
-void storeField(WorkingCard &card, Target target, Value &value)
+void storeField(WorkingCard &card, Target target, Value &value, LeftOutValues &leftOut)
 {
     auto set = [&](ContactColumn column) { card.set(size_t(column), value); };
+    auto replace = [&](ContactColumn column, PropertyKind kind) {
+        if (!card.isFree(size_t(column)) && holdsText(value))
+            leftOut.add(kind);
+        card.set(size_t(column), value);
+    };
     switch (target) {
     case Target::FormattedName:
         return set(ContactColumn::FormattedName);
     case Target::StructuredName:
         return set(ContactColumn::StructuredName);
     case Target::Email:
-        return fillFirstFree(card, ContactColumn::Email1, 5, value);
+        return fillFirstFree(card, ContactColumn::Email1, 5, value, PropertyKind::Email, leftOut);
     case Target::Url:
-        return set(ContactColumn::Url);
+        return replace(ContactColumn::Url, PropertyKind::Website);
     case Target::Note:
-        return set(ContactColumn::Note);
+        return replace(ContactColumn::Note, PropertyKind::Note);
     case Target::Organization:
         return set(ContactColumn::Organization);
     case Target::Revision:
         return set(ContactColumn::Revision);
     case Target::Address:
-        return set(ContactColumn::Address);
+        return replace(ContactColumn::Address, PropertyKind::Address);
     case Target::Phone:
-        return fillFirstFree(card, ContactColumn::Phone1, 3, value);
+        return fillFirstFree(card, ContactColumn::Phone1, 3, value, PropertyKind::Phone, leftOut);
     case Target::None:
     case Target::Begin:
     case Target::End:
@@ -498,9 +659,11 @@ void trimControlAndBlankInPlace(QByteArray &field)
 class CardScanner
 {
 public:
-    CardScanner(const TextLines &lines, QChar delimiter, std::stop_token stop)
+    CardScanner(const TextLines &lines, QChar delimiter, ScanMode mode, std::stop_token stop)
         : m_logical(lines)
         , m_delimiter(QString(delimiter).toUtf8())
+        , m_mode(mode)
+        , m_steps(mode == ScanMode::AllFields ? ValueSteps::KeepStructure : ValueSteps::Flatten)
         , m_stop(std::move(stop))
     {
         m_working.resize(1);
@@ -517,6 +680,7 @@ public:
 
     qsizetype openCount() const { return m_openCount; }
     CardList takeCards() { return std::move(m_cards); }
+    const LeftOutValues &leftOut() const { return m_leftOut; }
 
 private:
     WorkingCard &currentCard() { return m_working[size_t(std::max<qsizetype>(m_openCount, 1) - 1)]; }
@@ -526,12 +690,23 @@ private:
     void releaseLargeScratch();
     void storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
                     qsizetype next);
+    JoinedValue joinContinuation(QByteArrayView propertyValue, bool inRun, qsizetype next);
+    void decodeValue(QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun, qsizetype next);
+    void keepProperty(const AllFieldsName &name, QByteArrayView propertyValue, bool declared, bool softBreak,
+                      bool inRun, qsizetype next);
+    void appendRecord(WorkingCard &working, CardList &cards);
+    void countLeftOut(std::string_view name, QByteArrayView propertyValue);
     bool isInLineStorage(QByteArrayView text) const;
     void decodeInLineStorage(QByteArrayView propertyValue);
 
     LogicalLines m_logical;
     QByteArray m_delimiter;
+    ScanMode m_mode;
+    ValueSteps m_steps;
     std::stop_token m_stop;
+    LeftOutValues m_leftOut; // the fifteen columns: the values that have no column
+    RecordWriter m_recordWriter;
+    QByteArray m_record;
     std::vector<WorkingCard> m_working; // the open cards (at least the outside one), buffers kept
     qsizetype m_openCount = 0;
     qint64 m_begun = 0;                    // cards begun so far, for the order of the inner ones
@@ -564,7 +739,10 @@ void CardScanner::endCard()
 {
     if (m_openCount <= 1) {
         // The outermost card, or one without "BEGIN:VCARD": its place in the list is now.
-        appendFinished(currentCard(), m_cards);
+        if (m_mode == ScanMode::AllFields)
+            appendRecord(currentCard(), m_cards);
+        else
+            appendFinished(currentCard(), m_cards);
         if (!m_innerCards.isEmpty()) {
             std::vector<size_t> byBegin(size_t(m_innerCards.size()));
             for (size_t i = 0; i < byBegin.size(); ++i)
@@ -577,7 +755,10 @@ void CardScanner::endCard()
             m_innerBeginOrder.clear();
         }
     } else {
-        appendFinished(currentCard(), m_innerCards);
+        if (m_mode == ScanMode::AllFields)
+            appendRecord(currentCard(), m_innerCards);
+        else
+            appendFinished(currentCard(), m_innerCards);
         m_innerBeginOrder.push_back(m_beginOrder.back());
     }
     if (m_openCount > 0) {
@@ -659,31 +840,156 @@ void CardScanner::decodeInLineStorage(QByteArrayView propertyValue)
 void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun,
                              qsizetype next)
 {
+    if (declared && softBreak) {
+        JoinedValue joined = joinContinuation(propertyValue, inRun, next);
+        storeField(currentCard(), target, joined, m_leftOut);
+        return;
+    }
+    decodeValue(propertyValue, declared, softBreak, inRun, next);
+    storeField(currentCard(), target, m_value, m_leftOut);
+}
+
+/*
+ * A declared value that takes the continuation lines: the rest of the run when this line is one
+ * of its pieces, else the lines that start here, found once. An escape cut off at the end of
+ * this line goes in front of the next one: the run takes it when it starts here, and already
+ * holds it when this is a piece.
+ */
+JoinedValue CardScanner::joinContinuation(QByteArrayView propertyValue, bool inRun, qsizetype next)
+{
+    const QByteArrayView head = propertyValue.chopped(1);
+    const qsizetype cut = cutEscapeLength(head);
+    if (!inRun) {
+        m_run = ContinuationRun::find(m_logical, next, head.last(cut).toByteArray(), m_steps);
+        m_nextPiece = 0;
+    }
+    JoinedValue joined{{}, {}, declaredOtherCharset(m_upperHead), m_run, m_nextPiece};
+    joined.head = decodeQuotedPrintableLine(head.chopped(cut), false, &joined.headLiterals, m_steps);
+    return joined;
+}
+
+/*
+ * Decodes a value into m_value at once, as the scan's steps ask. A value that takes continuation
+ * lines is decoded with them.
+ */
+void CardScanner::decodeValue(QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun, qsizetype next)
+{
     const QByteArray encoding = declared ? declaredOtherCharset(m_upperHead) : QByteArray();
     if (declared && softBreak) {
-        // The value takes the continuation lines: the rest of the run when this line is one
-        // of its pieces, else the lines that start here, found once. An escape cut off at the
-        // end of this line goes in front of the next one: the run takes it when it starts
-        // here, and already holds it when this is a piece.
-        const QByteArrayView head = propertyValue.chopped(1);
-        const qsizetype cut = cutEscapeLength(head);
-        if (!inRun) {
-            m_run = ContinuationRun::find(m_logical, next, head.last(cut).toByteArray());
-            m_nextPiece = 0;
-        }
-        JoinedValue joined{{}, {}, encoding, m_run, m_nextPiece};
-        joined.head = decodeQuotedPrintableLine(head.chopped(cut), false, &joined.headLiterals);
-        storeField(currentCard(), target, joined);
+        joinContinuation(propertyValue, inRun, next).decodeInto(m_value, m_delimiter, m_steps);
     } else if (!encoding.isEmpty()) {
-        decodeCharsetValueUtf8(propertyValue, encoding, m_delimiter, m_value);
-        storeField(currentCard(), target, m_value);
+        decodeCharsetValueUtf8(propertyValue, encoding, m_delimiter, m_value, m_steps);
+    } else if (!declared && propertyValue.size() >= kLongValueBytes && isInLineStorage(propertyValue)) {
+        decodeInLineStorage(propertyValue);
     } else {
-        if (!declared && propertyValue.size() >= kLongValueBytes && isInLineStorage(propertyValue))
-            decodeInLineStorage(propertyValue);
-        else
-            decodePropertyValueUtf8(propertyValue, m_delimiter, declared, m_value);
-        storeField(currentCard(), target, m_value);
+        decodePropertyValueUtf8(propertyValue, m_delimiter, declared, m_value, m_steps);
     }
+}
+
+/* The group of a property, upper-cased: its name's text before the last ".", without blanks. */
+QByteArrayView propertyGroup(std::string_view upperHead)
+{
+    std::string_view name = upperHead.substr(0, upperHead.find(';'));
+    const size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return {};
+    return trimControlAndBlank(QByteArrayView(name.data(), qsizetype(dot)));
+}
+
+/* The parameters of a property, upper-cased: the text after its name's first ";". */
+QByteArrayView propertyParameters(std::string_view upperHead)
+{
+    const size_t semicolon = upperHead.find(';');
+    if (semicolon == std::string_view::npos)
+        return {};
+    return QByteArrayView(upperHead.data() + semicolon + 1, qsizetype(upperHead.size() - semicolon - 1));
+}
+
+/*
+ * A date whose year Apple's writers mark as none (X-APPLE-OMIT-YEAR=1604 with 1604-12-12) loses
+ * that year: "--12-12".
+ */
+void dropOmittedYear(QByteArrayView upperParameters, QByteArray &date)
+{
+    const qsizetype at = upperParameters.indexOf("X-APPLE-OMIT-YEAR=");
+    if (at < 0)
+        return;
+    QByteArrayView year = upperParameters.sliced(at + 18);
+    year = year.first(std::min<qsizetype>(4, year.size()));
+    const QByteArrayView value = trimControlAndBlank(QByteArrayView(date));
+    if (year.size() == 4 && value.startsWith(year))
+        date = "--" + value.sliced(value.size() > 5 && value[4] == '-' ? 5 : 4).toByteArray();
+}
+
+/* Keeps a property of All fields in the card, with its group and type words, for its record. */
+void CardScanner::keepProperty(const AllFieldsName &name, QByteArrayView propertyValue, bool declared, bool softBreak,
+                               bool inRun, qsizetype next)
+{
+    // A photo's inline bytes are no table's business: only its web address is kept.
+    if (name.kind == PropertyKind::Photo && name.role == AllFieldsRole::Property && !isWebAddress(propertyValue))
+        return;
+    decodeValue(propertyValue, declared, softBreak, inRun, next);
+    const QByteArrayView parameters = propertyParameters(m_upperHead);
+    if (name.kind == PropertyKind::Birthday || name.kind == PropertyKind::Anniversary)
+        dropOmittedYear(parameters, m_value);
+    WorkingCard &card = currentCard();
+    const QByteArrayView group = propertyGroup(m_upperHead);
+    PendingProperty property{
+        name.kind, name.role, typeFlagsOfParameters(parameters), card.pendingBytes.size(), group.size(), 0, 0};
+    card.pendingBytes.append(group);
+    property.valueStart = card.pendingBytes.size();
+    const QByteArrayView value = trimControlAndBlank(QByteArrayView(m_value));
+    if (!name.scheme.empty() && !value.isEmpty()) {
+        card.pendingBytes.append(name.scheme.data(), qsizetype(name.scheme.size()));
+        card.pendingBytes.append(':');
+    }
+    card.pendingBytes.append(value);
+    property.valueSize = card.pendingBytes.size() - property.valueStart;
+    card.pending.push_back(property);
+}
+
+/*
+ * Appends the finished card's record to cards: its properties in the order they came, each
+ * with the label that its group's Apple label or else its type words give. The card's
+ * properties go with it: a card that follows without "BEGIN:VCARD" starts without them.
+ */
+void CardScanner::appendRecord(WorkingCard &working, CardList &cards)
+{
+    const auto appleLabelOf = [&working](QByteArrayView group) -> QByteArrayView {
+        if (group.isEmpty())
+            return {};
+        for (const PendingProperty &other : working.pending) {
+            if (other.role == AllFieldsRole::AppleLabel && working.pendingGroup(other) == group)
+                return working.pendingValue(other);
+        }
+        return {};
+    };
+    m_record.resize(0);
+    for (const PendingProperty &property : working.pending) {
+        if (property.role == AllFieldsRole::AppleLabel)
+            continue;
+        const QByteArrayView appleLabel = appleLabelOf(working.pendingGroup(property));
+        if (property.role == AllFieldsRole::AppleDate && !isAppleAnniversaryLabel(appleLabel))
+            continue;
+        const quint8 flags = typeFlagsOfAppleLabel(appleLabel).value_or(property.typeFlags);
+        m_recordWriter.append(m_record, property.kind, labelFor(property.kind, flags), working.pendingValue(property));
+    }
+    ContactFieldBuffers buffers{};
+    buffers[size_t(kRecordColumn)] = &m_record;
+    cards.appendBuffers(buffers);
+    working.clearPending();
+    releaseIfLarge(m_record);
+}
+
+/* Counts a value of a property that has no column among the fifteen. */
+void CardScanner::countLeftOut(std::string_view name, QByteArrayView propertyValue)
+{
+    const AllFieldsName *entry = allFieldsName(name);
+    if (entry == nullptr || !hasNoFifteenColumn(*entry) || trimControlAndBlank(propertyValue).isEmpty())
+        return;
+    if (entry->kind == PropertyKind::Photo && !isWebAddress(propertyValue))
+        return;
+    m_leftOut.add(entry->kind);
 }
 
 void CardScanner::scan(qsizetype from, qsizetype to)
@@ -703,7 +1009,8 @@ void CardScanner::scan(qsizetype from, qsizetype to)
         if (inRun)
             ++m_nextPiece;
         const qsizetype colon = valueColon(line);
-        const Target target = classify(line, colon, m_upperHead);
+        std::string_view name;
+        const Target target = classify(line, colon, m_upperHead, name);
         // (A "BEGIN:VCARD" or "END:VCARD" line declares nothing.)
         const bool declared
             = target != Target::Begin && target != Target::End && colon >= 0
@@ -715,8 +1022,15 @@ void CardScanner::scan(qsizetype from, qsizetype to)
             beginCard();
         } else if (target == Target::End) {
             endCard();
+        } else if (m_mode == ScanMode::AllFields) {
+            // A continuation line of a declared value is part of that value, not a property.
+            const AllFieldsName *kept = colon >= 0 && !m_continuesValue ? allFieldsName(name) : nullptr;
+            if (kept != nullptr)
+                keepProperty(*kept, line.sliced(colon + 1), declared, softBreak, inRun, next);
         } else if (target != Target::None) {
             storeValue(target, line.sliced(colon + 1), declared, softBreak, inRun, next);
+        } else if (m_openCount > 0 && colon >= 0) {
+            countLeftOut(name, line.sliced(colon + 1));
         }
         m_continuesValue = softBreak;
         index = next;
@@ -759,17 +1073,23 @@ qsizetype linesOfFirstCards(const TextLines &lines, qsizetype cards)
     return lines.size();
 }
 
-CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop)
+CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop, ScanMode mode,
+                   LeftOutValues *leftOut)
 {
     constexpr qsizetype kLinesWorthASecondThread = 100000;
     const qsizetype split = lines.size() >= kLinesWorthASecondThread ? splitPoint(lines) : 0;
-    CardScanner first(lines, delimiter, stop);
+    CardScanner first(lines, delimiter, mode, stop);
+    const auto finish = [leftOut](CardScanner &scanner) {
+        scanner.finishOpenCards();
+        if (leftOut)
+            *leftOut += scanner.leftOut();
+    };
     if (split == 0) {
         first.scan(0, lines.size());
-        first.finishOpenCards();
+        finish(first);
         return first.takeCards();
     }
-    CardScanner second(lines, delimiter, stop);
+    CardScanner second(lines, delimiter, mode, stop);
     // A failure of the second half (memory running out, a stop) reaches this thread through join().
     HelperThread helper([&] {
         second.scan(split, lines.size());
@@ -781,9 +1101,12 @@ CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_toke
         // A card is still open where the second half starts (a file cut short, or cards
         // nested across the cut): the second half's cards belong inside it, so scan on here.
         first.scan(split, lines.size());
-        first.finishOpenCards();
+        finish(first);
         return first.takeCards();
     }
+    finish(first);
+    if (leftOut)
+        *leftOut += second.leftOut();
     CardList cards = first.takeCards();
     cards.appendList(second.takeCards());
     return cards;

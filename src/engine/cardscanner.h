@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/contactcard.h"
+#include "engine/contactrecord.h"
 #include "text/textlines.h"
 
 #include <QChar>
@@ -8,6 +9,12 @@
 #include <stop_token>
 
 #include <vector>
+
+/** What a scan keeps of each card: its fifteen columns, or every value (All fields). */
+enum class ScanMode { FifteenColumns, AllFields };
+
+/** In an All fields scan, the one field of each card that holds its record (contactrecord.h). */
+inline constexpr int kRecordColumn = 0;
 
 /**
  * Walks the loaded lines once and returns the cards in the order in which they begin.
@@ -22,8 +29,16 @@
  * "BEGIN:VCARD" empties the working card and "END:VCARD" appends a normalised copy of it, as
  * UTF-8. Never fails on its input; the time grows linearly with it. A stop request ends the
  * scan with WorkStopped.
+ *
+ * With ScanMode::AllFields, each card is one record in field kRecordColumn: every property that
+ * All fields keeps, read by the same rules (a continuation line of a declared value is part of
+ * that value only), with its label and components; a card's values do not carry on to a card
+ * that follows without "BEGIN:VCARD". With the fifteen columns, leftOut (when given) counts the
+ * values of the cards that no column holds: phones beyond the third, e-mail addresses beyond
+ * the fifth, addresses, web pages and notes beyond the first, and the kinds without a column.
  */
-CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop = {});
+CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop = {},
+                   ScanMode mode = ScanMode::FifteenColumns, LeftOutValues *leftOut = nullptr);
 
 /** Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it. */
 bool isCardBoundaryLine(QByteArrayView utf8Line);

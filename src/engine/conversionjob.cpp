@@ -96,9 +96,10 @@ namespace {
 ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, ExportEvents &events,
                           const std::stop_token &stop)
 {
-    const RowFormat format = request.format;
     const OutputKind kind = outputKindForFileName(request.exportFileName);
-    const TableLayout layout{request.fileType, request.flavor, format, kind == OutputKind::TxtLines};
+    TableLayout layout{request.fileType, request.flavor, request.format, kind == OutputKind::TxtLines, request.columns};
+    layout.format = exportRowFormat(layout);
+    const RowFormat format = layout.format;
     BuiltTable built = buildTable(loadedLines, layout, events, stop);
     ExportTable &table = built.table;
 
@@ -112,8 +113,10 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
     }
 
     const ExportOptions options = request.readOptions ? request.readOptions() : ExportOptions();
-    const QString headerRow
-        = options.headers ? buildHeaderRow(table.presence, request.fileType, request.flavor, format) : QString();
+    const QString headerRow = !options.headers ? QString()
+                              : !table.columnNames.isEmpty()
+                                  ? buildHeaderRow(table.columnNames, format)
+                                  : buildHeaderRow(table.presence, request.fileType, request.flavor, format);
     const FinishedRows rows = kind != OutputKind::TxtLines
                                   ? finishRows(std::move(table.rows), options.headers, options.sort, headerRow, stop)
                                   : FinishedRows();
@@ -136,7 +139,8 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
                              replacedCharactersNote(replaced, request.fileType == ExportType::Csv
                                                                   && request.flavor == CsvFlavor::Outlook
                                                                   && options.encoding == TextEncoding::Ansi),
-                             tableCountsSentence(built.counts)});
+                             tableCountsSentence(built.counts),
+                             built.leftOutNote});
         return ExportOutcome::Written;
     }
     events.messageReady({MessageIcon::Error,

@@ -1,10 +1,10 @@
 #include "engine/exporttable.h"
 
+#include "engine/csvrows.h"
+
 #include "text/helperthread.h"
 #include "text/textformat.h"
 #include "text/workstop.h"
-
-#include <QHashFunctions>
 
 #include <algorithm>
 #include <cstring>
@@ -57,62 +57,22 @@ void chopTrailingDelimiter(QString &row, QChar delimiter)
         row.chop(1);
 }
 
-/* The characters that shape a row, as UTF-8. */
-struct RowBytes {
-    QByteArray delimiter;
-    QByteArray quoteMark;
-
-    explicit RowBytes(RowFormat format)
-        : delimiter(QString(format.delimiter).toUtf8())
-        , quoteMark(QString(format.quoteMark).toUtf8())
-    {
-    }
-};
-
 /*
- * Copies text to out without any quote mark and returns the end of what it wrote; in UTF-8 a
- * character's bytes never occur inside another's.
+ * Writes the row into row's buffer, which keeps its memory from row to row: each present
+ * column's field in quote marks, a quote mark inside a field written twice.
  */
-char *copyWithoutQuotes(char *out, QByteArrayView text, QByteArrayView quoteMark)
-{
-    if (quoteMark.size() == 1) {
-        const char quote = quoteMark.front();
-        if (!text.contains(quote))
-            return std::copy_n(text.data(), text.size(), out); // an empty text may have no data at all
-        return std::remove_copy(text.begin(), text.end(), out, quote);
-    }
-    for (qsizetype at = text.indexOf(quoteMark); at >= 0 && !quoteMark.isEmpty(); at = text.indexOf(quoteMark)) {
-        out = std::copy_n(text.data(), at, out);
-        text = text.sliced(at + quoteMark.size());
-    }
-    return std::copy_n(text.data(), text.size(), out);
-}
-
-void appendWithoutQuotes(QByteArray &out, QByteArrayView text, QByteArrayView quoteMark)
-{
-    const qsizetype start = out.size();
-    out.resize(start + text.size());
-    out.truncate(copyWithoutQuotes(out.data() + start, text, quoteMark) - out.constData());
-}
-
-/* Writes the row into row's buffer, which keeps its memory from row to row. */
 void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPresence &presence, const RowBytes &shape)
 {
-    const QByteArrayView quote = shape.quoteMark;
     const QByteArrayView delimiter = shape.delimiter;
     qsizetype most = 0;
     for (int column = 0; column < kContactColumnCount; ++column)
-        most += presence[size_t(column)] ? fields[size_t(column)].size() + 2 * quote.size() + delimiter.size() : 0;
+        most += presence[size_t(column)] ? shape.fieldRoom(fields[size_t(column)]) : 0;
     row.resize(most);
     char *const begin = row.data();
     char *out = begin;
     for (int column = 0; column < kContactColumnCount; ++column) {
-        if (!presence[size_t(column)])
-            continue;
-        out = std::copy_n(quote.data(), quote.size(), out);
-        out = copyWithoutQuotes(out, fields[size_t(column)], quote);
-        out = std::copy_n(quote.data(), quote.size(), out);
-        out = std::copy_n(delimiter.data(), delimiter.size(), out);
+        if (presence[size_t(column)])
+            out = writeQuotedField(out, fields[size_t(column)], shape);
     }
     row.truncate(out - begin);
     if (row.endsWith(delimiter))
@@ -124,78 +84,15 @@ bool isBlankText(QByteArrayView text)
     return trimControlAndBlank(text).isEmpty();
 }
 
-void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const ColumnPresence &presence,
-                    QByteArrayView quoteMark, QByteArray &scratch)
+/* A card's text block: its values as they are, each on a line of its own, then an empty line. */
+void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const ColumnPresence &presence)
 {
     for (int column = 0; column < kContactColumnCount; ++column) {
-        if (!presence[size_t(column)])
-            continue;
-        scratch.resize(0);
-        appendWithoutQuotes(scratch, fields[size_t(column)], quoteMark);
-        if (!isBlankText(scratch))
-            txtLines.appendUtf8Buffer(scratch);
+        if (presence[size_t(column)] && !isBlankText(fields[size_t(column)]))
+            txtLines.appendUtf8(fields[size_t(column)]);
     }
     txtLines.appendUtf8(QByteArrayView());
 }
-
-/*
- * Keeps the first of identical rows (exact, case-sensitive), in the order they come, in an
- * open-addressing table of row numbers: 8 bytes a row, the rows' bytes stored once.
- */
-class DistinctRows
-{
-public:
-    DistinctRows(TextLines &rows, qint64 expected)
-        : m_rows(rows)
-    {
-        size_t capacity = 16;
-        while (capacity < size_t(expected) * 2)
-            capacity *= 2;
-        m_slots.assign(capacity, Slot{});
-        m_mask = capacity - 1;
-    }
-
-    static size_t hashOf(QByteArrayView row) { return qHash(row); }
-
-    /*
-     * Appends the row unless an identical one is there; returns whether it was appended. A long
-     * row is kept in row's own buffer, which row then leaves.
-     */
-    bool add(QByteArray &row, size_t hash)
-    {
-        Slot &slot = find(row, hash);
-        if (slot.rowPlusOne != 0)
-            return false;
-        m_rows.appendUtf8Buffer(row);
-        slot = Slot{quint32(m_rows.size()), tagOf(hash)};
-        return true;
-    }
-
-    bool contains(QByteArrayView row, size_t hash) { return find(row, hash).rowPlusOne != 0; }
-
-private:
-    struct Slot {
-        quint32 rowPlusOne = 0; // 0: free
-        quint32 tag = 0;        // the hash's high bits, to skip most byte comparisons
-    };
-
-    static quint32 tagOf(size_t hash) { return quint32(quint64(hash) >> 32); }
-
-    /* The slot of the identical row, or the free slot where the row would go. */
-    Slot &find(QByteArrayView row, size_t hash)
-    {
-        const quint32 tag = tagOf(hash);
-        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
-            Slot &slot = m_slots[i];
-            if (slot.rowPlusOne == 0 || (slot.tag == tag && m_rows.utf8At(slot.rowPlusOne - 1) == row))
-                return slot;
-        }
-    }
-
-    TextLines &m_rows;
-    std::vector<Slot> m_slots;
-    size_t m_mask = 0;
-};
 
 /* How many cards a loop builds between two looks at the stop request. */
 constexpr qint64 kCardsBetweenStopChecks = 4096;
@@ -319,7 +216,7 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
             distinct.add(row, DistinctRows::hashOf(row));
         }
         if (wantTxt)
-            appendTxtBlock(table.txtLines, cards.fieldsUtf8(i), presence, shape.quoteMark, row);
+            appendTxtBlock(table.txtLines, cards.fieldsUtf8(i), presence);
     }
     return table;
 }
@@ -353,8 +250,13 @@ QStringList columnNames(const ColumnPresence &presence, ExportType fileType, Csv
 
 QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format)
 {
+    return buildHeaderRow(columnNames(presence, fileType, flavor), format);
+}
+
+QString buildHeaderRow(const QStringList &names, RowFormat format)
+{
     QString header;
-    for (const QString &name : columnNames(presence, fileType, flavor))
+    for (const QString &name : names)
         header += format.quoteMark + name + format.quoteMark + format.delimiter;
     chopTrailingDelimiter(header, format.delimiter);
     return header;

@@ -46,6 +46,8 @@ struct ExportTable {
     TextLines txtLines;
     /** The presence flags after the flavour's drops. */
     ColumnPresence presence{};
+    /** All fields: the names of the table's columns, in their order (empty for the fifteen). */
+    QStringList columnNames;
 };
 
 /** Reports the card number (from 1) and the card count at the start of each card. */
@@ -67,7 +69,8 @@ ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, Csv
 bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
 
 /**
- * Builds the export table. Quote marks are removed from every field; for a Csv file type the
+ * Builds the export table. Every field is enclosed in quote marks, a quote mark inside it written
+ * twice (RFC 4180); the text layout holds the values as they are. For a Csv file type the
  * flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
  * A stop request ends the building with WorkStopped.
@@ -90,3 +93,6 @@ QStringList columnNames(const ColumnPresence &presence, ExportType fileType, Csv
  * file type, the default names otherwise.
  */
 QString buildHeaderRow(const ColumnPresence &presence, ExportType fileType, CsvFlavor flavor, RowFormat format);
+
+/** The header row of the named columns: each name quoted, the names delimited. */
+QString buildHeaderRow(const QStringList &names, RowFormat format);

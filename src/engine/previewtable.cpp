@@ -17,9 +17,14 @@ PreviewTable buildPreviewTable(TextLines lines, const PreviewRequest &request, E
     // The options matter only for the flavour: the preview shows text, not its encoding, and
     // the header row apart from the rows.
     ExportOptions presetOptions;
-    const CsvFlavor flavor = applyCsvPreset(request.preset, presetOptions);
-    BuiltTable built = buildTable(lines, {ExportType::Csv, flavor, request.format, false}, events, stop);
-    preview.columnNames = columnNames(built.table.presence, ExportType::Csv, flavor);
+    const CsvFlavor flavor = applyCsvPreset(request.preset, presetOptions, request.columns);
+    TableLayout layout{ExportType::Csv, flavor, request.format, false, request.columns};
+    layout.format = exportRowFormat(layout);
+    preview.format = layout.format;
+    BuiltTable built = buildTable(lines, layout, events, stop);
+    preview.columnNames = !built.table.columnNames.isEmpty()
+                              ? built.table.columnNames
+                              : columnNames(built.table.presence, ExportType::Csv, flavor);
     preview.counts = built.counts;
     const bool sort = request.sort && preview.complete;
     preview.rows = finishRows(std::move(built.table.rows), false, sort, QString(), stop);

@@ -1,5 +1,6 @@
 #include "engine/tablebuild.h"
 
+#include "engine/allfieldstable.h"
 #include "engine/cardscanner.h"
 #include "i18n/translate.h"
 #include "text/workstop.h"
@@ -34,12 +35,57 @@ TableCounts countTable(const ExportTable &table, qint64 contacts, qint64 distinc
     return counts;
 }
 
+/*
+ * The All fields table: every value of each card in the columns its kinds and labels need. A
+ * row with a column is never blank (its fields are quoted), so the text layout has data when
+ * there are cards and columns.
+ */
+BuiltTable buildAllFields(TextLines &lines, const TableLayout &layout, ExportEvents &events,
+                          const std::stop_token &stop)
+{
+    const RowFormat format = layout.format;
+    CardList cards = scanCards(lines, format.delimiter, stop, ScanMode::AllFields);
+    lines.clear();
+    events.progressed(ExportStage::Reading, 10);
+    throwIfStopRequested(stop);
+    events.progressed(ExportStage::BuildingRows, 20);
+
+    const qsizetype cardCount = cards.size();
+    const TableParts parts = layout.textLayout ? TableParts::TxtLines : TableParts::Rows;
+    StageProgress rowBuilding(events, ExportStage::BuildingRows, 20, 60, stop);
+    LeftOutValues leftOut;
+    BuiltTable built;
+    built.table = buildAllFieldsTable(
+        std::move(cards), layout.fileType, layout.flavor, format, parts,
+        [&](qint64 card, qint64 count) { rowBuilding.step(card, count); }, stop, &leftOut);
+    events.progressed(ExportStage::BuildingRows, 80);
+    const qsizetype distinctRows = built.table.rows.size();
+    removeBlankRows(built.table.rows);
+    throwIfStopRequested(stop);
+
+    built.counts = countTable(built.table, cardCount, distinctRows, layout.textLayout);
+    built.counts.columns = int(built.table.columnNames.size());
+    built.hasData = layout.textLayout ? cardCount > 0 && built.counts.columns > 0 : !built.table.rows.isEmpty();
+    built.leftOutNote = leftOutValuesNote(leftOut, true);
+    return built;
+}
+
 } // namespace
+
+RowFormat exportRowFormat(const TableLayout &layout)
+{
+    if (writesAllFields(layout.columns, layout.fileType, layout.flavor))
+        return allFieldsRowFormat(layout.fileType, layout.flavor, layout.format);
+    return layout.format;
+}
 
 BuiltTable buildTable(TextLines &lines, const TableLayout &layout, ExportEvents &events, const std::stop_token &stop)
 {
+    if (writesAllFields(layout.columns, layout.fileType, layout.flavor))
+        return buildAllFields(lines, layout, events, stop);
     const RowFormat format = layout.format;
-    CardList cards = scanCards(lines, format.delimiter, stop);
+    LeftOutValues leftOut;
+    CardList cards = scanCards(lines, format.delimiter, stop, ScanMode::FifteenColumns, &leftOut);
     lines.clear();
     events.progressed(ExportStage::Reading, 10);
     throwIfStopRequested(stop);
@@ -61,6 +107,7 @@ BuiltTable buildTable(TextLines &lines, const TableLayout &layout, ExportEvents 
 
     built.counts = countTable(built.table, cardCount, distinctRows, layout.textLayout);
     built.hasData = parts == TableParts::TxtLines ? cardCount > 0 : !built.table.rows.isEmpty();
+    built.leftOutNote = leftOutValuesNote(leftOut, false);
     return built;
 }
 

@@ -97,8 +97,11 @@ QString readDecodedBytes(QByteArrayView bytes)
     return text;
 }
 
-/* Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can form new ones). */
-QByteArray removeNulAndLineFeedEscapes(QByteArrayView value)
+/*
+ * Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can
+ * form new ones); with KeepStructure the line feeds stay escapes, for the decoding to keep.
+ */
+QByteArray removeNulAndLineFeedEscapes(QByteArrayView value, ValueSteps steps)
 {
     QByteArray bytes(value.size(), Qt::Uninitialized);
     char *write = bytes.data();
@@ -109,6 +112,10 @@ QByteArray removeNulAndLineFeedEscapes(QByteArrayView value)
             *write++ = value[i];
     }
     const qsizetype size = write - bytes.constData();
+    if (steps == ValueSteps::KeepStructure) {
+        bytes.truncate(size);
+        return bytes;
+    }
     char *const begin = bytes.data();
     write = begin;
     for (qsizetype i = 0; i < size; ++i) {
@@ -134,9 +141,10 @@ QString finishValueText(QString value, QChar delimiter)
 
 } // namespace
 
-QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals)
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals,
+                                     ValueSteps steps)
 {
-    return decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(line), valueEnd, literals);
+    return decodeQuotedPrintableBytes(removeNulAndLineFeedEscapes(line, steps), valueEnd, literals);
 }
 
 qsizetype cutEscapeLength(QByteArrayView line)
@@ -310,8 +318,10 @@ void undoVcardEscapesUtf8(QByteArray &value)
 }
 
 /* finishValueText in place: vCard escapes, then the delimiter and ";" become spaces. */
-void finishValueTextUtf8(QByteArray &value, QByteArrayView delimiter)
+void finishValueTextUtf8(QByteArray &value, QByteArrayView delimiter, ValueSteps steps)
 {
+    if (steps == ValueSteps::KeepStructure)
+        return;
     undoVcardEscapesUtf8(value);
     if (delimiter.size() == 1) {
         // Both in one pass, the common case.
@@ -329,10 +339,15 @@ void finishValueTextUtf8(QByteArray &value, QByteArrayView delimiter)
 
 } // namespace
 
-void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out)
+void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out,
+                             ValueSteps steps)
 {
     out.resize(0);
     const char asciiDelimiter = delimiter.size() == 1 ? delimiter.front() : '\0';
+    if (steps == ValueSteps::KeepStructure && !(quotedPrintable && utf8Value.contains('='))) {
+        appendWithoutLeadingMark(out, utf8Value);
+        return;
+    }
     if (asciiDelimiter != '\0'
         && std::none_of(utf8Value.begin(), utf8Value.end(), [asciiDelimiter, quotedPrintable](char c) {
                return (quotedPrintable && c == '=') || c == '\\' || c == ';' || c == asciiDelimiter;
@@ -341,34 +356,34 @@ void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter,
         return;
     }
     if (quotedPrintable && utf8Value.contains('='))
-        appendDecodedBytes(out, decodeQuotedPrintableLine(utf8Value, true));
+        appendDecodedBytes(out, decodeQuotedPrintableLine(utf8Value, true, nullptr, steps));
     else
         appendWithoutLeadingMark(out, utf8Value);
-    finishValueTextUtf8(out, delimiter);
+    finishValueTextUtf8(out, delimiter, steps);
 }
 
-void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out)
+void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out, ValueSteps steps)
 {
     out.resize(0);
     appendDecodedBytes(out, decodedBytes);
-    finishValueTextUtf8(out, delimiter);
+    finishValueTextUtf8(out, delimiter, steps);
 }
 
 void decodeCharsetValueUtf8(QByteArrayView utf8Value, QByteArrayView encoding, QByteArrayView delimiter,
-                            QByteArray &out)
+                            QByteArray &out, ValueSteps steps)
 {
     if (!utf8Value.contains('=')) {
         // Nothing is escaped: the value holds what it says, whatever the character set.
-        decodePropertyValueUtf8(utf8Value, delimiter, true, out);
+        decodePropertyValueUtf8(utf8Value, delimiter, true, out, steps);
         return;
     }
     std::vector<qsizetype> literals;
-    const QByteArray decoded = decodeQuotedPrintableLine(utf8Value, true, &literals);
-    finishCharsetValueUtf8(decoded, literals, encoding, delimiter, out);
+    const QByteArray decoded = decodeQuotedPrintableLine(utf8Value, true, &literals, steps);
+    finishCharsetValueUtf8(decoded, literals, encoding, delimiter, out, steps);
 }
 
 void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsizetype> &literals,
-                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out)
+                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out, ValueSteps steps)
 {
     out.resize(0);
     qsizetype done = 0;
@@ -382,7 +397,7 @@ void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsize
         done = literals[k + 1];
     }
     appendEncoded(decodedBytes.size());
-    finishValueTextUtf8(out, delimiter);
+    finishValueTextUtf8(out, delimiter, steps);
 }
 
 namespace {
@@ -463,10 +478,10 @@ void normalizeFieldUtf8InPlace(QByteArray &field)
     field.truncate(size);
 }
 
-void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter)
+void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter, ValueSteps steps)
 {
     if (QByteArrayView(value).sliced(start).startsWith(kByteOrderMark))
         start += kByteOrderMark.size();
     value.remove(0, start);
-    finishValueTextUtf8(value, delimiter);
+    finishValueTextUtf8(value, delimiter, steps);
 }

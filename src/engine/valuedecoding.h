@@ -13,6 +13,14 @@
  */
 
 /**
+ * What the pipeline does after quoted-printable decoding. Flatten makes one line of words for a
+ * column of its own (line breaks, delimiters and ";" become spaces, escapes are undone);
+ * KeepStructure keeps the decoded text as the value has it, escapes and ";" included, for a
+ * caller that splits it into components, and a "=0A" escape gives a line feed.
+ */
+enum class ValueSteps { Flatten, KeepStructure };
+
+/**
  * Undoes quoted-printable encoding when the value holds "=": drops "=00", turns "=0A" into a
  * space, then decodes leniently (soft line breaks, single hex digits, a trailing "=").
  * The decoded bytes are read as UTF-8 wherever a well-formed sequence starts; any other byte
@@ -28,7 +36,8 @@ QString decodeQuotedPrintableValue(const QString &value);
  * always dropped. When literals is given, it gets the start and end (in the decoded bytes) of
  * every run of characters above ASCII written as themselves, appended as pairs.
  */
-QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals = nullptr);
+QByteArray decodeQuotedPrintableLine(QByteArrayView line, bool valueEnd, std::vector<qsizetype> *literals = nullptr,
+                                     ValueSteps steps = ValueSteps::Flatten);
 
 /**
  * The length of an escape that the end of a line (without its soft line break) cuts off: 1 for a
@@ -69,8 +78,10 @@ QString normalizeFieldValue(const QString &value);
  * capacity is kept, so that a buffer reused for every value costs no allocation. The delimiter
  * is given as its UTF-8 bytes.
  */
-void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out);
-void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out);
+void decodePropertyValueUtf8(QByteArrayView utf8Value, QByteArrayView delimiter, bool quotedPrintable, QByteArray &out,
+                             ValueSteps steps = ValueSteps::Flatten);
+void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimiter, QByteArray &out,
+                            ValueSteps steps = ValueSteps::Flatten);
 
 /*
  * The same for a quoted-printable value whose property declares a character set other than
@@ -79,9 +90,10 @@ void finishDecodedValueUtf8(QByteArrayView decodedBytes, QByteArrayView delimite
  * themselves (literals, as decodeQuotedPrintableLine gives them) stay as they are.
  */
 void decodeCharsetValueUtf8(QByteArrayView utf8Value, QByteArrayView encoding, QByteArrayView delimiter,
-                            QByteArray &out);
+                            QByteArray &out, ValueSteps steps = ValueSteps::Flatten);
 void finishCharsetValueUtf8(QByteArrayView decodedBytes, const std::vector<qsizetype> &literals,
-                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out);
+                            QByteArrayView encoding, QByteArrayView delimiter, QByteArray &out,
+                            ValueSteps steps = ValueSteps::Flatten);
 /** trimControlAndBlank and then normalizeFieldValue on UTF-8: out gets the normalised field. */
 void normalizeFieldUtf8(QByteArrayView field, QByteArray &out);
 /** normalizeFieldUtf8 in field's own buffer; a field that it leaves as it is is not written to. */
@@ -91,4 +103,5 @@ void normalizeFieldUtf8InPlace(QByteArray &field);
  * that stands in value's buffer from start on: value becomes the decoded value, in its own
  * buffer (the text before start is dropped).
  */
-void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter);
+void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter,
+                                 ValueSteps steps = ValueSteps::Flatten);

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <deque>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -37,6 +38,7 @@ TableShape measureRows(const FinishedRows &rows, qsizetype from, qsizetype to, c
     TableShape shape;
     shape.rows = to - from;
     std::vector<QByteArrayView> cells;
+    QByteArray unquoted;
     for (qsizetype i = from; i < to; ++i) {
         const QByteArrayView row = rows.utf8At(i);
         const qsizetype fields = splitter.fieldCount(row);
@@ -45,7 +47,7 @@ TableShape measureRows(const FinishedRows &rows, qsizetype from, qsizetype to, c
         if (row.size() * mostCharactersPerByte <= kXlsxMaxCellChars)
             continue;
         const bool escapes = xlsx && XlsxFile::mayNeedEscapes(row);
-        splitter.split(row, cells);
+        splitter.split(row, cells, unquoted);
         for (const QByteArrayView cell : cells) {
             const qsizetype length = escapes ? XlsxFile::writtenLength(cell) : utf8::utf16Length(cell);
             shape.longestCell = std::max(shape.longestCell, length);
@@ -136,15 +138,30 @@ private:
     qsizetype m_count;
 };
 
+/*
+ * The texts of cells that are not views into their rows (a field with a quote mark written
+ * twice), kept until the workbook is written; appending never moves the earlier ones.
+ */
+using KeptCellTexts = std::deque<QByteArray>;
+
 /* Makes the rows from first on, at most count of them, ready for the workbook, in place of the batch's rows. */
 template<typename Batch>
-void prepareRows(Batch &batch, const FinishedRows &rows, qsizetype first, qsizetype count, const RowSplitter &splitter)
+void prepareRows(Batch &batch, const FinishedRows &rows, qsizetype first, qsizetype count, const RowSplitter &splitter,
+                 KeptCellTexts &kept)
 {
     batch.clear();
     std::vector<QByteArrayView> cells;
+    QByteArray unquoted;
     const qsizetype end = std::min(rows.size(), first + count);
     for (qsizetype n = first; n < end; ++n) {
-        splitter.split(rows.utf8At(n), cells);
+        splitter.split(rows.utf8At(n), cells, unquoted);
+        if (!unquoted.isEmpty()) {
+            const QByteArrayView whole(unquoted);
+            for (QByteArrayView &cell : cells) {
+                if (!cell.isEmpty() && cell.data() >= whole.data() && cell.data() < whole.data() + whole.size())
+                    cell = kept.emplace_back(cell.toByteArray());
+            }
+        }
         batch.appendRow(cells);
     }
 }
@@ -155,16 +172,17 @@ void prepareRows(Batch &batch, const FinishedRows &rows, qsizetype first, qsizet
  * takes the current one. The two batches take turns and keep their memory.
  */
 template<typename Batch, typename Workbook>
-bool addRows(Workbook &workbook, const FinishedRows &rows, const RowSplitter &splitter, WorkbookProgress &progress)
+bool addRows(Workbook &workbook, const FinishedRows &rows, const RowSplitter &splitter, WorkbookProgress &progress,
+             KeptCellTexts &kept)
 {
     constexpr qsizetype kBatchRows = 4096;
     Batch batch;
     Batch next;
-    prepareRows(batch, rows, 0, kBatchRows, splitter);
+    prepareRows(batch, rows, 0, kBatchRows, splitter, kept);
     for (qsizetype first = 0; first < rows.size(); first += kBatchRows) {
         std::optional<HelperThread> helper;
         if (first + kBatchRows < rows.size())
-            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, splitter); });
+            helper.emplace([&] { prepareRows(next, rows, first + kBatchRows, kBatchRows, splitter, kept); });
         bool added = true;
         for (qsizetype r = 0; added && r < batch.rowCount(); ++r) {
             progress.row(first + r + 1);
@@ -189,7 +207,8 @@ bool writeXls(const FinishedRows &rows, const RowSplitter &splitter, const QStri
     }
     XlsFile workbook(widthColumns, rows.size() * widthColumns);
     const auto writing = [&progress](qint64 done, qint64 total) { progress.writing(done, total); };
-    if (addRows<XlsRowBatch>(workbook, rows, splitter, progress) && workbook.write(file.device(), writing)
+    KeptCellTexts kept; // the workbook's texts view them until it is written
+    if (addRows<XlsRowBatch>(workbook, rows, splitter, progress, kept) && workbook.write(file.device(), writing)
         && file.commit())
         return true;
     const QString reason = workbook.errorString();
@@ -207,7 +226,8 @@ bool writeXlsx(const FinishedRows &rows, const RowSplitter &splitter, const QStr
         return false;
     }
     XlsxFile workbook(file.stagingFileName(), widthColumns, file.helperFolder());
-    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, splitter, progress);
+    KeptCellTexts kept;
+    const bool written = workbook.isStarted() && addRows<XlsxRowBatch>(workbook, rows, splitter, progress, kept);
     if (!written
         || !workbook.close([&progress](qint64 packed, qint64 expected) { progress.writing(packed, expected); })) {
         error = cannotCreateFileMessage(path, workbook.errorString());

@@ -42,7 +42,7 @@ int PreviewModel::columnCount(const QModelIndex &parent) const
 const std::vector<QByteArrayView> &PreviewModel::cellsOf(int row) const
 {
     if (row != m_splitRow) {
-        m_splitter->split(m_table->rows.utf8At(row), m_cells);
+        m_splitter->split(m_table->rows.utf8At(row), m_cells, m_unquoted);
         m_splitRow = row;
     }
     return m_cells;

@@ -38,5 +38,6 @@ private:
     SharedPreviewTable m_table;
     std::optional<RowSplitter> m_splitter;
     mutable int m_splitRow = -1;
-    mutable std::vector<QByteArrayView> m_cells; // views into the table's row m_splitRow
+    mutable std::vector<QByteArrayView> m_cells; // views into the table's row m_splitRow or m_unquoted
+    mutable QByteArray m_unquoted;
 };

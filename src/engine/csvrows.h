@@ -1,0 +1,115 @@
+#pragma once
+
+#include "engine/exporttable.h"
+#include "text/textlines.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QHashFunctions>
+#include <QString>
+
+#include <algorithm>
+#include <vector>
+
+/*
+ * The pieces that every table's delimited rows are made of: the row's characters, fields
+ * enclosed in quote marks with a quote mark inside written twice (RFC 4180), and the table of
+ * distinct rows.
+ */
+
+/** The characters that shape a row, as UTF-8. */
+struct RowBytes {
+    QByteArray delimiter;
+    QByteArray quoteMark;
+
+    explicit RowBytes(RowFormat format)
+        : delimiter(QString(format.delimiter).toUtf8())
+        , quoteMark(QString(format.quoteMark).toUtf8())
+    {
+    }
+
+    /** The most bytes that a field of text takes in a row, with its quote marks and delimiter. */
+    qsizetype fieldRoom(QByteArrayView text) const { return 2 * text.size() + 2 * quoteMark.size() + delimiter.size(); }
+};
+
+/**
+ * Writes text to out enclosed in quote marks, a quote mark inside it written twice, then the
+ * delimiter; returns the end of what it wrote. out has room for shape.fieldRoom(text). In
+ * UTF-8 a character's bytes never occur inside another's, so the quote mark is found as bytes.
+ */
+inline char *writeQuotedField(char *out, QByteArrayView text, const RowBytes &shape)
+{
+    const QByteArrayView quote = shape.quoteMark;
+    out = std::copy_n(quote.data(), quote.size(), out);
+    if (quote.isEmpty()) {
+        out = std::copy_n(text.data(), text.size(), out);
+    } else {
+        for (qsizetype at = text.indexOf(quote); at >= 0; at = text.indexOf(quote)) {
+            out = std::copy_n(text.data(), at + quote.size(), out);
+            out = std::copy_n(quote.data(), quote.size(), out);
+            text = text.sliced(at + quote.size());
+        }
+        out = std::copy_n(text.data(), text.size(), out); // an empty text may have no data at all
+    }
+    out = std::copy_n(quote.data(), quote.size(), out);
+    return std::copy_n(shape.delimiter.constData(), shape.delimiter.size(), out);
+}
+
+/*
+ * Keeps the first of identical rows (exact, case-sensitive), in the order they come, in an
+ * open-addressing table of row numbers: 8 bytes a row, the rows' bytes stored once.
+ */
+class DistinctRows
+{
+public:
+    DistinctRows(TextLines &rows, qint64 expected)
+        : m_rows(rows)
+    {
+        size_t capacity = 16;
+        while (capacity < size_t(expected) * 2)
+            capacity *= 2;
+        m_slots.assign(capacity, Slot{});
+        m_mask = capacity - 1;
+    }
+
+    static size_t hashOf(QByteArrayView row) { return qHash(row); }
+
+    /*
+     * Appends the row unless an identical one is there; returns whether it was appended. A long
+     * row is kept in row's own buffer, which row then leaves.
+     */
+    bool add(QByteArray &row, size_t hash)
+    {
+        Slot &slot = find(row, hash);
+        if (slot.rowPlusOne != 0)
+            return false;
+        m_rows.appendUtf8Buffer(row);
+        slot = Slot{quint32(m_rows.size()), tagOf(hash)};
+        return true;
+    }
+
+    bool contains(QByteArrayView row, size_t hash) { return find(row, hash).rowPlusOne != 0; }
+
+private:
+    struct Slot {
+        quint32 rowPlusOne = 0; // 0: free
+        quint32 tag = 0;        // the hash's high bits, to skip most byte comparisons
+    };
+
+    static quint32 tagOf(size_t hash) { return quint32(quint64(hash) >> 32); }
+
+    /* The slot of the identical row, or the free slot where the row would go. */
+    Slot &find(QByteArrayView row, size_t hash)
+    {
+        const quint32 tag = tagOf(hash);
+        for (size_t i = hash & m_mask;; i = (i + 1) & m_mask) {
+            Slot &slot = m_slots[i];
+            if (slot.rowPlusOne == 0 || (slot.tag == tag && m_rows.utf8At(slot.rowPlusOne - 1) == row))
+                return slot;
+        }
+    }
+
+    TextLines &m_rows;
+    std::vector<Slot> m_slots;
+    size_t m_mask = 0;
+};

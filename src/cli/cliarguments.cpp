@@ -69,7 +69,7 @@ QString cliUsageText()
 {
     return QStringLiteral("Usage: tessaly-convert [--preset default|excel|google|outlook|yahoo] [--type CSV|XLS|TXT]\n"
                           "                       [--encoding ansi|utf-8|utf-16] [--no-headers] [--no-sort]\n"
-                          "                       [--separator CHAR] -o OUTPUT INPUT...\n"
+                          "                       [--all-fields] [--separator CHAR] -o OUTPUT INPUT...\n"
                           "\n"
                           "Converts vCard files to a CSV, text or workbook file chosen by OUTPUT's extension.\n"
                           "OUTPUT \"-\" writes to standard output; having no extension, it gets the text layout.\n"
@@ -97,6 +97,9 @@ QString cliHelpText()
                           "                           code page of your locale), utf-8 (default) or utf-16\n"
                           "      --no-headers         write no header row\n"
                           "      --no-sort            keep the rows in the order of the inputs\n"
+                          "      --all-fields         write every value of a contact in the columns its kinds\n"
+                          "                           and labels need, instead of the fifteen fixed columns\n"
+                          "                           (yahoo keeps the fifteen; google then writes UTF-8)\n"
                           "      --separator=CHAR     the field separator (default: the list separator of\n"
                           "                           your locale)\n"
                           "  -h, --help               show this help and exit\n"
@@ -123,9 +126,10 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     const QCommandLineOption encoding(QStringLiteral("encoding"), QString(), QStringLiteral("encoding"));
     const QCommandLineOption noHeaders(QStringLiteral("no-headers"), QString());
     const QCommandLineOption noSort(QStringLiteral("no-sort"), QString());
+    const QCommandLineOption allFields(QStringLiteral("all-fields"), QString());
     const QCommandLineOption separator(QStringLiteral("separator"), QString(), QStringLiteral("char"));
     const QCommandLineOption output({QStringLiteral("o"), QStringLiteral("output")}, QString(), QStringLiteral("file"));
-    parser.addOptions({help, version, preset, type, encoding, noHeaders, noSort, separator, output});
+    parser.addOptions({help, version, preset, type, encoding, noHeaders, noSort, allFields, separator, output});
 
     if (!parser.parse(QStringList{QStringLiteral("tessaly-convert")} + arguments))
         return usageError(parser.errorText());
@@ -159,6 +163,7 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
     options.writeOptions.encoding = options.loadEncoding;
     options.writeOptions.headers = !parser.isSet(noHeaders);
     options.writeOptions.sort = !parser.isSet(noSort);
+    options.request.columns = parser.isSet(allFields) ? ColumnModel::AllFields : ColumnModel::Fifteen;
 
     options.separator = defaultSeparator;
     if (parser.isSet(separator)) {
@@ -177,7 +182,7 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
         const std::optional<CsvPreset> chosen = csvPresetNamed(parser.value(preset));
         if (!chosen)
             return usageError(QStringLiteral("Unknown preset \"%1\".").arg(parser.value(preset)));
-        options.request.flavor = applyCsvPreset(*chosen, options.writeOptions);
+        options.request.flavor = applyCsvPreset(*chosen, options.writeOptions, options.request.columns);
     }
 
     if (parser.isSet(type)) {

@@ -102,6 +102,9 @@ public:
         // The file is written as asked; what its encoding could not hold is a warning beside it.
         if (!message.encodingNote.isEmpty())
             m_printer.printLine(m_err, message.encodingNote);
+        // So is what the columns had no place for, and the option that keeps it.
+        if (!message.leftOutNote.isEmpty())
+            m_printer.printLine(m_err, message.leftOutNote);
     }
 
     /* Takes the bar off the terminal once the export has ended without a message. */

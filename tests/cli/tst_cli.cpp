@@ -203,25 +203,36 @@ private slots:
         QTest::addColumn<int>("load");
         QTest::addColumn<int>("write");
         QTest::addColumn<bool>("headers");
+        QTest::addColumn<ColumnModel>("columns");
         const int ansi = int(TextEncoding::Ansi), utf8 = int(TextEncoding::Utf8), utf16 = int(TextEncoding::Utf16);
+        const ColumnModel fifteen = ColumnModel::Fifteen, allFields = ColumnModel::AllFields;
         QTest::newRow("defaults, type from .xlsx")
-            << u"-o a.xlsx in.vcf"_qs << ExportType::Xls << CsvFlavor::Plain << utf8 << utf8 << true;
+            << u"-o a.xlsx in.vcf"_qs << ExportType::Xls << CsvFlavor::Plain << utf8 << utf8 << true << fifteen;
         QTest::newRow("type from .CSV") << u"-o a.CSV in.vcf"_qs << ExportType::Csv << CsvFlavor::Plain << utf8 << utf8
-                                        << true;
+                                        << true << fifteen;
         QTest::newRow("type from other") << u"-o a.dat in.vcf --no-headers"_qs << ExportType::Txt << CsvFlavor::Plain
-                                         << utf8 << utf8 << false;
+                                         << utf8 << utf8 << false << fifteen;
         QTest::newRow("outlook forces ANSI and headers")
             << u"--preset outlook --no-headers -o a.xls in.vcf"_qs << ExportType::Csv << CsvFlavor::Outlook << utf8
-            << ansi << true;
+            << ansi << true << fifteen;
         QTest::newRow("excel writes UTF-16") << u"--preset excel --encoding ansi -o a.csv in.vcf"_qs << ExportType::Csv
-                                             << CsvFlavor::Plain << ansi << utf16 << true;
+                                             << CsvFlavor::Plain << ansi << utf16 << true << fifteen;
         QTest::newRow("google leaves UTF-16 for UTF-8")
             << u"--preset google --encoding utf-16 -o a.csv in.vcf"_qs << ExportType::Csv << CsvFlavor::Google << utf16
-            << utf8 << true;
+            << utf8 << true << fifteen;
         QTest::newRow("google keeps ANSI") << u"--preset google --encoding ansi -o a.csv in.vcf"_qs << ExportType::Csv
-                                           << CsvFlavor::Google << ansi << ansi << true;
+                                           << CsvFlavor::Google << ansi << ansi << true << fifteen;
         QTest::newRow("explicit type wins") << u"--preset yahoo --type xls -o a.xlsx in.vcf"_qs << ExportType::Xls
-                                            << CsvFlavor::Yahoo << utf8 << utf8 << true;
+                                            << CsvFlavor::Yahoo << utf8 << utf8 << true << fifteen;
+        // All fields, wherever it stands among the arguments, reaches the request and the preset.
+        QTest::newRow("all fields, type from .txt") << u"--all-fields -o a.txt in.vcf"_qs << ExportType::Txt
+                                                    << CsvFlavor::Plain << utf8 << utf8 << true << allFields;
+        QTest::newRow("all fields: google writes UTF-8 even from ANSI")
+            << u"--preset google --encoding ansi -o a.csv in.vcf --all-fields"_qs << ExportType::Csv
+            << CsvFlavor::Google << ansi << utf8 << true << allFields;
+        QTest::newRow("all fields: yahoo keeps ANSI")
+            << u"--encoding ansi --all-fields --preset yahoo -o a.csv in.vcf"_qs << ExportType::Csv << CsvFlavor::Yahoo
+            << ansi << ansi << true << allFields;
     }
 
     void parsesPresetsAndTypes()
@@ -234,6 +245,7 @@ private slots:
         QTEST(int(parse.options->loadEncoding), "load");
         QTEST(int(parse.options->writeOptions.encoding), "write");
         QTEST(parse.options->writeOptions.headers, "headers");
+        QTEST(parse.options->request.columns, "columns");
     }
 
     void badUsage_data()

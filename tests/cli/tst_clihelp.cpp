@@ -86,7 +86,7 @@ private slots:
             }
         }
         QCOMPARE(listed, (QStringList{u"output"_qs, u"preset"_qs, u"type"_qs, u"encoding"_qs, u"no-headers"_qs,
-                                      u"no-sort"_qs, u"separator"_qs, u"help"_qs, u"version"_qs}));
+                                      u"no-sort"_qs, u"all-fields"_qs, u"separator"_qs, u"help"_qs, u"version"_qs}));
         // An option the help does not list is refused.
         QVERIFY(!parseCliArguments({u"--colour"_qs, u"-o"_qs, u"out.csv"_qs, u"in.vcf"_qs}, u',').options);
     }

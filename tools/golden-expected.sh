@@ -34,7 +34,8 @@ while IFS= read -r line || [ -n "$line" ]; do
     case $key=$value in
         preset=default | preset=excel | preset=google | preset=outlook | preset=yahoo) set -- "$@" --preset "$value" ;;
         encoding=ansi | encoding=utf-8 | encoding=utf-16) set -- "$@" --encoding "$value" ;;
-        headers=on | sort=on) ;;
+        headers=on | sort=on | all-fields=off) ;;
+        all-fields=on) set -- "$@" --all-fields ;;
         headers=off) set -- "$@" --no-headers ;;
         sort=off) set -- "$@" --no-sort ;;
         separator=tab) set -- "$@" --separator "$(printf '\t')" ;;

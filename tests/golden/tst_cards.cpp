@@ -42,6 +42,10 @@ std::optional<QStringList> caseOptions(const QByteArray &ini, QString &error)
             if (value == u"off"_s)
                 options << (key == u"headers"_s ? u"--no-headers"_s : u"--no-sort"_s);
             continue;
+        } else if (key == u"all-fields"_s && (value == u"on"_s || value == u"off"_s)) {
+            if (value == u"on"_s)
+                options << u"--all-fields"_s;
+            continue;
         } else if (key == u"separator"_s && (value.size() == 1 || value == u"tab"_s)) {
             options << u"--separator"_s << (value == u"tab"_s ? u"\t"_s : value);
             continue;

@@ -42,7 +42,7 @@ constexpr PresetEntry kPresetEntries[] = {
 
 } // namespace
 
-QString csvPresetCaption(CsvPreset preset)
+QString csvPresetCaption(CsvPreset preset, ColumnModel columns)
 {
     switch (preset) {
     case CsvPreset::Default:
@@ -53,8 +53,14 @@ QString csvPresetCaption(CsvPreset preset)
         return translateCaption(QStringLiteral("&Google CSV Format"));
     case CsvPreset::Outlook:
         return translateCaption(QStringLiteral("&Outlook CSV Format"));
-    case CsvPreset::Yahoo:
-        return translateCaption(QStringLiteral("&Yahoo CSV Format"));
+    case CsvPreset::Yahoo: {
+        // Yahoo's importer gets the fifteen columns whatever the model; with All fields on, the
+        // entry says so.
+        const QString caption = translateCaption(QStringLiteral("&Yahoo CSV Format"));
+        if (columns == ColumnModel::AllFields)
+            return caption + u' ' + translate(QStringLiteral("(15 columns)"));
+        return caption;
+    }
     }
     return translateCaption(QStringLiteral("&Default CSV Format"));
 }

@@ -11,8 +11,11 @@ class QLabel;
 class QProgressBar;
 class QTableView;
 
-/** The caption of a CSV preset's menu entry, with its Alt letter, in the current language. */
-QString csvPresetCaption(CsvPreset preset);
+/**
+ * The caption of a CSV preset's menu entry, with its Alt letter, in the current language. With
+ * All fields the Yahoo caption adds that it keeps its fifteen columns.
+ */
+QString csvPresetCaption(CsvPreset preset, ColumnModel columns = ColumnModel::Fifteen);
 
 /**
  * The Preview window: the table that a CSV export writes from the loaded files, in a layout

@@ -75,6 +75,8 @@ void MainWindow::setAllFields(bool on)
 {
     m_allFieldsAction->setChecked(on);
     m_yahooCsvAction->setText(csvPresetCaption(CsvPreset::Yahoo, columnModel()));
+    if (m_previewWindow)
+        m_previewWindow->setColumnModel(columnModel());
     QString error;
     if (!setStoredColumnModel(columnModel(), &error))
         Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("ERROR")), error);
@@ -150,8 +152,12 @@ void MainWindow::openPreview()
         Dialogs::beep();
         return;
     }
-    if (!m_previewWindow)
+    if (!m_previewWindow) {
         m_previewWindow = new PreviewWindow(this);
+        connect(m_previewWindow, &PreviewWindow::columnModelChosen, this,
+                [this](ColumnModel columns) { setAllFields(columns == ColumnModel::AllFields); });
+    }
+    m_previewWindow->setColumnModel(columnModel());
     // The window keeps a copy of the loaded lines that shares their text, so loading more or
     // "Clear" later changes nothing it shows.
     m_previewWindow->showTable(loadedCards().loadedLines, {listSeparatorChar(), quoteMark()}, m_sortCheck->isChecked());

@@ -125,8 +125,8 @@ public:
     /** The CSV layout the last CSV entry chose. */
     CsvFlavor exportFlavor() const { return m_exportFlavor; }
     /**
-     * The columns of the exports: All fields while the export menu's entry is checked, else
-     * the fifteen columns. It starts as settings.ini holds it.
+     * The columns of the exports and the preview: All fields while the export menu's entry is
+     * checked, else the fifteen columns. It starts as settings.ini holds it.
      */
     ColumnModel columnModel() const;
     /** The help page's address. */
@@ -180,9 +180,9 @@ private:
     /** Starts an export of the given type after asking for the path. */
     void startExport(ExportType fileType);
     /**
-     * All fields was checked or cleared: the entry shows it, the Yahoo entry says that it keeps
-     * its fifteen columns, and settings.ini stores it (a failure to write it is reported; the
-     * choice holds until the program ends all the same).
+     * All fields was checked or cleared, in the export menu or the preview: both show it, the
+     * Yahoo entry says that it keeps its fifteen columns, and settings.ini stores it (a failure
+     * to write it is reported; the choice holds until the program ends all the same).
      */
     void setAllFields(bool on);
 
@@ -265,7 +265,7 @@ private:
     QAction *m_yahooCsvAction = nullptr;
     QAction *m_xlsAction = nullptr;
     QAction *m_txtAction = nullptr;
-    QAction *m_allFieldsAction = nullptr; // checkable: the column model
+    QAction *m_allFieldsAction = nullptr; // checkable: the column model, shared with the preview
 
     QTimer *m_updateCheckTimer = nullptr; // once, a second after the start: the update check begins
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Screenshots of the main window on a virtual X display: at start, with two files loaded, with
-# the export menu open and with the File menu opened by its Alt letter (underlined letters), in
-# English and in German (LANG=de_DE.UTF-8 picks the German language file). Writes PNG files
-# into the folder given (default out/screenshots).
+# the export menu open (without and with All fields) and with the File menu opened by its Alt
+# letter (underlined letters), in English and in German (LANG=de_DE.UTF-8 picks the German
+# language file). Writes PNG files into the folder given (default out/screenshots).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-out/screenshots}"

@@ -31,6 +31,7 @@ ProcessValues &processValues()
 
 const QString kSettingsSection = QStringLiteral("Settings");
 const QString kLanguageFileKey = QStringLiteral("LanguageFile");
+const QString kAllFieldsKey = QStringLiteral("AllFields");
 
 QString withSlash(const QString &folder)
 {
@@ -143,5 +144,18 @@ bool setLanguageFile(const QString &fileName, QString *error)
 {
     IniStore &settings = settingsIni();
     settings.setValue(kSettingsSection, kLanguageFileKey, fileName);
+    return settings.save(dataDir() + QStringLiteral("settings.ini"), error);
+}
+
+ColumnModel storedColumnModel()
+{
+    return settingsIni().value(kSettingsSection, kAllFieldsKey) == u"1" ? ColumnModel::AllFields : ColumnModel::Fifteen;
+}
+
+bool setStoredColumnModel(ColumnModel columns, QString *error)
+{
+    IniStore &settings = settingsIni();
+    settings.setValue(kSettingsSection, kAllFieldsKey,
+                      columns == ColumnModel::AllFields ? QStringLiteral("1") : QStringLiteral("0"));
     return settings.save(dataDir() + QStringLiteral("settings.ini"), error);
 }

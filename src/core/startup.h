@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/inistore.h"
+#include "engine/exporttable.h"
 #include "engine/loading.h"
 
 #include <QChar>
@@ -61,3 +62,14 @@ QString formatAppVersion(quint16 major, quint16 minor);
 
 /** Stores the chosen language file in the settings and writes settings.ini; false with error on failure. */
 bool setLanguageFile(const QString &fileName, QString *error);
+
+/**
+ * The column model the settings hold: All fields when the key AllFields of [Settings] is "1",
+ * the fifteen columns otherwise (also when the key is missing or holds anything else).
+ */
+ColumnModel storedColumnModel();
+/**
+ * Stores the column model in the settings (AllFields=1 or 0) and writes settings.ini; false with
+ * error on failure, when the store in memory holds the new value all the same.
+ */
+bool setStoredColumnModel(ColumnModel columns, QString *error);

@@ -1,6 +1,7 @@
 // The export menu of the main window: its entries, their presets and the start of a job.
 
 #include "core/startup.h"
+#include "i18n/translate.h"
 #include "widgets/dialogs.h"
 #include "windows/mainwindow.h"
 
@@ -37,6 +38,11 @@ void MainWindow::createExportMenu()
     m_xlsAction = m_exportMenu->addAction(menuIcon(QStringLiteral("xls")), QString());
     m_txtAction = m_exportMenu->addAction(menuIcon(QStringLiteral("txt")), QString());
     m_exportMenu->addSeparator();
+    // An option rather than a command: no icon, so the menu shows its check mark.
+    m_allFieldsAction = m_exportMenu->addAction(QString());
+    m_allFieldsAction->setCheckable(true);
+    m_allFieldsAction->setChecked(storedColumnModel() == ColumnModel::AllFields);
+    m_exportMenu->addSeparator();
     m_exportMenu->addAction(m_previewAction);
     m_exportMenu->addAction(m_stopExportAction);
     m_exportMenu->setFont(menuFont());
@@ -54,6 +60,26 @@ void MainWindow::createExportMenu()
     entry(m_yahooCsvAction, &MainWindow::exportYahooCsv);
     entry(m_xlsAction, &MainWindow::exportXls);
     entry(m_txtAction, &MainWindow::exportTxt);
+    // The entry has toggled its check mark already; the rest follows once the menu has closed.
+    connect(
+        m_allFieldsAction, &QAction::triggered, this, [this](bool checked) { setAllFields(checked); },
+        Qt::QueuedConnection);
+}
+
+ColumnModel MainWindow::columnModel() const
+{
+    return m_allFieldsAction->isChecked() ? ColumnModel::AllFields : ColumnModel::Fifteen;
+}
+
+void MainWindow::setAllFields(bool on)
+{
+    m_allFieldsAction->setChecked(on);
+    m_yahooCsvAction->setText(csvPresetCaption(CsvPreset::Yahoo, columnModel()));
+    if (m_previewWindow)
+        m_previewWindow->setColumnModel(columnModel());
+    QString error;
+    if (!setStoredColumnModel(columnModel(), &error))
+        Dialogs::showMessage(this, MessageIcon::Error, translate(QStringLiteral("ERROR")), error);
 }
 
 // Each entry applies its presets in the order encoding, Headers, flavour, then asks for the
@@ -63,7 +89,7 @@ void MainWindow::exportCsv(CsvPreset preset)
 {
     ExportOptions options = readExportOptions();
     const TextEncoding before = options.encoding;
-    m_exportFlavor = applyCsvPreset(preset, options);
+    m_exportFlavor = applyCsvPreset(preset, options, columnModel());
     if (options.encoding != before)
         encodingRadio(options.encoding)->setChecked(true);
     m_headersCheck->setChecked(options.headers);
@@ -113,6 +139,7 @@ void MainWindow::startExport(ExportType fileType)
     ExportRequest request;
     request.fileType = fileType;
     request.flavor = m_exportFlavor;
+    request.columns = columnModel();
     request.exportFileName = answer->fileName;
     request.format.delimiter = listSeparatorChar();
     request.format.quoteMark = quoteMark();
@@ -125,8 +152,12 @@ void MainWindow::openPreview()
         Dialogs::beep();
         return;
     }
-    if (!m_previewWindow)
+    if (!m_previewWindow) {
         m_previewWindow = new PreviewWindow(this);
+        connect(m_previewWindow, &PreviewWindow::columnModelChosen, this,
+                [this](ColumnModel columns) { setAllFields(columns == ColumnModel::AllFields); });
+    }
+    m_previewWindow->setColumnModel(columnModel());
     // The window keeps a copy of the loaded lines that shares their text, so loading more or
     // "Clear" later changes nothing it shows.
     m_previewWindow->showTable(loadedCards().loadedLines, {listSeparatorChar(), quoteMark()}, m_sortCheck->isChecked());

@@ -38,6 +38,8 @@ public:
     void stop() { m_thread.stop(); }
     /** Waits until the export's thread has ended (its reports may still wait to be delivered). */
     void waitForEnd();
+    /** The run's own copy of the request it was started with. */
+    const ExportRequest &request() const { return m_request; }
 
 Q_SIGNALS:
     void progressed(ExportStage stage, int percent);

@@ -312,6 +312,7 @@ void MainWindow::nameControls()
         {m_yahooCsvAction, "yahooCsvAction"},
         {m_xlsAction, "xlsAction"},
         {m_txtAction, "txtAction"},
+        {m_allFieldsAction, "allFieldsAction"},
         {m_updateCheckTimer, "updateCheckTimer"},
     });
 }
@@ -470,6 +471,7 @@ void MainWindow::translateCaptions()
     m_xlsAction->setText(translateCaption(QStringLiteral("&Excel File (XLS)...")));
     m_csvMenu->setTitle(translateCaption(QStringLiteral("&Comma-Separated Values File (CSV)...")));
     m_txtAction->setText(translateCaption(QStringLiteral("&Text File (TXT)...")));
+    m_allFieldsAction->setText(translateCaption(QStringLiteral("&All fields")));
     // File types of the open and save dialogs
     m_openFilter = Dialogs::nameFilter(translate(QStringLiteral("VCF Files (*.vcf)")), QStringLiteral("*.vcf"));
     m_saveFilters = {
@@ -487,7 +489,7 @@ void MainWindow::translateCaptions()
     m_excelCsvAction->setText(csvPresetCaption(CsvPreset::Excel));
     m_googleCsvAction->setText(csvPresetCaption(CsvPreset::Google));
     m_outlookCsvAction->setText(csvPresetCaption(CsvPreset::Outlook));
-    m_yahooCsvAction->setText(csvPresetCaption(CsvPreset::Yahoo));
+    m_yahooCsvAction->setText(csvPresetCaption(CsvPreset::Yahoo, columnModel()));
     // Labels
     m_encodingLabel->setText(translate(QStringLiteral("Encoding:")));
     m_optionsLabel->setText(translate(QStringLiteral("Options:")));
@@ -823,6 +825,8 @@ void MainWindow::showJobMessage(const ExportMessage &message)
         text += QStringLiteral("\r\r") + message.countsNote;
     if (!message.encodingNote.isEmpty())
         text += QStringLiteral("\r\r") + message.encodingNote;
+    if (!message.leftOutNote.isEmpty())
+        text += QStringLiteral("\r\r") + message.leftOutNote;
     if (m_closing) {
         // The window is gone: the outcome still reaches the user who started the program.
         std::fprintf(stderr, "%s: %s\n", qPrintable(message.caption), qPrintable(Dialogs::displayText(text)));

@@ -124,6 +124,11 @@ public:
     TextEncoding selectedEncoding() const;
     /** The CSV layout the last CSV entry chose. */
     CsvFlavor exportFlavor() const { return m_exportFlavor; }
+    /**
+     * The columns of the exports and the preview: All fields while the export menu's entry is
+     * checked, else the fifteen columns. It starts as settings.ini holds it.
+     */
+    ColumnModel columnModel() const;
     /** The help page's address. */
     QString helpAddress() const;
 
@@ -174,6 +179,12 @@ private:
     void exportCsv(CsvPreset preset);
     /** Starts an export of the given type after asking for the path. */
     void startExport(ExportType fileType);
+    /**
+     * All fields was checked or cleared, in the export menu or the preview: both show it, the
+     * Yahoo entry says that it keeps its fifteen columns, and settings.ini stores it (a failure
+     * to write it is reported; the choice holds until the program ends all the same).
+     */
+    void setAllFields(bool on);
 
     /**
      * Enables the export controls again once an export's rows are finished, when files are
@@ -254,6 +265,7 @@ private:
     QAction *m_yahooCsvAction = nullptr;
     QAction *m_xlsAction = nullptr;
     QAction *m_txtAction = nullptr;
+    QAction *m_allFieldsAction = nullptr; // checkable: the column model, shared with the preview
 
     QTimer *m_updateCheckTimer = nullptr; // once, a second after the start: the update check begins
 

@@ -35,6 +35,8 @@ public:
     void start();
     /** Asks the run to end as soon as it can; nothing more is reported. */
     void stop() { m_thread.stop(); }
+    /** What the run builds: the layout, the column model, the row format and Sort. */
+    const PreviewRequest &request() const { return m_request; }
 
 Q_SIGNALS:
     /** The table of the first cards, when more cards follow; the whole table comes later. */

@@ -6,6 +6,7 @@
 #include "windows/previewmodel.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QHBoxLayout>
@@ -42,7 +43,7 @@ constexpr PresetEntry kPresetEntries[] = {
 
 } // namespace
 
-QString csvPresetCaption(CsvPreset preset)
+QString csvPresetCaption(CsvPreset preset, ColumnModel columns)
 {
     switch (preset) {
     case CsvPreset::Default:
@@ -53,8 +54,14 @@ QString csvPresetCaption(CsvPreset preset)
         return translateCaption(QStringLiteral("&Google CSV Format"));
     case CsvPreset::Outlook:
         return translateCaption(QStringLiteral("&Outlook CSV Format"));
-    case CsvPreset::Yahoo:
-        return translateCaption(QStringLiteral("&Yahoo CSV Format"));
+    case CsvPreset::Yahoo: {
+        // Yahoo's importer gets the fifteen columns whatever the model; with All fields on, the
+        // entry says so.
+        const QString caption = translateCaption(QStringLiteral("&Yahoo CSV Format"));
+        if (columns == ColumnModel::AllFields)
+            return caption + u' ' + translate(QStringLiteral("(15 columns)"));
+        return caption;
+    }
     }
     return translateCaption(QStringLiteral("&Default CSV Format"));
 }
@@ -68,6 +75,7 @@ PreviewWindow::PreviewWindow(QWidget *parent)
     setObjectNames({
         {m_presetLabel, "presetLabel"},
         {m_presetCombo, "presetCombo"},
+        {m_allFieldsCheck, "allFieldsCheck"},
         {m_tableView, "previewTable"},
         {m_countsLabel, "countsLabel"},
         {m_progressBar, "previewProgress"},
@@ -96,11 +104,15 @@ void PreviewWindow::createControls()
     m_presetLabel = new QLabel(this);
     m_presetLabel->setTextFormat(Qt::PlainText);
     m_presetCombo = new QComboBox(this);
+    // Its size hint follows the names, which All fields changes (see translateCaptions).
+    m_presetCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     for (const PresetEntry &entry : kPresetEntries)
         m_presetCombo->addItem(roleIcon(QLatin1String(entry.icon)), QString(), int(entry.preset));
     m_presetLabel->setBuddy(m_presetCombo);
+    m_allFieldsCheck = new QCheckBox(this);
     presetRow->addWidget(m_presetLabel);
     presetRow->addWidget(m_presetCombo);
+    presetRow->addWidget(m_allFieldsCheck);
     presetRow->addStretch();
     column->addLayout(presetRow);
 
@@ -136,14 +148,33 @@ void PreviewWindow::createControls()
         if (!m_lines.isEmpty())
             startRun();
     });
+    connect(m_allFieldsCheck, &QCheckBox::toggled, this, [this] {
+        setPresetCaptions(columnModel());
+        if (!m_lines.isEmpty())
+            startRun();
+    });
+    // Only the user's own change goes back to the main window, which keeps the option.
+    connect(m_allFieldsCheck, &QCheckBox::clicked, this, [this] { Q_EMIT columnModelChosen(columnModel()); });
 }
 
 void PreviewWindow::translateCaptions()
 {
     setWindowTitle(translate(QStringLiteral("Preview")));
     m_presetLabel->setText(translateCaption(QStringLiteral("&Layout:")));
-    for (int i = 0; i < m_presetCombo->count(); ++i)
-        m_presetCombo->setItemText(i, withoutMnemonic(csvPresetCaption(CsvPreset(m_presetCombo->itemData(i).toInt()))));
+    m_allFieldsCheck->setText(translateCaption(QStringLiteral("&All fields")));
+    // The layouts' names with All fields on are the longest: the combo keeps their width, so
+    // that the check box beside it stays in place when the option changes.
+    setPresetCaptions(ColumnModel::AllFields);
+    m_presetCombo->setMinimumWidth(m_presetCombo->sizeHint().width());
+    setPresetCaptions(columnModel());
+}
+
+void PreviewWindow::setPresetCaptions(ColumnModel columns)
+{
+    for (int i = 0; i < m_presetCombo->count(); ++i) {
+        const auto preset = CsvPreset(m_presetCombo->itemData(i).toInt());
+        m_presetCombo->setItemText(i, withoutMnemonic(csvPresetCaption(preset, columns)));
+    }
 }
 
 void PreviewWindow::showTable(const TextLines &lines, RowFormat format, bool sort)
@@ -163,11 +194,23 @@ void PreviewWindow::setSort(bool sort)
         startRun();
 }
 
+void PreviewWindow::setColumnModel(ColumnModel columns)
+{
+    // A change rebuilds the table through the check box's toggled signal.
+    m_allFieldsCheck->setChecked(columns == ColumnModel::AllFields);
+}
+
+ColumnModel PreviewWindow::columnModel() const
+{
+    return m_allFieldsCheck->isChecked() ? ColumnModel::AllFields : ColumnModel::Fifteen;
+}
+
 void PreviewWindow::startRun()
 {
     stopRun();
     PreviewRequest request;
     request.preset = CsvPreset(m_presetCombo->currentData().toInt());
+    request.columns = columnModel();
     request.format = m_format;
     request.sort = m_sort;
     m_run = new PreviewRun(m_lines, request, m_runObserver, this);

@@ -35,6 +35,9 @@ private Q_SLOTS:
     void xlsAfterYahooKeepsFlavour();
     void wholeExportToCsv();
     void ansiExportTellsWhatBecameQuestionMarks();
+    void allFieldsIsRememberedAndReachesTheExports();
+    void allFieldsNotStoredIsReported();
+    void leftOutNoteFollowsTheOtherNotes();
 
 private:
     QTemporaryDir m_dir;
@@ -68,10 +71,12 @@ void TestExportMenu::cleanup()
 void TestExportMenu::menuEntries()
 {
     MainWindow form;
-    QCOMPARE(actionTexts(control<QMenu>(form, "exportMenu")->actions()),
-             QStringList({QStringLiteral("&Comma-Separated Values File (CSV)..."),
-                          QStringLiteral("&Excel File (XLS)..."), QStringLiteral("&Text File (TXT)..."),
-                          QStringLiteral("-"), QStringLiteral("&Preview..."), QStringLiteral("&Stop Export")}));
+    QCOMPARE(
+        actionTexts(control<QMenu>(form, "exportMenu")->actions()),
+        QStringList({QStringLiteral("&Comma-Separated Values File (CSV)..."), QStringLiteral("&Excel File (XLS)..."),
+                     QStringLiteral("&Text File (TXT)..."), QStringLiteral("-"), QStringLiteral("&All fields"),
+                     QStringLiteral("-"), QStringLiteral("&Preview..."), QStringLiteral("&Stop Export")}));
+    QVERIFY(control<QAction>(form, "allFieldsAction")->isCheckable());
     QCOMPARE(control<QMenu>(form, "exportMenu")->actions().constLast(),
              control<QAction>(form, "stopExportAction"));              // the File menu's entry
     QVERIFY(!control<QAction>(form, "stopExportAction")->isEnabled()); // until an export runs
@@ -80,10 +85,11 @@ void TestExportMenu::menuEntries()
              QStringList({QStringLiteral("&Default CSV Format"), QStringLiteral("&Excel CSV Format"),
                           QStringLiteral("&Google CSV Format"), QStringLiteral("&Outlook CSV Format"),
                           QStringLiteral("&Yahoo CSV Format")}));
+    // Every command has an icon; the option shows its check mark instead.
     for (QMenu *menu : {control<QMenu>(form, "exportMenu"), control<QMenu>(form, "csvMenu")}) {
         for (const QAction *action : menu->actions()) {
             if (!action->isSeparator())
-                QVERIFY2(!action->icon().isNull(), qPrintable(action->text()));
+                QVERIFY2(action->icon().isNull() == action->isCheckable(), qPrintable(action->text()));
         }
     }
 }
@@ -275,6 +281,96 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     QVERIFY(written.contains("\"Ay?e Y?lmaz\""));
     QVERIFY(written.contains("\"?? ??\""));
     QVERIFY(written.contains("\"J\xFCrgen\""));
+}
+
+void TestExportMenu::allFieldsIsRememberedAndReachesTheExports()
+{
+    const OwnDataFolder data;
+    const QString yahoo = QStringLiteral("&Yahoo CSV Format");
+    {
+        MainWindow form;
+        auto *entry = control<QAction>(form, "allFieldsAction");
+        QVERIFY(!entry->isChecked()); // off while settings.ini does not say otherwise
+        QCOMPARE(control<QAction>(form, "yahooCsvAction")->text(), yahoo);
+        entry->trigger();
+        QTRY_COMPARE(readFile(data.settingsPath()), QByteArray("\xEF\xBB\xBF[Settings]\r\nAllFields=1\r\n\r\n"));
+        // Yahoo's layout keeps its fifteen columns, and its entry says so.
+        QCOMPARE(control<QAction>(form, "yahooCsvAction")->text(), yahoo + QStringLiteral(" (15 columns)"));
+    }
+
+    // A new window starts with the stored choice, and its exports and presets go by it: Google's
+    // layout with All fields writes UTF-8 whatever the encoding chosen.
+    MainWindow form;
+    auto *entry = control<QAction>(form, "allFieldsAction");
+    QVERIFY(entry->isChecked());
+    QCOMPARE(control<QAction>(form, "yahooCsvAction")->text(), yahoo + QStringLiteral(" (15 columns)"));
+    form.loadFile(writeFile(path(QStringLiteral("all.vcf")), makeCards(2, QStringLiteral("All"))));
+    control<QRadioButton>(form, "ansiRadio")->setChecked(true);
+    answerSave(path(QStringLiteral("all.csv")));
+    form.exportGoogleCsv();
+    QVERIFY(control<QRadioButton>(form, "utf8Radio")->isChecked());
+    // The run holds its own copy of the request until the window has taken its end.
+    QList<ExportRun *> runs = form.findChildren<ExportRun *>();
+    QCOMPARE(runs.size(), 1);
+    QCOMPARE(runs.at(0)->request().flavor, CsvFlavor::Google);
+    QCOMPARE(runs.at(0)->request().columns, ColumnModel::AllFields);
+    QVERIFY(waitForJobs(form));
+
+    // Cleared again: stored, and the next export (a workbook) has the fifteen columns.
+    entry->trigger();
+    QTRY_COMPARE(readFile(data.settingsPath()), QByteArray("\xEF\xBB\xBF[Settings]\r\nAllFields=0\r\n\r\n"));
+    QCOMPARE(control<QAction>(form, "yahooCsvAction")->text(), yahoo);
+    answerSave(path(QStringLiteral("fifteen.xlsx")), 2);
+    form.exportXls();
+    runs = form.findChildren<ExportRun *>();
+    QVERIFY(!runs.isEmpty());
+    QCOMPARE(runs.constLast()->request().columns, ColumnModel::Fifteen); // the newest child
+    QVERIFY(waitForJobs(form));
+    QCOMPARE(Dialogs::takeShownMessages().size(), 2); // the two exports' results, no error
+}
+
+void TestExportMenu::allFieldsNotStoredIsReported()
+{
+    const OwnDataFolder data;
+    QVERIFY(QDir().mkpath(data.settingsPath() + QStringLiteral("/inside"))); // a folder where the file goes
+    MainWindow form;
+    control<QAction>(form, "allFieldsAction")->trigger();
+    QList<Dialogs::ShownMessage> shown;
+    QTRY_VERIFY(!(shown += Dialogs::takeShownMessages()).isEmpty());
+    QCOMPARE(shown.size(), 1);
+    QCOMPARE(shown.at(0).icon, MessageIcon::Error);
+    QCOMPARE(shown.at(0).caption, QStringLiteral("ERROR"));
+    QVERIFY2(shown.at(0).text.contains(data.settingsPath()), qPrintable(shown.at(0).text));
+    // The choice holds until the program ends all the same.
+    QCOMPARE(form.columnModel(), ColumnModel::AllFields);
+}
+
+void TestExportMenu::leftOutNoteFollowsTheOtherNotes()
+{
+    // A message of a run takes the window's own way to the box: the run's signal, the queue of
+    // boxes, the text joined from its parts.
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("noted.vcf")), makeCards(2, QStringLiteral("Noted"))));
+    answerSave(path(QStringLiteral("noted.csv")));
+    form.exportDefaultCsv();
+    auto *run = form.findChild<ExportRun *>();
+    QVERIFY(run);
+    ExportMessage message;
+    message.caption = QStringLiteral("SUCCESS");
+    message.paragraphs = {QStringLiteral("Process completed!"), QStringLiteral("Filename: noted.csv")};
+    message.countsNote = QStringLiteral("2 rows from 2 contacts (0 duplicates dropped)");
+    message.encodingNote = QStringLiteral("Some characters became \"?\".");
+    message.leftOutNote = QStringLiteral("3 values had no column (2 phones, 1 birthday); All fields keeps them.");
+    Q_EMIT run->messageReady(message);
+    QVERIFY(waitForJobs(form));
+
+    const QList<Dialogs::ShownMessage> shown = Dialogs::takeShownMessages();
+    QCOMPARE(shown.size(), 2); // this one, then the export's own
+    QCOMPARE(shown.at(0).icon, MessageIcon::Information);
+    QCOMPARE(Dialogs::displayText(shown.at(0).text),
+             QStringLiteral("Process completed!\n\nFilename: noted.csv\n\n2 rows from 2 contacts (0 duplicates "
+                            "dropped)\n\nSome characters became \"?\".\n\n3 values had no column (2 phones, 1 "
+                            "birthday); All fields keeps them."));
 }
 
 QTEST_MAIN(TestExportMenu)

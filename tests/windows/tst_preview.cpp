@@ -128,6 +128,7 @@ private Q_SLOTS:
     void firstRowsComeBeforeTheWholeTable();
     void closingEarlyStopsTheWork();
     void mainWindowEntries();
+    void allFieldsIsTheMainWindowsOption();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -339,6 +340,54 @@ void TestPreview::mainWindowEntries()
     QCOMPARE(names(), QStringList{u"Dan 1"_qs});
     QCOMPARE(control<QLabel>(*window, "countsLabel")->text(),
              u"1 contacts read, 1 rows after duplicates were dropped, 2 columns"_qs);
+}
+
+void TestPreview::allFieldsIsTheMainWindowsOption()
+{
+    // One option: the preview opens with the export menu's choice, a click on either side moves
+    // the other and settings.ini, and every table the preview builds asks for that model.
+    const OwnDataFolder data;
+    MainWindow form;
+    form.loadFile(writeFile(path(u"option.vcf"_qs), makeCards(3, u"Option"_qs)));
+    auto *entry = control<QAction>(form, "allFieldsAction");
+    entry->trigger();
+    QTRY_VERIFY(readFile(data.settingsPath()).contains("AllFields=1\r\n"));
+
+    form.openPreview();
+    auto *window = form.findChild<PreviewWindow *>();
+    QVERIFY(window);
+    auto *check = control<QCheckBox>(*window, "allFieldsCheck");
+    auto *combo = control<QComboBox>(*window, "presetCombo");
+    // Each change starts a run at once, and nothing below lets it end before it is looked at.
+    // The newest run is the last child; an ended one may wait for its deletion before it.
+    const auto newestRequest = [window] {
+        const QList<PreviewRun *> runs = window->findChildren<PreviewRun *>();
+        if (runs.isEmpty())
+            qFatal("the preview has no run");
+        return runs.constLast()->request();
+    };
+    QVERIFY(check->isChecked());
+    QCOMPARE(check->text(), u"&All fields"_qs);
+    QCOMPARE(newestRequest().columns, ColumnModel::AllFields);
+    QCOMPARE(combo->itemText(4), u"Yahoo CSV Format (15 columns)"_qs);
+
+    check->click();
+    QCOMPARE(newestRequest().columns, ColumnModel::Fifteen);
+    QVERIFY(!entry->isChecked());
+    QCOMPARE(combo->itemText(4), u"Yahoo CSV Format"_qs);
+    QCOMPARE(control<QAction>(form, "yahooCsvAction")->text(), u"&Yahoo CSV Format"_qs);
+    QVERIFY(readFile(data.settingsPath()).contains("AllFields=0\r\n"));
+
+    combo->setCurrentIndex(2); // Google's layout keeps the model
+    QCOMPARE(newestRequest().preset, CsvPreset::Google);
+    QCOMPARE(newestRequest().columns, ColumnModel::Fifteen);
+    entry->trigger();
+    QCoreApplication::sendPostedEvents(&form, QEvent::MetaCall); // the entry's queued handler, alone
+    QVERIFY(check->isChecked());
+    QCOMPARE(newestRequest().preset, CsvPreset::Google);
+    QCOMPARE(newestRequest().columns, ColumnModel::AllFields);
+    QVERIFY(readFile(data.settingsPath()).contains("AllFields=1\r\n"));
+    QTRY_VERIFY(!window->isBuilding());
 }
 
 QTEST_MAIN(TestPreview)

@@ -1,7 +1,7 @@
 // Takes screenshots of the main window on a real X display: at start, with two files loaded,
-// with the export menu (and its CSV submenu) open, and with the File menu opened by its Alt
-// letter, which shows the captions' underlined letters. tools/screenshots.sh runs it under
-// xvfb-run, once in English and once in German.
+// with the export menu (and its CSV submenu) open, without and with All fields checked, and
+// with the File menu opened by its Alt letter, which shows the captions' underlined letters.
+// tools/screenshots.sh runs it under xvfb-run, once in English and once in German.
 //
 //     tessaly_screenshots OUTPUT_FOLDER PREFIX VCF_FILE
 
@@ -12,6 +12,7 @@
 #include "screenshot.h"
 #include "windowtesting.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QMenu>
 #include <QPixmap>
@@ -47,22 +48,34 @@ int main(int argc, char *argv[])
     ok = saveScreenArea(window, folder + u'/' + prefix + QStringLiteral("-two-files.png")) && ok;
 
     // The export menu under its button, with the CSV submenu open.
-    QTimer::singleShot(400, &form, [&] {
-        WindowTesting::control<QMenu>(form, "exportMenu")
-            ->setActiveAction(WindowTesting::control<QMenu>(form, "exportMenu")->actions().constFirst());
-        WindowTesting::control<QMenu>(form, "csvMenu")
-            ->popup(WindowTesting::control<QMenu>(form, "exportMenu")->geometry().topRight());
-        QTimer::singleShot(400, &form, [&] {
-            const QRect area = window.united(WindowTesting::control<QMenu>(form, "exportMenu")->geometry())
-                                   .united(WindowTesting::control<QMenu>(form, "csvMenu")->geometry());
-            ok = saveScreenArea(area.adjusted(0, 0, 10, 10),
-                                folder + u'/' + prefix + QStringLiteral("-export-menu.png"))
-                 && ok;
-            WindowTesting::control<QMenu>(form, "csvMenu")->close();
-            WindowTesting::control<QMenu>(form, "exportMenu")->close();
+    const auto shootExportMenu = [&](const QString &suffix) {
+        QTimer::singleShot(400, &form, [&, suffix] {
+            WindowTesting::control<QMenu>(form, "exportMenu")
+                ->setActiveAction(WindowTesting::control<QMenu>(form, "exportMenu")->actions().constFirst());
+            WindowTesting::control<QMenu>(form, "csvMenu")
+                ->popup(WindowTesting::control<QMenu>(form, "exportMenu")->geometry().topRight());
+            QTimer::singleShot(400, &form, [&, suffix] {
+                const QRect area = window.united(WindowTesting::control<QMenu>(form, "exportMenu")->geometry())
+                                       .united(WindowTesting::control<QMenu>(form, "csvMenu")->geometry());
+                ok = saveScreenArea(area.adjusted(0, 0, 10, 10), folder + u'/' + prefix + suffix) && ok;
+                WindowTesting::control<QMenu>(form, "csvMenu")->close();
+                WindowTesting::control<QMenu>(form, "exportMenu")->close();
+            });
         });
-    });
-    form.onExportClicked();
+        form.onExportClicked();
+    };
+    shootExportMenu(QStringLiteral("-export-menu.png"));
+    // Again with All fields checked (its check mark, and the Yahoo entry that keeps fifteen
+    // columns), then cleared, so that the stored choice stays as it was found.
+    auto *allFields = WindowTesting::control<QAction>(form, "allFieldsAction");
+    const bool allFieldsBefore = allFields->isChecked();
+    if (!allFieldsBefore)
+        allFields->trigger();
+    QTest::qWait(300); // the entry's queued handler, and past the menu's guard against reopening
+    shootExportMenu(QStringLiteral("-export-menu-all-fields.png"));
+    if (!allFieldsBefore)
+        allFields->trigger();
+    QTest::qWait(50);
 
     // The File menu from the keyboard, with Alt still held; the popup opens and returns at once.
     form.activateWindow();

@@ -5,6 +5,7 @@
 // Helpers shared by the window tests: fixture files, waiting for exports, watching menus and
 // putting back what a test changed in the process's environment.
 
+#include "core/startup.h"
 #include "widgets/dialogs.h"
 #include "windows/mainwindow.h"
 
@@ -156,6 +157,25 @@ struct MenuWatch : QObject {
             });
         });
     }
+};
+
+/*
+ * A data folder of a case's own: start-up runs again for a program file in a temporary folder,
+ * so that the settings.ini the case writes (All fields, for one) reaches no other case and no
+ * other test program; when the object goes, start-up runs for the test program again.
+ */
+class OwnDataFolder
+{
+public:
+    OwnDataFolder() { runStartup(m_dir.filePath(QStringLiteral("tessaly"))); }
+    ~OwnDataFolder() { runStartup(QCoreApplication::applicationFilePath()); }
+    OwnDataFolder(const OwnDataFolder &) = delete;
+    OwnDataFolder &operator=(const OwnDataFolder &) = delete;
+
+    QString settingsPath() const { return m_dir.filePath(QStringLiteral("settings.ini")); }
+
+private:
+    QTemporaryDir m_dir;
 };
 
 /*

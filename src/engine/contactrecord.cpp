@@ -203,7 +203,8 @@ PropertyLabel labelFor(PropertyKind kind, quint8 typeFlags)
         if (typeFlags & TypePager)
             return PropertyLabel::Pager;
     }
-    if (kind == PropertyKind::Phone || kind == PropertyKind::Email || kind == PropertyKind::Address)
+    if (kind == PropertyKind::Phone || kind == PropertyKind::Email || kind == PropertyKind::Address
+        || kind == PropertyKind::Website)
         return home ? PropertyLabel::Home : work ? PropertyLabel::Work : PropertyLabel::Other;
     return PropertyLabel::Other;
 }

@@ -40,7 +40,7 @@ enum class PropertyKind : quint8 {
 };
 inline constexpr int kPropertyKindCount = 22;
 
-/** The label of a phone, an e-mail address or an address; Other for none (or one of no use). */
+/** The label of a phone, an e-mail address, an address or a web page; Other for none (or one of no use). */
 enum class PropertyLabel : quint8 { Other, Mobile, Home, Work, HomeFax, WorkFax, Fax, Pager };
 
 /** The words of TYPE parameters (or Apple's labels) that decide a label. */
@@ -65,7 +65,7 @@ std::optional<quint8> typeFlagsOfAppleLabel(QByteArrayView label);
 /** Whether an X-ABLabel value is Apple's label of an anniversary. */
 bool isAppleAnniversaryLabel(QByteArrayView label);
 
-/** The label that type words give a property of kind (Phone, Email or Address). */
+/** The label that type words give a property of kind (Phone, Email, Address or Website). */
 PropertyLabel labelFor(PropertyKind kind, quint8 typeFlags);
 
 /**

@@ -76,10 +76,10 @@ private slots:
         QTest::newRow("voice and pref say nothing") << u"TEL;TYPE=VOICE;TYPE=PREF:1"_s << L::Other;
         QTest::newRow("Apple mobile") << u"item1.TEL:1\nitem1.X-ABLabel:_$!<Mobile>!$_"_s << L::Mobile;
         QTest::newRow("Apple label before its phone") << u"item2.X-ABLabel:iPhone\nitem2.TEL:1"_s << L::Mobile;
-        QTest::newRow("Apple label wins over the type") << u"item3.TEL;TYPE=CELL:1\nitem3.X-ABLabel:_$!<WorkFAX>!$_"_s
-                                                        << L::WorkFax;
-        QTest::newRow("a custom label keeps the type") << u"item4.TEL;TYPE=HOME:1\nitem4.X-ABLabel:Cottage"_s
-                                                       << L::Home;
+        QTest::newRow("Apple label wins over the type")
+            << u"item3.TEL;TYPE=CELL:1\nitem3.X-ABLabel:_$!<WorkFAX>!$_"_s << L::WorkFax;
+        QTest::newRow("a custom label keeps the type")
+            << u"item4.TEL;TYPE=HOME:1\nitem4.X-ABLabel:Cottage"_s << L::Home;
         QTest::newRow("another group's label") << u"item5.TEL:1\nitem6.X-ABLabel:_$!<Pager>!$_"_s << L::Other;
         QTest::newRow("e-mail at work") << u"EMAIL;TYPE=INTERNET,WORK:a@b"_s << L::Work;
         QTest::newRow("e-mail, internet only") << u"EMAIL;TYPE=INTERNET;TYPE=PREF:a@b"_s << L::Other;
@@ -117,21 +117,20 @@ VERSION:3.0
 END:VCARD
 item1.FN:Left without BEGIN
 END:VCARD)"_s);
-        QCOMPARE(properties,
-                 (QStringList{
-                     describe(K::StructuredName, L::Other, u"O'Neil; Jr.|Ann||Dr.|"_s),
-                     describe(K::Organization, L::Other, u"Smith, Jones|Sales|Key Accounts"_s),
-                     describe(K::Note, L::Other, u"He said \"hi\"\nthen left, twice."_s),
-                     describe(K::Address, L::Home, u"||Main St. 1\nFlat 2|Town||12345|Land"_s),
-                     describe(K::Categories, L::Other, u"Friends|Golf,Tennis"_s),
-                     describe(K::Messaging, L::Other, u"aim:ann.oneil"_s),
-                     describe(K::Photo, L::Other, u"https://example.org/ann.jpg"_s),
-                     describe(K::Birthday, L::Other, u"--03-21"_s),
-                     u"--"_s,
-                     // The values of a finished card do not carry on to one without BEGIN:VCARD.
-                     describe(K::FormattedName, L::Other, u"Left without BEGIN"_s),
-                     u"--"_s,
-                 }));
+        QCOMPARE(properties, (QStringList{
+                                 describe(K::StructuredName, L::Other, u"O'Neil; Jr.|Ann||Dr.|"_s),
+                                 describe(K::Organization, L::Other, u"Smith, Jones|Sales|Key Accounts"_s),
+                                 describe(K::Note, L::Other, u"He said \"hi\"\nthen left, twice."_s),
+                                 describe(K::Address, L::Home, u"||Main St. 1\nFlat 2|Town||12345|Land"_s),
+                                 describe(K::Categories, L::Other, u"Friends|Golf,Tennis"_s),
+                                 describe(K::Messaging, L::Other, u"aim:ann.oneil"_s),
+                                 describe(K::Photo, L::Other, u"https://example.org/ann.jpg"_s),
+                                 describe(K::Birthday, L::Other, u"--03-21"_s),
+                                 u"--"_s,
+                                 // The values of a finished card do not carry on to one without BEGIN:VCARD.
+                                 describe(K::FormattedName, L::Other, u"Left without BEGIN"_s),
+                                 u"--"_s,
+                             }));
     }
 
     void datesAreWrittenAsIso_data()
@@ -162,8 +161,8 @@ END:VCARD)"_s);
         QTest::addColumn<QStringList>("cells");
         QTest::newRow("plain") << u"\"a\",\"b\""_s << QStringList{u"a"_s, u"b"_s};
         QTest::newRow("delimiter inside") << u"\"a, b\",\"c\""_s << QStringList{u"a, b"_s, u"c"_s};
-        QTest::newRow("quotes written twice") << u"\"say \"\"hi\"\"\",\"\"\"\"\"\""_s
-                                              << QStringList{u"say \"hi\""_s, u"\"\""_s};
+        QTest::newRow("quotes written twice")
+            << u"\"say \"\"hi\"\"\",\"\"\"\"\"\""_s << QStringList{u"say \"hi\""_s, u"\"\""_s};
         QTest::newRow("line break inside") << u"\"one\ntwo\",\"\""_s << QStringList{u"one\ntwo"_s, QString()};
         QTest::newRow("unquoted") << u"a,,b"_s << QStringList{u"a"_s, QString(), u"b"_s};
         QTest::newRow("text after the closing quote") << u"\"a\"b,c"_s << QStringList{u"\"a\"b"_s, u"c"_s};
@@ -210,14 +209,13 @@ END:VCARD)"_s;
             QCOMPARE(runExport(linesOf(vcards), request, host), ExportOutcome::Written);
         }
         const QList<QStringList> table = readCsvTable(QString::fromUtf8(readAll(m_dir.filePath(u"all.csv"_s))));
-        QCOMPARE(table,
-                 (QList<QStringList>{
-                     {u"Name"_s, u"Mobile"_s, u"Mobile 2"_s, u"Work Phone"_s, u"Work Email"_s, u"Work Street"_s,
-                      u"Work City"_s, u"Work 2 Street"_s, u"Work 2 City"_s, u"Note"_s},
-                     {u"Robert \"Bob\" Smith"_s, u"+1 555 0100"_s, u"+1 555 0101"_s, u"+1-555-0102 ext. 42"_s,
-                      u"bob@example.org"_s, u"1 Main St.\nSuite 2"_s, u"Springfield"_s, u"9 Side Rd."_s,
-                      u"Shelbyville"_s, u"a, b; c"_s},
-                 }));
+        QCOMPARE(table, (QList<QStringList>{
+                            {u"Name"_s, u"Mobile"_s, u"Mobile 2"_s, u"Work Phone"_s, u"Work Email"_s, u"Work Street"_s,
+                             u"Work City"_s, u"Work 2 Street"_s, u"Work 2 City"_s, u"Note"_s},
+                            {u"Robert \"Bob\" Smith"_s, u"+1 555 0100"_s, u"+1 555 0101"_s, u"+1-555-0102 ext. 42"_s,
+                             u"bob@example.org"_s, u"1 Main St.\nSuite 2"_s, u"Springfield"_s, u"9 Side Rd."_s,
+                             u"Shelbyville"_s, u"a, b; c"_s},
+                        }));
         QCOMPARE(readAll(m_dir.filePath(u"all.txt"_s)),
                  QByteArray("\xEF\xBB\xBFRobert \"Bob\" Smith\r\n+1 555 0100\r\n+1 555 0101\r\n+1-555-0102 ext. 42\r\n"
                             "bob@example.org\r\n1 Main St. Suite 2\r\nSpringfield\r\n9 Side Rd.\r\nShelbyville\r\n"

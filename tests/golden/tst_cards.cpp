@@ -1,7 +1,11 @@
 #include "converterrun.h"
+#include "csvtable.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -108,6 +112,26 @@ QString firstDifference(const QByteArray &expected, const QByteArray &actual)
         .arg(byteAt(expected), byteAt(actual));
 }
 
+/* The cells of a workbook's first sheet as workbook_dump.py reads them, or an error text. */
+QList<QStringList> workbookCells(const QString &path, QString &error)
+{
+    QProcess process;
+    process.start(u"/usr/bin/python3"_s, {QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py"), path});
+    if (!process.waitForFinished(120000) || process.exitCode() != 0) {
+        error = QString::fromUtf8(process.readAllStandardError());
+        return {};
+    }
+    QList<QStringList> table;
+    const QJsonDocument dump = QJsonDocument::fromJson(process.readAllStandardOutput());
+    for (const QJsonValue row : dump.object().value(u"cells"_s).toArray()) {
+        QStringList cells;
+        for (const QJsonValue cell : row.toArray())
+            cells << cell.toString();
+        table << cells;
+    }
+    return table;
+}
+
 } // namespace
 
 class TestCards : public QObject
@@ -157,6 +181,40 @@ private slots:
             QVERIFY2(written.has_value(), qPrintable(expectedName + u": nothing was written"_s));
             const QString difference = firstDifference(*readWholeFile(dir.filePath(expectedName)), *written);
             QVERIFY2(difference.isEmpty(), qPrintable(expectedName + u": "_s + difference));
+        }
+    }
+
+    void workbooksHoldTheCsvCells_data()
+    {
+        // The All fields cases of the default layout: their workbooks hold the cells of their CSV.
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QStringList>("options");
+        for (const QString &name : QDir(kCardsDir).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name)) {
+            const QDir dir(QDir(kCardsDir).filePath(name));
+            QString error;
+            const std::optional<QStringList> options = caseOptions(*readWholeFile(dir.filePath(u"case.ini"_s)), error);
+            if (options && options->contains(u"--all-fields"_s) && !options->contains(u"--preset"_s)
+                && dir.exists(u"expected.csv"_s))
+                QTest::newRow(qPrintable(name)) << dir.path() << *options;
+        }
+    }
+
+    void workbooksHoldTheCsvCells()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QStringList, options);
+        const QDir dir(folder);
+        const QList<QStringList> expected
+            = readCsvTable(QString::fromUtf8(*readWholeFile(dir.filePath(u"expected.csv"_s))));
+        for (const QString &name : {u"out.xlsx"_s, u"out.xls"_s}) {
+            QTemporaryDir work;
+            const QString output = work.filePath(name);
+            const ConverterRun run = runConverter(options + QStringList{u"-o"_s, output, dir.filePath(u"input.vcf"_s)});
+            QVERIFY2(run.exitCode == 0, qPrintable(run.standardError));
+            QString error;
+            const QList<QStringList> cells = workbookCells(output, error);
+            QVERIFY2(error.isEmpty(), qPrintable(error));
+            QCOMPARE(cells, expected);
         }
     }
 };

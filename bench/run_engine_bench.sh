@@ -19,6 +19,10 @@ Usage: bench/run_engine_bench.sh [options]
   --lang NAME        run every measured tool with LANG and LC_ALL set to NAME
                      (e.g. en_US.UTF-8); by default the caller's locale is kept
   --variants         also run tessaly-convert to .txt and with --no-sort on every size
+  --all-fields       also run tessaly-convert --all-fields (CSV, and .txt with --variants) on every
+                     size, right after the fifteen-column run
+  --baseline PATH    also run this other tessaly-convert (an earlier build) on every size, right
+                     after ours, for a side-by-side comparison
   -h, --help         this text
 EOF
 }
@@ -38,6 +42,8 @@ BUILD_DIR="$REPO/build-bench"
 DATA="${TESSALY_BENCH_DATA:-/tmp/tessaly-bench}"
 LANG_FOR_RUNS=""
 VARIANTS=0
+ALL_FIELDS=0
+BASELINE=""
 
 while [[ $# -gt 0 ]]; do
     case "$1" in
@@ -49,6 +55,8 @@ while [[ $# -gt 0 ]]; do
         --data) DATA="${2:?--data needs a folder}"; shift ;;
         --lang) LANG_FOR_RUNS="${2:?--lang needs a locale name}"; shift ;;
         --variants) VARIANTS=1 ;;
+        --all-fields) ALL_FIELDS=1 ;;
+        --baseline) BASELINE="${2:?--baseline needs a path}"; shift ;;
         -h|--help) usage; exit 0 ;;
         *) echo "run_engine_bench.sh: unknown option $1" >&2; usage >&2; exit 2 ;;
     esac
@@ -91,6 +99,8 @@ if [[ -z "$BIN" ]]; then
     fi
 fi
 echo "binary: $BIN"
+[[ -z "$BASELINE" || -x "$BASELINE" ]] || { echo "run_engine_bench.sh: no executable at $BASELINE" >&2; exit 1; }
+[[ -n "$BASELINE" ]] && echo "baseline binary: $BASELINE"
 [[ -x "$BIN" ]] || { echo "run_engine_bench.sh: no executable at $BIN" >&2; exit 1; }
 
 # --- inputs -----------------------------------------------------------------------------------
@@ -193,6 +203,18 @@ for n in "${COUNTS[@]}"; do
     in=$(input_for "$n")
     out="$DATA/out/tessaly-$n.csv"
     measure tessaly-convert "$n" "$out" -- "$BIN" -o "$out" "$in"
+    if [[ -n "$BASELINE" ]]; then
+        measure tessaly-convert-baseline "$n" "$DATA/out/baseline-$n.csv" -- \
+            "$BASELINE" -o "$DATA/out/baseline-$n.csv" "$in"
+    fi
+    if [[ $ALL_FIELDS -eq 1 ]]; then
+        measure tessaly-convert-allfields "$n" "$DATA/out/allfields-$n.csv" -- \
+            "$BIN" --all-fields -o "$DATA/out/allfields-$n.csv" "$in"
+        if [[ $VARIANTS -eq 1 ]]; then
+            measure tessaly-convert-allfields-txt "$n" "$DATA/out/allfields-$n.txt" -- \
+                "$BIN" --all-fields -o "$DATA/out/allfields-$n.txt" "$in"
+        fi
+    fi
     if [[ $VARIANTS -eq 1 ]]; then
         measure tessaly-convert-txt "$n" "$DATA/out/tessaly-$n.txt" -- "$BIN" -o "$DATA/out/tessaly-$n.txt" "$in"
         measure tessaly-convert-nosort "$n" "$DATA/out/tessaly-nosort-$n.csv" -- \
@@ -232,7 +254,9 @@ head = ["tool", "cards", "input MB", "wall s", "CPU s", "MB/s", "peak RSS MB", "
 table = []
 for r in rows:
     base = ours.get(r["n"])
-    peer = not r["tool"].startswith("tessaly-convert") and base is not None
+    # Every run but the fifteen-column CSV itself is compared with it: peers, variants,
+    # All fields and a baseline build.
+    peer = r["tool"] != "tessaly-convert" and base is not None
     table.append([
         r["tool"], f'{r["n"]:,}', f'{r["size"] / MB:.1f}', f'{r["wall"]:.2f}', f'{r["cpu"]:.2f}',
         f'{r["size"] / MB / r["wall"]:.2f}' if r["wall"] > 0 else "-",

@@ -3,6 +3,7 @@
 #include "engine/cardscanner.h"
 #include "engine/csvrows.h"
 #include "i18n/translate.h"
+#include "text/helperthread.h"
 #include "text/textformat.h"
 #include "text/workstop.h"
 
@@ -10,12 +11,10 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 #include <vector>
 
 namespace {
-
-/* How many cards a loop builds between two looks at the stop request. */
-constexpr qint64 kCardsBetweenStopChecks = 4096;
 
 enum class Layout { Plain, Google, Outlook };
 
@@ -334,41 +333,92 @@ struct PlainColumn {
     int part;
 };
 
-/* The columns that some card has a value in, in the groups' order, then by number, then by part. */
-std::vector<PlainColumn> presentPlainColumns(const CardList &cards, const std::stop_token &stop)
+/* Which columns some card has a value in. */
+class PlainPresence
 {
-    // Per group, per number: the parts that hold a value somewhere.
-    std::array<std::vector<quint8>, kPlainGroupCount> present;
-    PlainCard card;
-    for (qsizetype i = 0; i < cards.size(); ++i) {
-        if (i % kCardsBetweenStopChecks == 0)
-            throwIfStopRequested(stop);
-        card.read(cards.field(i, kRecordColumn));
+public:
+    void measure(const CardList &cards, qint64 from, qint64 to, const std::stop_token &stop)
+    {
+        PlainCard card;
+        for (qint64 i = from; i < to; ++i) {
+            if (i % kCardsBetweenStopChecks == 0)
+                throwIfStopRequested(stop);
+            card.read(cards.field(i, kRecordColumn));
+            for (int group = 0; group < kPlainGroupCount; ++group)
+                add(group, card.values(group));
+        }
+    }
+
+    void merge(const PlainPresence &other)
+    {
         for (int group = 0; group < kPlainGroupCount; ++group) {
-            const std::vector<GroupValue> &values = card.values(group);
-            std::vector<quint8> &parts = present[size_t(group)];
-            if (parts.size() < values.size())
-                parts.resize(values.size());
-            for (size_t n = 0; n < values.size(); ++n) {
+            std::vector<quint8> &parts = m_parts[size_t(group)];
+            const std::vector<quint8> &others = other.m_parts[size_t(group)];
+            if (parts.size() < others.size())
+                parts.resize(others.size());
+            for (size_t n = 0; n < others.size(); ++n)
+                parts[n] |= others[n];
+        }
+    }
+
+    /* The present columns, in the groups' order, then by number, then by part. */
+    std::vector<PlainColumn> columns() const
+    {
+        std::vector<PlainColumn> columns;
+        for (int group = 0; group < kPlainGroupCount; ++group) {
+            const std::vector<quint8> &parts = m_parts[size_t(group)];
+            for (size_t n = 0; n < parts.size(); ++n) {
                 for (int part = 0; part < kMostParts; ++part) {
-                    if (!values[n][size_t(part)].isEmpty())
-                        parts[n] |= quint8(1 << part);
+                    if (parts[n] & (1 << part))
+                        columns.push_back({group, int(n), part});
                 }
             }
         }
+        return columns;
     }
-    std::vector<PlainColumn> columns;
-    for (int group = 0; group < kPlainGroupCount; ++group) {
-        const std::vector<quint8> &parts = present[size_t(group)];
-        for (size_t n = 0; n < parts.size(); ++n) {
+
+private:
+    void add(int group, const std::vector<GroupValue> &values)
+    {
+        std::vector<quint8> &parts = m_parts[size_t(group)];
+        if (parts.size() < values.size())
+            parts.resize(values.size());
+        for (size_t n = 0; n < values.size(); ++n) {
             for (int part = 0; part < kMostParts; ++part) {
-                if (parts[n] & (1 << part))
-                    columns.push_back({group, int(n), part});
+                if (!values[n][size_t(part)].isEmpty())
+                    parts[n] |= quint8(1 << part);
             }
         }
     }
-    return columns;
-}
+
+    // Per group, per number: the parts that hold a value somewhere.
+    std::array<std::vector<quint8>, kPlainGroupCount> m_parts;
+};
+
+/* A card's fields in the present columns. */
+class PlainSource
+{
+public:
+    explicit PlainSource(const std::vector<PlainColumn> &columns)
+        : m_columns(columns)
+    {
+    }
+
+    void read(QByteArrayView record, LeftOutValues *) { m_card.read(record); }
+    qsizetype fieldCount() const { return qsizetype(m_columns.size()); }
+
+    QByteArrayView field(qsizetype i) const
+    {
+        const PlainColumn &column = m_columns[size_t(i)];
+        const std::vector<GroupValue> &values = m_card.values(column.group);
+        return size_t(column.number) < values.size() ? values[size_t(column.number)][size_t(column.part)]
+                                                     : QByteArrayView();
+    }
+
+private:
+    const std::vector<PlainColumn> &m_columns;
+    PlainCard m_card;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Google's header set.
@@ -851,132 +901,213 @@ private:
 
 // ---------------------------------------------------------------------------------------------
 
-/* The rows and text blocks of a table, the first of identical rows kept. */
-class TableMaker
+/* How many of each of Google's numbered groups the card with most of them has. */
+class GoogleGroupCounts
 {
 public:
-    TableMaker(ExportTable &table, qsizetype cards, const RowFormat &format, TableParts parts)
-        : m_table(table)
-        , m_shape(format)
-        , m_wantRows(int(parts) & int(TableParts::Rows))
-        , m_wantTxt(int(parts) & int(TableParts::TxtLines))
-        , m_distinct(table.rows, m_wantRows ? cards : 0)
+    void measure(const CardList &cards, qint64 from, qint64 to, const std::stop_token &stop)
     {
-    }
-
-    template<typename FieldAt>
-    void add(qsizetype fieldCount, const FieldAt &fieldAt)
-    {
-        if (m_wantRows) {
-            writeRow(m_row, fieldCount, fieldAt, m_shape);
-            m_distinct.add(m_row, DistinctRows::hashOf(m_row));
+        GoogleCard card;
+        for (qint64 i = from; i < to; ++i) {
+            if (i % kCardsBetweenStopChecks == 0)
+                throwIfStopRequested(stop);
+            card.read(cards.field(i, kRecordColumn), nullptr);
+            for (int group = 0; group < kGoogleGroupCount; ++group)
+                most[size_t(group)] = std::max(most[size_t(group)], qsizetype(card.entries(group).size()));
         }
-        if (m_wantTxt)
-            appendTextBlock(m_table.txtLines, fieldCount, fieldAt, m_row);
     }
 
-private:
-    ExportTable &m_table;
-    RowBytes m_shape;
-    bool m_wantRows;
-    bool m_wantTxt;
-    DistinctRows m_distinct;
-    QByteArray m_row;
+    void merge(const GoogleGroupCounts &other)
+    {
+        for (size_t group = 0; group < most.size(); ++group)
+            most[group] = std::max(most[group], other.most[group]);
+    }
+
+    std::array<qsizetype, kGoogleGroupCount> most{};
 };
 
-/* Calls make(i) for every card, with progress and looks at the stop request. */
-template<typename Make>
-void forEachCard(const CardList &cards, const CardProgress &progress, const std::stop_token &stop, const Make &make)
-{
-    const qsizetype count = cards.size();
-    for (qsizetype i = 0; i < count; ++i) {
-        if (i % kCardsBetweenStopChecks == 0)
-            throwIfStopRequested(stop);
-        if (progress)
-            progress(i + 1, count);
-        make(cards.field(i, kRecordColumn));
-    }
-}
+/* A column of Google's header set: a fixed one (group -1), or a group's entry number and part. */
+struct GoogleColumn {
+    int group;
+    int number;
+    int part;
+};
 
-void buildPlain(const CardList &cards, ExportTable &table, TableMaker &maker, const CardProgress &progress,
-                const std::stop_token &stop)
+/* Google's header set for groups numbered as counts says, with the columns' names. */
+std::vector<GoogleColumn> googleColumns(const GoogleGroupCounts &counts, QStringList &names)
 {
-    const std::vector<PlainColumn> columns = presentPlainColumns(cards, stop);
-    for (const PlainColumn &column : columns)
-        table.columnNames.append(plainColumnName(column.group, column.number + 1, column.part));
-    PlainCard card;
-    const auto fieldAt = [&](qsizetype i) {
-        const PlainColumn &column = columns[size_t(i)];
-        const std::vector<GroupValue> &values = card.values(column.group);
-        return size_t(column.number) < values.size() ? values[size_t(column.number)][size_t(column.part)]
-                                                     : QByteArrayView();
-    };
-    forEachCard(cards, progress, stop, [&](QByteArrayView record) {
-        card.read(record);
-        maker.add(qsizetype(columns.size()), fieldAt);
-    });
-}
-
-void buildGoogle(const CardList &cards, ExportTable &table, TableMaker &maker, const CardProgress &progress,
-                 const std::stop_token &stop, LeftOutValues *leftOut)
-{
-    GoogleCard card;
-    std::array<qsizetype, kGoogleGroupCount> most{};
-    for (qsizetype i = 0; i < cards.size(); ++i) {
-        if (i % kCardsBetweenStopChecks == 0)
-            throwIfStopRequested(stop);
-        card.read(cards.field(i, kRecordColumn), nullptr);
-        for (int group = 0; group < kGoogleGroupCount; ++group)
-            most[size_t(group)] = std::max(most[size_t(group)], qsizetype(card.entries(group).size()));
-    }
-    // Each column: a fixed one (group -1), or a group's entry number and part.
-    struct GoogleColumn {
-        int group;
-        int number;
-        int part;
-    };
     std::vector<GoogleColumn> columns;
     for (int column = 0; column < kGoogleFixedCount; ++column) {
         columns.push_back({-1, 0, column});
-        table.columnNames.append(QString::fromLatin1(kGoogleFixedColumns[column]));
+        names.append(QString::fromLatin1(kGoogleFixedColumns[column]));
     }
     for (int group = 0; group < kGoogleGroupCount; ++group) {
-        const GoogleGroup &names = kGoogleGroups[group];
-        for (int number = 0; number < most[size_t(group)]; ++number) {
-            for (size_t part = 0; part < names.columns.size(); ++part) {
+        const GoogleGroup &groupNames = kGoogleGroups[group];
+        for (int number = 0; number < counts.most[size_t(group)]; ++number) {
+            for (size_t part = 0; part < groupNames.columns.size(); ++part) {
                 columns.push_back({group, number, int(part)});
-                table.columnNames.append(QStringLiteral("%1 %2 - %3")
-                                             .arg(QLatin1String(names.name))
-                                             .arg(number + 1)
-                                             .arg(QLatin1String(names.columns[part])));
+                names.append(QStringLiteral("%1 %2 - %3")
+                                 .arg(QLatin1String(groupNames.name))
+                                 .arg(number + 1)
+                                 .arg(QLatin1String(groupNames.columns[part])));
             }
         }
     }
-    const auto fieldAt = [&](qsizetype i) {
-        const GoogleColumn &column = columns[size_t(i)];
-        if (column.group < 0)
-            return card.fixed(column.part);
-        const std::vector<GoogleCard::Entry> &entries = card.entries(column.group);
-        return size_t(column.number) < entries.size() ? entries[size_t(column.number)][size_t(column.part)]
-                                                      : QByteArrayView();
-    };
-    forEachCard(cards, progress, stop, [&](QByteArrayView record) {
-        card.read(record, leftOut);
-        maker.add(qsizetype(columns.size()), fieldAt);
-    });
+    return columns;
 }
 
-void buildOutlook(const CardList &cards, ExportTable &table, TableMaker &maker, const CardProgress &progress,
-                  const std::stop_token &stop, LeftOutValues *leftOut)
+/* A card's fields in Google's header set. */
+class GoogleSource
 {
-    for (const char *name : kOutlookColumns)
-        table.columnNames.append(QString::fromLatin1(name));
-    OutlookCard card;
-    const auto fieldAt = [&card](qsizetype i) { return card.field(int(i)); };
-    forEachCard(cards, progress, stop, [&](QByteArrayView record) {
-        card.read(record, leftOut);
-        maker.add(kOutlookColumnCount, fieldAt);
-    });
+public:
+    explicit GoogleSource(const std::vector<GoogleColumn> &columns)
+        : m_columns(columns)
+    {
+    }
+
+    void read(QByteArrayView record, LeftOutValues *leftOut) { m_card.read(record, leftOut); }
+    qsizetype fieldCount() const { return qsizetype(m_columns.size()); }
+
+    QByteArrayView field(qsizetype i)
+    {
+        const GoogleColumn &column = m_columns[size_t(i)];
+        if (column.group < 0)
+            return m_card.fixed(column.part);
+        const std::vector<GoogleCard::Entry> &entries = m_card.entries(column.group);
+        return size_t(column.number) < entries.size() ? entries[size_t(column.number)][size_t(column.part)]
+                                                      : QByteArrayView();
+    }
+
+private:
+    const std::vector<GoogleColumn> &m_columns;
+    GoogleCard m_card;
+};
+
+/* A card's fields in Outlook's header set. */
+class OutlookSource
+{
+public:
+    void read(QByteArrayView record, LeftOutValues *leftOut) { m_card.read(record, leftOut); }
+    static qsizetype fieldCount() { return kOutlookColumnCount; }
+    QByteArrayView field(qsizetype i) const { return m_card.field(int(i)); }
+
+private:
+    OutlookCard m_card;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+/* Measures the cards, on two threads (half of the cards each) when there are many. */
+template<typename Measure>
+Measure measureCards(const CardList &cards, const std::stop_token &stop)
+{
+    const qint64 count = cards.size();
+    const qint64 half = count >= kCardsWorthASecondThread ? count / 2 : count;
+    Measure later;
+    std::optional<HelperThread> helper;
+    if (half < count)
+        helper.emplace([&] { later.measure(cards, half, count, stop); });
+    Measure measured;
+    measured.measure(cards, 0, half, stop);
+    if (helper) {
+        helper->join();
+        measured.merge(later);
+    }
+    return measured;
+}
+
+/* What one thread makes of its cards: their rows (distinct ones kept) and text blocks. */
+template<typename Source>
+class RowMaker
+{
+public:
+    RowMaker(Source source, const RowBytes &shape, TableParts parts)
+        : m_source(std::move(source))
+        , m_shape(shape)
+        , m_wantRows(int(parts) & int(TableParts::Rows))
+        , m_wantTxt(int(parts) & int(TableParts::TxtLines))
+    {
+    }
+
+    /* Reads a card's record; the row goes to keep (row), its text block to txtLines. */
+    template<typename Keep>
+    void make(QByteArrayView record, LeftOutValues *leftOut, TextLines &txtLines, const Keep &keep)
+    {
+        m_source.read(record, leftOut);
+        const auto fieldAt = [this](qsizetype i) { return m_source.field(i); };
+        if (m_wantRows) {
+            writeRow(m_row, m_source.fieldCount(), fieldAt, m_shape);
+            keep(m_row);
+        }
+        if (m_wantTxt)
+            appendTextBlock(txtLines, m_source.fieldCount(), fieldAt, m_scratch);
+    }
+
+    bool wantsRows() const { return m_wantRows; }
+
+private:
+    Source m_source;
+    const RowBytes &m_shape;
+    bool m_wantRows;
+    bool m_wantTxt;
+    QByteArray m_row;
+    QByteArray m_scratch;
+};
+
+/*
+ * Makes the table's rows and text blocks from the cards, in the cards' order, the first of
+ * identical rows kept. On many cards a second thread makes those of the later half while this
+ * one makes the earlier half, and drops then the later rows that repeat earlier ones; this
+ * thread gives back the memory of the cards it has passed as it goes.
+ */
+template<typename Source>
+void makeRows(CardList &cards, ExportTable &table, const Source &source, const RowFormat &format, TableParts parts,
+              const CardProgress &progress, const std::stop_token &stop, LeftOutValues *leftOut)
+{
+    const RowBytes shape(format);
+    RowMaker<Source> earlier(source, shape, parts);
+    RowMaker<Source> laterMaker(source, shape, parts);
+    const qint64 count = cards.size();
+    const qint64 half = count >= kCardsWorthASecondThread ? count / 2 : count;
+
+    LaterRows later;
+    TextLines laterTxt;
+    LeftOutValues laterLeftOut;
+    std::optional<HelperThread> helper;
+    if (half < count) {
+        helper.emplace([&] {
+            DistinctRows distinct(later.rows, laterMaker.wantsRows() ? count - half : 0);
+            for (qint64 i = half; i < count; ++i) {
+                if (i % kCardsBetweenStopChecks == 0)
+                    throwIfStopRequested(stop);
+                laterMaker.make(cards.field(i, kRecordColumn), &laterLeftOut, laterTxt,
+                                [&](QByteArray &row) { later.add(distinct, row); });
+            }
+        });
+    }
+
+    DistinctRows distinct(table.rows, earlier.wantsRows() ? half : 0);
+    for (qint64 i = 0; i < count; ++i) {
+        if (i % kCardsBetweenStopChecks == 0) {
+            throwIfStopRequested(stop);
+            cards.releaseCardsBefore(std::min(i, half));
+        }
+        if (progress)
+            progress(i + 1, count);
+        if (i == half && helper) {
+            helper->join();
+            cards.clear(); // every row is made: the cards' memory goes before the rows grow
+            later.removeRepeatsOf(distinct, stop);
+            table.rows.appendLines(std::move(later.rows));
+            table.txtLines.appendLines(std::move(laterTxt));
+            if (leftOut)
+                *leftOut += laterLeftOut;
+        }
+        if (i < half) {
+            earlier.make(cards.field(i, kRecordColumn), leftOut, table.txtLines,
+                         [&](QByteArray &row) { distinct.add(row, DistinctRows::hashOf(row)); });
+        }
+    }
 }
 
 /* The kinds in the order in which the left-out sentence names them. */
@@ -1081,16 +1212,24 @@ ExportTable buildAllFieldsTable(CardList cards, ExportType fileType, CsvFlavor f
                                 LeftOutValues *leftOut)
 {
     ExportTable table;
-    TableMaker maker(table, cards.size(), format, parts);
     switch (layoutFor(fileType, flavor)) {
-    case Layout::Plain:
-        buildPlain(cards, table, maker, progress, stop);
+    case Layout::Plain: {
+        const std::vector<PlainColumn> columns = measureCards<PlainPresence>(cards, stop).columns();
+        for (const PlainColumn &column : columns)
+            table.columnNames.append(plainColumnName(column.group, column.number + 1, column.part));
+        makeRows(cards, table, PlainSource(columns), format, parts, progress, stop, leftOut);
         break;
-    case Layout::Google:
-        buildGoogle(cards, table, maker, progress, stop, leftOut);
+    }
+    case Layout::Google: {
+        const std::vector<GoogleColumn> columns
+            = googleColumns(measureCards<GoogleGroupCounts>(cards, stop), table.columnNames);
+        makeRows(cards, table, GoogleSource(columns), format, parts, progress, stop, leftOut);
         break;
+    }
     case Layout::Outlook:
-        buildOutlook(cards, table, maker, progress, stop, leftOut);
+        for (const char *name : kOutlookColumns)
+            table.columnNames.append(QString::fromLatin1(name));
+        makeRows(cards, table, OutlookSource(), format, parts, progress, stop, leftOut);
         break;
     }
     // Every column the rows hold is named, so every present flag is set.

@@ -247,4 +247,16 @@ void CardList::clear()
     m_blocks.clear();
     m_cards.clear();
     m_openBlock = -1;
+    m_releasedBlocks = 0;
+}
+
+void CardList::releaseCardsBefore(qsizetype index)
+{
+    if (index <= 0 || index >= size())
+        return;
+    // A record's blocks of its own come after the block that holds the record, so every block
+    // before that of card index holds only earlier cards.
+    const size_t first = m_cards[size_t(index)].block;
+    for (; m_releasedBlocks < first; ++m_releasedBlocks)
+        m_blocks[m_releasedBlocks] = QByteArray();
 }

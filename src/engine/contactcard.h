@@ -73,6 +73,11 @@ public:
     /** Moves all cards of other to the end of this list. */
     void appendList(CardList &&other);
     void clear();
+    /**
+     * Frees the memory of the cards before index, of a list that is only read from now on and
+     * never again before index: a long walk through the cards gives back what it has passed.
+     */
+    void releaseCardsBefore(qsizetype index);
 
 private:
     struct CardRef {
@@ -92,5 +97,6 @@ private:
 
     std::vector<QByteArray> m_blocks;
     std::vector<CardRef> m_cards;
-    qsizetype m_openBlock = -1; // the block that takes the next records, -1 when none does
+    qsizetype m_openBlock = -1;  // the block that takes the next records, -1 when none does
+    size_t m_releasedBlocks = 0; // the blocks from the start that releaseCardsBefore freed
 };

@@ -2,6 +2,7 @@
 
 #include "engine/exporttable.h"
 #include "text/textlines.h"
+#include "text/workstop.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <algorithm>
+#include <stop_token>
 #include <vector>
 
 /*
@@ -112,4 +114,39 @@ private:
     TextLines &m_rows;
     std::vector<Slot> m_slots;
     size_t m_mask = 0;
+};
+
+/** How many cards a loop builds between two looks at the stop request. */
+inline constexpr qint64 kCardsBetweenStopChecks = 4096;
+
+/** From how many cards on a table's rows are built on two threads, half of the cards each. */
+inline constexpr qint64 kCardsWorthASecondThread = 20000;
+
+/*
+ * The distinct rows of the later cards, with their hashes, built on a second thread: each is
+ * the first of its kind there, though it may still repeat a row of the earlier cards.
+ */
+struct LaterRows {
+    TextLines rows;
+    std::vector<size_t> hashes;
+
+    /* Keeps row (distinct keeps this list's rows) unless an identical one is there. */
+    void add(DistinctRows &distinct, QByteArray &row)
+    {
+        const size_t hash = DistinctRows::hashOf(row);
+        if (distinct.add(row, hash))
+            hashes.push_back(hash);
+    }
+
+    /* Drops the rows that earlier holds as well. */
+    void removeRepeatsOf(DistinctRows &earlier, const std::stop_token &stop)
+    {
+        std::vector<bool> repeated(size_t(rows.size()));
+        for (qsizetype i = 0; i < rows.size(); ++i) {
+            if (i % kCardsBetweenStopChecks == 0)
+                throwIfStopRequested(stop);
+            repeated[size_t(i)] = earlier.contains(rows.utf8At(i), hashes[size_t(i)]);
+        }
+        rows.removeLines(repeated);
+    }
 };

@@ -94,45 +94,20 @@ void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const 
     txtLines.appendUtf8(QByteArrayView());
 }
 
-/* How many cards a loop builds between two looks at the stop request. */
-constexpr qint64 kCardsBetweenStopChecks = 4096;
-
-/*
- * The distinct rows of the cards from a point on, with their hashes, built on a second thread:
- * each is the first of its kind there, though it may still repeat a row of the earlier cards.
- */
-struct LaterRows {
-    TextLines rows;
-    std::vector<size_t> hashes;
-
-    void build(const CardList &cards, qint64 from, const ColumnPresence &presence, const RowBytes &shape,
-               const std::stop_token &stop)
-    {
-        DistinctRows distinct(rows, cards.size() - from);
-        hashes.reserve(size_t(cards.size() - from));
-        QByteArray row;
-        for (qint64 i = from; i < cards.size(); ++i) {
-            if (i % kCardsBetweenStopChecks == 0)
-                throwIfStopRequested(stop);
-            buildRow(row, cards.fieldsUtf8(i), presence, shape);
-            const size_t hash = DistinctRows::hashOf(row);
-            if (distinct.add(row, hash))
-                hashes.push_back(hash);
-        }
+/* The distinct rows of the cards from from on, on a second thread. */
+void buildLaterRows(LaterRows &later, const CardList &cards, qint64 from, const ColumnPresence &presence,
+                    const RowBytes &shape, const std::stop_token &stop)
+{
+    DistinctRows distinct(later.rows, cards.size() - from);
+    later.hashes.reserve(size_t(cards.size() - from));
+    QByteArray row;
+    for (qint64 i = from; i < cards.size(); ++i) {
+        if (i % kCardsBetweenStopChecks == 0)
+            throwIfStopRequested(stop);
+        buildRow(row, cards.fieldsUtf8(i), presence, shape);
+        later.add(distinct, row);
     }
-
-    /* Drops the rows that earlier holds as well. */
-    void removeRepeatsOf(DistinctRows &earlier, const std::stop_token &stop)
-    {
-        std::vector<bool> repeated(size_t(rows.size()));
-        for (qsizetype i = 0; i < rows.size(); ++i) {
-            if (i % kCardsBetweenStopChecks == 0)
-                throwIfStopRequested(stop);
-            repeated[size_t(i)] = earlier.contains(rows.utf8At(i), hashes[size_t(i)]);
-        }
-        rows.removeLines(repeated);
-    }
-};
+}
 
 } // namespace
 
@@ -190,12 +165,11 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
     // On large tables a second thread builds and keeps the distinct rows of the later half
     // while this one does the earlier half; this one then drops the later rows that repeat
     // earlier ones, which leaves the rows that one pass in card order keeps, in that order.
-    constexpr qint64 kCardsWorthASecondThread = 20000;
     const qint64 half = wantRows && count >= kCardsWorthASecondThread ? count / 2 : count;
     LaterRows later;
     std::optional<HelperThread> helper;
     if (half < count)
-        helper.emplace([&] { later.build(cards, half, presence, shape, stop); });
+        helper.emplace([&] { buildLaterRows(later, cards, half, presence, shape, stop); });
 
     DistinctRows distinct(table.rows, wantRows ? half : 0);
     QByteArray row;

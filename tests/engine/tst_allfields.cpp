@@ -223,6 +223,39 @@ END:VCARD)"_s;
         QVERIFY(host.messages.last().leftOutNote.isEmpty());
     }
 
+    void largeTablesKeepTheFirstOfIdenticalRows()
+    {
+        // Enough cards for two threads; the later half repeats rows of the earlier one.
+        QStringList lines;
+        constexpr int kCards = 25000;
+        constexpr int kDistinct = 9000;
+        for (int i = 0; i < kCards; ++i) {
+            const int person = i % kDistinct;
+            lines << u"BEGIN:VCARD"_s << u"FN:Person %1"_s.arg(person) << u"TEL;TYPE=CELL:%1"_s.arg(person % 5)
+                  << u"TITLE:Role \"%1\""_s.arg(person % 3) << u"END:VCARD"_s;
+        }
+        lines << QString();
+        RecordingEvents host;
+        host.options.sort = false;
+        for (const QString &name : {u"large.csv"_s, u"large.txt"_s}) {
+            ExportRequest request
+                = host.request(name.endsWith(u".csv") ? ExportType::Csv : ExportType::Txt, m_dir.filePath(name));
+            request.columns = ColumnModel::AllFields;
+            QCOMPARE(runExport(TextLines::fromStringList(lines), request, host), ExportOutcome::Written);
+        }
+        const QList<QStringList> table = readCsvTable(QString::fromUtf8(readAll(m_dir.filePath(u"large.csv"_s))));
+        QCOMPARE(table.size(), kDistinct + 1);
+        QCOMPARE(table.first(), (QStringList{u"Name"_s, u"Job Title"_s, u"Mobile"_s}));
+        for (int person = 0; person < kDistinct; ++person) {
+            const QStringList row{u"Person %1"_s.arg(person), u"Role \"%1\""_s.arg(person % 3),
+                                  QString::number(person % 5)};
+            QCOMPARE(table.at(person + 1), row);
+        }
+        const QByteArray text = readAll(m_dir.filePath(u"large.txt"_s));
+        QCOMPARE(text.count("\r\n\r\n"), kCards); // every card keeps its block
+        QVERIFY(text.endsWith("Person 6999\r\nRole \"0\"\r\n4\r\n\r\n"));
+    }
+
     void leftOutValuesAreTold_data()
     {
         QTest::addColumn<CsvFlavor>("flavor");

@@ -1057,7 +1057,7 @@ private:
 /*
  * Makes the table's rows and text blocks from the cards, in the cards' order, the first of
  * identical rows kept. On many cards a second thread makes those of the later half while this
- * one makes the earlier half, and drops then the later rows that repeat earlier ones; this
+ * one makes the earlier half, and drops then the later rows that repeat earlier ones; each
  * thread gives back the memory of the cards it has passed as it goes.
  */
 template<typename Source>
@@ -1078,8 +1078,10 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
         helper.emplace([&] {
             DistinctRows distinct(later.rows, laterMaker.wantsRows() ? count - half : 0);
             for (qint64 i = half; i < count; ++i) {
-                if (i % kCardsBetweenStopChecks == 0)
+                if (i % kCardsBetweenStopChecks == 0) {
                     throwIfStopRequested(stop);
+                    cards.releaseCards(half, i);
+                }
                 laterMaker.make(cards.field(i, kRecordColumn), &laterLeftOut, laterTxt,
                                 [&](QByteArray &row) { later.add(distinct, row); });
             }
@@ -1090,7 +1092,7 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
     for (qint64 i = 0; i < count; ++i) {
         if (i % kCardsBetweenStopChecks == 0) {
             throwIfStopRequested(stop);
-            cards.releaseCardsBefore(std::min(i, half));
+            cards.releaseCards(0, std::min(i, half));
         }
         if (progress)
             progress(i + 1, count);

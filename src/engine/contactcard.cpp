@@ -247,16 +247,23 @@ void CardList::clear()
     m_blocks.clear();
     m_cards.clear();
     m_openBlock = -1;
-    m_releasedBlocks = 0;
 }
 
-void CardList::releaseCardsBefore(qsizetype index)
+size_t CardList::lastBlockOf(qsizetype index) const
 {
-    if (index <= 0 || index >= size())
+    // A record's fields in blocks of their own come right after the block that holds it.
+    const size_t own = m_cards[size_t(index)].block;
+    if (index + 1 == size())
+        return m_blocks.size() - 1;
+    return std::max<size_t>(own, m_cards[size_t(index) + 1].block - 1);
+}
+
+void CardList::releaseCards(qsizetype from, qsizetype to)
+{
+    if (from >= to || to >= size())
         return;
-    // A record's blocks of its own come after the block that holds the record, so every block
-    // before that of card index holds only earlier cards.
-    const size_t first = m_cards[size_t(index)].block;
-    for (; m_releasedBlocks < first; ++m_releasedBlocks)
-        m_blocks[m_releasedBlocks] = QByteArray();
+    const size_t first = from == 0 ? 0 : lastBlockOf(from - 1) + 1;
+    const size_t end = m_cards[size_t(to)].block; // blocks before it belong to cards before to
+    for (size_t block = first; block < end; ++block)
+        m_blocks[block] = QByteArray();
 }

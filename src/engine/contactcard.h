@@ -74,10 +74,12 @@ public:
     void appendList(CardList &&other);
     void clear();
     /**
-     * Frees the memory of the cards before index, of a list that is only read from now on and
-     * never again before index: a long walk through the cards gives back what it has passed.
+     * Frees the memory of the cards in [from, to) that no card outside that range shares, of a
+     * list that is only read from now on and never again in that range: a long walk through the
+     * cards gives back what it has passed. Two threads may each release a range of their own
+     * while they read cards outside both ranges.
      */
-    void releaseCardsBefore(qsizetype index);
+    void releaseCards(qsizetype from, qsizetype to);
 
 private:
     struct CardRef {
@@ -89,6 +91,8 @@ private:
 
     /* The fields of a record with fields in blocks of their own; blocks gets those blocks. */
     ContactFieldsUtf8 readSeparateRecord(qsizetype index, std::array<qsizetype, kContactColumnCount> *blocks) const;
+    /* The last block that card index uses: its record's, or the last of its fields' own. */
+    size_t lastBlockOf(qsizetype index) const;
     /* The block that takes the next record, with room for recordBytes. */
     QByteArray &blockWithRoom(qsizetype recordBytes);
     /* Appends a record whose fields with a non-empty separate buffer are kept in that buffer. */
@@ -98,5 +102,4 @@ private:
     std::vector<QByteArray> m_blocks;
     std::vector<CardRef> m_cards;
     qsizetype m_openBlock = -1;  // the block that takes the next records, -1 when none does
-    size_t m_releasedBlocks = 0; // the blocks from the start that releaseCardsBefore freed
 };

@@ -19,6 +19,13 @@ void reserveGrowing(std::vector<T> &list, size_t count)
         list.reserve(std::max(count, 2 * list.capacity()));
 }
 
+/*
+ * Lines appended one by one gather in a chunk of at most this many bytes; then a new one starts.
+ * A chunk grows by doubling, each time copied whole while the old copy is still held: a cap
+ * keeps that copy small, where one chunk of a large table would briefly hold it twice.
+ */
+constexpr qsizetype kAppendChunkBytes = qsizetype(32) << 20;
+
 } // namespace
 
 QString utf8LineText(QByteArrayView line)
@@ -59,7 +66,8 @@ void TextLines::appendUtf8(QByteArrayView line)
 {
     reserveEnd();
     const bool fits = !m_chunks.empty() && m_chunks.back().appendable
-                      && m_chunks.back().end + line.size() - m_chunks.back().base <= kMaxRelativeEnd;
+                      && m_chunks.back().end + line.size() - m_chunks.back().base <= kMaxRelativeEnd
+                      && m_chunks.back().bytes.size() + line.size() <= kAppendChunkBytes;
     if (fits) {
         Chunk &chunk = m_chunks.back();
         chunk.bytes.append(line);

@@ -2,8 +2,8 @@
 # Screenshots of the Preview window on a virtual X display, opened from the File menu with a
 # file loaded: the example address book in English and in German (LANG=de_DE.UTF-8 picks the
 # German language file), and a generated book of 1,000,000 contacts in English, both while the
-# first rows are shown and once the whole table is, then with All fields checked and the Yahoo
-# layout chosen. Writes PNG files into the folder given (default out/screenshots).
+# first rows are shown and once the whole table is, then with All fields checked, in the default
+# layout and in the Yahoo layout. Writes PNG files into the folder given (default out/screenshots).
 #
 #     tools/preview-screenshots.sh [OUTPUT_FOLDER] [--build-dir DIR] [--cards N] [--data DIR]
 set -euo pipefail

@@ -101,5 +101,5 @@ private:
 
     std::vector<QByteArray> m_blocks;
     std::vector<CardRef> m_cards;
-    qsizetype m_openBlock = -1;  // the block that takes the next records, -1 when none does
+    qsizetype m_openBlock = -1; // the block that takes the next records, -1 when none does
 };

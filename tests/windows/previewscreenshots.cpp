@@ -1,6 +1,7 @@
 // Takes screenshots of the Preview window on a real X display, opened from the main window's
 // File menu entry with a file loaded: once the whole table is shown, and for a large file also
-// while the first rows are shown; then with All fields checked and the Yahoo layout chosen.
+// while the first rows are shown; then with All fields checked, in the default layout and in
+// the Yahoo layout.
 // tools/preview-screenshots.sh runs it under xvfb-run.
 //
 //     tessaly_preview_screenshots OUTPUT_FOLDER PREFIX VCF_FILE
@@ -58,17 +59,23 @@ int main(int argc, char *argv[])
         return 1;
     ok = saveScreenArea(preview->frameGeometry(), folder + u'/' + prefix + QStringLiteral("-table.png")) && ok;
 
-    // All fields checked in the window, with the Yahoo layout, whose name then says that it
-    // keeps fifteen columns; cleared afterwards, so that the stored choice stays as it was found.
+    // All fields checked in the window: the default layout's columns as the data needs them,
+    // then the Yahoo layout, whose name then says that it keeps fifteen columns; cleared
+    // afterwards, so that the stored choice stays as it was found.
     auto *allFields = WindowTesting::control<QCheckBox>(preview, "allFieldsCheck");
     const bool allFieldsBefore = allFields->isChecked();
+    const auto shotWhenBuilt = [&](const QString &name) {
+        if (!QTest::qWaitFor([&wholeShown, preview] { return wholeShown && !preview->isBuilding(); }, 600000))
+            return false;
+        return saveScreenArea(preview->frameGeometry(), folder + u'/' + prefix + name);
+    };
     wholeShown = false;
-    WindowTesting::control<QComboBox>(preview, "presetCombo")->setCurrentIndex(4);
     if (!allFieldsBefore)
         allFields->click();
-    if (!QTest::qWaitFor([&wholeShown, preview] { return wholeShown && !preview->isBuilding(); }, 600000))
-        return 1;
-    ok = saveScreenArea(preview->frameGeometry(), folder + u'/' + prefix + QStringLiteral("-all-fields.png")) && ok;
+    ok = shotWhenBuilt(QStringLiteral("-all-fields.png")) && ok;
+    wholeShown = false;
+    WindowTesting::control<QComboBox>(preview, "presetCombo")->setCurrentIndex(4);
+    ok = shotWhenBuilt(QStringLiteral("-all-fields-yahoo.png")) && ok;
     if (!allFieldsBefore)
         allFields->click();
     return ok ? 0 : 1;

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <deque>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -145,8 +146,8 @@ enum PlainGroup {
     NoteGroup,
     GenderGroup,
     RevisionGroup,
-    kPlainGroupCount
 };
+constexpr int kPlainGroupCount = RevisionGroup + 1;
 
 constexpr int kMostParts = 7;
 
@@ -460,8 +461,8 @@ enum GoogleFixed {
     GoogleNotes,
     GooglePhoto,
     GoogleLabels,
-    kGoogleFixedCount
 };
+constexpr int kGoogleFixedCount = GoogleLabels + 1;
 static_assert(std::size(kGoogleFixedColumns) == kGoogleFixedCount);
 
 /* Google's numbered groups, and the columns of each after its number ("E-mail 1 - Value"). */
@@ -477,7 +478,8 @@ const GoogleGroup kGoogleGroups[] = {
     {"Website", {"Label", "Value"}},
     {"Event", {"Label", "Value"}},
 };
-enum GoogleGroupIndex { GoogleEmails, GooglePhones, GoogleAddresses, GoogleWebsites, GoogleEvents, kGoogleGroupCount };
+enum GoogleGroupIndex { GoogleEmails, GooglePhones, GoogleAddresses, GoogleWebsites, GoogleEvents };
+constexpr int kGoogleGroupCount = GoogleEvents + 1;
 
 const char *googleLabel(PropertyKind kind, PropertyLabel label)
 {
@@ -719,8 +721,8 @@ enum OutlookColumn {
     OutlookNickname,
     OutlookNotes,
     OutlookWebPage,
-    kOutlookColumnCount
 };
+constexpr int kOutlookColumnCount = OutlookWebPage + 1;
 static_assert(std::size(kOutlookColumns) == kOutlookColumnCount);
 
 /* A date as Outlook writes it in English: 12/31/1975. Without a year: nothing. */
@@ -1100,8 +1102,8 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
             helper->join();
             cards.clear(); // every row is made: the cards' memory goes before the rows grow
             later.removeRepeatsOf(distinct, stop);
-            table.rows.appendLines(std::move(later.rows));
-            table.txtLines.appendLines(std::move(laterTxt));
+            table.rows.appendLines(std::exchange(later.rows, TextLines()));
+            table.txtLines.appendLines(std::exchange(laterTxt, TextLines()));
             if (leftOut)
                 *leftOut += laterLeftOut;
         }

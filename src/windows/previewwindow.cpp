@@ -57,7 +57,7 @@ QString csvPresetCaption(CsvPreset preset, ColumnModel columns)
     case CsvPreset::Yahoo: {
         // Yahoo's importer gets the fifteen columns whatever the model; with All fields on, the
         // entry says so.
-        const QString caption = translateCaption(QStringLiteral("&Yahoo CSV Format"));
+        QString caption = translateCaption(QStringLiteral("&Yahoo CSV Format"));
         if (columns == ColumnModel::AllFields)
             return caption + u' ' + translate(QStringLiteral("(15 columns)"));
         return caption;

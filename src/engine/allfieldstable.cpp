@@ -80,6 +80,25 @@ private:
     std::deque<QByteArray> m_texts;
 };
 
+/*
+ * What reading one card into a layout's columns needs: the property read last, the texts made
+ * for the card, and where the values that the layout has no place for are counted.
+ */
+class CardReading
+{
+protected:
+    /* Counts a value that has no column (when counting is asked for). */
+    void leaveOut(PropertyKind kind)
+    {
+        if (m_leftOut)
+            m_leftOut->add(kind);
+    }
+
+    LeftOutValues *m_leftOut = nullptr;
+    RecordProperty m_property;
+    MadeTexts m_made;
+};
+
 /* Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice. */
 template<typename FieldAt>
 void writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
@@ -239,7 +258,7 @@ int homeWorkOther(PropertyLabel label, int home)
 using GroupValue = std::array<QByteArrayView, kMostParts>;
 
 /* A card's values by group, in the order they came; a value that repeats one of its group is kept once. */
-class PlainCard
+class PlainCard : private CardReading
 {
 public:
     void read(QByteArrayView record)
@@ -324,11 +343,10 @@ private:
 
     std::array<std::vector<GroupValue>, kPlainGroupCount> m_groups;
     std::vector<QByteArrayView> m_categories;
-    RecordProperty m_property;
-    MadeTexts m_made;
 };
 
-struct PlainColumn {
+/* A column of a group that repeats, numbered: which group, which value of it, which part. */
+struct GroupColumn {
     int group;
     int number; // from 0
     int part;
@@ -363,9 +381,9 @@ public:
     }
 
     /* The present columns, in the groups' order, then by number, then by part. */
-    std::vector<PlainColumn> columns() const
+    std::vector<GroupColumn> columns() const
     {
-        std::vector<PlainColumn> columns;
+        std::vector<GroupColumn> columns;
         for (int group = 0; group < kPlainGroupCount; ++group) {
             const std::vector<quint8> &parts = m_parts[size_t(group)];
             for (size_t n = 0; n < parts.size(); ++n) {
@@ -400,7 +418,7 @@ private:
 class PlainSource
 {
 public:
-    explicit PlainSource(const std::vector<PlainColumn> &columns)
+    explicit PlainSource(const std::vector<GroupColumn> &columns)
         : m_columns(columns)
     {
     }
@@ -410,14 +428,14 @@ public:
 
     QByteArrayView field(qsizetype i) const
     {
-        const PlainColumn &column = m_columns[size_t(i)];
+        const GroupColumn &column = m_columns[size_t(i)];
         const std::vector<GroupValue> &values = m_card.values(column.group);
         return size_t(column.number) < values.size() ? values[size_t(column.number)][size_t(column.part)]
                                                      : QByteArrayView();
     }
 
 private:
-    const std::vector<PlainColumn> &m_columns;
+    const std::vector<GroupColumn> &m_columns;
     PlainCard m_card;
 };
 
@@ -516,7 +534,7 @@ QByteArray formattedAddress(const RecordProperty &address)
                   "\n");
 }
 
-class GoogleCard
+class GoogleCard : private CardReading
 {
 public:
     using Entry = std::vector<QByteArrayView>;
@@ -551,12 +569,6 @@ public:
     const std::vector<Entry> &entries(int group) const { return m_groups[size_t(group)]; }
 
 private:
-    void leaveOut(PropertyKind kind)
-    {
-        if (m_leftOut)
-            m_leftOut->add(kind);
-    }
-
     void put(int column, QByteArrayView value)
     {
         std::vector<QByteArrayView> &values = m_fixed[size_t(column)];
@@ -638,9 +650,6 @@ private:
     std::array<std::vector<Entry>, kGoogleGroupCount> m_groups;
     QByteArrayView m_formattedName;
     int m_names = 0;
-    LeftOutValues *m_leftOut = nullptr;
-    RecordProperty m_property;
-    MadeTexts m_made;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -737,7 +746,7 @@ std::optional<QByteArray> outlookDate(QByteArrayView date)
            + QByteArray::number(parts->year);
 }
 
-class OutlookCard
+class OutlookCard : private CardReading
 {
 public:
     void read(QByteArrayView record, LeftOutValues *leftOut)
@@ -762,12 +771,6 @@ public:
     QByteArrayView field(int column) const { return m_fields[size_t(column)]; }
 
 private:
-    void leaveOut(PropertyKind kind)
-    {
-        if (m_leftOut)
-            m_leftOut->add(kind);
-    }
-
     /* Puts value in the first free of the slots [first, first + count); counts it when all are taken. */
     void fill(int first, int count, QByteArrayView value, PropertyKind kind)
     {
@@ -896,9 +899,6 @@ private:
     QByteArrayView m_formattedName;
     int m_names = 0;
     int m_organizations = 0;
-    LeftOutValues *m_leftOut = nullptr;
-    RecordProperty m_property;
-    MadeTexts m_made;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -928,17 +928,13 @@ public:
     std::array<qsizetype, kGoogleGroupCount> most{};
 };
 
-/* A column of Google's header set: a fixed one (group -1), or a group's entry number and part. */
-struct GoogleColumn {
-    int group;
-    int number;
-    int part;
-};
-
-/* Google's header set for groups numbered as counts says, with the columns' names. */
-std::vector<GoogleColumn> googleColumns(const GoogleGroupCounts &counts, QStringList &names)
+/*
+ * Google's header set for groups numbered as counts says, with the columns' names: a fixed
+ * column is group -1.
+ */
+std::vector<GroupColumn> googleColumns(const GoogleGroupCounts &counts, QStringList &names)
 {
-    std::vector<GoogleColumn> columns;
+    std::vector<GroupColumn> columns;
     for (int column = 0; column < kGoogleFixedCount; ++column) {
         columns.push_back({-1, 0, column});
         names.append(QString::fromLatin1(kGoogleFixedColumns[column]));
@@ -962,7 +958,7 @@ std::vector<GoogleColumn> googleColumns(const GoogleGroupCounts &counts, QString
 class GoogleSource
 {
 public:
-    explicit GoogleSource(const std::vector<GoogleColumn> &columns)
+    explicit GoogleSource(const std::vector<GroupColumn> &columns)
         : m_columns(columns)
     {
     }
@@ -972,7 +968,7 @@ public:
 
     QByteArrayView field(qsizetype i)
     {
-        const GoogleColumn &column = m_columns[size_t(i)];
+        const GroupColumn &column = m_columns[size_t(i)];
         if (column.group < 0)
             return m_card.fixed(column.part);
         const std::vector<GoogleCard::Entry> &entries = m_card.entries(column.group);
@@ -981,7 +977,7 @@ public:
     }
 
 private:
-    const std::vector<GoogleColumn> &m_columns;
+    const std::vector<GroupColumn> &m_columns;
     GoogleCard m_card;
 };
 
@@ -1218,14 +1214,14 @@ ExportTable buildAllFieldsTable(CardList cards, ExportType fileType, CsvFlavor f
     ExportTable table;
     switch (layoutFor(fileType, flavor)) {
     case Layout::Plain: {
-        const std::vector<PlainColumn> columns = measureCards<PlainPresence>(cards, stop).columns();
-        for (const PlainColumn &column : columns)
+        const std::vector<GroupColumn> columns = measureCards<PlainPresence>(cards, stop).columns();
+        for (const GroupColumn &column : columns)
             table.columnNames.append(plainColumnName(column.group, column.number + 1, column.part));
         makeRows(cards, table, PlainSource(columns), format, parts, progress, stop, leftOut);
         break;
     }
     case Layout::Google: {
-        const std::vector<GoogleColumn> columns
+        const std::vector<GroupColumn> columns
             = googleColumns(measureCards<GoogleGroupCounts>(cards, stop), table.columnNames);
         makeRows(cards, table, GoogleSource(columns), format, parts, progress, stop, leftOut);
         break;

@@ -19,6 +19,8 @@ import sys
 
 import vobject
 
+from vcardvalues import dialable
+
 PHONE_COLUMNS = {"Mobile", "Home Phone", "Work Phone", "Home Fax", "Work Fax", "Fax", "Pager", "Phone"}
 EMAIL_COLUMNS = {"Home Email", "Work Email", "Email"}
 ADDRESS_COLUMN = re.compile(
@@ -59,14 +61,7 @@ def words(value):
 
 
 def phone(value):
-    value = words(value)
-    if value.lower().startswith("tel:"):
-        number, *parameters = value[4:].split(";")
-        for parameter in parameters:
-            if parameter.lower().startswith("ext="):
-                number += " ext. " + parameter[4:]
-        value = number
-    return value
+    return dialable(words(value))
 
 
 def date_digits(value):

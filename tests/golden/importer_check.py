@@ -21,6 +21,8 @@ import sys
 
 import vobject
 
+from vcardvalues import dialable
+
 APPLE_LABELS = {"_$!<Mobile>!$_": {"CELL"}, "iPhone": {"CELL"}, "_$!<Home>!$_": {"HOME"},
                 "_$!<Work>!$_": {"WORK"}, "_$!<HomeFAX>!$_": {"HOME", "FAX"},
                 "_$!<WorkFAX>!$_": {"WORK", "FAX"}, "_$!<Pager>!$_": {"PAGER"},
@@ -41,14 +43,7 @@ def text(value):
 
 
 def phone_number(value):
-    value = text(value)
-    if value.lower().startswith("tel:"):
-        number, *parameters = value[4:].split(";")
-        for parameter in parameters:
-            if parameter.lower().startswith("ext="):
-                number += " ext. " + parameter[4:]
-        value = number
-    return value
+    return dialable(text(value))
 
 
 class Card:

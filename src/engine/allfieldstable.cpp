@@ -1265,6 +1265,6 @@ QString leftOutValuesNote(const LeftOutValues &leftOut, bool allFieldsLayout)
                                                    "default CSV format or a workbook with All fields keeps them.")),
                           list);
     return formatText(translate(QStringLiteral("Values that have no column among the fifteen were left out: %s. "
-                                               "Choose All fields in the export menu to keep them.")),
+                                               "All fields keeps them.")),
                       list);
 }

@@ -264,8 +264,8 @@ END:VCARD)"_s;
         QTest::newRow("fifteen columns")
             << CsvFlavor::Plain << ColumnModel::Fifteen
             << u"Values that have no column among the fifteen were left out: phones beyond the third: 1, "
-               "addresses beyond the first: 1, job titles: 1, birthdays: 2, messaging handles: 1. Choose All "
-               "fields in the export menu to keep them."_s;
+               "addresses beyond the first: 1, job titles: 1, birthdays: 2, messaging handles: 1. All fields "
+               "keeps them."_s;
         QTest::newRow("All fields") << CsvFlavor::Plain << ColumnModel::AllFields << QString();
         QTest::newRow("Outlook's slots")
             << CsvFlavor::Outlook << ColumnModel::AllFields
@@ -277,8 +277,8 @@ END:VCARD)"_s;
         QTest::newRow("Yahoo keeps the fifteen") << CsvFlavor::Yahoo << ColumnModel::AllFields
                                                  << u"Values that have no column among the fifteen were left out: "
                                                     "phones beyond the third: 1, addresses beyond the first: 1, job "
-                                                    "titles: 1, birthdays: 2, messaging handles: 1. Choose All "
-                                                    "fields in the export menu to keep them."_s;
+                                                    "titles: 1, birthdays: 2, messaging handles: 1. All fields "
+                                                    "keeps them."_s;
     }
 
     void leftOutValuesAreTold()

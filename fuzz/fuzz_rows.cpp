@@ -8,9 +8,11 @@
 #include "fuzzsupport.h"
 #include "xlsxcheck.h"
 
+#include "engine/allfieldstable.h"
 #include "engine/cardscanner.h"
 #include "engine/exporttable.h"
 #include "engine/rowsort.h"
+#include "engine/rowsplitter.h"
 #include "engine/workbookexport.h"
 #include "engine/xlsxfile.h"
 #include "text/singlebytecodec.h"
@@ -141,7 +143,14 @@ void checkCards(const CardList &cards, QChar delimiter)
     }
 }
 
-/* Each row has one quoted field per present column and no quote mark inside a field. */
+/* A field's value: the text between its enclosing quote marks, each quote mark written twice read once. */
+QString fieldValue(const QString &field, QChar quoteMark)
+{
+    QString value = field.sliced(1, field.size() - 2);
+    return value.replace(QString(2, quoteMark), QString(quoteMark));
+}
+
+/* Each row has one quoted field per present column, a quote mark inside a field written twice. */
 void checkRows(const QStringList &rows, const ColumnPresence &presence, RowFormat format)
 {
     const qsizetype columns = std::count(presence.begin(), presence.end(), true);
@@ -154,7 +163,8 @@ void checkRows(const QStringList &rows, const ColumnPresence &presence, RowForma
         FUZZ_CHECK(fields.size() == columns, row);
         for (const QString &field : fields) {
             FUZZ_CHECK(field.size() >= 2 && field.front() == format.quoteMark && field.back() == format.quoteMark, row);
-            FUZZ_CHECK(!field.sliced(1, field.size() - 2).contains(format.quoteMark), row);
+            QString inside = field.sliced(1, field.size() - 2);
+            FUZZ_CHECK(!inside.remove(QString(2, format.quoteMark)).contains(format.quoteMark), row);
         }
     }
     QStringList distinct = rows;
@@ -241,7 +251,7 @@ void checkXlsxCells(const FinishedRows &finishedRows, RowFormat format)
         QStringList fields = row.split(format.delimiter);
         for (QString &field : fields) {
             if (field.size() >= 2 && field.front() == format.quoteMark && field.back() == format.quoteMark)
-                field = field.sliced(1, field.size() - 2);
+                field = fieldValue(field, format.quoteMark);
             tooLong = tooLong || XlsxFile::writtenLength(field) > kXlsxMaxCellChars;
         }
         expected.append(fields);
@@ -268,6 +278,31 @@ void checkXlsxCells(const FinishedRows &finishedRows, RowFormat format)
             FUZZ_CHECK(want.value(k) == got.value(k),
                        QStringLiteral("row %1, column %2: %3 | %4").arg(n).arg(k).arg(want.value(k), got.value(k)));
     }
+}
+
+/*
+ * The All fields table of the same lines: every row splits, as a CSV reader splits it, into one
+ * field per named column, and every card keeps its text block.
+ */
+void checkAllFields(const TextLines &lines, const Options &options)
+{
+    const RowFormat format = allFieldsRowFormat(options.fileType, options.flavor, {options.delimiter, u'"'});
+    CardList cards = scanCards(lines, format.delimiter, {}, ScanMode::AllFields);
+    const qsizetype cardCount = cards.size();
+    const ExportTable table
+        = buildAllFieldsTable(std::move(cards), options.fileType, options.flavor, format, TableParts::Both);
+    FUZZ_CHECK(table.rows.size() <= cardCount);
+    const RowSplitter splitter(format.delimiter);
+    for (qsizetype i = 0; i < table.rows.size(); ++i) {
+        const QByteArrayView row = table.rows.utf8At(i);
+        FUZZ_CHECK(utf8::isValid(row));
+        FUZZ_CHECK(table.columnNames.isEmpty() ? row.isEmpty() : splitter.fieldCount(row) == table.columnNames.size(),
+                   QString::fromUtf8(row));
+    }
+    qsizetype blocks = 0;
+    for (qsizetype i = 0; i < table.txtLines.size(); ++i)
+        blocks += table.txtLines.utf8At(i).isEmpty() ? 1 : 0;
+    FUZZ_CHECK(blocks == cardCount);
 }
 
 } // namespace
@@ -309,5 +344,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // workbook file type, and only when there are cells to compare.
     if (options.fileType == ExportType::Xls && !table.rows.isEmpty())
         checkXlsxCells(finishedRows, format);
+    checkAllFields(lines, options);
     return 0;
 }

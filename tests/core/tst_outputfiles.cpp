@@ -11,7 +11,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -19,7 +18,11 @@
 #include <cerrno>
 #include <functional>
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -154,6 +157,74 @@ private:
     bool m_switched;
 };
 
+/* fs.protected_symlinks switched on while it lives, as root; active() says whether that worked. */
+class ProtectedSymlinks
+{
+public:
+    ProtectedSymlinks()
+    {
+        if (geteuid() != 0)
+            return;
+        m_before = readTestFile(kSetting).trimmed();
+        QFile switchOn(kSetting);
+        m_active = switchOn.open(QIODevice::WriteOnly) && switchOn.write("1\n") == 2 && switchOn.flush();
+    }
+    ~ProtectedSymlinks()
+    {
+        if (m_active)
+            writeTestFile(kSetting, m_before + '\n');
+    }
+    bool active() const { return m_active; }
+
+private:
+    static inline const QString kSetting = QStringLiteral("/proc/sys/fs/protected_symlinks");
+    QByteArray m_before;
+    bool m_active = false;
+};
+
+/*
+ * A process of the user "nobody" that keeps exchanging, under one name in a shared folder, a
+ * file of its own and a link of its own to target (renameat2 RENAME_EXCHANGE), and puts both
+ * back whenever the name is gone. Stopped and reaped when the object goes.
+ */
+class LinkSwapper
+{
+public:
+    LinkSwapper(const QString &name, const QString &spare, const QString &target)
+    {
+        const QByteArray nameBytes = QFile::encodeName(name);
+        const QByteArray spareBytes = QFile::encodeName(spare);
+        const QByteArray targetBytes = QFile::encodeName(target);
+        m_pid = ::fork();
+        if (m_pid != 0)
+            return;
+        // Only system calls from here on: the parent has threads whose locks a child cannot take.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(1);
+        for (;;) {
+            if (::renameat2(AT_FDCWD, nameBytes.constData(), AT_FDCWD, spareBytes.constData(), RENAME_EXCHANGE) == 0)
+                continue;
+            ::unlink(spareBytes.constData());
+            if (::symlink(targetBytes.constData(), spareBytes.constData()) != 0)
+                continue;
+            const int fd = ::open(nameBytes.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    ~LinkSwapper()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
+};
+
 } // namespace
 
 class TestOutputFiles : public QObject
@@ -215,13 +286,9 @@ private slots:
         const Writer w = writerNamed(writer);
         if (geteuid() != 0)
             QSKIP("planting a link as another user and setting fs.protected_symlinks need root");
-        const QString setting = u"/proc/sys/fs/protected_symlinks"_qs;
-        const QByteArray before = readTestFile(setting).trimmed();
-        QFile switchOn(setting);
-        if (!switchOn.open(QIODevice::WriteOnly) || switchOn.write("1\n") != 2 || !switchOn.flush())
+        ProtectedSymlinks protectedLinks;
+        if (!protectedLinks.active())
             QSKIP("fs.protected_symlinks cannot be set here");
-        switchOn.close();
-        const auto restore = qScopeGuard([&] { writeTestFile(setting, before + '\n'); });
 
         QTemporaryDir dir;
         QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
@@ -245,6 +312,56 @@ private slots:
         QVERIFY(QFile::link(secret, link));
         QVERIFY2(w.write(link, &error), qPrintable(error));
         QVERIFY(readTestFile(secret).startsWith(w.newStart));
+    }
+
+    void aLinkSwappedInDuringTheExportIsNotFollowed()
+    {
+        // Another user keeps exchanging a file of its own and a link of its own to a file of
+        // root's under the name root exports to: whichever the look-up meets, the file written
+        // is in the folder it found, and the file of root's is never replaced.
+        if (geteuid() != 0)
+            QSKIP("planting links as another user and setting fs.protected_symlinks need root");
+        ProtectedSymlinks protectedLinks;
+        if (!protectedLinks.active())
+            QSKIP("fs.protected_symlinks cannot be set here");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString shared = dir.filePath(u"shared"_qs);
+        QVERIFY(QDir().mkdir(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString secret = writeTestFile(dir.filePath(u"secret"_qs), "secret");
+        QCOMPARE(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+        const QString name = shared + u"/out.csv"_qs;
+
+        const int rounds = 300;
+        int replaced = 0;
+        int written = 0;
+        {
+            LinkSwapper swapper(name, shared + u"/spare"_qs, secret);
+            QVERIFY(swapper.started());
+            const QByteArray nameBytes = QFile::encodeName(name);
+            for (int round = 0; round < rounds; ++round) {
+                // Each round starts once the other user's pair is in place again.
+                struct stat entry;
+                for (int wait = 0; wait < 1000 && ::lstat(nameBytes.constData(), &entry) != 0; ++wait)
+                    QThread::usleep(100);
+                QString error;
+                if (writeExport(name, &error))
+                    ++written;
+                if (readTestFile(secret) != "secret") {
+                    ++replaced;
+                    writeTestFile(secret, "secret");
+                }
+                // The name is root's now, which the other user cannot move: it goes, and the
+                // other user puts its pair back.
+                QFile::remove(name);
+            }
+        }
+        qInfo("%d rounds, %d exports written, the file of root's replaced %d times", rounds, written, replaced);
+        QCOMPARE(replaced, 0);
+        QVERIFY(written > 0);
+        const QStringList left = filesIn(shared).filter(u".tessaly-"_qs);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
     }
 
     void anotherUsersFileKeepsItsOwner_data() { addWriterColumn(); }

@@ -394,7 +394,12 @@ int truncateFile(int fd)
 
 int setFilePermissions(int fd, unsigned mode)
 {
-    return ::fchmod(fd, mode_t(mode & 07777)) == 0 ? 0 : errno;
+    return fileCalls().setMode(fd, mode) == 0 ? 0 : errno;
+}
+
+bool isPermissionChangeUnsupported(int error)
+{
+    return error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
 }
 
 int takeOwnership(int fd, unsigned owner, unsigned group)

@@ -96,8 +96,15 @@ int openStreamForWriting(const OutputLocation &location, int *fd);
 /** Empties the file open at fd (ftruncate(2) to 0 bytes, its offset to the start). */
 int truncateFile(int fd);
 
-/** fchmod(2) with the permission bits (07777) of mode. */
+/** fchmod(2) with the permission bits (07777) of mode, through fileCalls(). */
 int setFilePermissions(int fd, unsigned mode);
+
+/**
+ * Whether error is a file system's refusal to change permissions or owner at all (ENOSYS,
+ * EPERM, EOPNOTSUPP: FAT, exFAT, some network shares), after which a file keeps the
+ * permissions the volume gives every file.
+ */
+bool isPermissionChangeUnsupported(int error);
 
 /**
  * Gives the file the owner and group of the file it replaces, as far as the system allows:

@@ -167,8 +167,11 @@ bool OutputFile::commit()
         // Before the permissions: a change of owner clears the set-user-ID and set-group-ID bits.
         if (m_keepOwner)
             takeOwnership(m_temporaryFd, m_owner, m_group);
-        if (const int error = setFilePermissions(m_temporaryFd, m_permissions))
-            return failWithError(error);
+        if (const int error = setFilePermissions(m_temporaryFd, m_permissions)) {
+            // A volume without Unix permissions gives every file its own, as it does for cp.
+            if (!isPermissionChangeUnsupported(error))
+                return failWithError(error);
+        }
         if (const int error = syncWrittenFile(m_temporaryFd, false))
             return failWithError(error);
         // A file without a name gets one only now, for the moment until it takes the target's.

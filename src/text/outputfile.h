@@ -19,7 +19,8 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * system can (so that nothing is left of it however the process ends), else with a short name
  * of its own; commit() syncs it to disk (a failed sync fails the write), gives it the
  * permissions of the file it replaces (or those of any new file: 0666 less the umask), names
- * it if it has no name, and renames it over the target.
+ * it if it has no name, and renames it over the target. A file system that refuses to change
+ * permissions at all (FAT, exFAT) leaves the file with the volume's own, and the write goes on.
  * A symbolic link is followed, so the file it points to is replaced and the link stays, unless
  * the kernel would refuse to follow it (a link another user placed in /tmp). The path is looked
  * up once, with each folder held open: the temporary file is made in the folder that look-up

@@ -109,7 +109,7 @@ QStringList filesIn(const QString &folder)
 class FailingCalls final : public FileCalls
 {
 public:
-    enum Step { Write, Sync };
+    enum Step { Write, Sync, SetMode };
     FailingCalls(Step step, int error)
         : m_step(step)
         , m_error(error)
@@ -128,6 +128,14 @@ public:
     {
         if (m_step != Sync)
             return FileCalls::sync(fd);
+        errno = m_error;
+        return -1;
+    }
+
+    int setMode(int fd, unsigned mode) override
+    {
+        if (m_step != SetMode)
+            return FileCalls::setMode(fd, mode);
         errno = m_error;
         return -1;
     }
@@ -479,6 +487,46 @@ private slots:
         setFileCalls(nullptr);
         QCOMPARE(message, u"Cannot create file \""_qs + path + u"\". "_qs + reason);
         QCOMPARE(readTestFile(path), QByteArray("old"));
+        QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
+    }
+
+    void volumesWithoutPermissionsAreWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("written");
+        for (const auto &[rowName, writer] : kWriters) {
+            if (writer.fileName == u"start.sh")
+                continue; // it sets its own mode afterwards
+            const QString name = QString::fromLatin1(rowName);
+            QTest::addRow("%s, ENOSYS", rowName) << name << ENOSYS << true;
+            QTest::addRow("%s, EPERM", rowName) << name << EPERM << true;
+            QTest::addRow("%s, EOPNOTSUPP", rowName) << name << EOPNOTSUPP << true;
+            QTest::addRow("%s, EIO", rowName) << name << EIO << false;
+        }
+    }
+
+    void volumesWithoutPermissionsAreWritten()
+    {
+        // FAT and exFAT refuse any change of permissions, as some network shares do: the file
+        // keeps the volume's own and is written, as cp writes it. Any other failure still
+        // keeps the old file. Either way nothing else is left in the folder.
+        QFETCH(QString, writer);
+        QFETCH(int, error);
+        QFETCH(bool, written);
+        const Writer w = writerNamed(writer);
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(w.fileName), "old");
+        FailingCalls calls(FailingCalls::SetMode, error);
+        setFileCalls(&calls);
+        QString message;
+        const bool result = w.write(path, &message);
+        setFileCalls(nullptr);
+        QCOMPARE(result, written);
+        if (written)
+            QVERIFY2(readTestFile(path).startsWith(w.newStart), qPrintable(message));
+        else
+            QCOMPARE(readTestFile(path), QByteArray("old"));
         QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
     }
 

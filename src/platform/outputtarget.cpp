@@ -15,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -375,10 +376,12 @@ void removeFolderWithFiles(const QString &path)
     ::rmdir(name.constData());
 }
 
-int openStreamForWriting(const OutputLocation &location, int *fd)
+int openStreamForWriting(const OutputLocation &location, int *fd, bool alsoRead)
 {
-    const int opened
-        = ::openat(location.folderFd, location.name.constData(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY);
+    const int flags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    int opened = alsoRead ? ::openat(location.folderFd, location.name.constData(), O_RDWR | flags) : -1;
+    if (opened < 0)
+        opened = ::openat(location.folderFd, location.name.constData(), O_WRONLY | flags);
     if (opened < 0)
         return errno;
     *fd = opened;
@@ -390,6 +393,33 @@ int truncateFile(int fd)
     if (::ftruncate(fd, 0) != 0)
         return errno;
     return ::lseek(fd, 0, SEEK_SET) < 0 ? errno : 0;
+}
+
+int sizeOfOpenFile(int fd, qint64 *size)
+{
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        return errno;
+    *size = qint64(status.st_size);
+    return 0;
+}
+
+int reserveFileSpace(int fd, qint64 size)
+{
+    if (size <= 0)
+        return 0;
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(size)) == 0)
+        return 0;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        return errno;
+    // No reservation here: the blocks the file lacks must at least be free now.
+    struct stat status;
+    struct statvfs volume;
+    if (::fstat(fd, &status) != 0 || ::fstatvfs(fd, &volume) != 0)
+        return errno;
+    const qint64 held = qint64(status.st_blocks) * 512;
+    const qint64 free = qint64(volume.f_bavail) * qint64(volume.f_frsize);
+    return size - held > free ? ENOSPC : 0;
 }
 
 int setFilePermissions(int fd, unsigned mode)

@@ -89,12 +89,23 @@ void removeFolderWithFiles(const QString &path);
 
 /**
  * Opens the existing file, device or FIFO at the location for writing, without following a
- * link, creating or truncating anything.
+ * link, creating or truncating anything; with alsoRead, for reading too where the permissions
+ * allow it (else for writing only).
  */
-int openStreamForWriting(const OutputLocation &location, int *fd);
+int openStreamForWriting(const OutputLocation &location, int *fd, bool alsoRead = false);
 
 /** Empties the file open at fd (ftruncate(2) to 0 bytes, its offset to the start). */
 int truncateFile(int fd);
+
+/** The size in bytes of the file open at fd, in *size. */
+int sizeOfOpenFile(int fd, qint64 *size);
+
+/**
+ * Makes sure that the file open at fd can hold size bytes without the file system running out
+ * of room: the blocks are reserved (fallocate(2), the file's size unchanged), or, where the
+ * file system cannot reserve, its free room is checked. ENOSPC when it cannot hold them.
+ */
+int reserveFileSpace(int fd, qint64 size);
 
 /** fchmod(2) with the permission bits (07777) of mode, through fileCalls(). */
 int setFilePermissions(int fd, unsigned mode);

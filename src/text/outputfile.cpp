@@ -121,7 +121,7 @@ bool OutputFile::open(Writer writer)
         const bool existingFile = m_keepOwner;
         if (!refused || !existingFile)
             return failWithError(error);
-        if (const int streamError = openStreamForWriting(m_location, &m_streamFd))
+        if (const int streamError = openStreamForWriting(m_location, &m_streamFd, true))
             return failWithError(streamError);
         m_ownsStreamFd = true;
         m_stream = true;
@@ -197,11 +197,11 @@ bool OutputFile::commit()
     } else {
         if (m_temporaryFd >= 0) {
             if (m_truncateFirst) {
-                if (const int error = truncateFile(m_streamFd))
+                if (const int error = replaceContentInPlace())
                     return failWithError(error);
-            }
-            if (const int error = copyFileContent(m_temporaryFd, m_streamFd))
+            } else if (const int error = copyFileContent(m_temporaryFd, m_streamFd)) {
                 return failWithError(error);
+            }
         }
         if (const int error = syncWrittenFile(m_streamFd, true))
             return failWithError(error);
@@ -209,6 +209,44 @@ bool OutputFile::commit()
     m_device.reset();
     discard();
     return true;
+}
+
+int OutputFile::replaceContentInPlace()
+{
+    // The file keeps its old content until the new one is sure to fit: its room is reserved
+    // first, and a copy of the old content in the system's temporary folder puts it back
+    // should the copy fail all the same after the file was emptied.
+    qint64 newSize = 0;
+    if (const int error = sizeOfOpenFile(m_temporaryFd, &newSize))
+        return error;
+    if (const int error = reserveFileSpace(m_streamFd, newSize))
+        return error;
+    QByteArray backupName;
+    int backupFd = -1;
+    int backupSlot = -1;
+    if (const int error = createTemporaryFile(m_systemTemporary, &backupName, &backupFd, &backupSlot))
+        return error;
+    auto dropBackup = [&] {
+        closeFile(backupFd);
+        if (!backupName.isEmpty())
+            removeFile(m_systemTemporary, backupName);
+        unregisterFileToRemove(backupSlot);
+        backupFd = -1;
+        backupName.clear();
+        backupSlot = -1;
+    };
+    if (const int error = copyFileContent(m_streamFd, backupFd)) {
+        dropBackup();
+        if (error != EBADF)
+            return error; // a file the user may write but not read goes on with the room reserved
+    }
+    int error = truncateFile(m_streamFd);
+    if (error == 0)
+        error = copyFileContent(m_temporaryFd, m_streamFd);
+    if (error != 0 && backupFd >= 0 && truncateFile(m_streamFd) == 0)
+        copyFileContent(backupFd, m_streamFd);
+    dropBackup();
+    return error;
 }
 
 bool OutputFile::fail(const QString &reason)

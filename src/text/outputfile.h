@@ -28,8 +28,10 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason);
  * folder, and an existing file the user may not write, are refused. A device or FIFO, and
  * "-" for standard output, are written in place, without a temporary file. An existing file
  * that the user may write in a folder that takes no new file is written in place as well: the
- * bytes are put together in the system's temporary folder, and commit() empties the file and
- * copies them in (a failure while it copies can leave the file cut). While a temporary
+ * bytes are put together in the system's temporary folder, and commit() reserves the room they
+ * need in the file (a file system without that room fails the write and keeps the old file),
+ * keeps a copy of the old content there (where the file may be read), empties the file and
+ * copies them in; should that copy fail all the same, the old content is put back. While a temporary
  * file has a name it is registered to be removed should a signal end the process; an object
  * destroyed before commit() removes it.
  *
@@ -88,6 +90,7 @@ public:
 
 private:
     int createStaging(Writer writer, const OutputLocation &folder);
+    int replaceContentInPlace();
     bool fail(const QString &reason);
     bool failWithError(int error);
     void discard();

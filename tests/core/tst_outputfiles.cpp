@@ -11,6 +11,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -431,6 +433,51 @@ private slots:
         QVERIFY(!content.contains("longer than the new"));
         QCOMPARE(filesIn(folder), QStringList{w.fileName});
         QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
+    }
+
+    void aFullFileSystemKeepsTheFileWrittenInPlace()
+    {
+        // A file written in place (its folder takes no new file) on a file system of 2 MB that
+        // cannot hold the new export: the export fails for want of room and the file keeps its
+        // old content whole. An export that fits replaces it.
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString volume = dir.filePath(u"small"_qs);
+        QVERIFY(QDir().mkdir(volume));
+        if (QProcess::execute(u"mount"_qs,
+                              {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=2m,mode=0755"_qs, u"tmpfs"_qs, volume})
+            != 0)
+            QSKIP("this machine cannot mount a small tmpfs");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_qs, {volume}); });
+        const QString path = volume + u"/out.csv"_qs;
+        const QByteArray old = QByteArray("old line\r\n").repeated(130000); // 1.3 MB of 2
+        writeTestFile(path, old);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(volume).constData(), 0555), 0);
+
+        auto exportRows = [&](int count, QString *error) {
+            QStringList rows;
+            for (int row = 0; row < count; ++row)
+                rows.append(QStringLiteral("\"Contact %1\",\"%2\"").arg(row, 6, 10, QLatin1Char('0')).arg(row));
+            RecordingEvents events;
+            AsNobody nobody;
+            const bool written = writeExportFile(FinishedRows(TextLines::fromStringList(rows), {}, false, QString()),
+                                                 TextLines::fromStringList({u"x"_qs}), path, TextEncoding::Utf8,
+                                                 RowFormat{}, events, {})
+                                 == WriteResult::Written;
+            if (!written)
+                *error = events.messages.value(0).paragraphs.join(u' ');
+            return written;
+        };
+        QString error;
+        QVERIFY(!exportRows(100000, &error)); // about 2.3 MB
+        QVERIFY2(error.contains(u"No space left on device"_qs), qPrintable(error));
+        QCOMPARE(readTestFile(path), old);
+        QVERIFY(exportRows(20000, &error)); // about 0.5 MB
+        QVERIFY(readTestFile(path).startsWith("\xEF\xBB\xBF\"Contact 000000\""));
+        QCOMPARE(filesIn(volume), QStringList{u"out.csv"_qs});
     }
 
     void readOnlyFilesAreRefused_data() { addWriterColumn(); }

@@ -15,6 +15,17 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason)
     return formatText(QStringLiteral("Cannot create file \"%s\". %s"), {path, reason});
 }
 
+namespace {
+
+/* The system's temporary folder; QDir::tempPath() is empty when the folder TMPDIR names is missing. */
+QString systemTemporaryFolder()
+{
+    const QString path = QDir::tempPath();
+    return path.isEmpty() ? qEnvironmentVariable("TMPDIR") : path;
+}
+
+} // namespace
+
 /* Writes straight to a descriptor through the file calls, unbuffered, with the system's reason on failure. */
 class OutputFile::DescriptorDevice final : public QIODevice
 {
@@ -111,10 +122,12 @@ bool OutputFile::open(Writer writer)
     // The temporary file lies beside the target, so that renaming it stays on one file system.
     // A device has no folder for it: the system's temporary folder has to do.
     if (m_stream) {
-        if (const int error = openFolderLocation(QDir::tempPath(), &m_systemTemporary))
-            return failWithError(error);
+        if (const int error = openFolderLocation(systemTemporaryFolder(), &m_systemTemporary))
+            return failInSystemTemporaryFolder(error);
     }
     if (const int error = createStaging(writer, m_stream ? m_systemTemporary : m_location)) {
+        if (m_stream)
+            return failInSystemTemporaryFolder(error);
         // A folder that takes no new file, around an existing file that the user may write:
         // the file is written in place, from a temporary file in the system's temporary folder.
         const bool refused = error == EACCES || error == EPERM;
@@ -127,10 +140,10 @@ bool OutputFile::open(Writer writer)
         m_stream = true;
         m_replace = false;
         m_truncateFirst = true;
-        if (const int folderError = openFolderLocation(QDir::tempPath(), &m_systemTemporary))
-            return failWithError(folderError);
+        if (const int folderError = openFolderLocation(systemTemporaryFolder(), &m_systemTemporary))
+            return failInSystemTemporaryFolder(folderError);
         if (const int again = createStaging(writer, m_systemTemporary))
-            return failWithError(again);
+            return failInSystemTemporaryFolder(again);
     }
     m_device = std::make_unique<DescriptorDevice>(m_temporaryFd);
     return true;
@@ -259,6 +272,13 @@ bool OutputFile::fail(const QString &reason)
 bool OutputFile::failWithError(int error)
 {
     return fail(systemErrorText(error));
+}
+
+bool OutputFile::failInSystemTemporaryFolder(int error)
+{
+    // The reason is the temporary folder's (a TMPDIR that is missing or full), not the output's.
+    return fail(
+        formatText(QStringLiteral("%s (temporary folder \"%s\")"), {systemErrorText(error), systemTemporaryFolder()}));
 }
 
 void OutputFile::discard()

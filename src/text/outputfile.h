@@ -93,6 +93,7 @@ private:
     int replaceContentInPlace();
     bool fail(const QString &reason);
     bool failWithError(int error);
+    bool failInSystemTemporaryFolder(int error);
     void discard();
 
     class DescriptorDevice;

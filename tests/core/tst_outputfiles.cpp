@@ -480,6 +480,24 @@ private slots:
         QCOMPARE(filesIn(volume), QStringList{u"out.csv"_qs});
     }
 
+    void aMissingTemporaryFolderIsNamed()
+    {
+        // A workbook for a device is put together in the system's temporary folder first: when
+        // TMPDIR names a folder that is not there, the message says so, not the output's name.
+        QTemporaryDir dir;
+        const QString link = dir.filePath(u"out.xlsx"_qs);
+        QVERIFY(QFile::link(u"/dev/null"_qs, link));
+        const QString missing = dir.filePath(u"missing"_qs);
+        const QByteArray before = qgetenv("TMPDIR");
+        const bool hadBefore = qEnvironmentVariableIsSet("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(missing));
+        const auto restore = qScopeGuard([&] { hadBefore ? qputenv("TMPDIR", before) : qunsetenv("TMPDIR"); });
+        QString error;
+        QVERIFY(!writeExport(link, &error));
+        QCOMPARE(error, u"Cannot create file \""_qs + link + u"\". No such file or directory (temporary folder \""_qs
+                            + missing + u"\")"_qs);
+    }
+
     void readOnlyFilesAreRefused_data() { addWriterColumn(); }
 
     void readOnlyFilesAreRefused()

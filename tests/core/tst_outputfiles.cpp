@@ -595,6 +595,49 @@ private slots:
         QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
     }
 
+    void aFatVolumeThroughFuseIsWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        for (const auto &[rowName, writer] : kWriters) {
+            // The workbook library's own temporary files lose their names while open, which
+            // this FUSE file system does not carry through.
+            if (QLatin1String(rowName) != QLatin1String("xlsx"))
+                QTest::newRow(rowName) << QString::fromLatin1(rowName);
+        }
+    }
+
+    void aFatVolumeThroughFuseIsWritten()
+    {
+        // A real FAT volume refuses every change of permissions: new files and replacements are
+        // written all the same, with the volume's own permissions, and nothing else is left.
+        QFETCH(QString, writer);
+        const Writer w = writerNamed(writer);
+        if (geteuid() != 0 || !QFile::exists(u"/dev/fuse"_qs))
+            QSKIP("mounting a FUSE volume needs root and /dev/fuse");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(u"fat.img"_qs);
+        const QString volume = dir.filePath(u"fat"_qs);
+        QVERIFY(QDir().mkdir(volume));
+        QFile imageFile(image);
+        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.resize(16 << 20));
+        imageFile.close();
+        QProcess tool;
+        tool.start(u"mkfs.vfat"_qs, {image});
+        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        tool.start(u"fusefat"_qs, {u"-o"_qs, u"rw+"_qs, image, volume});
+        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            QSKIP("fusefat cannot mount a FAT volume here");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_qs, {volume}); });
+
+        const QString path = volume + u'/' + w.fileName;
+        QString error;
+        QVERIFY2(w.write(path, &error), qPrintable(error)); // a new file
+        QVERIFY2(w.write(path, &error), qPrintable(error)); // and one replaced
+        QVERIFY(readTestFile(path).startsWith(w.newStart));
+        QCOMPARE(filesIn(volume), QStringList{w.fileName});
+    }
+
     void longNamesAreReplaced_data()
     {
         QTest::addColumn<QString>("writer");

@@ -11,6 +11,8 @@ packages=(
   qt6-translations-l10n
   # tests: workbook readers, a display server for windows, setpriv and mount
   python3 python3-openpyxl python3-xlrd libreoffice-calc-nogui xvfb xauth util-linux
+  # a FAT volume through FUSE, for writing where no Unix permissions exist
+  fusefat dosfstools
   # an independent vCard reader for the All fields round trip over the corpus
   python3-vobject
   # the window: icon sets bundled at build time, the SVG icon engine, a private D-Bus

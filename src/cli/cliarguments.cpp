@@ -46,14 +46,17 @@ ExportType typeForExtension(const QString &output)
 
 /*
  * Whether a separator keeps every row whole: a letter or digit would split values apart, a
- * quotation mark would end the quoted fields, a line break would end the row, and a space
- * splits ordinary values.
+ * quotation mark would end the quoted fields, a line break would end the row, a space splits
+ * ordinary values, and another control character (ESC, VT, FF, the information separators,
+ * DEL) is cut or taken for a line break by the programs that read the file. The tab is the one
+ * control character that separates fields.
  */
 bool isSeparatorAllowed(QChar separator)
 {
     // A surrogate stands for a byte that is no character of its own (0x80 to 0xFF alone).
-    return !separator.isSurrogate() && !separator.isLetterOrNumber() && separator != u'"' && separator != u'\r'
-           && separator != u'\n' && separator != u' ';
+    const bool control = separator.category() == QChar::Other_Control && separator != u'\t';
+    return !separator.isSurrogate() && !separator.isLetterOrNumber() && !control && separator != u'"'
+           && separator != u' ';
 }
 
 CliParse usageError(const QString &message)
@@ -172,8 +175,8 @@ CliParse parseCliArguments(const QStringList &arguments, QChar defaultSeparator)
             return usageError(QStringLiteral("The separator must be exactly one character."));
         if (!isSeparatorAllowed(text.at(0)))
             return usageError(QStringLiteral("The separator \"%1\" could break a row. Use a character that is not "
-                                             "a letter, a digit, a quotation mark (\"), a space or a line break, "
-                                             "such as , ; | or a tab.")
+                                             "a letter, a digit, a quotation mark (\"), a space, a line break or "
+                                             "another control character, such as , ; | or a tab.")
                                   .arg(text));
         options.separator = text.at(0);
     }

@@ -46,8 +46,17 @@ bool IniStore::load(const QString &path, QString *error)
 {
     m_sections.clear();
     m_sectionIndex.clear();
-    if (!QFileInfo::exists(path))
+    const QFileInfo file(path);
+    if (!file.exists())
         return true;
+    // A FIFO would keep the start waiting for a writer, a device could give bytes for ever: only
+    // a regular file is opened.
+    if (!file.isFile()) {
+        if (error)
+            *error = formatText(QStringLiteral("Cannot open file \"%s\". %s"),
+                                {path, QStringLiteral("Not a regular file")});
+        return false;
+    }
     try {
         return read(path, error);
     } catch (const std::bad_alloc &) {

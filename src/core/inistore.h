@@ -18,7 +18,8 @@ class IniStore
 {
 public:
     /** Reads the file at path; a missing file gives an empty store. False with error when the
-     *  file cannot be read, is not valid UTF-8 or is too large for the memory (the store is
+     *  file is not a regular file (a FIFO, device or folder is never opened), cannot be read, is
+     *  not valid UTF-8 or is too large for the memory (the store is
      *  then empty). */
     bool load(const QString &path, QString *error);
     /** Writes the whole store to path, replacing the file only once it is complete. */

@@ -2,11 +2,13 @@
 
 #include "i18n/languagechoice.h"
 #include "i18n/qttranslations.h"
+#include "i18n/translate.h"
 #include "platform/appdatafolder.h"
 #include "platform/exclusivefile.h"
 #include "platform/listseparator.h"
 #include "platform/processmarker.h"
 #include "platform/uilanguage.h"
+#include "text/textformat.h"
 #include "versioninfo/versioninfo.h"
 
 #include <QDir>
@@ -53,15 +55,16 @@ AppIdentity readIdentity(const QString &programFile, QString &error)
     return identity;
 }
 
-/* Opens settings.ini; an unreadable file is removed and the store starts empty. */
-void openSettings(IniStore &settings, const QString &path, QString &error)
+/*
+ * Opens settings.ini. An unreadable file stays as it is, for the user to mend or remove: the
+ * store starts empty, and the file is written again only when the user changes a setting.
+ */
+bool openSettings(IniStore &settings, const QString &path, QString &error)
 {
     if (settings.load(path, &error))
-        return;
-    QFile::remove(path);
-    QString secondError;
-    if (!settings.load(path, &secondError))
-        settings = IniStore(); // still unreadable (and not removable): an empty store in memory
+        return true;
+    settings = IniStore();
+    return false;
 }
 
 } // namespace
@@ -130,11 +133,21 @@ StartupNotes runStartup(const QString &programFile, quint16 langId)
     values.identity = readIdentity(programFile, notes.versionError);
     const QString programFolder = QFileInfo(programFile).absolutePath();
     values.dataDir = settleDataDir(programFolder, values.identity.appCompanyName, values.identity.appDescription);
-    openSettings(values.settings, values.dataDir + QStringLiteral("settings.ini"), notes.settingsError);
+    const QString settingsPath = values.dataDir + QStringLiteral("settings.ini");
+    QString settingsReason;
+    const bool settingsRead = openSettings(values.settings, settingsPath, settingsReason);
     values.loaded.clearLoaded();
     values.listSeparator = systemListSeparator();
     loadLanguageFrom(values.settings.value(kSettingsSection, kLanguageFileKey), programFolder, langId,
                      &notes.languageError);
+    // Said once the window's language is known, so that it is said in that language.
+    if (!settingsRead) {
+        notes.settingsError = formatText(translate(QStringLiteral("The settings file \"%s\" could not be read. The "
+                                                                  "program starts with the default settings and "
+                                                                  "leaves the file as it is.")),
+                                         settingsPath)
+                              + u' ' + settingsReason;
+    }
     // Qt's dialogs and buttons speak the language of the window.
     installQtTranslations(&notes.qtTranslationsError);
     return notes;

@@ -29,7 +29,7 @@ LoadedVcards &loadedCards();
 /** What start-up could not do as planned; the program runs all the same. */
 struct StartupNotes {
     QString versionError;  // the program file's version data was unreadable: the built-in copy was used
-    QString settingsError; // settings.ini could not be read and was replaced by an empty store
+    QString settingsError; // settings.ini could not be read: the defaults hold, the file is left as it is
     QString languageError; // the chosen language file could not be read: texts stay English
     // Qt's catalogue for the language's locale is missing: Qt's dialogs and buttons stay English
     QString qtTranslationsError;

@@ -125,9 +125,19 @@ bool loadLanguageFrom(const QString &configured, const QString &programFolder, q
         if (!byCode.isEmpty())
             chosen = byCode;
     }
-    // Only a file of the folder is read: a path elsewhere counts as a missing file.
-    if (trimControlAndBlank(chosen).isEmpty() || !isFileInFolder(folder.dir, chosen))
+    // Only a file of the folder is read: a path elsewhere counts as a missing file. A FIFO,
+    // device or folder of that name is never opened (a FIFO would keep the start waiting).
+    if (trimControlAndBlank(chosen).isEmpty() || !isFileInFolder(folder.dir, chosen)) {
+        const QFileInfo entry(folder.dir + u'/' + chosen);
+        const bool plainName = !chosen.contains(u'/') && chosen != u"." && chosen != u"..";
+        if (plainName && !trimControlAndBlank(chosen).isEmpty() && entry.exists() && !entry.isFile()) {
+            if (error)
+                *error = formatText(QStringLiteral("Cannot open file \"%s\". %s"),
+                                    {entry.filePath(), QStringLiteral("Not a regular file")});
+            return false;
+        }
         return true;
+    }
 
     const QString path = folder.dir + u'/' + chosen;
     const qsizetype suffix = chosen.indexOf(QLatin1String(".lang.txt"));

@@ -21,7 +21,8 @@ QStringList languageFiles();
  * folder is read: a name with a folder part, "." or "..", or a link to a file elsewhere counts
  * as a missing file. When the chosen file does not exist, no language is active. When it
  * exists but cannot be read, is not valid UTF-8 or is too large for the memory, the language
- * stays English, false is returned and error holds the reason.
+ * stays English, false is returned and error holds the reason; a FIFO, device or folder of
+ * that name is never opened, and is reported in the same way.
  */
 bool loadLanguage(const QString &configured, QString *error = nullptr);
 

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 FileCalls::~FileCalls() = default;
@@ -19,6 +20,11 @@ qint64 FileCalls::write(int fd, const char *data, qint64 size)
 int FileCalls::sync(int fd)
 {
     return ::fsync(fd);
+}
+
+int FileCalls::setMode(int fd, unsigned mode)
+{
+    return ::fchmod(fd, mode_t(mode & 07777));
 }
 
 namespace {

@@ -5,6 +5,7 @@
 #include "platform/filecalls.h"
 #include "platform/filenames.h"
 
+#include <QList>
 #include <QRandomGenerator>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace {
@@ -21,14 +23,6 @@ namespace {
 QByteArray nativeName(const QString &path)
 {
     return fileNameBytes(path);
-}
-
-QString folderOf(const QString &path)
-{
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (slash < 0)
-        return QStringLiteral(".");
-    return slash == 0 ? QStringLiteral("/") : path.first(slash);
 }
 
 /* Writes all bytes through the file calls; 0 or the error number. */
@@ -48,50 +42,215 @@ int writeAll(int fd, const char *data, qint64 size)
 
 } // namespace
 
-int resolveSymbolicLinks(const QString &path, QString *resolved)
+namespace {
+
+/* Whether fs.protected_symlinks is on; where it cannot be read, it counts as on. */
+bool symlinksProtected()
 {
-    // The kernel follows the links the way opening the path would, and refuses those its rules
-    // forbid (fs.protected_symlinks: a link planted by another user in a sticky world-writable
-    // folder such as /tmp); O_PATH opens nothing, so a device or FIFO is left alone. A link
-    // whose file does not exist yet is no failure: the file is created.
-    const int kernelView = ::open(nativeName(path).constData(), O_PATH | O_CLOEXEC);
-    if (kernelView < 0 && errno != ENOENT)
-        return errno;
-    if (kernelView >= 0)
-        ::close(kernelView);
-    QString current = path;
-    // The same limit as the kernel's for one path.
-    for (int hops = 0; hops <= 40; ++hops) {
-        struct stat info;
-        if (::lstat(nativeName(current).constData(), &info) != 0) {
-            if (errno != ENOENT)
-                return errno;
-            *resolved = current; // nothing there yet: the file is created at this path
-            return 0;
-        }
-        if (!S_ISLNK(info.st_mode)) {
-            *resolved = current;
-            return 0;
-        }
-        QByteArray target(qsizetype(info.st_size > 0 ? info.st_size : 4096) + 1, Qt::Uninitialized);
-        const ssize_t length = ::readlink(nativeName(current).constData(), target.data(), size_t(target.size()));
-        if (length < 0)
-            return errno;
-        if (length >= target.size())
-            return ENAMETOOLONG; // the link changed while it was read
-        const QString link = fileNameFromBytes(target.first(length));
-        current = link.startsWith(u'/') ? link : folderOf(current) + u'/' + link;
-    }
-    return ELOOP;
+    const int fd = ::open("/proc/sys/fs/protected_symlinks", O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return true;
+    char value = '1';
+    const ssize_t got = ::read(fd, &value, 1);
+    ::close(fd);
+    return got != 1 || value != '0';
 }
 
-int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
+/*
+ * The kernel's rule for following a link (may_follow_link): with fs.protected_symlinks on, a
+ * link in a sticky world-writable folder is followed only by its owner, or when the folder's
+ * owner owns it too. Applied to the link and folder the look-up holds, it judges the very link
+ * that is followed.
+ */
+bool mayFollowLink(const struct stat &link, const struct stat &folder, bool protectedLinks)
+{
+    if (!protectedLinks || link.st_uid == ::geteuid())
+        return true;
+    if ((folder.st_mode & (S_ISVTX | S_IWOTH)) != (S_ISVTX | S_IWOTH))
+        return true;
+    return folder.st_uid == link.st_uid;
+}
+
+/* The path the kernel gives the folder open at fd, or fallback where /proc cannot say. */
+QString kernelPathOf(int fd, const QString &fallback)
+{
+    QByteArray target(4096, Qt::Uninitialized);
+    const ssize_t length = ::readlink(nativeName(pathOfOpenFile(fd)).constData(), target.data(), size_t(target.size()));
+    if (length <= 0 || length >= target.size() || target.at(0) != '/')
+        return fallback;
+    return fileNameFromBytes(target.first(length));
+}
+
+/* Replaces the descriptor *held with next, closing the one it held. */
+void hold(int *held, int next)
+{
+    if (*held >= 0)
+        ::close(*held);
+    *held = next;
+}
+
+QList<QByteArray> componentsOf(const QByteArray &path)
+{
+    QList<QByteArray> components;
+    for (const QByteArray &part : path.split('/')) {
+        if (!part.isEmpty() && part != ".")
+            components.append(part);
+    }
+    return components;
+}
+
+} // namespace
+
+int resolveOutputLocation(const QString &path, OutputLocation *location)
+{
+    closeOutputLocation(location);
+    const QByteArray bytes = nativeName(path);
+    if (bytes.isEmpty())
+        return ENOENT;
+    if (bytes.endsWith('/') || bytes.endsWith("/.") || bytes.endsWith("/..") || bytes == "." || bytes == "..")
+        return EISDIR;
+    const bool protectedLinks = symlinksProtected();
+    int folder = ::open(bytes.startsWith('/') ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folder < 0)
+        return errno;
+    QList<QByteArray> pending = componentsOf(bytes);
+    int links = 0;
+    while (!pending.isEmpty()) {
+        const QByteArray component = pending.takeFirst();
+        const bool last = pending.isEmpty();
+        if (component == "..") {
+            const int parent = ::openat(folder, "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+            if (parent < 0) {
+                const int error = errno;
+                ::close(folder);
+                return error;
+            }
+            hold(&folder, parent);
+            if (last) {
+                ::close(folder);
+                return EISDIR; // a link that ends in ".."
+            }
+            continue;
+        }
+        const int entry = ::openat(folder, component.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        if (entry < 0 && errno == ENOENT && last) {
+            // Nothing there yet: the file is created under this name.
+            location->folderFd = folder;
+            location->name = component;
+            location->folderPath = kernelPathOf(folder, QString());
+            return 0;
+        }
+        if (entry < 0) {
+            const int error = errno;
+            ::close(folder);
+            return error;
+        }
+        struct stat entryStatus;
+        if (::fstat(entry, &entryStatus) != 0) {
+            const int error = errno;
+            ::close(entry);
+            ::close(folder);
+            return error;
+        }
+        if (S_ISLNK(entryStatus.st_mode)) {
+            struct stat folderStatus;
+            int error = ::fstat(folder, &folderStatus) != 0 ? errno : 0;
+            if (error == 0 && !mayFollowLink(entryStatus, folderStatus, protectedLinks))
+                error = EACCES;
+            // The same limit as the kernel's for one path.
+            if (error == 0 && ++links > 40)
+                error = ELOOP;
+            QByteArray target(qsizetype(entryStatus.st_size > 0 ? entryStatus.st_size : 4096) + 1, Qt::Uninitialized);
+            ssize_t length = 0;
+            if (error == 0) {
+                // The link is read through the descriptor the rule was applied to.
+                length = ::readlinkat(entry, "", target.data(), size_t(target.size()));
+                if (length < 0)
+                    error = errno;
+                else if (length >= target.size() || length == 0)
+                    error = ENOENT;
+            }
+            ::close(entry);
+            if (error) {
+                ::close(folder);
+                return error;
+            }
+            target.truncate(length);
+            if (target.startsWith('/')) {
+                const int root = ::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC);
+                if (root < 0) {
+                    const int rootError = errno;
+                    ::close(folder);
+                    return rootError;
+                }
+                hold(&folder, root);
+            }
+            if (target.endsWith('/') || target.endsWith("/.") || target.endsWith("/..") || target == "."
+                || target == "..") {
+                if (last) {
+                    ::close(folder);
+                    return EISDIR;
+                }
+            }
+            pending = componentsOf(target) + pending;
+            if (pending.isEmpty()) {
+                ::close(folder);
+                return EISDIR; // a link to "/"
+            }
+            continue;
+        }
+        if (last) {
+            ::close(entry);
+            location->folderFd = folder;
+            location->name = component;
+            location->folderPath = kernelPathOf(folder, QString());
+            return 0;
+        }
+        if (!S_ISDIR(entryStatus.st_mode)) {
+            ::close(entry);
+            ::close(folder);
+            return ENOTDIR;
+        }
+        hold(&folder, entry);
+    }
+    ::close(folder);
+    return EISDIR; // the path named no component at all ("/")
+}
+
+bool sameLocation(const OutputLocation &first, const OutputLocation &second)
+{
+    struct stat one, other;
+    if (::fstat(first.folderFd, &one) != 0 || ::fstat(second.folderFd, &other) != 0)
+        return false;
+    return one.st_dev == other.st_dev && one.st_ino == other.st_ino && first.name == second.name;
+}
+
+void closeOutputLocation(OutputLocation *location)
+{
+    if (location->folderFd >= 0)
+        ::close(location->folderFd);
+    *location = OutputLocation();
+}
+
+int openFolderLocation(const QString &path, OutputLocation *location)
+{
+    closeOutputLocation(location);
+    const int fd = ::open(nativeName(path).constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    location->folderFd = fd;
+    location->folderPath = kernelPathOf(fd, path);
+    return 0;
+}
+
+int inspectOutputTarget(const OutputLocation &location, OutputTargetInfo *info)
 {
     *info = OutputTargetInfo();
-    const QByteArray name = nativeName(path);
     struct stat status;
-    if (::stat(name.constData(), &status) != 0)
+    if (::fstatat(location.folderFd, location.name.constData(), &status, AT_SYMLINK_NOFOLLOW) != 0)
         return errno == ENOENT ? 0 : errno;
+    if (S_ISLNK(status.st_mode))
+        return ELOOP; // a link put there since the look-up: nothing is written through it
     if (S_ISDIR(status.st_mode)) {
         info->kind = OutputTargetInfo::Folder;
     } else if (S_ISREG(status.st_mode)) {
@@ -100,7 +259,7 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
         info->owner = unsigned(status.st_uid);
         info->group = unsigned(status.st_gid);
         // With the effective ids, as opening the file would check them.
-        if (::faccessat(AT_FDCWD, name.constData(), W_OK, AT_EACCESS) != 0)
+        if (::faccessat(location.folderFd, location.name.constData(), W_OK, AT_EACCESS) != 0)
             info->writeError = errno;
     } else {
         info->kind = OutputTargetInfo::Stream;
@@ -110,31 +269,37 @@ int inspectOutputTarget(const QString &path, OutputTargetInfo *info)
 
 namespace {
 
-/* A new name in folder: ".tessaly-" and six random letters, then suffix. */
-QString temporaryName(const QString &folder, const QString &suffix)
+/* A new name: ".tessaly-" and six random letters, then suffix. */
+QByteArray temporaryName(const QByteArray &suffix)
 {
     static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    QString name = (folder.endsWith(u'/') ? folder : folder + u'/') + QStringLiteral(".tessaly-");
+    QByteArray name(".tessaly-");
     for (int i = 0; i < 6; ++i)
-        name += QLatin1Char(kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)]);
+        name += kLetters[QRandomGenerator::global()->bounded(int(sizeof kLetters) - 1)];
     return name + suffix;
 }
 
+QString pathIn(const QString &folder, const QByteArray &name)
+{
+    return (folder.endsWith(u'/') ? folder : folder + u'/') + fileNameFromBytes(name);
+}
+
 /*
- * Creates a file or folder under a new name, tried until one is free. Each name is registered
- * for removal on termination before it is created, so that a signal in between cannot leave
- * it behind; create returns 0 or errno.
+ * Creates a file or folder under a new name in folder, tried until one is free. Each name is
+ * registered for removal on termination before it is created, so that a signal in between
+ * cannot leave it behind; create returns 0 or errno.
  */
 template<typename Create>
-int createUnderNewName(const QString &folder, const QString &suffix, bool isFolder, QString *path, int *cleanupSlot,
-                       const Create &create)
+int createUnderNewName(const QString &folderPath, const QByteArray &suffix, bool isFolder, QByteArray *name,
+                       int *cleanupSlot, const Create &create)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const QString candidate = temporaryName(folder, suffix);
-        const int slot = isFolder ? registerFolderToRemove(candidate) : registerFileToRemove(candidate);
-        const int error = create(nativeName(candidate));
+        const QByteArray candidate = temporaryName(suffix);
+        const QString path = pathIn(folderPath, candidate);
+        const int slot = isFolder ? registerFolderToRemove(path) : registerFileToRemove(path);
+        const int error = create(candidate);
         if (error == 0) {
-            *path = candidate;
+            *name = candidate;
             *cleanupSlot = slot;
             return 0;
         }
@@ -147,22 +312,25 @@ int createUnderNewName(const QString &folder, const QString &suffix, bool isFold
 
 } // namespace
 
-int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot)
+int createTemporaryFile(const OutputLocation &folder, QByteArray *name, int *fd, int *cleanupSlot)
 {
-    const int nameless = ::open(nativeName(folder).constData(), O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    const int nameless = ::openat(folder.folderFd, ".", O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
     if (nameless >= 0) {
         *fd = nameless;
-        path->clear();
+        name->clear();
         *cleanupSlot = -1;
         return 0;
     }
     // EOPNOTSUPP: the file system has no such files; EISDIR: a kernel that does not know them.
     if (errno != EOPNOTSUPP && errno != EISDIR)
         return errno;
-    return createUnderNewName(folder, QStringLiteral(".tmp"), false, path, cleanupSlot, [fd](const QByteArray &name) {
-        *fd = ::open(name.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0600);
-        return *fd >= 0 ? 0 : errno;
-    });
+    const int folderFd = folder.folderFd;
+    return createUnderNewName(folder.folderPath, ".tmp", false, name, cleanupSlot,
+                              [fd, folderFd](const QByteArray &candidate) {
+                                  *fd = ::openat(folderFd, candidate.constData(),
+                                                 O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+                                  return *fd >= 0 ? 0 : errno;
+                              });
 }
 
 QString pathOfOpenFile(int fd)
@@ -170,19 +338,29 @@ QString pathOfOpenFile(int fd)
     return QStringLiteral("/proc/self/fd/") + QString::number(fd);
 }
 
-int nameTemporaryFile(int fd, const QString &folder, QString *path, int *cleanupSlot)
+int nameTemporaryFile(int fd, const OutputLocation &folder, QByteArray *name, int *cleanupSlot)
 {
     const QByteArray open = nativeName(pathOfOpenFile(fd));
+    const int folderFd = folder.folderFd;
     return createUnderNewName(
-        folder, QStringLiteral(".tmp"), false, path, cleanupSlot, [&open](const QByteArray &name) {
-            return ::linkat(AT_FDCWD, open.constData(), AT_FDCWD, name.constData(), AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+        folder.folderPath, ".tmp", false, name, cleanupSlot, [&open, folderFd](const QByteArray &candidate) {
+            return ::linkat(AT_FDCWD, open.constData(), folderFd, candidate.constData(), AT_SYMLINK_FOLLOW) == 0
+                       ? 0
+                       : errno;
         });
 }
 
 int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot)
 {
-    return createUnderNewName(parent, QString(), true, path, cleanupSlot,
-                              [](const QByteArray &name) { return ::mkdir(name.constData(), 0700) == 0 ? 0 : errno; });
+    QByteArray name;
+    const QByteArray parentBytes = nativeName(parent);
+    const int error = createUnderNewName(
+        parent, QByteArray(), true, &name, cleanupSlot, [&parentBytes](const QByteArray &candidate) {
+            return ::mkdir((parentBytes + '/' + candidate).constData(), 0700) == 0 ? 0 : errno;
+        });
+    if (error == 0)
+        *path = pathIn(parent, name);
+    return error;
 }
 
 void removeFolderWithFiles(const QString &path)
@@ -198,9 +376,12 @@ void removeFolderWithFiles(const QString &path)
     ::rmdir(name.constData());
 }
 
-int openStreamForWriting(const QString &path, int *fd)
+int openStreamForWriting(const OutputLocation &location, int *fd, bool alsoRead)
 {
-    const int opened = ::open(nativeName(path).constData(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    const int flags = O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+    int opened = alsoRead ? ::openat(location.folderFd, location.name.constData(), O_RDWR | flags) : -1;
+    if (opened < 0)
+        opened = ::openat(location.folderFd, location.name.constData(), O_WRONLY | flags);
     if (opened < 0)
         return errno;
     *fd = opened;
@@ -214,9 +395,41 @@ int truncateFile(int fd)
     return ::lseek(fd, 0, SEEK_SET) < 0 ? errno : 0;
 }
 
+int sizeOfOpenFile(int fd, qint64 *size)
+{
+    struct stat status;
+    if (::fstat(fd, &status) != 0)
+        return errno;
+    *size = qint64(status.st_size);
+    return 0;
+}
+
+int reserveFileSpace(int fd, qint64 size)
+{
+    if (size <= 0)
+        return 0;
+    if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, off_t(size)) == 0)
+        return 0;
+    if (errno != EOPNOTSUPP && errno != ENOSYS)
+        return errno;
+    // No reservation here: the blocks the file lacks must at least be free now.
+    struct stat status;
+    struct statvfs volume;
+    if (::fstat(fd, &status) != 0 || ::fstatvfs(fd, &volume) != 0)
+        return errno;
+    const qint64 held = qint64(status.st_blocks) * 512;
+    const qint64 free = qint64(volume.f_bavail) * qint64(volume.f_frsize);
+    return size - held > free ? ENOSPC : 0;
+}
+
 int setFilePermissions(int fd, unsigned mode)
 {
-    return ::fchmod(fd, mode_t(mode & 07777)) == 0 ? 0 : errno;
+    return fileCalls().setMode(fd, mode) == 0 ? 0 : errno;
+}
+
+bool isPermissionChangeUnsupported(int error)
+{
+    return error == ENOSYS || error == EPERM || error == EOPNOTSUPP;
 }
 
 int takeOwnership(int fd, unsigned owner, unsigned group)
@@ -226,14 +439,15 @@ int takeOwnership(int fd, unsigned owner, unsigned group)
     return ::fchown(fd, uid_t(-1), gid_t(group)) == 0 ? 0 : errno;
 }
 
-int replaceFile(const QString &from, const QString &to)
+int replaceFile(const OutputLocation &location, const QByteArray &from)
 {
-    return ::rename(nativeName(from).constData(), nativeName(to).constData()) == 0 ? 0 : errno;
+    return ::renameat(location.folderFd, from.constData(), location.folderFd, location.name.constData()) == 0 ? 0
+                                                                                                              : errno;
 }
 
-int removeFile(const QString &path)
+int removeFile(const OutputLocation &folder, const QByteArray &name)
 {
-    return ::unlink(nativeName(path).constData()) == 0 || errno == ENOENT ? 0 : errno;
+    return ::unlinkat(folder.folderFd, name.constData(), 0) == 0 || errno == ENOENT ? 0 : errno;
 }
 
 void closeFile(int fd)
@@ -242,9 +456,10 @@ void closeFile(int fd)
         ::close(fd);
 }
 
-int syncFolder(const QString &folder)
+int syncFolder(const OutputLocation &folder)
 {
-    const int fd = ::open(nativeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // A descriptor opened with O_PATH cannot be synced: the folder is opened again through it.
+    const int fd = ::openat(folder.folderFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
         return errno;
     const int result = ::fsync(fd) == 0 ? 0 : errno;

@@ -27,32 +27,55 @@ struct OutputTargetInfo {
 inline constexpr int kStandardOutputDescriptor = 1;
 
 /**
- * Follows symbolic links, a dangling last one too, to the path that writing to path reaches;
- * a link the kernel refuses to follow (EACCES, ELOOP) is an error, as it is for open(2).
+ * The folder an output file goes in, held open from the look-up on, and the file's name in it:
+ * every later step works on this folder, so that the file written is the one the look-up found.
  */
-int resolveSymbolicLinks(const QString &path, QString *resolved);
-
-/** Looks at what is at path (links followed); a missing file is no error. */
-int inspectOutputTarget(const QString &path, OutputTargetInfo *info);
+struct OutputLocation {
+    int folderFd = -1;  // the folder, opened with O_PATH
+    QByteArray name;    // the file's name in it, a single component
+    QString folderPath; // the folder as the kernel names it now, for removal on termination
+};
 
 /**
- * Creates a new empty file in folder, open for reading and writing and readable only by its
+ * Looks the path up one component at a time, holding each folder open until the next is open,
+ * and follows symbolic links, a dangling last one too, as open(2) would: a link that the
+ * kernel's rule forbids to follow (fs.protected_symlinks: a link planted by another user in a
+ * sticky world-writable folder such as /tmp) is EACCES, more than 40 links ELOOP. The file
+ * itself is not opened, so a device or FIFO is left alone; a path that ends in a folder
+ * ("out/", "..") is EISDIR. On success the caller closes the location.
+ */
+int resolveOutputLocation(const QString &path, OutputLocation *location);
+
+/** Whether two locations hold the same folder (the same file system and inode) and the same name. */
+bool sameLocation(const OutputLocation &first, const OutputLocation &second);
+
+/** Closes the folder of a location and empties it. */
+void closeOutputLocation(OutputLocation *location);
+
+/** Opens a folder by its path for the calls below, as a location with no file name. */
+int openFolderLocation(const QString &path, OutputLocation *location);
+
+/** Looks at what is at the location (links not followed); a missing file is no error. */
+int inspectOutputTarget(const OutputLocation &location, OutputTargetInfo *info);
+
+/**
+ * Creates a new empty file in the folder, open for reading and writing and readable only by its
  * owner, and returns its descriptor. Where the file system can, the file has no name
- * (O_TMPFILE): *path is empty, and nothing is left of it however the process ends, until
+ * (O_TMPFILE): *name is empty, and nothing is left of it however the process ends, until
  * nameTemporaryFile() names it. Elsewhere it gets a short name of its own
- * (".tessaly-XXXXXX.tmp") in *path, registered for removal on termination from before it
+ * (".tessaly-XXXXXX.tmp") in *name, registered for removal on termination from before it
  * exists; cleanupSlot gets the slot to unregister once the file is renamed or removed (-1 for
  * a file without a name).
  */
-int createTemporaryFile(const QString &folder, QString *path, int *fd, int *cleanupSlot);
+int createTemporaryFile(const OutputLocation &folder, QByteArray *name, int *fd, int *cleanupSlot);
 
 /**
- * Gives a file that createTemporaryFile() made without a name a short name of its own in
+ * Gives a file that createTemporaryFile() made without a name a short name of its own in the
  * folder (linkat(2)), registered for removal on termination as a named temporary file is.
  */
-int nameTemporaryFile(int fd, const QString &folder, QString *path, int *cleanupSlot);
+int nameTemporaryFile(int fd, const OutputLocation &folder, QByteArray *name, int *cleanupSlot);
 
-/** A path that reaches the file open at fd, whether or not it has a name: /proc/self/fd/N. */
+/** A path that reaches the file or folder open at fd, whether or not it has a name: /proc/self/fd/N. */
 QString pathOfOpenFile(int fd);
 
 /**
@@ -64,14 +87,35 @@ int createTemporaryFolder(const QString &parent, QString *path, int *cleanupSlot
 /** Removes a folder and the files in it. */
 void removeFolderWithFiles(const QString &path);
 
-/** Opens an existing device or FIFO for writing, without creating or truncating anything. */
-int openStreamForWriting(const QString &path, int *fd);
+/**
+ * Opens the existing file, device or FIFO at the location for writing, without following a
+ * link, creating or truncating anything; with alsoRead, for reading too where the permissions
+ * allow it (else for writing only).
+ */
+int openStreamForWriting(const OutputLocation &location, int *fd, bool alsoRead = false);
 
 /** Empties the file open at fd (ftruncate(2) to 0 bytes, its offset to the start). */
 int truncateFile(int fd);
 
-/** fchmod(2) with the permission bits (07777) of mode. */
+/** The size in bytes of the file open at fd, in *size. */
+int sizeOfOpenFile(int fd, qint64 *size);
+
+/**
+ * Makes sure that the file open at fd can hold size bytes without the file system running out
+ * of room: the blocks are reserved (fallocate(2), the file's size unchanged), or, where the
+ * file system cannot reserve, its free room is checked. ENOSPC when it cannot hold them.
+ */
+int reserveFileSpace(int fd, qint64 size);
+
+/** fchmod(2) with the permission bits (07777) of mode, through fileCalls(). */
 int setFilePermissions(int fd, unsigned mode);
+
+/**
+ * Whether error is a file system's refusal to change permissions or owner at all (ENOSYS,
+ * EPERM, EOPNOTSUPP: FAT, exFAT, some network shares), after which a file keeps the
+ * permissions the volume gives every file.
+ */
+bool isPermissionChangeUnsupported(int error);
 
 /**
  * Gives the file the owner and group of the file it replaces, as far as the system allows:
@@ -80,16 +124,16 @@ int setFilePermissions(int fd, unsigned mode);
  */
 int takeOwnership(int fd, unsigned owner, unsigned group);
 
-/** Puts the file from in the place of to in one step, replacing what was there. */
-int replaceFile(const QString &from, const QString &to);
+/** Puts the file named from in the place of the location's file in one step, replacing what was there. */
+int replaceFile(const OutputLocation &location, const QByteArray &from);
 
-/** Removes the file (not a folder); a missing file is no error. */
-int removeFile(const QString &path);
+/** Removes the file named name (not a folder) from the location's folder; a missing file is no error. */
+int removeFile(const OutputLocation &folder, const QByteArray &name);
 
 void closeFile(int fd);
 
 /** Syncs the folder's entries, so that a file just renamed in it stays after a crash. */
-int syncFolder(const QString &folder);
+int syncFolder(const OutputLocation &folder);
 
 /**
  * Syncs what was written to fd through fileCalls(). For a target written in place (a device,

@@ -17,12 +17,11 @@ QString cannotCreateFileMessage(const QString &path, const QString &reason)
 
 namespace {
 
-QString folderOf(const QString &path)
+/* The system's temporary folder; QDir::tempPath() is empty when the folder TMPDIR names is missing. */
+QString systemTemporaryFolder()
 {
-    const qsizetype slash = path.lastIndexOf(u'/');
-    if (slash < 0)
-        return QStringLiteral(".");
-    return slash == 0 ? QStringLiteral("/") : path.first(slash);
+    const QString path = QDir::tempPath();
+    return path.isEmpty() ? qEnvironmentVariable("TMPDIR") : path;
 }
 
 } // namespace
@@ -85,16 +84,16 @@ bool OutputFile::open(Writer writer)
         m_stream = true;
         m_streamFd = kStandardOutputDescriptor;
     } else {
-        if (const int error = resolveSymbolicLinks(m_path, &m_target))
+        if (const int error = resolveOutputLocation(m_path, &m_location))
             return failWithError(error);
         OutputTargetInfo target;
-        if (const int error = inspectOutputTarget(m_target, &target))
+        if (const int error = inspectOutputTarget(m_location, &target))
             return failWithError(error);
         switch (target.kind) {
         case OutputTargetInfo::Folder:
             return failWithError(EISDIR);
         case OutputTargetInfo::Stream:
-            if (const int error = openStreamForWriting(m_target, &m_streamFd))
+            if (const int error = openStreamForWriting(m_location, &m_streamFd))
                 return failWithError(error);
             m_stream = true;
             m_ownsStreamFd = true;
@@ -122,35 +121,45 @@ bool OutputFile::open(Writer writer)
     }
     // The temporary file lies beside the target, so that renaming it stays on one file system.
     // A device has no folder for it: the system's temporary folder has to do.
-    if (const int error = createStaging(writer, m_stream ? QDir::tempPath() : folderOf(m_target))) {
+    if (m_stream) {
+        if (const int error = openFolderLocation(systemTemporaryFolder(), &m_systemTemporary))
+            return failInSystemTemporaryFolder(error);
+    }
+    if (const int error = createStaging(writer, m_stream ? m_systemTemporary : m_location)) {
+        if (m_stream)
+            return failInSystemTemporaryFolder(error);
         // A folder that takes no new file, around an existing file that the user may write:
         // the file is written in place, from a temporary file in the system's temporary folder.
         const bool refused = error == EACCES || error == EPERM;
         const bool existingFile = m_keepOwner;
         if (!refused || !existingFile)
             return failWithError(error);
-        if (const int streamError = openStreamForWriting(m_target, &m_streamFd))
+        if (const int streamError = openStreamForWriting(m_location, &m_streamFd, true))
             return failWithError(streamError);
         m_ownsStreamFd = true;
         m_stream = true;
         m_replace = false;
         m_truncateFirst = true;
-        if (const int again = createStaging(writer, QDir::tempPath()))
-            return failWithError(again);
+        if (const int folderError = openFolderLocation(systemTemporaryFolder(), &m_systemTemporary))
+            return failInSystemTemporaryFolder(folderError);
+        if (const int again = createStaging(writer, m_systemTemporary))
+            return failInSystemTemporaryFolder(again);
     }
     m_device = std::make_unique<DescriptorDevice>(m_temporaryFd);
     return true;
 }
 
-int OutputFile::createStaging(Writer writer, const QString &folder)
+int OutputFile::createStaging(Writer writer, const OutputLocation &folder)
 {
-    if (const int error = createTemporaryFile(folder, &m_temporaryPath, &m_temporaryFd, &m_cleanupSlot))
+    if (const int error = createTemporaryFile(folder, &m_temporaryName, &m_temporaryFd, &m_cleanupSlot))
         return error;
+    m_stagingFolder = &folder;
     if (writer == Writer::ByName) {
-        // The library opens the file by a name that reaches it, named or not, and makes its own
-        // temporary files in the same folder (they lose their names as soon as they are made).
-        m_stagingPath = m_temporaryPath.isEmpty() ? pathOfOpenFile(m_temporaryFd) : m_temporaryPath;
-        m_helperFolder = folder;
+        // The library opens the file by a path that reaches it, named or not, and makes its own
+        // temporary files in the same folder (they lose their names as soon as they are made);
+        // both paths go through the descriptors held, never through the look-up again.
+        m_stagingPath = pathOfOpenFile(m_temporaryFd);
+        m_helperFolder = pathOfOpenFile(folder.folderFd);
     }
     return 0;
 }
@@ -171,31 +180,41 @@ bool OutputFile::commit()
         // Before the permissions: a change of owner clears the set-user-ID and set-group-ID bits.
         if (m_keepOwner)
             takeOwnership(m_temporaryFd, m_owner, m_group);
-        if (const int error = setFilePermissions(m_temporaryFd, m_permissions))
-            return failWithError(error);
+        if (const int error = setFilePermissions(m_temporaryFd, m_permissions)) {
+            // A volume without Unix permissions gives every file its own, as it does for cp.
+            if (!isPermissionChangeUnsupported(error))
+                return failWithError(error);
+        }
         if (const int error = syncWrittenFile(m_temporaryFd, false))
             return failWithError(error);
         // A file without a name gets one only now, for the moment until it takes the target's.
-        if (m_temporaryPath.isEmpty()) {
-            if (const int error
-                = nameTemporaryFile(m_temporaryFd, folderOf(m_target), &m_temporaryPath, &m_cleanupSlot))
+        if (m_temporaryName.isEmpty()) {
+            if (const int error = nameTemporaryFile(m_temporaryFd, m_location, &m_temporaryName, &m_cleanupSlot))
                 return failWithError(error);
         }
         closeFile(m_temporaryFd);
         m_temporaryFd = -1;
-        if (const int error = replaceFile(m_temporaryPath, m_target))
+        // A folder moved away or replaced meanwhile is no longer where the file was asked for:
+        // the export fails rather than land elsewhere. The rename itself goes to the folder held.
+        OutputLocation now;
+        const int lookUpError = resolveOutputLocation(m_path, &now);
+        const bool moved = lookUpError == 0 && !sameLocation(now, m_location);
+        closeOutputLocation(&now);
+        if (lookUpError || moved)
+            return failWithError(lookUpError ? lookUpError : ENOENT);
+        if (const int error = replaceFile(m_location, m_temporaryName))
             return failWithError(error);
-        m_temporaryPath.clear();
+        m_temporaryName.clear();
         // The rename itself reaches the disk with the folder; the file is in place either way.
-        syncFolder(folderOf(m_target));
+        syncFolder(m_location);
     } else {
         if (m_temporaryFd >= 0) {
             if (m_truncateFirst) {
-                if (const int error = truncateFile(m_streamFd))
+                if (const int error = replaceContentInPlace())
                     return failWithError(error);
-            }
-            if (const int error = copyFileContent(m_temporaryFd, m_streamFd))
+            } else if (const int error = copyFileContent(m_temporaryFd, m_streamFd)) {
                 return failWithError(error);
+            }
         }
         if (const int error = syncWrittenFile(m_streamFd, true))
             return failWithError(error);
@@ -203,6 +222,44 @@ bool OutputFile::commit()
     m_device.reset();
     discard();
     return true;
+}
+
+int OutputFile::replaceContentInPlace()
+{
+    // The file keeps its old content until the new one is sure to fit: its room is reserved
+    // first, and a copy of the old content in the system's temporary folder puts it back
+    // should the copy fail all the same after the file was emptied.
+    qint64 newSize = 0;
+    if (const int error = sizeOfOpenFile(m_temporaryFd, &newSize))
+        return error;
+    if (const int error = reserveFileSpace(m_streamFd, newSize))
+        return error;
+    QByteArray backupName;
+    int backupFd = -1;
+    int backupSlot = -1;
+    if (const int error = createTemporaryFile(m_systemTemporary, &backupName, &backupFd, &backupSlot))
+        return error;
+    auto dropBackup = [&] {
+        closeFile(backupFd);
+        if (!backupName.isEmpty())
+            removeFile(m_systemTemporary, backupName);
+        unregisterFileToRemove(backupSlot);
+        backupFd = -1;
+        backupName.clear();
+        backupSlot = -1;
+    };
+    if (const int error = copyFileContent(m_streamFd, backupFd)) {
+        dropBackup();
+        if (error != EBADF)
+            return error; // a file the user may write but not read goes on with the room reserved
+    }
+    int error = truncateFile(m_streamFd);
+    if (error == 0)
+        error = copyFileContent(m_temporaryFd, m_streamFd);
+    if (error != 0 && backupFd >= 0 && truncateFile(m_streamFd) == 0)
+        copyFileContent(backupFd, m_streamFd);
+    dropBackup();
+    return error;
 }
 
 bool OutputFile::fail(const QString &reason)
@@ -217,14 +274,22 @@ bool OutputFile::failWithError(int error)
     return fail(systemErrorText(error));
 }
 
+bool OutputFile::failInSystemTemporaryFolder(int error)
+{
+    // The reason is the temporary folder's (a TMPDIR that is missing or full), not the output's.
+    return fail(
+        formatText(QStringLiteral("%s (temporary folder \"%s\")"), {systemErrorText(error), systemTemporaryFolder()}));
+}
+
 void OutputFile::discard()
 {
     m_device.reset();
     closeFile(m_temporaryFd);
     m_temporaryFd = -1;
-    if (!m_temporaryPath.isEmpty())
-        removeFile(m_temporaryPath);
-    m_temporaryPath.clear();
+    if (!m_temporaryName.isEmpty() && m_stagingFolder)
+        removeFile(*m_stagingFolder, m_temporaryName);
+    m_temporaryName.clear();
+    m_stagingFolder = nullptr;
     m_stagingPath.clear();
     m_helperFolder.clear();
     unregisterFileToRemove(m_cleanupSlot);
@@ -237,4 +302,6 @@ void OutputFile::discard()
     m_replace = false;
     m_keepOwner = false;
     m_truncateFirst = false;
+    closeOutputLocation(&m_location);
+    closeOutputLocation(&m_systemTemporary);
 }

@@ -271,20 +271,30 @@ QString cannotReadMessage(const QString &path, const QFile &file)
     return formatText(QStringLiteral("Cannot read file \"%s\". %s"), {path, file.errorString()});
 }
 
-/* Reads the rest of file after the bytes already in buffer, up to size bytes in all; false on a read error. */
-bool readRest(QFile &file, qint64 size, QByteArray &buffer)
+/* The message for a file that ended before the size it had when it was opened. */
+QString changedWhileReadMessage(const QString &path)
+{
+    return formatText(QStringLiteral("Cannot read file \"%s\". %s"),
+                      {path, QStringLiteral("The file changed while it was read")});
+}
+
+/*
+ * Reads the rest of file after the bytes already in buffer, up to size bytes in all; false with
+ * *error set on a read error or when the file ends sooner (it was cut short meanwhile).
+ */
+bool readRest(QFile &file, const QString &path, qint64 size, QByteArray &buffer, QString *error)
 {
     qsizetype used = buffer.size();
     buffer.resize(std::max<qsizetype>(used, size));
     while (used < buffer.size()) {
         const qint64 got = file.read(buffer.data() + used, buffer.size() - used);
-        if (got < 0)
+        if (got <= 0) {
+            if (error)
+                *error = got < 0 ? cannotReadMessage(path, file) : changedWhileReadMessage(path);
             return false;
-        if (got == 0)
-            break; // the file was cut short meanwhile
+        }
         used += got;
     }
-    buffer.truncate(used);
     return true;
 }
 
@@ -364,9 +374,9 @@ bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString 
     qint64 unread = m_size;
     QByteArray block(kBlockSize, Qt::Uninitialized);
     const qint64 first = file.read(block.data(), std::min<qint64>(kBlockSize, unread));
-    if (first < 0) {
+    if (first < 0 || (first == 0 && unread > 0)) {
         if (error)
-            *error = cannotReadMessage(m_path, file);
+            *error = first < 0 ? cannotReadMessage(m_path, file) : changedWhileReadMessage(m_path);
         return false;
     }
     unread -= first;
@@ -376,11 +386,8 @@ bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString 
 
     if (fileEncoding == FileEncoding::Utf8) {
         // The whole file in one buffer, split where it lies: no second copy of the text.
-        if (!readRest(file, m_size, block)) {
-            if (error)
-                *error = cannotReadMessage(m_path, file);
+        if (!readRest(file, m_path, m_size, block, error))
             return false;
-        }
         // A small file keeps no more than its size (the first read took a whole block).
         if (block.capacity() > block.size() + block.size() / 8)
             block.squeeze();
@@ -399,9 +406,9 @@ bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString 
     while (!data.isEmpty()) {
         decoder.feed(data, splitter);
         const qint64 got = unread > 0 ? file.read(block.data(), std::min<qint64>(kBlockSize, unread)) : 0;
-        if (got < 0) {
+        if (got < 0 || (got == 0 && unread > 0)) {
             if (error)
-                *error = cannotReadMessage(m_path, file);
+                *error = got < 0 ? cannotReadMessage(m_path, file) : changedWhileReadMessage(m_path);
             return false;
         }
         unread -= got;

@@ -158,7 +158,9 @@ private:
  * page, UTF-16 is little-endian). Lines end at CR LF, LF or a lone CR; a break at the very end
  * adds no empty line. UTF-8 is strict: any invalid sequence fails the whole read with
  * "No mapping for the Unicode character exists in the target multi-byte code page".
- * A file that cannot be opened fails with "Cannot open file "<path>". <reason>".
+ * A file that cannot be opened fails with "Cannot open file "<path>". <reason>"; a file that
+ * ends before the size it had at the opening (it was cut short meanwhile) fails with "Cannot
+ * read file "<path>". The file changed while it was read", and nothing of it is read.
  * On failure, lines is left empty and error holds the message.
  */
 bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);

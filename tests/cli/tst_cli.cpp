@@ -290,6 +290,15 @@ private slots:
         QTest::newRow("space") << u" "_qs << false;
         QTest::newRow("carriage return") << u"\r"_qs << false;
         QTest::newRow("line feed") << u"\n"_qs << false;
+        QTest::newRow("NUL") << QString(QChar(0)) << false;
+        QTest::newRow("0x01") << u"\x01"_qs << false;
+        QTest::newRow("vertical tab") << u"\v"_qs << false;
+        QTest::newRow("form feed") << u"\f"_qs << false;
+        QTest::newRow("ESC") << u"\x1B"_qs << false;
+        QTest::newRow("0x1C") << u"\x1C"_qs << false;
+        QTest::newRow("0x1F") << u"\x1F"_qs << false;
+        QTest::newRow("DEL") << u"\x7F"_qs << false;
+        QTest::newRow("C1 control 0x85") << QString(QChar(0x85)) << false;
         // A byte 0x80 to 0xFF alone, which is no character (the command line gives it as U+DCE9).
         QTest::newRow("byte 0xE9 alone") << QString(QChar(0xDCE9)) << false;
     }
@@ -307,8 +316,8 @@ private slots:
             // The message says what may be used instead.
             QCOMPARE(parse.usageError, u"The separator \""_qs + separator
                                            + u"\" could break a row. Use a character that is not a letter, a digit, "
-                                             "a quotation mark (\"), a space or a line break, such as , ; | or a "
-                                             "tab."_qs);
+                                             "a quotation mark (\"), a space, a line break or another control "
+                                             "character, such as , ; | or a tab."_qs);
         }
     }
 

@@ -11,6 +11,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -19,7 +20,11 @@
 #include <cerrno>
 #include <functional>
 
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -106,7 +111,7 @@ QStringList filesIn(const QString &folder)
 class FailingCalls final : public FileCalls
 {
 public:
-    enum Step { Write, Sync };
+    enum Step { Write, Sync, SetMode };
     FailingCalls(Step step, int error)
         : m_step(step)
         , m_error(error)
@@ -125,6 +130,14 @@ public:
     {
         if (m_step != Sync)
             return FileCalls::sync(fd);
+        errno = m_error;
+        return -1;
+    }
+
+    int setMode(int fd, unsigned mode) override
+    {
+        if (m_step != SetMode)
+            return FileCalls::setMode(fd, mode);
         errno = m_error;
         return -1;
     }
@@ -152,6 +165,74 @@ public:
 
 private:
     bool m_switched;
+};
+
+/* fs.protected_symlinks switched on while it lives, as root; active() says whether that worked. */
+class ProtectedSymlinks
+{
+public:
+    ProtectedSymlinks()
+    {
+        if (geteuid() != 0)
+            return;
+        m_before = readTestFile(kSetting).trimmed();
+        QFile switchOn(kSetting);
+        m_active = switchOn.open(QIODevice::WriteOnly) && switchOn.write("1\n") == 2 && switchOn.flush();
+    }
+    ~ProtectedSymlinks()
+    {
+        if (m_active)
+            writeTestFile(kSetting, m_before + '\n');
+    }
+    bool active() const { return m_active; }
+
+private:
+    static inline const QString kSetting = QStringLiteral("/proc/sys/fs/protected_symlinks");
+    QByteArray m_before;
+    bool m_active = false;
+};
+
+/*
+ * A process of the user "nobody" that keeps exchanging, under one name in a shared folder, a
+ * file of its own and a link of its own to target (renameat2 RENAME_EXCHANGE), and puts both
+ * back whenever the name is gone. Stopped and reaped when the object goes.
+ */
+class LinkSwapper
+{
+public:
+    LinkSwapper(const QString &name, const QString &spare, const QString &target)
+    {
+        const QByteArray nameBytes = QFile::encodeName(name);
+        const QByteArray spareBytes = QFile::encodeName(spare);
+        const QByteArray targetBytes = QFile::encodeName(target);
+        m_pid = ::fork();
+        if (m_pid != 0)
+            return;
+        // Only system calls from here on: the parent has threads whose locks a child cannot take.
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(1);
+        for (;;) {
+            if (::renameat2(AT_FDCWD, nameBytes.constData(), AT_FDCWD, spareBytes.constData(), RENAME_EXCHANGE) == 0)
+                continue;
+            ::unlink(spareBytes.constData());
+            if (::symlink(targetBytes.constData(), spareBytes.constData()) != 0)
+                continue;
+            const int fd = ::open(nameBytes.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            if (fd >= 0)
+                ::close(fd);
+        }
+    }
+    ~LinkSwapper()
+    {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    bool started() const { return m_pid > 0; }
+
+private:
+    pid_t m_pid = -1;
 };
 
 } // namespace
@@ -215,13 +296,9 @@ private slots:
         const Writer w = writerNamed(writer);
         if (geteuid() != 0)
             QSKIP("planting a link as another user and setting fs.protected_symlinks need root");
-        const QString setting = u"/proc/sys/fs/protected_symlinks"_qs;
-        const QByteArray before = readTestFile(setting).trimmed();
-        QFile switchOn(setting);
-        if (!switchOn.open(QIODevice::WriteOnly) || switchOn.write("1\n") != 2 || !switchOn.flush())
+        ProtectedSymlinks protectedLinks;
+        if (!protectedLinks.active())
             QSKIP("fs.protected_symlinks cannot be set here");
-        switchOn.close();
-        const auto restore = qScopeGuard([&] { writeTestFile(setting, before + '\n'); });
 
         QTemporaryDir dir;
         QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
@@ -245,6 +322,56 @@ private slots:
         QVERIFY(QFile::link(secret, link));
         QVERIFY2(w.write(link, &error), qPrintable(error));
         QVERIFY(readTestFile(secret).startsWith(w.newStart));
+    }
+
+    void aLinkSwappedInDuringTheExportIsNotFollowed()
+    {
+        // Another user keeps exchanging a file of its own and a link of its own to a file of
+        // root's under the name root exports to: whichever the look-up meets, the file written
+        // is in the folder it found, and the file of root's is never replaced.
+        if (geteuid() != 0)
+            QSKIP("planting links as another user and setting fs.protected_symlinks need root");
+        ProtectedSymlinks protectedLinks;
+        if (!protectedLinks.active())
+            QSKIP("fs.protected_symlinks cannot be set here");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString shared = dir.filePath(u"shared"_qs);
+        QVERIFY(QDir().mkdir(shared));
+        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString secret = writeTestFile(dir.filePath(u"secret"_qs), "secret");
+        QCOMPARE(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
+        const QString name = shared + u"/out.csv"_qs;
+
+        const int rounds = 300;
+        int replaced = 0;
+        int written = 0;
+        {
+            LinkSwapper swapper(name, shared + u"/spare"_qs, secret);
+            QVERIFY(swapper.started());
+            const QByteArray nameBytes = QFile::encodeName(name);
+            for (int round = 0; round < rounds; ++round) {
+                // Each round starts once the other user's pair is in place again.
+                struct stat entry;
+                for (int wait = 0; wait < 1000 && ::lstat(nameBytes.constData(), &entry) != 0; ++wait)
+                    QThread::usleep(100);
+                QString error;
+                if (writeExport(name, &error))
+                    ++written;
+                if (readTestFile(secret) != "secret") {
+                    ++replaced;
+                    writeTestFile(secret, "secret");
+                }
+                // The name is root's now, which the other user cannot move: it goes, and the
+                // other user puts its pair back.
+                QFile::remove(name);
+            }
+        }
+        qInfo("%d rounds, %d exports written, the file of root's replaced %d times", rounds, written, replaced);
+        QCOMPARE(replaced, 0);
+        QVERIFY(written > 0);
+        const QStringList left = filesIn(shared).filter(u".tessaly-"_qs);
+        QVERIFY2(left.isEmpty(), qPrintable(left.join(u' ')));
     }
 
     void anotherUsersFileKeepsItsOwner_data() { addWriterColumn(); }
@@ -308,6 +435,69 @@ private slots:
         QCOMPARE(::chmod(QFile::encodeName(folder).constData(), 0755), 0);
     }
 
+    void aFullFileSystemKeepsTheFileWrittenInPlace()
+    {
+        // A file written in place (its folder takes no new file) on a file system of 2 MB that
+        // cannot hold the new export: the export fails for want of room and the file keeps its
+        // old content whole. An export that fits replaces it.
+        if (geteuid() != 0)
+            QSKIP("mounting a small file system needs root");
+        QTemporaryDir dir;
+        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+        const QString volume = dir.filePath(u"small"_qs);
+        QVERIFY(QDir().mkdir(volume));
+        if (QProcess::execute(u"mount"_qs,
+                              {u"-t"_qs, u"tmpfs"_qs, u"-o"_qs, u"size=2m,mode=0755"_qs, u"tmpfs"_qs, volume})
+            != 0)
+            QSKIP("this machine cannot mount a small tmpfs");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_qs, {volume}); });
+        const QString path = volume + u"/out.csv"_qs;
+        const QByteArray old = QByteArray("old line\r\n").repeated(130000); // 1.3 MB of 2
+        writeTestFile(path, old);
+        QCOMPARE(::chmod(QFile::encodeName(path).constData(), 0666), 0);
+        QCOMPARE(::chmod(QFile::encodeName(volume).constData(), 0555), 0);
+
+        auto exportRows = [&](int count, QString *error) {
+            QStringList rows;
+            for (int row = 0; row < count; ++row)
+                rows.append(QStringLiteral("\"Contact %1\",\"%2\"").arg(row, 6, 10, QLatin1Char('0')).arg(row));
+            RecordingEvents events;
+            AsNobody nobody;
+            const bool written = writeExportFile(FinishedRows(TextLines::fromStringList(rows), {}, false, QString()),
+                                                 TextLines::fromStringList({u"x"_qs}), path, TextEncoding::Utf8,
+                                                 RowFormat{}, events, {})
+                                 == WriteResult::Written;
+            if (!written)
+                *error = events.messages.value(0).paragraphs.join(u' ');
+            return written;
+        };
+        QString error;
+        QVERIFY(!exportRows(100000, &error)); // about 2.3 MB
+        QVERIFY2(error.contains(u"No space left on device"_qs), qPrintable(error));
+        QCOMPARE(readTestFile(path), old);
+        QVERIFY(exportRows(20000, &error)); // about 0.5 MB
+        QVERIFY(readTestFile(path).startsWith("\xEF\xBB\xBF\"Contact 000000\""));
+        QCOMPARE(filesIn(volume), QStringList{u"out.csv"_qs});
+    }
+
+    void aMissingTemporaryFolderIsNamed()
+    {
+        // A workbook for a device is put together in the system's temporary folder first: when
+        // TMPDIR names a folder that is not there, the message says so, not the output's name.
+        QTemporaryDir dir;
+        const QString link = dir.filePath(u"out.xlsx"_qs);
+        QVERIFY(QFile::link(u"/dev/null"_qs, link));
+        const QString missing = dir.filePath(u"missing"_qs);
+        const QByteArray before = qgetenv("TMPDIR");
+        const bool hadBefore = qEnvironmentVariableIsSet("TMPDIR");
+        qputenv("TMPDIR", QFile::encodeName(missing));
+        const auto restore = qScopeGuard([&] { hadBefore ? qputenv("TMPDIR", before) : qunsetenv("TMPDIR"); });
+        QString error;
+        QVERIFY(!writeExport(link, &error));
+        QCOMPARE(error, u"Cannot create file \""_qs + link + u"\". No such file or directory (temporary folder \""_qs
+                            + missing + u"\")"_qs);
+    }
+
     void readOnlyFilesAreRefused_data() { addWriterColumn(); }
 
     void readOnlyFilesAreRefused()
@@ -363,6 +553,89 @@ private slots:
         QCOMPARE(message, u"Cannot create file \""_qs + path + u"\". "_qs + reason);
         QCOMPARE(readTestFile(path), QByteArray("old"));
         QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
+    }
+
+    void volumesWithoutPermissionsAreWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        QTest::addColumn<int>("error");
+        QTest::addColumn<bool>("written");
+        for (const auto &[rowName, writer] : kWriters) {
+            if (writer.fileName == u"start.sh")
+                continue; // it sets its own mode afterwards
+            const QString name = QString::fromLatin1(rowName);
+            QTest::addRow("%s, ENOSYS", rowName) << name << ENOSYS << true;
+            QTest::addRow("%s, EPERM", rowName) << name << EPERM << true;
+            QTest::addRow("%s, EOPNOTSUPP", rowName) << name << EOPNOTSUPP << true;
+            QTest::addRow("%s, EIO", rowName) << name << EIO << false;
+        }
+    }
+
+    void volumesWithoutPermissionsAreWritten()
+    {
+        // FAT and exFAT refuse any change of permissions, as some network shares do: the file
+        // keeps the volume's own and is written, as cp writes it. Any other failure still
+        // keeps the old file. Either way nothing else is left in the folder.
+        QFETCH(QString, writer);
+        QFETCH(int, error);
+        QFETCH(bool, written);
+        const Writer w = writerNamed(writer);
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(w.fileName), "old");
+        FailingCalls calls(FailingCalls::SetMode, error);
+        setFileCalls(&calls);
+        QString message;
+        const bool result = w.write(path, &message);
+        setFileCalls(nullptr);
+        QCOMPARE(result, written);
+        if (written)
+            QVERIFY2(readTestFile(path).startsWith(w.newStart), qPrintable(message));
+        else
+            QCOMPARE(readTestFile(path), QByteArray("old"));
+        QCOMPARE(filesIn(dir.path()), QStringList{w.fileName});
+    }
+
+    void aFatVolumeThroughFuseIsWritten_data()
+    {
+        QTest::addColumn<QString>("writer");
+        for (const auto &[rowName, writer] : kWriters) {
+            // The workbook library's own temporary files lose their names while open, which
+            // this FUSE file system does not carry through.
+            if (QLatin1String(rowName) != QLatin1String("xlsx"))
+                QTest::newRow(rowName) << QString::fromLatin1(rowName);
+        }
+    }
+
+    void aFatVolumeThroughFuseIsWritten()
+    {
+        // A real FAT volume refuses every change of permissions: new files and replacements are
+        // written all the same, with the volume's own permissions, and nothing else is left.
+        QFETCH(QString, writer);
+        const Writer w = writerNamed(writer);
+        if (geteuid() != 0 || !QFile::exists(u"/dev/fuse"_qs))
+            QSKIP("mounting a FUSE volume needs root and /dev/fuse");
+        QTemporaryDir dir;
+        const QString image = dir.filePath(u"fat.img"_qs);
+        const QString volume = dir.filePath(u"fat"_qs);
+        QVERIFY(QDir().mkdir(volume));
+        QFile imageFile(image);
+        QVERIFY(imageFile.open(QIODevice::WriteOnly) && imageFile.resize(16 << 20));
+        imageFile.close();
+        QProcess tool;
+        tool.start(u"mkfs.vfat"_qs, {image});
+        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            QSKIP("mkfs.vfat (dosfstools) is not installed");
+        tool.start(u"fusefat"_qs, {u"-o"_qs, u"rw+"_qs, image, volume});
+        if (!tool.waitForFinished(20000) || tool.exitCode() != 0)
+            QSKIP("fusefat cannot mount a FAT volume here");
+        const auto unmount = qScopeGuard([&] { QProcess::execute(u"umount"_qs, {volume}); });
+
+        const QString path = volume + u'/' + w.fileName;
+        QString error;
+        QVERIFY2(w.write(path, &error), qPrintable(error)); // a new file
+        QVERIFY2(w.write(path, &error), qPrintable(error)); // and one replaced
+        QVERIFY(readTestFile(path).startsWith(w.newStart));
+        QCOMPARE(filesIn(volume), QStringList{w.fileName});
     }
 
     void longNamesAreReplaced_data()

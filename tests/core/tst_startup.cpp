@@ -12,6 +12,7 @@
 
 #include <csignal>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -290,6 +291,55 @@ private slots:
         QCOMPARE(languageName(), u"German"_qs);
     }
 
+    void settingsThatCannotBeReadAreLeftAsTheyAre_data()
+    {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("not UTF-8") << u"file"_qs;
+        QTest::newRow("FIFO") << u"fifo"_qs;
+        QTest::newRow("folder") << u"folder"_qs;
+    }
+
+    void settingsThatCannotBeReadAreLeftAsTheyAre()
+    {
+        // The start goes on with the defaults and says so once, in the window's language,
+        // naming the file; the file stays as it was, and a FIFO is never opened (the start
+        // would wait for a writer for ever).
+        QFETCH(QString, kind);
+        QTemporaryDir dir;
+        const QString folder = dir.filePath(u"program"_qs);
+        const QString program = installProgram(folder, QCoreApplication::applicationFilePath());
+        const QString settings = folder + u"/settings.ini"_qs;
+        const QByteArray content = "[Settings]\r\nLanguageFile=German.lang.txt\xFF\r\n";
+        if (kind == u"file")
+            writeTestFile(settings, content);
+        else if (kind == u"fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(settings).constData(), 0600), 0);
+        else
+            QVERIFY(QDir().mkdir(settings));
+
+        const StartupNotes notes = runStartup(program, 1031);
+        QCOMPARE(languageName(), u"German"_qs);
+        QVERIFY2(notes.settingsError.startsWith(u"Die Einstellungsdatei \""_qs + settings + u"\" konnte nicht"_qs),
+                 qPrintable(notes.settingsError));
+        QCOMPARE(settingsIni().value(u"Settings"_qs, u"LanguageFile"_qs), QString());
+        const QFileInfo after(settings);
+        QCOMPARE(after.isFile(), kind == u"file");
+        QCOMPARE(after.isDir(), kind == u"folder");
+        if (kind == u"file")
+            QCOMPARE(readTestFile(settings), content);
+        QVERIFY(after.exists());
+
+        // The same for the chosen language file: passed over with a warning, English stays.
+        QVERIFY(QFile::remove(settings) || QDir().rmdir(settings));
+        writeTestFile(settings, "[Settings]\r\nLanguageFile=Waiting.lang.txt\r\n");
+        const QString language = folder + u"/Languages/Waiting.lang.txt"_qs;
+        QCOMPARE(::mkfifo(QFile::encodeName(language).constData(), 0600), 0);
+        const StartupNotes second = runStartup(program, 1031);
+        QVERIFY(second.settingsError.isEmpty());
+        QCOMPARE(second.languageError, u"Cannot open file \""_qs + language + u"\". Not a regular file"_qs);
+        QCOMPARE(translateCaption(u"&Load vCards from VCF file..."_qs), u"&Load vCards from VCF file..."_qs);
+    }
+
     void languageChangeThatCannotBeSaved_data()
     {
         QTest::addColumn<bool>("readOnly"); // else settings.ini is a folder
@@ -451,7 +501,7 @@ private slots:
         QCOMPARE(process.exitCode(), 0);
         // The warning's caption is German once settings.ini is gone and the locale picks the language.
         const QString errors = QString::fromLocal8Bit(process.readAllStandardError());
-        const QString warning = u": Cannot read file \""_qs + huge + u"\". Not enough memory\n"_qs;
+        const QString warning = u"Cannot read file \""_qs + huge + u"\". Not enough memory\n"_qs;
         QVERIFY2(errors.contains(warning) == warns, qPrintable(errors));
         QVERIFY2(errors.count(u"Cannot read"_qs) == (warns ? 1 : 0), qPrintable(errors));
 #endif

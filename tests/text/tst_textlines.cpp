@@ -52,6 +52,37 @@ private slots:
         QCOMPARE(lines.at(1), u"FN:Ann Lee"_qs);
     }
 
+    void aFileCutShortWhileItIsReadFails_data()
+    {
+        QTest::addColumn<TextEncoding>("encoding");
+        QTest::addColumn<qint64>("cutTo");
+        for (const auto &[name, encoding] :
+             {std::pair{"UTF-8", TextEncoding::Utf8}, std::pair{"ANSI", TextEncoding::Ansi},
+              std::pair{"UTF-16", TextEncoding::Utf16}}) {
+            QTest::addRow("%s, emptied", name) << encoding << qint64(0);
+            QTest::addRow("%s, cut in the first block", name) << encoding << qint64(1000);
+            QTest::addRow("%s, cut after the first block", name) << encoding << qint64(150000);
+        }
+    }
+
+    void aFileCutShortWhileItIsReadFails()
+    {
+        // The file is cut after it was opened: what is left of it is not taken for the whole
+        // file, and no line of it is read.
+        QFETCH(TextEncoding, encoding);
+        QFETCH(qint64, cutTo);
+        QTemporaryDir dir;
+        const QString path = writeTestFile(dir.filePath(u"cut.vcf"_qs),
+                                           QByteArray("BEGIN:VCARD\r\nFN:Ann Lee\r\nEND:VCARD\r\n").repeated(8000));
+        TextFileReader reader(path);
+        QVERIFY(QFile::resize(path, cutTo));
+        TextLines lines = TextLines::fromStringList({u"before"_qs});
+        QString error;
+        QVERIFY(!reader.readLines(encoding, lines, &error));
+        QCOMPARE(error, u"Cannot read file \""_qs + path + u"\". The file changed while it was read"_qs);
+        QCOMPARE(lines.size(), 0);
+    }
+
     void manyAppendedFilesKeepTheirLines()
     {
         // One short file after another, as a load of thousands of small files appends them.

@@ -97,9 +97,17 @@ QString readDecodedBytes(QByteArrayView bytes)
     return text;
 }
 
+/* Whether c is the second digit of "=0A" or "=0D", in either letter case. */
+bool isLineBreakHexDigit(char c)
+{
+    return c == 'A' || c == 'a' || c == 'D' || c == 'd';
+}
+
 /*
- * Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can
- * form new ones); with KeepStructure the line feeds stay escapes, for the decoding to keep.
+ * Removes every "=00", then turns every "=0A" and "=0D" (either letter case) into a space (two
+ * passes, as removal can form new ones): a value that decoding would break over lines stays on
+ * one line, and "=0D=0A" ends as one space once the field's runs of spaces are joined. With
+ * KeepStructure the line breaks stay escapes, for the decoding to keep.
  */
 QByteArray removeNulAndLineFeedEscapes(QByteArrayView value, ValueSteps steps)
 {
@@ -119,7 +127,7 @@ QByteArray removeNulAndLineFeedEscapes(QByteArrayView value, ValueSteps steps)
     char *const begin = bytes.data();
     write = begin;
     for (qsizetype i = 0; i < size; ++i) {
-        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && (begin[i + 2] == 'A' || begin[i + 2] == 'a')) {
+        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && isLineBreakHexDigit(begin[i + 2])) {
             *write++ = ' ';
             i += 2;
         } else {

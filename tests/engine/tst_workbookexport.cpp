@@ -58,7 +58,7 @@ TextLines escapeCards()
         u"BEGIN:VCARD"_qs,
         u"FN:_x0041_"_qs,
         u"ORG:Nul"_qs + QChar(0) + u"after"_qs,
-        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Dtwo"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Btwo"_qs,
         u"END:VCARD"_qs,
         u"BEGIN:VCARD"_qs,
         u"FN:Emoji 😀"_qs,
@@ -71,7 +71,7 @@ TextLines escapeCards()
 
 const QList<QStringList> kEscapeTable{
     {u"Name"_qs, u"Organization"_qs, u"Note"_qs},
-    {u"_x0041_"_qs, u"Nul"_qs + QChar(0) + u"after"_qs, u"one\rtwo"_qs},
+    {u"_x0041_"_qs, u"Nul"_qs + QChar(0) + u"after"_qs, u"one\vtwo"_qs},
     {u"Emoji 😀"_qs, u"_x005F_x0041_ _X0041_"_qs, u"_x0041"_qs + QChar(1) + u" and "_qs + QChar(0xFFFF)},
 };
 

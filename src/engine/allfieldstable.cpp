@@ -2,6 +2,7 @@
 
 #include "engine/cardscanner.h"
 #include "engine/csvrows.h"
+#include "engine/valuedecoding.h"
 #include "i18n/translate.h"
 #include "text/helperthread.h"
 #include "text/textformat.h"
@@ -38,27 +39,6 @@ QByteArray joined(const std::vector<QByteArrayView> &texts, QByteArrayView separ
         out.append(text);
     }
     return out;
-}
-
-/*
- * A phone as a number: a vCard 4.0 "tel:" address without its scheme, its extension as
- * " ext. " and digits, its other parameters left out. Any other value stays as it is (empty).
- */
-QByteArray dialableNumber(QByteArrayView value)
-{
-    if (value.size() < 4 || QByteArrayView(value.first(4)).compare("tel:", Qt::CaseInsensitive) != 0)
-        return {};
-    value = value.sliced(4);
-    const qsizetype semicolon = value.indexOf(';');
-    QByteArray number = (semicolon < 0 ? value : value.first(semicolon)).toByteArray();
-    for (qsizetype at = semicolon; at >= 0;) {
-        const qsizetype end = value.indexOf(';', at + 1);
-        const QByteArrayView parameter = value.sliced(at + 1, (end < 0 ? value.size() : end) - at - 1);
-        if (parameter.size() > 4 && QByteArrayView(parameter.first(4)).compare("ext=", Qt::CaseInsensitive) == 0)
-            number += " ext. " + parameter.sliced(4).toByteArray();
-        at = end;
-    }
-    return number;
 }
 
 /* The texts that a card's values need besides the record's own bytes, kept while its row is made. */

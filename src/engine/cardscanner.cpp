@@ -718,6 +718,7 @@ private:
     QByteArray m_value;
     std::string m_upperHead;
     QByteArray m_lineStorage;
+    QByteArray m_phoneNumber; // a "tel:" phone's number, decoded from here
     // The line at the scan's position continues a declared quoted-printable value.
     bool m_continuesValue = false;
     // The continuation lines found last, and which of its pieces the scan reaches next.
@@ -844,6 +845,14 @@ void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool d
         JoinedValue joined = joinContinuation(propertyValue, inRun, next);
         storeField(currentCard(), target, joined, m_leftOut);
         return;
+    }
+    // A phone written as a "tel:" address is kept as the number it dials; its ";" parameters
+    // must go before the decoding turns them into spaces.
+    if (target == Target::Phone && !(declared && softBreak)) {
+        if (QByteArray number = dialableNumber(trimControlAndBlank(propertyValue)); !number.isEmpty()) {
+            m_phoneNumber.swap(number);
+            propertyValue = m_phoneNumber;
+        }
     }
     decodeValue(propertyValue, declared, softBreak, inRun, next);
     storeField(currentCard(), target, m_value, m_leftOut);

@@ -493,3 +493,20 @@ void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayV
     value.remove(0, start);
     finishValueTextUtf8(value, delimiter, steps);
 }
+
+QByteArray dialableNumber(QByteArrayView value)
+{
+    if (value.size() < 4 || QByteArrayView(value.first(4)).compare("tel:", Qt::CaseInsensitive) != 0)
+        return {};
+    value = value.sliced(4);
+    const qsizetype semicolon = value.indexOf(';');
+    QByteArray number = (semicolon < 0 ? value : value.first(semicolon)).toByteArray();
+    for (qsizetype at = semicolon; at >= 0;) {
+        const qsizetype end = value.indexOf(';', at + 1);
+        const QByteArrayView parameter = value.sliced(at + 1, (end < 0 ? value.size() : end) - at - 1);
+        if (parameter.size() > 4 && QByteArrayView(parameter.first(4)).compare("ext=", Qt::CaseInsensitive) == 0)
+            number += " ext. " + parameter.sliced(4).toByteArray();
+        at = end;
+    }
+    return number;
+}

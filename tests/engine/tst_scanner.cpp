@@ -88,6 +88,15 @@ private slots:
         QTest::newRow("declared with a group prefix")
             << u"item2.ORG;ENCODING=QUOTED-PRINTABLE:A=3DB"_qs << org << comma << u"A=B"_qs;
 
+        // A phone written as a tel: address is its number.
+        const int phone = int(ContactColumn::Phone1);
+        QTest::newRow("tel: address") << u"TEL;VALUE=uri;TYPE=cell:tel:+1-555-555-0100"_qs << phone << comma
+                                      << u"+1-555-555-0100"_qs;
+        QTest::newRow("tel: with an extension and a context")
+            << u"TEL;VALUE=uri:TEL:+1-555-0100;phone-context=example.com;ext=42"_qs << phone << comma
+            << u"+1-555-0100 ext. 42"_qs;
+        QTest::newRow("tel: in a note stays") << u"NOTE:tel:+1-555-0100"_qs << note << comma << u"tel:+1-555-0100"_qs;
+
         // vCard escapes are undone in every value, once.
         QTest::newRow("escaped comma") << u"ORG:Acme\\, Inc."_qs << org << semicolon << u"Acme, Inc."_qs;
         QTest::newRow("escaped colon") << u"URL:http\\://example.com/"_qs << url << comma << u"http://example.com/"_qs;

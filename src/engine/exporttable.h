@@ -59,7 +59,11 @@ ColumnPresence computeColumnPresence(const CardList &cards);
 /** The columns a CSV flavour leaves out. */
 ColumnPresence flavorDrops(CsvFlavor flavor);
 
-/** The columns an export holds: the present ones less those that a CSV file's flavour leaves out. */
+/**
+ * The columns an export holds: the present ones less those that a CSV file's flavour leaves out.
+ * The Outlook, Google and Yahoo flavours have no structured-name column: their name column is
+ * present also when only a structured name is.
+ */
 ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, CsvFlavor flavor);
 
 /**
@@ -71,7 +75,8 @@ bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
 /**
  * Builds the export table. Every field is enclosed in quote marks, a quote mark inside it written
  * twice (RFC 4180); the text layout holds the values as they are. For a Csv file type the
- * flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
+ * flavour's columns are dropped, and in the Outlook, Google and Yahoo flavours a card without a
+ * formatted name has its structured name in the name column. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
  * A stop request ends the building with WorkStopped.
  */

@@ -149,6 +149,8 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
         }
         target.loadedLines.appendLines(std::move(fileLines));
         target.loadedLines.appendUtf8(QByteArrayView());
+        // The scan finishes the cards that this file leaves open here, before the next file's.
+        target.loadedLines.markFileEnd();
     } catch (const std::bad_alloc &) {
         // The lines appended so far belong to no file: the loaded text is left as it was.
         target.loadedLines.truncate(linesBefore);

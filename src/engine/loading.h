@@ -6,7 +6,10 @@
 
 /** The text of every loaded VCF file, and how many files were loaded. */
 struct LoadedVcards {
-    /** Every line of every loaded file, each file followed by one empty line. */
+    /**
+     * Every line of every loaded file, each file followed by one empty line and a file end
+     * (TextLines::markFileEnd) after it.
+     */
     TextLines loadedLines;
     /** Files loaded since start or since the last clear. */
     qint64 loadedFileCount = 0;

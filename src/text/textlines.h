@@ -53,8 +53,18 @@ public:
      * own, without a copy of its text, and line is left empty; a short one is copied.
      */
     void appendUtf8Buffer(QByteArray &line);
-    /** Moves all lines of other to the end of this list. */
+    /** Moves all lines of other to the end of this list, its file ends with them. */
     void appendLines(TextLines &&other);
+    /**
+     * Records that the lines so far end a file: the lines appended later are another file's.
+     * A loader calls it after each file, so that a reader of the lines can keep files apart.
+     */
+    void markFileEnd();
+    /**
+     * Where the files recorded by markFileEnd end: for each, the number of lines the list held
+     * then, in ascending order. Cutting the list short or removing lines keeps them in place.
+     */
+    const std::vector<qsizetype> &fileEnds() const { return m_fileEnds; }
     /** Keeps the first count lines and drops the rest. */
     void truncate(qsizetype count);
     /**
@@ -124,6 +134,7 @@ private:
     std::vector<Chunk> m_chunks;
     std::vector<Page> m_pages; // the end of every line, less its chunk's base
     qsizetype m_size = 0;
+    std::vector<qsizetype> m_fileEnds; // see fileEnds()
 };
 
 /**

@@ -14,6 +14,9 @@ class QFile;
 /** The three encodings a user can choose for reading and writing text files. */
 enum class TextEncoding { Ansi, Utf8, Utf16 };
 
+/** The byte order in which UTF-16 without a byte-order mark is read. */
+enum class Utf16Order { LittleEndian, BigEndian };
+
 /**
  * An ordered list of text lines, stored compactly as UTF-8 without line-break characters.
  *
@@ -152,7 +155,8 @@ public:
     TextFileReader &operator=(const TextFileReader &) = delete;
 
     /** Reads the file into lines, as readTextLines does; once. */
-    bool readLines(TextEncoding encoding, TextLines &lines, QString *error);
+    bool readLines(TextEncoding encoding, TextLines &lines, QString *error,
+                   Utf16Order utf16Order = Utf16Order::LittleEndian);
 
 private:
     QString m_path;
@@ -166,13 +170,14 @@ private:
  *
  * A byte-order mark (UTF-8, UTF-16 LE or BE) decides the encoding whatever the choice and is
  * not part of the first line; otherwise the chosen encoding is used (ANSI is the user's code
- * page, UTF-16 is little-endian). Lines end at CR LF, LF or a lone CR; a break at the very end
+ * page, UTF-16 is in utf16Order, little-endian unless asked). Lines end at CR LF, LF or a lone CR; a break at the very end
  * adds no empty line. UTF-8 is strict: any invalid sequence fails the whole read with
  * "No mapping for the Unicode character exists in the target multi-byte code page".
  * A file that cannot be opened fails with "Cannot open file "<path>". <reason>".
  * On failure, lines is left empty and error holds the message.
  */
-bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error,
+                   Utf16Order utf16Order = Utf16Order::LittleEndian);
 
 /**
  * A line kept as UTF-8, as text. A U+FEFF at its start is text too (QString::fromUtf8 would drop

@@ -59,20 +59,25 @@ private:
     std::deque<QByteArray> m_texts;
 };
 
-/* Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice. */
+/*
+ * Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice.
+ * Returns how many fields got an apostrophe against formulas.
+ */
 template<typename FieldAt>
-void writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
+int writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
 {
     qsizetype most = 0;
     for (qsizetype i = 0; i < fieldCount; ++i)
         most += shape.fieldRoom(fieldAt(i));
     row.resize(most);
     char *out = row.data();
+    int guarded = 0;
     for (qsizetype i = 0; i < fieldCount; ++i)
-        out = writeQuotedField(out, fieldAt(i), shape);
+        out = writeQuotedField(out, fieldAt(i), shape, &guarded);
     row.truncate(out - row.constData());
     if (row.endsWith(shape.delimiter))
         row.chop(shape.delimiter.size());
+    return guarded;
 }
 
 /* A card's text block: its non-blank values in column order, a line break as a space. */
@@ -1009,15 +1014,15 @@ public:
     {
     }
 
-    /* Reads a card's record; the row goes to keep (row), its text block to txtLines. */
+    /* Reads a card's record; the row goes to keep (row, its guarded fields), its text block to txtLines. */
     template<typename Keep>
     void make(QByteArrayView record, LeftOutValues *leftOut, TextLines &txtLines, const Keep &keep)
     {
         m_source.read(record, leftOut);
         const auto fieldAt = [this](qsizetype i) { return m_source.field(i); };
         if (m_wantRows) {
-            writeRow(m_row, m_source.fieldCount(), fieldAt, m_shape);
-            keep(m_row);
+            const int guarded = writeRow(m_row, m_source.fieldCount(), fieldAt, m_shape);
+            keep(m_row, guarded);
         }
         if (m_wantTxt)
             appendTextBlock(txtLines, m_source.fieldCount(), fieldAt, m_scratch);
@@ -1063,7 +1068,7 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
                     cards.releaseCards(half, i);
                 }
                 laterMaker.make(cards.field(i, kRecordColumn), &laterLeftOut, laterTxt,
-                                [&](QByteArray &row) { later.add(distinct, row); });
+                                [&](QByteArray &row, int guarded) { later.add(distinct, row, guarded); });
             }
         });
     }
@@ -1081,13 +1086,16 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
             cards.clear(); // every row is made: the cards' memory goes before the rows grow
             later.removeRepeatsOf(distinct, stop);
             table.rows.appendLines(std::move(later.rows));
+            table.guardedFields += later.guardedFields;
             table.txtLines.appendLines(std::move(laterTxt));
             if (leftOut)
                 *leftOut += laterLeftOut;
         }
         if (i < half) {
-            earlier.make(cards.field(i, kRecordColumn), leftOut, table.txtLines,
-                         [&](QByteArray &row) { distinct.add(row, DistinctRows::hashOf(row)); });
+            earlier.make(cards.field(i, kRecordColumn), leftOut, table.txtLines, [&](QByteArray &row, int guarded) {
+                if (distinct.add(row, DistinctRows::hashOf(row)))
+                    table.guardedFields += guarded;
+            });
         }
     }
 }

@@ -73,10 +73,11 @@ void chopTrailingDelimiter(QString &row, QChar delimiter)
 
 /*
  * Writes the row into row's buffer, which keeps its memory from row to row: each present
- * column's field in quote marks, a quote mark inside a field written twice.
+ * column's field in quote marks, a quote mark inside a field written twice. Returns how many
+ * fields got an apostrophe against formulas.
  */
-void buildRow(QByteArray &row, ContactFieldsUtf8 fields, const ColumnPresence &presence, const RowBytes &shape,
-              bool nameFromStructuredName)
+int buildRow(QByteArray &row, ContactFieldsUtf8 fields, const ColumnPresence &presence, const RowBytes &shape,
+             bool nameFromStructuredName)
 {
     constexpr size_t kName = size_t(ContactColumn::FormattedName);
     if (nameFromStructuredName && fields[kName].isEmpty())
@@ -88,13 +89,15 @@ void buildRow(QByteArray &row, ContactFieldsUtf8 fields, const ColumnPresence &p
     row.resize(most);
     char *const begin = row.data();
     char *out = begin;
+    int guarded = 0;
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (presence[size_t(column)])
-            out = writeQuotedField(out, fields[size_t(column)], shape);
+            out = writeQuotedField(out, fields[size_t(column)], shape, &guarded);
     }
     row.truncate(out - begin);
     if (row.endsWith(delimiter))
         row.chop(delimiter.size());
+    return guarded;
 }
 
 bool isBlankText(QByteArrayView text)
@@ -122,8 +125,8 @@ void buildLaterRows(LaterRows &later, const CardList &cards, qint64 from, const 
     for (qint64 i = from; i < cards.size(); ++i) {
         if (i % kCardsBetweenStopChecks == 0)
             throwIfStopRequested(stop);
-        buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
-        later.add(distinct, row);
+        const int guarded = buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
+        later.add(distinct, row, guarded);
     }
 }
 
@@ -207,10 +210,12 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
                 cards.clear(); // every row is built: the cards' memory goes before the rows grow
             later.removeRepeatsOf(distinct, stop);
             table.rows.appendLines(std::move(later.rows));
+            table.guardedFields += later.guardedFields;
         }
         if (wantRows && i < half) {
-            buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
-            distinct.add(row, DistinctRows::hashOf(row));
+            const int guarded = buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
+            if (distinct.add(row, DistinctRows::hashOf(row)))
+                table.guardedFields += guarded;
         }
         if (wantTxt)
             appendTxtBlock(table.txtLines, cards.fieldsUtf8(i), presence);

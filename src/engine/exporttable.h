@@ -19,6 +19,11 @@ using ColumnPresence = std::array<bool, kContactColumnCount>;
 struct RowFormat {
     QChar delimiter = u',';
     QChar quoteMark = u'"';
+    /**
+     * Whether a field that a spreadsheet would read as a formula is written with an apostrophe
+     * before it (startsFormula): for the CSV files that people open in a spreadsheet.
+     */
+    bool guardFormulas = false;
 };
 
 /** What the user asked to export: a workbook, a CSV table or the text layout. */
@@ -48,6 +53,8 @@ struct ExportTable {
     ColumnPresence presence{};
     /** All fields: the names of the table's columns, in their order (empty for the fifteen). */
     QStringList columnNames;
+    /** How many fields of the distinct rows got an apostrophe before them (RowFormat::guardFormulas). */
+    qint64 guardedFields = 0;
 };
 
 /** Reports the card number (from 1) and the card count at the start of each card. */

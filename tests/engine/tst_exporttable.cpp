@@ -222,6 +222,43 @@ private slots:
         QCOMPARE(onlyStructured.rows.toStringList(), QStringList{u"\"Lee Bo\""_qs});
     }
 
+    void formulaGuard_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("formula");
+        QTest::newRow("equals") << u"=1+1"_qs << true;
+        QTest::newRow("at") << u"@SUM(A1)"_qs << true;
+        QTest::newRow("tab first") << u"\t=1+1"_qs << true;
+        QTest::newRow("carriage return first") << u"\rx"_qs << true;
+        QTest::newRow("phone number") << u"+49 30 1234"_qs << false;
+        QTest::newRow("negative number") << u"-5"_qs << false;
+        QTest::newRow("number with an extension") << u"+1 (555) 010/0142 ext. 42"_qs << false;
+        QTest::newRow("extension without digits") << u"+1 555 ext. "_qs << true;
+        QTest::newRow("letters after minus") << u"-2h"_qs << true;
+        QTest::newRow("letters in a phone") << u"+1 (555) CALL-NOW"_qs << true;
+        QTest::newRow("plus alone") << u"+"_qs << false;
+        QTest::newRow("formula later in the text") << u"a=1+1"_qs << false;
+    }
+
+    void formulaGuard()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, formula);
+        const QString quoted = u'"' + value + u'"';
+        for (const bool guard : {false, true}) {
+            CardList cards;
+            cards.append(makeCard({{ContactColumn::Note, value}}));
+            cards.append(makeCard({{ContactColumn::Note, value}})); // a duplicate row is one field
+            const ColumnPresence presence = computeColumnPresence(cards);
+            const ExportTable table = buildExportTable(std::move(cards), presence, ExportType::Csv, CsvFlavor::Plain,
+                                                       RowFormat{u',', u'"', guard});
+            const bool guarded = guard && formula;
+            QCOMPARE(table.rows.toStringList(), QStringList{guarded ? u"\"'"_qs + quoted.sliced(1) : quoted});
+            QCOMPARE(table.guardedFields, guarded ? 1 : 0);
+            QCOMPARE(table.txtLines.at(0), value); // the text layout is never guarded
+        }
+    }
+
     void noValuesNoRows()
     {
         ExportTable table = buildTable({makeCard({}), makeCard({{ContactColumn::Note, u"\""_qs}})}, ExportType::Csv,

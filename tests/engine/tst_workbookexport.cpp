@@ -156,6 +156,57 @@ private slots:
             QVERIFY2(width.toDouble() >= 40 && width.toDouble() < 41, qPrintable(QString::number(width.toDouble())));
     }
 
+    void quoteMarksReachEveryWriter_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("CSV") << u"quotes.csv"_qs;
+        QTest::newRow("TXT") << u"quotes.txt"_qs;
+        QTest::newRow("xls") << u"quotes.xls"_qs;
+        QTest::newRow("xlsx") << u"quotes.xlsx"_qs;
+    }
+
+    void quoteMarksReachEveryWriter()
+    {
+        // A quote mark inside a value, at its start and at its end is read back as written.
+        QFETCH(QString, name);
+        const TextLines cards = TextLines::fromStringList({
+            u"BEGIN:VCARD"_qs,
+            u"FN:Robert \"Bob\" Smith"_qs,
+            u"ORG:\"Quotes\" & Co"_qs,
+            u"NOTE:He said \"hi\""_qs,
+            u"END:VCARD"_qs,
+            u"BEGIN:VCARD"_qs,
+            u"FN:Ann Lee"_qs,
+            u"ORG:5\" Disks Ltd"_qs,
+            u"NOTE:\""_qs,
+            u"END:VCARD"_qs,
+            QString(),
+        });
+        RecordingEvents host;
+        host.options.sort = false;
+        const QString path = m_dir.filePath(name);
+        const bool text = name.endsWith(u".txt"_qs);
+        const ExportType type = name.endsWith(u".csv"_qs) ? ExportType::Csv : text ? ExportType::Txt : ExportType::Xls;
+        QCOMPARE(runExport(cards, host.request(type, path), host), ExportOutcome::Written);
+
+        const QList<QStringList> table{
+            {u"Name"_qs, u"Organization"_qs, u"Note"_qs},
+            {u"Robert \"Bob\" Smith"_qs, u"\"Quotes\" & Co"_qs, u"He said \"hi\""_qs},
+            {u"Ann Lee"_qs, u"5\" Disks Ltd"_qs, u"\""_qs},
+        };
+        if (text) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QStringList lines = QString::fromUtf8(file.readAll()).remove(QChar(0xFEFF)).split(u"\r\n"_qs);
+            QCOMPARE(lines, (QStringList{table[1][0], table[1][1], table[1][2], QString(), table[2][0], table[2][1],
+                                         table[2][2], QString(), QString()}));
+        } else if (type == ExportType::Csv) {
+            QCOMPARE(csvTable(path), table);
+        } else {
+            QCOMPARE(jsonTable(dumpWorkbook(path).value(u"cells"_qs).toArray()), table);
+        }
+    }
+
     void readersSeeWhatTheCsvHolds_data()
     {
         QTest::addColumn<QString>("name");

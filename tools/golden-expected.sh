@@ -1,7 +1,8 @@
 #!/bin/sh
 # Writes the expected files of one golden-file case under tests/data/cards/:
 #   tools/golden-expected.sh CONVERTER CASE_DIR KIND...      (KIND: csv or txt)
-# It runs CONVERTER on CASE_DIR/input.vcf with the options of CASE_DIR/case.ini, the way
+# It runs CONVERTER on CASE_DIR/input.vcf (and CASE_DIR/input2.vcf after it, when the case has
+# one) with the options of CASE_DIR/case.ini, the way
 # tst_cards does, and stores what it writes as CASE_DIR/expected.KIND. Read every file it
 # writes before committing it: a golden file holds what a user wants to see, not whatever the
 # converter happens to write (tests/data/cards/README.md).
@@ -47,7 +48,11 @@ done < "$case_dir/case.ini"
 for kind in $kinds; do
     case $kind in csv | txt) ;; *) echo "unknown kind $kind (csv or txt)" >&2; exit 2 ;; esac
     tmp=$(mktemp -d)
-    "$converter" "$@" -o "$tmp/out.$kind" "$case_dir/input.vcf" >/dev/null
+    if [ -f "$case_dir/input2.vcf" ]; then
+        "$converter" "$@" -o "$tmp/out.$kind" "$case_dir/input.vcf" "$case_dir/input2.vcf" >/dev/null
+    else
+        "$converter" "$@" -o "$tmp/out.$kind" "$case_dir/input.vcf" >/dev/null
+    fi
     mv "$tmp/out.$kind" "$case_dir/expected.$kind"
     rmdir "$tmp"
     echo "$case_dir/expected.$kind"

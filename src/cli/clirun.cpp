@@ -105,6 +105,9 @@ public:
         // So is what the columns had no place for, and the option that keeps it.
         if (!message.leftOutNote.isEmpty())
             m_printer.printLine(m_err, message.leftOutNote);
+        // And which fields got an apostrophe so that a spreadsheet does not run them.
+        if (!message.formulaNote.isEmpty())
+            m_printer.printLine(m_err, message.formulaNote);
     }
 
     /* Takes the bar off the terminal once the export has ended without a message. */

@@ -2,6 +2,7 @@
 
 #include "engine/cardscanner.h"
 #include "engine/csvrows.h"
+#include "engine/valuedecoding.h"
 #include "i18n/translate.h"
 #include "text/helperthread.h"
 #include "text/textformat.h"
@@ -41,27 +42,6 @@ QByteArray joined(const std::vector<QByteArrayView> &texts, QByteArrayView separ
     return out;
 }
 
-/*
- * A phone as a number: a vCard 4.0 "tel:" address without its scheme, its extension as
- * " ext. " and digits, its other parameters left out. Any other value stays as it is (empty).
- */
-QByteArray dialableNumber(QByteArrayView value)
-{
-    if (value.size() < 4 || QByteArrayView(value.first(4)).compare("tel:", Qt::CaseInsensitive) != 0)
-        return {};
-    value = value.sliced(4);
-    const qsizetype semicolon = value.indexOf(';');
-    QByteArray number = (semicolon < 0 ? value : value.first(semicolon)).toByteArray();
-    for (qsizetype at = semicolon; at >= 0;) {
-        const qsizetype end = value.indexOf(';', at + 1);
-        const QByteArrayView parameter = value.sliced(at + 1, (end < 0 ? value.size() : end) - at - 1);
-        if (parameter.size() > 4 && QByteArrayView(parameter.first(4)).compare("ext=", Qt::CaseInsensitive) == 0)
-            number += " ext. " + parameter.sliced(4).toByteArray();
-        at = end;
-    }
-    return number;
-}
-
 /* The texts that a card's values need besides the record's own bytes, kept while its row is made. */
 class MadeTexts
 {
@@ -99,20 +79,25 @@ protected:
     MadeTexts m_made;
 };
 
-/* Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice. */
+/*
+ * Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice.
+ * Returns how many fields got an apostrophe against formulas.
+ */
 template<typename FieldAt>
-void writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
+int writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
 {
     qsizetype most = 0;
     for (qsizetype i = 0; i < fieldCount; ++i)
         most += shape.fieldRoom(fieldAt(i));
     row.resize(most);
     char *out = row.data();
+    int guarded = 0;
     for (qsizetype i = 0; i < fieldCount; ++i)
-        out = writeQuotedField(out, fieldAt(i), shape);
+        out = writeQuotedField(out, fieldAt(i), shape, &guarded);
     row.truncate(out - row.constData());
     if (row.endsWith(shape.delimiter))
         row.chop(shape.delimiter.size());
+    return guarded;
 }
 
 /* A card's text block: its non-blank values in column order, a line break as a space. */
@@ -1027,15 +1012,15 @@ public:
     {
     }
 
-    /* Reads a card's record; the row goes to keep (row), its text block to txtLines. */
+    /* Reads a card's record; the row goes to keep (row, its guarded fields), its text block to txtLines. */
     template<typename Keep>
     void make(QByteArrayView record, LeftOutValues *leftOut, TextLines &txtLines, const Keep &keep)
     {
         m_source.read(record, leftOut);
         const auto fieldAt = [this](qsizetype i) { return m_source.field(i); };
         if (m_wantRows) {
-            writeRow(m_row, m_source.fieldCount(), fieldAt, m_shape);
-            keep(m_row);
+            const int guarded = writeRow(m_row, m_source.fieldCount(), fieldAt, m_shape);
+            keep(m_row, guarded);
         }
         if (m_wantTxt)
             appendTextBlock(txtLines, m_source.fieldCount(), fieldAt, m_scratch);
@@ -1081,7 +1066,7 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
                     cards.releaseCards(half, i);
                 }
                 laterMaker.make(cards.field(i, kRecordColumn), &laterLeftOut, laterTxt,
-                                [&](QByteArray &row) { later.add(distinct, row); });
+                                [&](QByteArray &row, int guarded) { later.add(distinct, row, guarded); });
             }
         });
     }
@@ -1099,13 +1084,16 @@ void makeRows(CardList &cards, ExportTable &table, const Source &source, const R
             cards.clear(); // every row is made: the cards' memory goes before the rows grow
             later.removeRepeatsOf(distinct, stop);
             table.rows.appendLines(std::exchange(later.rows, TextLines()));
+            table.guardedFields += later.guardedFields;
             table.txtLines.appendLines(std::exchange(laterTxt, TextLines()));
             if (leftOut)
                 *leftOut += laterLeftOut;
         }
         if (i < half) {
-            earlier.make(cards.field(i, kRecordColumn), leftOut, table.txtLines,
-                         [&](QByteArray &row) { distinct.add(row, DistinctRows::hashOf(row)); });
+            earlier.make(cards.field(i, kRecordColumn), leftOut, table.txtLines, [&](QByteArray &row, int guarded) {
+                if (distinct.add(row, DistinctRows::hashOf(row)))
+                    table.guardedFields += guarded;
+            });
         }
     }
 }

@@ -59,13 +59,36 @@ bool isBlank(QByteArrayView line)
     return trimControlAndBlank(line).isEmpty();
 }
 
-/* Whether the line is marker ("BEGIN:VCARD" or "END:VCARD"), in any letter case, with white space around it. */
+/* Whether text is a group prefix: letters, digits and "-" in groups, each ended by a ".". */
+bool isGroupPrefix(QByteArrayView text)
+{
+    if (text.isEmpty() || text.back() != '.' || text.front() == '.')
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        const bool word = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-';
+        if (!word && !(c == '.' && text[i - 1] != '.'))
+            return false;
+    }
+    return true;
+}
+
+/*
+ * Whether the line is marker ("BEGIN:VCARD" or "END:VCARD"), in any letter case, with white
+ * space around it and a group prefix before it ("item1.BEGIN:VCARD"), which vCard allows.
+ */
 bool isCardMarker(QByteArrayView line, QByteArrayView marker)
 {
-    // The common line is much longer or shorter than a marker with a blank or two.
-    if (line.size() < marker.size() || line.size() > marker.size() + 8)
+    if (line.size() < marker.size())
         return false;
-    return equalsUpper(trimControlAndBlank(line), marker);
+    // The common line ends with another character than a marker with a blank or two does.
+    qsizetype end = line.size();
+    while (end > 0 && static_cast<unsigned char>(line[end - 1]) <= 0x20)
+        --end;
+    if (end < marker.size() || !equalsUpper(line.sliced(end - marker.size(), marker.size()), marker))
+        return false;
+    const QByteArrayView before = trimControlAndBlank(line.first(end - marker.size()));
+    return before.isEmpty() || (before.end() == line.data() + end - marker.size() && isGroupPrefix(before));
 }
 
 bool isCardBoundary(QByteArrayView line)
@@ -74,12 +97,13 @@ bool isCardBoundary(QByteArrayView line)
 }
 
 /*
- * A folded line: it starts with a space or a tab and holds more than white space. An indented
- * "BEGIN:VCARD" or "END:VCARD" stands for itself; taken as a fold, it would lose a card.
+ * A folded line: it starts with a space or a tab and holds more than white space. It is part of
+ * the line before, also when its text is "BEGIN:VCARD" or "END:VCARD": a folded value does not
+ * end its card.
  */
 bool isFoldedContinuation(QByteArrayView line)
 {
-    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !isBlank(line) && !isCardBoundary(line);
+    return !line.isEmpty() && (line.front() == ' ' || line.front() == '\t') && !isBlank(line);
 }
 
 /*
@@ -159,13 +183,19 @@ public:
         next = first + 1;
         if (next >= m_lines.size() || !isFoldedContinuation(m_lines.utf8At(next)))
             return line;
+        // A folded line at the start of the next loaded file is that file's.
+        const std::vector<qsizetype> &fileEnds = m_lines.fileEnds();
+        const auto fileEnd = std::upper_bound(fileEnds.begin(), fileEnds.end(), first);
+        const qsizetype end = fileEnd == fileEnds.end() ? m_lines.size() : *fileEnd;
+        if (next >= end)
+            return line;
         // The colon and the declaration are looked for once, not again for every fold.
         qsizetype colon = valueColon(line);
         bool declared = continuesValue || (colon >= 0 && declaresQuotedPrintableBefore(line, colon));
         if (declared && line.endsWith('='))
             return line;
         storage = line.toByteArray();
-        while (next < m_lines.size()) {
+        while (next < end) {
             const QByteArrayView fold = m_lines.utf8At(next);
             if (!isFoldedContinuation(fold))
                 break;
@@ -650,11 +680,14 @@ void trimControlAndBlankInPlace(QByteArray &field)
  * The scan's state from line to line: the cards that are open, innermost last, and the cards
  * found so far.
  *
- * The first working card is also the one that collects outside every card: there, as before
- * the first "BEGIN:VCARD", values carry from one "END:VCARD" to the next, and "BEGIN:VCARD"
- * empties it. A "BEGIN:VCARD" inside an open card starts a card of its own; when it ends, the
- * card around it collects again with the values it had. Cards are listed in the order in
- * which they begin, so a card that ends inside another waits until the outermost one is done.
+ * The first working card is also the one that collects outside every card: "END:VCARD" there
+ * makes a card of what it collected since the last one (none when it collected nothing: a
+ * doubled "END:VCARD"), and every "END:VCARD" empties the card it finished, so that a card
+ * without "BEGIN:VCARD" starts empty. A "BEGIN:VCARD" inside an open card starts a card of its
+ * own; when it ends, the card around it collects again with the values it had. Cards are listed
+ * in the order in which they begin, so a card that ends inside another waits until the
+ * outermost one is done. Where a loaded file ends (TextLines::fileEnds), its open cards are
+ * finished and the next file starts with nothing collected.
  */
 class CardScanner
 {
@@ -665,12 +698,20 @@ public:
         , m_mode(mode)
         , m_steps(mode == ScanMode::AllFields ? ValueSteps::KeepStructure : ValueSteps::Flatten)
         , m_stop(std::move(stop))
+        , m_fileEnds(lines.fileEnds())
     {
         m_working.resize(1);
     }
 
     /* Scans the logical lines that start in [from, to); joins may read on past to. */
     void scan(qsizetype from, qsizetype to);
+    /* Finishes the cards still open, innermost first, and empties what was collected outside them. */
+    void finishFile()
+    {
+        finishOpenCards();
+        m_working.front().reset();
+        m_collectedOutside = false;
+    }
     /* Finishes the cards still open, innermost first, as if "END:VCARD" followed. */
     void finishOpenCards()
     {
@@ -709,15 +750,21 @@ private:
     QByteArray m_record;
     std::vector<WorkingCard> m_working; // the open cards (at least the outside one), buffers kept
     qsizetype m_openCount = 0;
-    qint64 m_begun = 0;                    // cards begun so far, for the order of the inner ones
-    std::vector<qint64> m_beginOrder;      // when each open card began
-    CardList m_cards;                      // the cards found, in the order in which they begin
-    CardList m_innerCards;                 // cards ended inside a card that is still open
-    std::vector<qint64> m_innerBeginOrder; // when each of those began
+    // A property line came since the last "END:VCARD" (or the start): an "END:VCARD" outside
+    // every card makes a card only then.
+    bool m_collectedOutside = false;
+    const std::vector<qsizetype> &m_fileEnds; // where each loaded file's lines end
+    size_t m_nextFileEnd = 0;                 // the first of them that the scan has not passed
+    qint64 m_begun = 0;                       // cards begun so far, for the order of the inner ones
+    std::vector<qint64> m_beginOrder;         // when each open card began
+    CardList m_cards;                         // the cards found, in the order in which they begin
+    CardList m_innerCards;                    // cards ended inside a card that is still open
+    std::vector<qint64> m_innerBeginOrder;    // when each of those began
     std::array<QByteArray, kContactColumnCount> m_normalized;
     QByteArray m_value;
     std::string m_upperHead;
     QByteArray m_lineStorage;
+    QByteArray m_phoneNumber; // a "tel:" phone's number, decoded from here
     // The line at the scan's position continues a declared quoted-printable value.
     bool m_continuesValue = false;
     // The continuation lines found last, and which of its pieces the scan reaches next.
@@ -737,6 +784,10 @@ void CardScanner::beginCard()
 
 void CardScanner::endCard()
 {
+    const bool collected = m_collectedOutside;
+    m_collectedOutside = false;
+    if (m_openCount == 0 && !collected)
+        return; // a doubled "END:VCARD" ends nothing
     if (m_openCount <= 1) {
         // The outermost card, or one without "BEGIN:VCARD": its place in the list is now.
         if (m_mode == ScanMode::AllFields)
@@ -761,6 +812,8 @@ void CardScanner::endCard()
             appendFinished(currentCard(), m_innerCards);
         m_innerBeginOrder.push_back(m_beginOrder.back());
     }
+    // The card's values end with it: a card that follows without "BEGIN:VCARD" starts empty.
+    currentCard().reset();
     if (m_openCount > 0) {
         --m_openCount;
         m_beginOrder.pop_back();
@@ -778,13 +831,8 @@ void CardScanner::releaseLargeScratch()
 }
 
 /*
- * Appends the finished card to cards. The working card keeps its fields trimmed, for a card
- * without "BEGIN:VCARD" after it carries that text on; a short field is normalised into a
- * buffer of its own. A long one is normalised where it is and shared with the card list, so
- * that it is held once; as normalising it again changes nothing, the text carried on gives
- * the same field. Only a slot of a multi-slot field would tell the difference, by being
- * free when its text normalised to nothing: such a field keeps a single "=", which is not
- * empty and normalises to nothing again.
+ * Appends the finished card to cards: a short field is normalised into a buffer of its own, a
+ * long one where it is, and shared with the card list, so that it is held once.
  */
 void CardScanner::appendFinished(WorkingCard &working, CardList &cards)
 {
@@ -806,9 +854,7 @@ void CardScanner::appendFinished(WorkingCard &working, CardList &cards)
             continue;
         }
         normalizeFieldUtf8InPlace(field);
-        if (field.isEmpty())
-            field = QByteArray(1, '=');
-        else
+        if (!field.isEmpty())
             buffers[size_t(i)] = &field;
     }
     cards.appendBuffers(buffers);
@@ -844,6 +890,14 @@ void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool d
         JoinedValue joined = joinContinuation(propertyValue, inRun, next);
         storeField(currentCard(), target, joined, m_leftOut);
         return;
+    }
+    // A phone written as a "tel:" address is kept as the number it dials; its ";" parameters
+    // must go before the decoding turns them into spaces.
+    if (target == Target::Phone && !(declared && softBreak)) {
+        if (QByteArray number = dialableNumber(trimControlAndBlank(propertyValue)); !number.isEmpty()) {
+            m_phoneNumber.swap(number);
+            propertyValue = m_phoneNumber;
+        }
     }
     decodeValue(propertyValue, declared, softBreak, inRun, next);
     storeField(currentCard(), target, m_value, m_leftOut);
@@ -996,10 +1050,20 @@ void CardScanner::scan(qsizetype from, qsizetype to)
 {
     constexpr qsizetype kLinesBetweenStopChecks = 4096;
     qsizetype linesToStopCheck = 0;
+    // The file ends before from belong to lines that another scan read.
+    while (m_nextFileEnd < m_fileEnds.size() && m_fileEnds[m_nextFileEnd] < from)
+        ++m_nextFileEnd;
     for (qsizetype index = from; index < to;) {
         if (--linesToStopCheck < 0) {
             throwIfStopRequested(m_stop);
             linesToStopCheck = kLinesBetweenStopChecks;
+        }
+        // A file's lines ended before this line (a join may have read past the end, into the
+        // folded lines at the next file's start, which stay the empty line's).
+        if (m_nextFileEnd < m_fileEnds.size() && m_fileEnds[m_nextFileEnd] <= index) {
+            finishFile();
+            while (m_nextFileEnd < m_fileEnds.size() && m_fileEnds[m_nextFileEnd] <= index)
+                ++m_nextFileEnd;
         }
         qsizetype next;
         const QByteArrayView line = m_logical.read(index, next, m_lineStorage, m_continuesValue);
@@ -1018,6 +1082,8 @@ void CardScanner::scan(qsizetype from, qsizetype to)
         // Whether the lines after this one continue a declared value, after a soft line break.
         const bool softBreak = (m_continuesValue || declared) && line.endsWith('=') && next < m_logical.size()
                                && !m_logical.isBlankAsLoaded(next);
+        if (target != Target::Begin && target != Target::End && colon >= 0)
+            m_collectedOutside = true;
         if (target == Target::Begin) {
             beginCard();
         } else if (target == Target::End) {
@@ -1037,15 +1103,23 @@ void CardScanner::scan(qsizetype from, qsizetype to)
     }
 }
 
+/* Whether line i is a "BEGIN:VCARD" line of its own: not folded, and continued by no folded line. */
+bool isUnfoldedBegin(const TextLines &lines, qsizetype i)
+{
+    const QByteArrayView line = lines.utf8At(i);
+    return isCardMarker(line, "BEGIN:VCARD") && !isFoldedContinuation(line)
+           && !(i + 1 < lines.size() && isFoldedContinuation(lines.utf8At(i + 1)));
+}
+
 /*
- * A place to cut the lines in two for a second thread: a "BEGIN:VCARD" line that no folded
- * line continues. When no card is open before it, the cards are empty after it whatever came
- * before, so the two halves scan to the same cards as the whole. Returns 0 when there is none.
+ * A place to cut the lines in two for a second thread: a "BEGIN:VCARD" line of its own. When no
+ * card is open before it, the cards are empty after it whatever came before, so the two halves
+ * scan to the same cards as the whole. Returns 0 when there is none.
  */
 qsizetype splitPoint(const TextLines &lines)
 {
     for (qsizetype i = lines.size() / 2; i + 1 < lines.size(); ++i) {
-        if (isCardMarker(lines.utf8At(i), "BEGIN:VCARD") && !isFoldedContinuation(lines.utf8At(i + 1)))
+        if (isUnfoldedBegin(lines, i))
             return i;
     }
     return 0;
@@ -1062,11 +1136,11 @@ qsizetype linesOfFirstCards(const TextLines &lines, qsizetype cards)
 {
     qsizetype begun = 0;
     for (qsizetype i = 0; i < lines.size(); ++i) {
-        if (!isCardMarker(lines.utf8At(i), "BEGIN:VCARD"))
+        // As at the split for a second thread: a folded line is part of another. (An indented
+        // BEGIN after an empty line, which begins a card, is not counted: more lines are read.)
+        if (!isUnfoldedBegin(lines, i))
             continue;
-        // As at the split for a second thread: a folded line after it would join it.
-        const bool folded = i + 1 < lines.size() && isFoldedContinuation(lines.utf8At(i + 1));
-        if (begun >= cards && !folded)
+        if (begun >= cards)
             return i;
         ++begun;
     }

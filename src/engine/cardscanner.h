@@ -25,27 +25,31 @@ inline constexpr int kRecordColumn = 0;
  * declares quoted-printable encoding is decoded as such (in its declared character set) and
  * takes the lines after its soft line breaks (each "=" at a line's end goes with the break).
  * Cards nest: a "BEGIN:VCARD" inside a card, or an AGENT whose value is "BEGIN:VCARD", starts
- * a card of its own, and the cards still open at the end are finished there. Outside a card,
- * "BEGIN:VCARD" empties the working card and "END:VCARD" appends a normalised copy of it, as
- * UTF-8. Never fails on its input; the time grows linearly with it. A stop request ends the
- * scan with WorkStopped.
+ * a card of its own, and the cards still open where a loaded file ends (TextLines::fileEnds)
+ * or the lines end are finished there. "BEGIN:VCARD" and "END:VCARD" count with white space
+ * around them and a group prefix, never as a folded line. Outside a card, "BEGIN:VCARD" empties
+ * the working card and "END:VCARD" appends a normalised copy of it, as UTF-8, when a property
+ * line came since the last one; every "END:VCARD" empties the card it finished. Never fails
+ * on its input; the time grows linearly with it. A stop request ends the scan with WorkStopped.
  *
  * With ScanMode::AllFields, each card is one record in field kRecordColumn: every property that
  * All fields keeps, read by the same rules (a continuation line of a declared value is part of
- * that value only), with its label and components; a card's values do not carry on to a card
- * that follows without "BEGIN:VCARD". With the fifteen columns, leftOut (when given) counts the
+ * that value only), with its label and components. With the fifteen columns, leftOut (when given) counts the
  * values of the cards that no column holds: phones beyond the third, e-mail addresses beyond
  * the fifth, addresses, web pages and notes beyond the first, and the kinds without a column.
  */
 CardList scanCards(const TextLines &lines, QChar delimiter, const std::stop_token &stop = {},
                    ScanMode mode = ScanMode::FifteenColumns, LeftOutValues *leftOut = nullptr);
 
-/** Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it. */
+/**
+ * Whether a line is BEGIN:VCARD or END:VCARD, in any letter case, with white space around it and
+ * an optional group prefix ("item1.BEGIN:VCARD").
+ */
 bool isCardBoundaryLine(QByteArrayView utf8Line);
 
 /**
  * How many of the first lines hold the first cards: the lines before the first "BEGIN:VCARD"
- * line (not continued by a folded line) that comes after at least cards others; all lines when
+ * line (neither folded nor continued by a folded line) that comes after at least cards others; all lines when
  * there is none. Scanning only those lines gives the first cards of the whole scan, at least
  * cards of them where there are that many, save a card still open where they end (one left
  * without its END:VCARD), which ends there.

@@ -75,6 +75,16 @@ WriteResult writeExportFile(const FinishedRows &rows, const TextLines &txtLines,
     return result;
 }
 
+QString formulaGuardNote(qint64 guardedFields)
+{
+    if (guardedFields == 0)
+        return QString();
+    return formatText(translate(QStringLiteral("%s fields began like a spreadsheet formula (=, +, - or @) and were "
+                                               "written with an apostrophe before them, so that a spreadsheet shows "
+                                               "them as text.")),
+                      QString::number(guardedFields));
+}
+
 QString replacedCharactersNote(const ReplacedCharacters &replaced, bool outlookAnsi)
 {
     if (replaced.characters == 0)
@@ -98,6 +108,10 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
 {
     const OutputKind kind = outputKindForFileName(request.exportFileName);
     TableLayout layout{request.fileType, request.flavor, request.format, kind == OutputKind::TxtLines, request.columns};
+    // The default and Excel CSV files are opened in spreadsheets; the importers' files, text
+    // and workbooks (whose cells are text) are not read as formulas.
+    layout.format.guardFormulas
+        = kind == OutputKind::Rows && request.fileType == ExportType::Csv && request.flavor == CsvFlavor::Plain;
     layout.format = exportRowFormat(layout);
     const RowFormat format = layout.format;
     BuiltTable built = buildTable(loadedLines, layout, events, stop);
@@ -122,6 +136,7 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
                                   : FinishedRows();
     events.progressed(ExportStage::Writing, 80);
 
+    const qint64 guardedFields = table.guardedFields;
     ReplacedCharacters replaced;
     const WriteResult result = writeExportFile(rows, table.txtLines, request.exportFileName, options.encoding, format,
                                                events, stop, &replaced);
@@ -140,7 +155,8 @@ ExportOutcome exportLines(TextLines &loadedLines, const ExportRequest &request, 
                                                                   && request.flavor == CsvFlavor::Outlook
                                                                   && options.encoding == TextEncoding::Ansi),
                              tableCountsSentence(built.counts),
-                             built.leftOutNote});
+                             built.leftOutNote,
+                             formulaGuardNote(guardedFields)});
         return ExportOutcome::Written;
     }
     events.messageReady({MessageIcon::Error,

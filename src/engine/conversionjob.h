@@ -64,7 +64,15 @@ struct ExportMessage {
      * file's columns had no place for, and that All fields keeps them. Empty otherwise.
      */
     QString leftOutNote = {};
+    /**
+     * One more sentence of a written file's message: how many fields got an apostrophe before
+     * them so that a spreadsheet does not run them as formulas (formulaGuardNote). Empty otherwise.
+     */
+    QString formulaNote = {};
 };
+
+/** The sentence on fields written with an apostrophe against formulas; empty for none. */
+QString formulaGuardNote(qint64 guardedFields);
 
 /**
  * What an export tells its caller while it runs, on the export's thread. Neither call may wait

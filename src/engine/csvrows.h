@@ -23,10 +23,12 @@
 struct RowBytes {
     QByteArray delimiter;
     QByteArray quoteMark;
+    bool guardFormulas = false;
 
     explicit RowBytes(RowFormat format)
         : delimiter(QString(format.delimiter).toUtf8())
         , quoteMark(QString(format.quoteMark).toUtf8())
+        , guardFormulas(format.guardFormulas)
     {
     }
 
@@ -34,15 +36,61 @@ struct RowBytes {
     qsizetype fieldRoom(QByteArrayView text) const { return 2 * text.size() + 2 * quoteMark.size() + delimiter.size(); }
 };
 
+/* Whether text, after a leading "+" or "-", is a number or a phone number: digits, spaces and
+ * "( ) . / -", with at most " ext. " and digits at its end. */
+inline bool isNumberOrPhone(QByteArrayView text)
+{
+    const qsizetype extension = text.lastIndexOf(" ext. ");
+    if (extension >= 0) {
+        const QByteArrayView digits = text.sliced(extension + 6);
+        if (digits.isEmpty() || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+            return false;
+        text = text.first(extension);
+    }
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return (c >= '0' && c <= '9') || c == ' ' || c == '(' || c == ')' || c == '.' || c == '/' || c == '-';
+    });
+}
+
+/**
+ * Whether a spreadsheet would read a field that starts so as a formula (CSV injection,
+ * CWE-1236): it starts with "=", "@", a tab or a carriage return, or with "+" or "-" followed
+ * by something other than a number or a phone number.
+ */
+inline bool startsFormula(QByteArrayView text)
+{
+    if (text.isEmpty())
+        return false;
+    switch (text.front()) {
+    case '=':
+    case '@':
+    case '\t':
+    case '\r':
+        return true;
+    case '+':
+    case '-':
+        return !isNumberOrPhone(text.sliced(1));
+    default:
+        return false;
+    }
+}
+
 /**
  * Writes text to out enclosed in quote marks, a quote mark inside it written twice, then the
  * delimiter; returns the end of what it wrote. out has room for shape.fieldRoom(text). In
  * UTF-8 a character's bytes never occur inside another's, so the quote mark is found as bytes.
+ * With shape.guardFormulas, a text that startsFormula gets an apostrophe before it, counted in
+ * guarded.
  */
-inline char *writeQuotedField(char *out, QByteArrayView text, const RowBytes &shape)
+inline char *writeQuotedField(char *out, QByteArrayView text, const RowBytes &shape, int *guarded = nullptr)
 {
     const QByteArrayView quote = shape.quoteMark;
     out = std::copy_n(quote.data(), quote.size(), out);
+    if (shape.guardFormulas && startsFormula(text)) {
+        *out++ = '\'';
+        if (guarded)
+            ++*guarded;
+    }
     if (quote.isEmpty()) {
         out = std::copy_n(text.data(), text.size(), out);
     } else {
@@ -129,13 +177,21 @@ inline constexpr qint64 kCardsWorthASecondThread = 20000;
 struct LaterRows {
     TextLines rows;
     std::vector<size_t> hashes;
+    std::vector<std::pair<qsizetype, int>> guards; // the rows with guarded fields, and how many
+    qint64 guardedFields = 0;                      // those of the rows kept, after removeRepeatsOf
 
-    /* Keeps row (distinct keeps this list's rows) unless an identical one is there. */
-    void add(DistinctRows &distinct, QByteArray &row)
+    /*
+     * Keeps row (distinct keeps this list's rows) unless an identical one is there; guarded
+     * is the number of its fields that got an apostrophe.
+     */
+    void add(DistinctRows &distinct, QByteArray &row, int guarded = 0)
     {
         const size_t hash = DistinctRows::hashOf(row);
-        if (distinct.add(row, hash))
+        if (distinct.add(row, hash)) {
             hashes.push_back(hash);
+            if (guarded > 0)
+                guards.emplace_back(qsizetype(hashes.size()) - 1, guarded);
+        }
     }
 
     /* Drops the rows that earlier holds as well. */
@@ -147,6 +203,8 @@ struct LaterRows {
                 throwIfStopRequested(stop);
             repeated[size_t(i)] = earlier.contains(rows.utf8At(i), hashes[size_t(i)]);
         }
+        for (const auto &[row, guarded] : guards)
+            guardedFields += repeated[size_t(row)] ? 0 : guarded;
         rows.removeLines(repeated);
     }
 };

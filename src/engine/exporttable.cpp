@@ -32,16 +32,21 @@ int flavorIndex(ExportType fileType, CsvFlavor flavor)
     return 0;
 }
 
-// Header names per column: default, outlook, google, yahoo. nullptr: no name in that flavour.
+/*
+ * Header names per column: default, outlook, google, yahoo. nullptr: no name in that flavour.
+ * The importers store a structured-name column as the given name and read "Department",
+ * "Subject" and "Job Title" as the contact's own, so those flavours leave out the structured
+ * name and the revision.
+ */
 const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
     {"Name", "First Name", "Name", "First Name"},
-    {"Given Name", nullptr, "Given Name", nullptr},
+    {"Given Name", nullptr, nullptr, nullptr},
     {"Phone", "Home Phone", "Phone 1 - Value", "Phone"},
     {"Phone2", "Business Phone", "Phone 2 - Value", "Home"},
     {"Phone3", "Business Phone 2", "Phone 3 - Value", "Work"},
     {"Organization", "Company", "Organization 1 - Name", "Company"},
     {"Address", "Home Address", "Address 1 - Formatted", "Home Address"},
-    {"Revision", "Department", "Subject", "Job Title"},
+    {"Revision", nullptr, nullptr, nullptr},
     {"Email", "E-mail Address", "E-mail 1 - Value", "Email"},
     {"Email2", "E-mail 2 Address", "E-mail 2 - Value", "Home Email"},
     {"Email3", "E-mail 3 Address", nullptr, "Work Email"},
@@ -51,6 +56,15 @@ const char *const kHeaderNames[kContactColumnCount][kFlavorCount] = {
     {"Note", "Notes", "Notes", "Notes"},
 };
 
+/*
+ * Whether a card without a formatted name has its structured name in the name column: in the
+ * importers' flavours, which have no structured-name column, so that every contact has a name.
+ */
+bool namesFromStructuredName(ExportType fileType, CsvFlavor flavor)
+{
+    return fileType == ExportType::Csv && flavor != CsvFlavor::Plain;
+}
+
 void chopTrailingDelimiter(QString &row, QChar delimiter)
 {
     if (row.endsWith(delimiter))
@@ -59,10 +73,15 @@ void chopTrailingDelimiter(QString &row, QChar delimiter)
 
 /*
  * Writes the row into row's buffer, which keeps its memory from row to row: each present
- * column's field in quote marks, a quote mark inside a field written twice.
+ * column's field in quote marks, a quote mark inside a field written twice. Returns how many
+ * fields got an apostrophe against formulas.
  */
-void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPresence &presence, const RowBytes &shape)
+int buildRow(QByteArray &row, ContactFieldsUtf8 fields, const ColumnPresence &presence, const RowBytes &shape,
+             bool nameFromStructuredName)
 {
+    constexpr size_t kName = size_t(ContactColumn::FormattedName);
+    if (nameFromStructuredName && fields[kName].isEmpty())
+        fields[kName] = fields[size_t(ContactColumn::StructuredName)];
     const QByteArrayView delimiter = shape.delimiter;
     qsizetype most = 0;
     for (int column = 0; column < kContactColumnCount; ++column)
@@ -70,13 +89,15 @@ void buildRow(QByteArray &row, const ContactFieldsUtf8 &fields, const ColumnPres
     row.resize(most);
     char *const begin = row.data();
     char *out = begin;
+    int guarded = 0;
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (presence[size_t(column)])
-            out = writeQuotedField(out, fields[size_t(column)], shape);
+            out = writeQuotedField(out, fields[size_t(column)], shape, &guarded);
     }
     row.truncate(out - begin);
     if (row.endsWith(delimiter))
         row.chop(delimiter.size());
+    return guarded;
 }
 
 bool isBlankText(QByteArrayView text)
@@ -96,7 +117,7 @@ void appendTxtBlock(TextLines &txtLines, const ContactFieldsUtf8 &fields, const 
 
 /* The distinct rows of the cards from from on, on a second thread. */
 void buildLaterRows(LaterRows &later, const CardList &cards, qint64 from, const ColumnPresence &presence,
-                    const RowBytes &shape, const std::stop_token &stop)
+                    const RowBytes &shape, bool nameFromStructuredName, const std::stop_token &stop)
 {
     DistinctRows distinct(later.rows, cards.size() - from);
     later.hashes.reserve(size_t(cards.size() - from));
@@ -104,8 +125,8 @@ void buildLaterRows(LaterRows &later, const CardList &cards, qint64 from, const 
     for (qint64 i = from; i < cards.size(); ++i) {
         if (i % kCardsBetweenStopChecks == 0)
             throwIfStopRequested(stop);
-        buildRow(row, cards.fieldsUtf8(i), presence, shape);
-        later.add(distinct, row);
+        const int guarded = buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
+        later.add(distinct, row, guarded);
     }
 }
 
@@ -136,6 +157,10 @@ ColumnPresence flavorDrops(CsvFlavor flavor)
 ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, CsvFlavor flavor)
 {
     if (fileType == ExportType::Csv) {
+        // A structured name without a formatted one is written in the name column.
+        if (namesFromStructuredName(fileType, flavor))
+            presence[size_t(ContactColumn::FormattedName)]
+                = presence[size_t(ContactColumn::FormattedName)] || presence[size_t(ContactColumn::StructuredName)];
         const ColumnPresence drops = flavorDrops(flavor);
         for (int column = 0; column < kContactColumnCount; ++column)
             presence[size_t(column)] = presence[size_t(column)] && !drops[size_t(column)];
@@ -161,6 +186,7 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
     const bool wantTxt = int(parts) & int(TableParts::TxtLines);
     const qint64 count = cards.size();
     const RowBytes shape(format);
+    const bool nameFromStructuredName = namesFromStructuredName(fileType, flavor);
 
     // On large tables a second thread builds and keeps the distinct rows of the later half
     // while this one does the earlier half; this one then drops the later rows that repeat
@@ -169,7 +195,7 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
     LaterRows later;
     std::optional<HelperThread> helper;
     if (half < count)
-        helper.emplace([&] { buildLaterRows(later, cards, half, presence, shape, stop); });
+        helper.emplace([&] { buildLaterRows(later, cards, half, presence, shape, nameFromStructuredName, stop); });
 
     DistinctRows distinct(table.rows, wantRows ? half : 0);
     QByteArray row;
@@ -184,10 +210,12 @@ ExportTable buildExportTable(CardList cards, ColumnPresence presence, ExportType
                 cards.clear(); // every row is built: the cards' memory goes before the rows grow
             later.removeRepeatsOf(distinct, stop);
             table.rows.appendLines(std::move(later.rows));
+            table.guardedFields += later.guardedFields;
         }
         if (wantRows && i < half) {
-            buildRow(row, cards.fieldsUtf8(i), presence, shape);
-            distinct.add(row, DistinctRows::hashOf(row));
+            const int guarded = buildRow(row, cards.fieldsUtf8(i), presence, shape, nameFromStructuredName);
+            if (distinct.add(row, DistinctRows::hashOf(row)))
+                table.guardedFields += guarded;
         }
         if (wantTxt)
             appendTxtBlock(table.txtLines, cards.fieldsUtf8(i), presence);

@@ -19,6 +19,11 @@ using ColumnPresence = std::array<bool, kContactColumnCount>;
 struct RowFormat {
     QChar delimiter = u',';
     QChar quoteMark = u'"';
+    /**
+     * Whether a field that a spreadsheet would read as a formula is written with an apostrophe
+     * before it (startsFormula): for the CSV files that people open in a spreadsheet.
+     */
+    bool guardFormulas = false;
 };
 
 /** What the user asked to export: a workbook, a CSV table or the text layout. */
@@ -48,6 +53,8 @@ struct ExportTable {
     ColumnPresence presence{};
     /** All fields: the names of the table's columns, in their order (empty for the fifteen). */
     QStringList columnNames;
+    /** How many fields of the distinct rows got an apostrophe before them (RowFormat::guardFormulas). */
+    qint64 guardedFields = 0;
 };
 
 /** Reports the card number (from 1) and the card count at the start of each card. */
@@ -59,7 +66,11 @@ ColumnPresence computeColumnPresence(const CardList &cards);
 /** The columns a CSV flavour leaves out. */
 ColumnPresence flavorDrops(CsvFlavor flavor);
 
-/** The columns an export holds: the present ones less those that a CSV file's flavour leaves out. */
+/**
+ * The columns an export holds: the present ones less those that a CSV file's flavour leaves out.
+ * The Outlook, Google and Yahoo flavours have no structured-name column: their name column is
+ * present also when only a structured name is.
+ */
 ColumnPresence exportedColumns(ColumnPresence presence, ExportType fileType, CsvFlavor flavor);
 
 /**
@@ -71,7 +82,8 @@ bool rowsAreNeverBlank(const ColumnPresence &exported, RowFormat format);
 /**
  * Builds the export table. Every field is enclosed in quote marks, a quote mark inside it written
  * twice (RFC 4180); the text layout holds the values as they are. For a Csv file type the
- * flavour's columns are dropped. Identical rows (case-sensitive) are kept once, every card
+ * flavour's columns are dropped, and in the Outlook, Google and Yahoo flavours a card without a
+ * formatted name has its structured name in the name column. Identical rows (case-sensitive) are kept once, every card
  * keeps its TXT block. The cards are consumed: their memory is freed once the table is built.
  * A stop request ends the building with WorkStopped.
  */

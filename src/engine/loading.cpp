@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <new>
 #include <optional>
 
@@ -72,11 +73,37 @@ bool startsWithByteOrderMark(const QString &path)
     return start.startsWith("\xEF\xBB\xBF") || start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF");
 }
 
+/* Whether the lines hold a character above U+007F. */
+bool holdsNonAscii(const TextLines &lines)
+{
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QByteArrayView line = lines.utf8At(i);
+        if (std::any_of(line.begin(), line.end(), [](char c) { return (c & 0x80) != 0; }))
+            return true;
+    }
+    return false;
+}
+
+/*
+ * A file without a byte-order mark in UTF-16 whose lines hold "BEGIN:VCARD" or "END:VCARD"
+ * in big-endian order (as Apple Address Book and Entourage write it) and not in little-endian
+ * order: its lines read big-endian.
+ */
+std::optional<TextLines> bigEndianCards(const QString &path, const TextLines &littleEndian)
+{
+    if (holdsCardBoundary(littleEndian))
+        return std::nullopt;
+    TextLines lines;
+    if (readTextLines(path, TextEncoding::Utf16, lines, nullptr, Utf16Order::BigEndian) && holdsCardBoundary(lines))
+        return lines;
+    return std::nullopt;
+}
+
 /*
  * For a file whose lines, read in the chosen encoding, hold no "BEGIN:VCARD" or "END:VCARD"
  * (easily after a preset switched the encoding): the other encoding that finds them, UTF-8
- * before ANSI before UTF-16, as UTF-8 keeps every letter. None when no encoding finds them or
- * a byte-order mark decided the reading.
+ * before ANSI before UTF-16 (in either byte order), as UTF-8 keeps every letter. None when no
+ * encoding finds them or a byte-order mark decided the reading.
  */
 std::optional<TextEncoding> encodingThatReadsCards(const QString &path, TextEncoding chosen)
 {
@@ -86,9 +113,25 @@ std::optional<TextEncoding> encodingThatReadsCards(const QString &path, TextEnco
         if (other == chosen)
             continue;
         TextLines lines;
-        if (readTextLines(path, other, lines, nullptr) && holdsCardBoundary(lines))
+        if (!readTextLines(path, other, lines, nullptr))
+            continue;
+        if (holdsCardBoundary(lines) || (other == TextEncoding::Utf16 && bigEndianCards(path, lines)))
             return other;
     }
+    return std::nullopt;
+}
+
+/*
+ * For a file without a byte-order mark while ANSI or UTF-16 is chosen: its lines read as UTF-8
+ * when its bytes are well-formed UTF-8 throughout and hold some character above ASCII (text in
+ * a single-byte code page or UTF-16 practically never does), as after a preset switched the
+ * encoding to ANSI a UTF-8 file would otherwise load as mojibake.
+ */
+std::optional<TextLines> utf8Lines(const QString &path)
+{
+    TextLines lines;
+    if (readTextLines(path, TextEncoding::Utf8, lines, nullptr) && holdsNonAscii(lines))
+        return lines;
     return std::nullopt;
 }
 
@@ -131,13 +174,22 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
     QString error;
     try {
         TextLines fileLines;
-        if (!readTextLines(path, encoding, fileLines, &error)) {
+        const bool marked = startsWithByteOrderMark(path);
+        std::optional<TextLines> asUtf8;
+        if (!marked && encoding != TextEncoding::Utf8)
+            asUtf8 = utf8Lines(path);
+        if (asUtf8) {
+            fileLines = std::move(*asUtf8);
+        } else if (!readTextLines(path, encoding, fileLines, &error)) {
             outcome.kind = LoadOutcome::Failed;
             outcome.warningCaption = translate(QStringLiteral("WARNING"));
             // Every other reason names the file already.
             outcome.warningParagraphs
                 = error == invalidUtf8Message() ? undecodableFileMessage(error, path) : QStringList{error};
             return outcome;
+        } else if (!marked && encoding == TextEncoding::Utf16) {
+            if (std::optional<TextLines> bigEndian = bigEndianCards(path, fileLines))
+                fileLines = std::move(*bigEndian);
         }
         if (!holdsCardBoundary(fileLines)) {
             if (const std::optional<TextEncoding> other = encodingThatReadsCards(path, encoding)) {
@@ -149,6 +201,8 @@ LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcar
         }
         target.loadedLines.appendLines(std::move(fileLines));
         target.loadedLines.appendUtf8(QByteArrayView());
+        // The scan finishes the cards that this file leaves open here, before the next file's.
+        target.loadedLines.markFileEnd();
     } catch (const std::bad_alloc &) {
         // The lines appended so far belong to no file: the loaded text is left as it was.
         target.loadedLines.truncate(linesBefore);

@@ -6,7 +6,10 @@
 
 /** The text of every loaded VCF file, and how many files were loaded. */
 struct LoadedVcards {
-    /** Every line of every loaded file, each file followed by one empty line. */
+    /**
+     * Every line of every loaded file, each file followed by one empty line and a file end
+     * (TextLines::markFileEnd) after it.
+     */
     TextLines loadedLines;
     /** Files loaded since start or since the last clear. */
     qint64 loadedFileCount = 0;
@@ -40,8 +43,11 @@ struct LoadOutcome {
  * is loaded with a "The file is empty!" warning; a file that cannot be read or decoded leaves
  * target unchanged and returns the error as a warning with caption "WARNING" that names the
  * file (a file that is not valid in the chosen encoding gets the hint that another encoding
- * may read it). A file without a byte-order mark that holds no "BEGIN:VCARD" or "END:VCARD" line
- * in the chosen encoding while another encoding finds one is not loaded either: the warning
- * names that encoding. Running out of memory leaves target unchanged too (NoMemory).
+ * may read it). Without a byte-order mark, a file whose bytes are well-formed UTF-8 with some
+ * character above ASCII is read as UTF-8 whatever the choice, and with UTF-16 chosen a file
+ * that holds "BEGIN:VCARD" or "END:VCARD" only in big-endian order is read big-endian. A file
+ * without a byte-order mark that holds no such line in the chosen encoding while another
+ * encoding (UTF-16 in either order) finds one is not loaded either: the warning names that
+ * encoding. Running out of memory leaves target unchanged too (NoMemory).
  */
 LoadOutcome appendVcfFile(const QString &path, TextEncoding encoding, LoadedVcards &target);

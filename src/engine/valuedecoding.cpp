@@ -97,9 +97,17 @@ QString readDecodedBytes(QByteArrayView bytes)
     return text;
 }
 
+/* Whether c is the second digit of "=0A" or "=0D", in either letter case. */
+bool isLineBreakHexDigit(char c)
+{
+    return c == 'A' || c == 'a' || c == 'D' || c == 'd';
+}
+
 /*
- * Removes every "=00", then turns every "=0A" or "=0a" into a space (two passes, as removal can
- * form new ones); with KeepStructure the line feeds stay escapes, for the decoding to keep.
+ * Removes every "=00", then turns every "=0A" and "=0D" (either letter case) into a space (two
+ * passes, as removal can form new ones): a value that decoding would break over lines stays on
+ * one line, and "=0D=0A" ends as one space once the field's runs of spaces are joined. With
+ * KeepStructure the line breaks stay escapes, for the decoding to keep.
  */
 QByteArray removeNulAndLineFeedEscapes(QByteArrayView value, ValueSteps steps)
 {
@@ -119,7 +127,7 @@ QByteArray removeNulAndLineFeedEscapes(QByteArrayView value, ValueSteps steps)
     char *const begin = bytes.data();
     write = begin;
     for (qsizetype i = 0; i < size; ++i) {
-        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && (begin[i + 2] == 'A' || begin[i + 2] == 'a')) {
+        if (begin[i] == '=' && i + 2 < size && begin[i + 1] == '0' && isLineBreakHexDigit(begin[i + 2])) {
             *write++ = ' ';
             i += 2;
         } else {
@@ -484,4 +492,21 @@ void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayV
         start += kByteOrderMark.size();
     value.remove(0, start);
     finishValueTextUtf8(value, delimiter, steps);
+}
+
+QByteArray dialableNumber(QByteArrayView value)
+{
+    if (value.size() < 4 || QByteArrayView(value.first(4)).compare("tel:", Qt::CaseInsensitive) != 0)
+        return {};
+    value = value.sliced(4);
+    const qsizetype semicolon = value.indexOf(';');
+    QByteArray number = (semicolon < 0 ? value : value.first(semicolon)).toByteArray();
+    for (qsizetype at = semicolon; at >= 0;) {
+        const qsizetype end = value.indexOf(';', at + 1);
+        const QByteArrayView parameter = value.sliced(at + 1, (end < 0 ? value.size() : end) - at - 1);
+        if (parameter.size() > 4 && QByteArrayView(parameter.first(4)).compare("ext=", Qt::CaseInsensitive) == 0)
+            number += " ext. " + parameter.sliced(4).toByteArray();
+        at = end;
+    }
+    return number;
 }

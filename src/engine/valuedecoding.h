@@ -105,3 +105,10 @@ void normalizeFieldUtf8InPlace(QByteArray &field);
  */
 void decodePlainValueUtf8InPlace(QByteArray &value, qsizetype start, QByteArrayView delimiter,
                                  ValueSteps steps = ValueSteps::Flatten);
+
+/**
+ * A phone as a number: a vCard 4.0 "tel:" address (any letter case) without its scheme, a
+ * ";ext=" extension as " ext. " and its digits, its other parameters left out. Empty when the
+ * value is no "tel:" address.
+ */
+QByteArray dialableNumber(QByteArrayView value);

@@ -172,7 +172,7 @@ constexpr qsizetype kBlockSize = qsizetype(64) << 10;
 
 enum class FileEncoding { Ansi, Utf8, Utf16LE, Utf16BE };
 
-FileEncoding encodingFromChoice(TextEncoding choice)
+FileEncoding encodingFromChoice(TextEncoding choice, Utf16Order utf16Order)
 {
     switch (choice) {
     case TextEncoding::Ansi:
@@ -182,7 +182,7 @@ FileEncoding encodingFromChoice(TextEncoding choice)
     case TextEncoding::Utf16:
         break;
     }
-    return FileEncoding::Utf16LE;
+    return utf16Order == Utf16Order::BigEndian ? FileEncoding::Utf16BE : FileEncoding::Utf16LE;
 }
 
 /* Detects a byte-order mark at the start of the file; returns its length (0 when none). */
@@ -360,7 +360,7 @@ TextFileReader::TextFileReader(const QString &path)
 
 TextFileReader::~TextFileReader() = default;
 
-bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString *error)
+bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString *error, Utf16Order utf16Order)
 {
     lines.clear();
     QFile &file = *m_file;
@@ -381,7 +381,7 @@ bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString 
     }
     unread -= first;
     block.truncate(first);
-    FileEncoding fileEncoding = encodingFromChoice(encoding);
+    FileEncoding fileEncoding = encodingFromChoice(encoding, utf16Order);
     const qsizetype markLength = detectByteOrderMark(block, fileEncoding);
 
     if (fileEncoding == FileEncoding::Utf8) {
@@ -419,9 +419,9 @@ bool TextFileReader::readLines(TextEncoding encoding, TextLines &lines, QString 
     return true;
 }
 
-bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error)
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error, Utf16Order utf16Order)
 {
-    return TextFileReader(path).readLines(encoding, lines, error);
+    return TextFileReader(path).readLines(encoding, lines, error, utf16Order);
 }
 
 qint64 fileSize64(const QString &path)

@@ -126,7 +126,15 @@ void TextLines::appendLines(TextLines &&other)
         chunk.firstLine += offset;
         m_chunks.push_back(std::move(chunk));
     }
+    for (const qsizetype end : other.m_fileEnds)
+        m_fileEnds.push_back(end + offset);
     other.clear();
+}
+
+void TextLines::markFileEnd()
+{
+    if (m_fileEnds.empty() || m_fileEnds.back() != m_size)
+        m_fileEnds.push_back(m_size);
 }
 
 void TextLines::truncate(qsizetype count)
@@ -148,6 +156,8 @@ void TextLines::truncate(qsizetype count)
         chunk.bytes.truncate(chunk.end);
     m_size = count;
     m_pages.resize(size_t((count + kPageSize - 1) >> kPageBits));
+    while (!m_fileEnds.empty() && m_fileEnds.back() > count)
+        m_fileEnds.pop_back();
 }
 
 void TextLines::unsharePages()
@@ -205,6 +215,18 @@ void TextLines::removeLines(const std::vector<bool> &removed)
     m_chunks = std::move(chunks);
     m_size = kept;
     m_pages.resize(size_t((kept + kPageSize - 1) >> kPageBits));
+    // A file's end moves up by the lines removed before it.
+    if (!m_fileEnds.empty()) {
+        size_t mark = 0;
+        qsizetype keptBefore = 0;
+        for (size_t i = 0; i <= removed.size() && mark < m_fileEnds.size(); ++i) {
+            while (mark < m_fileEnds.size() && m_fileEnds[mark] == qsizetype(i))
+                m_fileEnds[mark++] = keptBefore;
+            if (i < removed.size() && !removed[i])
+                ++keptBefore;
+        }
+        m_fileEnds.erase(std::unique(m_fileEnds.begin(), m_fileEnds.end()), m_fileEnds.end());
+    }
 }
 
 void TextLines::clear()
@@ -212,6 +234,7 @@ void TextLines::clear()
     m_chunks.clear();
     m_pages.clear();
     m_size = 0;
+    m_fileEnds.clear();
 }
 
 QStringList TextLines::toStringList() const

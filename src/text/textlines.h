@@ -14,6 +14,9 @@ class QFile;
 /** The three encodings a user can choose for reading and writing text files. */
 enum class TextEncoding { Ansi, Utf8, Utf16 };
 
+/** The byte order in which UTF-16 without a byte-order mark is read. */
+enum class Utf16Order { LittleEndian, BigEndian };
+
 /**
  * An ordered list of text lines, stored compactly as UTF-8 without line-break characters.
  *
@@ -53,8 +56,18 @@ public:
      * own, without a copy of its text, and line is left empty; a short one is copied.
      */
     void appendUtf8Buffer(QByteArray &line);
-    /** Moves all lines of other to the end of this list. */
+    /** Moves all lines of other to the end of this list, its file ends with them. */
     void appendLines(TextLines &&other);
+    /**
+     * Records that the lines so far end a file: the lines appended later are another file's.
+     * A loader calls it after each file, so that a reader of the lines can keep files apart.
+     */
+    void markFileEnd();
+    /**
+     * Where the files recorded by markFileEnd end: for each, the number of lines the list held
+     * then, in ascending order. Cutting the list short or removing lines keeps them in place.
+     */
+    const std::vector<qsizetype> &fileEnds() const { return m_fileEnds; }
     /** Keeps the first count lines and drops the rest. */
     void truncate(qsizetype count);
     /**
@@ -124,6 +137,7 @@ private:
     std::vector<Chunk> m_chunks;
     std::vector<Page> m_pages; // the end of every line, less its chunk's base
     qsizetype m_size = 0;
+    std::vector<qsizetype> m_fileEnds; // see fileEnds()
 };
 
 /**
@@ -141,7 +155,8 @@ public:
     TextFileReader &operator=(const TextFileReader &) = delete;
 
     /** Reads the file into lines, as readTextLines does; once. */
-    bool readLines(TextEncoding encoding, TextLines &lines, QString *error);
+    bool readLines(TextEncoding encoding, TextLines &lines, QString *error,
+                   Utf16Order utf16Order = Utf16Order::LittleEndian);
 
 private:
     QString m_path;
@@ -155,7 +170,7 @@ private:
  *
  * A byte-order mark (UTF-8, UTF-16 LE or BE) decides the encoding whatever the choice and is
  * not part of the first line; otherwise the chosen encoding is used (ANSI is the user's code
- * page, UTF-16 is little-endian). Lines end at CR LF, LF or a lone CR; a break at the very end
+ * page, UTF-16 is in utf16Order, little-endian unless asked). Lines end at CR LF, LF or a lone CR; a break at the very end
  * adds no empty line. UTF-8 is strict: any invalid sequence fails the whole read with
  * "No mapping for the Unicode character exists in the target multi-byte code page".
  * A file that cannot be opened fails with "Cannot open file "<path>". <reason>"; a file that
@@ -163,7 +178,8 @@ private:
  * read file "<path>". The file changed while it was read", and nothing of it is read.
  * On failure, lines is left empty and error holds the message.
  */
-bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error);
+bool readTextLines(const QString &path, TextEncoding encoding, TextLines &lines, QString *error,
+                   Utf16Order utf16Order = Utf16Order::LittleEndian);
 
 /**
  * A line kept as UTF-8, as text. A U+FEFF at its start is text too (QString::fromUtf8 would drop

@@ -827,6 +827,8 @@ void MainWindow::showJobMessage(const ExportMessage &message)
         text += QStringLiteral("\r\r") + message.encodingNote;
     if (!message.leftOutNote.isEmpty())
         text += QStringLiteral("\r\r") + message.leftOutNote;
+    if (!message.formulaNote.isEmpty())
+        text += QStringLiteral("\r\r") + message.formulaNote;
     if (m_closing) {
         // The window is gone: the outcome still reaches the user who started the program.
         std::fprintf(stderr, "%s: %s\n", qPrintable(message.caption), qPrintable(Dialogs::displayText(text)));

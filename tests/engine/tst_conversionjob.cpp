@@ -4,6 +4,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
+#include <QStringDecoder>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,6 +86,78 @@ private slots:
         QCOMPARE(host.messages[0].paragraphs, (QStringList{u"Process completed!"_qs, u"Filename: "_qs + path}));
         QCOMPARE(host.messages[0].countsNote, u"2 rows from 2 contacts (0 duplicates dropped)"_qs);
         QVERIFY(host.messages[0].encodingNote.isEmpty());
+    }
+
+    void formulaGuardByLayout_data()
+    {
+        // A card's note as the vCard holds it, the layout, and whether the field gets an apostrophe.
+        QTest::addColumn<QString>("note");
+        QTest::addColumn<QString>("layout");
+        QTest::addColumn<bool>("guarded");
+        // (The fifteen columns drop a value's leading "=" signs, which leaves "1+1" harmless.)
+        const std::tuple<QString, bool, bool> values[] = {
+            // note, whether a formula in the fifteen columns, and in All fields
+            {u"=1+1"_qs, false, true},
+            {u"@SUM(A1)"_qs, true, true},
+            {u"=HYPERLINK(\"http://example.com\"\\,\"click\")"_qs, false, true},
+            {u"@=HYPERLINK(\"http://example.com\"\\,\"click\")"_qs, true, true},
+            {u"+49 30 1234"_qs, false, false},
+            {u"-5"_qs, false, false},
+            {u"+1 (555) 010-0142 ext. 42"_qs, false, false},
+            {u"-2h"_qs, true, true},
+            {u"+1 (555) CALL-NOW"_qs, true, true},
+            {u"Call at 10=11"_qs, false, false},
+        };
+        // Only the default and Excel CSV files are opened in spreadsheets.
+        const std::pair<QString, bool> layouts[] = {
+            {u"default"_qs, true},
+            {u"excel"_qs, true},
+            {u"google"_qs, false},
+            {u"txt"_qs, false},
+            {u"all fields default"_qs, true},
+            {u"all fields google"_qs, false},
+        };
+        for (const auto &[layout, guards] : layouts) {
+            const bool allFields = layout.startsWith(u"all fields"_qs);
+            for (const auto &[note, fifteenFormula, allFieldsFormula] : values) {
+                QTest::addRow("%s, %s", qPrintable(layout), qPrintable(note))
+                    << note << layout << (guards && (allFields ? allFieldsFormula : fifteenFormula));
+            }
+        }
+    }
+
+    void formulaGuardByLayout()
+    {
+        QFETCH(QString, note);
+        QFETCH(QString, layout);
+        QFETCH(bool, guarded);
+        const TextLines cards = TextLines::fromStringList(
+            {u"BEGIN:VCARD"_qs, u"FN:Ann Lee"_qs, u"NOTE:"_qs + note, u"END:VCARD"_qs, QString()});
+        RecordingEvents host;
+        host.options.encoding = layout == u"excel"_qs ? TextEncoding::Utf16 : TextEncoding::Utf8;
+        const bool text = layout == u"txt"_qs;
+        const QString path = m_dir.filePath(text ? u"guard.txt"_qs : u"guard.csv"_qs);
+        ExportRequest request
+            = host.flavoredRequest(text ? ExportType::Txt : ExportType::Csv,
+                                   layout.endsWith(u"google"_qs) ? CsvFlavor::Google : CsvFlavor::Plain, path);
+        if (layout.startsWith(u"all fields"_qs))
+            request.columns = ColumnModel::AllFields;
+        QCOMPARE(runExport(cards, request, host), ExportOutcome::Written);
+
+        const QByteArray bytes = readAll(path);
+        const QString written
+            = layout == u"excel"_qs ? QStringDecoder(QStringDecoder::Utf16)(bytes) : QString::fromUtf8(bytes);
+        QString value = QString(note).remove(u'\\');
+        if (!layout.startsWith(u"all fields"_qs)) // the fifteen columns: no leading "=", commas as spaces
+            value.remove(QRegularExpression(u"^=+"_qs)).replace(u',', u' ');
+        const QString quoted = text ? value : u'"' + QString(value).replace(u"\""_qs, u"\"\""_qs) + u'"';
+        const QString field = text ? value : u'"' + (guarded ? u"'"_qs : QString()) + quoted.sliced(1);
+        QVERIFY2(written.contains(field), qPrintable(written));
+        QCOMPARE(host.messages.size(), 1);
+        QCOMPARE(host.messages[0].formulaNote,
+                 guarded ? u"1 fields began like a spreadsheet formula (=, +, - or @) and were written with an "
+                           "apostrophe before them, so that a spreadsheet shows them as text."_qs
+                         : QString());
     }
 
     void charactersTheEncodingCannotHold_data()

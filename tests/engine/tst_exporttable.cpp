@@ -155,13 +155,13 @@ private slots:
                                     "Email3,Email4,Email5,URL,Note"_qs;
         QTest::newRow("outlook") << ExportType::Csv << CsvFlavor::Outlook
                                  << u"First Name,Home Phone,Business Phone,Business Phone 2,Company,Home Address,"
-                                    "Department,E-mail Address,E-mail 2 Address,E-mail 3 Address,Web Page,Notes"_qs;
+                                    "E-mail Address,E-mail 2 Address,E-mail 3 Address,Web Page,Notes"_qs;
         QTest::newRow("google") << ExportType::Csv << CsvFlavor::Google
-                                << u"Name,Given Name,Phone 1 - Value,Phone 2 - Value,Phone 3 - Value,"
-                                   "Organization 1 - Name,Address 1 - Formatted,Subject,E-mail 1 - Value,"
+                                << u"Name,Phone 1 - Value,Phone 2 - Value,Phone 3 - Value,"
+                                   "Organization 1 - Name,Address 1 - Formatted,E-mail 1 - Value,"
                                    "E-mail 2 - Value,Website 1 - Value,Notes"_qs;
         QTest::newRow("yahoo") << ExportType::Csv << CsvFlavor::Yahoo
-                               << u"First Name,Phone,Home,Work,Company,Home Address,Job Title,Email,Home Email,"
+                               << u"First Name,Phone,Home,Work,Company,Home Address,Email,Home Email,"
                                   "Work Email,website,Notes"_qs;
         QTest::newRow("XLS after a yahoo CSV")
             << ExportType::Xls << CsvFlavor::Yahoo
@@ -184,6 +184,79 @@ private slots:
                  u"\""_qs + names.join(u"\",\""_qs) + u"\""_qs);
         // The row holds exactly the columns the header names.
         QCOMPARE(table.rows.at(0).count(u','), names.size() - 1);
+    }
+
+    /* The importers' layouts have no structured-name column: a card without FN is named by its N. */
+    void importerLayoutsNameEveryCard_data()
+    {
+        QTest::addColumn<ExportType>("fileType");
+        QTest::addColumn<CsvFlavor>("flavor");
+        QTest::addColumn<QStringList>("rows");
+        const QStringList named{u"\"Ann Lee\",\"+1 555 0100\""_qs, u"\"Lee Bo\",\"+1 555 0101\""_qs};
+        QTest::newRow("outlook") << ExportType::Csv << CsvFlavor::Outlook << named;
+        QTest::newRow("google") << ExportType::Csv << CsvFlavor::Google << named;
+        QTest::newRow("yahoo") << ExportType::Csv << CsvFlavor::Yahoo << named;
+        QTest::newRow("default keeps both columns")
+            << ExportType::Csv << CsvFlavor::Plain
+            << QStringList{u"\"Ann Lee\",\"Lee Ann\",\"+1 555 0100\""_qs, u"\"\",\"Lee Bo\",\"+1 555 0101\""_qs};
+        QTest::newRow("workbook after an outlook CSV")
+            << ExportType::Xls << CsvFlavor::Outlook
+            << QStringList{u"\"Ann Lee\",\"Lee Ann\",\"+1 555 0100\""_qs, u"\"\",\"Lee Bo\",\"+1 555 0101\""_qs};
+    }
+
+    void importerLayoutsNameEveryCard()
+    {
+        QFETCH(ExportType, fileType);
+        QFETCH(CsvFlavor, flavor);
+        QFETCH(QStringList, rows);
+        const ExportTable table = buildTable(
+            {makeCard({{ContactColumn::FormattedName, u"Ann Lee"_qs},
+                       {ContactColumn::StructuredName, u"Lee Ann"_qs},
+                       {ContactColumn::Phone1, u"+1 555 0100"_qs}}),
+             makeCard({{ContactColumn::StructuredName, u"Lee Bo"_qs}, {ContactColumn::Phone1, u"+1 555 0101"_qs}})},
+            fileType, flavor);
+        QCOMPARE(table.rows.toStringList(), rows);
+        // Only a card without FN at all has none: the name column is there for it too.
+        const ExportTable onlyStructured
+            = buildTable({makeCard({{ContactColumn::StructuredName, u"Lee Bo"_qs}})}, fileType, flavor);
+        QCOMPARE(onlyStructured.rows.toStringList(), QStringList{u"\"Lee Bo\""_qs});
+    }
+
+    void formulaGuard_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<bool>("formula");
+        QTest::newRow("equals") << u"=1+1"_qs << true;
+        QTest::newRow("at") << u"@SUM(A1)"_qs << true;
+        QTest::newRow("tab first") << u"\t=1+1"_qs << true;
+        QTest::newRow("carriage return first") << u"\rx"_qs << true;
+        QTest::newRow("phone number") << u"+49 30 1234"_qs << false;
+        QTest::newRow("negative number") << u"-5"_qs << false;
+        QTest::newRow("number with an extension") << u"+1 (555) 010/0142 ext. 42"_qs << false;
+        QTest::newRow("extension without digits") << u"+1 555 ext. "_qs << true;
+        QTest::newRow("letters after minus") << u"-2h"_qs << true;
+        QTest::newRow("letters in a phone") << u"+1 (555) CALL-NOW"_qs << true;
+        QTest::newRow("plus alone") << u"+"_qs << false;
+        QTest::newRow("formula later in the text") << u"a=1+1"_qs << false;
+    }
+
+    void formulaGuard()
+    {
+        QFETCH(QString, value);
+        QFETCH(bool, formula);
+        const QString quoted = u'"' + value + u'"';
+        for (const bool guard : {false, true}) {
+            CardList cards;
+            cards.append(makeCard({{ContactColumn::Note, value}}));
+            cards.append(makeCard({{ContactColumn::Note, value}})); // a duplicate row is one field
+            const ColumnPresence presence = computeColumnPresence(cards);
+            const ExportTable table = buildExportTable(std::move(cards), presence, ExportType::Csv, CsvFlavor::Plain,
+                                                       RowFormat{u',', u'"', guard});
+            const bool guarded = guard && formula;
+            QCOMPARE(table.rows.toStringList(), QStringList{guarded ? u"\"'"_qs + quoted.sliced(1) : quoted});
+            QCOMPARE(table.guardedFields, guarded ? 1 : 0);
+            QCOMPARE(table.txtLines.at(0), value); // the text layout is never guarded
+        }
     }
 
     void noValuesNoRows()

@@ -211,8 +211,16 @@ private slots:
         for (const char c : QByteArray("begin:vcard\nFN:Ann\nend:vcard\n"))
             utf16le.append(c).append('\0');
         const QByteArray latin1 = "BEGIN:VCARD\nFN:J\xFCrgen\nEND:VCARD\n";
+        QByteArray utf16be;
+        for (const char c : QByteArray("BEGIN:VCARD\nFN:Ann\nEND:VCARD\n"))
+            utf16be.append('\0').append(c);
 
-        QTest::newRow("UTF-8 read as UTF-16") << card << utf16 << u"UTF-8"_qs;
+        QTest::newRow("ASCII UTF-8 read as UTF-16")
+            << QByteArray("BEGIN:VCARD\nFN:Ann\nEND:VCARD\n") << utf16 << u"UTF-8"_qs;
+        QTest::newRow("UTF-8 with letters read as UTF-16 loads") << card << utf16 << QString();
+        QTest::newRow("UTF-16 big-endian read as UTF-8") << utf16be << utf8 << u"UTF-16"_qs;
+        QTest::newRow("UTF-16 big-endian read as ANSI") << utf16be << ansi << u"UTF-16"_qs;
+        QTest::newRow("UTF-16 big-endian read as UTF-16 loads") << utf16be << utf16 << QString();
         QTest::newRow("UTF-16 read as UTF-8") << utf16le << utf8 << u"UTF-16"_qs;
         QTest::newRow("UTF-16 read as ANSI") << utf16le << ansi << u"UTF-16"_qs;
         QTest::newRow("ANSI read as UTF-16") << latin1 << utf16 << u"ANSI"_qs;
@@ -245,6 +253,38 @@ private slots:
                          u"Filename: "_qs + path, u"Choose "_qs + named + u" and load the file again."_qs}));
         QCOMPARE(loaded.loadedLines.toStringList(), (QStringList{u"BEGIN:VCARD"_qs, u"END:VCARD"_qs, QString()}));
         QCOMPARE(loaded.loadedFileCount, 1);
+    }
+
+    void readsUtf8AndBigEndianWhateverTheChoice_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("chosen");
+        QTest::addColumn<QString>("name");
+        const int ansi = int(TextEncoding::Ansi), utf16 = int(TextEncoding::Utf16);
+        const QByteArray utf8 = "BEGIN:VCARD\nFN:Ay\xC5\x9F"
+                                "e Y\xC4\xB1lmaz\nEND:VCARD\n";
+        QByteArray utf16be;
+        for (const QChar c : u"BEGIN:VCARD\nFN:Ayşe Yılmaz\nEND:VCARD\n"_qs)
+            utf16be.append(char(c.unicode() >> 8)).append(char(c.unicode() & 0xFF));
+        QTest::newRow("UTF-8 with ANSI chosen") << utf8 << ansi << u"FN:Ayşe Yılmaz"_qs;
+        QTest::newRow("UTF-8 with UTF-16 chosen") << utf8 << utf16 << u"FN:Ayşe Yılmaz"_qs;
+        QTest::newRow("big-endian UTF-16 with UTF-16 chosen") << utf16be << utf16 << u"FN:Ayşe Yılmaz"_qs;
+        // Single-byte text that is no well-formed UTF-8 stays ANSI.
+        QTest::newRow("ANSI with ANSI chosen")
+            << QByteArray("BEGIN:VCARD\nFN:J\xFCrgen \xC3\nEND:VCARD\n") << ansi << u"FN:Jürgen Ã"_qs;
+    }
+
+    void readsUtf8AndBigEndianWhateverTheChoice()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, chosen);
+        QFETCH(QString, name);
+        LoadedVcards loaded;
+        const LoadOutcome outcome
+            = appendVcfFile(writeFile(m_dir, u"chosen.vcf"_qs, bytes), TextEncoding(chosen), loaded);
+        QCOMPARE(outcome.kind, LoadOutcome::Loaded);
+        QVERIFY(outcome.warningParagraphs.isEmpty());
+        QCOMPARE(loaded.loadedLines.toStringList(), (QStringList{u"BEGIN:VCARD"_qs, name, u"END:VCARD"_qs, QString()}));
     }
 
     void linesSurviveCopiesAppendsAndCuts()

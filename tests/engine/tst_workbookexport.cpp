@@ -58,7 +58,7 @@ TextLines escapeCards()
         u"BEGIN:VCARD"_qs,
         u"FN:_x0041_"_qs,
         u"ORG:Nul"_qs + QChar(0) + u"after"_qs,
-        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Dtwo"_qs,
+        u"NOTE;ENCODING=QUOTED-PRINTABLE:one=0Btwo"_qs,
         u"END:VCARD"_qs,
         u"BEGIN:VCARD"_qs,
         u"FN:Emoji 😀"_qs,
@@ -71,7 +71,7 @@ TextLines escapeCards()
 
 const QList<QStringList> kEscapeTable{
     {u"Name"_qs, u"Organization"_qs, u"Note"_qs},
-    {u"_x0041_"_qs, u"Nul"_qs + QChar(0) + u"after"_qs, u"one\rtwo"_qs},
+    {u"_x0041_"_qs, u"Nul"_qs + QChar(0) + u"after"_qs, u"one\vtwo"_qs},
     {u"Emoji 😀"_qs, u"_x005F_x0041_ _X0041_"_qs, u"_x0041"_qs + QChar(1) + u" and "_qs + QChar(0xFFFF)},
 };
 
@@ -154,6 +154,57 @@ private slots:
         QCOMPARE(widths.keys(), (QStringList{u"1"_qs, u"2"_qs, u"3"_qs, u"4"_qs}));
         for (const QJsonValue &width : widths)
             QVERIFY2(width.toDouble() >= 40 && width.toDouble() < 41, qPrintable(QString::number(width.toDouble())));
+    }
+
+    void quoteMarksReachEveryWriter_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("CSV") << u"quotes.csv"_qs;
+        QTest::newRow("TXT") << u"quotes.txt"_qs;
+        QTest::newRow("xls") << u"quotes.xls"_qs;
+        QTest::newRow("xlsx") << u"quotes.xlsx"_qs;
+    }
+
+    void quoteMarksReachEveryWriter()
+    {
+        // A quote mark inside a value, at its start and at its end is read back as written.
+        QFETCH(QString, name);
+        const TextLines cards = TextLines::fromStringList({
+            u"BEGIN:VCARD"_qs,
+            u"FN:Robert \"Bob\" Smith"_qs,
+            u"ORG:\"Quotes\" & Co"_qs,
+            u"NOTE:He said \"hi\""_qs,
+            u"END:VCARD"_qs,
+            u"BEGIN:VCARD"_qs,
+            u"FN:Ann Lee"_qs,
+            u"ORG:5\" Disks Ltd"_qs,
+            u"NOTE:\""_qs,
+            u"END:VCARD"_qs,
+            QString(),
+        });
+        RecordingEvents host;
+        host.options.sort = false;
+        const QString path = m_dir.filePath(name);
+        const bool text = name.endsWith(u".txt"_qs);
+        const ExportType type = name.endsWith(u".csv"_qs) ? ExportType::Csv : text ? ExportType::Txt : ExportType::Xls;
+        QCOMPARE(runExport(cards, host.request(type, path), host), ExportOutcome::Written);
+
+        const QList<QStringList> table{
+            {u"Name"_qs, u"Organization"_qs, u"Note"_qs},
+            {u"Robert \"Bob\" Smith"_qs, u"\"Quotes\" & Co"_qs, u"He said \"hi\""_qs},
+            {u"Ann Lee"_qs, u"5\" Disks Ltd"_qs, u"\""_qs},
+        };
+        if (text) {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QStringList lines = QString::fromUtf8(file.readAll()).remove(QChar(0xFEFF)).split(u"\r\n"_qs);
+            QCOMPARE(lines, (QStringList{table[1][0], table[1][1], table[1][2], QString(), table[2][0], table[2][1],
+                                         table[2][2], QString(), QString()}));
+        } else if (type == ExportType::Csv) {
+            QCOMPARE(csvTable(path), table);
+        } else {
+            QCOMPARE(jsonTable(dumpWorkbook(path).value(u"cells"_qs).toArray()), table);
+        }
     }
 
     void readersSeeWhatTheCsvHolds_data()

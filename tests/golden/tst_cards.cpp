@@ -170,7 +170,10 @@ private slots:
             QTemporaryDir work;
             QVERIFY(work.isValid());
             const QString output = work.filePath(u"out."_s + kind);
-            const QStringList arguments = *options + QStringList{u"-o"_s, output, dir.filePath(u"input.vcf"_s)};
+            QStringList arguments = *options + QStringList{u"-o"_s, output, dir.filePath(u"input.vcf"_s)};
+            // A second input is loaded after the first, as a second file of one load.
+            if (dir.exists(u"input2.vcf"_s))
+                arguments.append(dir.filePath(u"input2.vcf"_s));
             const ConverterRun run = runConverter(arguments);
             QVERIFY2(run.exitCode == 0,
                      qPrintable(u"%1: tessaly-convert %2 ended with %3: %4"_s.arg(expectedName, arguments.join(u' '))

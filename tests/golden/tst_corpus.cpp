@@ -191,7 +191,9 @@ private slots:
             << u"GNOME-evolution-data-server__vcard_13.vcf"_s << u"+1-919-676-9564"_s;
         QTest::newRow("capital B after a break")
             << u"mangstadt-ez-vcard__outlook-2007.vcf"_s
-            << u" But I'm not sure because there's text formatting going on here."_s; // a line of its own after a CR
+            // The note on one line: each of its line breaks became one space.
+            << u"This is the NOTE field\t I assume it encodes this text inside a NOTE vCard type. But I'm not sure "
+               "because there's text formatting going on here. It does not preserve the formatting"_s;
         QTest::newRow("f after a break") << u"CyanogenMod-android_frameworks_opt_vcard__v21_complicated.vcf"_s
                                          << u"Now's the time for all folk to come to the aid of their country."_s;
         QTest::newRow("plain value ending in =")

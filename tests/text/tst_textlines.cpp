@@ -128,6 +128,29 @@ private slots:
         lines.appendUtf8("end");
         QCOMPARE(lines.toStringList(), (QStringList{u"before"_qs, QString::fromLatin1(longText), u"end"_qs}));
     }
+
+    /* File ends stay between the same lines whatever the list goes through. */
+    void fileEndsFollowTheirLines()
+    {
+        TextLines first = TextLines::fromStringList({u"a1"_qs, u"a2"_qs, QString()});
+        first.markFileEnd();
+        first.markFileEnd(); // a second mark at the same place is the same end
+        TextLines second = TextLines::fromStringList({u"b1"_qs, QString()});
+        second.markFileEnd();
+        first.appendLines(std::move(second));
+        QCOMPARE(first.fileEnds(), (std::vector<qsizetype>{3, 5}));
+
+        TextLines copy = first;
+        copy.removeLines({false, true, false, true, false});
+        QCOMPARE(copy.toStringList(), (QStringList{u"a1"_qs, QString(), QString()}));
+        QCOMPARE(copy.fileEnds(), (std::vector<qsizetype>{2, 3}));
+        QCOMPARE(first.fileEnds(), (std::vector<qsizetype>{3, 5}));
+
+        first.truncate(4);
+        QCOMPARE(first.fileEnds(), (std::vector<qsizetype>{3}));
+        first.clear();
+        QVERIFY(first.fileEnds().empty());
+    }
 };
 
 QTEST_GUILESS_MAIN(TestTextLines)

@@ -35,6 +35,7 @@ private Q_SLOTS:
     void xlsAfterYahooKeepsFlavour();
     void wholeExportToCsv();
     void ansiExportTellsWhatBecameQuestionMarks();
+    void utf8FileAfterTheOutlookPresetKeepsItsLetters();
     void allFieldsIsRememberedAndReachesTheExports();
     void allFieldsNotStoredIsReported();
     void leftOutNoteFollowsTheOtherNotes();
@@ -281,6 +282,36 @@ void TestExportMenu::ansiExportTellsWhatBecameQuestionMarks()
     QVERIFY(written.contains("\"Ay?e Y?lmaz\""));
     QVERIFY(written.contains("\"?? ??\""));
     QVERIFY(written.contains("\"J\xFCrgen\""));
+}
+
+void TestExportMenu::utf8FileAfterTheOutlookPresetKeepsItsLetters()
+{
+    // The Outlook preset leaves the encoding at ANSI; a UTF-8 file loaded next still reads as
+    // UTF-8, without a word, and its names reach the next export whole.
+    MainWindow form;
+    form.loadFile(writeFile(path(QStringLiteral("first.vcf")), "BEGIN:VCARD\r\nFN:Ann Lee\r\nEND:VCARD\r\n"));
+    answerSave(path(QStringLiteral("first.csv")));
+    form.exportOutlookCsv();
+    QVERIFY(waitForJobs(form));
+    Dialogs::takeShownMessages();
+    QVERIFY(control<QRadioButton>(form, "ansiRadio")->isChecked());
+
+    form.loadFile(writeFile(path(QStringLiteral("utf8.vcf")),
+                            "BEGIN:VCARD\r\nFN:Zo\xC3\xAB M\xC3\xBCller\r\nEND:VCARD\r\n"
+                            "BEGIN:VCARD\r\nFN:Ay\xC5\x9F"
+                            "e Y\xC4\xB1lmaz\r\nEND:VCARD\r\n"));
+    QVERIFY(Dialogs::takeShownMessages().isEmpty());
+    QVERIFY(control<QRadioButton>(form, "ansiRadio")->isChecked());
+
+    const QString target = path(QStringLiteral("second.csv"));
+    answerSave(target);
+    form.exportOutlookCsv();
+    QVERIFY(waitForJobs(form));
+    Dialogs::takeShownMessages();
+    const QByteArray written = readFile(target);
+    QVERIFY(written.contains("\"Zo\xEB M\xFCller\""));
+    QVERIFY(written.contains("\"Ay?e Y?lmaz\"")); // ANSI lacks these two letters, not the mojibake's
+    QVERIFY(!written.contains("\xC3"));
 }
 
 void TestExportMenu::allFieldsIsRememberedAndReachesTheExports()

@@ -63,10 +63,22 @@ int closeStream(void *cookie)
     return result;
 }
 
-/* A new file without a name in folder, or with one that is removed at once; -1 with errno set. */
+/*
+ * A new file without a name in folder, or with one that is removed at once; -1 with errno set.
+ * A folder removed meanwhile gives ENOENT, also where the kernel refuses the nameless file in it
+ * otherwise (a folder given as the path of a descriptor that still holds it).
+ */
 int createNamelessFile(const char *folder)
 {
     const int fd = ::open(folder, O_RDWR | O_TMPFILE | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EPERM) {
+        struct stat status;
+        if (::stat(folder, &status) == 0 && S_ISDIR(status.st_mode) && status.st_nlink == 0)
+            errno = ENOENT;
+        else
+            errno = EPERM;
+        return -1;
+    }
     if (fd >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL))
         return fd;
     std::string name = std::string(folder) + "/.tessaly-XXXXXX";

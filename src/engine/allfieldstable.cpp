@@ -79,27 +79,6 @@ protected:
     MadeTexts m_made;
 };
 
-/*
- * Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice.
- * Returns how many fields got an apostrophe against formulas.
- */
-template<typename FieldAt>
-int writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
-{
-    qsizetype most = 0;
-    for (qsizetype i = 0; i < fieldCount; ++i)
-        most += shape.fieldRoom(fieldAt(i));
-    row.resize(most);
-    char *out = row.data();
-    int guarded = 0;
-    for (qsizetype i = 0; i < fieldCount; ++i)
-        out = writeQuotedField(out, fieldAt(i), shape, &guarded);
-    row.truncate(out - row.constData());
-    if (row.endsWith(shape.delimiter))
-        row.chop(shape.delimiter.size());
-    return guarded;
-}
-
 /* A card's text block: its non-blank values in column order, a line break as a space. */
 template<typename FieldAt>
 void appendTextBlock(TextLines &txtLines, qsizetype fieldCount, const FieldAt &fieldAt, QByteArray &scratch)

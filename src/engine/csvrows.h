@@ -164,6 +164,27 @@ private:
     size_t m_mask = 0;
 };
 
+/**
+ * Writes a card's fields as a row into row's buffer: quoted, a quote mark inside written twice.
+ * Returns how many fields got an apostrophe against formulas.
+ */
+template<typename FieldAt>
+inline int writeRow(QByteArray &row, qsizetype fieldCount, const FieldAt &fieldAt, const RowBytes &shape)
+{
+    qsizetype most = 0;
+    for (qsizetype i = 0; i < fieldCount; ++i)
+        most += shape.fieldRoom(fieldAt(i));
+    row.resize(most);
+    char *out = row.data();
+    int guarded = 0;
+    for (qsizetype i = 0; i < fieldCount; ++i)
+        out = writeQuotedField(out, fieldAt(i), shape, &guarded);
+    row.truncate(out - row.constData());
+    if (row.endsWith(shape.delimiter))
+        row.chop(shape.delimiter.size());
+    return guarded;
+}
+
 /** How many cards a loop builds between two looks at the stop request. */
 inline constexpr qint64 kCardsBetweenStopChecks = 4096;
 

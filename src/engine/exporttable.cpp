@@ -82,22 +82,14 @@ int buildRow(QByteArray &row, ContactFieldsUtf8 fields, const ColumnPresence &pr
     constexpr size_t kName = size_t(ContactColumn::FormattedName);
     if (nameFromStructuredName && fields[kName].isEmpty())
         fields[kName] = fields[size_t(ContactColumn::StructuredName)];
-    const QByteArrayView delimiter = shape.delimiter;
-    qsizetype most = 0;
-    for (int column = 0; column < kContactColumnCount; ++column)
-        most += presence[size_t(column)] ? shape.fieldRoom(fields[size_t(column)]) : 0;
-    row.resize(most);
-    char *const begin = row.data();
-    char *out = begin;
-    int guarded = 0;
+    std::array<QByteArrayView, kContactColumnCount> present;
+    qsizetype count = 0;
     for (int column = 0; column < kContactColumnCount; ++column) {
         if (presence[size_t(column)])
-            out = writeQuotedField(out, fields[size_t(column)], shape, &guarded);
+            present[size_t(count++)] = fields[size_t(column)];
     }
-    row.truncate(out - begin);
-    if (row.endsWith(delimiter))
-        row.chop(delimiter.size());
-    return guarded;
+    return writeRow(
+        row, count, [&present](qsizetype i) { return present[size_t(i)]; }, shape);
 }
 
 bool isBlankText(QByteArrayView text)

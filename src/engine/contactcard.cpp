@@ -1,5 +1,7 @@
 #include "engine/contactcard.h"
 
+#include "engine/lengthcodes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -11,28 +13,6 @@ constexpr qsizetype kBlockBytes = qsizetype(4) << 20;
 
 /* A field this long that arrives in a buffer of its own is kept there instead of copied. */
 constexpr qsizetype kSeparateFieldBytes = qsizetype(1) << 20;
-
-/* Writes a length in 7-bit groups, low group first, the high bit set on all groups but the last. */
-char *writeLength(char *out, quint64 length)
-{
-    while (length >= 0x80) {
-        *out++ = char(0x80 | (length & 0x7F));
-        length >>= 7;
-    }
-    *out++ = char(length);
-    return out;
-}
-
-quint64 readLength(const char *&at)
-{
-    quint64 length = 0;
-    for (int shift = 0;; shift += 7) {
-        const auto byte = static_cast<unsigned char>(*at++);
-        length |= quint64(byte & 0x7F) << shift;
-        if (byte < 0x80)
-            return length;
-    }
-}
 
 } // namespace
 

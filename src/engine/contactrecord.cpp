@@ -1,5 +1,7 @@
 #include "engine/contactrecord.h"
 
+#include "engine/lengthcodes.h"
+
 #include "text/textformat.h"
 
 #include <algorithm>
@@ -56,24 +58,8 @@ qsizetype parameterEnd(QByteArrayView parameters, qsizetype from)
 
 void appendLength(QByteArray &record, qsizetype length)
 {
-    auto value = quint64(length);
-    while (value >= 0x80) {
-        record.append(char(0x80 | (value & 0x7F)));
-        value >>= 7;
-    }
-    record.append(char(value));
-}
-
-qsizetype readLength(QByteArrayView record, qsizetype &at)
-{
-    quint64 value = 0;
-    for (int shift = 0; at < record.size(); shift += 7) {
-        const auto byte = quint8(record[at++]);
-        value |= quint64(byte & 0x7F) << shift;
-        if ((byte & 0x80) == 0)
-            break;
-    }
-    return qsizetype(value);
+    char bytes[10];
+    record.append(bytes, writeLength(bytes, quint64(length)) - bytes);
 }
 
 /* Whether kind's value is split at ";" into components. */
@@ -244,13 +230,16 @@ bool RecordReader::next(RecordProperty &property)
         return false;
     property.kind = PropertyKind(quint8(m_record[m_at++]));
     property.label = PropertyLabel(quint8(m_record[m_at++]));
-    const qsizetype count = readLength(m_record, m_at);
+    // The record is this program's own: its lengths hold.
+    const char *at = m_record.data() + m_at;
+    const quint64 count = readLength(at);
     property.components.clear();
-    for (qsizetype i = 0; i < count; ++i) {
-        const qsizetype length = readLength(m_record, m_at);
-        property.components.push_back(m_record.sliced(m_at, length));
-        m_at += length;
+    for (quint64 i = 0; i < count; ++i) {
+        const auto length = qsizetype(readLength(at));
+        property.components.emplace_back(at, length);
+        at += length;
     }
+    m_at = at - m_record.data();
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "csvtable.h"
 #include "recordingevents.h"
 #include "testfiles.h"
+#include "workbookdump.h"
 
 #include "engine/conversionjob.h"
 #include "engine/workbookexport.h"
@@ -16,10 +17,6 @@
 #include <QTest>
 
 namespace {
-
-// Debian's interpreter sees python3-openpyxl and python3-xlrd.
-const QString kPython = QStringLiteral("/usr/bin/python3");
-const QString kDumpScript = QStringLiteral(TESSALY_TEST_SOURCE_DIR "/engine/workbook_dump.py");
 
 /* Cards whose values a spreadsheet would be tempted to reinterpret. */
 TextLines trickyCards()
@@ -82,27 +79,6 @@ QList<QStringList> csvTable(const QString &path)
     if (!file.open(QIODevice::ReadOnly))
         return {};
     return readCsvTable(QString::fromUtf8(file.readAll()));
-}
-
-QJsonObject dumpWorkbook(const QString &workbook, const QStringList &options = {})
-{
-    QProcess process;
-    process.start(kPython, QStringList{kDumpScript} + options + QStringList{workbook});
-    if (!process.waitForFinished(300000) || process.exitCode() != 0)
-        qWarning() << process.readAllStandardError();
-    return QJsonDocument::fromJson(process.readAllStandardOutput()).object();
-}
-
-QList<QStringList> jsonTable(const QJsonArray &rows)
-{
-    QList<QStringList> table;
-    for (const QJsonValue &row : rows) {
-        QStringList cells;
-        for (const QJsonValue &cell : row.toArray())
-            cells.append(cell.toString());
-        table.append(cells);
-    }
-    return table;
 }
 
 /* Delimited rows as an export finishes them, in their own order and without a header row. */

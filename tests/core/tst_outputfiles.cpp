@@ -235,6 +235,19 @@ private:
     pid_t m_pid = -1;
 };
 
+/*
+ * A sticky world-writable folder "shared" in dir, as /tmp is, in a folder that others may enter:
+ * the place where another user plants links. Empty when it cannot be made.
+ */
+QString makeStickyFolder(const QTemporaryDir &dir)
+{
+    QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
+    const QString shared = dir.filePath(QStringLiteral("shared"));
+    if (!QDir().mkdir(shared) || ::chmod(QFile::encodeName(shared).constData(), 01777) != 0)
+        return {};
+    return shared;
+}
+
 } // namespace
 
 class TestOutputFiles : public QObject
@@ -301,10 +314,8 @@ private slots:
             QSKIP("fs.protected_symlinks cannot be set here");
 
         QTemporaryDir dir;
-        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
-        const QString shared = dir.filePath(u"shared"_qs);
-        QVERIFY(QDir().mkdir(shared));
-        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString shared = makeStickyFolder(dir);
+        QVERIFY(!shared.isEmpty());
         const QString secret = writeTestFile(dir.filePath(u"secret"_qs), "secret");
         const QString link = shared + u'/' + w.fileName;
         {
@@ -335,10 +346,8 @@ private slots:
         if (!protectedLinks.active())
             QSKIP("fs.protected_symlinks cannot be set here");
         QTemporaryDir dir;
-        QFile::setPermissions(dir.path(), QFile::Permissions(0x7755));
-        const QString shared = dir.filePath(u"shared"_qs);
-        QVERIFY(QDir().mkdir(shared));
-        QCOMPARE(::chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        const QString shared = makeStickyFolder(dir);
+        QVERIFY(!shared.isEmpty());
         const QString secret = writeTestFile(dir.filePath(u"secret"_qs), "secret");
         QCOMPARE(::chmod(QFile::encodeName(secret).constData(), 0600), 0);
         const QString name = shared + u"/out.csv"_qs;

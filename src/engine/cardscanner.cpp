@@ -893,7 +893,7 @@ void CardScanner::storeValue(Target target, QByteArrayView propertyValue, bool d
     }
     // A phone written as a "tel:" address is kept as the number it dials; its ";" parameters
     // must go before the decoding turns them into spaces.
-    if (target == Target::Phone && !(declared && softBreak)) {
+    if (target == Target::Phone) {
         if (QByteArray number = dialableNumber(trimControlAndBlank(propertyValue)); !number.isEmpty()) {
             m_phoneNumber.swap(number);
             propertyValue = m_phoneNumber;
@@ -928,10 +928,12 @@ JoinedValue CardScanner::joinContinuation(QByteArrayView propertyValue, bool inR
  */
 void CardScanner::decodeValue(QByteArrayView propertyValue, bool declared, bool softBreak, bool inRun, qsizetype next)
 {
-    const QByteArray encoding = declared ? declaredOtherCharset(m_upperHead) : QByteArray();
     if (declared && softBreak) {
         joinContinuation(propertyValue, inRun, next).decodeInto(m_value, m_delimiter, m_steps);
-    } else if (!encoding.isEmpty()) {
+        return;
+    }
+    const QByteArray encoding = declared ? declaredOtherCharset(m_upperHead) : QByteArray();
+    if (!encoding.isEmpty()) {
         decodeCharsetValueUtf8(propertyValue, encoding, m_delimiter, m_value, m_steps);
     } else if (!declared && propertyValue.size() >= kLongValueBytes && isInLineStorage(propertyValue)) {
         decodeInLineStorage(propertyValue);
